@@ -1,0 +1,36 @@
+# Small helpers shared by every module.
+
+# Warnings on, per target (not globally, so imported code is not affected).
+function(tarn_enable_warnings target)
+  target_compile_options(${target} PRIVATE
+    -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
+    -Wcast-align -Woverloaded-virtual -Wconversion -Wsign-conversion
+    -Wnull-dereference -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+endfunction()
+
+# Hidden visibility keeps our own code private; a linker version script also keeps local the template
+# code instantiated from third-party headers (type info, vtables), so the library exports exactly the
+# names the script lists.
+function(tarn_export_only target script)
+  target_link_options(${target} PRIVATE "LINKER:--version-script=${script}")
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${script})
+endfunction()
+
+# Sanitizers for the whole build (tests included).
+function(tarn_apply_sanitizers sanitizers)
+  if(sanitizers)
+    list(JOIN sanitizers "," joined)
+    add_compile_options(-fsanitize=${joined} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+    add_link_options(-fsanitize=${joined})
+  endif()
+endfunction()
+
+# A Google Test program registered with CTest, one test per case.
+#   tarn_add_test(NAME n SRCS a.cpp b.cpp LINK_LIBS x y)
+function(tarn_add_test)
+  cmake_parse_arguments(ARG "" "NAME" "SRCS;LINK_LIBS" ${ARGN})
+  add_executable(${ARG_NAME} ${ARG_SRCS})
+  target_link_libraries(${ARG_NAME} PRIVATE ${ARG_LINK_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  tarn_enable_warnings(${ARG_NAME})
+  gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+endfunction()

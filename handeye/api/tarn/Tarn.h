@@ -1,0 +1,9 @@
+#pragma once
+
+// Everything an SDK user needs: records, result codes with their messages, and the version.
+
+#include <tarn/AlgoParam.h>
+#include <tarn/ErrorCode.h>
+#include <tarn/FinalResult.h>
+#include <tarn/MarkerBoardResult.h>
+#include <tarn/Version.h>

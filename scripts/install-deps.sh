@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs every Debian package Tarn needs to build, test, benchmark and run.
+# Idempotent: when everything is present it does nothing (and needs no root).
+set -euo pipefail
+
+PACKAGES=(
+  # toolchain
+  cmake ninja-build g++ pkgconf ccache make
+  # libraries
+  libeigen3-dev libspdlog-dev libfmt-dev libopencv-dev
+  qtbase5-dev libqwt-qt5-dev libcli11-dev nlohmann-json3-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # fuzzing the file readers
+  clang libclang-rt-14-dev
+  # desktop program: fonts for the Chinese UI, virtual display for screenshots
+  fonts-wqy-microhei xvfb xauth
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "install-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then
+  if command -v sudo >/dev/null 2>&1; then SUDO="sudo"; else
+    echo "install-deps: root (or sudo) is needed to install: ${missing[*]}" >&2
+    exit 1
+  fi
+fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
