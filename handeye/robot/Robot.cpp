@@ -1,0 +1,21 @@
+#include "robot/Robot.h"
+
+#include "api/LibraryLogger.h"
+
+namespace TamoHandEye {
+
+Robot::Robot(std::unique_ptr<IRobot> conventionObject) : robot(std::move(conventionObject)) {}
+
+Robot::~Robot() = default;
+
+void Robot::SetRobotData(std::vector<std::vector<double>> rows) { robot->robotData = std::move(rows); }
+
+int Robot::Solve(const SolverParam& solverParam, FinalResult& result) {
+  const SolverParam copy = solverParam;
+  FinalResult fresh;
+  const int status = robot->Solve(copy, fresh);
+  result = std::move(fresh);
+  return status;
+}
+
+}  // namespace TamoHandEye
