@@ -196,7 +196,8 @@ TEST(R1R2R3R4, ScalarFirstOrLast) {
 TEST(R1R2R3R4, UnsupportedOrderIsReportedAndReadsAsTheIdentityAtTheOrigin) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(PoseOf<R1R2R3R4>({1, 2, 3, 1, 0, 0, 0}, false, false, "abcd").Coeffs(), SE3d().Coeffs());
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unsupported axes: abcd");
+  // The zero quaternion's own warning may follow on the console.
+  EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::StartsWith("Unsupported axes: abcd"));
   testing::internal::CaptureStdout();
   EXPECT_EQ(RowOf<R1R2R3R4>(SE3d(), false, false, "abcd"), Row(7, 0.0));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Unsupported axes: abcd");
