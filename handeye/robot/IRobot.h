@@ -8,7 +8,9 @@
 
 #include <Eigen/Core>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +31,17 @@ class IRobot {
   /// Runs one calibration over the rows with `solverParam`: 0 success (result filled), 129 the numerical
   /// solve failed, -1 the pose search found no consensus (result untouched).
   virtual int Solve(const SolverParam& solverParam, FinalResult& result);
+  /// The random-sample consensus over the poses: with `exhaust` and more than 5 poses, drops the poses
+  /// whose residual is not below `ransacDist` (metres) before the final solve, and writes the mask of the
+  /// poses used into `outMask` (255 used, 0 dropped); otherwise one solve over all poses, `outMask` empty.
+  /// 0 solved, 129 the numerical solve failed, -1 no consensus of at least 5 poses.
+  int SearchPoses(const std::shared_ptr<IHandEye>& solver, const std::vector<Kel::SE3d>& robotTransforms,
+                  const std::vector<Kel::SE3d>& markerTransforms, std::vector<int>& outMask, bool exhaust,
+                  double ransacDist);
+  /// Fixes the seed of every later pose search (tests); std::nullopt returns to seeding from the system's
+  /// random device.
+  static void SetPoseSearchSeed(std::optional<std::uint32_t> seed);
+
   /// Converts robotData[index] and appends its pose to `poses`; earlier entries stay.
   virtual void AddRobotPose(int index, std::vector<Kel::SE3d>& poses);
   /// Replaces the whole of `row` by `pose` written in this convention.

@@ -7,3 +7,4 @@
 #include <tarn/FinalResult.h>
 #include <tarn/MarkerBoardResult.h>
 #include <tarn/Version.h>
+#include <tarn/SolveFinalResult.h>

@@ -1,0 +1,180 @@
+// The point-pose equation R_Ai·x + t_Ai = R_Z·p_i + t_Z: a linear estimate, then a Levenberg-Marquardt
+// refinement on (x, R_Z, t_Z). Everything here works on fixed-size matrices; the refinement allocates
+// nothing while it iterates.
+
+#include <Kel/PointPoseSolver.h>
+
+#include <Eigen/Eigenvalues>
+#include <Eigen/QR>
+#include <Eigen/SVD>
+
+#include <cmath>
+#include <limits>
+
+namespace Kel {
+namespace {
+
+using Eigen::Matrix3d;
+using Eigen::Vector3d;
+using Matrix9d = Eigen::Matrix<double, 9, 9>;
+using Vector9d = Eigen::Matrix<double, 9, 1>;
+using Matrix39d = Eigen::Matrix<double, 3, 9>;
+
+constexpr std::size_t kMinPoses = 5;  // 3 equations per pose, 15 linear unknowns
+constexpr int kMaxIterations = 100;
+constexpr int kMaxDampingTries = 20;
+// Smallest over largest eigenvalue of the normal matrix below which the problem is taken as degenerate:
+// exact degeneracies (pure translations, one rotation axis) land near machine precision.
+constexpr double kConditionLimit = 1e-10;
+
+bool Finite(const SE3d& t) { return t.Coeffs().allFinite(); }
+
+bool AllFinite(const std::vector<SE3d>& A, const std::vector<SE3d>& B) {
+  for (const SE3d& a : A) {
+    if (!Finite(a)) return false;
+  }
+  for (const SE3d& b : B) {
+    if (!Finite(b)) return false;
+  }
+  return true;
+}
+
+// The rotation nearest to m in the Frobenius norm (det +1).
+Matrix3d NearestRotation(const Matrix3d& m) {
+  const Eigen::JacobiSVD<Matrix3d> svd(m, Eigen::ComputeFullU | Eigen::ComputeFullV);
+  Matrix3d d = Matrix3d::Identity();
+  d(2, 2) = (svd.matrixU() * svd.matrixV().transpose()).determinant() < 0.0 ? -1.0 : 1.0;
+  return svd.matrixU() * d * svd.matrixV().transpose();
+}
+
+SE3d Transform(const Vector3d& t, const Matrix3d& r) { return SE3d(t, SO3d(Eigen::Quaterniond(r).normalized())); }
+
+Matrix3d Hat(const Vector3d& v) { return SO3Tangentd::Hat(v); }
+
+// r_i = R_Ai·x + t_Ai - R_Z·p_i - t_Z
+Vector3d Residual(const SE3d& a, const SE3d& b, const Vector3d& x, const Matrix3d& rz, const Vector3d& tz) {
+  return a.Rotation().Act(x) + a.Translation() - rz * b.Translation() - tz;
+}
+
+double Cost(const std::vector<SE3d>& A, const std::vector<SE3d>& B, const Vector3d& x, const Matrix3d& rz,
+            const Vector3d& tz) {
+  double cost = 0.0;
+  for (std::size_t i = 0; i < A.size(); ++i) cost += Residual(A[i], B[i], x, rz, tz).squaredNorm();
+  return cost;
+}
+
+// R·Exp(δ) as a matrix (δ finite).
+Matrix3d RotateRight(const Matrix3d& r, const Vector3d& delta) {
+  return r * SO3Tangentd(delta).Exp().RotationMatrix();
+}
+
+}  // namespace
+
+std::pair<Eigen::MatrixXd, Eigen::MatrixXd> GenerateBlockAxpZbp(const std::vector<SE3d>& A,
+                                                                const std::vector<SE3d>& B) {
+  const Eigen::Index n = static_cast<Eigen::Index>(std::min(A.size(), B.size()));
+  Eigen::MatrixXd m = Eigen::MatrixXd::Zero(3 * n, 15);
+  Eigen::MatrixXd rhs(3 * n, 1);
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const SE3d& a = A[static_cast<std::size_t>(i)];
+    const Vector3d p = B[static_cast<std::size_t>(i)].Translation();
+    for (Eigen::Index c = 0; c < 3; ++c) m.block<3, 3>(3 * i, 3 * c) = p(c) * Matrix3d::Identity();  // pᵀ ⊗ I₃
+    m.block<3, 3>(3 * i, 9) = Matrix3d::Identity();
+    m.block<3, 3>(3 * i, 12) = -a.Rotation().RotationMatrix();
+    rhs.block<3, 1>(3 * i, 0) = a.Translation();
+  }
+  return {m, rhs};
+}
+
+std::tuple<SE3d, SE3d, double> SolveAxpZbpKron(const std::vector<SE3d>& A, const std::vector<SE3d>& B) {
+  const std::size_t n = std::min(A.size(), B.size());
+  if (n == 0 || !AllFinite(A, B)) return {SE3d(), SE3d(), std::numeric_limits<double>::quiet_NaN()};
+
+  const auto [m, rhs] = GenerateBlockAxpZbp(A, B);
+  const Eigen::VectorXd theta = m.colPivHouseholderQr().solve(rhs);
+  const Matrix3d rz = NearestRotation(Eigen::Map<const Matrix3d>(theta.data()));
+
+  // With R_Z fixed: [I₃, -R_Ai]·[t_Z; x] = t_Ai - R_Z·p_i.
+  Eigen::MatrixXd m2(3 * static_cast<Eigen::Index>(n), 6);
+  Eigen::VectorXd rhs2(3 * static_cast<Eigen::Index>(n));
+  for (std::size_t i = 0; i < n; ++i) {
+    const Eigen::Index row = 3 * static_cast<Eigen::Index>(i);
+    m2.block<3, 3>(row, 0) = Matrix3d::Identity();
+    m2.block<3, 3>(row, 3) = -A[i].Rotation().RotationMatrix();
+    rhs2.segment<3>(row) = A[i].Translation() - rz * B[i].Translation();
+  }
+  const Eigen::Matrix<double, 6, 1> tx = m2.colPivHouseholderQr().solve(rhs2);
+  const Vector3d tz = tx.head<3>();
+  const Vector3d x = tx.tail<3>();
+
+  const double rms = std::sqrt(Cost(A, B, x, rz, tz) / static_cast<double>(n));
+  return {SE3d(x, SO3d()), Transform(tz, rz), rms};
+}
+
+bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>& B, const SE3d& X0,
+                            const SE3d& Z0, SE3d& X, SE3d& Z, double tolerance) {
+  const std::size_t n = A.size();
+  if (n != B.size() || n < kMinPoses) return false;
+  if (!AllFinite(A, B) || !Finite(X0) || !Finite(Z0) || !std::isfinite(tolerance)) return false;
+  if (Z0.Rotation().Coeffs().squaredNorm() < 1e-16) return false;
+
+  Vector3d x = X0.Translation();
+  Matrix3d rz = NearestRotation(Z0.Rotation().RotationMatrix());
+  Vector3d tz = Z0.Translation();
+  double cost = Cost(A, B, x, rz, tz);
+  double lambda = 1e-8;
+
+  for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
+    // Normal equations of the parameters (x, δ, t_Z), with J_i = [R_Ai, R_Z·hat(p_i), -I₃].
+    Matrix9d h = Matrix9d::Zero();
+    Vector9d g = Vector9d::Zero();
+    for (std::size_t i = 0; i < n; ++i) {
+      const Vector3d p = B[i].Translation();
+      Matrix39d j;
+      j.block<3, 3>(0, 0) = A[i].Rotation().RotationMatrix();
+      j.block<3, 3>(0, 3) = rz * Hat(p);
+      j.block<3, 3>(0, 6) = -Matrix3d::Identity();
+      h.noalias() += j.transpose() * j;
+      g.noalias() += j.transpose() * Residual(A[i], B[i], x, rz, tz);
+    }
+    if (!h.allFinite() || !g.allFinite()) return false;
+    if (iteration == 0) {
+      const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(h, Eigen::EigenvaluesOnly);
+      const auto& values = eigen.eigenvalues();  // ascending
+      if (!(values(0) > kConditionLimit * values(8))) return false;
+    }
+
+    bool accepted = false;
+    Vector9d delta = Vector9d::Zero();
+    for (int attempt = 0; attempt < kMaxDampingTries && !accepted; ++attempt) {
+      Matrix9d damped = h;
+      damped.diagonal() *= 1.0 + lambda;
+      delta = damped.ldlt().solve(-g);
+      if (!delta.allFinite()) return false;
+      const Vector3d xNew = x + delta.segment<3>(0);
+      const Matrix3d rzNew = RotateRight(rz, delta.segment<3>(3));
+      const Vector3d tzNew = tz + delta.segment<3>(6);
+      const double costNew = Cost(A, B, xNew, rzNew, tzNew);
+      // Equal cost is accepted: at the minimum of exact data rounding is all that is left.
+      if (costNew <= cost * (1.0 + 1e-12) + 1e-300) {
+        x = xNew;
+        rz = rzNew;
+        tz = tzNew;
+        cost = costNew;
+        lambda = std::max(lambda * 0.1, 1e-12);
+        accepted = true;
+      } else {
+        lambda *= 10.0;
+      }
+    }
+    if (!accepted || delta.norm() < tolerance) {
+      // No step lowers the cost any more, or the last one was below the tolerance: converged.
+      X = SE3d(x, SO3d());
+      Z = Transform(tz, NearestRotation(rz));
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace Kel

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "solver/IHandEye.h"
+
+#include <LieGroup/SE3.h>
+
+#include <Eigen/Core>
+
+#include <vector>
+
+namespace TamoHandEye {
+
+/// The hand-eye solver over the point-pose equation solver (a linear estimate refined by
+/// Levenberg-Marquardt). Created only through std::make_shared; creating one switches the library's
+/// shared logger "Kel" off for the whole process.
+class HandEyeKel : public IHandEye {
+ public:
+  /// `handEyeType`: 0 eye-in-hand, 1 eye-to-hand.
+  explicit HandEyeKel(int handEyeType);
+
+  int Solve(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>& markerPoses,
+            const std::vector<int>& poseMask) override;
+  Kel::SE3d GetCameraToFlange() const override { return Z; }
+  Kel::SE3d GetMarkerToBase() const override { return X; }
+  Kel::SE3d GetMarkerToFlange() const override { return X; }
+  Kel::SE3d GetCameraToBase() const override { return Z; }
+  std::vector<Eigen::Vector3d> GetResiduals() const override { return residuals; }
+  void GetErrors(double& maxErr, double& rmsErr) const override {
+    maxErr = maxError;
+    rmsErr = rmsError;
+  }
+
+ private:
+  /// r_i = translation(A_i·X) - translation(Z·B_i) for every pose; the errors over the selected ones.
+  void ComputeResiduals();
+
+  int type;
+  Kel::SE3d X;
+  Kel::SE3d Z;
+  std::vector<Kel::SE3d> A;
+  std::vector<Kel::SE3d> B;
+  std::vector<int> mask;
+  std::vector<Eigen::Vector3d> residuals;
+  double maxError = 0.0;
+  double rmsError = 0.0;
+};
+
+}  // namespace TamoHandEye

@@ -1,0 +1,370 @@
+// The calibration entry points end to end, on synthetic scenes with a known camera transform and marker.
+
+#include <tarn/SolveFinalResult.h>
+
+#include "robot/IRobot.h"
+
+#include "ElementaryRotations.h"
+#include "HandEyeScene.h"
+
+#include <Kel/Logger.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace TamoHandEye;
+using TarnTest::RowFormat;
+using TarnTest::Scene;
+using TarnTest::SceneOptions;
+using Eigen::Matrix3d;
+using Eigen::Matrix4d;
+using Eigen::Vector3d;
+
+using EntryPoint = std::function<ErrorCode(const std::vector<MarkerBoardResult>&, const RobotRows&, const AlgoParam&,
+                                           FinalResult&)>;
+
+constexpr double kExactMetres = 1e-9;       // clean data: Z and the marker recovered to rounding
+constexpr double kExactRotation = 1e-9;
+
+Matrix4d ResultMatrix(const FinalResult& r) {
+  Matrix4d m;
+  for (int i = 0; i < 4; ++i) {
+    for (int j = 0; j < 4; ++j) m(i, j) = r.cameraMatrix.at(static_cast<std::size_t>(i)).at(static_cast<std::size_t>(j));
+  }
+  return m;
+}
+
+// Compares the result with the scene's truth; `unit` is the length unit of the matrix and marker (1000: mm).
+testing::AssertionResult RecoversTruth(const FinalResult& r, const Scene& scene, double unit) {
+  if (r.cameraMatrix.size() != 4 || r.markerPosition.size() != 3) return testing::AssertionFailure() << "shape";
+  const Matrix4d m = ResultMatrix(r);
+  const double rotation = (m.topLeftCorner<3, 3>() - scene.camera.linear()).cwiseAbs().maxCoeff();
+  const double translation = (m.topRightCorner<3, 1>() / unit - scene.camera.translation()).cwiseAbs().maxCoeff();
+  const Vector3d marker(r.markerPosition[0], r.markerPosition[1], r.markerPosition[2]);
+  const double markerError = (marker / unit - scene.marker).cwiseAbs().maxCoeff();
+  const bool lastRow = m.row(3) == Eigen::RowVector4d(0, 0, 0, 1);
+  if (rotation <= kExactRotation && translation <= kExactMetres && markerError <= kExactMetres && lastRow) {
+    return testing::AssertionSuccess();
+  }
+  return testing::AssertionFailure() << "rotation " << rotation << ", translation " << translation << " m, marker "
+                                     << markerError << " m";
+}
+
+struct Convention {
+  std::string name;
+  EntryPoint entry;
+  RowFormat format;
+  bool meter, radian;
+  // The camera rotation as the camera pose row states it, rebuilt independently.
+  std::function<Matrix3d(const std::vector<double>&)> rotationOfRow;
+  double rowLength;  // translation unit of the camera pose row
+};
+
+std::vector<Convention> Conventions() {
+  using TarnTest::AxisRotation;
+  using TarnTest::Degrees;
+  const auto fanuc = [](const std::vector<double>& r) {
+    return Matrix3d(AxisRotation('z', Degrees(r[5])) * AxisRotation('y', Degrees(r[4])) * AxisRotation('x', Degrees(r[3])));
+  };
+  const auto kuka = [](const std::vector<double>& r) {
+    return Matrix3d(AxisRotation('z', Degrees(r[3])) * AxisRotation('y', Degrees(r[4])) * AxisRotation('x', Degrees(r[5])));
+  };
+  const auto abb = [](const std::vector<double>& r) { return TarnTest::QuaternionRotation({r[4], r[5], r[6], r[3]}); };
+  const auto xyzw = [](const std::vector<double>& r) { return TarnTest::QuaternionRotation({r[3], r[4], r[5], r[6]}); };
+  const auto urRadian = [](const std::vector<double>& r) {
+    const Vector3d v(r[3], r[4], r[5]);
+    return Matrix3d(Eigen::AngleAxisd(v.norm(), v.normalized()).toRotationMatrix());
+  };
+  const auto urDegree = [](const std::vector<double>& r) {
+    const Vector3d v = Vector3d(r[3], r[4], r[5]) * 3.14159265358979323846 / 180.0;
+    return Matrix3d(Eigen::AngleAxisd(v.norm(), v.normalized()).toRotationMatrix());
+  };
+  return {
+      {"FANUC", FanucSolveFinalResult, RowFormat::Fanuc, false, false, fanuc, 1000},
+      {"FANUC flags ignored", FanucSolveFinalResult, RowFormat::Fanuc, false, false, fanuc, 1000},
+      {"KUKA", KukaSolveFinalResult, RowFormat::Kuka, false, false, kuka, 1000},
+      {"ABB quaternion", ABBQuatSolveFinalResult, RowFormat::AbbQuat, false, false, abb, 1000},
+      {"UR metres radians", UrSolveFinalResult, RowFormat::Ur, true, true, urRadian, 1},
+      {"UR millimetres degrees", UrSolveFinalResult, RowFormat::Ur, false, false, urDegree, 1000},
+      {"generic rzyx", Common3SolveFinalResult, RowFormat::Kuka, false, false, kuka, 1000},
+      {"generic rzyx metres radians", Common3SolveFinalResult, RowFormat::Kuka, true, true,
+       [](const std::vector<double>& r) {
+         return Matrix3d(AxisRotation('z', r[3]) * AxisRotation('y', r[4]) * AxisRotation('x', r[5]));
+       },
+       1},
+      {"generic xyzw", Common4SolveFinalResult, RowFormat::Xyzw, false, false, xyzw, 1000},
+      {"generic wxyz metres", Common4SolveFinalResult, RowFormat::AbbQuat, true, false, abb, 1},
+  };
+}
+
+class CleanScene : public testing::TestWithParam<std::tuple<Convention, bool>> {
+ protected:
+  void SetUp() override { IRobot::SetPoseSearchSeed(7); }
+  void TearDown() override { IRobot::SetPoseSearchSeed(std::nullopt); }
+};
+
+TEST_P(CleanScene, RecoversCameraAndMarker) {
+  const auto& [c, eyeToHand] = GetParam();
+  SceneOptions options;
+  options.eyeToHand = eyeToHand;
+  const Scene scene = TarnTest::MakeScene(options);
+
+  for (const bool exhaust : {false, true}) {
+    AlgoParam param;
+    param.HandEyeType = eyeToHand ? 1 : 0;
+    // FANUC, KUKA and ABB rows are millimetres and degrees whatever the flags say.
+    param.IsMeter = c.meter || c.name == "FANUC flags ignored";
+    param.IsRadian = c.radian || c.name == "FANUC flags ignored";
+    param.Exhaust = exhaust;
+    param.RansacDist = 0.002;
+    FinalResult result;
+    ASSERT_EQ(c.entry(scene.Markers(), TarnTest::RobotRows(scene, c.format, c.meter, c.radian), param, result), Success)
+        << c.name;
+
+    const double unit = param.IsMeter ? 1.0 : 1000.0;
+    EXPECT_TRUE(RecoversTruth(result, scene, unit)) << c.name << " exhaust " << exhaust;
+    ASSERT_EQ(result.residuals.size(), scene.points.size());
+    EXPECT_LT(result.rmsError, 1e-6);
+    EXPECT_LT(result.maxError, 1e-6);
+    EXPECT_EQ(result.mask, exhaust ? std::vector<int>(scene.points.size(), 255) : std::vector<int>{});
+
+    // The camera pose row is in the robot's own convention and units.
+    const auto& row = result.cameraPose;
+    ASSERT_EQ(row.size(), c.format == RowFormat::AbbQuat || c.format == RowFormat::Xyzw ? 7u : 6u);
+    EXPECT_LT((c.rotationOfRow(row) - scene.camera.linear()).cwiseAbs().maxCoeff(), kExactRotation) << c.name;
+    EXPECT_LT((Vector3d(row[0], row[1], row[2]) / c.rowLength - scene.camera.translation()).cwiseAbs().maxCoeff(),
+              kExactMetres);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Conventions, CleanScene, testing::Combine(testing::ValuesIn(Conventions()), testing::Bool()),
+                         [](const testing::TestParamInfo<std::tuple<Convention, bool>>& p) {
+                           std::string name = std::get<0>(p.param).name + (std::get<1>(p.param) ? " eye to hand" : " eye in hand");
+                           for (char& ch : name) {
+                             if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                           }
+                           return name;
+                         });
+
+// ---------------------------------------------------------------------------------------------------
+// Input checks and failures
+// ---------------------------------------------------------------------------------------------------
+
+FinalResult Sentinel() {
+  FinalResult r;
+  r.cameraPose = {1, 2, 3};
+  r.rmsError = 42.0;
+  r.mask = {7};
+  return r;
+}
+
+void ExpectUntouched(const FinalResult& r) {
+  EXPECT_EQ(r.cameraPose, (std::vector<double>{1, 2, 3}));
+  EXPECT_EQ(r.rmsError, 42.0);
+  EXPECT_EQ(r.mask, std::vector<int>{7});
+}
+
+TEST(SolveFinalResult, InputChecksInOrder) {
+  const Scene scene = TarnTest::MakeScene({});
+  const auto markers = scene.Markers();
+  const auto fanucRows = TarnTest::RobotRows(scene, RowFormat::Fanuc);
+  const auto quaternionRows = TarnTest::RobotRows(scene, RowFormat::AbbQuat);
+  const AlgoParam param;
+  FinalResult result = Sentinel();
+
+  EXPECT_EQ(FanucSolveFinalResult({}, fanucRows, param, result), Err_Solve_Data_Empty);
+  EXPECT_EQ(FanucSolveFinalResult(markers, {}, param, result), Err_Solve_Data_Empty);
+  // A count mismatch is reported even when a row also has the wrong length.
+  auto fewer = fanucRows;
+  fewer.pop_back();
+  fewer[0].push_back(1.0);
+  EXPECT_EQ(FanucSolveFinalResult(markers, fewer, param, result), Err_Solve_Count_Mismatch);
+  auto oneLong = fanucRows;
+  oneLong[5].push_back(0.0);
+  EXPECT_EQ(FanucSolveFinalResult(markers, oneLong, param, result), Err_Solve_RobotType_Mismatch);
+  EXPECT_EQ(Common4SolveFinalResult(markers, fanucRows, param, result), Err_Solve_RobotType_Mismatch);
+  EXPECT_EQ(ABBQuatSolveFinalResult(markers, fanucRows, param, result), Err_Solve_RobotType_Mismatch);
+  EXPECT_EQ(UrSolveFinalResult(markers, quaternionRows, param, result), Err_Solve_RobotType_Mismatch);
+  EXPECT_EQ(Common3SolveFinalResult(markers, quaternionRows, param, result), Err_Solve_RobotType_Mismatch);
+  ExpectUntouched(result);
+}
+
+TEST(SolveFinalResult, NonFiniteValuesFailBeforeAnySolve) {
+  const Scene scene = TarnTest::MakeScene({});
+  FinalResult result = Sentinel();
+  auto markers = scene.Markers();
+  markers[2].y = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(FanucSolveFinalResult(markers, TarnTest::RobotRows(scene, RowFormat::Fanuc), {}, result), Err_Solve_Fail);
+  auto rows = TarnTest::RobotRows(scene, RowFormat::Fanuc);
+  rows[4][5] = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), rows, {}, result), Err_Solve_Fail);
+  // Huge but finite values overflow inside the solve: still a clean failure, never a crash.
+  rows = TarnTest::RobotRows(scene, RowFormat::Fanuc);
+  for (auto& row : rows) row[0] = 1e300;
+  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), rows, {}, result), Err_Solve_Fail);
+  ExpectUntouched(result);
+}
+
+TEST(SolveFinalResult, DegenerateMotionAndTooFewPosesFail) {
+  for (const auto motion : {TarnTest::Motion::TranslationOnly, TarnTest::Motion::SingleAxis}) {
+    SceneOptions options;
+    options.motion = motion;
+    const Scene scene = TarnTest::MakeScene(options);
+    FinalResult result = Sentinel();
+    EXPECT_EQ(KukaSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Kuka), {}, result), Err_Solve_Fail);
+    if (motion == TarnTest::Motion::TranslationOnly) {
+      // Equal angles give one rotation under every generic convention: each candidate fails, and the
+      // search reports the last one's failure. (Rotations about one axis read under a wrong convention
+      // turn into rotations about varied axes, which a solve can fit, badly.)
+      EXPECT_EQ(Common3SolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Kuka), {}, result),
+                Err_Solve_Fail);
+    }
+    ExpectUntouched(result);
+  }
+  SceneOptions four;
+  four.poses = 4;
+  const Scene scene = TarnTest::MakeScene(four);
+  FinalResult result = Sentinel();
+  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), {}, result), Err_Solve_Fail);
+  ExpectUntouched(result);
+}
+
+TEST(SolveFinalResult, HandEyeTypeOtherThanZeroIsEyeToHand) {
+  SceneOptions options;
+  options.eyeToHand = true;
+  const Scene scene = TarnTest::MakeScene(options);
+  AlgoParam param;
+  param.HandEyeType = 2;
+  FinalResult result;
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
+  EXPECT_TRUE(RecoversTruth(result, scene, 1000.0));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The pose search
+// ---------------------------------------------------------------------------------------------------
+
+class PoseSearch : public testing::Test {
+ protected:
+  void SetUp() override { IRobot::SetPoseSearchSeed(3); }
+  void TearDown() override { IRobot::SetPoseSearchSeed(std::nullopt); }
+};
+
+TEST_F(PoseSearch, PlantedOutliersAreDroppedAndTheMaskSaysWhich) {
+  SceneOptions options;
+  options.poses = 15;
+  options.pointNoise = 0.0002;
+  options.outliers = {2, 9};
+  options.outlierOffset = 0.03;
+  const Scene scene = TarnTest::MakeScene(options);
+  AlgoParam param;
+  param.Exhaust = true;
+  param.RansacDist = 0.003;
+  FinalResult result;
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
+
+  std::vector<int> expected(15, 255);
+  expected[2] = expected[9] = 0;
+  EXPECT_EQ(result.mask, expected);
+  ASSERT_EQ(result.residuals.size(), 15u);
+  EXPECT_GT(result.residuals[2].distance, 10.0);  // still reported, against the final solution
+  EXPECT_GT(result.residuals[9].distance, 10.0);
+
+  // RMS and maximum over the poses that took part only.
+  double sumSq = 0.0, maxDistance = 0.0;
+  for (std::size_t i = 0; i < 15; ++i) {
+    const auto& r = result.residuals[i];
+    EXPECT_NEAR(r.distance, std::sqrt(r.dx * r.dx + r.dy * r.dy + r.dz * r.dz), 1e-9);
+    if (expected[i] == 0) continue;
+    sumSq += r.distance * r.distance;
+    maxDistance = std::max(maxDistance, r.distance);
+  }
+  EXPECT_NEAR(result.rmsError, std::sqrt(sumSq / 13.0), 1e-9);
+  EXPECT_NEAR(result.maxError, maxDistance, 1e-9);
+  EXPECT_LT(result.rmsError, 1.0);
+
+  // Without the search the outliers spoil the fit.
+  param.Exhaust = false;
+  FinalResult all;
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, all), Success);
+  EXPECT_TRUE(all.mask.empty());
+  EXPECT_GT(all.rmsError, 3.0 * result.rmsError);
+}
+
+TEST_F(PoseSearch, NoInlierDistanceMeansNoConsensus) {
+  const Scene scene = TarnTest::MakeScene({});
+  AlgoParam param;
+  param.Exhaust = true;
+  param.RansacDist = 0.0;
+  FinalResult result = Sentinel();
+  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, result), Err_Solve_Fail);
+  ExpectUntouched(result);
+}
+
+TEST_F(PoseSearch, FivePosesSkipTheSearch) {
+  SceneOptions options;
+  options.poses = 5;
+  const Scene scene = TarnTest::MakeScene(options);
+  AlgoParam param;
+  param.Exhaust = true;
+  param.RansacDist = 0.0;  // would find no consensus if the search ran
+  FinalResult result;
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
+  EXPECT_TRUE(result.mask.empty());
+  EXPECT_TRUE(RecoversTruth(result, scene, 1000.0));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The generic conventions choose the convention that fits, not the first that converges
+// ---------------------------------------------------------------------------------------------------
+
+TEST(ConventionSearch, NoisyKukaRowsAreReadAsRzyxNotAsTheFirstKey) {
+  SceneOptions options;
+  options.poses = 15;
+  options.pointNoise = 0.0003;
+  options.robotRotationNoise = 0.0002;
+  const Scene scene = TarnTest::MakeScene(options);
+  const auto rows = TarnTest::RobotRows(scene, RowFormat::Kuka);
+
+  FinalResult generic, kuka;
+  ASSERT_EQ(Common3SolveFinalResult(scene.Markers(), rows, {}, generic), Success);
+  ASSERT_EQ(KukaSolveFinalResult(scene.Markers(), rows, {}, kuka), Success);
+  // The same calibration as the KUKA entry point: same fit, same camera pose row.
+  EXPECT_NEAR(generic.rmsError, kuka.rmsError, 1e-9);
+  ASSERT_EQ(generic.cameraPose.size(), 6u);
+  for (std::size_t i = 0; i < 6; ++i) EXPECT_NEAR(generic.cameraPose[i], kuka.cameraPose[i], 1e-6) << i;
+  EXPECT_LT(generic.rmsError, 2.0);
+}
+
+TEST(ConventionSearch, ScalarLastQuaternionsAreReadAsXyzw) {
+  SceneOptions options;
+  options.pointNoise = 0.0003;
+  const Scene scene = TarnTest::MakeScene(options);
+  FinalResult result;
+  ASSERT_EQ(Common4SolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Xyzw), {}, result), Success);
+  const auto& row = result.cameraPose;
+  ASSERT_EQ(row.size(), 7u);
+  const Matrix3d stated = TarnTest::QuaternionRotation({row[3], row[4], row[5], row[6]});
+  EXPECT_LT((stated - scene.camera.linear()).cwiseAbs().maxCoeff(), 0.01);
+}
+
+TEST(SolveFinalResult, SolvingSwitchesTheLibraryLoggerOff) {
+  const auto kel = Kel::Logger::Get("Kel");
+  ASSERT_NE(kel, nullptr);
+  kel->SetLevel(2);
+  const Scene scene = TarnTest::MakeScene({});
+  FinalResult result;
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), {}, result), Success);
+  EXPECT_EQ(kel->GetLevel(), 6);
+  EXPECT_FALSE(kel->ShouldLog(5));
+}
+
+}  // namespace
