@@ -21,11 +21,12 @@ using Vector9d = Eigen::Matrix<double, 9, 1>;
 using Matrix39d = Eigen::Matrix<double, 3, 9>;
 
 constexpr std::size_t kMinPoses = 5;  // 3 equations per pose, 15 linear unknowns
-constexpr int kMaxIterations = 100;
-constexpr int kMaxDampingTries = 20;
+constexpr int kMaxSteps = 200;  // tried steps, accepted or not
 // Smallest over largest eigenvalue of the normal matrix below which the problem is taken as degenerate:
 // exact degeneracies (pure translations, one rotation axis) land near machine precision.
 constexpr double kConditionLimit = 1e-10;
+// Relative decrease of the cost below which the refinement has converged.
+constexpr double kRelativeCostChange = 1e-12;
 
 bool Finite(const SE3d& t) { return t.Coeffs().allFinite(); }
 
@@ -51,15 +52,29 @@ SE3d Transform(const Vector3d& t, const Matrix3d& r) { return SE3d(t, SO3d(Eigen
 
 Matrix3d Hat(const Vector3d& v) { return SO3Tangentd::Hat(v); }
 
-// r_i = R_Ai·x + t_Ai - R_Z·p_i - t_Z
-Vector3d Residual(const SE3d& a, const SE3d& b, const Vector3d& x, const Matrix3d& rz, const Vector3d& tz) {
-  return a.Rotation().Act(x) + a.Translation() - rz * b.Translation() - tz;
+// One pose of the equation with A_i's rotation as a matrix, converted once per solve.
+struct Pose {
+  Matrix3d ra;  // R_Ai
+  Vector3d ta;  // t_Ai
+  Vector3d p;   // p_i
+};
+
+std::vector<Pose> Poses(const std::vector<SE3d>& A, const std::vector<SE3d>& B) {
+  std::vector<Pose> poses(A.size());
+  for (std::size_t i = 0; i < A.size(); ++i) {
+    poses[i] = Pose{A[i].Rotation().RotationMatrix(), A[i].Translation(), B[i].Translation()};
+  }
+  return poses;
 }
 
-double Cost(const std::vector<SE3d>& A, const std::vector<SE3d>& B, const Vector3d& x, const Matrix3d& rz,
-            const Vector3d& tz) {
+// r_i = R_Ai·x + t_Ai - R_Z·p_i - t_Z
+Vector3d Residual(const Pose& pose, const Vector3d& x, const Matrix3d& rz, const Vector3d& tz) {
+  return pose.ra * x + pose.ta - rz * pose.p - tz;
+}
+
+double Cost(const std::vector<Pose>& poses, const Vector3d& x, const Matrix3d& rz, const Vector3d& tz) {
   double cost = 0.0;
-  for (std::size_t i = 0; i < A.size(); ++i) cost += Residual(A[i], B[i], x, rz, tz).squaredNorm();
+  for (const Pose& pose : poses) cost += Residual(pose, x, rz, tz).squaredNorm();
   return cost;
 }
 
@@ -107,7 +122,7 @@ std::tuple<SE3d, SE3d, double> SolveAxpZbpKron(const std::vector<SE3d>& A, const
   const Vector3d tz = tx.head<3>();
   const Vector3d x = tx.tail<3>();
 
-  const double rms = std::sqrt(Cost(A, B, x, rz, tz) / static_cast<double>(n));
+  const double rms = std::sqrt(Cost(Poses(A, B), x, rz, tz) / static_cast<double>(n));
   return {SE3d(x, SO3d()), Transform(tz, rz), rms};
 }
 
@@ -118,60 +133,74 @@ bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>&
   if (!AllFinite(A, B) || !Finite(X0) || !Finite(Z0) || !std::isfinite(tolerance)) return false;
   if (Z0.Rotation().Coeffs().squaredNorm() < 1e-16) return false;
 
+  const std::vector<Pose> poses = Poses(A, B);  // the only allocation of the refinement
   Vector3d x = X0.Translation();
   Matrix3d rz = NearestRotation(Z0.Rotation().RotationMatrix());
   Vector3d tz = Z0.Translation();
-  double cost = Cost(A, B, x, rz, tz);
-  double lambda = 1e-8;
+  double cost = Cost(poses, x, rz, tz);  // Σ|r_i|²
 
-  for (int iteration = 0; iteration < kMaxIterations; ++iteration) {
-    // Normal equations of the parameters (x, δ, t_Z), with J_i = [R_Ai, R_Z·hat(p_i), -I₃].
-    Matrix9d h = Matrix9d::Zero();
-    Vector9d g = Vector9d::Zero();
-    for (std::size_t i = 0; i < n; ++i) {
-      const Vector3d p = B[i].Translation();
+  // Normal equations of the parameters (x, δ, t_Z), with J_i = [R_Ai, R_Z·hat(p_i), -I₃].
+  Matrix9d h;
+  Vector9d g;
+  const auto linearise = [&] {
+    h.setZero();
+    g.setZero();
+    for (const Pose& pose : poses) {
       Matrix39d j;
-      j.block<3, 3>(0, 0) = A[i].Rotation().RotationMatrix();
-      j.block<3, 3>(0, 3) = rz * Hat(p);
+      j.block<3, 3>(0, 0) = pose.ra;
+      j.block<3, 3>(0, 3) = rz * Hat(pose.p);
       j.block<3, 3>(0, 6) = -Matrix3d::Identity();
-      h.noalias() += j.transpose() * j;
-      g.noalias() += j.transpose() * Residual(A[i], B[i], x, rz, tz);
+      h.noalias() += j.transpose().lazyProduct(j);
+      g.noalias() += j.transpose() * Residual(pose, x, rz, tz);
     }
-    if (!h.allFinite() || !g.allFinite()) return false;
-    if (iteration == 0) {
-      const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(h, Eigen::EigenvaluesOnly);
-      const auto& values = eigen.eigenvalues();  // ascending
-      if (!(values(0) > kConditionLimit * values(8))) return false;
-    }
+  };
+  linearise();
+  if (!h.allFinite() || !g.allFinite()) return false;
+  {
+    const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(h, Eigen::EigenvaluesOnly);
+    const auto& values = eigen.eigenvalues();  // ascending
+    if (!(values(0) > kConditionLimit * values(8))) return false;
+  }
 
-    bool accepted = false;
-    Vector9d delta = Vector9d::Zero();
-    for (int attempt = 0; attempt < kMaxDampingTries && !accepted; ++attempt) {
-      Matrix9d damped = h;
-      damped.diagonal() *= 1.0 + lambda;
-      delta = damped.ldlt().solve(-g);
-      if (!delta.allFinite()) return false;
-      const Vector3d xNew = x + delta.segment<3>(0);
-      const Matrix3d rzNew = RotateRight(rz, delta.segment<3>(3));
-      const Vector3d tzNew = tz + delta.segment<3>(6);
-      const double costNew = Cost(A, B, xNew, rzNew, tzNew);
-      // Equal cost is accepted: at the minimum of exact data rounding is all that is left.
-      if (costNew <= cost * (1.0 + 1e-12) + 1e-300) {
+  // Levenberg-Marquardt with Nielsen's damping update: H. B. Nielsen, "Damping parameter in Marquardt's
+  // method", IMM-REP-1999-05, Eq. (2.7).
+  double mu = 1e-6 * h.diagonal().maxCoeff();
+  double nu = 2.0;
+  for (int step = 0; step < kMaxSteps; ++step) {
+    Matrix9d damped = h;
+    damped.diagonal().array() += mu;
+    const Vector9d delta = damped.ldlt().solve(-g);
+    if (!delta.allFinite()) return false;
+
+    const Vector3d xNew = x + delta.segment<3>(0);
+    const Matrix3d rzNew = RotateRight(rz, delta.segment<3>(3));
+    const Vector3d tzNew = tz + delta.segment<3>(6);
+    const double costNew = Cost(poses, xNew, rzNew, tzNew);
+    // Gain ratio: actual over predicted decrease of Σ|r|², the prediction being δᵀ(μ·δ - g).
+    const double predicted = delta.dot(mu * delta - g);
+    const double actual = cost - costNew;
+    const bool converged = delta.norm() < tolerance || !(predicted > 1e-300) ||
+                           std::abs(actual) <= kRelativeCostChange * cost;
+    if (actual >= 0.0 || converged) {
+      if (actual >= 0.0) {
         x = xNew;
         rz = rzNew;
         tz = tzNew;
         cost = costNew;
-        lambda = std::max(lambda * 0.1, 1e-12);
-        accepted = true;
-      } else {
-        lambda *= 10.0;
       }
-    }
-    if (!accepted || delta.norm() < tolerance) {
-      // No step lowers the cost any more, or the last one was below the tolerance: converged.
-      X = SE3d(x, SO3d());
-      Z = Transform(tz, NearestRotation(rz));
-      return true;
+      if (converged) {
+        X = SE3d(x, SO3d());
+        Z = Transform(tz, NearestRotation(rz));
+        return true;
+      }
+      const double rho = actual / predicted;
+      mu *= std::max(1.0 / 3.0, 1.0 - std::pow(2.0 * rho - 1.0, 3));
+      nu = 2.0;
+      linearise();
+      if (!h.allFinite() || !g.allFinite()) return false;
+    } else {
+      mu *= nu;
+      nu *= 2.0;
     }
   }
   return false;
