@@ -34,3 +34,11 @@ function(tarn_add_test)
   tarn_enable_warnings(${ARG_NAME})
   gtest_discover_tests(${ARG_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# Installs a library into the TarnTargets export set.
+function(tarn_install_library target)
+  install(TARGETS ${target} EXPORT TarnTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
+endfunction()
