@@ -8,3 +8,4 @@
 #include <tarn/MarkerBoardResult.h>
 #include <tarn/Version.h>
 #include <tarn/SolveFinalResult.h>
+#include <tarn/MarkerDetect.h>

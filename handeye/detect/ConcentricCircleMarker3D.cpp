@@ -1,0 +1,288 @@
+#include "detect/ConcentricCircleMarker3D.h"
+
+#include "api/LibraryLogger.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <iostream>
+
+namespace TamoHandEye {
+namespace Detect {
+
+ConcentricCircleMarker3D::ConcentricCircleMarker3D(const std::string& imageFile, const std::string& cloudFile)
+    : IMarkerAlgo3D(imageFile, cloudFile) {
+  Initialise();
+}
+
+ConcentricCircleMarker3D::ConcentricCircleMarker3D(const cv::Mat& image, const cv::Mat& cloud)
+    : IMarkerAlgo3D(image, cloud) {
+  Initialise();
+}
+
+void ConcentricCircleMarker3D::Initialise() {
+  noCircleCodes.clear();
+  noPointCodes.clear();
+  multiCircleCodes.clear();
+  pointValid.clear();
+  points3D.clear();
+  centers.clear();
+  lastGoodParams = {-1, -1};
+  BuildParamQueue();
+}
+
+void ConcentricCircleMarker3D::BuildParamQueue() {
+  paramQueue.clear();
+  for (int j = 0; j < offsetSteps; ++j) {
+    const int up = offsetStart + j;
+    const int down = std::max(offsetStart - j, 0);
+    if (blockHalfRange <= 0) continue;
+    int hUp = blockHalfStart;
+    int hDown = blockHalfStart;
+    do {
+      const int hLow = std::max(hDown, 1);
+      paramQueue.emplace_back(hUp, up);
+      paramQueue.emplace_back(hUp, down);
+      paramQueue.emplace_back(hLow, up);
+      paramQueue.emplace_back(hLow, down);
+      hUp += paramStep;
+      hDown -= paramStep;
+    } while (hUp - blockHalfStart < blockHalfRange);
+  }
+  std::cout << "detect params size:" << paramQueue.size() << "\n";
+  paramCount = static_cast<int>(paramQueue.size());
+}
+
+ErrorCode ConcentricCircleMarker3D::Run(MarkerBoardResult& result) {
+  for (int attempt = 0; attempt < paramCount; ++attempt) {
+    MarkerBoardResult local;
+    const ErrorCode code = DetectMarker(local);
+    switch (code) {
+      case Success:
+        result = local;
+        return Success;
+      case Err_Algo_Marker_Fail_NoCircle: noCircleCodes.push_back(code); break;
+      case Err_Algo_Marker_Fail_NoPoint: noPointCodes.push_back(code); break;
+      case Err_Algo_Marker_Fail_ExceedOneCircle: multiCircleCodes.push_back(code); break;
+      default: return code;
+    }
+  }
+  return SummarizeFailures();
+}
+
+ErrorCode ConcentricCircleMarker3D::SummarizeFailures() const {
+  const std::size_t nc = noCircleCodes.size();
+  const std::size_t np = noPointCodes.size();
+  const std::size_t nm = multiCircleCodes.size();
+  const std::size_t m = std::max({nc, np, nm});
+  if (m != nc && m != np) return Err_Algo_Marker_Fail_ExceedOneCircle;
+  if ((nc > np ? nc - np : np - nc) <= 10) return Err_Algo_Marker_Fail_NoCircleNoPoint;
+  if (m == nc) return Err_Algo_Marker_Fail_NoCircle;
+  return Err_Algo_Marker_Fail_NoPoint;
+}
+
+ErrorCode ConcentricCircleMarker3D::DetectMarker(MarkerBoardResult& result) {
+  if (const ErrorCode code = CheckAttempt(); code != Success) return code;
+  NextAttempt();
+  if (centers.empty()) {
+    std::cout << "Err_Algo_Marker_Fail_NoCircle\n";
+    return Err_Algo_Marker_Fail_NoCircle;
+  }
+  if (centers.size() > 1) {
+    for (const cv::Point2f& c : centers) std::cout << "x:" << c.x << ",y:" << c.y << "\t";
+    std::cout << "\nErr_Algo_Marker_Fail_ExceedOneCircle\n";
+    return Err_Algo_Marker_Fail_ExceedOneCircle;
+  }
+  if (points3D.empty() || pointValid.empty() || pointValid[0] == 0) {
+    std::cout << "Err_Algo_Marker_Fail_NoPoint\n";
+    return Err_Algo_Marker_Fail_NoPoint;
+  }
+  result.x = static_cast<double>(points3D[0].x);
+  result.y = static_cast<double>(points3D[0].y);
+  result.z = static_cast<double>(points3D[0].z);
+  result.u = static_cast<double>(centers[0].x);
+  result.v = static_cast<double>(centers[0].y);
+  return Success;
+}
+
+void ConcentricCircleMarker3D::NextAttempt() {
+  if (lastGoodParams != Pair(-1, -1)) {
+    if (!RunAttempt(lastGoodParams.first, lastGoodParams.second)) {
+      lastGoodParams = {-1, -1};
+      std::cout << "reset flags\n";
+    }
+    return;
+  }
+  if (paramQueue.empty()) return;
+  const Pair front = paramQueue.front();
+  if (RunAttempt(front.first, front.second) && centers.size() == 1) {
+    lastGoodParams = front;
+  } else {
+    paramQueue.pop_front();
+  }
+}
+
+bool ConcentricCircleMarker3D::RunAttempt(int halfBlock, int offset) {
+  const Pair key(halfBlock, offset);
+  auto known = outcomes.find(key);
+  if (known == outcomes.end()) {
+    Outcome outcome;
+    outcome.found = FindCenters(halfBlock, offset, outcome.centers);
+    if (outcome.found) {
+      for (const cv::Point2f& c : outcome.centers) {
+        const cv::Vec3d p = SampleCloud(data->cloud, static_cast<double>(c.y), static_cast<double>(c.x));
+        const cv::Point3f point(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]));
+        outcome.points3D.push_back(point);
+        outcome.pointValid.push_back(std::isnan(point.x) || std::isnan(point.y) || std::isnan(point.z) ? 0 : 1);
+      }
+    }
+    known = outcomes.emplace(key, std::move(outcome)).first;
+  }
+  const Outcome& outcome = known->second;
+  centers = outcome.centers;
+  points3D = outcome.points3D;
+  pointValid = outcome.pointValid;
+  return outcome.found;
+}
+
+const cv::Mat& ConcentricCircleMarker3D::Filtered() {
+  if (filtered.empty()) {
+    if (data->image.type() == CV_8UC1) {
+      filtered = data->image.clone();
+    } else {
+      cv::cvtColor(data->image, filtered, cv::COLOR_BGR2GRAY);
+    }
+    cv::medianBlur(filtered, filtered, 2 * medianHalfSize + 1);
+  }
+  return filtered;
+}
+
+cv::Mat ConcentricCircleMarker3D::Binarise(int halfBlock, int offset) {
+  // cv::adaptiveThreshold(MEAN_C, THRESH_BINARY) split in two, so that the block mean is computed once
+  // per block size: a pixel becomes 255 when pixel - mean > -ceil(C), with the mean rounded to 8 bits.
+  const cv::Mat& grey = Filtered();
+  cv::Mat& mean = blockMeans[halfBlock];
+  if (mean.empty()) {
+    const int block = 2 * halfBlock + 1;
+    cv::boxFilter(grey, mean, grey.type(), cv::Size(block, block), cv::Point(-1, -1), true,
+                  cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
+  }
+  const int delta = static_cast<int>(std::ceil(static_cast<double>(offset)));
+  unsigned char table[768];
+  for (int i = 0; i < 768; ++i) table[i] = static_cast<unsigned char>(i - 255 > -delta ? 255 : 0);
+  cv::Mat binary(grey.size(), CV_8UC1);
+  for (int r = 0; r < grey.rows; ++r) {
+    const unsigned char* s = grey.ptr<unsigned char>(r);
+    const unsigned char* m = mean.ptr<unsigned char>(r);
+    unsigned char* d = binary.ptr<unsigned char>(r);
+    for (int c = 0; c < grey.cols; ++c) d[c] = table[s[c] - m[c] + 255];
+  }
+  return binary;
+}
+
+bool ConcentricCircleMarker3D::IsCircular(const std::vector<cv::Point>& contour, double minimum, double maximum) {
+  const cv::Moments m = cv::moments(contour);
+  if (std::abs(m.m00) <= std::max(std::abs(m.m00) * 1e-10, 1e-8)) return false;
+  const double perimeter = cv::arcLength(contour, true);
+  const double circularity = 4.0 * CV_PI * m.m00 / (perimeter * perimeter);
+  return minimum <= circularity && circularity <= maximum;
+}
+
+std::vector<std::array<int, 4>> ConcentricCircleMarker3D::FindChains(const std::vector<std::vector<cv::Point>>& contours,
+                                                                     const std::vector<cv::Vec4i>& hierarchy,
+                                                                     double minCircularity) {
+  std::vector<std::array<int, 4>> groups;
+  const int n = static_cast<int>(contours.size());
+  if (n == 0) return groups;
+  const auto circular = [&](int i) { return IsCircular(contours[static_cast<std::size_t>(i)], minCircularity, 1.0); };
+  const auto child = [&](int i) { return hierarchy[static_cast<std::size_t>(i)][2]; };
+  const auto parent = [&](int i) { return hierarchy[static_cast<std::size_t>(i)][3]; };
+
+  // A chain: circular contours each of which is the first child's parent of the next (k, k+1, k+2), then
+  // the innermost boundary k+3, whose parent is k+2.
+  int expected = INT_MIN;
+  if (circular(0)) expected = child(0) + 1;
+  int start = 0;
+  int length = 1;
+  int i = 1;
+  while (i < n) {
+    if (child(i) == expected && circular(i)) {
+      ++length;
+      ++expected;
+      ++i;
+      continue;
+    }
+    if (length == 3) {
+      // Only a whole group of four contours of this one chain is used.
+      if (i - start == 3 && parent(i) == i - 1) {
+        groups.push_back({start, start + 1, start + 2, i});
+        ++i;
+        if (i == n) break;
+      }
+    }
+    if (circular(i)) {
+      expected = child(i) + 1;
+      start = i;
+    }
+    length = 1;
+    ++i;
+  }
+  return groups;
+}
+
+bool ConcentricCircleMarker3D::FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found) {
+  const cv::Mat binary = Binarise(halfBlock, offset);
+  std::vector<std::vector<cv::Point>> contours;
+  std::vector<cv::Vec4i> hierarchy;
+  cv::findContours(binary, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_NONE, cv::Point(0, 0));
+
+  const std::vector<std::array<int, 4>> groups = FindChains(contours, hierarchy, minCircularity);
+  if (groups.empty()) return false;
+  for (const auto& group : groups) {
+    float sumX = 0.0f;
+    float sumY = 0.0f;
+    bool finite = true;
+    for (const int index : group) {
+      const cv::Moments m = cv::moments(contours[static_cast<std::size_t>(index)]);
+      const auto cx = static_cast<float>(m.m10 / m.m00);
+      const auto cy = static_cast<float>(m.m01 / m.m00);
+      finite = finite && std::isfinite(cx) && std::isfinite(cy);
+      sumX += cx;
+      sumY += cy;
+    }
+    // The innermost boundary is not tested for area: a zero-area one has no centroid, and its group is
+    // dropped rather than used to index the cloud.
+    if (!finite) continue;
+    found.emplace_back(static_cast<float>(static_cast<double>(sumX) * 0.25),
+                       static_cast<float>(static_cast<double>(sumY) * 0.25));
+  }
+  return true;
+}
+
+cv::Vec3d SampleCloud(const cv::Mat& cloud, double y, double x) {
+  const auto clampIndex = [](double v, int size) {
+    const double t = std::trunc(v);
+    if (!(t >= 0.0)) return 0;
+    return t >= size - 1 ? size - 1 : static_cast<int>(t);
+  };
+  const int r = clampIndex(y, cloud.rows);
+  const int c = clampIndex(x, cloud.cols);
+  const int r1 = std::min(r + 1, cloud.rows - 1);
+  const int c1 = std::min(c + 1, cloud.cols - 1);
+  const double fy = std::fmod(y, 1.0);
+  const double fx = std::fmod(x, 1.0);
+  const cv::Vec3d& b = cloud.at<cv::Vec3d>(r, c);
+  const cv::Vec3d& a = cloud.at<cv::Vec3d>(r1, c);
+  const cv::Vec3d& d = cloud.at<cv::Vec3d>(r, c1);
+  const cv::Vec3d& e = cloud.at<cv::Vec3d>(r1, c1);
+  cv::Vec3d out;
+  for (int k = 0; k < 3; ++k) {
+    out[k] = ((fy * a[k] + (1.0 - fy) * b[k]) * (1.0 - fx)) + ((fy * e[k] + (1.0 - fy) * d[k]) * fx);
+  }
+  return out;
+}
+
+}  // namespace Detect
+}  // namespace TamoHandEye

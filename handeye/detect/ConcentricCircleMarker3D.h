@@ -1,0 +1,99 @@
+#pragma once
+
+#include "detect/IMarkerAlgo3D.h"
+
+#include <opencv2/core.hpp>
+
+#include <array>
+#include <deque>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace TamoHandEye {
+namespace Detect {
+
+/// Finds the centre of a concentric-circle marker (four nested circular boundaries: black ring, white
+/// ring, black ring, white dot) and its 3D point in the organised cloud.
+///
+/// Each attempt binarises the median-filtered grey image with one adaptive-threshold pair (half block
+/// size h: block 2h + 1, offset C), looks for chains of nested circular contours, and takes the mean of
+/// the four boundaries' centroids as the centre. Attempts walk a fixed grid of pairs until one yields
+/// exactly one centre with a valid 3D point; after an attempt with exactly one centre the detector keeps
+/// rerunning that pair.
+class ConcentricCircleMarker3D : public IMarkerAlgo3D {
+ public:
+  using Pair = std::pair<int, int>;  ///< (half block size, offset)
+
+  ConcentricCircleMarker3D(const std::string& imageFile, const std::string& cloudFile);
+  ConcentricCircleMarker3D(const cv::Mat& image, const cv::Mat& cloud);
+
+  /// One attempt: 0 with `result` filled, 101 no centre, 104 several, 102 one centre without a valid
+  /// 3D point, 106/107 when the input is gone.
+  ErrorCode DetectMarker(MarkerBoardResult& result) override;
+
+  /// Runs the attempts (at most paramCount) and returns 0 with `result` filled, the first input error,
+  /// or the code SummarizeFailures derives from the failed attempts. `result` is written only on success.
+  ErrorCode Run(MarkerBoardResult& result);
+
+  /// The code for a run whose attempts all failed, from the tallies of each failure.
+  ErrorCode SummarizeFailures() const;
+
+  /// Whether a contour is a circle: minimum <= 4π·area / perimeter² <= maximum (false for no area).
+  static bool IsCircular(const std::vector<cv::Point>& contour, double minimum, double maximum);
+
+  /// The nested-circle chains of a binary image's contour tree, as groups of four contour indices
+  /// (outer to inner). Only complete groups of one chain are kept.
+  static std::vector<std::array<int, 4>> FindChains(const std::vector<std::vector<cv::Point>>& contours,
+                                                    const std::vector<cv::Vec4i>& hierarchy, double minCircularity);
+
+  /// The adaptive threshold (mean of the block, binary) of the median-filtered grey image, the same as
+  /// cv::adaptiveThreshold's; the block mean is made once per block size.
+  cv::Mat Binarise(int halfBlock, int offset);
+
+  std::vector<int> noCircleCodes;
+  std::vector<int> noPointCodes;
+  std::vector<int> multiCircleCodes;
+  int paramCount = 0;
+  Pair lastGoodParams{-1, -1};
+  std::deque<Pair> paramQueue;
+  std::vector<int> pointValid;
+  std::vector<cv::Point3f> points3D;
+  std::vector<cv::Point2f> centers;
+
+  const int medianHalfSize = 2;
+  const double minCircularity = 0.8;
+  const int blockHalfStart = 50;
+  const int blockHalfRange = 100;
+  const int paramStep = 10;
+  const int offsetStart = 10;
+  const int offsetSteps = 5;
+
+ private:
+  void Initialise();
+  void BuildParamQueue();
+  void NextAttempt();
+  bool RunAttempt(int halfBlock, int offset);
+  bool FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found);
+  /// The median-filtered grey image, made once per detector.
+  const cv::Mat& Filtered();
+
+  // An attempt's outcome depends only on its pair: each pair runs once per detector.
+  struct Outcome {
+    bool found = false;
+    std::vector<cv::Point2f> centers;
+    std::vector<cv::Point3f> points3D;
+    std::vector<int> pointValid;
+  };
+  std::map<Pair, Outcome> outcomes;
+  cv::Mat filtered;
+  std::map<int, cv::Mat> blockMeans;
+};
+
+/// Bilinear interpolation of a CV_64FC3 cloud at row y, column x; neighbours beyond the last row or
+/// column are taken from the border. A NaN among the four neighbours makes that coordinate NaN.
+cv::Vec3d SampleCloud(const cv::Mat& cloud, double y, double x);
+
+}  // namespace Detect
+}  // namespace TamoHandEye

@@ -1,0 +1,505 @@
+#include "detect/PlyReader.h"
+
+#include "api/LibraryLogger.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <sstream>
+
+namespace TamoHandEye {
+namespace Detect {
+namespace {
+
+constexpr std::size_t kMaxHeaderBytes = 1 << 20;
+constexpr std::size_t kChunkBytes = 1 << 20;
+constexpr bool kNativeLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
+
+// Complaints go to standard error; the caller sees an empty cloud.
+cv::Mat Fail(const std::string& message) {
+  std::cerr << message << std::endl;
+  return cv::Mat();
+}
+
+bool ParseType(const std::string& word, PlyReader::Type& type) {
+  using Type = PlyReader::Type;
+  static const std::pair<const char*, Type> kNames[] = {
+      {"char", Type::Int8},     {"int8", Type::Int8},       {"uchar", Type::UInt8},   {"uint8", Type::UInt8},
+      {"short", Type::Int16},   {"int16", Type::Int16},     {"ushort", Type::UInt16}, {"uint16", Type::UInt16},
+      {"int", Type::Int32},     {"int32", Type::Int32},     {"uint", Type::UInt32},   {"uint32", Type::UInt32},
+      {"float", Type::Float32}, {"float32", Type::Float32}, {"double", Type::Float64}, {"float64", Type::Float64}};
+  for (const auto& [name, t] : kNames) {
+    if (word == name) {
+      type = t;
+      return true;
+    }
+  }
+  return false;
+}
+
+// One scalar of `type` at `p`, in the file's byte order, as a double.
+double Decode(const unsigned char* p, PlyReader::Type type, bool swap) {
+  unsigned char bytes[8];
+  const std::size_t size = PlyReader::SizeOf(type);
+  if (swap) {
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = p[size - 1 - i];
+  } else {
+    std::memcpy(bytes, p, size);
+  }
+  switch (type) {
+    case PlyReader::Type::Int8: { std::int8_t v; std::memcpy(&v, bytes, 1); return v; }
+    case PlyReader::Type::UInt8: { std::uint8_t v; std::memcpy(&v, bytes, 1); return v; }
+    case PlyReader::Type::Int16: { std::int16_t v; std::memcpy(&v, bytes, 2); return v; }
+    case PlyReader::Type::UInt16: { std::uint16_t v; std::memcpy(&v, bytes, 2); return v; }
+    case PlyReader::Type::Int32: { std::int32_t v; std::memcpy(&v, bytes, 4); return v; }
+    case PlyReader::Type::UInt32: { std::uint32_t v; std::memcpy(&v, bytes, 4); return v; }
+    case PlyReader::Type::Float32: { float v; std::memcpy(&v, bytes, 4); return static_cast<double>(v); }
+    case PlyReader::Type::Float64: { double v; std::memcpy(&v, bytes, 8); return v; }
+  }
+  return 0.0;
+}
+
+// An open file read at explicit offsets; closes itself.
+class File {
+ public:
+  explicit File(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      size = static_cast<std::size_t>(st.st_size);
+    } else if (fd >= 0) {
+      ::close(fd);
+      fd = -1;
+    }
+  }
+  ~File() {
+    if (fd >= 0) ::close(fd);
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  bool Open() const { return fd >= 0; }
+  std::size_t Size() const { return size; }
+
+  // Reads exactly `n` bytes at `offset`; false when the file ends first.
+  bool ReadAt(std::size_t offset, void* destination, std::size_t n) const {
+    auto* out = static_cast<char*>(destination);
+    while (n > 0) {
+      const ssize_t got = ::pread(fd, out, std::min<std::size_t>(n, 1u << 30), static_cast<off_t>(offset));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      out += got;
+      offset += static_cast<std::size_t>(got);
+      n -= static_cast<std::size_t>(got);
+    }
+    return true;
+  }
+
+ private:
+  int fd = -1;
+  std::size_t size = 0;
+};
+
+// Sequential reading through a buffer, for records of varying length (list properties).
+class Stream {
+ public:
+  Stream(const File& f, std::size_t start) : file(f), position(start) {}
+
+  bool Read(unsigned char* destination, std::size_t n) {
+    while (n > 0) {
+      if (begin == end && !Fill()) return false;
+      const std::size_t take = std::min(n, end - begin);
+      std::memcpy(destination, buffer.data() + begin, take);
+      begin += take;
+      destination += take;
+      n -= take;
+    }
+    return true;
+  }
+  bool Skip(std::size_t n) {
+    unsigned char scratch[256];
+    while (n > 0) {
+      const std::size_t take = std::min(n, sizeof scratch);
+      if (!Read(scratch, take)) return false;
+      n -= take;
+    }
+    return true;
+  }
+
+ private:
+  bool Fill() {
+    if (position >= file.Size()) return false;
+    const std::size_t n = std::min(kChunkBytes, file.Size() - position);
+    buffer.resize(kChunkBytes);
+    if (!file.ReadAt(position, buffer.data(), n)) return false;
+    position += n;
+    begin = 0;
+    end = n;
+    return true;
+  }
+
+  const File& file;
+  std::size_t position;
+  std::vector<unsigned char> buffer;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+};
+
+// Reads (or skips) one binary element instance; `values` receives each scalar property's value.
+bool ReadInstance(Stream& in, const PlyReader::Element& element, bool swap, std::vector<double>* values) {
+  unsigned char bytes[8];
+  for (std::size_t p = 0; p < element.properties.size(); ++p) {
+    const PlyReader::Property& prop = element.properties[p];
+    if (prop.isList) {
+      if (!in.Read(bytes, PlyReader::SizeOf(prop.countType))) return false;
+      const double length = Decode(bytes, prop.countType, swap);
+      if (!(length >= 0.0) || length > 1e9) return false;
+      if (!in.Skip(static_cast<std::size_t>(length) * PlyReader::SizeOf(prop.type))) return false;
+    } else {
+      if (!in.Read(bytes, PlyReader::SizeOf(prop.type))) return false;
+      if (values) (*values)[p] = Decode(bytes, prop.type, swap);
+    }
+  }
+  return true;
+}
+
+bool HasLists(const PlyReader::Element& element) {
+  return std::any_of(element.properties.begin(), element.properties.end(),
+                     [](const PlyReader::Property& p) { return p.isList; });
+}
+
+std::size_t FixedSize(const PlyReader::Element& element) {
+  std::size_t size = 0;
+  for (const auto& p : element.properties) size += PlyReader::SizeOf(p.type);
+  return size;
+}
+
+// Whitespace-separated tokens of an ASCII body.
+class Tokens {
+ public:
+  explicit Tokens(std::string_view body) : text(body) {}
+
+  bool Next(std::string_view& token) {
+    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    if (pos >= text.size()) return false;
+    const std::size_t start = pos;
+    while (pos < text.size() && !std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
+    token = text.substr(start, pos - start);
+    return true;
+  }
+  bool NextNumber(double& value) {
+    std::string_view token;
+    if (!Next(token)) return false;
+    const auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), value);
+    if (ec == std::errc() && end == token.data() + token.size()) return true;
+    // from_chars rejects a leading '+'; strtod also reads "nan", "inf" in any case.
+    const std::string copy(token);
+    char* stop = nullptr;
+    value = std::strtod(copy.c_str(), &stop);
+    return stop == copy.c_str() + copy.size() && !copy.empty();
+  }
+
+ private:
+  std::string_view text;
+  std::size_t pos = 0;
+};
+
+bool ReadAsciiInstance(Tokens& in, const PlyReader::Element& element, std::vector<double>* values) {
+  double v = 0.0;
+  for (std::size_t p = 0; p < element.properties.size(); ++p) {
+    const PlyReader::Property& prop = element.properties[p];
+    if (!in.NextNumber(v)) return false;
+    if (prop.isList) {
+      if (!(v >= 0.0) || v > 1e9) return false;
+      for (std::size_t k = 0; k < static_cast<std::size_t>(v); ++k) {
+        double item = 0.0;
+        if (!in.NextNumber(item)) return false;
+      }
+    } else if (values) {
+      (*values)[p] = v;
+    }
+  }
+  return true;
+}
+
+// Fills the cloud from an ASCII body.
+bool ReadAscii(const File& file, const PlyReader& header, std::size_t vertexIndex, const std::size_t xyz[3],
+               cv::Mat& cloud) {
+  const std::size_t length = file.Size() - header.dataOffset;
+  // Every scalar needs at least one character and one separator: a count beyond that cannot be true.
+  const auto& vertex = header.elements[vertexIndex];
+  if (vertex.count > length / (2 * vertex.properties.size()) + 1) return false;
+  std::string body(length, '\0');
+  if (!file.ReadAt(header.dataOffset, body.data(), length)) return false;
+  Tokens tokens(body);
+  for (std::size_t e = 0; e < vertexIndex; ++e) {
+    for (std::uint64_t k = 0; k < header.elements[e].count; ++k) {
+      if (!ReadAsciiInstance(tokens, header.elements[e], nullptr)) return false;
+    }
+  }
+  std::vector<double> values(vertex.properties.size());
+  auto* out = cloud.ptr<double>();
+  for (std::uint64_t k = 0; k < vertex.count; ++k) {
+    if (!ReadAsciiInstance(tokens, vertex, &values)) return false;
+    *out++ = values[xyz[0]];
+    *out++ = values[xyz[1]];
+    *out++ = values[xyz[2]];
+  }
+  return true;
+}
+
+}  // namespace
+
+std::size_t PlyReader::SizeOf(Type type) {
+  switch (type) {
+    case Type::Int8:
+    case Type::UInt8: return 1;
+    case Type::Int16:
+    case Type::UInt16: return 2;
+    case Type::Int32:
+    case Type::UInt32:
+    case Type::Float32: return 4;
+    case Type::Float64: return 8;
+  }
+  return 0;
+}
+
+bool PlyReader::ParseHeader(std::string_view text, std::string& error) {
+  elements.clear();
+  if (text.substr(0, 4) != "ply\n" && text.substr(0, 5) != "ply\r\n") {
+    error = "not a PLY file (the first line is not \"ply\")";
+    return false;
+  }
+  std::size_t pos = 0;
+  bool sawFormat = false;
+  int lineNumber = 0;
+  while (true) {
+    const std::size_t end = text.find('\n', pos);
+    if (end == std::string_view::npos) {
+      error = "the header has no end_header line";
+      return false;
+    }
+    std::string line(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    ++lineNumber;
+    std::istringstream words(line);
+    std::string keyword;
+    words >> keyword;
+    if (lineNumber == 1) {
+      if (keyword != "ply" || words >> keyword) {
+        error = "not a PLY file (the first line is not \"ply\")";
+        return false;
+      }
+      continue;
+    }
+    if (keyword.empty() || keyword == "comment" || keyword == "obj_info") continue;
+    if (keyword == "end_header") break;
+    if (keyword == "format") {
+      std::string name, version;
+      words >> name >> version;
+      if (name == "ascii") format = Format::Ascii;
+      else if (name == "binary_little_endian") format = Format::BinaryLittleEndian;
+      else if (name == "binary_big_endian") format = Format::BinaryBigEndian;
+      else {
+        error = "unknown format \"" + name + "\"";
+        return false;
+      }
+      sawFormat = true;
+    } else if (keyword == "element") {
+      Element element;
+      std::string count;
+      if (!(words >> element.name >> count)) {
+        error = "incomplete element line: " + line;
+        return false;
+      }
+      const auto [ptr, ec] = std::from_chars(count.data(), count.data() + count.size(), element.count);
+      if (ec != std::errc() || ptr != count.data() + count.size()) {
+        error = "bad element count: " + line;
+        return false;
+      }
+      elements.push_back(std::move(element));
+    } else if (keyword == "property") {
+      if (elements.empty()) {
+        error = "a property before any element: " + line;
+        return false;
+      }
+      Property property;
+      std::string first;
+      words >> first;
+      if (first == "list") {
+        std::string countType, itemType;
+        property.isList = true;
+        if (!(words >> countType >> itemType >> property.name) || !ParseType(countType, property.countType) ||
+            !ParseType(itemType, property.type)) {
+          error = "bad list property: " + line;
+          return false;
+        }
+      } else if (!ParseType(first, property.type) || !(words >> property.name)) {
+        error = "bad property: " + line;
+        return false;
+      }
+      elements.back().properties.push_back(property);
+    } else {
+      error = "unknown header line: " + line;
+      return false;
+    }
+  }
+  if (!sawFormat) {
+    error = "the header has no format line";
+    return false;
+  }
+  dataOffset = pos;
+  return true;
+}
+
+cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
+  const File file(path);
+  if (!file.Open()) return Fail("file_stream failed to open " + path);
+  if (rows <= 0 || cols <= 0) return Fail("PLY " + path + ": no image size to read the cloud into");
+
+  std::string headerText(std::min(file.Size(), kMaxHeaderBytes), '\0');
+  if (!file.ReadAt(0, headerText.data(), headerText.size())) return Fail("PLY " + path + ": cannot read the header");
+  PlyReader header;
+  std::string error;
+  if (!header.ParseHeader(headerText, error)) return Fail("PLY " + path + ": " + error);
+
+  // The request: "x", "y", "z" of element "vertex".
+  const auto vertexIt = std::find_if(header.elements.begin(), header.elements.end(),
+                                     [](const PlyReader::Element& e) { return e.name == "vertex"; });
+  if (vertexIt == header.elements.end()) return Fail("tinyply exception: the element \"vertex\" is missing");
+  const std::size_t vertexIndex = static_cast<std::size_t>(vertexIt - header.elements.begin());
+  const PlyReader::Element& vertex = *vertexIt;
+  std::size_t xyz[3];
+  const char* names[3] = {"x", "y", "z"};
+  for (int c = 0; c < 3; ++c) {
+    const auto it = std::find_if(vertex.properties.begin(), vertex.properties.end(),
+                                 [&](const PlyReader::Property& p) { return p.name == names[c]; });
+    if (it == vertex.properties.end() || it->isList) {
+      return Fail(std::string("tinyply exception: the vertex property \"") + names[c] + "\" is missing");
+    }
+    xyz[c] = static_cast<std::size_t>(it - vertex.properties.begin());
+  }
+  const PlyReader::Type type = vertex.properties[xyz[0]].type;
+  if ((type != PlyReader::Type::Float32 && type != PlyReader::Type::Float64) ||
+      vertex.properties[xyz[1]].type != type || vertex.properties[xyz[2]].type != type) {
+    return Fail("PLY " + path + ": x, y and z are not all 32-bit or all 64-bit floats");
+  }
+  const auto expected = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
+  if (vertex.count != expected) {
+    return Fail("PLY " + path + ": " + std::to_string(vertex.count) + " vertices for an image of " +
+                std::to_string(cols) + " x " + std::to_string(rows) + " pixels");
+  }
+  if (header.dataOffset > file.Size()) return Fail("PLY " + path + ": truncated");
+
+  // From here on the vertex count equals the pixel count, so the cloud's size is the image's.
+  cv::Mat cloud;
+  if (header.format == PlyReader::Format::Ascii) {
+    cloud.create(rows, cols, CV_64FC3);
+    if (!ReadAscii(file, header, vertexIndex, xyz, cloud)) return Fail("PLY " + path + ": truncated or malformed data");
+    return cloud;
+  }
+
+  const bool swap = (header.format == PlyReader::Format::BinaryLittleEndian) != kNativeLittleEndian;
+  // Skip the elements before "vertex", checking each size against what the file holds.
+  std::size_t offset = header.dataOffset;
+  for (std::size_t e = 0; e < vertexIndex; ++e) {
+    const PlyReader::Element& element = header.elements[e];
+    if (!HasLists(element)) {
+      const std::size_t size = FixedSize(element);
+      if (size != 0 && element.count > (file.Size() - offset) / size) return Fail("PLY " + path + ": truncated");
+      offset += static_cast<std::size_t>(element.count) * size;
+      continue;
+    }
+    if (element.count > file.Size() - offset) return Fail("PLY " + path + ": truncated");
+    // Records of varying length: walk them. A stream position is not kept, so count the bytes.
+    Stream in(file, offset);
+    std::size_t consumed = 0;
+    for (std::uint64_t k = 0; k < element.count; ++k) {
+      for (const auto& prop : element.properties) {
+        unsigned char bytes[8];
+        if (prop.isList) {
+          if (!in.Read(bytes, PlyReader::SizeOf(prop.countType))) return Fail("PLY " + path + ": truncated");
+          const double length = Decode(bytes, prop.countType, swap);
+          const std::size_t skip = static_cast<std::size_t>(std::max(0.0, std::min(length, 1e9))) * PlyReader::SizeOf(prop.type);
+          if (!(length >= 0.0) || !in.Skip(skip)) return Fail("PLY " + path + ": truncated");
+          consumed += PlyReader::SizeOf(prop.countType) + skip;
+        } else {
+          if (!in.Read(bytes, PlyReader::SizeOf(prop.type))) return Fail("PLY " + path + ": truncated");
+          consumed += PlyReader::SizeOf(prop.type);
+        }
+      }
+    }
+    offset += consumed;
+  }
+
+  if (HasLists(vertex)) {
+    if (vertex.count > file.Size() - offset) return Fail("PLY " + path + ": truncated");
+    cloud.create(rows, cols, CV_64FC3);
+    Stream in(file, offset);
+    std::vector<double> values(vertex.properties.size());
+    auto* out = cloud.ptr<double>();
+    for (std::uint64_t k = 0; k < vertex.count; ++k) {
+      if (!ReadInstance(in, vertex, swap, &values)) return Fail("PLY " + path + ": truncated");
+      *out++ = values[xyz[0]];
+      *out++ = values[xyz[1]];
+      *out++ = values[xyz[2]];
+    }
+    return cloud;
+  }
+
+  const std::size_t stride = FixedSize(vertex);
+  if (vertex.count > (file.Size() - offset) / stride) return Fail("PLY " + path + ": truncated");
+  cloud.create(rows, cols, CV_64FC3);
+  const std::size_t count = static_cast<std::size_t>(vertex.count);
+  const std::size_t scalar = PlyReader::SizeOf(type);
+  std::size_t at[3];
+  for (int c = 0; c < 3; ++c) {
+    at[c] = 0;
+    for (std::size_t p = 0; p < xyz[c]; ++p) at[c] += PlyReader::SizeOf(vertex.properties[p].type);
+  }
+  auto* out = cloud.ptr<double>();
+
+  // Fast path: nothing but x, y, z in the file's native order, read straight into the cloud.
+  if (!swap && stride == 3 * scalar && at[0] == 0 && at[1] == scalar && at[2] == 2 * scalar) {
+    if (type == PlyReader::Type::Float64) {
+      if (!file.ReadAt(offset, out, count * stride)) return Fail("PLY " + path + ": truncated");
+      return cloud;
+    }
+    // 32-bit floats land in the second half of the cloud's buffer and are widened in place, front to
+    // back: double i ends at byte 8i + 8, never past float i + 1 at byte 12·count + 4i + 4.
+    auto* bytes = reinterpret_cast<unsigned char*>(out);
+    float* floats = reinterpret_cast<float*>(bytes + 3 * count * sizeof(float));
+    if (!file.ReadAt(offset, floats, count * stride)) return Fail("PLY " + path + ": truncated");
+    for (std::size_t i = 0; i < 3 * count; ++i) {
+      float f;
+      std::memcpy(&f, floats + i, sizeof f);
+      out[i] = static_cast<double>(f);
+    }
+    return cloud;
+  }
+
+  // Any other layout: chunks of whole vertices, each decoded at its properties' offsets.
+  const std::size_t perChunk = std::max<std::size_t>(1, kChunkBytes / stride);
+  std::vector<unsigned char> chunk(perChunk * stride);
+  for (std::size_t first = 0; first < count; first += perChunk) {
+    const std::size_t n = std::min(perChunk, count - first);
+    if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return Fail("PLY " + path + ": truncated");
+    for (std::size_t k = 0; k < n; ++k) {
+      const unsigned char* record = chunk.data() + k * stride;
+      *out++ = Decode(record + at[0], type, swap);
+      *out++ = Decode(record + at[1], type, swap);
+      *out++ = Decode(record + at[2], type, swap);
+    }
+  }
+  return cloud;
+}
+
+}  // namespace Detect
+}  // namespace TamoHandEye

@@ -1,0 +1,58 @@
+#pragma once
+
+// A focused reader for organised point clouds stored as PLY: the "x", "y", "z" properties of element
+// "vertex", one vertex per image pixel in row order.
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace TamoHandEye {
+namespace Detect {
+
+/// A parsed PLY header.
+class PlyReader {
+ public:
+  enum class Format { Ascii, BinaryLittleEndian, BinaryBigEndian };
+  enum class Type { Int8, UInt8, Int16, UInt16, Int32, UInt32, Float32, Float64 };
+
+  struct Property {
+    std::string name;
+    Type type = Type::Float32;       ///< the value type (the item type of a list)
+    bool isList = false;
+    Type countType = Type::UInt8;    ///< the type of a list's length
+  };
+  struct Element {
+    std::string name;
+    std::uint64_t count = 0;
+    std::vector<Property> properties;
+  };
+
+  /// Parses the header at the start of `text` (which may hold more than the header). On success fills
+  /// the format, the elements and the offset of the first data byte; on failure returns false and says
+  /// why in `error`.
+  bool ParseHeader(std::string_view text, std::string& error);
+
+  static std::size_t SizeOf(Type type);
+
+  Format format = Format::Ascii;
+  std::vector<Element> elements;
+  std::size_t dataOffset = 0;  ///< bytes from the start of the file to the first data byte
+};
+
+/// Reads the PLY file at `path` into a rows × cols CV_64FC3 cloud: vertex k becomes element
+/// (k / cols, k mod cols) with x, y, z as its channels; NaN points are kept. "x", "y" and "z" may stand
+/// anywhere among the vertex properties and must all be 32-bit or all 64-bit floats (32-bit values are
+/// widened exactly). Formats: ascii, binary_little_endian, binary_big_endian; elements before "vertex"
+/// are skipped.
+///
+/// Returns an empty matrix, with a line on standard error, when the file cannot be opened, is not PLY,
+/// lacks the vertex coordinates, has another vertex count than rows × cols, or is truncated. Sizes are
+/// checked against the file's length before anything is allocated. Never throws.
+cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols);
+
+}  // namespace Detect
+}  // namespace TamoHandEye

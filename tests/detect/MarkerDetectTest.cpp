@@ -1,0 +1,320 @@
+// Marker detection on rendered shots with a known centre, and the input checks.
+
+#include <tarn/MarkerDetect.h>
+
+#include "detect/ConcentricCircleMarker3D.h"
+
+#include "MarkerRenderer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cmath>
+#include <limits>
+#include <string>
+
+namespace {
+
+using namespace TamoHandEye;
+using Detect::ConcentricCircleMarker3D;
+using TarnTest::RenderShot;
+using TarnTest::Shot;
+using TarnTest::ShotOptions;
+
+std::string TempPath(const std::string& name) { return ::testing::TempDir() + name; }
+
+// A frontal view centres the marker to within this (pixels): only the rendering's sampling is left.
+constexpr double kFrontalPixels = 0.2;
+// A tilted view: perspective moves each boundary's centroid away from the projected centre, by a
+// different amount per ring, so their mean is off by up to about a pixel at these angles.
+constexpr double kTiltedPixels = 1.0;
+
+Eigen::Isometry3d View(double distance, double tiltX, double tiltY, double offsetX = 0.0, double offsetY = 0.0) {
+  Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
+  pose.translate(Eigen::Vector3d(offsetX, offsetY, distance));
+  pose.rotate(Eigen::AngleAxisd(tiltX, Eigen::Vector3d::UnitX()) * Eigen::AngleAxisd(tiltY, Eigen::Vector3d::UnitY()));
+  return pose;
+}
+
+double PixelError(const Detect::MarkerBoardResult& r, const Shot& shot) {
+  return std::hypot(r.u - shot.centres[0].x(), r.v - shot.centres[0].y());
+}
+
+double PointError(const Detect::MarkerBoardResult& r, const Shot& shot) {
+  return (Eigen::Vector3d(r.x, r.y, r.z) - shot.points[0]).norm();
+}
+
+struct Clean {
+  std::string name;
+  int width, height;
+  double focal;
+  Eigen::Isometry3d view;
+  double pixels;
+};
+
+void PrintTo(const Clean& c, std::ostream* os) { *os << c.name; }
+
+class CleanShot : public testing::TestWithParam<Clean> {};
+
+TEST_P(CleanShot, SucceedsOnTheFirstAttemptNearTheTruth) {
+  const Clean& c = GetParam();
+  ShotOptions options;
+  options.width = c.width;
+  options.height = c.height;
+  options.focal = c.focal;
+  options.cameraFromBoard = c.view;
+  options.supersample = 3;
+  options.blurSigma = 0.7;
+  const Shot shot = RenderShot(options);
+
+  ConcentricCircleMarker3D detector(shot.image, shot.cloud);
+  Detect::MarkerBoardResult result;
+  ASSERT_EQ(detector.Run(result), Detect::Success);
+  EXPECT_TRUE(detector.noCircleCodes.empty() && detector.noPointCodes.empty() && detector.multiCircleCodes.empty());
+  EXPECT_EQ(detector.lastGoodParams, ConcentricCircleMarker3D::Pair(50, 10));
+  EXPECT_LT(PixelError(result, shot), c.pixels) << "found (" << result.u << ", " << result.v << ")";
+  // The cloud interpolated at the centre: on the board, within what the centre's pixel error allows.
+  EXPECT_LT(PointError(result, shot), 0.002);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Views, CleanShot,
+    testing::Values(Clean{"vga_frontal", 640, 480, 700, View(0.5, 0, 0), kFrontalPixels},
+                    Clean{"sxga_frontal_offset", 1280, 1024, 1200, View(0.6, 0, 0, 0.03, -0.02), kFrontalPixels},
+                    Clean{"wuxga_frontal", 1920, 1200, 1700, View(0.7, 0, 0), kFrontalPixels},
+                    Clean{"vga_tilted", 640, 480, 700, View(0.5, 0.35, -0.25), kTiltedPixels},
+                    Clean{"sxga_tilted", 1280, 1024, 1200, View(0.55, -0.3, 0.4, 0.02, 0.01), kTiltedPixels}),
+    [](const testing::TestParamInfo<Clean>& p) { return p.param.name; });
+
+TEST(MarkerDetect, HarderLightingStillFindsTheMarker) {
+  ShotOptions options;
+  options.colour = true;  // BGR input goes through the grey conversion
+  options.greyNoise = 4.0;
+  options.gradient = 0.4;
+  options.blurSigma = 1.0;
+  options.depthNoise = 0.0005;
+  options.cameraFromBoard = View(0.5, 0.2, 0.1);
+  const Shot shot = RenderShot(options);
+  Detect::MarkerBoardResult result;
+  ASSERT_EQ(Detect::SolveMarkerBoardResults(shot.image, shot.cloud, result), Detect::Success);
+  EXPECT_LT(PixelError(result, shot), kTiltedPixels);
+  EXPECT_LT(PointError(result, shot), 0.003);
+}
+
+TEST(MarkerDetect, FailuresAreClassifiedAndLeaveTheResultAlone) {
+  const Detect::MarkerBoardResult sentinel{1, 2, 3, 4, 5};
+  const auto expectUntouched = [&](const Detect::MarkerBoardResult& r) {
+    EXPECT_EQ(r.x, sentinel.x);
+    EXPECT_EQ(r.v, sentinel.v);
+  };
+
+  // No marker at all.
+  ShotOptions none;
+  none.markers.clear();
+  const Shot blank = RenderShot(none);
+  Detect::MarkerBoardResult result = sentinel;
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(blank.image, blank.cloud, result), Detect::Err_Algo_Marker_Fail_NoCircle);
+  const std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_THAT(log, testing::StartsWith("detect params size:200\n"));
+  std::size_t lines = 0;
+  for (std::size_t at = log.find("Err_Algo_Marker_Fail_NoCircle\n"); at != std::string::npos;
+       at = log.find("Err_Algo_Marker_Fail_NoCircle\n", at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 200u);
+  expectUntouched(result);
+
+  // The centre falls on missing points: every attempt after the first locks onto the same pair.
+  ShotOptions holed;
+  const Shot onHole = [&] {
+    Shot s = RenderShot(holed);
+    const int u = static_cast<int>(s.centres[0].x()), v = static_cast<int>(s.centres[0].y());
+    holed.holes = {cv::Rect(u - 3, v - 3, 7, 7)};
+    return RenderShot(holed);
+  }();
+  ConcentricCircleMarker3D detector(onHole.image, onHole.cloud);
+  result = sentinel;
+  EXPECT_EQ(detector.Run(result), Detect::Err_Algo_Marker_Fail_NoPoint);
+  EXPECT_EQ(detector.noPointCodes.size(), 200u);
+  expectUntouched(result);
+
+  // Two markers.
+  ShotOptions two;
+  two.markers = {Eigen::Vector2d(-0.06, 0.0), Eigen::Vector2d(0.07, 0.02)};
+  const Shot pair = RenderShot(two);
+  TamoHandEye::MarkerBoardResult top{1, 2, 3, 4, 5};
+  EXPECT_EQ(TamoHandEye::SolveMarkerBoardResults(pair.image, pair.cloud, top), TamoHandEye::Err_Algo_Marker_Fail_ExceedOneCircle);
+  EXPECT_EQ(top.x, 1.0);
+  EXPECT_EQ(top.v, 5.0);
+}
+
+TEST(MarkerDetect, TalliesDecideTheCode) {
+  ConcentricCircleMarker3D detector{cv::Mat(), cv::Mat()};
+  const auto tally = [&](std::size_t nc, std::size_t np, std::size_t nm) {
+    detector.noCircleCodes.assign(nc, 101);
+    detector.noPointCodes.assign(np, 102);
+    detector.multiCircleCodes.assign(nm, 104);
+    return detector.SummarizeFailures();
+  };
+  EXPECT_EQ(tally(150, 50, 0), Detect::Err_Algo_Marker_Fail_NoCircle);
+  EXPECT_EQ(tally(100, 95, 5), Detect::Err_Algo_Marker_Fail_NoCircleNoPoint);
+  EXPECT_EQ(tally(60, 60, 80), Detect::Err_Algo_Marker_Fail_ExceedOneCircle);
+  EXPECT_EQ(tally(80, 40, 80), Detect::Err_Algo_Marker_Fail_NoCircle);
+  EXPECT_EQ(tally(10, 180, 10), Detect::Err_Algo_Marker_Fail_NoPoint);
+  EXPECT_EQ(tally(0, 0, 200), Detect::Err_Algo_Marker_Fail_ExceedOneCircle);
+  EXPECT_EQ(tally(95, 105, 0), Detect::Err_Algo_Marker_Fail_NoCircleNoPoint);
+}
+
+TEST(MarkerDetect, ParameterGridOrder) {
+  ConcentricCircleMarker3D detector{cv::Mat(), cv::Mat()};
+  ASSERT_EQ(detector.paramCount, 200);
+  ASSERT_EQ(detector.paramQueue.size(), 200u);
+  EXPECT_EQ(detector.paramQueue[0], ConcentricCircleMarker3D::Pair(50, 10));
+  EXPECT_EQ(detector.paramQueue[3], ConcentricCircleMarker3D::Pair(50, 10));
+  EXPECT_EQ(detector.paramQueue[4], ConcentricCircleMarker3D::Pair(60, 10));
+  EXPECT_EQ(detector.paramQueue[6], ConcentricCircleMarker3D::Pair(40, 10));
+  EXPECT_EQ(detector.paramQueue[41], ConcentricCircleMarker3D::Pair(50, 9));
+  EXPECT_EQ(detector.paramQueue.back(), ConcentricCircleMarker3D::Pair(1, 6));
+}
+
+// The threshold made from a cached block mean equals OpenCV's adaptive threshold.
+TEST(MarkerDetect, BinarisationMatchesAdaptiveThreshold) {
+  ShotOptions options;
+  options.greyNoise = 6.0;
+  options.gradient = 0.3;
+  const Shot shot = RenderShot(options);
+  ConcentricCircleMarker3D detector(shot.image, shot.cloud);
+  cv::Mat filtered;
+  cv::medianBlur(shot.image, filtered, 5);
+  for (const auto& [h, c] : {std::pair{50, 10}, std::pair{1, 6}, std::pair{140, 14}, std::pair{20, 0}, std::pair{10, 12}}) {
+    cv::Mat expected;
+    cv::adaptiveThreshold(filtered, expected, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY, 2 * h + 1, c);
+    EXPECT_EQ(cv::countNonZero(detector.Binarise(h, c) != expected), 0) << h << ", " << c;
+  }
+}
+
+// Contour trees drawn by hand: four nested circles make one group; five do not (the chain of circular
+// contours is longer than three); two separate markers make two.
+TEST(MarkerDetect, ChainsOfNestedCircles) {
+  const auto groups = [](const std::vector<std::pair<cv::Point, std::vector<int>>>& markers) {
+    cv::Mat image(400, 600, CV_8UC1, cv::Scalar(255));
+    for (const auto& [centre, radii] : markers) {
+      int colour = 0;
+      for (const int r : radii) {
+        cv::circle(image, centre, r, cv::Scalar(colour), cv::FILLED, cv::LINE_8);
+        colour = 255 - colour;
+      }
+    }
+    std::vector<std::vector<cv::Point>> contours;
+    std::vector<cv::Vec4i> hierarchy;
+    cv::findContours(image, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_NONE);
+    return ConcentricCircleMarker3D::FindChains(contours, hierarchy, 0.8).size();
+  };
+  EXPECT_EQ(groups({{cv::Point(300, 200), {100, 70, 45, 20}}}), 1u);
+  EXPECT_EQ(groups({{cv::Point(300, 200), {120, 100, 70, 45, 20}}}), 0u);
+  EXPECT_EQ(groups({{cv::Point(150, 200), {90, 63, 40, 18}}, {cv::Point(450, 200), {90, 63, 40, 18}}}), 2u);
+  EXPECT_EQ(groups({}), 0u);
+}
+
+TEST(MarkerDetect, SamplingInterpolatesAndStaysInsideTheCloud) {
+  cv::Mat cloud(3, 4, CV_64FC3);
+  for (int r = 0; r < 3; ++r) {
+    for (int c = 0; c < 4; ++c) cloud.at<cv::Vec3d>(r, c) = cv::Vec3d(c, r, 10.0 * r + c);
+  }
+  EXPECT_EQ(Detect::SampleCloud(cloud, 0.5, 1.25), cv::Vec3d(1.25, 0.5, 6.25));
+  // The last row and column: neighbours clamped to the border.
+  EXPECT_EQ(Detect::SampleCloud(cloud, 2.0, 3.0), cv::Vec3d(3, 2, 23));
+  EXPECT_EQ(Detect::SampleCloud(cloud, 2.5, 3.5), cv::Vec3d(3, 2, 23));
+  cloud.at<cv::Vec3d>(1, 2)[2] = std::numeric_limits<double>::quiet_NaN();
+  const cv::Vec3d p = Detect::SampleCloud(cloud, 0.5, 1.5);
+  EXPECT_TRUE(std::isnan(p[2]));
+  EXPECT_FALSE(std::isnan(p[0]));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Input checks
+// ---------------------------------------------------------------------------------------------------
+
+TEST(MarkerDetect, MatrixInputChecks) {
+  const Shot shot = RenderShot({});
+  Detect::MarkerBoardResult r;
+  cv::Mat floatCloud;
+  shot.cloud.convertTo(floatCloud, CV_32FC3);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(cv::Mat(), floatCloud, r), Detect::Err_Data_Empty);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, cv::Mat(), r), Detect::Err_Data_Empty);
+  cv::Mat wide;
+  shot.image.convertTo(wide, CV_16UC1);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(wide, shot.cloud, r), Detect::Err_Data_Invalid_Image);
+  cv::Mat four;
+  cv::cvtColor(shot.image, four, cv::COLOR_GRAY2BGRA);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(four, shot.cloud, r), Detect::Err_Data_Invalid_Image);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, floatCloud, r), Detect::Err_Data_Invalid_PointCloud);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, shot.cloud.rowRange(0, 479), r), Detect::Err_Data_Size_Mismatch);
+  // Only element counts are compared: a transposed cloud passes, and sampling stays inside it.
+  const cv::Mat transposed = shot.cloud.reshape(3, 640).clone();
+  ASSERT_EQ(transposed.rows, 640);
+  EXPECT_NE(Detect::SolveMarkerBoardResults(shot.image, transposed, r), Detect::Err_Data_Size_Mismatch);
+}
+
+TEST(MarkerDetect, FileInputs) {
+  const Shot shot = RenderShot({});
+  const std::string png = TempPath("shot_1.png");
+  const std::string ply = TempPath("shot_1.ply");
+  ASSERT_TRUE(cv::imwrite(png, shot.image));
+  TarnTest::WritePly(ply, shot.cloud);
+
+  Detect::MarkerBoardResult r{};
+  ASSERT_EQ(Detect::SolveMarkerBoardResults(png, ply, r), Detect::Success);
+  EXPECT_LT(PixelError(r, shot), kFrontalPixels);
+  for (const std::string ext : {".jpg", ".bmp"}) {
+    ASSERT_TRUE(cv::imwrite(TempPath("shot_1" + ext), shot.image));
+    Detect::MarkerBoardResult other{};
+    EXPECT_EQ(Detect::SolveMarkerBoardResults(TempPath("shot_1" + ext), ply, other), Detect::Success) << ext;
+  }
+
+  const Detect::MarkerBoardResult sentinel{9, 9, 9, 9, 9};
+  const auto code = [&](const std::string& image, const std::string& cloud) {
+    Detect::MarkerBoardResult result = sentinel;
+    Detect::ErrorCode c = Detect::Success;
+    EXPECT_NO_THROW(c = Detect::SolveMarkerBoardResults(image, cloud, result));
+    if (c != Detect::Success) {
+      EXPECT_EQ(result.x, 9.0);
+    }
+    return c;
+  };
+  EXPECT_EQ(code("", ply), Detect::Err_Data_Empty);
+  EXPECT_EQ(code(png, ""), Detect::Err_Data_Empty);
+  EXPECT_EQ(code(png, TempPath("missing.ply")), Detect::Err_Data_Invalid_PointCloud);  // no exception
+  EXPECT_EQ(code(TempPath("missing.png"), ply), Detect::Err_Data_Invalid_PointCloud);
+
+  cv::Mat wide;
+  shot.image.convertTo(wide, CV_16UC1, 256.0);
+  ASSERT_TRUE(cv::imwrite(TempPath("wide.png"), wide));
+  EXPECT_EQ(code(TempPath("wide.png"), ply), Detect::Err_Data_Invalid_Image);
+  cv::Mat four;
+  cv::cvtColor(shot.image, four, cv::COLOR_GRAY2BGRA);
+  ASSERT_TRUE(cv::imwrite(TempPath("four.png"), four));
+  EXPECT_EQ(code(TempPath("four.png"), ply), Detect::Err_Data_Invalid_Image);
+
+  TarnTest::PlyOptions fewer;
+  fewer.dropVertices = 1;
+  TarnTest::WritePly(TempPath("fewer.ply"), shot.cloud, fewer);
+  EXPECT_EQ(code(png, TempPath("fewer.ply")), Detect::Err_Data_Invalid_PointCloud);
+  TarnTest::PlyOptions noZ;
+  noZ.omitZ = true;
+  TarnTest::WritePly(TempPath("noz.ply"), shot.cloud, noZ);
+  EXPECT_EQ(code(png, TempPath("noz.ply")), Detect::Err_Data_Invalid_PointCloud);
+
+  // Through the top level: same codes, the caller's record kept on failure.
+  TamoHandEye::MarkerBoardResult top{7, 7, 7, 7, 7};
+  EXPECT_EQ(TamoHandEye::SolveMarkerBoardResults(png, TempPath("missing.ply"), top), TamoHandEye::Err_Data_Invalid_PointCloud);
+  EXPECT_EQ(top.u, 7.0);
+  ASSERT_EQ(TamoHandEye::SolveMarkerBoardResults(png, ply, top), TamoHandEye::Success);
+  EXPECT_EQ(top.u, r.u);
+  EXPECT_EQ(top.z, r.z);
+}
+
+}  // namespace

@@ -1,0 +1,182 @@
+#include "MarkerRenderer.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+
+namespace TarnTest {
+namespace {
+
+constexpr double kBlack = 25.0;
+constexpr double kWhite = 225.0;
+constexpr double kBackground = 110.0;
+
+// Brightness of the board at board coordinates (bx, by); NaN off the board.
+double BoardShade(const ShotOptions& o, double bx, double by) {
+  if (std::abs(bx) > o.boardHalfWidth || std::abs(by) > o.boardHalfHeight) return std::nan("");
+  for (const Eigen::Vector2d& m : o.markers) {
+    const double r = std::hypot(bx - m.x(), by - m.y()) / o.markerRadius;
+    if (r <= 1.0) {
+      if (r > 0.7) return kBlack;
+      if (r > 0.45) return kWhite;
+      if (r > 0.2) return kBlack;
+      return kWhite;
+    }
+  }
+  return kWhite;
+}
+
+}  // namespace
+
+Shot RenderShot(const ShotOptions& o) {
+  const Eigen::Isometry3d boardFromCamera = o.cameraFromBoard.inverse();
+  const Eigen::Vector3d origin = o.cameraFromBoard.translation();
+  const Eigen::Vector3d normal = o.cameraFromBoard.linear().col(2);
+  const double cx = (o.width - 1) / 2.0;
+  const double cy = (o.height - 1) / 2.0;
+
+  // Where the ray through image point (u, v) meets the board's plane, in the camera frame.
+  const auto hit = [&](double u, double v, Eigen::Vector3d& point) {
+    const Eigen::Vector3d ray((u - cx) / o.focal, (v - cy) / o.focal, 1.0);
+    const double denominator = normal.dot(ray);
+    if (std::abs(denominator) < 1e-12) return false;
+    const double t = normal.dot(origin) / denominator;
+    if (t <= 0.0) return false;
+    point = t * ray;
+    return true;
+  };
+
+  Shot shot;
+  cv::Mat grey(o.height, o.width, CV_64FC1);
+  shot.cloud.create(o.height, o.width, CV_64FC3);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::mt19937 rng(o.seed);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  const int s = std::max(1, o.supersample);
+  for (int r = 0; r < o.height; ++r) {
+    for (int c = 0; c < o.width; ++c) {
+      double sum = 0.0;
+      for (int i = 0; i < s; ++i) {
+        for (int j = 0; j < s; ++j) {
+          const double u = c + (j + 0.5) / s - 0.5;
+          const double v = r + (i + 0.5) / s - 0.5;
+          Eigen::Vector3d p;
+          double shade = kBackground;
+          if (hit(u, v, p)) {
+            const Eigen::Vector3d b = boardFromCamera * p;
+            const double board = BoardShade(o, b.x(), b.y());
+            if (!std::isnan(board)) shade = board;
+          }
+          sum += shade;
+        }
+      }
+      grey.at<double>(r, c) = sum / (s * s);
+
+      Eigen::Vector3d p;
+      cv::Vec3d point(nan, nan, nan);
+      if (hit(c, r, p)) {
+        const Eigen::Vector3d b = boardFromCamera * p;
+        if (!std::isnan(BoardShade(o, b.x(), b.y()))) {
+          const Eigen::Vector3d noisy = p * (1.0 + o.depthNoise * gauss(rng) / p.z());
+          point = cv::Vec3d(noisy.x(), noisy.y(), noisy.z());
+        }
+      }
+      shot.cloud.at<cv::Vec3d>(r, c) = point;
+    }
+  }
+  for (const cv::Rect& hole : o.holes) {
+    shot.cloud(hole & cv::Rect(0, 0, o.width, o.height)).setTo(cv::Scalar(nan, nan, nan));
+  }
+
+  if (o.gradient != 0.0) {
+    for (int c = 0; c < o.width; ++c) grey.col(c) *= 1.0 - o.gradient * c / std::max(1, o.width - 1);
+  }
+  if (o.blurSigma > 0.0) cv::GaussianBlur(grey, grey, cv::Size(0, 0), o.blurSigma);
+  if (o.greyNoise > 0.0) {
+    for (int r = 0; r < o.height; ++r) {
+      for (int c = 0; c < o.width; ++c) grey.at<double>(r, c) += o.greyNoise * gauss(rng);
+    }
+  }
+  grey.convertTo(shot.image, CV_8UC1);  // rounds and saturates
+  if (o.colour) cv::cvtColor(shot.image, shot.image, cv::COLOR_GRAY2BGR);
+
+  for (const Eigen::Vector2d& m : o.markers) {
+    const Eigen::Vector3d p = o.cameraFromBoard * Eigen::Vector3d(m.x(), m.y(), 0.0);
+    shot.points.push_back(p);
+    shot.centres.emplace_back(o.focal * p.x() / p.z() + cx, o.focal * p.y() / p.z() + cy);
+  }
+  return shot;
+}
+
+namespace {
+
+template <typename T>
+void Put(std::ostream& out, T value, bool bigEndian) {
+  unsigned char bytes[sizeof(T)];
+  std::memcpy(bytes, &value, sizeof(T));
+  if (bigEndian) std::reverse(bytes, bytes + sizeof(T));
+  out.write(reinterpret_cast<const char*>(bytes), sizeof(T));
+}
+
+}  // namespace
+
+void WritePly(const std::string& path, const cv::Mat& cloud, const PlyOptions& o) {
+  const long long total = static_cast<long long>(cloud.total()) - o.dropVertices;
+  const long long claimed = o.claimVertices >= 0 ? o.claimVertices : total;
+  std::ofstream out(path, std::ios::binary);
+  const char* format = o.format == PlyFormat::Ascii ? "ascii"
+                       : o.format == PlyFormat::BinaryLittleEndian ? "binary_little_endian"
+                                                                   : "binary_big_endian";
+  const char* type = o.doubles ? "double" : "float";
+  out << "ply\nformat " << format << " 1.0\ncomment written by the test renderer\n";
+  if (o.leadingElement) out << "element face 2\nproperty list uchar int vertex_indices\n";
+  out << "element vertex " << claimed << "\n";
+  out << "property " << type << " x\nproperty " << type << " y\n";
+  if (o.colour) out << "property uchar red\nproperty uchar green\nproperty uchar blue\n";
+  if (!o.omitZ) out << "property " << type << " z\n";
+  out << "end_header\n";
+
+  const bool big = o.format == PlyFormat::BinaryBigEndian;
+  if (o.leadingElement) {
+    if (o.format == PlyFormat::Ascii) {
+      out << "3 0 1 2\n4 0 1 2 3\n";
+    } else {
+      Put<std::uint8_t>(out, 3, big);
+      for (int i = 0; i < 3; ++i) Put<std::int32_t>(out, i, big);
+      Put<std::uint8_t>(out, 4, big);
+      for (int i = 0; i < 4; ++i) Put<std::int32_t>(out, i, big);
+    }
+  }
+  const auto* p = cloud.ptr<double>();
+  for (long long k = 0; k < total; ++k) {
+    const double x = p[3 * k], y = p[3 * k + 1], z = p[3 * k + 2];
+    if (o.format == PlyFormat::Ascii) {
+      std::ostringstream line;
+      line.precision(17);
+      line << x << ' ' << y;
+      if (o.colour) line << " 10 20 30";
+      if (!o.omitZ) line << ' ' << z;
+      out << line.str() << '\n';
+      continue;
+    }
+    const auto write = [&](double v) {
+      if (o.doubles) Put<double>(out, v, big);
+      else Put<float>(out, static_cast<float>(v), big);
+    };
+    write(x);
+    write(y);
+    if (o.colour) {
+      for (const int c : {10, 20, 30}) Put<std::uint8_t>(out, static_cast<std::uint8_t>(c), big);
+    }
+    if (!o.omitZ) write(z);
+  }
+}
+
+}  // namespace TarnTest
