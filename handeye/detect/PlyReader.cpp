@@ -1,6 +1,7 @@
 #include "detect/PlyReader.h"
 
 #include "api/LibraryLogger.h"
+#include "detect/LargeBufferAllocator.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -400,6 +401,7 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
 
   // From here on the vertex count equals the pixel count, so the cloud's size is the image's.
   cv::Mat cloud;
+  cloud.allocator = LargeBufferAllocator::Instance();
   if (header.format == PlyReader::Format::Ascii) {
     cloud.create(rows, cols, CV_64FC3);
     if (!ReadAscii(file, header, vertexIndex, xyz, cloud)) return Fail("PLY " + path + ": truncated or malformed data");
@@ -472,15 +474,15 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
       if (!file.ReadAt(offset, out, count * stride)) return Fail("PLY " + path + ": truncated");
       return cloud;
     }
-    // 32-bit floats land in the second half of the cloud's buffer and are widened in place, front to
-    // back: double i ends at byte 8i + 8, never past float i + 1 at byte 12·count + 4i + 4.
-    auto* bytes = reinterpret_cast<unsigned char*>(out);
-    float* floats = reinterpret_cast<float*>(bytes + 3 * count * sizeof(float));
-    if (!file.ReadAt(offset, floats, count * stride)) return Fail("PLY " + path + ": truncated");
-    for (std::size_t i = 0; i < 3 * count; ++i) {
-      float f;
-      std::memcpy(&f, floats + i, sizeof f);
-      out[i] = static_cast<double>(f);
+    // 32-bit floats are widened chunk by chunk through a buffer that stays in cache, so the cloud's
+    // memory is written once and the file's bytes are not read back from main memory.
+    std::vector<float> chunk(kChunkBytes / sizeof(float));
+    const std::size_t perChunk = chunk.size() / 3;
+    for (std::size_t first = 0; first < count; first += perChunk) {
+      const std::size_t n = std::min(perChunk, count - first);
+      if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return Fail("PLY " + path + ": truncated");
+      double* to = out + 3 * first;
+      for (std::size_t i = 0; i < 3 * n; ++i) to[i] = static_cast<double>(chunk[i]);
     }
     return cloud;
   }
