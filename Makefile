@@ -4,7 +4,7 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test asan-test clean
+.PHONY: all deps configure build test demo asan-test clean
 
 all: build
 
@@ -20,6 +20,11 @@ build: configure
 # Builds everything and runs every test through CTest (the SDK consumer included).
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+# The main job: render the built-in sample set, detect the marker in every shot, calibrate, and compare
+# with the sample's ground truth.
+demo: build
+	$(BUILD)/tools/tarn/tarn demo
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan-test: deps

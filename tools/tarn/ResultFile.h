@@ -1,0 +1,24 @@
+#pragma once
+
+// The desktop program's parameter and result file: the settings block, then comma-terminated tables,
+// in GB2312.
+
+#include <tarn/AlgoParam.h>
+#include <tarn/FinalResult.h>
+
+#include <string>
+
+namespace TarnCli {
+
+struct RobotType;
+
+/// Writes the settings and the result's three tables (camera pose row, camera matrix, marker position)
+/// as the desktop program's "保存" does, through a temporary file renamed into place, so that a failed
+/// write leaves an earlier file whole. Returns false when the file cannot be written.
+bool WriteResultFile(const std::string& path, const RobotType& robot, const TamoHandEye::AlgoParam& param,
+                     const TamoHandEye::FinalResult& result);
+
+/// A number as the desktop program shows it: up to 6 significant digits ("%g").
+std::string FormatNumber(double value);
+
+}  // namespace TarnCli

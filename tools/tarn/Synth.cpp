@@ -1,0 +1,115 @@
+#include "Synth.h"
+
+#include "RobotTypes.h"
+
+#include "HandEyeScene.h"
+#include "MarkerRenderer.h"
+
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <stdexcept>
+
+namespace TarnCli {
+namespace {
+
+namespace fs = std::filesystem;
+
+nlohmann::json Matrix(const Eigen::Matrix4d& m) {
+  nlohmann::json rows = nlohmann::json::array();
+  for (int r = 0; r < 4; ++r) rows.push_back({m(r, 0), m(r, 1), m(r, 2), m(r, 3)});
+  return rows;
+}
+
+}  // namespace
+
+void Synthesise(const SynthOptions& o) {
+  if (o.robot == nullptr) throw std::runtime_error("no robot type");
+  const fs::path root(o.folder);
+  fs::create_directories(root / "images");
+  fs::create_directories(root / "clouds");
+
+  TarnTest::SceneOptions sceneOptions;
+  sceneOptions.poses = o.poses;
+  sceneOptions.eyeToHand = o.eyeToHand;
+  sceneOptions.seed = o.seed;
+  // A marker on the flange turns with every pose; a smaller spread keeps it facing the fixed camera
+  // well enough for its rings to stay round in the image.
+  if (o.eyeToHand) sceneOptions.rotationSpreadDeg = 20.0;
+  const TarnTest::Scene scene = TarnTest::MakeScene(sceneOptions);
+
+  // The board carries the marker at its origin: fixed in the base frame (eye-in-hand), lying in the plane
+  // the camera looks down on; or on the flange (eye-to-hand), turned to face the camera on average.
+  Eigen::Isometry3d markerBoard = Eigen::Isometry3d::Identity();
+  markerBoard.translation() = scene.marker;
+  if (o.eyeToHand) {
+    Eigen::Vector3d towardCamera = Eigen::Vector3d::Zero();
+    for (const Eigen::Isometry3d& flange : scene.flange) {
+      towardCamera += flange.linear().transpose() * scene.camera.linear().col(2);
+    }
+    markerBoard.linear() =
+        Eigen::Quaterniond::FromTwoVectors(Eigen::Vector3d::UnitZ(), towardCamera.normalized()).toRotationMatrix();
+  }
+
+  const double focal = 0.9 * o.width;
+  nlohmann::json centres = nlohmann::json::array();
+  for (int i = 0; i < o.poses; ++i) {
+    const Eigen::Isometry3d& flange = scene.flange[static_cast<std::size_t>(i)];
+    const Eigen::Isometry3d cameraFromBoard =
+        o.eyeToHand ? Eigen::Isometry3d(scene.camera.inverse() * flange * markerBoard)
+                    : Eigen::Isometry3d((flange * scene.camera).inverse() * markerBoard);
+    TarnTest::ShotOptions shotOptions;
+    shotOptions.width = o.width;
+    shotOptions.height = o.height;
+    shotOptions.focal = focal;
+    shotOptions.cameraFromBoard = cameraFromBoard;
+    // A board larger than the view: its outline is the image frame, never a near-circular polygon that
+    // the detector could take for an outer ring.
+    shotOptions.boardHalfWidth = 1.0;
+    shotOptions.boardHalfHeight = 1.0;
+    shotOptions.supersample = 3;
+    shotOptions.blurSigma = 0.8;
+    shotOptions.greyNoise = 2.0;
+    shotOptions.depthNoise = o.noiseMm / 1000.0;
+    shotOptions.seed = o.seed * 1000u + static_cast<unsigned>(i);
+    const TarnTest::Shot shot = TarnTest::RenderShot(shotOptions);
+
+    const std::string name = "shot_" + std::to_string(i);
+    const fs::path image = root / "images" / (name + "." + o.imageFormat);
+    if (!cv::imwrite(image.string(), shot.image)) throw std::runtime_error("cannot write " + image.string());
+    TarnTest::WritePly((root / "clouds" / (name + ".ply")).string(), shot.cloud);
+    centres.push_back({shot.centres[0].x(), shot.centres[0].y()});
+  }
+
+  // The robot data file: whitespace separated, one pose per line, in the controller's own units.
+  const bool radian = o.robot->radian;
+  const auto rows = TarnTest::RobotRows(scene, o.robot->format, false, radian);
+  std::ofstream robotFile(root / "robot.txt");
+  robotFile << std::setprecision(10);
+  for (const auto& row : rows) {
+    for (std::size_t k = 0; k < row.size(); ++k) robotFile << (k ? " " : "") << row[k];
+    robotFile << "\n";
+  }
+  if (!robotFile) throw std::runtime_error("cannot write " + (root / "robot.txt").string());
+
+  Eigen::Matrix4d cameraMm = scene.camera.matrix();
+  cameraMm.topRightCorner<3, 1>() *= 1000.0;
+  nlohmann::json truth;
+  truth["handEye"] = o.eyeToHand ? "eye-to-hand" : "eye-in-hand";
+  truth["robot"] = o.robot->name;
+  truth["poses"] = o.poses;
+  truth["noiseMm"] = o.noiseMm;
+  truth["seed"] = o.seed;
+  truth["resolution"] = {o.width, o.height};
+  truth["focalPx"] = focal;
+  truth["camera"] = {{"frame", o.eyeToHand ? "camera in base" : "camera in flange"}, {"matrixMm", Matrix(cameraMm)}};
+  truth["markerMm"] = {scene.marker.x() * 1000.0, scene.marker.y() * 1000.0, scene.marker.z() * 1000.0};
+  truth["markerFrame"] = o.eyeToHand ? "flange" : "base";
+  truth["imageCentresPx"] = centres;
+  std::ofstream(root / "truth.json") << truth.dump(2) << "\n";
+}
+
+}  // namespace TarnCli

@@ -1,0 +1,28 @@
+#pragma once
+
+// A synthetic data set as an operator would have it: one rendered image and point cloud per robot pose,
+// the robot data file in the chosen controller's convention, and the ground truth.
+
+#include <string>
+
+namespace TarnCli {
+
+struct RobotType;
+
+struct SynthOptions {
+  std::string folder;
+  int poses = 12;
+  bool eyeToHand = false;
+  const RobotType* robot = nullptr;
+  double noiseMm = 0.2;  ///< σ of the point cloud's depth noise
+  unsigned seed = 1;
+  int width = 1024;
+  int height = 768;
+  std::string imageFormat = "png";
+};
+
+/// Writes folder/images/shot_<i>.<format>, folder/clouds/shot_<i>.ply, folder/robot.txt and
+/// folder/truth.json. Throws std::runtime_error when a file cannot be written.
+void Synthesise(const SynthOptions& options);
+
+}  // namespace TarnCli
