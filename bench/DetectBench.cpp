@@ -12,6 +12,8 @@
 #include "MarkerRenderer.h"
 
 #include <benchmark/benchmark.h>
+
+#include "QuietBenchmarkMain.h"
 #include <fcntl.h>
 #include <opencv2/imgcodecs.hpp>
 #include <unistd.h>
@@ -117,19 +119,4 @@ BENCHMARK(NoMarker)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Shots();
-  // Detection reports every attempt on standard output; the report goes to the original standard output.
-  const int original = dup(STDOUT_FILENO);
-  std::ofstream report("/proc/self/fd/" + std::to_string(original));
-  std::fflush(stdout);
-  dup2(open("/dev/null", O_WRONLY), STDOUT_FILENO);
-  benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
-  reporter.SetOutputStream(&report);
-  reporter.SetErrorStream(&std::cerr);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunBenchmarksQuietly(argc, argv, [] { Shots(); }); }

@@ -12,6 +12,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "QuietBenchmarkMain.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -74,22 +76,4 @@ BENCHMARK(Common3SearchNoConsensus)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-
-  // The pipeline announces every run on standard output; the report goes to the original standard
-  // output while the announcements go to /dev/null.
-  const int original = dup(STDOUT_FILENO);
-  std::ofstream report("/proc/self/fd/" + std::to_string(original));
-  const int devnull = open("/dev/null", O_WRONLY);
-  std::fflush(stdout);
-  dup2(devnull, STDOUT_FILENO);
-
-  benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
-  reporter.SetOutputStream(&report);
-  reporter.SetErrorStream(&std::cerr);
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
-}
+int main(int argc, char** argv) { return RunBenchmarksQuietly(argc, argv, nullptr); }

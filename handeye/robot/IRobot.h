@@ -38,7 +38,7 @@ class IRobot {
   int SearchPoses(const std::shared_ptr<IHandEye>& solver, const std::vector<Kel::SE3d>& robotTransforms,
                   const std::vector<Kel::SE3d>& markerTransforms, std::vector<int>& outMask, bool exhaust,
                   double ransacDist);
-  /// Fixes the seed of every later pose search (tests); std::nullopt returns to seeding from the system's
+  /// Fixes the random seed of every later pose search (tests); std::nullopt returns to seeding from the system's
   /// random device.
   static void SetPoseSearchSeed(std::optional<std::uint32_t> seed);
 
