@@ -14,6 +14,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -23,7 +24,10 @@ using TarnTest::RenderShot;
 using TarnTest::Shot;
 using TarnTest::ShotOptions;
 
-std::string TempPath(const std::string& name) { return ::testing::TempDir() + name; }
+// Test cases run as parallel processes: each names its files after its process.
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "tarn-" + std::to_string(::getpid()) + "-" + name;
+}
 
 // A frontal view centres the marker to within this (pixels): only the rendering's sampling is left.
 constexpr double kFrontalPixels = 0.2;

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -18,7 +19,10 @@ using TamoHandEye::Detect::ReadOrganizedCloud;
 using TarnTest::PlyFormat;
 using TarnTest::PlyOptions;
 
-std::string TempPath(const std::string& name) { return ::testing::TempDir() + name; }
+// Test cases run as parallel processes: each names its files after its process.
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "tarn-" + std::to_string(::getpid()) + "-" + name;
+}
 
 // A 4 x 6 cloud with distinct values, a NaN point and values a float cannot hold exactly.
 cv::Mat SmallCloud() {

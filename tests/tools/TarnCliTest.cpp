@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,14 +35,17 @@ std::string Slurp(const fs::path& path) {
 }
 
 Outcome Tarn(const std::string& arguments) {
+  // CTest runs the cases of this program in parallel processes: each has files of its own.
   const fs::path dir = fs::path(::testing::TempDir());
-  const std::string command = std::string(TARN_PROGRAM) + " " + arguments + " >" + (dir / "cli.out").string() + " 2>" +
-                              (dir / "cli.err").string();
+  const std::string stem = "tarn-cli-" + std::to_string(::getpid());
+  const fs::path out = dir / (stem + ".out");
+  const fs::path err = dir / (stem + ".err");
+  const std::string command = std::string(TARN_PROGRAM) + " " + arguments + " >" + out.string() + " 2>" + err.string();
   const int raw = std::system(command.c_str());
   Outcome o;
   o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  o.out = Slurp(dir / "cli.out");
-  o.err = Slurp(dir / "cli.err");
+  o.out = Slurp(out);
+  o.err = Slurp(err);
   return o;
 }
 
@@ -151,8 +155,8 @@ TEST(TarnCli, DetectThenCalibrateFromAMarkersFile) {
 }
 
 TEST(TarnCli, BadInputGivesAMessageAndAFailingStatus) {
-  const fs::path dir = DataSet("fanuc");
-  if (!fs::exists(dir / "robot.txt")) Synthesise("fanuc", "--robot fanuc --seed 3");
+  Synthesise("bad-input", "--robot fanuc --seed 3");
+  const fs::path dir = DataSet("bad-input");
   const std::string images = " --images " + (dir / "images").string() + " --clouds " + (dir / "clouds").string();
   const std::string poses = " --poses " + (dir / "robot.txt").string();
 
