@@ -112,6 +112,9 @@ class Stream {
  public:
   Stream(const File& f, std::size_t start) : file(f), position(start) {}
 
+  /// The file offset of the next byte to be read.
+  std::size_t Position() const { return position - (end - begin); }
+
   bool Read(unsigned char* destination, std::size_t n) {
     while (n > 0) {
       if (begin == end && !Fill()) return false;
@@ -420,25 +423,12 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
       continue;
     }
     if (element.count > file.Size() - offset) return Fail("PLY " + path + ": truncated");
-    // Records of varying length: walk them. A stream position is not kept, so count the bytes.
+    // Records of varying length: walk them.
     Stream in(file, offset);
-    std::size_t consumed = 0;
     for (std::uint64_t k = 0; k < element.count; ++k) {
-      for (const auto& prop : element.properties) {
-        unsigned char bytes[8];
-        if (prop.isList) {
-          if (!in.Read(bytes, PlyReader::SizeOf(prop.countType))) return Fail("PLY " + path + ": truncated");
-          const double length = Decode(bytes, prop.countType, swap);
-          const std::size_t skip = static_cast<std::size_t>(std::max(0.0, std::min(length, 1e9))) * PlyReader::SizeOf(prop.type);
-          if (!(length >= 0.0) || !in.Skip(skip)) return Fail("PLY " + path + ": truncated");
-          consumed += PlyReader::SizeOf(prop.countType) + skip;
-        } else {
-          if (!in.Read(bytes, PlyReader::SizeOf(prop.type))) return Fail("PLY " + path + ": truncated");
-          consumed += PlyReader::SizeOf(prop.type);
-        }
-      }
+      if (!ReadInstance(in, element, swap, nullptr)) return Fail("PLY " + path + ": truncated");
     }
-    offset += consumed;
+    offset = in.Position();
   }
 
   if (HasLists(vertex)) {
