@@ -1,0 +1,139 @@
+// What an operator sees when the program starts, and what the robot type list does to the table.
+
+#include "Dialogs.h"
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Answers questions from a script and records what was shown.
+class ScriptedDialogs : public Dialogs {
+ public:
+  void Information(QWidget*, const QString& title, const QString& text) override { shown << title + "|" + text; }
+  void Warning(QWidget*, const QString& title, const QString& text) override { shown << title + "|" + text; }
+  void Critical(QWidget*, const QString& title, const QString& text) override { shown << title + "|" + text; }
+  bool Confirm(QWidget*, const QString& text) override {
+    questions << text;
+    return answer;
+  }
+  QStringList shown;
+  QStringList questions;
+  bool answer = true;
+};
+
+QStringList Headers(QTableWidget* table) {
+  QStringList headers;
+  for (int c = 0; c < table->columnCount(); ++c) headers << table->horizontalHeaderItem(c)->text();
+  return headers;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void startState() {
+    MainWindow window;
+    Ui::MainWindow& ui = *window.ui;
+    QCOMPARE(window.windowTitle(), QString("TarnStudio"));
+    QCOMPARE(ui.tabWidget->count(), 3);
+    QCOMPARE(ui.tabWidget->tabText(0), QString("采集"));
+    QCOMPARE(ui.tabWidget->tabText(1), QString("计算"));
+    QCOMPARE(ui.tabWidget->tabText(2), QString("结果"));
+    QCOMPARE(ui.tabWidget->currentIndex(), 0);
+    QVERIFY(!ui.tabWidget->isTabEnabled(1));
+    QVERIFY(!ui.tabWidget->isTabEnabled(2));
+    QCOMPARE(Headers(ui.ParamList),
+             QStringList({"X", "Y", "Z", "操作", "X", "Y", "Z", "R1", "R2", "R3", "操作"}));
+    QCOMPARE(ui.ParamList->rowCount(), 0);
+    QCOMPARE(ui.RobotSelect->count(), 8);
+    QCOMPARE(ui.RobotSelect->currentText(), QString("XYZR1R2R3"));
+    QCOMPARE(ui.ImageFormatSelect->currentText(), QString("png"));
+    QCOMPARE(ui.MakerSelect->itemText(0), QString("同心圆"));
+    QVERIFY(ui.AlgoType0->isChecked());
+    QVERIFY(!ui.CheckBoxIsm->isHidden() && !ui.CheckBoxRadian->isHidden());
+    QVERIFY(!ui.CheckBoxIsm->isChecked() && !ui.CheckBoxRadian->isChecked() && !ui.CheckBoxExhaust->isChecked());
+    QCOMPARE(ui.VersionLabel->text(), QString("Version:V2.1.1-733fd48"));
+    QCOMPARE(ui.ImagePath3DEdit->placeholderText(), QString("命名规范:xxx_01.ply xxx_02.ply"));
+    QCOMPARE(ui.LabelRMS->text(), QString("TextLabel"));
+  }
+
+  void exhaustEnablesTheDistance() {
+    MainWindow window;
+    Ui::MainWindow& ui = *window.ui;
+    QDoubleSpinBox* distance = ui.DSpinBoxMaxDist;
+    QVERIFY(!distance->isEnabled());
+    QCOMPARE(distance->value(), 0.001);
+    QCOMPARE(distance->maximum(), 0.01);
+    QCOMPARE(distance->minimum(), 0.0);
+    QCOMPARE(distance->singleStep(), 0.0005);
+    QCOMPARE(distance->decimals(), 4);
+    ui.CheckBoxExhaust->setChecked(true);
+    QVERIFY(distance->isEnabled() && ui.label_17->isEnabled());
+    distance->setValue(0.0035);
+    ui.CheckBoxExhaust->setChecked(false);
+    QVERIFY(!distance->isEnabled() && !ui.label_17->isEnabled());
+    QCOMPARE(distance->value(), 0.0035);
+  }
+
+  void robotTypeChangesHeadersAndUnitBoxes() {
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    MainWindow window(nullptr, dialogs);
+    Ui::MainWindow& ui = *window.ui;
+    ui.ParamList->setRowCount(1);
+    ui.ParamList->setItem(0, 4, new QTableWidgetItem("100"));
+    ui.ParamList->setItem(0, 0, new QTableWidgetItem("0.5"));
+
+    ui.RobotSelect->setCurrentIndex(2);  // FANUC: same count, no question, values kept
+    QVERIFY(dialogs->questions.isEmpty());
+    QCOMPARE(Headers(ui.ParamList).mid(7, 3), QStringList({"W", "P", "R"}));
+    QVERIFY(ui.CheckBoxIsm->isHidden() && ui.CheckBoxRadian->isHidden());
+    ui.RobotSelect->setCurrentIndex(4);  // KUKA
+    QCOMPARE(Headers(ui.ParamList).mid(7, 3), QStringList({"A", "B", "C"}));
+    QCOMPARE(ui.ParamList->item(0, 4)->text(), QString("100"));
+
+    // Four rotation values: asked; "取消" keeps the type and the table.
+    dialogs->answer = false;
+    ui.RobotSelect->setCurrentIndex(6);
+    QCOMPARE(dialogs->questions.size(), 1);
+    QCOMPARE(ui.RobotSelect->currentIndex(), 4);
+    QCOMPARE(ui.ParamList->columnCount(), 11);
+    QCOMPARE(ui.ParamList->item(0, 4)->text(), QString("100"));
+
+    // "确定": the robot values are emptied and a column is inserted before the last.
+    dialogs->answer = true;
+    ui.RobotSelect->setCurrentIndex(1);
+    QCOMPARE(Headers(ui.ParamList),
+             QStringList({"X", "Y", "Z", "操作", "X", "Y", "Z", "R1", "R2", "R3", "R4", "操作"}));
+    QCOMPARE(ui.ParamList->item(0, 4)->text(), QString());
+    QCOMPARE(ui.ParamList->item(0, 0)->text(), QString("0.5"));
+    QVERIFY(!ui.CheckBoxIsm->isHidden() && ui.CheckBoxRadian->isHidden());
+
+    ui.RobotSelect->setCurrentIndex(7);  // UR: asked again (7 → 6 values), radians
+    QVERIFY(ui.CheckBoxRadian->isChecked() && !ui.CheckBoxIsm->isChecked());
+    QCOMPARE(ui.ParamList->columnCount(), 11);
+  }
+
+  void messagesGoThroughTheDialogs() {
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    MainWindow window(nullptr, dialogs);
+    emit window.warn("文件打开失败！");
+    emit window.info("数据导出成功.");
+    emit window.error("x");
+    QCOMPARE(dialogs->shown, QStringList({"警告|文件打开失败！", "提示|数据导出成功.", "错误|x"}));
+  }
+};
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  Q_INIT_RESOURCE(resources);
+  MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "MainWindowTest.moc"
