@@ -20,6 +20,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -55,28 +56,31 @@ testing::AssertionResult RowNear(const Row& a, const Row& b, double tol) {
   return testing::AssertionSuccess();
 }
 
+// A convention object with the given unit flags (and axes key, for the generic conventions).
+template <typename Convention>
+std::unique_ptr<Convention> MakeRobot(bool isMeter, bool isRadian, const std::string& axes) {
+  auto robot = std::make_unique<Convention>(std::vector<MarkerBoardResult>{});
+  robot->param.IsMeter = isMeter;
+  robot->param.IsRadian = isRadian;
+  if constexpr (std::is_same_v<Convention, R1R2R3> || std::is_same_v<Convention, R1R2R3R4>) robot->axes = axes;
+  return robot;
+}
+
 // Converts one row with a convention object and the given unit flags.
 template <typename Convention>
 SE3d PoseOf(const Row& row, bool isMeter = false, bool isRadian = false, const std::string& axes = "") {
-  Convention robot(std::vector<MarkerBoardResult>{});
-  robot.param.IsMeter = isMeter;
-  robot.param.IsRadian = isRadian;
-  if constexpr (std::is_same_v<Convention, R1R2R3> || std::is_same_v<Convention, R1R2R3R4>) robot.axes = axes;
-  robot.robotData = {Row{9, 9, 9, 9, 9, 9, 9}, row};
+  const auto robot = MakeRobot<Convention>(isMeter, isRadian, axes);
+  robot->robotData = {Row{9, 9, 9, 9, 9, 9, 9}, row};
   std::vector<SE3d> poses(1);  // earlier entries stay
-  robot.AddRobotPose(1, poses);
+  robot->AddRobotPose(1, poses);
   EXPECT_EQ(poses.size(), 2u);
   return poses.back();
 }
 
 template <typename Convention>
 Row RowOf(const SE3d& pose, bool isMeter = false, bool isRadian = false, const std::string& axes = "") {
-  Convention robot(std::vector<MarkerBoardResult>{});
-  robot.param.IsMeter = isMeter;
-  robot.param.IsRadian = isRadian;
-  if constexpr (std::is_same_v<Convention, R1R2R3> || std::is_same_v<Convention, R1R2R3R4>) robot.axes = axes;
   Row row(10, 42.0);  // a longer row is replaced whole
-  robot.ToRobotData(pose, row);
+  MakeRobot<Convention>(isMeter, isRadian, axes)->ToRobotData(pose, row);
   return row;
 }
 
