@@ -6,24 +6,28 @@
 
 namespace {
 
-void Show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text) {
+void Show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text, Dialogs::Button button) {
   QMessageBox box(icon, title, text, QMessageBox::NoButton, parent);
-  box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+  if (button == Dialogs::Button::Ok) {
+    box.addButton(QMessageBox::Ok);
+  } else {
+    box.addButton(QStringLiteral("确定"), QMessageBox::AcceptRole);
+  }
   box.exec();
 }
 
 }  // namespace
 
-void Dialogs::Information(QWidget* parent, const QString& title, const QString& text) {
-  Show(parent, QMessageBox::Information, title, text);
+void Dialogs::Information(QWidget* parent, const QString& title, const QString& text, Button button) {
+  Show(parent, QMessageBox::Information, title, text, button);
 }
 
-void Dialogs::Warning(QWidget* parent, const QString& title, const QString& text) {
-  Show(parent, QMessageBox::Warning, title, text);
+void Dialogs::Warning(QWidget* parent, const QString& title, const QString& text, Button button) {
+  Show(parent, QMessageBox::Warning, title, text, button);
 }
 
-void Dialogs::Critical(QWidget* parent, const QString& title, const QString& text) {
-  Show(parent, QMessageBox::Critical, title, text);
+void Dialogs::Critical(QWidget* parent, const QString& title, const QString& text, Button button) {
+  Show(parent, QMessageBox::Critical, title, text, button);
 }
 
 bool Dialogs::Confirm(QWidget* parent, const QString& text) {

@@ -10,10 +10,13 @@ class Dialogs {
  public:
   virtual ~Dialogs() = default;
 
-  /// A modal box with the single button "确定": information ("提示"), warning ("警告") or critical ("错误").
-  virtual void Information(QWidget* parent, const QString& title, const QString& text);
-  virtual void Warning(QWidget* parent, const QString& title, const QString& text);
-  virtual void Critical(QWidget* parent, const QString& title, const QString& text);
+  /// The single button of a message box: "确定" or the standard OK button.
+  enum class Button { Confirm, Ok };
+
+  /// A modal box with one button: information ("提示"), warning ("警告") or critical ("错误").
+  virtual void Information(QWidget* parent, const QString& title, const QString& text, Button button = Button::Confirm);
+  virtual void Warning(QWidget* parent, const QString& title, const QString& text, Button button = Button::Confirm);
+  virtual void Critical(QWidget* parent, const QString& title, const QString& text, Button button = Button::Confirm);
   /// A modal warning box titled "警告" with "确定" and "取消"; true only for "确定".
   virtual bool Confirm(QWidget* parent, const QString& text);
   /// File pickers; an empty text when the operator cancels.

@@ -1,18 +1,53 @@
 #include "MainWindow.h"
 
 #include "Dialogs.h"
+#include "ResidualPlot.h"
 #include "ui_MainWindow.h"
 
+#include <tarn/ErrorCode.h>
+#include <tarn/SolveFinalResult.h>
 #include <tarn/Version.h>
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QProcess>
+#include <QPushButton>
 #include <QRegExp>
 #include <QTextCodec>
+#include <QTextStream>
 #include <QUrl>
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr int kMarkerPasteColumn = 3;
+constexpr int kFirstRobotColumn = 4;
+const QColor kNotTakingPart(200, 200, 200);
+
+// Element `i` of a standard container indexed by a Qt row or column number.
+template <class Container>
+auto& At(Container& container, int i) {
+  return container[static_cast<std::size_t>(i)];
+}
+
+QString Number(double value, int precision) { return QString::number(value, 'g', precision); }
+
+void SetResultTable(QTableWidget* table, const QStringList& headers, int rows) {
+  table->setColumnCount(headers.size());
+  table->setHorizontalHeaderLabels(headers);
+  table->setRowCount(rows);
+  table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+}
+
+}  // namespace
 
 const QStringList& MainWindow::RobotTypeTexts() {
   static const QStringList texts = {
@@ -40,7 +75,17 @@ MainWindow::MainWindow(QWidget* parent, std::shared_ptr<Dialogs> dialogSeam)
   // 3. Image formats.
   ui->ImageFormatSelect->addItems({"png", "jpg", "bmp"});
   // 4. Connections (the table rows' buttons are connected per row).
+  qRegisterMetaType<FinalResult>("FinalResult");
+  connect(this, &MainWindow::signalCalculateResultSend, this, &MainWindow::slotCalculateResult);
+  connect(ui->RobotParamPathBtn, &QPushButton::clicked, this, &MainWindow::slotRobotParamBtn);
   connect(ui->RobotSelect, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWindow::slotRobotChanged);
+  connect(ui->AddBtn, &QPushButton::clicked, this, &MainWindow::slotAddBtn);
+  connect(ui->CalculateBtn, &QPushButton::clicked, this, &MainWindow::slotCalculateBtn);
+  connect(ui->clear, &QPushButton::clicked, this, [this] { ClearParamList(); });
+  connect(ui->ParamList, &QTableWidget::itemChanged, this, [](QTableWidgetItem* item) {
+    const QString trimmed = item->text().trimmed();
+    if (trimmed != item->text()) item->setText(trimmed);
+  });
   connect(ui->CheckBoxExhaust, &QCheckBox::toggled, this, &MainWindow::slotBruteForceCheckbox);
   connect(this, &MainWindow::info, this, [this](const QString& m) { dialogs->Information(this, "提示", m); });
   connect(this, &MainWindow::warn, this, [this](const QString& m) { dialogs->Warning(this, "警告", m); });
@@ -74,6 +119,22 @@ MainWindow::MainWindow(QWidget* parent, std::shared_ptr<Dialogs> dialogSeam)
   ui->ImagePath2DEdit->setPlaceholderText("命名规范:xxx_0.png xxx_1.png");
   ui->ImagePath3DEdit->setPlaceholderText("命名规范:xxx_01.ply xxx_02.ply");
   ui->VersionLabel->setText(QString("Version:V") + TamoHandEye::GetVersion());
+  // 11. Residual table, plots, "再计算".
+  QTableWidget* residuals = ui->TableWidgetResidual;
+  SetResultTable(residuals, {"序号", "误差(mm)", "X(mm)", "Y(mm)", "Z(mm)"}, 0);
+  residuals->verticalHeader()->setVisible(false);
+  xyPlot = new ResidualPlot("xy(mm)", ui->widget_2);
+  xzPlot = new ResidualPlot("xz(mm)", ui->widget_2);
+  yzPlot = new ResidualPlot("yz(mm)", ui->widget_2);
+  ui->plotGrid->addWidget(xyPlot, 0, 0);
+  ui->plotGrid->addWidget(xzPlot, 0, 1);
+  ui->plotGrid->addWidget(yzPlot, 0, 2);
+  connect(ui->PushButtonReCompute, &QPushButton::clicked, this, [this] { Recompute(); });
+  // 12. The pose tables of the result tab.
+  SetResultTable(ui->TableWidgetZV, {"X", "Y", "Z", "R1", "R2", "R3"}, 1);
+  SetResultTable(ui->TableWidgetZ, {"列1", "列2", "列3", "列4"}, 4);
+  ui->TableWidgetZ->setVerticalHeaderLabels({"行1", "行2", "行3", "行4"});
+  SetResultTable(ui->TableWidgetX, {"X", "Y", "Z"}, 1);
 }
 
 MainWindow::~MainWindow() = default;
@@ -149,4 +210,388 @@ void MainWindow::OpenFolder(const QString& folder, bool sdk) {
   }
   QDesktopServices::openUrl(QUrl::fromLocalFile(target));
 #endif
+}
+
+// ---- Robot data files ----
+
+void MainWindow::slotRobotParamBtn() {
+  QString path = dialogs->OpenFile(this, "选择机器人数据", "Robot Data Files (*.txt *.data *.csv)");
+  if (path.isEmpty()) return;
+  ui->RobotParamEdit->setText(path);
+  path = ui->RobotParamEdit->text();
+  if (path.isEmpty()) return;
+  QTableWidget* table = ui->ParamList;
+  if (table->rowCount() > 0 && table->item(0, kFirstRobotColumn) != nullptr &&
+      !dialogs->Confirm(this, "此操作将会覆盖参数列表的部分数据")) {
+    return;
+  }
+  LoadRobotData(path);
+}
+
+bool MainWindow::LoadRobotData(const QString& path) {
+  auto fail = [this](const QString& text) {
+    dialogs->Warning(this, "警告", text, Dialogs::Button::Ok);
+    return false;
+  };
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) return fail("文件打开失败！");
+  QTextStream stream(&file);  // the locale codec
+  QStringList lines;
+  while (!stream.atEnd()) {
+    const QString line = stream.readLine();
+    if (!line.isEmpty()) lines << line;
+  }
+  if (stream.status() != QTextStream::Ok || file.error() != QFileDevice::NoError) return fail("文件打开失败！");
+  if (lines.isEmpty()) return fail("文件格式为空！");
+
+  QTableWidget* table = ui->ParamList;
+  const int robotValues = table->columnCount() - 1 - kFirstRobotColumn;
+  std::vector<QStringList> rows;
+  for (const QString& line : lines) {
+    const QStringList fields = line.trimmed().split(QRegExp("\\s+"));
+    if (fields.size() != robotValues) return fail("文件数据和机器人不匹配,请检查机器人型号和文件是否正确！");
+    for (const QString& field : fields) {
+      bool ok = false;
+      const double value = field.toDouble(&ok);
+      if (!ok || !std::isfinite(value)) return fail("文件数据错误,请检查文件数据是否正确！");
+    }
+    rows.push_back(fields);
+  }
+  while (table->rowCount() < static_cast<int>(rows.size())) {
+    table->insertRow(table->rowCount());
+    MakeRowButtons(table->rowCount() - 1);
+  }
+  for (int i = 0; i < static_cast<int>(rows.size()); ++i) {
+    for (int j = 0; j < robotValues; ++j) table->setItem(i, kFirstRobotColumn + j, new QTableWidgetItem(At(rows, i)[j]));
+  }
+  return true;
+}
+
+// ---- The parameter table ----
+
+void MainWindow::MakeRowButtons(int row) {
+  QTableWidget* table = ui->ParamList;
+  auto* markerPaste = new QPushButton("粘贴");
+  connect(markerPaste, &QPushButton::clicked, this, &MainWindow::slotMarkerPasteBtn);
+  table->setCellWidget(row, kMarkerPasteColumn, markerPaste);
+
+  auto* cell = new QWidget;
+  auto* layout = new QHBoxLayout(cell);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addSpacing(0);
+  auto* robotPaste = new QPushButton("粘贴", cell);
+  auto* remove = new QPushButton("删除", cell);
+  for (QPushButton* button : {robotPaste, remove}) {
+    button->setMinimumSize(40, 30);
+    layout->addWidget(button);
+  }
+  connect(robotPaste, &QPushButton::clicked, this, &MainWindow::slotRobotParamPastBtn);
+  connect(remove, &QPushButton::clicked, this, &MainWindow::slotDeleteRowBtn);
+  table->setCellWidget(row, table->columnCount() - 1, cell);
+  table->setRowHeight(row, std::max(table->rowHeight(row), cell->sizeHint().height()));
+}
+
+int MainWindow::RowOfButton(const QObject* button, bool inLastColumn) const {
+  // Found by identity rather than by position, so a row scrolled partly out of view still answers.
+  const QTableWidget* table = ui->ParamList;
+  const QObject* cell = inLastColumn && button ? button->parent() : button;
+  const int column = inLastColumn ? table->columnCount() - 1 : kMarkerPasteColumn;
+  for (int row = 0; cell && row < table->rowCount(); ++row) {
+    if (table->cellWidget(row, column) == cell) return row;
+  }
+  return -1;
+}
+
+std::vector<double> MainWindow::NumbersIn(const QString& text) {
+  // Signed decimals and integers among any other characters. A leading "0." needs a real dot, and
+  // "-0.000" is one number (controllers print it).
+  QRegExp number("-?[1-9]\\d*\\.\\d*|0+\\.[0-9]+|-?0\\.\\d+|-?\\d+");
+  std::vector<double> numbers;
+  for (int at = number.indexIn(text, 0); at != -1; at = number.indexIn(text, at + number.matchedLength())) {
+    numbers.push_back(number.cap(0).toDouble());
+  }
+  return numbers;
+}
+
+void MainWindow::slotMarkerPasteBtn() {
+  const int row = RowOfButton(sender(), false);
+  if (row < 0) return;
+  const std::vector<double> numbers = NumbersIn(QApplication::clipboard()->text());
+  for (int i = 0; i < 3 && i < static_cast<int>(numbers.size()); ++i) {
+    ui->ParamList->setItem(row, i, new QTableWidgetItem(Number(At(numbers, i), 10)));
+  }
+}
+
+void MainWindow::slotRobotParamPastBtn() {
+  const int row = RowOfButton(sender(), true);
+  if (row < 0) return;
+  const std::vector<double> numbers = NumbersIn(QApplication::clipboard()->text());
+  QTableWidget* table = ui->ParamList;
+  for (int i = 0; i < static_cast<int>(numbers.size()) && kFirstRobotColumn + i < table->columnCount() - 1; ++i) {
+    table->setItem(row, kFirstRobotColumn + i, new QTableWidgetItem(Number(At(numbers, i), 10)));
+  }
+}
+
+void MainWindow::slotAddBtn() {
+  QTableWidget* table = ui->ParamList;
+  table->insertRow(table->rowCount());
+  MakeRowButtons(table->rowCount() - 1);
+}
+
+void MainWindow::slotDeleteRowBtn() {
+  const int row = RowOfButton(sender(), true);
+  if (row < 0 || !dialogs->Confirm(this, QString("确定要删除第%1行吗?").arg(row + 1))) return;
+  ui->ParamList->removeRow(row);
+  ui->tabWidget->setTabEnabled(1, false);
+  ui->tabWidget->setTabEnabled(2, false);
+}
+
+void MainWindow::ClearParamList() {
+  QTableWidget* table = ui->ParamList;
+  if (table->rowCount() == 0 || !dialogs->Confirm(this, "确定清空数据吗?")) return;
+  QStringList headers;
+  for (int c = 0; c < table->columnCount(); ++c) {
+    const QTableWidgetItem* header = table->horizontalHeaderItem(c);
+    headers << (header ? header->text() : QString());
+  }
+  table->clear();
+  markerResults.clear();
+  ui->tabWidget->setTabEnabled(1, false);
+  ui->tabWidget->setTabEnabled(2, false);
+  table->setRowCount(0);
+  table->setColumnCount(headers.size());
+  table->setHorizontalHeaderLabels(headers);
+}
+
+// ---- Calculation ----
+
+bool MainWindow::ReadParamRow(int row, bool recompute, TamoHandEye::MarkerBoardResult& marker,
+                              std::vector<double>& robotRow) {
+  const QTableWidget* table = ui->ParamList;
+  std::vector<int> columns{0, 1, 2};
+  for (int c = kFirstRobotColumn; c < table->columnCount() - 1; ++c) columns.push_back(c);
+  std::vector<double> values;
+  for (int column : columns) {
+    const QTableWidgetItem* item = table->item(row, column);
+    const QString text = item ? item->text() : QString();
+    bool ok = false;
+    const double value = text.toDouble(&ok);
+    if (text.isEmpty() || !ok || !std::isfinite(value)) {
+      const QString what = text.isEmpty() ? "数据为空!" : "数据不是有效数字!";
+      if (recompute) {
+        dialogs->Warning(this, "警告", QString("第%1行第%2列").arg(row + 1).arg(column + 1) + what);
+      } else {
+        dialogs->Warning(this, "计算失败", QString("第%1行%2列").arg(row + 1).arg(column + 1) + what,
+                         Dialogs::Button::Ok);
+      }
+      return false;
+    }
+    values.push_back(value);
+  }
+  marker = TamoHandEye::MarkerBoardResult{};
+  marker.x = values[0];
+  marker.y = values[1];
+  marker.z = values[2];
+  robotRow.assign(values.begin() + 3, values.end());
+  return true;
+}
+
+TamoHandEye::AlgoParam MainWindow::Settings(bool exhaust) const {
+  TamoHandEye::AlgoParam settings;
+  settings.HandEyeType = ui->AlgoType0->isChecked() ? 0 : 1;
+  settings.IsMeter = ui->CheckBoxIsm->isChecked();
+  settings.IsRadian = ui->CheckBoxRadian->isChecked();
+  settings.Exhaust = exhaust;
+  settings.RansacDist = ui->DSpinBoxMaxDist->value();
+  return settings;
+}
+
+bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::MarkerBoardResult>& markers,
+                           const std::vector<std::vector<double>>& robotRows,
+                           const TamoHandEye::AlgoParam& settings) {
+  using namespace TamoHandEye;
+  if (robotIndex < 0 || robotIndex > 7) {
+    emit error("不存在的机器人类型!");
+    return false;
+  }
+  using Solve = ErrorCode (*)(const std::vector<MarkerBoardResult>&, const RobotRows&, const AlgoParam&,
+                              FinalResult&);
+  static const Solve kSolvers[8] = {Common3SolveFinalResult, Common4SolveFinalResult, FanucSolveFinalResult,
+                                    KukaSolveFinalResult,    KukaSolveFinalResult,    FanucSolveFinalResult,
+                                    ABBQuatSolveFinalResult, UrSolveFinalResult};
+  FinalResult result;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  const ErrorCode code = kSolvers[robotIndex](markers, robotRows, settings, result);
+  QApplication::restoreOverrideCursor();
+  if (code != 0) {
+    emit warn(QString("计算出错, 错误信息:%1").arg(QString::fromUtf8(parseCode(code))));
+    return false;
+  }
+  lastResult = result;
+  return true;
+}
+
+void MainWindow::slotCalculateBtn() {
+  const int rows = ui->ParamList->rowCount();
+  if (rows == 0) {
+    dialogs->Warning(this, "计算失败", "数据不能为空!", Dialogs::Button::Ok);
+    return;
+  }
+  std::vector<TamoHandEye::MarkerBoardResult> markers(static_cast<std::size_t>(rows));
+  std::vector<std::vector<double>> robotRows(static_cast<std::size_t>(rows));
+  for (int i = 0; i < rows; ++i) {
+    if (!ReadParamRow(i, false, At(markers, i), At(robotRows, i))) return;
+  }
+  const TamoHandEye::AlgoParam settings = Settings(ui->CheckBoxExhaust->isChecked());
+  if (!Calculate(ui->RobotSelect->currentIndex(), markers, robotRows, settings)) return;
+  ShowResultTabs(settings.HandEyeType);
+  emit signalCalculateResultSend(lastResult);
+}
+
+bool MainWindow::ResidualRowChecked(int row) const {
+  const auto* box = qobject_cast<const QCheckBox*>(ui->TableWidgetResidual->cellWidget(row, 0));
+  return box && box->isChecked();
+}
+
+void MainWindow::Recompute() {
+  std::vector<TamoHandEye::MarkerBoardResult> markers;
+  std::vector<std::vector<double>> robotRows;
+  for (int i = 0; i < ui->TableWidgetResidual->rowCount(); ++i) {
+    if (!ResidualRowChecked(i)) continue;
+    TamoHandEye::MarkerBoardResult marker;
+    std::vector<double> row;
+    if (!ReadParamRow(i, true, marker, row)) return;
+    markers.push_back(marker);
+    robotRows.push_back(row);
+  }
+  const TamoHandEye::AlgoParam settings = Settings(false);
+  if (!Calculate(ui->RobotSelect->currentIndex(), markers, robotRows, settings)) return;
+  ShowResultTabs(settings.HandEyeType);
+  RefreshAfterRecompute(lastResult);
+}
+
+namespace {
+
+void SetResidualItems(QTableWidget* table, int row, const TamoHandEye::PoseResidual& residual) {
+  const double values[4] = {residual.distance, residual.dx, residual.dy, residual.dz};
+  for (int c = 0; c < 4; ++c) table->setItem(row, c + 1, new QTableWidgetItem(Number(values[c], 6)));
+  table->item(row, 1)->setData(Qt::UserRole, residual.distance);  // the colour scale uses every digit
+}
+
+}  // namespace
+
+void MainWindow::slotCalculateResult(FinalResult result) {
+  lastResult = result;
+  QTableWidget* table = ui->TableWidgetResidual;
+  const int rows = static_cast<int>(result.residuals.size());
+  table->setRowCount(rows);
+  std::vector<TamoHandEye::PoseResidual> shown;
+  for (int i = 0; i < rows; ++i) {
+    auto* box = new QCheckBox(QString::number(i + 1));
+    box->setChecked(result.mask.empty() || (static_cast<size_t>(i) < result.mask.size() && At(result.mask, i) != 0));
+    table->setCellWidget(i, 0, box);
+    SetResidualItems(table, i, At(result.residuals, i));
+    if (box->isChecked()) shown.push_back(At(result.residuals, i));
+  }
+  ColourResidualRows();
+  ui->LabelMax->setText(Number(result.maxError, 6));
+  ui->LabelRMS->setText(Number(result.rmsError, 6));
+  ShowPlots(shown);
+  FillPoseTables();
+}
+
+void MainWindow::RefreshAfterRecompute(const FinalResult& result) {
+  QTableWidget* table = ui->TableWidgetResidual;
+  size_t next = 0;
+  for (int i = 0; i < table->rowCount(); ++i) {
+    if (ResidualRowChecked(i)) {
+      if (next < result.residuals.size()) SetResidualItems(table, i, result.residuals[next++]);
+      continue;
+    }
+    for (int c = 1; c <= 4; ++c) {
+      if (QTableWidgetItem* item = table->item(i, c)) item->setFlags(item->flags() & ~Qt::ItemIsEnabled);
+    }
+  }
+  ColourResidualRows();
+  ui->LabelMax->setText(Number(result.maxError, 6));
+  ui->LabelRMS->setText(Number(result.rmsError, 6));
+  ShowPlots(result.residuals);
+  FillPoseTables();
+}
+
+QColor MainWindow::ResidualColor(double t) {
+  if (!(t > 0.0)) t = 0.0;  // also NaN
+  if (t > 1.0) t = 1.0;
+  if (t < 0.5) {
+    return QColor(static_cast<int>(2.0 * t * 255.0), 255, 128 - static_cast<int>(2.0 * t * 128.0), 255);
+  }
+  return QColor(255, 255 - static_cast<int>((t - 0.5) * 2.0 * 255.0), 0, 255);
+}
+
+void MainWindow::ColourResidualRows() {
+  QTableWidget* table = ui->TableWidgetResidual;
+  auto distance = [table](int row) {
+    const QTableWidgetItem* item = table->item(row, 1);
+    return item ? item->data(Qt::UserRole).toDouble() : 0.0;
+  };
+  double smallest = std::numeric_limits<double>::max();
+  double largest = std::numeric_limits<double>::min();
+  for (int i = 0; i < table->rowCount(); ++i) {
+    if (!ResidualRowChecked(i)) continue;
+    smallest = std::min(smallest, distance(i));
+    largest = std::max(largest, distance(i));
+  }
+  for (int i = 0; i < table->rowCount(); ++i) {
+    // All taking part rows equally far: the low end of the scale.
+    const double t = largest > smallest ? (distance(i) - smallest) / (largest - smallest) : 0.0;
+    const QColor colour = ResidualRowChecked(i) ? ResidualColor(t) : kNotTakingPart;
+    for (int c = 1; c <= 4; ++c) {
+      if (QTableWidgetItem* item = table->item(i, c)) item->setBackground(colour);
+    }
+  }
+}
+
+void MainWindow::ShowPlots(const std::vector<TamoHandEye::PoseResidual>& residuals) {
+  QVector<QPointF> xy, xz, yz;
+  for (const TamoHandEye::PoseResidual& r : residuals) {
+    xy << QPointF(r.dx, r.dy);
+    xz << QPointF(r.dx, r.dz);
+    yz << QPointF(r.dy, r.dz);
+  }
+  xyPlot->Show(xy);
+  xzPlot->Show(xz);
+  yzPlot->Show(yz);
+}
+
+void MainWindow::ShowResultTabs(int handEyeType) {
+  ui->tabWidget->setTabEnabled(1, true);
+  ui->tabWidget->setTabEnabled(2, true);
+  ui->tabWidget->setCurrentIndex(1);
+  const bool eyeInHand = handEyeType == 0;
+  ui->GroupBoxCamera->setTitle(eyeInHand ? "相机在法兰下的位姿" : "相机在基座下的位姿");
+  ui->GroupBoxMarker->setTitle(eyeInHand ? "标记在基座下的位姿" : "标记在法兰下的位姿");
+}
+
+void MainWindow::FillPoseTables() {
+  QStringList headers{"X", "Y", "Z", "R1", "R2", "R3"};
+  if (lastResult.cameraPose.size() == 7) headers << "R4";
+  QTableWidget* pose = ui->TableWidgetZV;
+  pose->setColumnCount(headers.size());
+  pose->setHorizontalHeaderLabels(headers);
+  pose->setRowCount(1);
+  for (int c = 0; c < static_cast<int>(lastResult.cameraPose.size()) && c < headers.size(); ++c) {
+    pose->setItem(0, c, new QTableWidgetItem(Number(At(lastResult.cameraPose, c), 6)));
+  }
+  QTableWidget* matrix = ui->TableWidgetZ;
+  for (int j = 0; j < static_cast<int>(lastResult.cameraMatrix.size()) && j < matrix->rowCount(); ++j) {
+    const std::vector<double>& row = At(lastResult.cameraMatrix, j);
+    for (int k = 0; k < static_cast<int>(row.size()) && k < matrix->columnCount(); ++k) {
+      matrix->setItem(j, k, new QTableWidgetItem(Number(At(row, k), 6)));
+    }
+  }
+  QTableWidget* marker = ui->TableWidgetX;
+  marker->setRowCount(1);
+  for (int c = 0; c < static_cast<int>(lastResult.markerPosition.size()) && c < marker->columnCount(); ++c) {
+    marker->setItem(0, c, new QTableWidgetItem(Number(At(lastResult.markerPosition, c), 6)));
+  }
 }

@@ -1,10 +1,13 @@
 #pragma once
 
+#include <tarn/AlgoParam.h>
 #include <tarn/FinalResult.h>
 #include <tarn/MarkerBoardResult.h>
 
+#include <QColor>
 #include <QMainWindow>
 #include <QMap>
+#include <QMetaType>
 #include <QStringList>
 
 #include <memory>
@@ -15,6 +18,10 @@ class MainWindow;
 }
 
 class Dialogs;
+class QTableWidgetItem;
+class ResidualPlot;
+
+Q_DECLARE_METATYPE(TamoHandEye::FinalResult)
 
 /// The operator's window: tab "采集" collects image sets and robot poses, "计算" shows the residuals,
 /// "结果" the solved poses.
@@ -22,24 +29,38 @@ class MainWindow : public QMainWindow {
   Q_OBJECT
 
  public:
+  using FinalResult = TamoHandEye::FinalResult;
+
   /// `dialogs`: where every dialog goes (the real boxes and pickers when empty).
   explicit MainWindow(QWidget* parent = nullptr, std::shared_ptr<Dialogs> dialogs = nullptr);
   ~MainWindow() override;
 
   /// The eight robot type texts, in the order of the robot type list.
   static const QStringList& RobotTypeTexts();
+  /// The residual colour for t in [0, 1] (clamped): blue-green at 0, yellow at 0.5, red at 1.
+  static QColor ResidualColor(double t);
+  /// The numbers of a pasted text, in order.
+  static std::vector<double> NumbersIn(const QString& text);
 
  signals:
+  void signalCalculateResultSend(FinalResult result);
   void info(QString mes);
   void warn(QString mes);
   void error(QString mes);
 
  public slots:
+  void slotRobotParamBtn();
   void slotRobotChanged(int index);
+  void slotAddBtn();
+  void slotDeleteRowBtn();
+  void slotMarkerPasteBtn();
+  void slotRobotParamPastBtn();
+  void slotCalculateBtn();
   void slotBruteForceCheckbox(bool on);
+  void slotCalculateResult(FinalResult result);
 
  private:
-  friend class MainWindowTest;
+  friend class MainWindowTester;  // the widget tests reach the form and the stored results
 
   /// The column headers of the parameter table for the current robot type.
   QStringList RobotHeaders() const;
@@ -48,12 +69,48 @@ class MainWindow : public QMainWindow {
   /// Opens `folder` in the desktop's file browser.
   void OpenFolder(const QString& folder, bool sdk);
 
+  /// Gives a parameter table row its paste and delete buttons.
+  void MakeRowButtons(int row);
+  /// The parameter table row whose cell widget is or holds `button`; -1 when none.
+  int RowOfButton(const QObject* button, bool inLastColumn) const;
+  /// Asks, then empties the parameter table (headers kept).
+  void ClearParamList();
+  /// Reads a robot data file into the robot value columns; reports a failure itself.
+  bool LoadRobotData(const QString& path);
+
+  /// Reads one parameter table row for a calculation; reports an empty or non-numeric cell itself
+  /// (`recompute` selects the wording of "再计算").
+  bool ReadParamRow(int row, bool recompute, TamoHandEye::MarkerBoardResult& marker,
+                    std::vector<double>& robotRow);
+  /// The settings of a calculation from the window.
+  TamoHandEye::AlgoParam Settings(bool exhaust) const;
+  /// Calls the library for the robot type; stores the last result on success, reports a failure.
+  bool Calculate(int robotIndex, const std::vector<TamoHandEye::MarkerBoardResult>& markers,
+                 const std::vector<std::vector<double>>& robotRows, const TamoHandEye::AlgoParam& settings);
+  /// "再计算": calculates again with the poses whose residual row is checked.
+  void Recompute();
+  /// Writes the residuals of `result` into the checked residual rows, in order.
+  void RefreshAfterRecompute(const FinalResult& result);
+  /// Colours the residual rows: checked rows on the scale between the smallest and largest of their
+  /// distances, the others grey.
+  void ColourResidualRows();
+  /// Puts the residuals of the checked rows into the three plots.
+  void ShowPlots(const std::vector<TamoHandEye::PoseResidual>& residuals);
+  /// Makes tab 1 current, enables tabs 1 and 2 and names the result boxes for the hand-eye type.
+  void ShowResultTabs(int handEyeType);
+  /// Fills the camera row, camera matrix and marker tables from the last result.
+  void FillPoseTables();
+  bool ResidualRowChecked(int row) const;
+
   QString folder2D;
   QString folder3D;
   QStringList files2D;
   QStringList files3D;
   std::vector<TamoHandEye::MarkerBoardResult> markerResults;
-  TamoHandEye::FinalResult lastResult{};
+  FinalResult lastResult{};
+  ResidualPlot* xyPlot = nullptr;
+  ResidualPlot* xzPlot = nullptr;
+  ResidualPlot* yzPlot = nullptr;
   std::unique_ptr<Ui::MainWindow> ui;
   QMap<QString, int> robotTypeMap;
   int previousRobotIndex = 0;

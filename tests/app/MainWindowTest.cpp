@@ -1,29 +1,13 @@
 // What an operator sees when the program starts, and what the robot type list does to the table.
 
-#include "Dialogs.h"
-#include "MainWindow.h"
-#include "ui_MainWindow.h"
+#include "MainWindowTester.h"
+#include "ScriptedDialogs.h"
 
 #include <QtTest>
 
 #include <memory>
 
 namespace {
-
-// Answers questions from a script and records what was shown.
-class ScriptedDialogs : public Dialogs {
- public:
-  void Information(QWidget*, const QString& title, const QString& text) override { shown << title + "|" + text; }
-  void Warning(QWidget*, const QString& title, const QString& text) override { shown << title + "|" + text; }
-  void Critical(QWidget*, const QString& title, const QString& text) override { shown << title + "|" + text; }
-  bool Confirm(QWidget*, const QString& text) override {
-    questions << text;
-    return answer;
-  }
-  QStringList shown;
-  QStringList questions;
-  bool answer = true;
-};
 
 QStringList Headers(QTableWidget* table) {
   QStringList headers;
@@ -39,7 +23,7 @@ class MainWindowTest : public QObject {
  private slots:
   void startState() {
     MainWindow window;
-    Ui::MainWindow& ui = *window.ui;
+    Ui::MainWindow& ui = MainWindowTester::Form(window);
     QCOMPARE(window.windowTitle(), QString("TarnStudio"));
     QCOMPARE(ui.tabWidget->count(), 3);
     QCOMPARE(ui.tabWidget->tabText(0), QString("采集"));
@@ -65,7 +49,7 @@ class MainWindowTest : public QObject {
 
   void exhaustEnablesTheDistance() {
     MainWindow window;
-    Ui::MainWindow& ui = *window.ui;
+    Ui::MainWindow& ui = MainWindowTester::Form(window);
     QDoubleSpinBox* distance = ui.DSpinBoxMaxDist;
     QVERIFY(!distance->isEnabled());
     QCOMPARE(distance->value(), 0.001);
@@ -84,7 +68,7 @@ class MainWindowTest : public QObject {
   void robotTypeChangesHeadersAndUnitBoxes() {
     auto dialogs = std::make_shared<ScriptedDialogs>();
     MainWindow window(nullptr, dialogs);
-    Ui::MainWindow& ui = *window.ui;
+    Ui::MainWindow& ui = MainWindowTester::Form(window);
     ui.ParamList->setRowCount(1);
     ui.ParamList->setItem(0, 4, new QTableWidgetItem("100"));
     ui.ParamList->setItem(0, 0, new QTableWidgetItem("0.5"));
