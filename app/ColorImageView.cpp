@@ -19,6 +19,11 @@ constexpr double kZoomOut = 1.4;
 ColorImageView::ColorImageView(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::ColorImageViewClass>()) {
   ui->setupUi(this);
   setAttribute(Qt::WA_MouseTracking);
+  // A dark surround: the image's edges stand out, and the white placeholder caption is readable.
+  QPalette dark = palette();
+  dark.setColor(QPalette::Window, QColor(48, 48, 52));
+  setPalette(dark);
+  setAutoFillBackground(true);
 }
 
 ColorImageView::~ColorImageView() = default;
