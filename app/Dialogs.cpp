@@ -1,7 +1,9 @@
 #include "Dialogs.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 
 namespace {
@@ -15,6 +17,26 @@ void Show(QWidget* parent, QMessageBox::Icon icon, const QString& title, const Q
   }
   box.exec();
 }
+
+class ProgressDialog : public Dialogs::Progress {
+ public:
+  ProgressDialog(QWidget* parent, const QString& label, const QString& cancelText)
+      : dialog(label, cancelText, 0, 100, parent) {
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumSize(350, 150);
+    dialog.setMinimumDuration(0);
+    dialog.setValue(0);
+    dialog.show();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+  }
+  ~ProgressDialog() override { dialog.close(); }
+  void SetLabel(const QString& text) override { dialog.setLabelText(text); }
+  void SetValue(int value) override { dialog.setValue(value); }
+  bool Cancelled() const override { return dialog.wasCanceled(); }
+
+ private:
+  QProgressDialog dialog;
+};
 
 }  // namespace
 
@@ -36,6 +58,20 @@ bool Dialogs::Confirm(QWidget* parent, const QString& text) {
   box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
   box.exec();
   return box.clickedButton() == ok;
+}
+
+bool Dialogs::OkCancel(const QString& text, const QString& informativeText) {
+  QMessageBox box;
+  box.setText(text);
+  box.setInformativeText(informativeText);
+  box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+  box.setDefaultButton(QMessageBox::Ok);
+  return box.exec() == QMessageBox::Ok;
+}
+
+std::unique_ptr<Dialogs::Progress> Dialogs::OpenProgress(QWidget* parent, const QString& label,
+                                                         const QString& cancelText) {
+  return std::make_unique<ProgressDialog>(parent, label, cancelText);
 }
 
 QString Dialogs::OpenFile(QWidget* parent, const QString& title, const QString& filter) {

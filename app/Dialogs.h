@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class QWidget;
 
 /// Every dialog the window shows goes through this class: message boxes, confirmation questions and file
@@ -19,6 +21,22 @@ class Dialogs {
   virtual void Critical(QWidget* parent, const QString& title, const QString& text, Button button = Button::Confirm);
   /// A modal warning box titled "警告" with "确定" and "取消"; true only for "确定".
   virtual bool Confirm(QWidget* parent, const QString& text);
+  /// A modal question box without parent: `text`, the informative text below it, buttons OK (the default)
+  /// and Cancel; true only for OK.
+  virtual bool OkCancel(const QString& text, const QString& informativeText);
+
+  /// A modal progress dialog with a cancel button, shown at once and closed when destroyed.
+  class Progress {
+   public:
+    virtual ~Progress() = default;
+    virtual void SetLabel(const QString& text) = 0;
+    /// 0 to 100.
+    virtual void SetValue(int value) = 0;
+    /// The operator pressed the cancel button.
+    virtual bool Cancelled() const = 0;
+  };
+  virtual std::unique_ptr<Progress> OpenProgress(QWidget* parent, const QString& label, const QString& cancelText);
+
   /// File pickers; an empty text when the operator cancels.
   virtual QString OpenFile(QWidget* parent, const QString& title, const QString& filter);
   virtual QString SaveFile(QWidget* parent, const QString& title, const QString& filter);

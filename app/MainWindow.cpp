@@ -1,10 +1,13 @@
 #include "MainWindow.h"
 
 #include "Dialogs.h"
+#include "ImageFiles.h"
+#include "ParamFile.h"
 #include "ResidualPlot.h"
 #include "ui_MainWindow.h"
 
 #include <tarn/ErrorCode.h>
+#include <tarn/MarkerDetect.h>
 #include <tarn/SolveFinalResult.h>
 #include <tarn/Version.h>
 
@@ -16,6 +19,7 @@
 #include <QFile>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegExp>
@@ -76,10 +80,21 @@ MainWindow::MainWindow(QWidget* parent, std::shared_ptr<Dialogs> dialogSeam)
   ui->ImageFormatSelect->addItems({"png", "jpg", "bmp"});
   // 4. Connections (the table rows' buttons are connected per row).
   qRegisterMetaType<FinalResult>("FinalResult");
+  qRegisterMetaType<std::vector<MarkerBoardResult>>("std::vector<MarkerBoardResult>");
   connect(this, &MainWindow::signalCalculateResultSend, this, &MainWindow::slotCalculateResult);
+  connect(this, &MainWindow::signalMarkerResultsChanged, this, &MainWindow::slotMarkerResultsChanged);
+  connect(ui->SelectPath2DBtn, &QPushButton::clicked, this, &MainWindow::slotSelectImagePath2DBtn);
+  connect(ui->SelectPath3DBtn, &QPushButton::clicked, this, &MainWindow::slotSelectImagePath3DBtn);
+  connect(ui->ImageFormatSelect, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+          &MainWindow::slotImageFormatChanged);
+  connect(ui->Image2DDisplay, &QListWidget::currentItemChanged, this,
+          [this](QListWidgetItem* current, QListWidgetItem*) { ShowImageItem(current); });
+  connect(ui->CalculateMarker, &QPushButton::clicked, this, [this] { StartMarkerComputation(); });
   connect(ui->RobotParamPathBtn, &QPushButton::clicked, this, &MainWindow::slotRobotParamBtn);
   connect(ui->RobotSelect, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &MainWindow::slotRobotChanged);
   connect(ui->AddBtn, &QPushButton::clicked, this, &MainWindow::slotAddBtn);
+  connect(ui->ExportBtn, &QPushButton::clicked, this, &MainWindow::slotExportBtn);
+  connect(ui->InputBtn, &QPushButton::clicked, this, &MainWindow::slotInputBtn);
   connect(ui->CalculateBtn, &QPushButton::clicked, this, &MainWindow::slotCalculateBtn);
   connect(ui->clear, &QPushButton::clicked, this, [this] { ClearParamList(); });
   connect(ui->ParamList, &QTableWidget::itemChanged, this, [](QTableWidgetItem* item) {
@@ -113,6 +128,9 @@ MainWindow::MainWindow(QWidget* parent, std::shared_ptr<Dialogs> dialogSeam)
   ui->ParamList->setColumnCount(headers.size());
   ui->ParamList->setHorizontalHeaderLabels(headers);
   ui->ParamList->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+  // A narrow cell shows the leading digits, not "0....".
+  ui->ParamList->setTextElideMode(Qt::ElideNone);
+  ui->ParamList->setWordWrap(false);
   // 10. Tabs, placeholders, version.
   ui->tabWidget->setTabEnabled(1, false);
   ui->tabWidget->setTabEnabled(2, false);
@@ -135,6 +153,7 @@ MainWindow::MainWindow(QWidget* parent, std::shared_ptr<Dialogs> dialogSeam)
   SetResultTable(ui->TableWidgetZ, {"列1", "列2", "列3", "列4"}, 4);
   ui->TableWidgetZ->setVerticalHeaderLabels({"行1", "行2", "行3", "行4"});
   SetResultTable(ui->TableWidgetX, {"X", "Y", "Z"}, 1);
+  connect(ui->PushButtonSave, &QPushButton::clicked, this, &MainWindow::slotSaveResultBtn);
 }
 
 MainWindow::~MainWindow() = default;
@@ -593,5 +612,243 @@ void MainWindow::FillPoseTables() {
   marker->setRowCount(1);
   for (int c = 0; c < static_cast<int>(lastResult.markerPosition.size()) && c < marker->columnCount(); ++c) {
     marker->setItem(0, c, new QTableWidgetItem(Number(At(lastResult.markerPosition, c), 6)));
+  }
+}
+
+// ---- Image sets ----
+
+void MainWindow::slotSelectImagePath2DBtn() { slotRefreshImage2DList(dialogs->Folder(this, "选择2D图片目录")); }
+
+void MainWindow::slotRefreshImage2DList(QString dir) {
+  if (dir.isEmpty()) return;
+  const QString extension = ui->ImageFormatSelect->currentText();
+  const QStringList entries = ImageFiles::List(dir, extension);
+  folder2D = dir;
+  ui->ImagePath2DEdit->setText(dir);
+  ui->Image2DDisplay->clear();
+  ui->display->setImage(QImage());
+  // A folder without usable files leaves no names of the previous folder behind.
+  files2D.clear();
+  if (entries.isEmpty()) return;
+  files2D = ImageFiles::Collect(entries, extension, [this](const QString& name, const QString& held) {
+    return dialogs->OkCancel("提示", QString("检测到有相同尾号的图片[%1],是否将当前图片[%2]替换").arg(name, held));
+  });
+  ui->Image2DDisplay->addItems(files2D);
+}
+
+void MainWindow::slotImageFormatChanged(int index) {
+  static const char* const kHints[] = {"命名规范:xxx_0.png xxx_1.png", "命名规范:xxx_0.jpg xxx_1.jpg",
+                                       "命名规范:xxx_0.bmp xxx_1.bmp"};
+  if (index >= 0 && index < 3) ui->ImagePath2DEdit->setPlaceholderText(kHints[index]);
+  slotRefreshImage2DList(folder2D);
+}
+
+void MainWindow::slotSelectImagePath3DBtn() {
+  const QString dir = dialogs->Folder(this, "选择3D图片目录");
+  if (dir.isEmpty()) return;
+  const QStringList entries = ImageFiles::List(dir, "ply");
+  if (entries.isEmpty()) {
+    dialogs->Warning(this, "警告", "文件读取失败，没有找到图片，请检查图片命名是否正确.", Dialogs::Button::Ok);
+    return;
+  }
+  files3D = ImageFiles::Collect(entries, "ply", [this](const QString& name, const QString& held) {
+    return dialogs->OkCancel("提示", QString("检测到有相同尾号的图片[%1],是否将当前图片[%2]替换").arg(name, held));
+  });
+  ui->Image3DDisplay->clear();
+  ui->Image3DDisplay->addItems(files3D);
+  folder3D = dir;
+  ui->ImagePath3DEdit->setText(dir);
+}
+
+void MainWindow::ShowImageItem(QListWidgetItem* item) {
+  if (!item || folder2D.isEmpty()) return;
+  const QVariant cached = item->data(Qt::UserRole);
+  if (cached.userType() == QMetaType::QImage) {
+    ui->display->setImage(cached.value<QImage>());
+    return;
+  }
+  const QImage image(folder2D + "/" + item->text());
+  item->setData(Qt::UserRole, image);
+  ui->display->setImage(image);
+}
+
+// ---- Marker batch ----
+
+void MainWindow::StartMarkerComputation() {
+  if (files2D.isEmpty() || files3D.isEmpty()) {
+    dialogs->Information(this, "提示", "请先选择需要计算标记位置的图片数据");
+    return;
+  }
+  QTableWidget* table = ui->ParamList;
+  if (table->rowCount() > 0 && table->item(0, 0) != nullptr &&
+      !dialogs->Confirm(this, "此操作将会覆盖参数列表的部分数据")) {
+    return;
+  }
+  ComputeMarkers(QStringList(files2D), QStringList(files3D));
+}
+
+namespace {
+
+// The path as the operating system's local 8-bit text, as the library opens files with it.
+std::string LibraryPath(const QString& path) {
+  if (QTextCodec* system = QTextCodec::codecForName("system")) return system->fromUnicode(path).toStdString();
+  return path.toUtf8().toStdString();
+}
+
+TamoHandEye::MarkerBoardResult NoMarker() {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  TamoHandEye::MarkerBoardResult record;
+  record.x = record.y = record.z = record.u = record.v = nan;
+  return record;
+}
+
+}  // namespace
+
+void MainWindow::ComputeMarkers(const QStringList& images, const QStringList& clouds) {
+  markerResults.clear();
+  if (images.size() != clouds.size()) {
+    dialogs->Warning(this, "提示", "2D图片数据和3D图片数据数量不匹配,请检查图片后重新导入", Dialogs::Button::Ok);
+    return;
+  }
+  const int pairs = images.size();
+  std::unique_ptr<Dialogs::Progress> progress = dialogs->OpenProgress(this, "正在计算第1组标记位置", "取消");
+  QStringList errors;
+  for (int n = 1; n <= pairs; ++n) {
+    const QString image = folder2D + "//" + images[n - 1];
+    const QString cloud = folder3D + "//" + clouds[n - 1];
+    MarkerBoardResult record = NoMarker();
+    if (!QFile::exists(image)) {
+      errors << QString("第%1组数据检测失败, 错误信息:无法找到目标文件%2").arg(n).arg(image);
+    } else if (!QFile::exists(cloud)) {
+      errors << QString("第%1组数据检测失败, 错误信息:无法找到目标文件%2").arg(n).arg(cloud);
+    } else {
+      MarkerBoardResult found;
+      const TamoHandEye::ErrorCode code = TamoHandEye::SolveMarkerBoardResults(LibraryPath(image), LibraryPath(cloud), found);
+      if (code != 0) {
+        errors << QString("第%1组数据检测失败, 错误信息:%2").arg(n).arg(QString::fromUtf8(TamoHandEye::parseCode(code)));
+      } else {
+        record = found;
+      }
+    }
+    progress->SetLabel(QString("正在计算第%1组标记位置").arg(std::min(n + 1, pairs)));
+    progress->SetValue(static_cast<int>(n * 100.0 / pairs));
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+    markerResults.push_back(record);
+    if (progress->Cancelled()) break;
+  }
+  if (!errors.isEmpty()) {
+    QString lines;
+    for (const QString& line : errors) lines += line + "\n";
+    dialogs->Critical(this, "错误", QString("求解标记位置时发生了错误:\n%1").arg(lines));
+  }
+  emit signalMarkerResultsChanged(markerResults);
+  progress.reset();
+}
+
+void MainWindow::slotMarkerResultsChanged(std::vector<MarkerBoardResult> results) {
+  QTableWidget* table = ui->ParamList;
+  while (table->rowCount() < static_cast<int>(results.size())) {
+    table->insertRow(table->rowCount());
+    MakeRowButtons(table->rowCount() - 1);
+  }
+  for (int j = 0; j < static_cast<int>(results.size()); ++j) {
+    const MarkerBoardResult& result = At(results, j);
+    QListWidgetItem* item = ui->Image2DDisplay->item(j);
+    if (std::isnan(result.x) && std::isnan(result.y) && std::isnan(result.z)) {
+      for (int c = 0; c < 3; ++c) table->setItem(j, c, new QTableWidgetItem());
+      if (item) item->setData(Qt::UserRole, QVariant());
+      continue;
+    }
+    const double values[3] = {result.x, result.y, result.z};
+    for (int c = 0; c < 3; ++c) table->setItem(j, c, new QTableWidgetItem(Number(values[c], 10)));
+    if (!item) continue;
+    QImage image(folder2D + "/" + item->text());
+    if (image.isNull()) continue;
+    // Grey (and palette) images cannot carry a green cross: widen them to colour first.
+    if (image.isGrayscale() || image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono ||
+        image.format() == QImage::Format_MonoLSB) {
+      image = image.convertToFormat(QImage::Format_RGB888);
+    }
+    QPainter painter(&image);
+    painter.setPen(QPen(QColor(0, 255, 75), 3));
+    painter.drawLine(QPointF(result.u - 10, result.v), QPointF(result.u + 10, result.v));
+    painter.drawLine(QPointF(result.u, result.v - 10), QPointF(result.u, result.v + 10));
+    painter.end();
+    item->setData(Qt::UserRole, image);
+  }
+}
+
+// ---- Parameter and result files ----
+
+bool MainWindow::WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables) const {
+  ParamFile::Settings settings;
+  settings.handEyeType = ui->AlgoType0->isChecked() ? 0 : 1;
+  settings.robotType = ui->RobotSelect->currentText();
+  settings.isMeter = ui->CheckBoxIsm->isChecked();
+  settings.isRadian = ui->CheckBoxRadian->isChecked();
+  settings.exhaust = ui->CheckBoxExhaust->isChecked();
+  settings.ransacDist = ui->DSpinBoxMaxDist->value();
+  return ParamFile::Write(path, settings, tables);
+}
+
+bool MainWindow::ReadParamFile(const QString& path) {
+  ParamFile::Content content;
+  if (!ParamFile::Read(path, content)) return false;
+  QString value;
+  if (content.Find("RobotType", value)) {
+    const int index = robotTypeMap.value(value, 0);
+    const int before = ui->RobotSelect->currentIndex();
+    ui->RobotSelect->setCurrentIndex(index);
+    if (index != before && ui->RobotSelect->currentIndex() == before) return false;  // the operator refused
+  }
+  if (content.Find("HandEyeType", value)) (value.toInt() != 0 ? ui->AlgoType1 : ui->AlgoType0)->setChecked(true);
+  if (content.Find("IsMeter", value)) ui->CheckBoxIsm->setChecked(value.toInt() != 0);
+  if (content.Find("IsRadian", value)) ui->CheckBoxRadian->setChecked(value.toInt() != 0);
+  if (content.Find("Exhaust", value)) ui->CheckBoxExhaust->setChecked(value.toInt() != 0);
+  if (content.Find("RansacDist", value)) ui->DSpinBoxMaxDist->setValue(value.toDouble());
+  markerResults.clear();
+
+  QTableWidget* table = ui->ParamList;
+  table->setRowCount(content.rows.size());
+  for (int r = 0; r < content.rows.size(); ++r) {
+    const QStringList parts = content.rows[r].split(",");
+    for (int j = 0; j <= parts.size() - 3 && j < table->columnCount(); ++j) {
+      bool ok = false;
+      parts[j].toDouble(&ok);
+      if (j != 3 && ok) table->setItem(r, j, new QTableWidgetItem(parts[j]));
+    }
+  }
+  return true;
+}
+
+void MainWindow::slotExportBtn() {
+  const QString path = dialogs->SaveFile(this, "选择保存路径", "Robot Data Files (*.csv)");
+  if (path.isEmpty()) return;
+  if (WriteFile(path, {ui->ParamList})) {
+    dialogs->Information(this, "提示", "数据导出成功.", Dialogs::Button::Ok);
+  } else {
+    dialogs->Warning(this, "警告", "数据保存失败!", Dialogs::Button::Ok);
+  }
+}
+
+void MainWindow::slotInputBtn() {
+  const QString path = dialogs->OpenFile(this, "选择导入数据", "Robot Data Files (*.txt *.data *.csv)");
+  if (path.isEmpty()) return;
+  if (!ReadParamFile(path)) {
+    dialogs->Warning(this, "提示", "文件读取失败", Dialogs::Button::Ok);
+    return;
+  }
+  for (int r = 0; r < ui->ParamList->rowCount(); ++r) MakeRowButtons(r);
+  ui->tabWidget->setTabEnabled(1, false);
+  ui->tabWidget->setTabEnabled(2, false);
+}
+
+void MainWindow::slotSaveResultBtn() {
+  const QString path = dialogs->SaveFile(this, "选择保存路径", "Robot Data Files (*.csv)");
+  if (path.isEmpty()) return;
+  if (WriteFile(path, {ui->TableWidgetZV, ui->TableWidgetZ, ui->TableWidgetX})) {
+    dialogs->Information(this, "提示", "数据导出成功.", Dialogs::Button::Ok);
+  } else {
+    dialogs->Warning(this, "警告", "数据导出失败!", Dialogs::Button::Ok);
   }
 }

@@ -18,10 +18,13 @@ class MainWindow;
 }
 
 class Dialogs;
+class QListWidgetItem;
+class QTableWidget;
 class QTableWidgetItem;
 class ResidualPlot;
 
 Q_DECLARE_METATYPE(TamoHandEye::FinalResult)
+Q_DECLARE_METATYPE(std::vector<TamoHandEye::MarkerBoardResult>)
 
 /// The operator's window: tab "采集" collects image sets and robot poses, "计算" shows the residuals,
 /// "结果" the solved poses.
@@ -30,6 +33,7 @@ class MainWindow : public QMainWindow {
 
  public:
   using FinalResult = TamoHandEye::FinalResult;
+  using MarkerBoardResult = TamoHandEye::MarkerBoardResult;
 
   /// `dialogs`: where every dialog goes (the real boxes and pickers when empty).
   explicit MainWindow(QWidget* parent = nullptr, std::shared_ptr<Dialogs> dialogs = nullptr);
@@ -44,20 +48,29 @@ class MainWindow : public QMainWindow {
 
  signals:
   void signalCalculateResultSend(FinalResult result);
+  void signalMarkerResultsChanged(std::vector<MarkerBoardResult> results);
   void info(QString mes);
   void warn(QString mes);
   void error(QString mes);
 
  public slots:
+  void slotSelectImagePath2DBtn();
+  void slotSelectImagePath3DBtn();
   void slotRobotParamBtn();
   void slotRobotChanged(int index);
   void slotAddBtn();
   void slotDeleteRowBtn();
+  void slotExportBtn();
+  void slotInputBtn();
   void slotMarkerPasteBtn();
   void slotRobotParamPastBtn();
   void slotCalculateBtn();
   void slotBruteForceCheckbox(bool on);
   void slotCalculateResult(FinalResult result);
+  void slotMarkerResultsChanged(std::vector<MarkerBoardResult> results);
+  void slotImageFormatChanged(int index);
+  void slotRefreshImage2DList(QString dir);
+  void slotSaveResultBtn();
 
  private:
   friend class MainWindowTester;  // the widget tests reach the form and the stored results
@@ -68,6 +81,19 @@ class MainWindow : public QMainWindow {
   void ApplyUnitBoxes(int index);
   /// Opens `folder` in the desktop's file browser.
   void OpenFolder(const QString& folder, bool sdk);
+
+  /// Shows a 2D list entry's image, loading it into the entry's cache the first time.
+  void ShowImageItem(QListWidgetItem* item);
+  /// "计算标记位置": checks the image lists, asks before overwriting, runs the batch.
+  void StartMarkerComputation();
+  /// Finds the marker in every image pair with a cancellable progress dialog; failures are listed at
+  /// the end. Ends by sending the results.
+  void ComputeMarkers(const QStringList& images, const QStringList& clouds);
+
+  /// Writes the window's settings and `tables` to `path`.
+  bool WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables) const;
+  /// Applies a parameter file's settings to the window and loads its rows into the parameter table.
+  bool ReadParamFile(const QString& path);
 
   /// Gives a parameter table row its paste and delete buttons.
   void MakeRowButtons(int row);

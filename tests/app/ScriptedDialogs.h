@@ -7,6 +7,8 @@
 
 #include <QStringList>
 
+#include <memory>
+
 class ScriptedDialogs : public Dialogs {
  public:
   void Information(QWidget*, const QString& title, const QString& text, Button button) override {
@@ -22,6 +24,14 @@ class ScriptedDialogs : public Dialogs {
     questions << text;
     return answer;
   }
+  bool OkCancel(const QString& text, const QString& informativeText) override {
+    questions << text + "|" + informativeText;
+    return answer;
+  }
+  std::unique_ptr<Progress> OpenProgress(QWidget*, const QString& label, const QString& cancelText) override {
+    progressLabels << label + "|" + cancelText;
+    return std::make_unique<ScriptedProgress>(*this);
+  }
   QString OpenFile(QWidget*, const QString& title, const QString& filter) override {
     pickers << title + "|" + filter;
     return path;
@@ -32,6 +42,7 @@ class ScriptedDialogs : public Dialogs {
   }
   QString Folder(QWidget*, const QString& title) override {
     pickers << title;
+    if (!folders.isEmpty()) return folders.takeFirst();
     return path;
   }
 
@@ -40,8 +51,27 @@ class ScriptedDialogs : public Dialogs {
   QStringList pickers;    ///< file and folder pickers: title and filter
   bool answer = true;     ///< true: "确定"
   QString path;           ///< what every picker returns
+  QStringList folders;    ///< answers of the folder picker, in turn (then `path`)
+  QStringList progressLabels;  ///< every label the progress dialog showed, the opening one with its cancel text
+  QList<int> progressValues;
+  int cancelAtValue = -1;      ///< the progress reports "取消" once it has shown this value
 
  private:
+  class ScriptedProgress : public Progress {
+   public:
+    explicit ScriptedProgress(ScriptedDialogs& owner) : owner(owner) {}
+    void SetLabel(const QString& text) override { owner.progressLabels << text; }
+    void SetValue(int value) override {
+      owner.progressValues << value;
+      cancelled = cancelled || (owner.cancelAtValue >= 0 && value >= owner.cancelAtValue);
+    }
+    bool Cancelled() const override { return cancelled; }
+
+   private:
+    ScriptedDialogs& owner;
+    bool cancelled = false;
+  };
+
   void Record(const QString& title, const QString& text, Button button) {
     shown << title + "|" + text + (button == Button::Ok ? "|OK" : "");
   }

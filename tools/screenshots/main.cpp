@@ -1,30 +1,30 @@
-// tarn_studio_shots: fills the desktop program's window with a data set written by `tarn synth`, calculates,
-// and saves a picture of each tab. Used by scripts/screenshots.sh (under a virtual X server).
+// tarn_studio_shots: runs the desktop program's workflow on a data set written by `tarn synth` — folders,
+// marker batch, robot data file, calculation — and saves a picture of each tab. Used by
+// scripts/screenshots.sh (under a virtual X server).
 //
 //   tarn_studio_shots DATASET OUTDIR
 
-#include "ColorImageView.h"
 #include "Dialogs.h"
 #include "MainWindow.h"
-#include "ShotPairs.h"
-
-#include <tarn/MarkerDetect.h>
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QEventLoop>
+#include <QListWidget>
 #include <QPushButton>
+#include <QStringList>
 #include <QTabWidget>
-#include <QTableWidget>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 namespace {
 
-// Answers every question with "确定", gives the robot data file to every picker, and prints any box.
+// Answers every question with "确定", gives the data set's folders and robot data file to the pickers, and
+// prints any box.
 class ShotDialogs : public Dialogs {
  public:
   void Information(QWidget*, const QString& title, const QString& text, Button) override { Print(title, text); }
@@ -32,8 +32,10 @@ class ShotDialogs : public Dialogs {
   void Critical(QWidget*, const QString& title, const QString& text, Button) override { Print(title, text); }
   bool Confirm(QWidget*, const QString&) override { return true; }
   QString OpenFile(QWidget*, const QString&, const QString&) override { return robotFile; }
+  QString Folder(QWidget*, const QString&) override { return folders.isEmpty() ? QString() : folders.takeFirst(); }
 
   QString robotFile;
+  QStringList folders;
   int boxes = 0;
 
  private:
@@ -70,30 +72,23 @@ int main(int argc, char* argv[]) {
   const QDir out(QString::fromLocal8Bit(argv[2]));
   if (!out.exists() && !QDir().mkpath(out.path())) return 1;
 
-  const TarnCli::PairingResult pairing = TarnCli::PairShots(dataset.filePath("images").toStdString(), "png",
-                                                            dataset.filePath("clouds").toStdString());
-  if (pairing.pairs.empty()) {
-    std::fprintf(stderr, "no image pairs in %s\n", argv[1]);
-    return 1;
-  }
-
   auto dialogs = std::make_shared<ShotDialogs>();
   dialogs->robotFile = dataset.filePath("robot.txt");
+  dialogs->folders = QStringList{dataset.filePath("images"), dataset.filePath("clouds")};
   MainWindow window(nullptr, dialogs);
   window.show();
   window.findChild<QComboBox*>("RobotSelect")->setCurrentIndex(2);  // the data set's rows are FANUC
-
-  auto* table = window.findChild<QTableWidget*>("ParamList");
-  for (const TarnCli::ShotPair& pair : pairing.pairs) {
-    TamoHandEye::MarkerBoardResult marker;
-    if (TamoHandEye::SolveMarkerBoardResults(pair.image, pair.cloud, marker) != 0) continue;
-    window.findChild<QPushButton*>("AddBtn")->click();
-    const int row = table->rowCount() - 1;
-    const double values[3] = {marker.x, marker.y, marker.z};
-    for (int c = 0; c < 3; ++c) table->setItem(row, c, new QTableWidgetItem(QString::number(values[c], 'g', 10)));
-  }
+  window.findChild<QPushButton*>("SelectPath2DBtn")->click();
+  window.findChild<QPushButton*>("SelectPath3DBtn")->click();
+  window.findChild<QPushButton*>("CalculateMarker")->click();
   window.findChild<QPushButton*>("RobotParamPathBtn")->click();
-  window.findChild<ColorImageView*>("display")->setImage(QImage(QString::fromStdString(pairing.pairs[0].image)));
+  // A marked image in the viewer: the cross is drawn into the cached images, shown on selection.
+  auto* images = window.findChild<QListWidget*>("Image2DDisplay");
+  if (images->count() == 0) {
+    std::fprintf(stderr, "no images listed in %s\n", argv[1]);
+    return 1;
+  }
+  images->setCurrentRow(std::min(4, images->count() - 1));
 
   bool ok = Save(window, out.filePath("tab0-collection.png"));
   window.findChild<QPushButton*>("CalculateBtn")->click();

@@ -1,0 +1,432 @@
+// The whole workflow in the window: folders of shots, the marker batch, the robot data file, "计算", the
+// result tab, "保存", and the parameter file's "导出" / "导入".
+
+#include "ImageFiles.h"
+#include "MainWindowTester.h"
+#include "RobotTypes.h"
+#include "ResultFile.h"
+#include "ScriptedDialogs.h"
+#include "Synth.h"
+
+#include <tarn/ErrorCode.h>
+
+#include <nlohmann/json.hpp>
+
+#include <QtTest>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <fstream>
+#include <memory>
+
+namespace {
+
+QString Cell(QTableWidget* table, int row, int column) {
+  const QTableWidgetItem* item = table->item(row, column);
+  return item ? item->text() : QString("<none>");
+}
+
+QStringList Items(QListWidget* list) {
+  QStringList names;
+  for (int i = 0; i < list->count(); ++i) names << list->item(i)->text();
+  return names;
+}
+
+QString ParseCode(int code) { return QString::fromUtf8(TamoHandEye::parseCode(TamoHandEye::ErrorCode(code))); }
+
+bool CopyFolder(const QString& from, const QString& to) {
+  QDir().mkpath(to);
+  for (const QString& name : QDir(from).entryList(QDir::Files)) {
+    if (!QFile::copy(from + "/" + name, to + "/" + name)) return false;
+  }
+  return true;
+}
+
+bool WriteText(const QString& path, const QByteArray& content) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+QByteArray ReadText(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class WorkflowTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir data;  // a rendered set: images/, clouds/, robot.txt, truth.json
+  nlohmann::json truth;
+  std::shared_ptr<ScriptedDialogs> dialogs;
+  std::unique_ptr<MainWindow> window;
+  Ui::MainWindow* ui = nullptr;
+
+  QString Images() const { return data.filePath("images"); }
+  QString Clouds() const { return data.filePath("clouds"); }
+
+  // Picks both folders through the dialogs, as the operator would.
+  void PickFolders(const QString& images, const QString& clouds) {
+    dialogs->folders = QStringList{images, clouds};
+    ui->SelectPath2DBtn->click();
+    ui->SelectPath3DBtn->click();
+  }
+
+  // A copy of the first `pairs` shots that a test may spoil.
+  QString CopyOfShots(const QTemporaryDir& dir, int pairs) {
+    for (const char* kind : {"images", "clouds"}) QDir().mkpath(dir.filePath(kind));
+    for (int i = 0; i < pairs; ++i) {
+      QFile::copy(Images() + QString("/shot_%1.png").arg(i), dir.filePath(QString("images/shot_%1.png").arg(i)));
+      QFile::copy(Clouds() + QString("/shot_%1.ply").arg(i), dir.filePath(QString("clouds/shot_%1.ply").arg(i)));
+    }
+    return dir.path();
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(data.isValid());
+    TarnCli::SynthOptions options;
+    options.folder = data.path().toStdString();
+    options.poses = 12;  // keys 10 and 11 must follow 9
+    options.robot = TarnCli::FindRobotType("fanuc");
+    options.width = 800;
+    options.height = 600;
+    TarnCli::Synthesise(options);
+    std::ifstream in(data.filePath("truth.json").toStdString());
+    in >> truth;
+  }
+
+  void init() {
+    dialogs = std::make_shared<ScriptedDialogs>();
+    window = std::make_unique<MainWindow>(nullptr, dialogs);
+    window->show();
+    ui = &MainWindowTester::Form(*window);
+  }
+  void cleanup() { window.reset(); }
+
+  void fileNamesGiveKeysAndOrder() {
+    const QStringList entries{"a_2.png", "b_10.png", "c_1.png", "d_01.png", "e_x.png", "F_3.PNG", "noscore.png"};
+    QStringList asked;
+    auto keep = [&asked](const QString& name, const QString& held) {
+      asked << name + "<" + held;
+      return false;
+    };
+    // 1 and 01 are two keys of equal value (listing order kept); upper-case extensions and names without
+    // a number after the last underscore are left out.
+    QCOMPARE(ImageFiles::Collect(entries, "png", keep), QStringList({"c_1.png", "d_01.png", "a_2.png", "b_10.png"}));
+    QVERIFY(asked.isEmpty());
+    QCOMPARE(ImageFiles::Collect({"a_1.png", "b_1.png", "c_0.png"}, "png", keep),
+             QStringList({"c_0.png", "a_1.png"}));
+    QCOMPARE(asked, QStringList({"b_1.png<a_1.png"}));
+    QCOMPARE(ImageFiles::Collect({"a_1.png", "b_1.png", "c_0.png"}, "png", [](const QString&, const QString&) { return true; }),
+             QStringList({"c_0.png", "b_1.png"}));
+    QStringList names{"x_12.ply", "x_3.ply", "noext"};
+    QVERIFY(!ImageFiles::Sort(names));
+    QCOMPARE(names, QStringList({"noext", "x_3.ply", "x_12.ply"}));
+  }
+
+  void foldersListTheShotsInPoseOrder() {
+    PickFolders(Images(), Clouds());
+    QStringList expected2D, expected3D;
+    for (int i = 0; i < 12; ++i) {
+      expected2D << QString("shot_%1.png").arg(i);
+      expected3D << QString("shot_%1.ply").arg(i);
+    }
+    QCOMPARE(Items(ui->Image2DDisplay), expected2D);
+    QCOMPARE(Items(ui->Image3DDisplay), expected3D);
+    QCOMPARE(ui->ImagePath2DEdit->text(), Images());
+    QCOMPARE(dialogs->pickers, QStringList({"选择2D图片目录", "选择3D图片目录"}));
+
+    // Selecting an entry loads its image once into the entry.
+    ui->Image2DDisplay->setCurrentRow(3);
+    const QVariant cached = ui->Image2DDisplay->item(3)->data(Qt::UserRole);
+    QCOMPARE(cached.value<QImage>().size(), QSize(800, 600));
+
+    // A 3D folder without clouds warns and keeps the earlier one.
+    dialogs->folders = QStringList{Images()};
+    ui->SelectPath3DBtn->click();
+    QCOMPARE(dialogs->shown, QStringList({"警告|文件读取失败，没有找到图片，请检查图片命名是否正确.|OK"}));
+    QCOMPARE(ui->ImagePath3DEdit->text(), Clouds());
+    QCOMPARE(ui->Image3DDisplay->count(), 12);
+
+    // A format without files empties the 2D list, quietly, and the batch has nothing to pair.
+    dialogs->shown.clear();
+    ui->ImageFormatSelect->setCurrentIndex(1);
+    QCOMPARE(ui->ImagePath2DEdit->placeholderText(), QString("命名规范:xxx_0.jpg xxx_1.jpg"));
+    QCOMPARE(ui->Image2DDisplay->count(), 0);
+    QVERIFY(dialogs->shown.isEmpty());
+    ui->CalculateMarker->click();
+    QCOMPARE(dialogs->shown, QStringList({"提示|请先选择需要计算标记位置的图片数据"}));
+    QVERIFY(dialogs->progressLabels.isEmpty());
+  }
+
+  void wholeCalibrationFromFolders() {
+    PickFolders(Images(), Clouds());
+    ui->RobotSelect->setCurrentIndex(2);  // FANUC
+    ui->CalculateMarker->click();
+    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QCOMPARE(dialogs->progressLabels.first(), QString("正在计算第1组标记位置|取消"));
+    QCOMPARE(dialogs->progressLabels.last(), QString("正在计算第12组标记位置"));
+    QCOMPARE(dialogs->progressValues.last(), 100);
+    QTableWidget* table = ui->ParamList;
+    QCOMPARE(table->rowCount(), 12);
+    QCOMPARE(MainWindowTester::MarkerResults(*window).size(), size_t(12));
+
+    // Each shot's marker lies where the renderer put it; its cached image carries the green cross there.
+    for (int i = 0; i < 12; ++i) {
+      const auto& record = MainWindowTester::MarkerResults(*window)[size_t(i)];
+      QCOMPARE(Cell(table, i, 0), QString::number(record.x, 'g', 10));
+      const auto& centre = truth["imageCentresPx"][size_t(i)];
+      QVERIFY(std::hypot(record.u - centre[0].get<double>(), record.v - centre[1].get<double>()) < 2.0);
+      const QImage marked = ui->Image2DDisplay->item(i)->data(Qt::UserRole).value<QImage>();
+      QCOMPARE(marked.pixelColor(int(std::lround(record.u)) + 8, int(std::lround(record.v))), QColor(0, 255, 75));
+    }
+    const QImage onDisk(Images() + "/shot_0.png");
+    QVERIFY(onDisk.pixelColor(int(MainWindowTester::MarkerResults(*window)[0].u) + 8,
+                              int(MainWindowTester::MarkerResults(*window)[0].v)) != QColor(0, 255, 75));
+
+    dialogs->path = data.filePath("robot.txt");
+    ui->RobotParamPathBtn->click();
+    ui->CalculateBtn->click();
+    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QCOMPARE(ui->tabWidget->currentIndex(), 1);
+
+    // Within what 800 x 600 shots allow: about a pixel of centroid shift at half a metre.
+    const auto& matrix = truth["camera"]["matrixMm"];
+    for (int j = 0; j < 3; ++j) {
+      QVERIFY2(std::abs(Cell(ui->TableWidgetZ, j, 3).toDouble() - matrix[size_t(j)][3].get<double>()) < 3.0,
+               qUtf8Printable(Cell(ui->TableWidgetZ, j, 3)));
+      for (int k = 0; k < 3; ++k) {
+        QVERIFY(std::abs(Cell(ui->TableWidgetZ, j, k).toDouble() - matrix[size_t(j)][size_t(k)].get<double>()) < 0.005);
+      }
+      QVERIFY(std::abs(Cell(ui->TableWidgetX, 0, j).toDouble() - truth["markerMm"][size_t(j)].get<double>()) < 3.0);
+    }
+
+    // "保存", then the saved result file imports: one parameter row per line after the first header.
+    QTemporaryDir out;
+    dialogs->path = out.filePath("result.csv");
+    ui->PushButtonSave->click();
+    QCOMPARE(dialogs->shown, QStringList({"提示|数据导出成功.|OK"}));
+    QCOMPARE(dialogs->pickers.last(), QString("选择保存路径|Robot Data Files (*.csv)"));
+    const QByteArray saved = ReadText(dialogs->path);
+    QVERIFY(saved.startsWith("HandEyeType:0\nRobotType:FANUC [X,Y,Z]mm|[W P R]deg\nIsMeter:0\nIsRadian:0\nExhaust:0\n"
+                             "RansacDist:0.001\nEND:\nX,Y,Z,R1,R2,R3,\n"));
+    QVERIFY(saved.contains("\n\n\xC1\xD0" "1,\xC1\xD0" "2,\xC1\xD0" "3,\xC1\xD0" "4,\n"));  // GB2312 "列"
+    QVERIFY(saved.endsWith("\n\n"));
+    const QString cameraX = Cell(ui->TableWidgetZV, 0, 0);
+    const QString markerX = Cell(table, 1, 0);
+    const QString robotX = Cell(table, 5, 4);
+    ui->InputBtn->click();
+    QCOMPARE(dialogs->shown.size(), 1);
+    QCOMPARE(table->rowCount(), 8);  // camera row, "列" headers, four matrix rows, "X,Y,Z", marker
+    QCOMPARE(Cell(table, 0, 0), cameraX);
+    QCOMPARE(Cell(table, 1, 0), markerX);           // the "列" line fills nothing: the row keeps its cells
+    QCOMPARE(Cell(table, 5, 2), QString("0"));      // matrix row 4: 0 0 0 1, three columns taken
+    QCOMPARE(Cell(table, 5, 4), robotX);            // robot values are not in the file: kept
+    QVERIFY(!ui->tabWidget->isTabEnabled(1));
+  }
+
+  void failingPairsAreListedAndTheOthersFilled() {
+    QTemporaryDir copy;
+    const QString root = CopyOfShots(copy, 5);
+    PickFolders(root + "/images", root + "/clouds");
+    QVERIFY(QFile::remove(root + "/clouds/shot_1.ply"));                              // pair 2: cloud gone
+    QImage blank(800, 600, QImage::Format_Grayscale8);
+    blank.fill(180);
+    QVERIFY(blank.save(root + "/images/shot_3.png"));                                 // pair 4: no marker
+    QVERIFY(WriteText(root + "/clouds/shot_4.ply", "ply\nformat ascii 1.0\nend_header\n"));  // pair 5: unreadable
+    ui->CalculateMarker->click();
+    const QString expected = QString("求解标记位置时发生了错误:\n"
+                                     "第2组数据检测失败, 错误信息:无法找到目标文件%1//shot_1.ply\n"
+                                     "第4组数据检测失败, 错误信息:%2\n"
+                                     "第5组数据检测失败, 错误信息:%3\n")
+                                 .arg(root + "/clouds", ParseCode(101), ParseCode(107));
+    QCOMPARE(dialogs->shown, QStringList({"错误|" + expected}));
+    QTableWidget* table = ui->ParamList;
+    QCOMPARE(table->rowCount(), 5);
+    for (int r : {0, 2}) QVERIFY(Cell(table, r, 0).toDouble() != 0.0);
+    for (int r : {1, 3, 4}) QCOMPARE(Cell(table, r, 0), QString(""));
+    QVERIFY(std::isnan(MainWindowTester::MarkerResults(*window)[1].u));
+    QVERIFY(!ui->Image2DDisplay->item(3)->data(Qt::UserRole).isValid());
+  }
+
+  void cancelAfterTheSecondPairFillsTwoRows() {
+    QTemporaryDir copy;
+    const QString root = CopyOfShots(copy, 5);
+    PickFolders(root + "/images", root + "/clouds");
+    dialogs->cancelAtValue = 40;  // shown after pair 2 of 5
+    ui->CalculateMarker->click();
+    QCOMPARE(dialogs->progressValues, QList<int>({20, 40}));
+    QCOMPARE(MainWindowTester::MarkerResults(*window).size(), size_t(2));
+    QCOMPARE(ui->ParamList->rowCount(), 2);
+    QVERIFY(Cell(ui->ParamList, 1, 2).toDouble() > 0.1);
+  }
+
+  void unequalCountsAreRefusedBeforeAnyDialog() {
+    QTemporaryDir copy;
+    const QString root = CopyOfShots(copy, 4);
+    QVERIFY(QFile::remove(root + "/images/shot_3.png"));
+    PickFolders(root + "/images", root + "/clouds");
+    ui->AddBtn->click();
+    ui->ParamList->setItem(0, 0, new QTableWidgetItem("1"));
+    dialogs->answer = false;  // overwrite the marker values? no
+    ui->CalculateMarker->click();
+    QCOMPARE(dialogs->questions, QStringList({"此操作将会覆盖参数列表的部分数据"}));
+    QVERIFY(dialogs->shown.isEmpty());
+    dialogs->answer = true;
+    ui->CalculateMarker->click();
+    QCOMPARE(dialogs->shown, QStringList({"提示|2D图片数据和3D图片数据数量不匹配,请检查图片后重新导入|OK"}));
+    QVERIFY(dialogs->progressLabels.isEmpty());
+    QVERIFY(MainWindowTester::MarkerResults(*window).empty());
+  }
+
+  void exportThenImportRestoresEverything() {
+    QTemporaryDir out;
+    ui->RobotSelect->setCurrentIndex(6);  // ABB quaternions: 12 columns
+    ui->AlgoType1->setChecked(true);
+    ui->CheckBoxExhaust->setChecked(true);
+    ui->DSpinBoxMaxDist->setValue(0.0035);
+    for (int r = 0; r < 3; ++r) {
+      ui->AddBtn->click();
+      for (int c : {0, 1, 2, 4, 5, 6, 7, 8, 9, 10}) {
+        ui->ParamList->setItem(r, c, new QTableWidgetItem(QString::number(r * 100 + c + 0.125)));
+      }
+    }
+    dialogs->path = out.filePath("params.csv");
+    ui->ExportBtn->click();
+    QCOMPARE(dialogs->shown, QStringList({"提示|数据导出成功.|OK"}));
+    const QByteArray written = ReadText(dialogs->path);
+    QVERIFY(written.contains("RobotType:ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg\n"));
+    QVERIFY(written.contains("0.125,1.125,2.125,,4.125,5.125,6.125,7.125,8.125,9.125,10.125,,\n"));
+
+    MainWindow other(nullptr, dialogs);
+    Ui::MainWindow& again = MainWindowTester::Form(other);
+    MainWindowTester::MarkerResults(other).resize(3);
+    again.tabWidget->setTabEnabled(1, true);
+    QMetaObject::invokeMethod(&other, "slotInputBtn");
+    QCOMPARE(dialogs->pickers.last(), QString("选择导入数据|Robot Data Files (*.txt *.data *.csv)"));
+    QCOMPARE(dialogs->shown.size(), 1);
+    QCOMPARE(again.RobotSelect->currentIndex(), 6);
+    QVERIFY(again.AlgoType1->isChecked() && again.CheckBoxExhaust->isChecked() && again.DSpinBoxMaxDist->isEnabled());
+    QVERIFY(!again.CheckBoxIsm->isChecked() && !again.CheckBoxRadian->isChecked());
+    QCOMPARE(again.DSpinBoxMaxDist->value(), 0.0035);
+    QCOMPARE(again.ParamList->rowCount(), 3);
+    for (int r = 0; r < 3; ++r) {
+      for (int c = 0; c < 12; ++c) QCOMPARE(Cell(again.ParamList, r, c), Cell(ui->ParamList, r, c));
+      QVERIFY(again.ParamList->cellWidget(r, 11) != nullptr);
+    }
+    QVERIFY(MainWindowTester::MarkerResults(other).empty());
+    QVERIFY(!again.tabWidget->isTabEnabled(1));
+
+    // A shorter file over a longer one leaves nothing of it.
+    ui->ParamList->setRowCount(1);
+    ui->ExportBtn->click();
+    QVERIFY(ReadText(dialogs->path).endsWith(",,\n\n"));
+    QCOMPARE(ReadText(dialogs->path).count('\n'), 7 + 1 + 1 + 1);
+  }
+
+  void importedSettingsAndRefusals() {
+    QTemporaryDir out;
+    const QString path = out.filePath("in.csv");
+    dialogs->path = path;
+    // Settings in any order, an unknown robot type, fields that are empty or not numbers, a long line.
+    QVERIFY(WriteText(path, "IsRadian:1\nRobotType:SOMETHING ELSE\nEND:\nX,Y,Z,\n"
+                            "1,,abc,9,5,6,7,8,9,10,11,12,13,14,\n\n2,3,4,\n"));
+    ui->RobotSelect->setCurrentIndex(4);
+    ui->InputBtn->click();
+    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QCOMPARE(ui->RobotSelect->currentIndex(), 0);
+    QVERIFY(ui->CheckBoxRadian->isChecked());
+    QCOMPARE(ui->ParamList->rowCount(), 2);
+    QCOMPARE(Cell(ui->ParamList, 0, 0), QString("1"));
+    QCOMPARE(Cell(ui->ParamList, 0, 1), QString("<none>"));
+    QCOMPARE(Cell(ui->ParamList, 0, 2), QString("<none>"));
+    QCOMPARE(Cell(ui->ParamList, 0, 3), QString("<none>"));  // the button column is never filled
+    QCOMPARE(Cell(ui->ParamList, 0, 9), QString("10"));
+    QCOMPARE(Cell(ui->ParamList, 1, 0), QString("2"));
+    QCOMPARE(Cell(ui->ParamList, 1, 1), QString("3"));       // "2,3,4," is four fields: two are taken
+    QCOMPARE(Cell(ui->ParamList, 1, 2), QString("<none>"));
+
+    // A file naming a four-value type while rows are present: refusing the question fails the read.
+    QVERIFY(WriteText(path, "RobotType:XYZR1R2R3R4\nHandEyeType:1\nEND:\nh\n1,2,3,\n"));
+    dialogs->answer = false;
+    ui->InputBtn->click();
+    QCOMPARE(dialogs->shown, QStringList({"提示|文件读取失败|OK"}));
+    QCOMPARE(ui->RobotSelect->currentIndex(), 0);
+    QVERIFY(ui->AlgoType0->isChecked());
+
+    for (const QByteArray& bad : {QByteArray("HandEyeType:1\nIsMeter:1\nExhaust:1\nRansacDist:0.002\nX,Y,Z,\n1,2,3,\n"),
+                                  QByteArray("HandEyeType:1\nnocolon\nEND:\nX,\n1,\n"), QByteArray("A:1\nEND:\n\n\n")}) {
+      dialogs->shown.clear();
+      QVERIFY(WriteText(path, bad));
+      ui->InputBtn->click();
+      QCOMPARE(dialogs->shown, QStringList({"提示|文件读取失败|OK"}));
+    }
+    dialogs->shown.clear();
+    dialogs->path = out.filePath("missing.csv");
+    ui->InputBtn->click();
+    QCOMPARE(dialogs->shown, QStringList({"提示|文件读取失败|OK"}));
+  }
+
+  void commandLineResultFileImports() {
+    // The command line's "--save" writes the same format as "保存".
+    TamoHandEye::FinalResult result;
+    result.cameraPose = {1.5, 2, 3, 4, 5, 6};
+    result.cameraMatrix = {{1, 0, 0, 1.5}, {0, 1, 0, 2}, {0, 0, 1, 3}, {0, 0, 0, 1}};
+    result.markerPosition = {7, 8, 9.25};
+    TamoHandEye::AlgoParam param;
+    param.HandEyeType = 1;
+    QTemporaryDir out;
+    const QString path = out.filePath("cli.csv");
+    QVERIFY(TarnCli::WriteResultFile(path.toStdString(), *TarnCli::FindRobotType("kuka"), param, result));
+    dialogs->path = path;
+    ui->InputBtn->click();
+    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QCOMPARE(ui->RobotSelect->currentIndex(), 4);
+    QVERIFY(ui->AlgoType1->isChecked());
+    QCOMPARE(ui->ParamList->rowCount(), 8);
+    QCOMPARE(Cell(ui->ParamList, 0, 0), QString("1.5"));
+    QCOMPARE(Cell(ui->ParamList, 7, 1), QString("8"));  // "7,8,9.25," gives its first two values
+    QCOMPARE(Cell(ui->ParamList, 6, 0), QString("<none>"));
+  }
+
+  void failedWriteKeepsTheEarlierFile() {
+    QTemporaryDir out;
+    const QString path = out.filePath("keep.csv");
+    const QByteArray earlier(4096, 'e');
+    QVERIFY(WriteText(path, earlier));
+    for (int r = 0; r < 50; ++r) {
+      ui->AddBtn->click();
+      ui->ParamList->setItem(r, 0, new QTableWidgetItem("123456.789"));
+    }
+    dialogs->path = path;
+    // The disk fills up after 200 bytes of the new file.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{200, limit.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    ui->ExportBtn->click();
+    setrlimit(RLIMIT_FSIZE, &limit);
+    QCOMPARE(dialogs->shown, QStringList({"警告|数据保存失败!|OK"}));
+    QCOMPARE(ReadText(path), earlier);
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files), QStringList({"keep.csv"}));  // no temporary left
+
+    // A folder cannot be written as a file: the result tab's wording.
+    dialogs->shown.clear();
+    dialogs->path = out.path();
+    QMetaObject::invokeMethod(window.get(), "slotSaveResultBtn");
+    QCOMPARE(dialogs->shown, QStringList({"警告|数据导出失败!|OK"}));
+  }
+};
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  Q_INIT_RESOURCE(resources);
+  WorkflowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "WorkflowTest.moc"
