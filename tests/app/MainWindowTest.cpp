@@ -47,6 +47,16 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.LabelRMS->text(), QString("TextLabel"));
   }
 
+  void recordsTravelUnderTheirOwnNames() {
+    MainWindow window;
+    const QMetaObject* meta = window.metaObject();
+    QVERIFY(meta->indexOfSignal("signalCalculateResultSend(FinalResult)") >= 0);
+    QVERIFY(meta->indexOfSignal("signalMarkerResultsChanged(std::vector<MarkerBoardResult>)") >= 0);
+    QVERIFY(meta->indexOfSlot("slotRefreshImage2DList(QString)") >= 0);
+    QVERIFY(QMetaType::type("FinalResult") != QMetaType::UnknownType);
+    QVERIFY(QMetaType::type("std::vector<MarkerBoardResult>") != QMetaType::UnknownType);
+  }
+
   void exhaustEnablesTheDistance() {
     MainWindow window;
     Ui::MainWindow& ui = MainWindowTester::Form(window);

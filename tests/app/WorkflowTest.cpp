@@ -162,6 +162,19 @@ class WorkflowTest : public QObject {
     QVERIFY(dialogs->progressLabels.isEmpty());
   }
 
+  void sameKeyAsksWhichToKeep() {
+    QTemporaryDir dir;
+    for (const char* name : {"left_1.png", "right_1.png", "left_0.png"}) QVERIFY(WriteText(dir.filePath(name), "x"));
+    dialogs->folders = QStringList{dir.path()};
+    dialogs->answer = true;
+    ui->SelectPath2DBtn->click();
+    QCOMPARE(dialogs->questions, QStringList({"提示|检测到有相同尾号的图片[right_1.png],是否将当前图片[left_1.png]替换"}));
+    QCOMPARE(Items(ui->Image2DDisplay), QStringList({"left_0.png", "right_1.png"}));
+    // An image that cannot be loaded shows as no image.
+    ui->Image2DDisplay->setCurrentRow(0);
+    QVERIFY(ui->Image2DDisplay->item(0)->data(Qt::UserRole).value<QImage>().isNull());
+  }
+
   void wholeCalibrationFromFolders() {
     PickFolders(Images(), Clouds());
     ui->RobotSelect->setCurrentIndex(2);  // FANUC
