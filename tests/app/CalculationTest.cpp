@@ -2,8 +2,7 @@
 // labels, the plots and the result tab show what came back.
 
 #include "HandEyeScene.h"
-#include "MainWindowTester.h"
-#include "ScriptedDialogs.h"
+#include "WindowUnderTest.h"
 
 #include <tarn/ErrorCode.h>
 #include <tarn/SolveFinalResult.h>
@@ -34,12 +33,9 @@ QCheckBox* Box(QTableWidget* residuals, int row) {
 
 }  // namespace
 
-class CalculationTest : public QObject {
+class CalculationTest : public QObject, private WindowUnderTest {
   Q_OBJECT
 
-  std::shared_ptr<ScriptedDialogs> dialogs;
-  std::unique_ptr<MainWindow> window;
-  Ui::MainWindow* ui = nullptr;
 
   // Types the scene's markers (metres) and robot rows into the parameter table.
   void Fill(const TarnTest::Scene& scene, RowFormat format, bool meter = false, bool radian = false) {
@@ -70,12 +66,9 @@ class CalculationTest : public QObject {
 
  private slots:
   void init() {
-    dialogs = std::make_shared<ScriptedDialogs>();
-    window = std::make_unique<MainWindow>(nullptr, dialogs);
-    window->show();
-    ui = &MainWindowTester::Form(*window);
+    Open();
   }
-  void cleanup() { window.reset(); }
+  void cleanup() { Close(); }
 
   void colourScale() {
     QCOMPARE(MainWindow::ResidualColor(0.0), QColor(0, 255, 128));
@@ -117,7 +110,7 @@ class CalculationTest : public QObject {
     ui->RobotSelect->setCurrentIndex(2);  // FANUC
     Fill(scene, RowFormat::Fanuc);
     ui->CalculateBtn->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
 
     QCOMPARE(ui->tabWidget->currentIndex(), 1);
     QVERIFY(ui->tabWidget->isTabEnabled(1) && ui->tabWidget->isTabEnabled(2));
@@ -149,7 +142,7 @@ class CalculationTest : public QObject {
     ui->AlgoType1->setChecked(true);
     Fill(scene, RowFormat::Xyzw);
     ui->CalculateBtn->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
     QCOMPARE(ui->GroupBoxCamera->title(), QString("相机在基座下的位姿"));
     QCOMPARE(ui->GroupBoxMarker->title(), QString("标记在法兰下的位姿"));
     QCOMPARE(ui->TableWidgetZV->columnCount(), 7);
@@ -161,7 +154,7 @@ class CalculationTest : public QObject {
     ui->ParamList->setRowCount(0);
     Fill(scene, RowFormat::Ur, false, true);
     ui->CalculateBtn->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
     QCOMPARE(ui->TableWidgetZV->columnCount(), 6);
     QCOMPARE(ui->TableWidgetZV->horizontalHeaderItem(5)->text(), QString("R3"));
     CompareWithTruth(scene, 1e-3, 1e-5);
@@ -244,7 +237,7 @@ class CalculationTest : public QObject {
     ui->CheckBoxExhaust->setChecked(true);
     ui->DSpinBoxMaxDist->setValue(0.002);
     ui->CalculateBtn->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
     QTableWidget* residuals = ui->TableWidgetResidual;
     for (int r = 0; r < 15; ++r) QCOMPARE(Box(residuals, r)->isChecked(), r != 3);
     QVERIFY(Value(residuals, 3, 1) > 20.0);  // still shown
@@ -267,7 +260,7 @@ class CalculationTest : public QObject {
     ui->CheckBoxExhaust->setChecked(true);  // "再计算" never searches
     ui->tabWidget->setCurrentIndex(0);
     ui->PushButtonReCompute->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
     QCOMPARE(ui->tabWidget->currentIndex(), 1);
 
     // The same calculation without pose 2, straight from the library.
@@ -300,7 +293,7 @@ class CalculationTest : public QObject {
     Box(residuals, 2)->setChecked(false);
     dialogs->shown.clear();
     ui->PushButtonReCompute->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
 
     // Nothing checked: the library's empty-data message.
     for (int r = 0; r < residuals->rowCount(); ++r) Box(residuals, r)->setChecked(false);

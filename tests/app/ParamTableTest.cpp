@@ -1,7 +1,6 @@
 // The parameter table: row buttons, pasting, deleting, clearing, trimming, and robot data files.
 
-#include "MainWindowTester.h"
-#include "ScriptedDialogs.h"
+#include "WindowUnderTest.h"
 
 #include <QClipboard>
 #include <QPushButton>
@@ -51,12 +50,9 @@ QString WriteFile(const QTemporaryDir& dir, const QString& name, const QByteArra
 
 }  // namespace
 
-class ParamTableTest : public QObject {
+class ParamTableTest : public QObject, private WindowUnderTest {
   Q_OBJECT
 
-  std::shared_ptr<ScriptedDialogs> dialogs;
-  std::unique_ptr<MainWindow> window;
-  Ui::MainWindow* ui = nullptr;
   QTableWidget* table = nullptr;
 
   void AddRows(int count) {
@@ -65,13 +61,10 @@ class ParamTableTest : public QObject {
 
  private slots:
   void init() {
-    dialogs = std::make_shared<ScriptedDialogs>();
-    window = std::make_unique<MainWindow>(nullptr, dialogs);
-    window->show();
-    ui = &MainWindowTester::Form(*window);
+    Open();
     table = ui->ParamList;
   }
-  void cleanup() { window.reset(); }
+  void cleanup() { Close(); }
 
   void addedRowsCarryTheirButtons() {
     AddRows(2);

@@ -2,10 +2,9 @@
 // result tab, "保存", and the parameter file's "导出" / "导入".
 
 #include "ImageFiles.h"
-#include "MainWindowTester.h"
 #include "RobotTypes.h"
 #include "ResultFile.h"
-#include "ScriptedDialogs.h"
+#include "WindowUnderTest.h"
 #include "Synth.h"
 
 #include <tarn/ErrorCode.h>
@@ -55,14 +54,11 @@ QByteArray ReadText(const QString& path) {
 
 }  // namespace
 
-class WorkflowTest : public QObject {
+class WorkflowTest : public QObject, private WindowUnderTest {
   Q_OBJECT
 
   QTemporaryDir data;  // a rendered set: images/, clouds/, robot.txt, truth.json
   nlohmann::json truth;
-  std::shared_ptr<ScriptedDialogs> dialogs;
-  std::unique_ptr<MainWindow> window;
-  Ui::MainWindow* ui = nullptr;
 
   QString Images() const { return data.filePath("images"); }
   QString Clouds() const { return data.filePath("clouds"); }
@@ -99,12 +95,9 @@ class WorkflowTest : public QObject {
   }
 
   void init() {
-    dialogs = std::make_shared<ScriptedDialogs>();
-    window = std::make_unique<MainWindow>(nullptr, dialogs);
-    window->show();
-    ui = &MainWindowTester::Form(*window);
+    Open();
   }
-  void cleanup() { window.reset(); }
+  void cleanup() { Close(); }
 
   void fileNamesGiveKeysAndOrder() {
     const QStringList entries{"a_2.png", "b_10.png", "c_1.png", "d_01.png", "e_x.png", "F_3.PNG", "noscore.png"};
@@ -179,7 +172,7 @@ class WorkflowTest : public QObject {
     PickFolders(Images(), Clouds());
     ui->RobotSelect->setCurrentIndex(2);  // FANUC
     ui->CalculateMarker->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
     QCOMPARE(dialogs->progressLabels.first(), QString("正在计算第1组标记位置|取消"));
     QCOMPARE(dialogs->progressLabels.last(), QString("正在计算第12组标记位置"));
     QCOMPARE(dialogs->progressValues.last(), 100);
@@ -203,7 +196,7 @@ class WorkflowTest : public QObject {
     dialogs->path = data.filePath("robot.txt");
     ui->RobotParamPathBtn->click();
     ui->CalculateBtn->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
     QCOMPARE(ui->tabWidget->currentIndex(), 1);
 
     // Within what 800 x 600 shots allow: about a pixel of centroid shift at half a metre.
@@ -349,7 +342,7 @@ class WorkflowTest : public QObject {
                             "1,,abc,9,5,6,7,8,9,10,11,12,13,14,\n\n2,3,4,\n"));
     ui->RobotSelect->setCurrentIndex(4);
     ui->InputBtn->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
     QCOMPARE(ui->RobotSelect->currentIndex(), 0);
     QVERIFY(ui->CheckBoxRadian->isChecked());
     QCOMPARE(ui->ParamList->rowCount(), 2);
@@ -396,7 +389,7 @@ class WorkflowTest : public QObject {
     QVERIFY(TarnCli::WriteResultFile(path.toStdString(), *TarnCli::FindRobotType("kuka"), param, result));
     dialogs->path = path;
     ui->InputBtn->click();
-    QVERIFY2(dialogs->shown.isEmpty(), qUtf8Printable(dialogs->shown.join("\n")));
+    QVERIFY_NO_BOX(dialogs);
     QCOMPARE(ui->RobotSelect->currentIndex(), 4);
     QVERIFY(ui->AlgoType1->isChecked());
     QCOMPARE(ui->ParamList->rowCount(), 8);
