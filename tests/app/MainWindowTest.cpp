@@ -3,6 +3,7 @@
 #include "MainWindowTester.h"
 #include "ScriptedDialogs.h"
 
+#include <QMessageBox>
 #include <QtTest>
 
 #include <memory>
@@ -111,6 +112,36 @@ class MainWindowTest : public QObject {
     ui.RobotSelect->setCurrentIndex(7);  // UR: asked again (7 → 6 values), radians
     QVERIFY(ui.CheckBoxRadian->isChecked() && !ui.CheckBoxIsm->isChecked());
     QCOMPARE(ui.ParamList->columnCount(), 11);
+  }
+
+  // The real boxes: their titles and buttons, answered by clicking the named button once the box is up.
+  void realBoxesCarryTheirButtons() {
+    QStringList seen;
+    auto answer = [&seen](const QString& click) {
+      QTimer::singleShot(0, [&seen, click] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        QStringList texts;
+        for (QAbstractButton* button : box->buttons()) texts << button->text().remove('&');
+        seen << box->windowTitle() + "|" + box->text() + "|" + texts.join(",");
+        for (QAbstractButton* button : box->buttons()) {
+          if (button->text().remove('&') == click) button->click();
+        }
+      });
+    };
+    Dialogs dialogs;
+    answer("确定");
+    dialogs.Warning(nullptr, "警告", "w");
+    answer("OK");
+    dialogs.Warning(nullptr, "计算失败", "数据不能为空!", Dialogs::Button::Ok);
+    answer("取消");
+    QVERIFY(!dialogs.Confirm(nullptr, "q"));
+    answer("确定");
+    QVERIFY(dialogs.Confirm(nullptr, "q"));
+    answer("Cancel");
+    QVERIFY(!dialogs.OkCancel("提示", "i"));
+    QCOMPARE(seen, QStringList({"警告|w|确定", "计算失败|数据不能为空!|OK", "警告|q|确定,取消", "警告|q|确定,取消",
+                                "|提示|OK,Cancel"}));
   }
 
   void messagesGoThroughTheDialogs() {
