@@ -132,8 +132,7 @@ MainWindow::MainWindow(QWidget* parent, std::shared_ptr<Dialogs> dialogSeam)
   ui->ParamList->setTextElideMode(Qt::ElideNone);
   ui->ParamList->setWordWrap(false);
   // 10. Tabs, placeholders, version.
-  ui->tabWidget->setTabEnabled(1, false);
-  ui->tabWidget->setTabEnabled(2, false);
+  DisableResultTabs();
   ui->ImagePath2DEdit->setPlaceholderText("命名规范:xxx_0.png xxx_1.png");
   ui->ImagePath3DEdit->setPlaceholderText("命名规范:xxx_01.ply xxx_02.ply");
   ui->VersionLabel->setText(QString("Version:V") + TamoHandEye::GetVersion());
@@ -361,8 +360,7 @@ void MainWindow::slotDeleteRowBtn() {
   const int row = RowOfButton(sender(), true);
   if (row < 0 || !dialogs->Confirm(this, QString("确定要删除第%1行吗?").arg(row + 1))) return;
   ui->ParamList->removeRow(row);
-  ui->tabWidget->setTabEnabled(1, false);
-  ui->tabWidget->setTabEnabled(2, false);
+  DisableResultTabs();
 }
 
 void MainWindow::ClearParamList() {
@@ -375,8 +373,7 @@ void MainWindow::ClearParamList() {
   }
   table->clear();
   markerResults.clear();
-  ui->tabWidget->setTabEnabled(1, false);
-  ui->tabWidget->setTabEnabled(2, false);
+  DisableResultTabs();
   table->setRowCount(0);
   table->setColumnCount(headers.size());
   table->setHorizontalHeaderLabels(headers);
@@ -617,6 +614,12 @@ void MainWindow::FillPoseTables() {
 
 // ---- Image sets ----
 
+ImageFiles::ReplaceQuestion MainWindow::AskReplace() {
+  return [this](const QString& name, const QString& held) {
+    return dialogs->OkCancel("提示", QString("检测到有相同尾号的图片[%1],是否将当前图片[%2]替换").arg(name, held));
+  };
+}
+
 void MainWindow::slotSelectImagePath2DBtn() { slotRefreshImage2DList(dialogs->Folder(this, "选择2D图片目录")); }
 
 void MainWindow::slotRefreshImage2DList(QString dir) {
@@ -630,9 +633,7 @@ void MainWindow::slotRefreshImage2DList(QString dir) {
   // A folder without usable files leaves no names of the previous folder behind.
   files2D.clear();
   if (entries.isEmpty()) return;
-  files2D = ImageFiles::Collect(entries, extension, [this](const QString& name, const QString& held) {
-    return dialogs->OkCancel("提示", QString("检测到有相同尾号的图片[%1],是否将当前图片[%2]替换").arg(name, held));
-  });
+  files2D = ImageFiles::Collect(entries, extension, AskReplace());
   ui->Image2DDisplay->addItems(files2D);
 }
 
@@ -651,9 +652,7 @@ void MainWindow::slotSelectImagePath3DBtn() {
     dialogs->Warning(this, "警告", "文件读取失败，没有找到图片，请检查图片命名是否正确.", Dialogs::Button::Ok);
     return;
   }
-  files3D = ImageFiles::Collect(entries, "ply", [this](const QString& name, const QString& held) {
-    return dialogs->OkCancel("提示", QString("检测到有相同尾号的图片[%1],是否将当前图片[%2]替换").arg(name, held));
-  });
+  files3D = ImageFiles::Collect(entries, "ply", AskReplace());
   ui->Image3DDisplay->clear();
   ui->Image3DDisplay->addItems(files3D);
   folder3D = dir;
@@ -839,8 +838,7 @@ void MainWindow::slotInputBtn() {
     return;
   }
   for (int r = 0; r < ui->ParamList->rowCount(); ++r) MakeRowButtons(r);
-  ui->tabWidget->setTabEnabled(1, false);
-  ui->tabWidget->setTabEnabled(2, false);
+  DisableResultTabs();
 }
 
 void MainWindow::slotSaveResultBtn() {
@@ -851,4 +849,9 @@ void MainWindow::slotSaveResultBtn() {
   } else {
     dialogs->Warning(this, "警告", "数据导出失败!", Dialogs::Button::Ok);
   }
+}
+
+void MainWindow::DisableResultTabs() {
+  ui->tabWidget->setTabEnabled(1, false);
+  ui->tabWidget->setTabEnabled(2, false);
 }

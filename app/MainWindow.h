@@ -10,6 +10,7 @@
 #include <QMetaType>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -82,6 +83,10 @@ class MainWindow : public QMainWindow {
   /// Opens `folder` in the desktop's file browser.
   void OpenFolder(const QString& folder, bool sdk);
 
+  /// Asks the operator which of two files with the same key to keep.
+  std::function<bool(const QString&, const QString&)> AskReplace();
+  /// Tabs "计算" and "结果" off: their content no longer matches the table.
+  void DisableResultTabs();
   /// Shows a 2D list entry's image, loading it into the entry's cache the first time.
   void ShowImageItem(QListWidgetItem* item);
   /// "计算标记位置": checks the image lists, asks before overwriting, runs the batch.
