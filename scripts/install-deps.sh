@@ -10,7 +10,7 @@ PACKAGES=(
   libeigen3-dev libspdlog-dev libfmt-dev libopencv-dev
   qtbase5-dev libqwt-qt5-dev libcli11-dev nlohmann-json3-dev
   # tests and benchmarks
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   # fuzzing the file readers
   clang libclang-rt-14-dev
   # desktop program: fonts for the Chinese UI, virtual display for screenshots

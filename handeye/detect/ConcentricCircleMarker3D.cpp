@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <iostream>
+#include <limits>
 
 namespace TamoHandEye {
 namespace Detect {
@@ -133,9 +134,18 @@ bool ConcentricCircleMarker3D::RunAttempt(int halfBlock, int offset) {
     if (outcome.found) {
       for (const cv::Point2f& c : outcome.centers) {
         const cv::Vec3d p = SampleCloud(data->cloud, static_cast<double>(c.y), static_cast<double>(c.x));
-        const cv::Point3f point(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]));
+        // A point is valid when each coordinate is finite in the float it is kept in: NaN is a missing
+        // point, and an infinite one (or one beyond float's range) is no measurement either.
+        const bool valid = std::all_of(p.val, p.val + 3, [](double v) {
+          return std::isfinite(v) && std::abs(v) <= static_cast<double>(std::numeric_limits<float>::max());
+        });
+        const cv::Point3f point = valid ? cv::Point3f(static_cast<float>(p[0]), static_cast<float>(p[1]),
+                                                      static_cast<float>(p[2]))
+                                        : cv::Point3f(std::numeric_limits<float>::quiet_NaN(),
+                                                      std::numeric_limits<float>::quiet_NaN(),
+                                                      std::numeric_limits<float>::quiet_NaN());
         outcome.points3D.push_back(point);
-        outcome.pointValid.push_back(std::isnan(point.x) || std::isnan(point.y) || std::isnan(point.z) ? 0 : 1);
+        outcome.pointValid.push_back(valid ? 1 : 0);
       }
     }
     known = outcomes.emplace(key, std::move(outcome)).first;

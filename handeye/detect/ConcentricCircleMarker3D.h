@@ -58,7 +58,7 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   int paramCount = 0;
   Pair lastGoodParams{-1, -1};
   std::deque<Pair> paramQueue;
-  std::vector<int> pointValid;
+  std::vector<int> pointValid;  ///< 1 when the centre's point has finite float coordinates
   std::vector<cv::Point3f> points3D;
   std::vector<cv::Point2f> centers;
 

@@ -17,13 +17,16 @@ class IMarkerAlgo3D : public IMarkerAlgo {
   /// Loads a shot from an image file (any format OpenCV reads, kept as stored) and a PLY file of the
   /// image's size. The outcome is in `status`: 0 usable, 106 the image is not 8-bit grey or 8-bit
   /// three-channel, 107 the cloud cannot be read or does not fit the image (an unreadable image too).
+  /// Only regular files are opened (never waiting on a FIFO); when the image's header states its size,
+  /// the cloud is checked against it before the image is decoded.
   /// With either path empty nothing is loaded: `status` stays 0 and `data` empty.
   IMarkerAlgo3D(const std::string& imageFile, const std::string& cloudFile);
   /// Wraps two matrices without checking them (see CheckInput).
   IMarkerAlgo3D(const cv::Mat& image, const cv::Mat& cloud);
 
   /// The checks of the matrix form, in order: 105 empty image, 105 empty cloud, 106 image neither
-  /// CV_8UC1 nor CV_8UC3, 107 cloud not CV_64FC3, 108 element counts differ; 0 when all pass.
+  /// CV_8UC1 nor CV_8UC3, 107 cloud not CV_64FC3, 108 rows or columns differ (a cloud of the same number
+  /// of points in another shape would pair points with the wrong pixels); 0 when all pass.
   static ErrorCode CheckInput(const cv::Mat& image, const cv::Mat& cloud);
 
   int status = 0;

@@ -2,9 +2,8 @@
 
 #include "api/LibraryLogger.h"
 #include "detect/LargeBufferAllocator.h"
+#include "detect/ShotFiles.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +26,12 @@ constexpr bool kNativeLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 cv::Mat Fail(const std::string& message) {
   std::cerr << message << std::endl;
   return cv::Mat();
+}
+
+// A binary body longer than its header declares: the header does not describe these bytes.
+std::string Trailing(const std::string& path, std::size_t extra) {
+  return "PLY " + path + ": " + std::to_string(extra) +
+         " bytes after the last vertex; the header does not describe this file (was it converted as text?)";
 }
 
 bool ParseType(const std::string& word, PlyReader::Type& type) {
@@ -70,15 +75,7 @@ double Decode(const unsigned char* p, PlyReader::Type type, bool swap) {
 // An open file read at explicit offsets; closes itself.
 class File {
  public:
-  explicit File(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    struct stat st {};
-    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-      size = static_cast<std::size_t>(st.st_size);
-    } else if (fd >= 0) {
-      ::close(fd);
-      fd = -1;
-    }
-  }
+  explicit File(const std::string& path) : fd(OpenRegularFile(path, size, error)) {}
   ~File() {
     if (fd >= 0) ::close(fd);
   }
@@ -87,6 +84,7 @@ class File {
 
   bool Open() const { return fd >= 0; }
   std::size_t Size() const { return size; }
+  const std::string& Error() const { return error; }
 
   // Reads exactly `n` bytes at `offset`; false when the file ends first.
   bool ReadAt(std::size_t offset, void* destination, std::size_t n) const {
@@ -103,8 +101,9 @@ class File {
   }
 
  private:
-  int fd = -1;
   std::size_t size = 0;
+  std::string error;
+  int fd = -1;
 };
 
 // Sequential reading through a buffer, for records of varying length (list properties).
@@ -243,6 +242,7 @@ bool ReadAscii(const File& file, const PlyReader& header, std::size_t vertexInde
   if (!file.ReadAt(header.dataOffset, body.data(), length)) return false;
   Tokens tokens(body);
   for (std::size_t e = 0; e < vertexIndex; ++e) {
+    if (header.elements[e].properties.empty()) continue;  // nothing to read, whatever the count
     for (std::uint64_t k = 0; k < header.elements[e].count; ++k) {
       if (!ReadAsciiInstance(tokens, header.elements[e], nullptr)) return false;
     }
@@ -282,6 +282,7 @@ bool PlyReader::ParseHeader(std::string_view text, std::string& error) {
   }
   std::size_t pos = 0;
   bool sawFormat = false;
+  bool carriageReturns = false;
   int lineNumber = 0;
   while (true) {
     const std::size_t end = text.find('\n', pos);
@@ -291,7 +292,10 @@ bool PlyReader::ParseHeader(std::string_view text, std::string& error) {
     }
     std::string line(text.substr(pos, end - pos));
     pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+      carriageReturns = true;
+    }
     ++lineNumber;
     std::istringstream words(line);
     std::string keyword;
@@ -359,13 +363,18 @@ bool PlyReader::ParseHeader(std::string_view text, std::string& error) {
     error = "the header has no format line";
     return false;
   }
+  if (carriageReturns && format != Format::Ascii) {
+    // Line ends rewritten for text (mail, version control) have changed the binary body as well.
+    error = "a binary file whose header lines end in CR (was it converted as text?)";
+    return false;
+  }
   dataOffset = pos;
   return true;
 }
 
 cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
   const File file(path);
-  if (!file.Open()) return Fail("file_stream failed to open " + path);
+  if (!file.Open()) return Fail("file_stream failed to open " + path + " (" + file.Error() + ")");
   if (rows <= 0 || cols <= 0) return Fail("PLY " + path + ": no image size to read the cloud into");
 
   std::string headerText(std::min(file.Size(), kMaxHeaderBytes), '\0');
@@ -401,6 +410,15 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
                 std::to_string(cols) + " x " + std::to_string(rows) + " pixels");
   }
   if (header.dataOffset > file.Size()) return Fail("PLY " + path + ": truncated");
+  // Every instance takes at least a byte (a line of its own in ASCII): a count beyond the file's bytes
+  // cannot be true, and would only make the reader walk for ever.
+  for (const PlyReader::Element& element : header.elements) {
+    if (element.count > file.Size() - header.dataOffset) {
+      return Fail("PLY " + path + ": truncated: element \"" + element.name + "\" claims " + std::to_string(element.count) +
+                  " instances, more than the file holds");
+    }
+  }
+  const bool vertexIsLast = vertexIndex + 1 == header.elements.size();
 
   // From here on the vertex count equals the pixel count, so the cloud's size is the image's.
   cv::Mat cloud;
@@ -443,11 +461,15 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
       *out++ = values[xyz[1]];
       *out++ = values[xyz[2]];
     }
+    if (vertexIsLast && in.Position() != file.Size()) return Fail(Trailing(path, file.Size() - in.Position()));
     return cloud;
   }
 
   const std::size_t stride = FixedSize(vertex);
   if (vertex.count > (file.Size() - offset) / stride) return Fail("PLY " + path + ": truncated");
+  if (vertexIsLast && offset + vertex.count * stride != file.Size()) {
+    return Fail(Trailing(path, file.Size() - offset - vertex.count * stride));
+  }
   cloud.create(rows, cols, CV_64FC3);
   const std::size_t count = static_cast<std::size_t>(vertex.count);
   const std::size_t scalar = PlyReader::SizeOf(type);

@@ -257,10 +257,28 @@ TEST(MarkerDetect, MatrixInputChecks) {
   EXPECT_EQ(Detect::SolveMarkerBoardResults(four, shot.cloud, r), Detect::Err_Data_Invalid_Image);
   EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, floatCloud, r), Detect::Err_Data_Invalid_PointCloud);
   EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, shot.cloud.rowRange(0, 479), r), Detect::Err_Data_Size_Mismatch);
-  // Only element counts are compared: a transposed cloud passes, and sampling stays inside it.
+  // Same number of points in another shape: the points would belong to other pixels.
   const cv::Mat transposed = shot.cloud.reshape(3, 640).clone();
   ASSERT_EQ(transposed.rows, 640);
-  EXPECT_NE(Detect::SolveMarkerBoardResults(shot.image, transposed, r), Detect::Err_Data_Size_Mismatch);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, transposed, r), Detect::Err_Data_Size_Mismatch);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, shot.cloud.reshape(3, 1), r), Detect::Err_Data_Size_Mismatch);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, shot.cloud.reshape(3, 640 * 480), r),
+            Detect::Err_Data_Size_Mismatch);
+}
+
+// A centre whose 3D point is not a finite point (infinite, or beyond what the result's precision holds)
+// has no valid point, exactly like a missing one.
+TEST(MarkerDetect, NonFinitePointsAreNoPoint) {
+  const Shot shot = RenderShot({});
+  const int u = static_cast<int>(shot.centres[0].x()), v = static_cast<int>(shot.centres[0].y());
+  const double inf = std::numeric_limits<double>::infinity();
+  for (const cv::Vec3d& bad : {cv::Vec3d(inf, inf, inf), cv::Vec3d(0.0, 0.0, -inf), cv::Vec3d(1e300, 1e300, 1e300)}) {
+    cv::Mat cloud = shot.cloud.clone();
+    cloud(cv::Rect(u - 3, v - 3, 7, 7)).setTo(cv::Scalar(bad[0], bad[1], bad[2]));
+    Detect::MarkerBoardResult r{1, 2, 3, 4, 5};
+    EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, cloud, r), Detect::Err_Algo_Marker_Fail_NoPoint) << bad;
+    EXPECT_EQ(r.x, 1.0);
+  }
 }
 
 TEST(MarkerDetect, FileInputs) {

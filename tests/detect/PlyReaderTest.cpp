@@ -2,6 +2,7 @@
 
 #include "detect/PlyReader.h"
 
+#include "Bounded.h"
 #include "MarkerRenderer.h"
 
 #include <gmock/gmock.h>
@@ -10,7 +11,9 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -162,6 +165,54 @@ TEST(PlyReader, UnusableFilesGiveAnEmptyCloudAndAMessage) {
   std::ofstream(TempPath("face.ply")) << "ply\nformat ascii 1.0\nelement face 0\nproperty list uchar int i\nend_header\n";
   expectEmpty(TempPath("face.ply"), 1, 1, "tinyply exception: ");
   expectEmpty(::testing::TempDir(), 1, 1, "file_stream failed to open");  // a folder
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// Files that went wrong on their way, or were made to hurt: each is refused, in a bounded time, never
+// read as a cloud. Run in a child process so that a reader that hangs fails the test instead of
+// stalling it.
+TEST(PlyReader, DamagedAndHostileFilesAreRefusedInBoundedTime) {
+  const cv::Mat cloud = SmallCloud();
+  const auto refused = [](const std::string& path, int rows, int cols) {
+    return TarnTest::RunInChild(20, [&] { return ReadOrganizedCloud(path, rows, cols).empty() ? 0 : 1; }) == 0;
+  };
+
+  // A binary file sent through a text conversion (LF to CRLF): header and body both changed.
+  for (const PlyFormat format : {PlyFormat::BinaryLittleEndian, PlyFormat::BinaryBigEndian}) {
+    PlyOptions options;
+    options.format = format;
+    TarnTest::WritePly(TempPath("binary.ply"), cloud, options);
+    ASSERT_FALSE(ReadOrganizedCloud(TempPath("binary.ply"), 4, 6).empty());
+    std::string bytes = Slurp(TempPath("binary.ply"));
+    std::string converted;
+    for (const char c : bytes) converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    std::ofstream(TempPath("crlf.ply"), std::ios::binary) << converted;
+    EXPECT_TRUE(refused(TempPath("crlf.ply"), 4, 6)) << "format " << static_cast<int>(format);
+    // The header kept its line ends but the body is longer than the header declares.
+    std::ofstream(TempPath("grown.ply"), std::ios::binary) << bytes << "\r\n";
+    EXPECT_TRUE(refused(TempPath("grown.ply"), 4, 6)) << "format " << static_cast<int>(format);
+  }
+
+  // A property-less element with a count no file can hold, before "vertex", in both kinds of body.
+  for (const std::string format : {"ascii", "binary_little_endian"}) {
+    std::ofstream(TempPath("junk.ply"), std::ios::binary)
+        << "ply\nformat " << format << " 1.0\nelement junk 9223372036854775807\nelement vertex 1\n"
+        << "property float x\nproperty float y\nproperty float z\nend_header\n1 2 3\n";
+    EXPECT_TRUE(refused(TempPath("junk.ply"), 1, 1)) << format;
+  }
+
+  // A FIFO nobody writes to: opening it must not wait for a writer.
+  const std::string fifo = TempPath("cloud-fifo.ply");
+  ::unlink(fifo.c_str());
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_TRUE(refused(fifo, 4, 6));
+  ::unlink(fifo.c_str());
 }
 
 }  // namespace
