@@ -1,10 +1,11 @@
 # Short commands for the usual jobs. Every target installs missing Debian packages first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo asan-test clean
+.PHONY: all deps configure build test demo asan-test tsan-test clean
 
 all: build
 
@@ -35,5 +36,14 @@ asan-test: deps
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
+# The libraries' tests under ThreadSanitizer, the concurrent calls of every exported function among them.
+# The desktop program and the command line are single-threaded and stay out of this build.
+tsan-test: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=thread \
+	  -DTARN_BUILD_APP=OFF -DTARN_BUILD_TOOLS=OFF -DTARN_SDK_TEST=OFF -DTARN_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 #include <spdlog/common.h>
 
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -137,6 +140,42 @@ TEST(Logger, ConsoleFileLoggerAppendsToItsFileAndShowsOnStandardOutput) {
   const std::string content = ReadFile(path);
   EXPECT_EQ(content.rfind("earlier line\n", 0), 0u) << content;
   EXPECT_THAT(content, HasSubstr("calibration 7 done"));
+}
+
+// Threads asking for the same new name at once all get the one logger, and none sees an exception;
+// levels may change while others write.
+TEST(Logger, ConcurrentCallersShareOneLoggerPerName) {
+  constexpr int kThreads = 8;
+  constexpr int kNames = 200;
+  std::vector<std::vector<std::shared_ptr<Kel::Logger>>> got(kThreads, std::vector<std::shared_ptr<Kel::Logger>>(kNames));
+  std::atomic<int> failures{0};
+  std::atomic<int> arrived{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int n = 0; n < kNames; ++n) {
+        // Meet the other threads before each name, so that they ask for it at the same moment.
+        arrived.fetch_add(1);
+        while (arrived.load() < kThreads * (n + 1)) std::this_thread::yield();
+        try {
+          auto logger = Kel::Logger::GetConsoleLogger("race-" + std::to_string(n));
+          logger->SetLevel(6 - (t + n) % 2);
+          logger->Write(5, "thread {} name {}", t, n);
+          (void)logger->GetLevel();
+          got[static_cast<std::size_t>(t)][static_cast<std::size_t>(n)] = logger;
+        } catch (...) {
+          failures.fetch_add(1);
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(failures.load(), 0);
+  for (int n = 0; n < kNames; ++n) {
+    const auto& first = got[0][static_cast<std::size_t>(n)];
+    ASSERT_NE(first, nullptr) << n;
+    for (int t = 1; t < kThreads; ++t) EXPECT_EQ(got[static_cast<std::size_t>(t)][static_cast<std::size_t>(n)], first);
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <spdlog/spdlog.h>
 
 #include <iostream>
+#include <mutex>
 
 namespace Kel {
 namespace {
@@ -65,18 +66,25 @@ std::shared_ptr<Logger> Logger::GetConsoleFileLogger(const std::string& name, co
 
 std::shared_ptr<Logger> Logger::GetOrCreate(const std::string& name, int type, const std::string& fileName) {
   auto& registry = LoggerRegistry::Instance();
-  if (auto found = registry.Find(name)) {
+  // A registered logger is handed out when it has the asked type.
+  const auto existing = [type](const std::shared_ptr<Logger>& found) -> std::shared_ptr<Logger> {
     if (found->GetType() == type) return found;
-    if (type == kConsoleFile) {
-      std::cerr << "The type of existence logger is inconsistent with expected one." << std::endl;
-    }
+    if (type == kConsoleFile) std::cerr << "The type of existence logger is inconsistent with expected one." << std::endl;
     return nullptr;
-  }
+  };
+  if (auto found = registry.Find(name)) return existing(found);
+
+  // Creations are serialised: two threads asking for the same new name at once would otherwise both
+  // create a back end, and the back end's registry refuses the second with an exception. Lookups of
+  // existing names above do not wait for this.
+  std::lock_guard<std::mutex> creating(registry.CreationMutex());
+  if (auto found = registry.Find(name)) return existing(found);
 
   std::shared_ptr<Logger> created(new Logger(name, type, MakeBackend(name, type, fileName)));
   if (registry.InsertIfAbsent(name, created)) return created;
 
-  // Another thread registered the name meanwhile: its logger wins, ours is dropped.
+  // Every creation holds the creation lock, so the name is still free here; should it not be, the
+  // registered logger wins and ours is dropped.
   auto registered = registry.Find(name);
   if (registered->GetType() != type) {
     if (type == kConsoleFile) {

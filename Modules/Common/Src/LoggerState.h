@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <string>
 
 namespace Kel {
@@ -8,7 +9,7 @@ namespace Kel {
 struct LoggerState {
   std::string name;
   int type = 0;
-  int level = 2;
+  std::atomic<int> level{2};  ///< set and read from any thread
 };
 
 }  // namespace Kel

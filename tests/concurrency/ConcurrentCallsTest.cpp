@@ -1,0 +1,179 @@
+// Integrators run one calibration per camera in parallel: every exported function may be called from
+// several threads at once, each call independent of the others, with the result a single thread gets.
+// Built and run under ThreadSanitizer as well (make tsan-test).
+
+#include <Kel/Logger.h>
+#include <tarn/MarkerDetect.h>
+#include <tarn/SolveFinalResult.h>
+
+#include "HandEyeScene.h"
+#include "MarkerRenderer.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace TamoHandEye;
+using TarnTest::RowFormat;
+
+constexpr int kThreads = 8;
+constexpr int kRounds = 3;
+
+// Everything a call produced, flattened, so that two runs compare bit for bit.
+struct Outcome {
+  int code = -1;
+  std::vector<double> values;
+  bool operator==(const Outcome& o) const {
+    return code == o.code && values.size() == o.values.size() &&
+           std::memcmp(values.data(), o.values.data(), values.size() * sizeof(double)) == 0;
+  }
+};
+
+Outcome Flatten(ErrorCode code, const FinalResult& r) {
+  Outcome o{static_cast<int>(code), {}};
+  o.values = r.cameraPose;
+  for (const auto& row : r.cameraMatrix) o.values.insert(o.values.end(), row.begin(), row.end());
+  o.values.insert(o.values.end(), r.markerPosition.begin(), r.markerPosition.end());
+  o.values.push_back(r.rmsError);
+  o.values.push_back(r.maxError);
+  for (const PoseResidual& p : r.residuals) o.values.insert(o.values.end(), {p.distance, p.dx, p.dy, p.dz});
+  for (const int m : r.mask) o.values.push_back(m);
+  return o;
+}
+
+Outcome Flatten(ErrorCode code, const MarkerBoardResult& m) {
+  return Outcome{static_cast<int>(code), {m.x, m.y, m.z, m.u, m.v}};
+}
+
+using Job = std::function<Outcome()>;
+
+std::vector<Job> Jobs() {
+  std::vector<Job> jobs;
+  // The six solve entry points on noisy scenes of both set-ups.
+  TarnTest::SceneOptions options;
+  options.poses = 15;
+  options.pointNoise = 0.0003;
+  const TarnTest::Scene inHand = TarnTest::MakeScene(options);
+  options.eyeToHand = true;
+  options.seed = 2;
+  const TarnTest::Scene toHand = TarnTest::MakeScene(options);
+  struct Solve {
+    const TarnTest::Scene* scene;
+    RowFormat format;
+    ErrorCode (*entry)(const std::vector<MarkerBoardResult>&, const std::vector<std::vector<double>>&,
+                       const AlgoParam&, FinalResult&);
+  };
+  for (const Solve& s : {Solve{&inHand, RowFormat::Fanuc, FanucSolveFinalResult},
+                         Solve{&toHand, RowFormat::Kuka, KukaSolveFinalResult},
+                         Solve{&inHand, RowFormat::AbbQuat, ABBQuatSolveFinalResult},
+                         Solve{&toHand, RowFormat::Ur, UrSolveFinalResult},
+                         Solve{&inHand, RowFormat::Kuka, Common3SolveFinalResult},
+                         Solve{&toHand, RowFormat::Xyzw, Common4SolveFinalResult}}) {
+    const auto markers = s.scene->Markers();
+    const auto rows = TarnTest::RobotRows(*s.scene, s.format, false, s.format == RowFormat::Ur);
+    AlgoParam param;
+    param.HandEyeType = s.scene->eyeToHand ? 1 : 0;
+    param.IsRadian = s.format == RowFormat::Ur;
+    jobs.push_back([=] {
+      FinalResult result;
+      const ErrorCode code = s.entry(markers, rows, param, result);
+      return Flatten(code, result);
+    });
+  }
+
+  // Detection through both forms and both namespaces, a success and a failure after every attempt.
+  TarnTest::ShotOptions shot;
+  shot.width = 480;
+  shot.height = 360;
+  shot.focal = 520;
+  shot.blurSigma = 0.7;
+  const TarnTest::Shot clean = TarnTest::RenderShot(shot);
+  shot.markers = {Eigen::Vector2d(-0.06, 0.0), Eigen::Vector2d(0.07, 0.02)};
+  const TarnTest::Shot two = TarnTest::RenderShot(shot);
+  const std::string stem = ::testing::TempDir() + "tarn-concurrent-" + std::to_string(::getpid());
+  cv::imwrite(stem + ".png", clean.image);
+  TarnTest::WritePly(stem + ".ply", clean.cloud);
+  jobs.push_back([=] {
+    MarkerBoardResult m{};
+    return Flatten(SolveMarkerBoardResults(clean.image, clean.cloud, m), m);
+  });
+  jobs.push_back([=] {
+    MarkerBoardResult m{};
+    return Flatten(SolveMarkerBoardResults(stem + ".png", stem + ".ply", m), m);
+  });
+  jobs.push_back([=] {
+    Detect::MarkerBoardResult m{};
+    const Detect::ErrorCode code = Detect::SolveMarkerBoardResults(two.image, two.cloud, m);
+    return Outcome{static_cast<int>(code), {m.x, m.y, m.z, m.u, m.v}};
+  });
+  return jobs;
+}
+
+// Detection and the solver write progress lines to standard output; keep them out of the test's log.
+class QuietStdout {
+ public:
+  QuietStdout() : saved(::dup(STDOUT_FILENO)) {
+    std::fflush(stdout);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::close(null);
+  }
+  ~QuietStdout() {
+    std::fflush(stdout);
+    ::dup2(saved, STDOUT_FILENO);
+    ::close(saved);
+  }
+
+ private:
+  int saved;
+};
+
+TEST(ConcurrentCalls, SolvesDetectionsAndLoggersFromEightThreads) {
+  const std::vector<Job> jobs = Jobs();
+  QuietStdout quiet;
+  std::vector<Outcome> reference;
+  for (const Job& job : jobs) reference.push_back(job());
+  ASSERT_EQ(reference[0].code, Success);
+  ASSERT_EQ(reference[6].code, Success);
+  ASSERT_EQ(reference[8].code, Err_Algo_Marker_Fail_ExceedOneCircle);
+
+  std::atomic<int> mismatches{0};
+  std::atomic<int> exceptions{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      try {
+        for (int round = 0; round < kRounds; ++round) {
+          for (std::size_t k = 0; k < jobs.size(); ++k) {
+            // Each thread walks the jobs from its own starting point, so different calls overlap.
+            const std::size_t j = (k + static_cast<std::size_t>(t)) % jobs.size();
+            if (!(jobs[j]() == reference[j])) mismatches.fetch_add(1);
+            const auto logger = Kel::Logger::GetConsoleLogger("camera-" + std::to_string((t + round) % 3));
+            logger->SetLevel(round % 2 ? 6 : 5);
+            logger->Write(4, "pose {} of camera {}", k, t);  // below both levels: checked, not written
+            (void)Kel::Logger::Get("Kel")->ShouldLog(3);
+          }
+        }
+      } catch (...) {
+        exceptions.fetch_add(1);
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches.load(), 0);
+  EXPECT_EQ(exceptions.load(), 0);
+}
+
+}  // namespace
