@@ -162,8 +162,9 @@ void MainWindow::slotBruteForceCheckbox(bool on) {
   ui->label_17->setEnabled(on);
 }
 
-QStringList MainWindow::RobotHeaders() const {
-  const QString text = ui->RobotSelect->currentText();
+QStringList MainWindow::RobotHeaders() const { return RobotHeaders(ui->RobotSelect->currentText()); }
+
+QStringList MainWindow::RobotHeaders(const QString& text) {
   const QStringList parts = text.split("|");
   QStringList headers{"X", "Y", "Z", "操作", "X", "Y", "Z"};
   if (parts.size() < 2) {
@@ -790,15 +791,22 @@ bool MainWindow::WriteFile(const QString& path, const std::vector<const QTableWi
   return ParamFile::Write(path, settings, tables);
 }
 
-bool MainWindow::ReadParamFile(const QString& path) {
+MainWindow::ReadOutcome MainWindow::ReadParamFile(const QString& path) {
   ParamFile::Content content;
-  if (!ParamFile::Read(path, content)) return false;
+  if (!ParamFile::Read(path, content)) return ReadOutcome::Failed;
   QString value;
+  // The table must be the parameter table of the robot type the file names (an unknown or missing
+  // type reads as the first), before anything is applied: a result file's tables would put the camera
+  // row and matrix into the pose rows.
+  const int index = content.Find("RobotType", value) ? robotTypeMap.value(value, 0) : ui->RobotSelect->currentIndex();
+  QStringList header = content.tableHeader.split(",");
+  if (!header.isEmpty() && header.last().isEmpty()) header.removeLast();
+  if (header != RobotHeaders(RobotTypeTexts().value(index))) return ReadOutcome::NotParameterFile;
+
   if (content.Find("RobotType", value)) {
-    const int index = robotTypeMap.value(value, 0);
     const int before = ui->RobotSelect->currentIndex();
     ui->RobotSelect->setCurrentIndex(index);
-    if (index != before && ui->RobotSelect->currentIndex() == before) return false;  // the operator refused
+    if (index != before && ui->RobotSelect->currentIndex() == before) return ReadOutcome::Failed;  // refused
   }
   if (content.Find("HandEyeType", value)) (value.toInt() != 0 ? ui->AlgoType1 : ui->AlgoType0)->setChecked(true);
   if (content.Find("IsMeter", value)) ui->CheckBoxIsm->setChecked(value.toInt() != 0);
@@ -817,7 +825,7 @@ bool MainWindow::ReadParamFile(const QString& path) {
       if (j != 3 && ok) table->setItem(r, j, new QTableWidgetItem(parts[j]));
     }
   }
-  return true;
+  return ReadOutcome::Read;
 }
 
 void MainWindow::slotExportBtn() {
@@ -833,9 +841,12 @@ void MainWindow::slotExportBtn() {
 void MainWindow::slotInputBtn() {
   const QString path = dialogs->OpenFile(this, "选择导入数据", "Robot Data Files (*.txt *.data *.csv)");
   if (path.isEmpty()) return;
-  if (!ReadParamFile(path)) {
-    dialogs->Warning(this, "提示", "文件读取失败", Dialogs::Button::Ok);
-    return;
+  switch (ReadParamFile(path)) {
+    case ReadOutcome::Read: break;
+    case ReadOutcome::Failed: dialogs->Warning(this, "提示", "文件读取失败", Dialogs::Button::Ok); return;
+    case ReadOutcome::NotParameterFile:
+      dialogs->Warning(this, "提示", "文件不是参数文件,未导入任何数据!", Dialogs::Button::Ok);
+      return;
   }
   for (int r = 0; r < ui->ParamList->rowCount(); ++r) MakeRowButtons(r);
   DisableResultTabs();

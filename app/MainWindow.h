@@ -78,6 +78,8 @@ class MainWindow : public QMainWindow {
 
   /// The column headers of the parameter table for the current robot type.
   QStringList RobotHeaders() const;
+  /// The column headers of the parameter table for the robot type of that catalogue text.
+  static QStringList RobotHeaders(const QString& robotType);
   /// Shows and sets the unit check boxes as the robot type requires.
   void ApplyUnitBoxes(int index);
   /// Opens `folder` in the desktop's file browser.
@@ -97,8 +99,11 @@ class MainWindow : public QMainWindow {
 
   /// Writes the window's settings and `tables` to `path`.
   bool WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables) const;
-  /// Applies a parameter file's settings to the window and loads its rows into the parameter table.
-  bool ReadParamFile(const QString& path);
+  enum class ReadOutcome { Read, Failed, NotParameterFile };
+  /// Applies a parameter file's settings to the window and loads its rows into the parameter table. A
+  /// file whose table is not a parameter table of the robot type it names (a result file, say) changes
+  /// nothing: NotParameterFile.
+  ReadOutcome ReadParamFile(const QString& path);
 
   /// Gives a parameter table row its paste and delete buttons.
   void MakeRowButtons(int row);

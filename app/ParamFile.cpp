@@ -71,6 +71,7 @@ bool ParamFile::Read(const QString& path, Content& content) {
     ended = parts.first() == "END";
   }
   if (!ended) return false;
-  content.rows = lines.mid(next + 1);  // the first table's header line is skipped
+  content.tableHeader = lines.value(next);
+  content.rows = lines.mid(next + 1);  // the first table's header line is not a row
   return true;
 }

@@ -26,6 +26,7 @@ class ParamFile {
   /// lines after the first table's header, blank lines left out.
   struct Content {
     QList<QStringList> header;
+    QString tableHeader;  ///< the first table's header line; empty when the file has no table
     QStringList rows;
     /// The value of the first entry named `key`; false when there is none.
     bool Find(const QString& key, QString& value) const;
