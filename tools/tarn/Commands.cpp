@@ -330,6 +330,8 @@ int RunDemo(const std::string& requestedFolder) {
   synth.poses = 12;
   synth.robot = FindRobotType("fanuc");
   synth.seed = 1;
+  // An earlier sample set (it has its truth.json) is replaced; a folder of other data is refused.
+  synth.force = fs::exists(fs::path(folder) / "truth.json");
   std::cout << "Rendering the sample set: 12 eye-in-hand shots of " << synth.width << " x " << synth.height
             << " with FANUC robot rows, in " << folder << "\n";
   Synthesise(synth);

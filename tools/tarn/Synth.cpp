@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
+#include <regex>
 #include <stdexcept>
 
 namespace TarnCli {
@@ -24,11 +25,34 @@ nlohmann::json Matrix(const Eigen::Matrix4d& m) {
   return rows;
 }
 
+// Refuses a folder holding a data set, or (forced) removes that set's own files.
+void PrepareFolder(const fs::path& root, bool force) {
+  std::error_code error;
+  const bool holdsSet = fs::exists(root / "images", error) || fs::exists(root / "clouds", error) ||
+                        fs::exists(root / "robot.txt", error) || fs::exists(root / "truth.json", error);
+  if (!holdsSet) return;
+  if (!force) {
+    throw std::runtime_error(root.string() +
+                             " already holds a data set (images, clouds, robot.txt or truth.json); give --force to "
+                             "replace it, or choose another folder");
+  }
+  static const std::regex kShot("shot_[0-9]+\\.(png|jpg|bmp|ply)");
+  for (const char* sub : {"images", "clouds"}) {
+    for (fs::directory_iterator it(root / sub, error), end; !error && it != end; it.increment(error)) {
+      std::error_code removing;
+      if (std::regex_match(it->path().filename().string(), kShot)) fs::remove(it->path(), removing);
+    }
+  }
+  fs::remove(root / "robot.txt", error);
+  fs::remove(root / "truth.json", error);
+}
+
 }  // namespace
 
 void Synthesise(const SynthOptions& o) {
   if (o.robot == nullptr) throw std::runtime_error("no robot type");
   const fs::path root(o.folder);
+  PrepareFolder(root, o.force);
   fs::create_directories(root / "images");
   fs::create_directories(root / "clouds");
 

@@ -19,10 +19,13 @@ struct SynthOptions {
   int width = 1024;
   int height = 768;
   std::string imageFormat = "png";
+  bool force = false;  ///< replace a data set already in the folder
 };
 
 /// Writes folder/images/shot_<i>.<format>, folder/clouds/shot_<i>.ply, folder/robot.txt and
-/// folder/truth.json. Throws std::runtime_error when a file cannot be written.
+/// folder/truth.json. A folder that already holds a data set is refused unless `force`; then the earlier
+/// set's shots, robot.txt and truth.json are removed first (so no earlier shot pairs with the new poses),
+/// and nothing else. Throws std::runtime_error when the folder is refused or a file cannot be written.
 void Synthesise(const SynthOptions& options);
 
 }  // namespace TarnCli

@@ -13,6 +13,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cmath>
 #include <exception>
 #include <iostream>
 #include <regex>
@@ -42,6 +43,7 @@ int main(int argc, char** argv) {
   synthCmd->add_option("--resolution", resolution, "Image size WxH")->capture_default_str();
   synthCmd->add_option("--format", synth.imageFormat, "Image format")->check(CLI::IsMember({"png", "jpg", "bmp"}))
       ->capture_default_str();
+  synthCmd->add_flag("--force", synth.force, "Replace a data set already in OUTDIR");
 
   // detect
   DetectOptions detect;
@@ -55,7 +57,7 @@ int main(int argc, char** argv) {
   // calibrate
   CalibrateOptions calibrate;
   std::string calibrateRobot;
-  double ransacMm = -1.0;
+  double ransacMm = 0.0;
   auto* calibrateCmd = app.add_subcommand("calibrate", "Solve the camera transform and the marker position");
   auto* markersOpt = calibrateCmd->add_option("--markers", calibrate.markers,
                                               "File of marker positions: per line x y z (metres) [u v]");
@@ -72,8 +74,16 @@ int main(int argc, char** argv) {
   calibrateCmd->add_flag("--eye-to-hand", calibrate.eyeToHand, "Camera fixed, marker on the flange");
   calibrateCmd->add_flag("--meter", calibrate.meter, "Robot translations in metres (generic types)");
   calibrateCmd->add_flag("--radian", calibrate.radian, "Robot angles in radians (generic3)");
-  calibrateCmd->add_option("--ransac", ransacMm, "Drop poses whose residual is not below DIST mm first")
-      ->check(CLI::PositiveNumber);
+  auto* ransacOpt = calibrateCmd->add_option("--ransac", ransacMm, "Drop poses whose residual is not below DIST mm first")
+      ->check(CLI::Validator(
+          [](std::string& text) -> std::string {
+            double value = 0.0;
+            if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < 0.0) {
+              return "must be a finite number of millimetres, 0 or more: " + text;
+            }
+            return {};
+          },
+          "DIST >= 0", "finite non-negative"));
   calibrateCmd->add_option("--save", calibrate.save, "Write the settings and result as the desktop program's 保存 does");
   calibrateCmd->add_flag("--json", calibrate.json, "Print JSON instead of text");
 
@@ -82,7 +92,13 @@ int main(int argc, char** argv) {
   auto* demoCmd = app.add_subcommand("demo", "Render the sample set, detect, calibrate and compare with the truth");
   demoCmd->add_option("DIR", demoFolder, "Folder for the sample set (default: a temporary folder)");
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version end here with 0; a bad option gets the parser's message and the exit
+    // status of every bad input.
+    return app.exit(e) == 0 ? 0 : 1;
+  }
 
   try {
     if (synthCmd->parsed()) {
@@ -107,7 +123,7 @@ int main(int argc, char** argv) {
       if (calibrate.robot == nullptr) {
         throw std::runtime_error("unknown robot type \"" + calibrateRobot + "\"; use one of " + RobotTypeNames());
       }
-      calibrate.ransac = ransacMm > 0.0 ? ransacMm / 1000.0 : -1.0;
+      calibrate.ransac = ransacOpt->count() > 0 ? ransacMm / 1000.0 : -1.0;
       return RunCalibrate(calibrate);
     }
     if (demoCmd->parsed()) return RunDemo(demoFolder);
