@@ -58,4 +58,19 @@ ErrorCode SolveMarkerBoardResults(const cv::Mat& image, const cv::Mat& pointClou
   return Forward(result, image, pointCloud);
 }
 
+ShotFileProblem DescribeShotFiles(const std::string& imagePath, const std::string& pointCloudPath) {
+  if (imagePath.empty()) return {ShotFileProblem::Image, "no file name"};
+  if (pointCloudPath.empty()) return {ShotFileProblem::PointCloud, "no file name"};
+  try {
+    cv::Mat image, cloud;
+    ShotFileProblem problem;
+    Detect::IMarkerAlgo3D::Load(imagePath, pointCloudPath, image, cloud, problem);
+    return problem;
+  } catch (const std::exception& e) {
+    return {ShotFileProblem::PointCloud, e.what()};
+  } catch (...) {
+    return {ShotFileProblem::PointCloud, "cannot be read"};
+  }
+}
+
 }  // namespace TamoHandEye

@@ -15,9 +15,9 @@ namespace Detect {
 namespace {
 bool Usable(const cv::Mat& image) { return image.type() == CV_8UC1 || image.type() == CV_8UC3; }
 
-// The image as stored (its own depth and channels); an empty matrix, with a line on standard error,
-// when the bytes are not an image OpenCV can decode.
-cv::Mat Decode(std::vector<unsigned char>& bytes, const std::string& path) {
+// The image as stored (its own depth and channels); an empty matrix when the bytes are not an image
+// OpenCV can decode.
+cv::Mat Decode(std::vector<unsigned char>& bytes) {
   cv::Mat image;
   try {
     image = cv::imdecode(bytes, cv::IMREAD_UNCHANGED);
@@ -25,41 +25,65 @@ cv::Mat Decode(std::vector<unsigned char>& bytes, const std::string& path) {
     image.release();
   }
   std::vector<unsigned char>().swap(bytes);  // the file's bytes are not needed any more
-  if (image.empty()) std::cerr << "image " << path << ": not an image file that can be decoded" << std::endl;
   return image;
 }
+
+std::string Describe(const cv::Mat& image) {
+  static const char* const kDepths[] = {"8-bit", "8-bit signed", "16-bit", "16-bit signed", "32-bit", "32-bit float",
+                                        "64-bit float", "16-bit float"};
+  return std::string(kDepths[image.depth() & 7]) + " image of " + std::to_string(image.channels()) +
+         " channel(s); detection needs 8-bit grey or 8-bit three-channel images";
+}
 }  // namespace
+
+int IMarkerAlgo3D::Load(const std::string& imageFile, const std::string& cloudFile, cv::Mat& image, cv::Mat& cloud,
+                        ShotFileProblem& problem) {
+  const auto refuse = [&](ShotFileProblem::File file, std::string reason, int code) {
+    problem = ShotFileProblem{file, std::move(reason)};
+    image.release();
+    cloud.release();
+    return code;
+  };
+  std::vector<unsigned char> bytes;
+  std::string why;
+  if (!ReadRegularFile(imageFile, bytes, why)) {
+    return refuse(ShotFileProblem::Image, why, Err_Data_Invalid_PointCloud);  // no cloud can match it
+  }
+  if (const std::optional<cv::Size> stated = ImageHeaderSize(bytes.data(), bytes.size())) {
+    // The cloud first, at the size the header states: when it cannot match, the image is never decoded
+    // (a small file can decode to gigabytes).
+    cloud = ReadOrganizedCloud(cloudFile, stated->height, stated->width, &why);
+    if (cloud.empty()) return refuse(ShotFileProblem::PointCloud, why, Err_Data_Invalid_PointCloud);
+    image = Decode(bytes);
+    if (image.empty()) {
+      return refuse(ShotFileProblem::Image, "not an image file that can be decoded (damaged?)", Err_Data_Invalid_PointCloud);
+    }
+    if (image.size() != *stated) {
+      return refuse(ShotFileProblem::Image, "its header states another size than its pixels have",
+                    Err_Data_Invalid_PointCloud);
+    }
+  } else {
+    image = Decode(bytes);
+    if (image.empty()) return refuse(ShotFileProblem::Image, "not an image file that can be decoded", Err_Data_Invalid_PointCloud);
+    cloud = ReadOrganizedCloud(cloudFile, image.rows, image.cols, &why);
+    if (cloud.empty()) return refuse(ShotFileProblem::PointCloud, why, Err_Data_Invalid_PointCloud);
+  }
+  if (!Usable(image)) return refuse(ShotFileProblem::Image, Describe(image), Err_Data_Invalid_Image);
+  problem = ShotFileProblem{};
+  return Success;
+}
 
 IMarkerAlgo3D::IMarkerAlgo3D(const std::string& imageFile, const std::string& cloudFile)
     : imagePath(imageFile), cloudPath(cloudFile) {
   if (imagePath.empty() || cloudPath.empty()) return;
-  std::vector<unsigned char> bytes;
-  std::string error;
-  if (!ReadRegularFile(imagePath, bytes, error)) {
-    std::cerr << "image " << imagePath << ": " << error << std::endl;
-    status = Err_Data_Invalid_PointCloud;  // an unreadable image: no cloud can match it
-    return;
-  }
   cv::Mat image;
   cv::Mat cloud;
-  if (const std::optional<cv::Size> stated = ImageHeaderSize(bytes.data(), bytes.size())) {
-    // The cloud first, at the size the header states: when it cannot match, the image is never decoded
-    // (a small file can decode to gigabytes).
-    cloud = ReadOrganizedCloud(cloudPath, stated->height, stated->width);
-    if (!cloud.empty()) {
-      image = Decode(bytes, imagePath);
-      if (image.size() != *stated) cloud.release();
-    }
-  } else {
-    image = Decode(bytes, imagePath);
-    cloud = ReadOrganizedCloud(cloudPath, image.rows, image.cols);
-  }
-  if (cloud.empty()) {
-    status = Err_Data_Invalid_PointCloud;
-  } else if (!Usable(image)) {
-    status = Err_Data_Invalid_Image;
-  } else {
+  ShotFileProblem problem;
+  status = Load(imagePath, cloudPath, image, cloud, problem);
+  if (status == Success) {
     data = std::make_shared<Image>(Image{image, cloud});
+  } else if (problem.file == ShotFileProblem::Image) {
+    std::cerr << "image " << imagePath << ": " << problem.reason << std::endl;  // the cloud reader says its own
   }
 }
 

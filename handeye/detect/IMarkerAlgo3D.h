@@ -3,6 +3,8 @@
 #include "detect/IMarkerAlgo.h"
 #include "detect/Image.h"
 
+#include <tarn/MarkerDetect.h>
+
 #include <opencv2/core.hpp>
 
 #include <memory>
@@ -23,6 +25,11 @@ class IMarkerAlgo3D : public IMarkerAlgo {
   IMarkerAlgo3D(const std::string& imageFile, const std::string& cloudFile);
   /// Wraps two matrices without checking them (see CheckInput).
   IMarkerAlgo3D(const cv::Mat& image, const cv::Mat& cloud);
+
+  /// Loads a shot from its two files as the path constructor does: 0 (image and cloud filled), 106 or
+  /// 107, with `problem` naming the file at fault and why.
+  static int Load(const std::string& imageFile, const std::string& cloudFile, cv::Mat& image, cv::Mat& cloud,
+                  ShotFileProblem& problem);
 
   /// The checks of the matrix form, in order: 105 empty image, 105 empty cloud, 106 image neither
   /// CV_8UC1 nor CV_8UC3, 107 cloud not CV_64FC3, 108 rows or columns differ (a cloud of the same number

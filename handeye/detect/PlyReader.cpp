@@ -22,15 +22,9 @@ constexpr std::size_t kMaxHeaderBytes = 1 << 20;
 constexpr std::size_t kChunkBytes = 1 << 20;
 constexpr bool kNativeLittleEndian = __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__;
 
-// Complaints go to standard error; the caller sees an empty cloud.
-cv::Mat Fail(const std::string& message) {
-  std::cerr << message << std::endl;
-  return cv::Mat();
-}
-
 // A binary body longer than its header declares: the header does not describe these bytes.
-std::string Trailing(const std::string& path, std::size_t extra) {
-  return "PLY " + path + ": " + std::to_string(extra) +
+std::string Trailing(std::size_t extra) {
+  return std::to_string(extra) +
          " bytes after the last vertex; the header does not describe this file (was it converted as text?)";
 }
 
@@ -372,21 +366,30 @@ bool PlyReader::ParseHeader(std::string_view text, std::string& error) {
   return true;
 }
 
-cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
+namespace {
+
+// The reader proper: on refusal returns an empty matrix, with the operator's reason in `why` and the
+// line for standard error in `printed`.
+cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why, std::string& printed) {
+  const auto Fail = [&](const std::string& reason, const std::string& line = {}) {
+    why = reason;
+    printed = line.empty() ? "PLY " + path + ": " + reason : line;
+    return cv::Mat();
+  };
   const File file(path);
-  if (!file.Open()) return Fail("file_stream failed to open " + path + " (" + file.Error() + ")");
-  if (rows <= 0 || cols <= 0) return Fail("PLY " + path + ": no image size to read the cloud into");
+  if (!file.Open()) return Fail("cannot be opened: " + file.Error(), "file_stream failed to open " + path + " (" + file.Error() + ")");
+  if (rows <= 0 || cols <= 0) return Fail("no image size to read the cloud into");
 
   std::string headerText(std::min(file.Size(), kMaxHeaderBytes), '\0');
-  if (!file.ReadAt(0, headerText.data(), headerText.size())) return Fail("PLY " + path + ": cannot read the header");
+  if (!file.ReadAt(0, headerText.data(), headerText.size())) return Fail("cannot read the header");
   PlyReader header;
   std::string error;
-  if (!header.ParseHeader(headerText, error)) return Fail("PLY " + path + ": " + error);
+  if (!header.ParseHeader(headerText, error)) return Fail(error);
 
   // The request: "x", "y", "z" of element "vertex".
   const auto vertexIt = std::find_if(header.elements.begin(), header.elements.end(),
                                      [](const PlyReader::Element& e) { return e.name == "vertex"; });
-  if (vertexIt == header.elements.end()) return Fail("tinyply exception: the element \"vertex\" is missing");
+  if (vertexIt == header.elements.end()) return Fail("the element \"vertex\" is missing", "tinyply exception: the element \"vertex\" is missing");
   const std::size_t vertexIndex = static_cast<std::size_t>(vertexIt - header.elements.begin());
   const PlyReader::Element& vertex = *vertexIt;
   std::size_t xyz[3];
@@ -395,26 +398,27 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
     const auto it = std::find_if(vertex.properties.begin(), vertex.properties.end(),
                                  [&](const PlyReader::Property& p) { return p.name == names[c]; });
     if (it == vertex.properties.end() || it->isList) {
-      return Fail(std::string("tinyply exception: the vertex property \"") + names[c] + "\" is missing");
+      const std::string missing = std::string("the vertex property \"") + names[c] + "\" is missing";
+      return Fail(missing, "tinyply exception: " + missing);
     }
     xyz[c] = static_cast<std::size_t>(it - vertex.properties.begin());
   }
   const PlyReader::Type type = vertex.properties[xyz[0]].type;
   if ((type != PlyReader::Type::Float32 && type != PlyReader::Type::Float64) ||
       vertex.properties[xyz[1]].type != type || vertex.properties[xyz[2]].type != type) {
-    return Fail("PLY " + path + ": x, y and z are not all 32-bit or all 64-bit floats");
+    return Fail("x, y and z are not all 32-bit or all 64-bit floats");
   }
   const auto expected = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
   if (vertex.count != expected) {
-    return Fail("PLY " + path + ": " + std::to_string(vertex.count) + " vertices for an image of " +
+    return Fail(std::to_string(vertex.count) + " vertices for an image of " +
                 std::to_string(cols) + " x " + std::to_string(rows) + " pixels");
   }
-  if (header.dataOffset > file.Size()) return Fail("PLY " + path + ": truncated");
+  if (header.dataOffset > file.Size()) return Fail("truncated");
   // Every instance takes at least a byte (a line of its own in ASCII): a count beyond the file's bytes
   // cannot be true, and would only make the reader walk for ever.
   for (const PlyReader::Element& element : header.elements) {
     if (element.count > file.Size() - header.dataOffset) {
-      return Fail("PLY " + path + ": truncated: element \"" + element.name + "\" claims " + std::to_string(element.count) +
+      return Fail("truncated: element \"" + element.name + "\" claims " + std::to_string(element.count) +
                   " instances, more than the file holds");
     }
   }
@@ -425,7 +429,7 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
   cloud.allocator = LargeBufferAllocator::Instance();
   if (header.format == PlyReader::Format::Ascii) {
     cloud.create(rows, cols, CV_64FC3);
-    if (!ReadAscii(file, header, vertexIndex, xyz, cloud)) return Fail("PLY " + path + ": truncated or malformed data");
+    if (!ReadAscii(file, header, vertexIndex, xyz, cloud)) return Fail("truncated or malformed data");
     return cloud;
   }
 
@@ -436,39 +440,39 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
     const PlyReader::Element& element = header.elements[e];
     if (!HasLists(element)) {
       const std::size_t size = FixedSize(element);
-      if (size != 0 && element.count > (file.Size() - offset) / size) return Fail("PLY " + path + ": truncated");
+      if (size != 0 && element.count > (file.Size() - offset) / size) return Fail("truncated");
       offset += static_cast<std::size_t>(element.count) * size;
       continue;
     }
-    if (element.count > file.Size() - offset) return Fail("PLY " + path + ": truncated");
+    if (element.count > file.Size() - offset) return Fail("truncated");
     // Records of varying length: walk them.
     Stream in(file, offset);
     for (std::uint64_t k = 0; k < element.count; ++k) {
-      if (!ReadInstance(in, element, swap, nullptr)) return Fail("PLY " + path + ": truncated");
+      if (!ReadInstance(in, element, swap, nullptr)) return Fail("truncated");
     }
     offset = in.Position();
   }
 
   if (HasLists(vertex)) {
-    if (vertex.count > file.Size() - offset) return Fail("PLY " + path + ": truncated");
+    if (vertex.count > file.Size() - offset) return Fail("truncated");
     cloud.create(rows, cols, CV_64FC3);
     Stream in(file, offset);
     std::vector<double> values(vertex.properties.size());
     auto* out = cloud.ptr<double>();
     for (std::uint64_t k = 0; k < vertex.count; ++k) {
-      if (!ReadInstance(in, vertex, swap, &values)) return Fail("PLY " + path + ": truncated");
+      if (!ReadInstance(in, vertex, swap, &values)) return Fail("truncated");
       *out++ = values[xyz[0]];
       *out++ = values[xyz[1]];
       *out++ = values[xyz[2]];
     }
-    if (vertexIsLast && in.Position() != file.Size()) return Fail(Trailing(path, file.Size() - in.Position()));
+    if (vertexIsLast && in.Position() != file.Size()) return Fail(Trailing(file.Size() - in.Position()));
     return cloud;
   }
 
   const std::size_t stride = FixedSize(vertex);
-  if (vertex.count > (file.Size() - offset) / stride) return Fail("PLY " + path + ": truncated");
+  if (vertex.count > (file.Size() - offset) / stride) return Fail("truncated");
   if (vertexIsLast && offset + vertex.count * stride != file.Size()) {
-    return Fail(Trailing(path, file.Size() - offset - vertex.count * stride));
+    return Fail(Trailing(file.Size() - offset - vertex.count * stride));
   }
   cloud.create(rows, cols, CV_64FC3);
   const std::size_t count = static_cast<std::size_t>(vertex.count);
@@ -483,7 +487,7 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
   // Fast path: nothing but x, y, z in the file's native order, read straight into the cloud.
   if (!swap && stride == 3 * scalar && at[0] == 0 && at[1] == scalar && at[2] == 2 * scalar) {
     if (type == PlyReader::Type::Float64) {
-      if (!file.ReadAt(offset, out, count * stride)) return Fail("PLY " + path + ": truncated");
+      if (!file.ReadAt(offset, out, count * stride)) return Fail("truncated");
       return cloud;
     }
     // 32-bit floats are widened chunk by chunk through a buffer that stays in cache, so the cloud's
@@ -492,7 +496,7 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
     const std::size_t perChunk = chunk.size() / 3;
     for (std::size_t first = 0; first < count; first += perChunk) {
       const std::size_t n = std::min(perChunk, count - first);
-      if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return Fail("PLY " + path + ": truncated");
+      if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return Fail("truncated");
       double* to = out + 3 * first;
       for (std::size_t i = 0; i < 3 * n; ++i) to[i] = static_cast<double>(chunk[i]);
     }
@@ -504,13 +508,25 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols) {
   std::vector<unsigned char> chunk(perChunk * stride);
   for (std::size_t first = 0; first < count; first += perChunk) {
     const std::size_t n = std::min(perChunk, count - first);
-    if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return Fail("PLY " + path + ": truncated");
+    if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return Fail("truncated");
     for (std::size_t k = 0; k < n; ++k) {
       const unsigned char* record = chunk.data() + k * stride;
       *out++ = Decode(record + at[0], type, swap);
       *out++ = Decode(record + at[1], type, swap);
       *out++ = Decode(record + at[2], type, swap);
     }
+  }
+  return cloud;
+}
+
+}  // namespace
+
+cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols, std::string* why) {
+  std::string reason, printed;
+  cv::Mat cloud = ReadCloud(path, rows, cols, reason, printed);
+  if (cloud.empty()) {
+    std::cerr << printed << std::endl;
+    if (why) *why = reason;
   }
   return cloud;
 }

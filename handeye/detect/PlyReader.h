@@ -49,10 +49,12 @@ class PlyReader {
 /// widened exactly). Formats: ascii, binary_little_endian, binary_big_endian; elements before "vertex"
 /// are skipped.
 ///
-/// Returns an empty matrix, with a line on standard error, when the file cannot be opened, is not PLY,
-/// lacks the vertex coordinates, has another vertex count than rows × cols, or is truncated. Sizes are
-/// checked against the file's length before anything is allocated. Never throws.
-cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols);
+/// Returns an empty matrix, with a line on standard error (and the reason in `why` when given), when the
+/// file is not a regular file or cannot be opened, is not PLY, lacks the vertex coordinates, has another
+/// vertex count than rows × cols, is truncated, or is binary with a header that does not describe its
+/// bytes (header lines ending in CR, bytes after the last vertex when nothing follows it). Every count
+/// is checked against the file's length before anything is allocated or walked. Never throws.
+cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols, std::string* why = nullptr);
 
 }  // namespace Detect
 }  // namespace TamoHandEye

@@ -152,4 +152,38 @@ TEST(ShotFiles, NonRegularFilesAreRefusedWithoutBlocking) {
   ::unlink(fifo.c_str());
 }
 
+// After a refusal, the operator is told which file is at fault and why.
+TEST(ShotFiles, TheFileAtFaultIsNamedWithItsReason) {
+  const TarnTest::Shot shot = TarnTest::RenderShot({});
+  const std::string png = TempPath("named.png"), ply = TempPath("named.ply");
+  ASSERT_TRUE(cv::imwrite(png, shot.image));
+  TarnTest::WritePly(ply, shot.cloud);
+  cv::Mat wide;
+  shot.image.convertTo(wide, CV_16UC1, 256.0);
+  ASSERT_TRUE(cv::imwrite(TempPath("wide.png"), wide));
+  std::ofstream(TempPath("text.png")) << "a note, not an image";
+  TarnTest::PlyOptions fewer;
+  fewer.dropVertices = 1;
+  fewer.claimVertices = 640 * 480;
+  TarnTest::WritePly(TempPath("cut.ply"), shot.cloud, fewer);
+
+  struct Case {
+    std::string image, cloud;
+    ShotFileProblem::File file;
+    std::string reason;
+  };
+  for (const Case& c : {Case{png, ply, ShotFileProblem::None, ""},
+                        Case{TempPath("absent.png"), ply, ShotFileProblem::Image, "No such file"},
+                        Case{::testing::TempDir(), ply, ShotFileProblem::Image, "folder"},
+                        Case{TempPath("text.png"), ply, ShotFileProblem::Image, "not an image"},
+                        Case{TempPath("wide.png"), ply, ShotFileProblem::Image, "16-bit"},
+                        Case{png, TempPath("absent.ply"), ShotFileProblem::PointCloud, "No such file"},
+                        Case{png, TempPath("cut.ply"), ShotFileProblem::PointCloud, "truncated"}}) {
+    const ShotFileProblem problem = DescribeShotFiles(c.image, c.cloud);
+    EXPECT_EQ(problem.file, c.file) << c.image << " " << c.cloud << ": " << problem.reason;
+    EXPECT_NE(problem.reason.find(c.reason), std::string::npos) << problem.reason;
+    EXPECT_EQ(problem.reason.find(c.image), std::string::npos) << "the path is the caller's to show";
+  }
+}
+
 }  // namespace

@@ -216,4 +216,69 @@ TEST(TarnCli, HelpAndVersion) {
   EXPECT_THAT(Tarn("--version").out, HasSubstr("2.1.1-733fd48"));
 }
 
+// Careless and hostile input: each ends in a clear message and the documented status, and nothing
+// computed or owned by the user is lost.
+TEST(TarnCli, BrokenInputsEndInAMessageAndLoseNothing) {
+  Synthesise("hostile", "--robot fanuc --seed 5", "480x360");
+  const fs::path dir = DataSet("hostile");
+  const std::string images = (dir / "images").string(), clouds = (dir / "clouds").string();
+  const std::string shots = " --images " + images + " --clouds " + clouds;
+
+  // Option errors exit 1, as every bad input does; so does a distance that is not a finite one.
+  for (const std::string& bad : std::vector<std::string>{"calibrate --poses", "detect --images", "calibrate --bogus",
+                                                          "frobnicate", "synth " + (dir / "x").string() + " --poses 2"}) {
+    EXPECT_EQ(Tarn(bad).status, 1) << bad;
+  }
+  for (const std::string distance : {"nan", "inf", "-1", "1e400", "3mm"}) {
+    const Outcome o = Tarn("calibrate" + shots + " --poses " + (dir / "robot.txt").string() +
+                           " --robot fanuc --ransac " + distance);
+    EXPECT_EQ(o.status, 1) << distance;
+    EXPECT_THAT(o.err, HasSubstr("--ransac")) << distance;
+  }
+
+  // A data set is not overwritten unless asked.
+  Outcome o = Tarn("synth " + dir.string() + " --poses 3 --resolution 480x360");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("--force"));
+  EXPECT_TRUE(fs::exists(dir / "images" / "shot_9.png"));
+
+  // A robot file whose blank lines hold spaces, and a user's own file where a save might put its
+  // temporary one.
+  std::ofstream(dir / "spaced.txt") << "   \n" << Slurp(dir / "robot.txt") << " \t \n";
+  const fs::path saved = dir / "result.csv";
+  std::ofstream(saved.string() + ".part") << "mine";
+  o = Tarn("calibrate" + shots + " --robot fanuc --poses " + (dir / "spaced.txt").string() + " --save " +
+           saved.string());
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(Slurp(saved.string() + ".part"), "mine");
+  EXPECT_THAT(Slurp(saved), testing::StartsWith("HandEyeType:0\n"));
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) files += entry.is_regular_file();
+  EXPECT_EQ(files, 5u) << "robot.txt, truth.json, spaced.txt, result.csv and the user's file, no temporary";
+
+  // A robot file of one endless line is refused at the first line, without reading it all.
+  std::ofstream(dir / "endless.txt") << std::string(3u << 20, '1');
+  o = Tarn("calibrate" + shots + " --robot fanuc --poses " + (dir / "endless.txt").string());
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("line 1 is longer than"));
+
+  // A symbolic link loop among the shots is reported and skipped; the other shots are detected.
+  fs::create_symlink("loop_77.png", dir / "images" / "loop_77.png");
+  // A name that is not UTF-8 (GBK bytes from a Windows share): the JSON keeps every result.
+  fs::rename(dir / "images" / "shot_4.png", dir / "images" / "\xC9\xE3_4.png");
+  // An image that is not an image: its file and the reason are named.
+  std::ofstream(dir / "images" / "shot_6.png", std::ios::trunc) << "not an image";
+  o = Tarn("detect --json" + shots);
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("loop_77.png: cannot be read"));
+  const json detected = json::parse(o.out);
+  ASSERT_EQ(detected.size(), 10u);
+  EXPECT_THAT(detected[4]["image"].get<std::string>(), HasSubstr("\xEF\xBF\xBD_4.png"));
+  EXPECT_EQ(detected[4]["code"], 0);
+  EXPECT_EQ(detected[6]["code"], 107);
+  EXPECT_THAT(detected[6]["message"].get<std::string>(), HasSubstr("the image shot_6.png cannot be used: not an image"));
+  o = Tarn("detect" + shots);
+  EXPECT_THAT(o.out, HasSubstr("shot_6.png cannot be used"));
+}
+
 }  // namespace

@@ -11,12 +11,15 @@
 #include <Eigen/Geometry>
 #include <nlohmann/json.hpp>
 #include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <iostream>
 #include <sstream>
@@ -35,7 +38,12 @@ struct Detection {
   ShotPair pair;
   ErrorCode code = Success;
   MarkerBoardResult marker;
+  ShotFileProblem problem;  ///< which file could not be used, and why (codes 106 and 107)
 };
+
+// Robot and marker files hold a few hundred short lines: anything far beyond is not such a file.
+constexpr std::size_t kMaxLineLength = 1 << 16;
+constexpr std::size_t kMaxRows = 100000;
 
 // Detection prints its own progress lines on standard output; keep them out of ours.
 class QuietStdout {
@@ -88,6 +96,9 @@ std::vector<Detection> DetectAll(const std::string& images, const std::string& c
     {
       QuietStdout quiet;
       d.code = SolveMarkerBoardResults(d.pair.image, d.pair.cloud, d.marker);
+      if (d.code == Err_Data_Invalid_Image || d.code == Err_Data_Invalid_PointCloud) {
+        d.problem = DescribeShotFiles(d.pair.image, d.pair.cloud);
+      }
     }
     detections.push_back(d);
     Progress(i + 1, pairing.pairs.size());
@@ -110,44 +121,154 @@ std::vector<double> ParseNumbers(const std::string& line, std::size_t lineNumber
   return values;
 }
 
+bool Blank(const std::string& line) { return line.find_first_not_of(" \t\r\v\f") == std::string::npos; }
+
+// Calls `use` with each line of a text file (without its line end) and its number, reading a bounded
+// piece at a time: a line longer than any such file has is refused as soon as it is seen.
+void ForEachLine(const std::string& path, const std::string& what,
+                 const std::function<void(const std::string&, std::size_t)>& use) {
+  std::error_code error;
+  const fs::file_status status = fs::status(path, error);
+  if (!fs::exists(status)) throw std::runtime_error("cannot open the " + what + " " + path + ": it does not exist");
+  if (!fs::is_regular_file(status)) throw std::runtime_error("the " + what + " " + path + " is not a regular file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot open the " + what + " " + path);
+  std::string line;
+  std::size_t number = 1;
+  std::vector<char> buffer(1 << 16);
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    const auto got = static_cast<std::size_t>(in.gcount());
+    for (std::size_t i = 0; i < got; ++i) {
+      if (buffer[i] == '\n') {
+        use(line, number++);
+        line.clear();
+      } else if (line.size() >= kMaxLineLength) {
+        throw std::runtime_error(path + ", line " + std::to_string(number) + " is longer than " +
+                                 std::to_string(kMaxLineLength) + " characters: is this a " + what + "?");
+      } else {
+        line += buffer[i];
+      }
+    }
+  }
+  if (in.bad()) throw std::runtime_error("cannot read the " + what + " " + path);
+  if (!line.empty()) use(line, number);
+}
+
+void CountRow(std::size_t rows, const std::string& path) {
+  if (rows >= kMaxRows) {
+    throw std::runtime_error(path + " holds more than " + std::to_string(kMaxRows) + " rows: is this the right file?");
+  }
+}
+
 // The robot data file: one pose per line, whitespace separated, exactly the type's number of values.
 RobotRows ReadRobotFile(const std::string& path, const RobotType& robot) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot open the robot data file " + path);
   RobotRows rows;
-  std::string line;
-  for (std::size_t number = 1; std::getline(in, line); ++number) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
+  ForEachLine(path, "robot data file", [&](const std::string& line, std::size_t number) {
+    if (Blank(line)) return;
     const std::vector<double> values = ParseNumbers(line, number, path);
     if (values.size() != robot.rowLength) {
       throw std::runtime_error(path + ", line " + std::to_string(number) + ": " + std::to_string(values.size()) +
                                " values, but a " + robot.name + " row has " + std::to_string(robot.rowLength));
     }
+    CountRow(rows.size(), path);
     rows.push_back(values);
-  }
+  });
   if (rows.empty()) throw std::runtime_error("the robot data file is empty: " + path);
   return rows;
 }
 
 // A markers file: per line x y z (metres), optionally followed by u v; '#' starts a comment.
 std::vector<MarkerBoardResult> ReadMarkersFile(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot open the markers file " + path);
   std::vector<MarkerBoardResult> markers;
-  std::string line;
-  for (std::size_t number = 1; std::getline(in, line); ++number) {
-    line = line.substr(0, line.find('#'));
-    if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+  ForEachLine(path, "markers file", [&](const std::string& text, std::size_t number) {
+    const std::string line = text.substr(0, text.find('#'));
+    if (Blank(line)) return;
     const std::vector<double> v = ParseNumbers(line, number, path);
     if (v.size() != 3 && v.size() != 5) {
       throw std::runtime_error(path + ", line " + std::to_string(number) + ": expected x y z [u v], found " +
                                std::to_string(v.size()) + " values");
     }
+    CountRow(markers.size(), path);
     markers.push_back({v[0], v[1], v[2], v.size() == 5 ? v[3] : 0.0, v.size() == 5 ? v[4] : 0.0});
-  }
+  });
   if (markers.empty()) throw std::runtime_error("the markers file is empty: " + path);
   return markers;
+}
+
+// Why a shot has no marker, naming the file at fault when one of its files could not be used.
+std::string FailureText(const Detection& d) {
+  switch (d.problem.file) {
+    case ShotFileProblem::Image:
+      return "the image " + fs::path(d.pair.image).filename().string() + " cannot be used: " + d.problem.reason;
+    case ShotFileProblem::PointCloud:
+      return "the point cloud " + fs::path(d.pair.cloud).filename().string() + " cannot be used: " + d.problem.reason;
+    case ShotFileProblem::None: break;
+  }
+  return parseCode(d.code);
+}
+
+// The length of the UTF-8 sequence at `at`, or 0 when the bytes there are not one.
+std::size_t Utf8Sequence(const std::string& text, std::size_t at) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(at);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned min = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2, min = 0x80;
+  else if (lead >= 0xE0 && lead <= 0xEF) length = 3, min = 0x800;
+  else if (lead >= 0xF0 && lead <= 0xF4) length = 4, min = 0x10000;
+  else return 0;
+  if (at + length > text.size()) return 0;
+  unsigned code = lead & (0x7Fu >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(at + k) & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (byte(at + k) & 0x3F);
+  }
+  if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
+bool IsUtf8(const std::string& text) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t n = Utf8Sequence(text, at);
+    if (n == 0) return false;
+    at += n;
+  }
+  return true;
+}
+
+// Valid sequences kept, every other byte replaced by U+FFFD.
+std::string RepairedUtf8(const std::string& text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t n = Utf8Sequence(text, at);
+    out += n == 0 ? std::string("\xEF\xBF\xBD") : text.substr(at, n);
+    at += n == 0 ? 1 : n;
+  }
+  return out;
+}
+
+// File names as JSON needs them: UTF-8. Names in the locale's own encoding are converted; bytes that
+// are not text in any known encoding (say GBK names on a UTF-8 system) are replaced by U+FFFD.
+std::string Utf8Name(const std::string& bytes) {
+  if (IsUtf8(bytes)) return bytes;
+  const std::string codeset = ::nl_langinfo(CODESET);
+  if (codeset != "UTF-8" && codeset != "ANSI_X3.4-1968") {
+    const iconv_t convert = ::iconv_open("UTF-8", codeset.c_str());
+    if (convert != reinterpret_cast<iconv_t>(-1)) {
+      std::string in = bytes, out(4 * bytes.size() + 4, '\0');
+      char* from = in.data();
+      char* to = out.data();
+      std::size_t left = in.size(), room = out.size();
+      const std::size_t done = ::iconv(convert, &from, &left, &to, &room);
+      ::iconv_close(convert);
+      if (done != static_cast<std::size_t>(-1) && left == 0) {
+        out.resize(out.size() - room);
+        if (IsUtf8(out)) return out;
+      }
+    }
+  }
+  return RepairedUtf8(bytes);
 }
 
 std::string Fixed(double v, int digits = 4) {
@@ -244,7 +365,7 @@ std::vector<MarkerBoardResult> MarkersFrom(const std::vector<Detection>& detecti
   std::vector<MarkerBoardResult> markers;
   for (const Detection& d : detections) {
     if (d.code != Success) {
-      throw std::runtime_error("no marker in " + fs::path(d.pair.image).filename().string() + ": " + parseCode(d.code) +
+      throw std::runtime_error("no marker in " + fs::path(d.pair.image).filename().string() + ": " + FailureText(d) +
                                " (leave that pose out of the robot data and the folders, or retake the shot)");
     }
     markers.push_back(d.marker);
@@ -260,7 +381,7 @@ int RunDetect(const DetectOptions& o) {
   if (o.json) {
     json all = json::array();
     for (const Detection& d : detections) {
-      json j{{"image", d.pair.image}, {"cloud", d.pair.cloud}, {"code", static_cast<int>(d.code)}};
+      json j{{"image", Utf8Name(d.pair.image)}, {"cloud", Utf8Name(d.pair.cloud)}, {"code", static_cast<int>(d.code)}};
       if (d.code == Success) {
         j["x"] = d.marker.x;
         j["y"] = d.marker.y;
@@ -268,7 +389,7 @@ int RunDetect(const DetectOptions& o) {
         j["u"] = d.marker.u;
         j["v"] = d.marker.v;
       } else {
-        j["message"] = parseCode(d.code);
+        j["message"] = Utf8Name(FailureText(d));
         ++failures;
       }
       all.push_back(j);
@@ -283,7 +404,7 @@ int RunDetect(const DetectOptions& o) {
                   << Fixed(d.marker.z, 6) << std::setw(12) << Fixed(d.marker.u, 3) << std::setw(12)
                   << Fixed(d.marker.v, 3) << "\n";
       } else {
-        std::cout << "  # failed, code " << static_cast<int>(d.code) << ": " << parseCode(d.code) << "\n";
+        std::cout << "  # failed, code " << static_cast<int>(d.code) << ": " << FailureText(d) << "\n";
         ++failures;
       }
     }

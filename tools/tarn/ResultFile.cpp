@@ -2,10 +2,14 @@
 
 #include "RobotTypes.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <system_error>
+#include <sstream>
 
 namespace TarnCli {
 namespace {
@@ -23,6 +27,40 @@ void Table(std::ostream& out, const std::vector<std::string>& headers, const std
   out << "\n";
 }
 
+// Writes `content` to a temporary file of a name no one else uses, in the target's folder, and renames
+// it over `path` once it is complete and on disk: a failed write leaves an earlier file whole, and two
+// saves at once leave one of the two files, never a mix.
+bool ReplaceFile(const std::string& path, const std::string& content) {
+  const std::filesystem::path target(path);
+  if (target.filename().empty()) return false;
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return false;
+  // The permissions of the file it replaces, or those of a new file.
+  struct stat existing {};
+  mode_t mode = 0;
+  if (::stat(path.c_str(), &existing) == 0) {
+    mode = existing.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool ok = ::fchmod(fd, mode) == 0;
+  for (std::size_t done = 0; ok && done < content.size();) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(name.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(name.c_str());
+  return ok;
+}
+
 }  // namespace
 
 std::string FormatNumber(double value) {
@@ -33,36 +71,20 @@ std::string FormatNumber(double value) {
 
 bool WriteResultFile(const std::string& path, const RobotType& robot, const TamoHandEye::AlgoParam& param,
                      const TamoHandEye::FinalResult& result) {
-  const std::string temporary = path + ".part";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out << "HandEyeType:" << (param.HandEyeType != 0 ? 1 : 0) << "\n"
-        << "RobotType:" << robot.catalogue << "\n"
-        << "IsMeter:" << (param.IsMeter ? 1 : 0) << "\n"
-        << "IsRadian:" << (param.IsRadian ? 1 : 0) << "\n"
-        << "Exhaust:" << (param.Exhaust ? 1 : 0) << "\n"
-        << "RansacDist:" << FormatNumber(param.RansacDist) << "\n"
-        << "END:\n";
-    std::vector<std::string> poseHeaders{"X", "Y", "Z", "R1", "R2", "R3"};
-    if (result.cameraPose.size() == 7) poseHeaders.push_back("R4");
-    Table(out, poseHeaders, {result.cameraPose});
-    Table(out, {kColumn + "1", kColumn + "2", kColumn + "3", kColumn + "4"}, result.cameraMatrix);
-    Table(out, {"X", "Y", "Z"}, {result.markerPosition});
-    out.flush();
-    if (!out) {
-      out.close();
-      std::remove(temporary.c_str());
-      return false;
-    }
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    std::remove(temporary.c_str());
-    return false;
-  }
-  return true;
+  std::ostringstream out;
+  out << "HandEyeType:" << (param.HandEyeType != 0 ? 1 : 0) << "\n"
+      << "RobotType:" << robot.catalogue << "\n"
+      << "IsMeter:" << (param.IsMeter ? 1 : 0) << "\n"
+      << "IsRadian:" << (param.IsRadian ? 1 : 0) << "\n"
+      << "Exhaust:" << (param.Exhaust ? 1 : 0) << "\n"
+      << "RansacDist:" << FormatNumber(param.RansacDist) << "\n"
+      << "END:\n";
+  std::vector<std::string> poseHeaders{"X", "Y", "Z", "R1", "R2", "R3"};
+  if (result.cameraPose.size() == 7) poseHeaders.push_back("R4");
+  Table(out, poseHeaders, {result.cameraPose});
+  Table(out, {kColumn + "1", kColumn + "2", kColumn + "3", kColumn + "4"}, result.cameraMatrix);
+  Table(out, {"X", "Y", "Z"}, {result.markerPosition});
+  return ReplaceFile(path, out.str());
 }
 
 }  // namespace TarnCli

@@ -13,8 +13,9 @@ namespace TarnCli {
 struct RobotType;
 
 /// Writes the settings and the result's three tables (camera pose row, camera matrix, marker position)
-/// as the desktop program's "保存" does, through a temporary file renamed into place, so that a failed
-/// write leaves an earlier file whole. Returns false when the file cannot be written.
+/// as the desktop program's "保存" does, through a temporary file of a unique name in the target's
+/// folder, renamed into place once complete: a failed write leaves an earlier file whole, and two saves
+/// at once never mix. Returns false when the file cannot be written.
 bool WriteResultFile(const std::string& path, const RobotType& robot, const TamoHandEye::AlgoParam& param,
                      const TamoHandEye::FinalResult& result);
 

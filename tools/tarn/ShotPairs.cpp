@@ -22,9 +22,16 @@ std::map<std::string, std::string> Collect(const std::string& folder, const std:
   std::map<std::string, std::string> files;
   std::error_code error;
   std::vector<fs::path> entries;
-  for (const auto& entry : fs::directory_iterator(folder, error)) {
-    if (entry.is_regular_file() && Lower(entry.path().extension().string()) == "." + Lower(extension)) {
-      entries.push_back(entry.path());
+  fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, error);
+  for (const fs::directory_iterator end; !error && it != end; it.increment(error)) {
+    if (Lower(it->path().extension().string()) != "." + Lower(extension)) continue;
+    // An entry that cannot be looked at (a symbolic link loop, no permission) is reported and skipped.
+    std::error_code entryError;
+    const bool regular = it->is_regular_file(entryError);
+    if (entryError) {
+      problems.push_back(it->path().filename().string() + ": cannot be read (" + entryError.message() + "), skipped");
+    } else if (regular) {
+      entries.push_back(it->path());
     }
   }
   if (error) {

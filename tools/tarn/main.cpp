@@ -13,6 +13,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <clocale>
 #include <cmath>
 #include <exception>
 #include <iostream>
@@ -21,6 +22,8 @@
 
 int main(int argc, char** argv) {
   using namespace TarnCli;
+  // The locale's character set, to read file names written in it; numbers keep the C locale's form.
+  std::setlocale(LC_CTYPE, "");
   CLI::App app{"Tarn: hand-eye calibration of a 3D camera on an industrial robot"};
   app.set_version_flag("--version", std::string(TamoHandEye::GetVersion()));
   app.require_subcommand(1);

@@ -33,4 +33,16 @@ TARN_EXPORT ErrorCode SolveMarkerBoardResults(const std::string& imagePath, cons
                                               MarkerBoardResult& result);
 TARN_EXPORT ErrorCode SolveMarkerBoardResults(const cv::Mat& image, const cv::Mat& pointCloud, MarkerBoardResult& result);
 
+/// Which of a shot's two files cannot be used, and why: what to tell the operator when the path form
+/// returned 106 or 107 (an unreadable image also gives 107, as no cloud can match it).
+struct ShotFileProblem {
+  enum File { None = 0, Image = 1, PointCloud = 2 };
+  File file = None;    ///< None when both files can be used together
+  std::string reason;  ///< in English, without the path: "not a regular file", "truncated", …
+};
+
+/// Loads a shot's files as the path form of SolveMarkerBoardResults does, without detecting, and says
+/// what is wrong with them. Costs one load of the shot; never throws.
+TARN_EXPORT ShotFileProblem DescribeShotFiles(const std::string& imagePath, const std::string& pointCloudPath);
+
 }  // namespace TamoHandEye
