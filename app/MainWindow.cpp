@@ -695,6 +695,20 @@ std::string LibraryPath(const QString& path) {
   return path.toUtf8().toStdString();
 }
 
+// The message of a detection's code; when one of the shot's files could not be used, which one and why.
+QString DetectionFailure(TamoHandEye::ErrorCode code, const QString& image, const QString& cloud) {
+  const QString message = QString::fromUtf8(TamoHandEye::parseCode(code));
+  if (code != TamoHandEye::Err_Data_Invalid_Image && code != TamoHandEye::Err_Data_Invalid_PointCloud) return message;
+  const TamoHandEye::ShotFileProblem problem = TamoHandEye::DescribeShotFiles(LibraryPath(image), LibraryPath(cloud));
+  const QString reason = QString::fromUtf8(problem.reason.c_str());
+  switch (problem.file) {
+    case TamoHandEye::ShotFileProblem::Image: return QString("无法读取2D图片%1: %2").arg(image, reason);
+    case TamoHandEye::ShotFileProblem::PointCloud: return QString("%1 (%2: %3)").arg(message, cloud, reason);
+    case TamoHandEye::ShotFileProblem::None: break;
+  }
+  return message;
+}
+
 TamoHandEye::MarkerBoardResult NoMarker() {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   TamoHandEye::MarkerBoardResult record;
@@ -725,7 +739,7 @@ void MainWindow::ComputeMarkers(const QStringList& images, const QStringList& cl
       MarkerBoardResult found;
       const TamoHandEye::ErrorCode code = TamoHandEye::SolveMarkerBoardResults(LibraryPath(image), LibraryPath(cloud), found);
       if (code != 0) {
-        errors << QString("第%1组数据检测失败, 错误信息:%2").arg(n).arg(QString::fromUtf8(TamoHandEye::parseCode(code)));
+        errors << QString("第%1组数据检测失败, 错误信息:%2").arg(n).arg(DetectionFailure(code, image, cloud));
       } else {
         record = found;
       }

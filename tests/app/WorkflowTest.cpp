@@ -256,24 +256,28 @@ class WorkflowTest : public QObject, private WindowUnderTest {
 
   void failingPairsAreListedAndTheOthersFilled() {
     QTemporaryDir copy;
-    const QString root = CopyOfShots(copy, 5);
+    const QString root = CopyOfShots(copy, 6);
     PickFolders(root + "/images", root + "/clouds");
     QVERIFY(QFile::remove(root + "/clouds/shot_1.ply"));                              // pair 2: cloud gone
     QImage blank(800, 600, QImage::Format_Grayscale8);
     blank.fill(180);
     QVERIFY(blank.save(root + "/images/shot_3.png"));                                 // pair 4: no marker
     QVERIFY(WriteText(root + "/clouds/shot_4.ply", "ply\nformat ascii 1.0\nend_header\n"));  // pair 5: unreadable
+    QVERIFY(WriteText(root + "/images/shot_5.png", "a note, not an image"));           // pair 6: image unreadable
     ui->CalculateMarker->click();
-    const QString expected = QString("求解标记位置时发生了错误:\n"
-                                     "第2组数据检测失败, 错误信息:无法找到目标文件%1//shot_1.ply\n"
-                                     "第4组数据检测失败, 错误信息:%2\n"
-                                     "第5组数据检测失败, 错误信息:%3\n")
-                                 .arg(root + "/clouds", ParseCode(101), ParseCode(107));
+    // Which file could not be used, and why, follows the code's message.
+    const QString expected =
+        QString("求解标记位置时发生了错误:\n"
+                "第2组数据检测失败, 错误信息:无法找到目标文件%1//shot_1.ply\n"
+                "第4组数据检测失败, 错误信息:%2\n"
+                "第5组数据检测失败, 错误信息:%3 (%1//shot_4.ply: the element \"vertex\" is missing)\n"
+                "第6组数据检测失败, 错误信息:无法读取2D图片%4//shot_5.png: not an image file that can be decoded\n")
+            .arg(root + "/clouds", ParseCode(101), ParseCode(107), root + "/images");
     QCOMPARE(dialogs->shown, QStringList({"错误|" + expected}));
     QTableWidget* table = ui->ParamList;
-    QCOMPARE(table->rowCount(), 5);
+    QCOMPARE(table->rowCount(), 6);
     for (int r : {0, 2}) QVERIFY(Cell(table, r, 0).toDouble() != 0.0);
-    for (int r : {1, 3, 4}) QCOMPARE(Cell(table, r, 0), QString(""));
+    for (int r : {1, 3, 4, 5}) QCOMPARE(Cell(table, r, 0), QString(""));
     QVERIFY(std::isnan(MainWindowTester::MarkerResults(*window)[1].u));
     QVERIFY(!ui->Image2DDisplay->item(3)->data(Qt::UserRole).isValid());
   }

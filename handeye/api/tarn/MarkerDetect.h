@@ -38,7 +38,7 @@ TARN_EXPORT ErrorCode SolveMarkerBoardResults(const cv::Mat& image, const cv::Ma
 struct ShotFileProblem {
   enum File { None = 0, Image = 1, PointCloud = 2 };
   File file = None;    ///< None when both files can be used together
-  std::string reason;  ///< in English, without the path: "not a regular file", "truncated", …
+  std::string reason;  ///< UTF-8, in English, without the path: "not a regular file", "truncated", …
 };
 
 /// Loads a shot's files as the path form of SolveMarkerBoardResults does, without detecting, and says
