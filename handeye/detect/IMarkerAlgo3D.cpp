@@ -13,6 +13,8 @@
 namespace TamoHandEye {
 namespace Detect {
 namespace {
+constexpr const char* kUndecodable = "not an image file that can be decoded";
+
 bool Usable(const cv::Mat& image) { return image.type() == CV_8UC1 || image.type() == CV_8UC3; }
 
 // The image as stored (its own depth and channels); an empty matrix when the bytes are not an image
@@ -55,16 +57,14 @@ int IMarkerAlgo3D::Load(const std::string& imageFile, const std::string& cloudFi
     cloud = ReadOrganizedCloud(cloudFile, stated->height, stated->width, &why);
     if (cloud.empty()) return refuse(ShotFileProblem::PointCloud, why, Err_Data_Invalid_PointCloud);
     image = Decode(bytes);
-    if (image.empty()) {
-      return refuse(ShotFileProblem::Image, "not an image file that can be decoded (damaged?)", Err_Data_Invalid_PointCloud);
-    }
+    if (image.empty()) return refuse(ShotFileProblem::Image, kUndecodable, Err_Data_Invalid_PointCloud);
     if (image.size() != *stated) {
       return refuse(ShotFileProblem::Image, "its header states another size than its pixels have",
                     Err_Data_Invalid_PointCloud);
     }
   } else {
     image = Decode(bytes);
-    if (image.empty()) return refuse(ShotFileProblem::Image, "not an image file that can be decoded", Err_Data_Invalid_PointCloud);
+    if (image.empty()) return refuse(ShotFileProblem::Image, kUndecodable, Err_Data_Invalid_PointCloud);
     cloud = ReadOrganizedCloud(cloudFile, image.rows, image.cols, &why);
     if (cloud.empty()) return refuse(ShotFileProblem::PointCloud, why, Err_Data_Invalid_PointCloud);
   }

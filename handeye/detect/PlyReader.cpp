@@ -377,7 +377,9 @@ cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why,
     return cv::Mat();
   };
   const File file(path);
-  if (!file.Open()) return Fail("cannot be opened: " + file.Error(), "file_stream failed to open " + path + " (" + file.Error() + ")");
+  if (!file.Open()) {
+    return Fail("cannot be opened: " + file.Error(), "file_stream failed to open " + path + " (" + file.Error() + ")");
+  }
   if (rows <= 0 || cols <= 0) return Fail("no image size to read the cloud into");
 
   std::string headerText(std::min(file.Size(), kMaxHeaderBytes), '\0');
@@ -389,7 +391,9 @@ cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why,
   // The request: "x", "y", "z" of element "vertex".
   const auto vertexIt = std::find_if(header.elements.begin(), header.elements.end(),
                                      [](const PlyReader::Element& e) { return e.name == "vertex"; });
-  if (vertexIt == header.elements.end()) return Fail("the element \"vertex\" is missing", "tinyply exception: the element \"vertex\" is missing");
+  if (vertexIt == header.elements.end()) {
+    return Fail("the element \"vertex\" is missing", "tinyply exception: the element \"vertex\" is missing");
+  }
   const std::size_t vertexIndex = static_cast<std::size_t>(vertexIt - header.elements.begin());
   const PlyReader::Element& vertex = *vertexIt;
   std::size_t xyz[3];

@@ -89,6 +89,7 @@ std::optional<cv::Size> TiffSize(const Bytes& b) {
   const bool little = b.Starts("II*\0", 4);
   const auto u16 = [&](std::size_t at) { return little ? b.Le16(at) : b.Be16(at); };
   const auto u32 = [&](std::size_t at) { return little ? b.Le32(at) : b.Be32(at); };
+  if (!b.Has(4, 4)) return std::nullopt;
   const std::size_t directory = u32(4);
   if (!b.Has(directory, 2)) return std::nullopt;
   const std::size_t entries = u16(directory);

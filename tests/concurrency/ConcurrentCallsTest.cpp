@@ -118,6 +118,15 @@ std::vector<Job> Jobs() {
     const Detect::ErrorCode code = Detect::SolveMarkerBoardResults(two.image, two.cloud, m);
     return Outcome{static_cast<int>(code), {m.x, m.y, m.z, m.u, m.v}};
   });
+  jobs.push_back([=] {
+    Detect::MarkerBoardResult m{};
+    const Detect::ErrorCode code = Detect::SolveMarkerBoardResults(stem + ".png", stem + ".ply", m);
+    return Outcome{static_cast<int>(code), {m.x, m.y, m.z, m.u, m.v}};
+  });
+  jobs.push_back([=] {
+    const ShotFileProblem problem = DescribeShotFiles(stem + ".png", stem + "-missing.ply");
+    return Outcome{static_cast<int>(problem.file), {static_cast<double>(problem.reason.size())}};
+  });
   return jobs;
 }
 
@@ -148,7 +157,10 @@ TEST(ConcurrentCalls, SolvesDetectionsAndLoggersFromEightThreads) {
   ASSERT_EQ(reference[0].code, Success);
   ASSERT_EQ(reference[6].code, Success);
   ASSERT_EQ(reference[8].code, Err_Algo_Marker_Fail_ExceedOneCircle);
+  ASSERT_EQ(reference[9].code, Success);
+  ASSERT_EQ(reference[10].code, ShotFileProblem::PointCloud);
 
+  const std::string logFile = ::testing::TempDir() + "tarn-concurrent-" + std::to_string(::getpid()) + ".log";
   std::atomic<int> mismatches{0};
   std::atomic<int> exceptions{0};
   std::vector<std::thread> threads;
@@ -164,6 +176,7 @@ TEST(ConcurrentCalls, SolvesDetectionsAndLoggersFromEightThreads) {
             logger->SetLevel(round % 2 ? 6 : 5);
             logger->Write(4, "pose {} of camera {}", k, t);  // below both levels: checked, not written
             (void)Kel::Logger::Get("Kel")->ShouldLog(3);
+            Kel::Logger::GetFileLogger("cameras-file", logFile)->Write(5, "thread {} round {}", t, round);
           }
         }
       } catch (...) {

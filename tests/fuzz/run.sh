@@ -20,4 +20,4 @@ case "$target" in
 esac
 cd build-fuzz
 ASAN_OPTIONS=detect_leaks=1 "./tests/fuzz/$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
-  -rss_limit_mb=2048 -print_final_stats=1 "$target-corpus"
+  -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 "$target-corpus"
