@@ -19,5 +19,8 @@ case "$target" in
   shot_fuzz) cmake --build build-fuzz --target shot_seeds >/dev/null && build-fuzz/tests/fuzz/shot_seeds "$corpus" ;;
 esac
 cd build-fuzz
+# Inputs that once were findings (tests/fuzz/regressions/TARGET) run first, with the corpus.
+regressions="../tests/fuzz/regressions/$target"
+[ -d "$regressions" ] || regressions=""
 ASAN_OPTIONS=detect_leaks=1 "./tests/fuzz/$target" -max_total_time="$seconds" -max_len="$max_len" -timeout=10 \
-  -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 "$target-corpus"
+  -rss_limit_mb=2048 -close_fd_mask=3 -print_final_stats=1 "$target-corpus" $regressions
