@@ -368,6 +368,126 @@ bool PlyReader::ParseHeader(std::string_view text, std::string& error) {
 
 namespace {
 
+// Where the coordinates are: element "vertex" and its "x", "y", "z" properties, all of one float type.
+struct Coordinates {
+  std::size_t vertexIndex = 0;
+  std::size_t xyz[3] = {0, 0, 0};
+  PlyReader::Type type = PlyReader::Type::Float32;
+};
+
+// Finds the coordinates; on failure returns the reason, and in `printed` the line for standard error
+// when it is not the usual one.
+std::string FindCoordinates(const PlyReader& header, Coordinates& where, std::string& printed) {
+  const auto vertexIt = std::find_if(header.elements.begin(), header.elements.end(),
+                                     [](const PlyReader::Element& e) { return e.name == "vertex"; });
+  if (vertexIt == header.elements.end()) {
+    printed = "tinyply exception: the element \"vertex\" is missing";
+    return "the element \"vertex\" is missing";
+  }
+  where.vertexIndex = static_cast<std::size_t>(vertexIt - header.elements.begin());
+  const PlyReader::Element& vertex = *vertexIt;
+  const char* names[3] = {"x", "y", "z"};
+  for (int c = 0; c < 3; ++c) {
+    const auto it = std::find_if(vertex.properties.begin(), vertex.properties.end(),
+                                 [&](const PlyReader::Property& p) { return p.name == names[c]; });
+    if (it == vertex.properties.end() || it->isList) {
+      const std::string missing = std::string("the vertex property \"") + names[c] + "\" is missing";
+      printed = "tinyply exception: " + missing;
+      return missing;
+    }
+    where.xyz[c] = static_cast<std::size_t>(it - vertex.properties.begin());
+  }
+  where.type = vertex.properties[where.xyz[0]].type;
+  if ((where.type != PlyReader::Type::Float32 && where.type != PlyReader::Type::Float64) ||
+      vertex.properties[where.xyz[1]].type != where.type || vertex.properties[where.xyz[2]].type != where.type) {
+    return "x, y and z are not all 32-bit or all 64-bit floats";
+  }
+  return {};
+}
+
+// Moves `offset` past the binary elements before "vertex", checking each size against the file.
+bool SkipElementsBefore(const File& file, const PlyReader& header, std::size_t vertexIndex, bool swap,
+                        std::size_t& offset) {
+  for (std::size_t e = 0; e < vertexIndex; ++e) {
+    const PlyReader::Element& element = header.elements[e];
+    if (!HasLists(element)) {
+      const std::size_t size = FixedSize(element);
+      if (size != 0 && element.count > (file.Size() - offset) / size) return false;
+      offset += static_cast<std::size_t>(element.count) * size;
+      continue;
+    }
+    if (element.count > file.Size() - offset) return false;
+    // Records of varying length: walk them.
+    Stream in(file, offset);
+    for (std::uint64_t k = 0; k < element.count; ++k) {
+      if (!ReadInstance(in, element, swap, nullptr)) return false;
+    }
+    offset = in.Position();
+  }
+  return true;
+}
+
+// Binary vertices that carry list properties, walked one by one from `offset`; `end` receives the
+// offset after the last one.
+bool ReadListVertices(const File& file, const PlyReader::Element& vertex, const Coordinates& where, bool swap,
+                      std::size_t offset, cv::Mat& cloud, std::size_t& end) {
+  Stream in(file, offset);
+  std::vector<double> values(vertex.properties.size());
+  auto* out = cloud.ptr<double>();
+  for (std::uint64_t k = 0; k < vertex.count; ++k) {
+    if (!ReadInstance(in, vertex, swap, &values)) return false;
+    *out++ = values[where.xyz[0]];
+    *out++ = values[where.xyz[1]];
+    *out++ = values[where.xyz[2]];
+  }
+  end = in.Position();
+  return true;
+}
+
+// Binary vertices of a fixed size, `stride` bytes each, from `offset`.
+bool ReadFixedVertices(const File& file, const PlyReader::Element& vertex, const Coordinates& where, bool swap,
+                       std::size_t offset, std::size_t stride, cv::Mat& cloud) {
+  const std::size_t count = static_cast<std::size_t>(vertex.count);
+  const std::size_t scalar = PlyReader::SizeOf(where.type);
+  std::size_t at[3];
+  for (int c = 0; c < 3; ++c) {
+    at[c] = 0;
+    for (std::size_t p = 0; p < where.xyz[c]; ++p) at[c] += PlyReader::SizeOf(vertex.properties[p].type);
+  }
+  auto* out = cloud.ptr<double>();
+
+  // Fast path: nothing but x, y, z in the file's native order, read straight into the cloud.
+  if (!swap && stride == 3 * scalar && at[0] == 0 && at[1] == scalar && at[2] == 2 * scalar) {
+    if (where.type == PlyReader::Type::Float64) return file.ReadAt(offset, out, count * stride);
+    // 32-bit floats are widened chunk by chunk through a buffer that stays in cache, so the cloud's
+    // memory is written once and the file's bytes are not read back from main memory.
+    std::vector<float> chunk(kChunkBytes / sizeof(float));
+    const std::size_t perChunk = chunk.size() / 3;
+    for (std::size_t first = 0; first < count; first += perChunk) {
+      const std::size_t n = std::min(perChunk, count - first);
+      if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return false;
+      double* to = out + 3 * first;
+      for (std::size_t i = 0; i < 3 * n; ++i) to[i] = static_cast<double>(chunk[i]);
+    }
+    return true;
+  }
+
+  // Any other layout: chunks of whole vertices, each decoded at its properties' offsets.
+  const std::size_t perChunk = std::max<std::size_t>(1, kChunkBytes / stride);
+  std::vector<unsigned char> chunk(perChunk * stride);
+  for (std::size_t first = 0; first < count; first += perChunk) {
+    const std::size_t n = std::min(perChunk, count - first);
+    if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return false;
+    for (std::size_t k = 0; k < n; ++k) {
+      const unsigned char* record = chunk.data() + k * stride;
+      *out++ = Decode(record + at[0], where.type, swap);
+      *out++ = Decode(record + at[1], where.type, swap);
+      *out++ = Decode(record + at[2], where.type, swap);
+    }
+  }
+  return true;
+}
+
 // The reader proper: on refusal returns an empty matrix, with the operator's reason in `why` and the
 // line for standard error in `printed`.
 cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why, std::string& printed) {
@@ -387,35 +507,15 @@ cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why,
   PlyReader header;
   std::string error;
   if (!header.ParseHeader(headerText, error)) return Fail(error);
-
-  // The request: "x", "y", "z" of element "vertex".
-  const auto vertexIt = std::find_if(header.elements.begin(), header.elements.end(),
-                                     [](const PlyReader::Element& e) { return e.name == "vertex"; });
-  if (vertexIt == header.elements.end()) {
-    return Fail("the element \"vertex\" is missing", "tinyply exception: the element \"vertex\" is missing");
-  }
-  const std::size_t vertexIndex = static_cast<std::size_t>(vertexIt - header.elements.begin());
-  const PlyReader::Element& vertex = *vertexIt;
-  std::size_t xyz[3];
-  const char* names[3] = {"x", "y", "z"};
-  for (int c = 0; c < 3; ++c) {
-    const auto it = std::find_if(vertex.properties.begin(), vertex.properties.end(),
-                                 [&](const PlyReader::Property& p) { return p.name == names[c]; });
-    if (it == vertex.properties.end() || it->isList) {
-      const std::string missing = std::string("the vertex property \"") + names[c] + "\" is missing";
-      return Fail(missing, "tinyply exception: " + missing);
-    }
-    xyz[c] = static_cast<std::size_t>(it - vertex.properties.begin());
-  }
-  const PlyReader::Type type = vertex.properties[xyz[0]].type;
-  if ((type != PlyReader::Type::Float32 && type != PlyReader::Type::Float64) ||
-      vertex.properties[xyz[1]].type != type || vertex.properties[xyz[2]].type != type) {
-    return Fail("x, y and z are not all 32-bit or all 64-bit floats");
-  }
+  Coordinates where;
+  std::string line;
+  error = FindCoordinates(header, where, line);
+  if (!error.empty()) return Fail(error, line);
+  const PlyReader::Element& vertex = header.elements[where.vertexIndex];
   const auto expected = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
   if (vertex.count != expected) {
-    return Fail(std::to_string(vertex.count) + " vertices for an image of " +
-                std::to_string(cols) + " x " + std::to_string(rows) + " pixels");
+    return Fail(std::to_string(vertex.count) + " vertices for an image of " + std::to_string(cols) + " x " +
+                std::to_string(rows) + " pixels");
   }
   if (header.dataOffset > file.Size()) return Fail("truncated");
   // Every instance takes at least a byte (a line of its own in ASCII): a count beyond the file's bytes
@@ -426,100 +526,36 @@ cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why,
                   " instances, more than the file holds");
     }
   }
-  const bool vertexIsLast = vertexIndex + 1 == header.elements.size();
 
   // From here on the vertex count equals the pixel count, so the cloud's size is the image's.
   cv::Mat cloud;
   cloud.allocator = LargeBufferAllocator::Instance();
   if (header.format == PlyReader::Format::Ascii) {
     cloud.create(rows, cols, CV_64FC3);
-    if (!ReadAscii(file, header, vertexIndex, xyz, cloud)) return Fail("truncated or malformed data");
+    if (!ReadAscii(file, header, where.vertexIndex, where.xyz, cloud)) return Fail("truncated or malformed data");
     return cloud;
   }
 
   const bool swap = (header.format == PlyReader::Format::BinaryLittleEndian) != kNativeLittleEndian;
-  // Skip the elements before "vertex", checking each size against what the file holds.
   std::size_t offset = header.dataOffset;
-  for (std::size_t e = 0; e < vertexIndex; ++e) {
-    const PlyReader::Element& element = header.elements[e];
-    if (!HasLists(element)) {
-      const std::size_t size = FixedSize(element);
-      if (size != 0 && element.count > (file.Size() - offset) / size) return Fail("truncated");
-      offset += static_cast<std::size_t>(element.count) * size;
-      continue;
-    }
-    if (element.count > file.Size() - offset) return Fail("truncated");
-    // Records of varying length: walk them.
-    Stream in(file, offset);
-    for (std::uint64_t k = 0; k < element.count; ++k) {
-      if (!ReadInstance(in, element, swap, nullptr)) return Fail("truncated");
-    }
-    offset = in.Position();
-  }
-
+  if (!SkipElementsBefore(file, header, where.vertexIndex, swap, offset)) return Fail("truncated");
+  // When nothing follows the vertices, the file must end where they do.
+  const bool vertexIsLast = where.vertexIndex + 1 == header.elements.size();
   if (HasLists(vertex)) {
     if (vertex.count > file.Size() - offset) return Fail("truncated");
     cloud.create(rows, cols, CV_64FC3);
-    Stream in(file, offset);
-    std::vector<double> values(vertex.properties.size());
-    auto* out = cloud.ptr<double>();
-    for (std::uint64_t k = 0; k < vertex.count; ++k) {
-      if (!ReadInstance(in, vertex, swap, &values)) return Fail("truncated");
-      *out++ = values[xyz[0]];
-      *out++ = values[xyz[1]];
-      *out++ = values[xyz[2]];
-    }
-    if (vertexIsLast && in.Position() != file.Size()) return Fail(Trailing(file.Size() - in.Position()));
+    std::size_t end = 0;
+    if (!ReadListVertices(file, vertex, where, swap, offset, cloud, end)) return Fail("truncated");
+    if (vertexIsLast && end != file.Size()) return Fail(Trailing(file.Size() - end));
     return cloud;
   }
-
   const std::size_t stride = FixedSize(vertex);
   if (vertex.count > (file.Size() - offset) / stride) return Fail("truncated");
   if (vertexIsLast && offset + vertex.count * stride != file.Size()) {
     return Fail(Trailing(file.Size() - offset - vertex.count * stride));
   }
   cloud.create(rows, cols, CV_64FC3);
-  const std::size_t count = static_cast<std::size_t>(vertex.count);
-  const std::size_t scalar = PlyReader::SizeOf(type);
-  std::size_t at[3];
-  for (int c = 0; c < 3; ++c) {
-    at[c] = 0;
-    for (std::size_t p = 0; p < xyz[c]; ++p) at[c] += PlyReader::SizeOf(vertex.properties[p].type);
-  }
-  auto* out = cloud.ptr<double>();
-
-  // Fast path: nothing but x, y, z in the file's native order, read straight into the cloud.
-  if (!swap && stride == 3 * scalar && at[0] == 0 && at[1] == scalar && at[2] == 2 * scalar) {
-    if (type == PlyReader::Type::Float64) {
-      if (!file.ReadAt(offset, out, count * stride)) return Fail("truncated");
-      return cloud;
-    }
-    // 32-bit floats are widened chunk by chunk through a buffer that stays in cache, so the cloud's
-    // memory is written once and the file's bytes are not read back from main memory.
-    std::vector<float> chunk(kChunkBytes / sizeof(float));
-    const std::size_t perChunk = chunk.size() / 3;
-    for (std::size_t first = 0; first < count; first += perChunk) {
-      const std::size_t n = std::min(perChunk, count - first);
-      if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return Fail("truncated");
-      double* to = out + 3 * first;
-      for (std::size_t i = 0; i < 3 * n; ++i) to[i] = static_cast<double>(chunk[i]);
-    }
-    return cloud;
-  }
-
-  // Any other layout: chunks of whole vertices, each decoded at its properties' offsets.
-  const std::size_t perChunk = std::max<std::size_t>(1, kChunkBytes / stride);
-  std::vector<unsigned char> chunk(perChunk * stride);
-  for (std::size_t first = 0; first < count; first += perChunk) {
-    const std::size_t n = std::min(perChunk, count - first);
-    if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return Fail("truncated");
-    for (std::size_t k = 0; k < n; ++k) {
-      const unsigned char* record = chunk.data() + k * stride;
-      *out++ = Decode(record + at[0], type, swap);
-      *out++ = Decode(record + at[1], type, swap);
-      *out++ = Decode(record + at[2], type, swap);
-    }
-  }
+  if (!ReadFixedVertices(file, vertex, where, swap, offset, stride, cloud)) return Fail("truncated");
   return cloud;
 }
 
