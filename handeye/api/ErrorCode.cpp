@@ -22,6 +22,8 @@ const char* parseCode(const ErrorCode& code) {
     case Err_Data_Invalid_Image: return "非法的2D图像数据, 2D图像必须为:Gray或RGB或BGR";
     case Err_Data_Invalid_PointCloud: return "非法的点云数据, 点云可能被裁剪, 点云数据必须与2D图像一一对应";
     case Err_Data_Size_Mismatch: return "2D图像数据和点云数据的尺寸不相等, 点云可能被裁剪, 点云数据必须与2D图像一一对应";
+    case Err_Algo_Marker_Fit_NotMarker: return "拟合标记中心时, 圆环半径的比例与同心圆标记不符, 可能不是本标记或成像质量差";
+    case Err_Algo_Marker_Fit_TooFewPoints: return "拟合标记中心时, 清晰的边缘点或标记周围的点云点太少, 请检查成像和点云质量";
   }
   return kUnknown;
 }

@@ -24,6 +24,7 @@ ConcentricCircleMarker3D::ConcentricCircleMarker3D(const cv::Mat& image, const c
 }
 
 void ConcentricCircleMarker3D::Initialise() {
+  rings.clear();
   noCircleCodes.clear();
   noPointCodes.clear();
   multiCircleCodes.clear();
@@ -130,7 +131,7 @@ bool ConcentricCircleMarker3D::RunAttempt(int halfBlock, int offset) {
   auto known = outcomes.find(key);
   if (known == outcomes.end()) {
     Outcome outcome;
-    outcome.found = FindCenters(halfBlock, offset, outcome.centers);
+    outcome.found = FindCenters(halfBlock, offset, outcome.centers, &outcome.rings);
     if (outcome.found) {
       for (const cv::Point2f& c : outcome.centers) {
         const cv::Vec3d p = SampleCloud(data->cloud, static_cast<double>(c.y), static_cast<double>(c.x));
@@ -154,6 +155,7 @@ bool ConcentricCircleMarker3D::RunAttempt(int halfBlock, int offset) {
   centers = outcome.centers;
   points3D = outcome.points3D;
   pointValid = outcome.pointValid;
+  rings = outcome.rings;
   return outcome.found;
 }
 
@@ -242,7 +244,8 @@ std::vector<std::array<int, 4>> ConcentricCircleMarker3D::FindChains(const std::
   return groups;
 }
 
-bool ConcentricCircleMarker3D::FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found) {
+bool ConcentricCircleMarker3D::FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found,
+                                           std::vector<Rings>* boundaries) {
   const cv::Mat binary = Binarise(halfBlock, offset);
   std::vector<std::vector<cv::Point>> contours;
   std::vector<cv::Vec4i> hierarchy;
@@ -267,6 +270,11 @@ bool ConcentricCircleMarker3D::FindCenters(int halfBlock, int offset, std::vecto
     if (!finite) continue;
     found.emplace_back(static_cast<float>(static_cast<double>(sumX) * 0.25),
                        static_cast<float>(static_cast<double>(sumY) * 0.25));
+    if (boundaries) {
+      Rings four;
+      for (std::size_t k = 0; k < 4; ++k) four[k] = contours[static_cast<std::size_t>(group[k])];
+      boundaries->push_back(std::move(four));
+    }
   }
   return true;
 }

@@ -25,6 +25,7 @@ namespace Detect {
 class ConcentricCircleMarker3D : public IMarkerAlgo3D {
  public:
   using Pair = std::pair<int, int>;  ///< (half block size, offset)
+  using Rings = std::array<std::vector<cv::Point>, 4>;  ///< a centre's four boundaries, outer to inner
 
   ConcentricCircleMarker3D(const std::string& imageFile, const std::string& cloudFile);
   ConcentricCircleMarker3D(const cv::Mat& image, const cv::Mat& cloud);
@@ -61,6 +62,7 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   std::vector<int> pointValid;  ///< 1 when the centre's point has finite float coordinates
   std::vector<cv::Point3f> points3D;
   std::vector<cv::Point2f> centers;
+  std::vector<Rings> rings;  ///< per centre of the last attempt: the contours it was found from
 
   const int medianHalfSize = 2;
   const double minCircularity = 0.8;
@@ -70,12 +72,15 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   const int offsetStart = 10;
   const int offsetSteps = 5;
 
+ protected:
+  /// Runs the next attempt's pair (see the class comment), filling centers, points3D, pointValid, rings.
+  void NextAttempt();
+
  private:
   void Initialise();
   void BuildParamQueue();
-  void NextAttempt();
   bool RunAttempt(int halfBlock, int offset);
-  bool FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found);
+  bool FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found, std::vector<Rings>* boundaries);
   /// The median-filtered grey image, made once per detector.
   const cv::Mat& Filtered();
 
@@ -85,6 +90,7 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
     std::vector<cv::Point2f> centers;
     std::vector<cv::Point3f> points3D;
     std::vector<int> pointValid;
+    std::vector<Rings> rings;
   };
   std::map<Pair, Outcome> outcomes;
   cv::Mat filtered;

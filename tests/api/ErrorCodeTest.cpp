@@ -24,6 +24,8 @@ constexpr Message kDetectionMessages[] = {
     {106, "非法的2D图像数据, 2D图像必须为:Gray或RGB或BGR"},
     {107, "非法的点云数据, 点云可能被裁剪, 点云数据必须与2D图像一一对应"},
     {108, "2D图像数据和点云数据的尺寸不相等, 点云可能被裁剪, 点云数据必须与2D图像一一对应"},
+    {109, "拟合标记中心时, 圆环半径的比例与同心圆标记不符, 可能不是本标记或成像质量差"},
+    {110, "拟合标记中心时, 清晰的边缘点或标记周围的点云点太少, 请检查成像和点云质量"},
 };
 
 constexpr Message kSolveMessages[] = {
@@ -50,7 +52,7 @@ TEST(ParseCode, SolveCodesAreKnownOnlyAtTheTopLevel) {
 }
 
 TEST(ParseCode, AnyOtherValueIsUnknown) {
-  for (const int code : {1, 100, 109, 200, 205, -1, -101, 2147483647}) {
+  for (const int code : {1, 100, 111, 200, 205, -1, -101, 2147483647}) {
     EXPECT_STREQ(TamoHandEye::parseCode(static_cast<ErrorCode>(code)), kUnknown) << code;
     EXPECT_STREQ(Detect::parseCode(static_cast<Detect::ErrorCode>(code)), kUnknown) << code;
   }

@@ -3,6 +3,7 @@
 // Built and run under ThreadSanitizer as well (make tsan-test).
 
 #include <Kel/Logger.h>
+#include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
 #include <tarn/SolveFinalResult.h>
 
@@ -124,6 +125,12 @@ std::vector<Job> Jobs() {
     return Outcome{static_cast<int>(code), {m.x, m.y, m.z, m.u, m.v}};
   });
   jobs.push_back([=] {
+    MarkerBoardResult m{};
+    MarkerFitQuality q;
+    const ErrorCode code = SolveFittedMarkerResults(stem + ".png", stem + ".ply", m, q);
+    return Outcome{static_cast<int>(code), {m.x, m.y, m.z, m.u, m.v, q.ratioDeviation, q.planeRmsMm}};
+  });
+  jobs.push_back([=] {
     const ShotFileProblem problem = DescribeShotFiles(stem + ".png", stem + "-missing.ply");
     return Outcome{static_cast<int>(problem.file), {static_cast<double>(problem.reason.size())}};
   });
@@ -158,7 +165,8 @@ TEST(ConcurrentCalls, SolvesDetectionsAndLoggersFromEightThreads) {
   ASSERT_EQ(reference[6].code, Success);
   ASSERT_EQ(reference[8].code, Err_Algo_Marker_Fail_ExceedOneCircle);
   ASSERT_EQ(reference[9].code, Success);
-  ASSERT_EQ(reference[10].code, ShotFileProblem::PointCloud);
+  ASSERT_EQ(reference[10].code, Success);
+  ASSERT_EQ(reference[11].code, ShotFileProblem::PointCloud);
 
   const std::string logFile = ::testing::TempDir() + "tarn-concurrent-" + std::to_string(::getpid()) + ".log";
   std::atomic<int> mismatches{0};

@@ -24,9 +24,9 @@ double BoardShade(const ShotOptions& o, double bx, double by) {
   for (const Eigen::Vector2d& m : o.markers) {
     const double r = std::hypot(bx - m.x(), by - m.y()) / o.markerRadius;
     if (r <= 1.0) {
-      if (r > 0.7) return kBlack;
-      if (r > 0.45) return kWhite;
-      if (r > 0.2) return kBlack;
+      if (r > o.ringRadii[0]) return kBlack;
+      if (r > o.ringRadii[1]) return kWhite;
+      if (r > o.ringRadii[2]) return kBlack;
       return kWhite;
     }
   }

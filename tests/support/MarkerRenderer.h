@@ -7,6 +7,7 @@
 #include <Eigen/Geometry>
 #include <opencv2/core.hpp>
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct ShotOptions {
   /// camera_from_board: the board's plane is z = 0 of the board frame. Default: frontal, 0.5 m away.
   Eigen::Isometry3d cameraFromBoard = Eigen::Isometry3d(Eigen::Translation3d(0.0, 0.0, 0.5));
   double markerRadius = 0.03;  ///< R, metres
+  std::array<double, 3> ringRadii = {0.7, 0.45, 0.2};  ///< the inner boundaries, as fractions of R
   std::vector<Eigen::Vector2d> markers = {Eigen::Vector2d::Zero()};  ///< marker centres on the board, metres
   double boardHalfWidth = 0.2;
   double boardHalfHeight = 0.15;

@@ -8,7 +8,8 @@ namespace TamoHandEye {
 
 namespace Detect {
 
-/// Result codes of marker detection: 0 success, 101 to 108 detection and input failures.
+/// Result codes of marker detection: 0 success, 101 to 108 detection and input failures; 109 and 110
+/// refusals of the fitted centre (tarn/FittedMarkerDetect.h).
 enum ErrorCode : std::int32_t {
   Success = 0,
   Err_Algo_Marker_Fail_NoCircle = 101,
@@ -19,6 +20,8 @@ enum ErrorCode : std::int32_t {
   Err_Data_Invalid_Image = 106,
   Err_Data_Invalid_PointCloud = 107,
   Err_Data_Size_Mismatch = 108,
+  Err_Algo_Marker_Fit_NotMarker = 109,     ///< the fitted rings' radii do not have the marker's ratios
+  Err_Algo_Marker_Fit_TooFewPoints = 110,  ///< too few sharp edge points, or cloud points on the board
 };
 
 /// The user-facing message of a detection code ("未知错误" for any other value). A static UTF-8 text
@@ -39,6 +42,8 @@ enum ErrorCode : std::int32_t {
   Err_Data_Invalid_Image = 106,
   Err_Data_Invalid_PointCloud = 107,
   Err_Data_Size_Mismatch = 108,
+  Err_Algo_Marker_Fit_NotMarker = 109,
+  Err_Algo_Marker_Fit_TooFewPoints = 110,
   Err_Solve_Fail = 201,
   Err_Solve_Data_Empty = 202,
   Err_Solve_Count_Mismatch = 203,

@@ -9,3 +9,4 @@
 #include <tarn/Version.h>
 #include <tarn/SolveFinalResult.h>
 #include <tarn/MarkerDetect.h>
+#include <tarn/FittedMarkerDetect.h>

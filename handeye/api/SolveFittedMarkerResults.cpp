@@ -1,0 +1,69 @@
+#include <tarn/FittedMarkerDetect.h>
+
+#include "api/LibraryLogger.h"
+#include "detect/FittedCircleMarker3D.h"
+
+#include <exception>
+#include <iostream>
+#include <memory>
+#include <type_traits>
+
+namespace TamoHandEye {
+namespace {
+
+// Runs the fitting detector built from `inputs` (two paths or two matrices).
+template <typename Input>
+ErrorCode Solve(const Input& image, const Input& cloud, MarkerBoardResult& result, MarkerFitQuality* quality) {
+  try {
+    std::unique_ptr<Detect::FittedCircleMarker3D> detector;
+    if constexpr (std::is_same_v<Input, std::string>) {
+      if (image.empty() || cloud.empty()) return Err_Data_Empty;
+      detector = std::make_unique<Detect::FittedCircleMarker3D>(image, cloud);
+      if (detector->status != 0) return static_cast<ErrorCode>(detector->status);
+    } else {
+      if (const auto code = Detect::IMarkerAlgo3D::CheckInput(image, cloud); code != Detect::Success) {
+        return static_cast<ErrorCode>(code);
+      }
+      detector = std::make_unique<Detect::FittedCircleMarker3D>(image, cloud);
+    }
+    Detect::MarkerBoardResult local;
+    const auto code = static_cast<ErrorCode>(detector->Run(local));
+    if (code == Success) result = MarkerBoardResult{local.x, local.y, local.z, local.u, local.v};
+    if (quality && detector->fitted && (code == Success || code == Err_Algo_Marker_Fit_NotMarker ||
+                                        code == Err_Algo_Marker_Fit_TooFewPoints)) {
+      const Detect::MarkerFit& fit = detector->fit;
+      for (int i = 0; i < 4; ++i) quality->radiiMm[i] = 1000.0 * fit.radii[static_cast<std::size_t>(i)];
+      quality->ratioDeviation = fit.ratioDeviation;
+      quality->planeRmsMm = 1000.0 * fit.planeRms;
+      quality->edgePoints = fit.edgePoints;
+      quality->planePoints = fit.planePoints;
+    }
+    return code;
+  } catch (const std::exception& e) {
+    std::cerr << "marker fit: " << e.what() << std::endl;
+    return std::is_same_v<Input, std::string> ? Err_Data_Invalid_PointCloud : Err_Data_Invalid_Image;
+  }
+}
+
+}  // namespace
+
+ErrorCode SolveFittedMarkerResults(const std::string& imagePath, const std::string& pointCloudPath,
+                                   MarkerBoardResult& result) {
+  return Solve(imagePath, pointCloudPath, result, nullptr);
+}
+
+ErrorCode SolveFittedMarkerResults(const std::string& imagePath, const std::string& pointCloudPath,
+                                   MarkerBoardResult& result, MarkerFitQuality& quality) {
+  return Solve(imagePath, pointCloudPath, result, &quality);
+}
+
+ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud, MarkerBoardResult& result) {
+  return Solve(image, pointCloud, result, nullptr);
+}
+
+ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud, MarkerBoardResult& result,
+                                   MarkerFitQuality& quality) {
+  return Solve(image, pointCloud, result, &quality);
+}
+
+}  // namespace TamoHandEye

@@ -1,0 +1,67 @@
+#pragma once
+
+// The precise centre of the concentric-circle marker: its four ring boundaries fitted as concentric
+// circles on the board plane that the organised cloud measures, instead of the mean of the boundaries'
+// centroids read from one cloud pixel (MarkerDetect.h). The centroid of a circle seen at an angle is not
+// the image of the circle's centre, and one cloud pixel carries its depth noise; the fit has neither
+// error and needs no point at the centre itself.
+//
+// Frames and units: image points (u, v) are (column, row) in pixels, pixel centres at integers, taken in
+// the image as given (lens distortion is not modelled). The cloud is organised (its point (r, c) is the
+// point seen at pixel (c, r)), in the camera frame; its unit is taken as metres.
+//
+// The method, after the marker's four boundaries (radii ρ = 1, 0.7, 0.45, 0.2 of the outer one) were
+// found as MarkerDetect.h finds them:
+// 1. Each boundary is fitted as an ellipse (direct least squares on points normalised to mean 0 and RMS
+//    radius 1), dropping points whose Sampson distance x̃ᵀQx̃ / (2‖(Qx̃)₁,₂‖) exceeds
+//    max(1 px, 4 · 1.4826 · median), at most three rounds.
+// 2. Each kept point moves along the ellipse's normal to the grey image's edge: samples from −3 to +3 px
+//    every 0.25 px, the crossing of (min + max) / 2 nearest the point (points with less than 20 grey
+//    levels of contrast are dropped); the ellipse is fitted again to these edge points.
+// 3. Over the finite cloud points inside the outer ellipse scaled by 1.3, X/Z, Y/Z and 1/Z are fitted as
+//    affine functions of a = (1, u − ū, v − v̄) (least squares, one pass dropping 1/Z residuals beyond
+//    3σ). Then Z(u, v) = 1 / (a · c_z) and P(u, v) = Z · (a · c_x, a · c_y, 1): exact for a plane seen
+//    by a pinhole camera, and it averages the depth noise of thousands of points.
+// 4. Every edge point maps to P(u, v); in the plane's own axes (the main axes of their scatter) one
+//    centre c and one radius rᵢ per ring are fitted: linear in x² + y² = 2cₓx + 2c_y y + kᵢ, then three
+//    Gauss–Newton steps on ‖q − c‖ − rᵢ.
+// 5. The centre is that c in the camera frame; its pixel solves the X/Z and Y/Z maps for (u, v).
+// A fit whose radii deviate from the ratios ρ by more than 0.01 (another marker, or a poor view) is
+// refused with 109; one with fewer than 12 edge points on a boundary or 50 cloud points on the board
+// with 110.
+
+#include <tarn/ErrorCode.h>
+#include <tarn/MarkerBoardResult.h>
+#include <tarn/TarnExport.h>
+
+#include <opencv2/core.hpp>
+
+#include <string>
+
+namespace TamoHandEye {
+
+/// What the fit measured: how far to trust a fitted centre.
+struct MarkerFitQuality {
+  double radiiMm[4] = {0.0, 0.0, 0.0, 0.0};  ///< the boundaries' fitted radii, outer to inner, mm
+  double ratioDeviation = 0.0;  ///< max |rᵢ / r₀ − ρᵢ|: below 0.003 on good shots, refused above 0.01
+  double planeRmsMm = 0.0;      ///< RMS of the cloud's depth about the fitted plane, mm
+  int edgePoints = 0;           ///< sub-pixel edge points used, all boundaries together
+  int planePoints = 0;          ///< cloud points the plane was fitted to
+};
+
+/// Codes: those of SolveMarkerBoardResults (MarkerDetect.h; 102 does not occur: no cloud point at the
+/// centre is needed), and 109 (the rings' ratios are not the marker's) and 110 (too few edge or plane
+/// points). `result` is written only on 0, `quality` on 0, 109 and 110. No exception leaves these.
+
+/// From an image file (png, jpg, bmp, …) and a PLY file of the same number of points.
+TARN_EXPORT ErrorCode SolveFittedMarkerResults(const std::string& imagePath, const std::string& pointCloudPath,
+                                               MarkerBoardResult& result);
+TARN_EXPORT ErrorCode SolveFittedMarkerResults(const std::string& imagePath, const std::string& pointCloudPath,
+                                               MarkerBoardResult& result, MarkerFitQuality& quality);
+/// From an image (CV_8UC1 or CV_8UC3, BGR) and a cloud (CV_64FC3, metres, NaN for no point).
+TARN_EXPORT ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud,
+                                               MarkerBoardResult& result);
+TARN_EXPORT ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud,
+                                               MarkerBoardResult& result, MarkerFitQuality& quality);
+
+}  // namespace TamoHandEye

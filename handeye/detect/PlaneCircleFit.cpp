@@ -1,0 +1,386 @@
+#include "detect/PlaneCircleFit.h"
+
+#include "api/LibraryLogger.h"
+
+#include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
+#include <Eigen/LU>
+#include <Eigen/QR>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace TamoHandEye {
+namespace Detect {
+namespace {
+
+constexpr int kMinEdgePointsPerRing = 12;
+constexpr int kMinPlanePoints = 50;
+constexpr double kMaxRatioDeviation = 0.01;
+constexpr double kRegionScale = 1.3;
+
+// Halir–Flusser on points already normalised; false when no ellipse fits.
+bool DirectEllipse(const std::vector<Eigen::Vector2d>& p, Eigen::Matrix<double, 6, 1>& a) {
+  Eigen::Matrix3d s1 = Eigen::Matrix3d::Zero(), s2 = Eigen::Matrix3d::Zero(), s3 = Eigen::Matrix3d::Zero();
+  for (const Eigen::Vector2d& q : p) {
+    const Eigen::Vector3d d1(q.x() * q.x(), q.x() * q.y(), q.y() * q.y());
+    const Eigen::Vector3d d2(q.x(), q.y(), 1.0);
+    s1 += d1 * d1.transpose();
+    s2 += d1 * d2.transpose();
+    s3 += d2 * d2.transpose();
+  }
+  const Eigen::FullPivLU<Eigen::Matrix3d> lu(s3);
+  if (!lu.isInvertible()) return false;
+  const Eigen::Matrix3d t = -lu.inverse() * s2.transpose();
+  const Eigen::Matrix3d m = s1 + s2 * t;
+  Eigen::Matrix3d reduced;  // C1⁻¹ M with C1 the ellipse constraint 4ac − b² = 1
+  reduced.row(0) = m.row(2) / 2.0;
+  reduced.row(1) = -m.row(1);
+  reduced.row(2) = m.row(0) / 2.0;
+  const Eigen::EigenSolver<Eigen::Matrix3d> eigen(reduced);
+  if (eigen.info() != Eigen::Success) return false;
+  for (int k = 0; k < 3; ++k) {
+    const Eigen::Vector3d v = eigen.eigenvectors().col(k).real();
+    if (4.0 * v(0) * v(2) - v(1) * v(1) > 0.0) {
+      a.head<3>() = v;
+      a.tail<3>() = t * v;
+      return a.allFinite();
+    }
+  }
+  return false;
+}
+
+Conic ToConic(const Eigen::Matrix<double, 6, 1>& a) {
+  Conic q;
+  q << a(0), a(1) / 2.0, a(3) / 2.0, a(1) / 2.0, a(2), a(4) / 2.0, a(3) / 2.0, a(4) / 2.0, a(5);
+  return q;
+}
+
+// |Sampson distance| of a point to a conic, in the conic's units.
+double Sampson(const Conic& q, const Eigen::Vector2d& p) {
+  const Eigen::Vector3d x(p.x(), p.y(), 1.0);
+  const Eigen::Vector3d qx = q * x;
+  const double gradient = 2.0 * qx.head<2>().norm();
+  return gradient > 0.0 ? std::abs(x.dot(qx)) / gradient : std::numeric_limits<double>::infinity();
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0.0;
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+double Bilinear(const cv::Mat& grey, double u, double v) {
+  const int c = static_cast<int>(std::floor(u)), r = static_cast<int>(std::floor(v));
+  const double fu = u - c, fv = v - r;
+  const auto at = [&](int rr, int cc) { return static_cast<double>(grey.at<unsigned char>(rr, cc)); };
+  return (1 - fv) * ((1 - fu) * at(r, c) + fu * at(r, c + 1)) + fv * ((1 - fu) * at(r + 1, c) + fu * at(r + 1, c + 1));
+}
+
+// The ellipse of a conic as centre and shape: inside when (x − c)ᵀ M (x − c) <= 1.
+bool EllipseShape(const Conic& q, Eigen::Vector2d& centre, Eigen::Matrix2d& shape) {
+  const Eigen::Matrix2d a = q.topLeftCorner<2, 2>();
+  const Eigen::Vector2d b = q.topRightCorner<2, 1>();
+  if (std::abs(a.determinant()) < 1e-300) return false;
+  centre = -a.inverse() * b;
+  const double g = b.dot(a.inverse() * b) - q(2, 2);
+  if (g == 0.0) return false;
+  shape = a / g;
+  return shape.determinant() > 0.0 && shape(0, 0) > 0.0;
+}
+
+}  // namespace
+
+bool FitEllipseRobust(const std::vector<Eigen::Vector2d>& points, Conic& conic, std::vector<Eigen::Vector2d>* kept) {
+  if (points.size() < 6) return false;
+  // Normalisation: mean to the origin, RMS radius to 1.
+  Eigen::Vector2d mean = Eigen::Vector2d::Zero();
+  for (const Eigen::Vector2d& p : points) mean += p;
+  mean /= static_cast<double>(points.size());
+  double spread = 0.0;
+  for (const Eigen::Vector2d& p : points) spread += (p - mean).squaredNorm();
+  const double scale = std::sqrt(spread / static_cast<double>(points.size()));
+  if (!(scale > 0.0)) return false;
+  Eigen::Matrix3d toNormal;  // x̃_normal = toNormal · x̃_pixel
+  toNormal << 1.0 / scale, 0.0, -mean.x() / scale, 0.0, 1.0 / scale, -mean.y() / scale, 0.0, 0.0, 1.0;
+
+  std::vector<Eigen::Vector2d> used = points;
+  for (int round = 0;; ++round) {
+    std::vector<Eigen::Vector2d> normal;
+    normal.reserve(used.size());
+    for (const Eigen::Vector2d& p : used) normal.emplace_back((p - mean) / scale);
+    Eigen::Matrix<double, 6, 1> a;
+    if (!DirectEllipse(normal, a)) return false;
+    conic = toNormal.transpose() * ToConic(a) * toNormal;  // back to pixels
+    if (round == 2) break;
+    std::vector<double> distances;
+    distances.reserve(used.size());
+    for (const Eigen::Vector2d& p : used) distances.push_back(Sampson(conic, p));
+    const double limit = std::max(1.0, 4.0 * 1.4826 * Median(distances));
+    std::vector<Eigen::Vector2d> inliers;
+    for (std::size_t k = 0; k < used.size(); ++k) {
+      if (distances[k] < limit) inliers.push_back(used[k]);
+    }
+    if (inliers.size() == used.size()) break;  // nothing dropped: this fit stands
+    if (inliers.size() < 6) return false;
+    used = std::move(inliers);
+  }
+  if (kept) *kept = std::move(used);
+  return conic.allFinite();
+}
+
+std::vector<Eigen::Vector2d> SubPixelEdges(const cv::Mat& grey, const std::vector<Eigen::Vector2d>& points,
+                                           const Conic& conic) {
+  constexpr double kReach = 3.0, kStep = 0.25;
+  constexpr int kSamples = 25;
+  std::vector<Eigen::Vector2d> edges;
+  edges.reserve(points.size());
+  double samples[kSamples];
+  for (const Eigen::Vector2d& p : points) {
+    Eigen::Vector2d n = (conic * Eigen::Vector3d(p.x(), p.y(), 1.0)).head<2>();
+    if (!(n.norm() > 0.0)) continue;
+    n.normalize();
+    const Eigen::Vector2d first = p - kReach * n, last = p + kReach * n;
+    const auto inside = [&](const Eigen::Vector2d& q) {
+      return q.x() >= 0.0 && q.y() >= 0.0 && q.x() < grey.cols - 1 && q.y() < grey.rows - 1;
+    };
+    if (!inside(first) || !inside(last)) continue;
+    double low = 255.0, high = 0.0;
+    for (int k = 0; k < kSamples; ++k) {
+      const Eigen::Vector2d q = first + (k * kStep) * n;
+      samples[k] = Bilinear(grey, q.x(), q.y());
+      low = std::min(low, samples[k]);
+      high = std::max(high, samples[k]);
+    }
+    if (high - low < 20.0) continue;
+    const double level = (low + high) / 2.0;
+    double best = std::numeric_limits<double>::infinity();
+    for (int k = 0; k + 1 < kSamples; ++k) {
+      const double a = samples[k] - level, b = samples[k + 1] - level;
+      const bool crosses = (a <= 0.0 && b >= 0.0) || (a >= 0.0 && b <= 0.0);
+      if (!crosses || a == b) continue;
+      const double t = -kReach + (k + a / (a - b)) * kStep;
+      if (std::abs(t) < std::abs(best)) best = t;
+    }
+    if (std::isfinite(best)) edges.push_back(p + best * n);
+  }
+  return edges;
+}
+
+Eigen::Vector3d PlaneMap::At(double u, double v) const {
+  const Eigen::Vector3d a(1.0, u - u0, v - v0);
+  const double z = 1.0 / a.dot(cz);
+  return z * Eigen::Vector3d(a.dot(cx), a.dot(cy), 1.0);
+}
+
+Eigen::Vector2d PlaneMap::PixelOf(const Eigen::Vector3d& point) const {
+  // X/Z = cx · a and Y/Z = cy · a, two linear equations in (u − ū, v − v̄).
+  Eigen::Matrix2d m;
+  m << cx(1), cx(2), cy(1), cy(2);
+  const Eigen::Vector2d rhs(point.x() / point.z() - cx(0), point.y() / point.z() - cy(0));
+  const Eigen::Vector2d d = m.inverse() * rhs;
+  return Eigen::Vector2d(u0 + d.x(), v0 + d.y());
+}
+
+bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane) {
+  Eigen::Vector2d centre;
+  Eigen::Matrix2d shape;
+  if (!EllipseShape(region, centre, shape)) return false;
+  const Eigen::Matrix2d inverse = shape.inverse();
+  const double s2 = scale * scale;
+  const int c0 = std::max(0, static_cast<int>(std::floor(centre.x() - scale * std::sqrt(inverse(0, 0)))));
+  const int c1 = std::min(cloud.cols - 1, static_cast<int>(std::ceil(centre.x() + scale * std::sqrt(inverse(0, 0)))));
+  const int r0 = std::max(0, static_cast<int>(std::floor(centre.y() - scale * std::sqrt(inverse(1, 1)))));
+  const int r1 = std::min(cloud.rows - 1, static_cast<int>(std::ceil(centre.y() + scale * std::sqrt(inverse(1, 1)))));
+
+  struct Sample {
+    double u, v, x, y, w, z;  // w = 1/Z
+  };
+  std::vector<Sample> samples;
+  for (int r = r0; r <= r1; ++r) {
+    for (int c = c0; c <= c1; ++c) {
+      const Eigen::Vector2d d(c - centre.x(), r - centre.y());
+      if (d.dot(shape * d) > s2) continue;
+      const cv::Vec3d& p = cloud.at<cv::Vec3d>(r, c);
+      if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]) || p[2] == 0.0) continue;
+      samples.push_back({static_cast<double>(c), static_cast<double>(r), p[0] / p[2], p[1] / p[2], 1.0 / p[2], p[2]});
+    }
+  }
+  if (static_cast<int>(samples.size()) < minPoints) return false;
+  plane.u0 = plane.v0 = 0.0;
+  for (const Sample& s : samples) {
+    plane.u0 += s.u;
+    plane.v0 += s.v;
+  }
+  plane.u0 /= static_cast<double>(samples.size());
+  plane.v0 /= static_cast<double>(samples.size());
+
+  std::vector<char> use(samples.size(), 1);
+  for (int pass = 0; pass < 2; ++pass) {
+    Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+    Eigen::Matrix3d rhs = Eigen::Matrix3d::Zero();  // one column per target: X/Z, Y/Z, 1/Z
+    int count = 0;
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+      if (!use[k]) continue;
+      const Sample& s = samples[k];
+      const Eigen::Vector3d a(1.0, s.u - plane.u0, s.v - plane.v0);
+      normal += a * a.transpose();
+      rhs += a * Eigen::RowVector3d(s.x, s.y, s.w);
+      ++count;
+    }
+    if (count < minPoints) return false;
+    const Eigen::LDLT<Eigen::Matrix3d> ldlt(normal);
+    if (ldlt.info() != Eigen::Success) return false;
+    const Eigen::Matrix3d solution = ldlt.solve(rhs);
+    plane.cx = solution.col(0);
+    plane.cy = solution.col(1);
+    plane.cz = solution.col(2);
+    if (!solution.allFinite()) return false;
+    // Residuals of 1/Z: one pass drops those beyond 3σ.
+    double sum = 0.0;
+    std::vector<double> residual(samples.size(), 0.0);
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+      const Sample& s = samples[k];
+      residual[k] = s.w - Eigen::Vector3d(1.0, s.u - plane.u0, s.v - plane.v0).dot(plane.cz);
+      if (use[k]) sum += residual[k] * residual[k];
+    }
+    const double sigma = std::sqrt(sum / count);
+    plane.points = count;
+    if (pass == 0) {
+      for (std::size_t k = 0; k < samples.size(); ++k) use[k] = use[k] && std::abs(residual[k]) <= 3.0 * sigma;
+    }
+  }
+  double depth = 0.0;
+  for (std::size_t k = 0; k < samples.size(); ++k) {
+    if (!use[k]) continue;
+    const double z = plane.At(samples[k].u, samples[k].v).z();
+    depth += (samples[k].z - z) * (samples[k].z - z);
+  }
+  plane.rms = std::sqrt(depth / plane.points);
+  return std::isfinite(plane.rms);
+}
+
+bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings, ConcentricCircles& circles) {
+  const int n = static_cast<int>(rings.size());
+  std::size_t total = 0;
+  Eigen::Vector3d origin = Eigen::Vector3d::Zero();
+  for (const auto& ring : rings) {
+    if (ring.size() < 3) return false;
+    for (const Eigen::Vector3d& p : ring) origin += p;
+    total += ring.size();
+  }
+  origin /= static_cast<double>(total);
+  // The plane's own axes: the two main directions of the points' scatter.
+  Eigen::Matrix3d scatter = Eigen::Matrix3d::Zero();
+  for (const auto& ring : rings) {
+    for (const Eigen::Vector3d& p : ring) scatter += (p - origin) * (p - origin).transpose();
+  }
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(scatter);
+  if (eigen.info() != Eigen::Success) return false;
+  const Eigen::Vector3d e1 = eigen.eigenvectors().col(2), e2 = eigen.eigenvectors().col(1);
+
+  std::vector<Eigen::Vector2d> q;
+  std::vector<int> ringOf;
+  q.reserve(total);
+  ringOf.reserve(total);
+  for (int i = 0; i < n; ++i) {
+    for (const Eigen::Vector3d& p : rings[static_cast<std::size_t>(i)]) {
+      q.emplace_back((p - origin).dot(e1), (p - origin).dot(e2));
+      ringOf.push_back(i);
+    }
+  }
+  // Linear: x² + y² = 2cₓx + 2c_y y + kᵢ.
+  Eigen::MatrixXd design = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(total), 2 + n);
+  Eigen::VectorXd target(static_cast<Eigen::Index>(total));
+  for (std::size_t k = 0; k < total; ++k) {
+    const auto row = static_cast<Eigen::Index>(k);
+    design(row, 0) = 2.0 * q[k].x();
+    design(row, 1) = 2.0 * q[k].y();
+    design(row, 2 + ringOf[k]) = 1.0;
+    target(row) = q[k].squaredNorm();
+  }
+  // From kᵢ to rᵢ = √(kᵢ + |c|²): x holds cₓ, c_y, r₀ … r_{n−1}.
+  Eigen::VectorXd x = design.colPivHouseholderQr().solve(target);
+  const Eigen::ArrayXd squared = x.tail(n).array() + x.head<2>().squaredNorm();
+  if (!(squared > 0.0).all()) return false;
+  x.tail(n) = squared.sqrt().matrix();
+  // Gauss–Newton on the geometric distances ‖q − c‖ − rᵢ.
+  for (int step = 0; step < 3; ++step) {
+    Eigen::MatrixXd jacobian = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(total), 2 + n);
+    Eigen::VectorXd residual(static_cast<Eigen::Index>(total));
+    for (std::size_t k = 0; k < total; ++k) {
+      const auto row = static_cast<Eigen::Index>(k);
+      const Eigen::Vector2d d = q[k] - x.head<2>();
+      const double length = d.norm();
+      if (!(length > 0.0)) return false;
+      residual(row) = length - x(2 + ringOf[k]);
+      jacobian(row, 0) = -d.x() / length;
+      jacobian(row, 1) = -d.y() / length;
+      jacobian(row, 2 + ringOf[k]) = -1.0;
+    }
+    const Eigen::MatrixXd normal = jacobian.transpose() * jacobian;
+    x -= normal.ldlt().solve(jacobian.transpose() * residual);
+  }
+  if (!x.allFinite()) return false;
+  circles.centre = origin + x(0) * e1 + x(1) * e2;
+  circles.radii.assign(x.data() + 2, x.data() + 2 + n);
+  return true;
+}
+
+MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours) {
+  MarkerFit fit;
+  const auto refuse = [&](const std::string& why, bool points) {
+    fit.refusal = why;
+    fit.tooFewPoints = points;
+    return fit;
+  };
+  // 1–2: each boundary as an ellipse through its sub-pixel edge.
+  std::array<std::vector<Eigen::Vector2d>, 4> edges;
+  Conic outer = Conic::Zero();
+  for (std::size_t i = 0; i < 4; ++i) {
+    std::vector<Eigen::Vector2d> points;
+    points.reserve(contours[i].size());
+    for (const cv::Point& p : contours[i]) points.emplace_back(p.x, p.y);
+    Conic conic;
+    std::vector<Eigen::Vector2d> kept;
+    if (!FitEllipseRobust(points, conic, &kept)) return refuse("a boundary does not fit an ellipse", true);
+    const std::vector<Eigen::Vector2d> moved = SubPixelEdges(grey, kept, conic);
+    if (static_cast<int>(moved.size()) < kMinEdgePointsPerRing ||
+        !FitEllipseRobust(moved, conic, &edges[i]) || static_cast<int>(edges[i].size()) < kMinEdgePointsPerRing) {
+      return refuse("too few sharp edge points on a boundary", true);
+    }
+    fit.edgePoints += static_cast<int>(edges[i].size());
+    if (i == 0) outer = conic;
+  }
+  // 3: the board plane.
+  PlaneMap plane;
+  if (!FitPlaneMap(cloud, outer, kRegionScale, kMinPlanePoints, plane)) {
+    return refuse("too few cloud points on the board around the marker", true);
+  }
+  fit.planePoints = plane.points;
+  fit.planeRms = plane.rms;
+  // 4: the edges on the plane, and concentric circles there.
+  std::vector<std::vector<Eigen::Vector3d>> rings(4);
+  for (std::size_t i = 0; i < 4; ++i) {
+    for (const Eigen::Vector2d& e : edges[i]) rings[i].push_back(plane.At(e.x(), e.y()));
+  }
+  ConcentricCircles circles;
+  if (!FitConcentricCircles(rings, circles) || !(circles.radii[0] > 0.0)) {
+    return refuse("the boundaries are not concentric circles", false);
+  }
+  // 5: the centre, its pixel, and how well the rings match the marker's design.
+  fit.centre = circles.centre;
+  fit.pixel = plane.PixelOf(circles.centre);
+  for (std::size_t i = 0; i < 4; ++i) {
+    fit.radii[i] = circles.radii[i];
+    fit.ratioDeviation = std::max(fit.ratioDeviation, std::abs(circles.radii[i] / circles.radii[0] - kRingRatios[i]));
+  }
+  if (!fit.centre.allFinite() || !fit.pixel.allFinite()) return refuse("the fit did not converge", false);
+  if (fit.ratioDeviation > kMaxRatioDeviation) return refuse("the rings' radii do not have the marker's ratios", false);
+  return fit;
+}
+
+}  // namespace Detect
+}  // namespace TamoHandEye

@@ -1,0 +1,91 @@
+#pragma once
+
+// The precise centre of a concentric-circle marker: its ring boundaries fitted as circles on the board
+// plane that the organised cloud measures.
+//
+// Frames and units: image points are (u, v) = (column, row) in pixels, pixel centres at integers, taken
+// in the image as given (lens distortion is not modelled). Cloud points are in the camera frame, in the
+// cloud's unit (metres for the results below). Every step is written out in FitMarker's comment.
+
+#include <opencv2/core.hpp>
+
+#include <Eigen/Core>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace TamoHandEye {
+namespace Detect {
+
+/// An ellipse as a conic: x̃ᵀ Q x̃ = 0 with x̃ = (u, v, 1) in pixels.
+using Conic = Eigen::Matrix3d;
+
+/// Direct least-squares ellipse fit (Halir and Flusser 1998, on points normalised to mean 0 and RMS
+/// radius 1), then robust refits: points whose Sampson distance x̃ᵀQx̃ / (2‖(Qx̃)₁,₂‖) exceeds
+/// max(1 px, 4 · 1.4826 · median) are dropped, at most three rounds. `kept` receives the points used
+/// by the last fit. False when fewer than six points remain or no ellipse fits.
+bool FitEllipseRobust(const std::vector<Eigen::Vector2d>& points, Conic& conic, std::vector<Eigen::Vector2d>* kept);
+
+/// Moves each point to the grey image's edge along the conic's normal: samples from −3 to +3 px in
+/// 0.25 px steps (bilinear), and takes the crossing of (min + max) / 2 nearest the point, linearly
+/// interpolated. Points whose samples span fewer than 20 grey levels, or leave the image, are dropped.
+std::vector<Eigen::Vector2d> SubPixelEdges(const cv::Mat& grey, const std::vector<Eigen::Vector2d>& points,
+                                           const Conic& conic);
+
+/// The board plane seen through the organised cloud, without the camera's intrinsics: X/Z, Y/Z and
+/// 1/Z as affine functions of a = (1, u − ū, v − v̄), exact for a plane seen by a pinhole camera.
+struct PlaneMap {
+  Eigen::Vector3d cx, cy, cz;  ///< coefficients of X/Z, Y/Z and 1/Z
+  double u0 = 0.0, v0 = 0.0;   ///< ū, v̄
+  int points = 0;              ///< cloud points in the fit (after the 3σ pass)
+  double rms = 0.0;            ///< RMS of Z − Z(u, v) over them, cloud units
+
+  /// The plane's point seen at pixel (u, v).
+  Eigen::Vector3d At(double u, double v) const;
+  /// The pixel at which a point on the plane is seen.
+  Eigen::Vector2d PixelOf(const Eigen::Vector3d& point) const;
+};
+
+/// Fits the plane map over the finite cloud points (Z ≠ 0) inside the ellipse `region` scaled by
+/// `scale`, by least squares on the 3×3 normal equations, with one pass that drops points whose 1/Z
+/// residual exceeds 3σ. False with fewer than `minPoints` points.
+bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane);
+
+/// Concentric circles in a plane: points of each ring in 3D (on the plane), one centre and one radius
+/// per ring. Linear fit of x² + y² = 2cₓx + 2c_y y + kᵢ in the plane's own coordinates, then three
+/// Gauss–Newton steps on ‖q − c‖ − rᵢ.
+struct ConcentricCircles {
+  Eigen::Vector3d centre = Eigen::Vector3d::Zero();  ///< cloud units, camera frame
+  std::vector<double> radii;                         ///< one per ring, cloud units
+};
+bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings, ConcentricCircles& circles);
+
+/// Design radii of the marker's four boundaries, outer to inner, as fractions of the outer one.
+constexpr std::array<double, 4> kRingRatios = {1.0, 0.7, 0.45, 0.2};
+
+/// What the fit measured, and whether to trust it.
+struct MarkerFit {
+  Eigen::Vector3d centre = Eigen::Vector3d::Zero();  ///< cloud units, camera frame
+  Eigen::Vector2d pixel = Eigen::Vector2d::Zero();   ///< (u, v) of the centre
+  std::array<double, 4> radii{};                     ///< cloud units, outer to inner
+  double ratioDeviation = 0.0;                       ///< max |rᵢ / r₀ − ρᵢ|
+  double planeRms = 0.0;                             ///< cloud units
+  int edgePoints = 0;
+  int planePoints = 0;
+  std::string refusal;  ///< empty when the fit can be used; else why not
+  bool tooFewPoints = false;  ///< the refusal is for lack of edge or plane points (else the ratios)
+};
+
+/// Fits the marker from the four boundary contours (outer to inner) that the contour search found in
+/// `grey` (the image's grey version, not filtered), with `cloud` (CV_64FC3, one point per pixel):
+/// 1. each contour as a robust ellipse; 2. its points moved to the sub-pixel edge, and refitted;
+/// 3. the plane map over the cloud inside the outer ellipse scaled by 1.3;
+/// 4. every edge point mapped onto the plane, and concentric circles fitted there;
+/// 5. the centre in 3D and its pixel, the radii and their deviation from kRingRatios.
+/// A fit whose ratios deviate by more than 0.01, or with fewer than 12 edge points on a ring or 50
+/// plane points, is refused (see MarkerFit::refusal).
+MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours);
+
+}  // namespace Detect
+}  // namespace TamoHandEye
