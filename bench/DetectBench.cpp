@@ -3,8 +3,10 @@
 //
 // PlainRead reads the PLY file into memory with read() and nothing else; ReadCloud is the reader, side
 // by side. CleanShot and NoMarker run the whole path form (image read, PLY read, detection); compare
-// CleanShot with ImageRead + PlainRead.
+// CleanShot with ImageRead + PlainRead. FittedShot is CleanShot with the fitted centre instead of the
+// centroids'.
 
+#include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
 
 #include "detect/PlyReader.h"
@@ -102,6 +104,16 @@ void CleanShot(benchmark::State& state) {
   }
 }
 
+// The same shot through the fitted centre: the difference to CleanShot is the fit's cost.
+void FittedShot(benchmark::State& state) {
+  for (auto _ : state) {
+    TamoHandEye::MarkerBoardResult result;
+    const auto code = TamoHandEye::SolveFittedMarkerResults(Shots().png, Shots().ply, result);
+    if (code != TamoHandEye::Success) state.SkipWithError("the marker was not fitted");
+    benchmark::DoNotOptimize(result.u);
+  }
+}
+
 void NoMarker(benchmark::State& state) {
   for (auto _ : state) {
     TamoHandEye::MarkerBoardResult result;
@@ -115,6 +127,7 @@ BENCHMARK(PlainRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReadCloud)->Unit(benchmark::kMillisecond);
 BENCHMARK(ImageRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(CleanShot)->Unit(benchmark::kMillisecond);
+BENCHMARK(FittedShot)->Unit(benchmark::kMillisecond);
 BENCHMARK(NoMarker)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

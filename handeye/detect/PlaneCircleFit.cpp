@@ -19,6 +19,7 @@ constexpr int kMinEdgePointsPerRing = 12;
 constexpr int kMinPlanePoints = 50;
 constexpr double kMaxRatioDeviation = 0.01;
 constexpr double kRegionScale = 1.3;
+constexpr double kPi = 3.14159265358979323846;
 
 // Halir–Flusser on points already normalised; false when no ellipse fits.
 bool DirectEllipse(const std::vector<Eigen::Vector2d>& p, Eigen::Matrix<double, 6, 1>& a) {
@@ -131,40 +132,93 @@ bool FitEllipseRobust(const std::vector<Eigen::Vector2d>& points, Conic& conic, 
   return conic.allFinite();
 }
 
-std::vector<Eigen::Vector2d> SubPixelEdges(const cv::Mat& grey, const std::vector<Eigen::Vector2d>& points,
-                                           const Conic& conic) {
+namespace {
+
+// The offset t along `n` from `p` of the grey level's crossing of (min + max) / 2 nearest p, in a window
+// of ±3 px sampled every 0.25 px; false when the window leaves the image or spans fewer than 20 levels.
+// `blur` receives the σ of a Gaussian-blurred step with that contrast and the slope at the crossing.
+bool EdgeCrossing(const cv::Mat& grey, const Eigen::Vector2d& p, const Eigen::Vector2d& n, double& offset,
+                  double& blur) {
   constexpr double kReach = 3.0, kStep = 0.25;
   constexpr int kSamples = 25;
-  std::vector<Eigen::Vector2d> edges;
-  edges.reserve(points.size());
+  const Eigen::Vector2d first = p - kReach * n, last = p + kReach * n;
+  const auto inside = [&](const Eigen::Vector2d& q) {
+    return q.x() >= 0.0 && q.y() >= 0.0 && q.x() < grey.cols - 1 && q.y() < grey.rows - 1;
+  };
+  if (!inside(first) || !inside(last)) return false;
   double samples[kSamples];
+  double low = 255.0, high = 0.0;
+  for (int k = 0; k < kSamples; ++k) {
+    const Eigen::Vector2d q = first + (k * kStep) * n;
+    samples[k] = Bilinear(grey, q.x(), q.y());
+    low = std::min(low, samples[k]);
+    high = std::max(high, samples[k]);
+  }
+  if (high - low < 20.0) return false;
+  const double level = (low + high) / 2.0;
+  offset = std::numeric_limits<double>::infinity();
+  for (int k = 0; k + 1 < kSamples; ++k) {
+    const double a = samples[k] - level, b = samples[k + 1] - level;
+    const bool crosses = (a <= 0.0 && b >= 0.0) || (a >= 0.0 && b <= 0.0);
+    if (!crosses || a == b) continue;
+    const double t = -kReach + (k + a / (a - b)) * kStep;
+    if (std::abs(t) < std::abs(offset)) {
+      offset = t;
+      blur = (high - low) / (std::abs(b - a) / kStep * std::sqrt(2.0 * kPi));
+    }
+  }
+  return std::isfinite(offset);
+}
+
+// The curvature of the conic's curve at p (1 / px).
+double Curvature(const Conic& q, const Eigen::Vector2d& p) {
+  const Eigen::Vector2d g = (q * Eigen::Vector3d(p.x(), p.y(), 1.0)).head<2>();
+  const double norm = g.norm();
+  if (!(norm > 0.0)) return 0.0;
+  return std::abs(g.y() * g.y() * q(0, 0) - 2.0 * g.x() * g.y() * q(0, 1) + g.x() * g.x() * q(1, 1)) /
+         (norm * norm * norm);
+}
+
+}  // namespace
+
+std::vector<Eigen::Vector2d> SubPixelEdges(const cv::Mat& grey, const std::vector<Eigen::Vector2d>& points,
+                                           const Conic& conic) {
+  std::vector<Eigen::Vector2d> edges, normals;
+  std::vector<double> blurs;
+  edges.reserve(points.size());
   for (const Eigen::Vector2d& p : points) {
     Eigen::Vector2d n = (conic * Eigen::Vector3d(p.x(), p.y(), 1.0)).head<2>();
     if (!(n.norm() > 0.0)) continue;
     n.normalize();
-    const Eigen::Vector2d first = p - kReach * n, last = p + kReach * n;
-    const auto inside = [&](const Eigen::Vector2d& q) {
-      return q.x() >= 0.0 && q.y() >= 0.0 && q.x() < grey.cols - 1 && q.y() < grey.rows - 1;
-    };
-    if (!inside(first) || !inside(last)) continue;
-    double low = 255.0, high = 0.0;
-    for (int k = 0; k < kSamples; ++k) {
-      const Eigen::Vector2d q = first + (k * kStep) * n;
-      samples[k] = Bilinear(grey, q.x(), q.y());
-      low = std::min(low, samples[k]);
-      high = std::max(high, samples[k]);
+    // The window is centred again on the crossing found: a contour found by a threshold other than the
+    // edge's midpoint starts off to one side, and a window reaching less far into that side would not
+    // see its plateau, so that (min + max) / 2 would not be the edge's midpoint either.
+    Eigen::Vector2d edge = p;
+    double blur = 0.0;
+    bool found = false;
+    for (int pass = 0; pass < 3; ++pass) {
+      double t = 0.0;
+      if (!EdgeCrossing(grey, edge, n, t, blur)) break;
+      edge += t * n;
+      found = true;
+      if (std::abs(t) < 0.01) break;
     }
-    if (high - low < 20.0) continue;
-    const double level = (low + high) / 2.0;
-    double best = std::numeric_limits<double>::infinity();
-    for (int k = 0; k + 1 < kSamples; ++k) {
-      const double a = samples[k] - level, b = samples[k + 1] - level;
-      const bool crosses = (a <= 0.0 && b >= 0.0) || (a >= 0.0 && b <= 0.0);
-      if (!crosses || a == b) continue;
-      const double t = -kReach + (k + a / (a - b)) * kStep;
-      if (std::abs(t) < std::abs(best)) best = t;
+    if (!found || (edge - p).norm() > 3.0) continue;
+    edges.push_back(edge);
+    normals.push_back(n);
+    blurs.push_back(blur);
+  }
+  // The blurred image of a curved edge crosses its midpoint level inside the curve, by κσ²/2 (κ the
+  // curvature, σ the blur): each edge point moves back out by that much, with the boundary's median σ.
+  Eigen::Vector2d centre;
+  Eigen::Matrix2d shape;
+  if (!edges.empty() && EllipseShape(conic, centre, shape)) {
+    const double sigma = Median(blurs);
+    for (std::size_t k = 0; k < edges.size(); ++k) {
+      const double shift = Curvature(conic, edges[k]) * sigma * sigma / 2.0;
+      const double outward = (edges[k] - centre).dot(normals[k]) >= 0.0 ? 1.0 : -1.0;
+      if (std::isfinite(shift) && shift < 1.0) edges[k] += outward * shift * normals[k];
     }
-    if (std::isfinite(best)) edges.push_back(p + best * n);
   }
   return edges;
 }

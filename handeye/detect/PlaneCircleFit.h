@@ -29,7 +29,10 @@ bool FitEllipseRobust(const std::vector<Eigen::Vector2d>& points, Conic& conic, 
 
 /// Moves each point to the grey image's edge along the conic's normal: samples from −3 to +3 px in
 /// 0.25 px steps (bilinear), and takes the crossing of (min + max) / 2 nearest the point, linearly
-/// interpolated. Points whose samples span fewer than 20 grey levels, or leave the image, are dropped.
+/// interpolated, with the window centred again on the crossing (at most three times). Then each edge
+/// point moves out of the curve by κσ²/2, where the blurred curve's midpoint level lies (κ the conic's
+/// curvature there, σ the blur of a Gaussian step of that contrast and slope, median over the points).
+/// Points whose samples span fewer than 20 grey levels, or leave the image, are dropped.
 std::vector<Eigen::Vector2d> SubPixelEdges(const cv::Mat& grey, const std::vector<Eigen::Vector2d>& points,
                                            const Conic& conic);
 

@@ -129,6 +129,44 @@ TEST(PlaneCircleFit, ExactPlaneAndCirclesAreRecoveredExactly) {
   for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(circles.radii[i], 0.03 * Detect::kRingRatios[i], 1e-12);
 }
 
+// Sub-pixel edges of blurred disks, drawn by supersampling, for blur and radii like those of the marker's
+// inner dot: the 50 % level of a blurred curve lies inside it by κσ²/2 (half a pixel's tenth and more),
+// which the edge finder puts back; and a start 1.5 px off (a contour from a threshold off the midpoint)
+// does not bias it.
+TEST(PlaneCircleFit, EdgesOfBlurredDisksLieOnTheirCircles) {
+  for (const double sigma : {0.0, 0.8, 1.2}) {
+    for (const double radius : {4.3, 8.0, 20.0}) {
+      const Eigen::Vector2d centre(50.3, 50.7);
+      constexpr int kSuper = 8;
+      cv::Mat fine(100 * kSuper, 100 * kSuper, CV_64FC1);
+      for (int r = 0; r < fine.rows; ++r) {
+        for (int c = 0; c < fine.cols; ++c) {
+          const Eigen::Vector2d at((c + 0.5) / kSuper - 0.5, (r + 0.5) / kSuper - 0.5);
+          fine.at<double>(r, c) = (at - centre).norm() <= radius ? 225.0 : 25.0;
+        }
+      }
+      cv::Mat grey;
+      cv::resize(fine, grey, cv::Size(100, 100), 0, 0, cv::INTER_AREA);
+      if (sigma > 0.0) cv::GaussianBlur(grey, grey, cv::Size(0, 0), sigma);
+      grey.convertTo(grey, CV_8UC1);
+      for (const double start : {-1.5, 0.0, 1.5}) {
+        std::vector<Eigen::Vector2d> points;
+        for (int k = 0; k < 60; ++k) {
+          points.push_back(centre + (radius + start) * Eigen::Vector2d(std::cos(k * kPi / 30), std::sin(k * kPi / 30)));
+        }
+        Detect::Conic circle;
+        const double r0 = radius + start;
+        circle << 1.0, 0.0, -centre.x(), 0.0, 1.0, -centre.y(), -centre.x(), -centre.y(), centre.squaredNorm() - r0 * r0;
+        const std::vector<Eigen::Vector2d> edges = Detect::SubPixelEdges(grey, points, circle);
+        ASSERT_EQ(edges.size(), points.size());
+        double mean = 0.0;
+        for (const Eigen::Vector2d& e : edges) mean += (e - centre).norm() / static_cast<double>(edges.size());
+        EXPECT_NEAR(mean, radius, 0.02) << "σ " << sigma << ", radius " << radius << ", start " << start;
+      }
+    }
+  }
+}
+
 // What the centroid method cannot do, and what the fit must refuse.
 TEST(FittedMarker, HolesAndGlareAreBorneAnotherMarkerIsRefused) {
   const Case tilted{"tilted", 640, 480, 600, View(0.45, 0.4, -0.3), 0.0003};

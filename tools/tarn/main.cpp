@@ -17,6 +17,7 @@
 #include <cmath>
 #include <exception>
 #include <iostream>
+#include <map>
 #include <regex>
 #include <string>
 
@@ -56,6 +57,13 @@ int main(int argc, char** argv) {
   detectCmd->add_option("--format", detect.format, "Image format")->check(CLI::IsMember({"png", "jpg", "bmp"}))
       ->capture_default_str();
   detectCmd->add_flag("--json", detect.json, "Print JSON instead of a table");
+  const std::map<std::string, Centre> centres{{"fit", Centre::Fit}, {"centroid", Centre::Centroid}};
+  const std::string centreHelp =
+      "How the marker's centre is found: fit (its rings fitted as circles on the board plane the cloud measures; "
+      "precise) or centroid (the mean of the rings' centroids at one cloud pixel, as the desktop program's 同心圆)";
+  detectCmd->add_option("--centre", detect.centre, centreHelp)
+      ->transform(CLI::CheckedTransformer(centres, CLI::ignore_case))
+      ->default_str("fit");
 
   // calibrate
   CalibrateOptions calibrate;
@@ -89,11 +97,18 @@ int main(int argc, char** argv) {
           "DIST >= 0", "finite non-negative"));
   calibrateCmd->add_option("--save", calibrate.save, "Write the settings and result as the desktop program's 保存 does");
   calibrateCmd->add_flag("--json", calibrate.json, "Print JSON instead of text");
+  calibrateCmd->add_option("--centre", calibrate.centre, centreHelp)
+      ->transform(CLI::CheckedTransformer(centres, CLI::ignore_case))
+      ->default_str("fit");
 
   // demo
   std::string demoFolder;
   auto* demoCmd = app.add_subcommand("demo", "Render the sample set, detect, calibrate and compare with the truth");
   demoCmd->add_option("DIR", demoFolder, "Folder for the sample set (default: a temporary folder)");
+  Centre demoCentre = Centre::Fit;
+  demoCmd->add_option("--centre", demoCentre, centreHelp + "; both are compared with the truth, this one in full")
+      ->transform(CLI::CheckedTransformer(centres, CLI::ignore_case))
+      ->default_str("fit");
 
   try {
     app.parse(argc, argv);
@@ -129,7 +144,7 @@ int main(int argc, char** argv) {
       calibrate.ransac = ransacOpt->count() > 0 ? ransacMm / 1000.0 : -1.0;
       return RunCalibrate(calibrate);
     }
-    if (demoCmd->parsed()) return RunDemo(demoFolder);
+    if (demoCmd->parsed()) return RunDemo(demoFolder, demoCentre);
   } catch (const std::exception& e) {
     std::cerr << "tarn: " << e.what() << "\n";
     return 1;

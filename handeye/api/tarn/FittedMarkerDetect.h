@@ -17,7 +17,11 @@
 //    max(1 px, 4 · 1.4826 · median), at most three rounds.
 // 2. Each kept point moves along the ellipse's normal to the grey image's edge: samples from −3 to +3 px
 //    every 0.25 px, the crossing of (min + max) / 2 nearest the point (points with less than 20 grey
-//    levels of contrast are dropped); the ellipse is fitted again to these edge points.
+//    levels of contrast are dropped), with the window centred again on the crossing until it stays put
+//    (a contour traced off the edge's midpoint would otherwise see one plateau only in part). A blurred
+//    curve crosses its midpoint level inside the curve by κσ²/2 (curvature κ, blur σ estimated from the
+//    contrast and the slope at the crossing, median per boundary): each edge point moves back out by
+//    that much. The ellipse is fitted again to these edge points.
 // 3. Over the finite cloud points inside the outer ellipse scaled by 1.3, X/Z, Y/Z and 1/Z are fitted as
 //    affine functions of a = (1, u − ū, v − v̄) (least squares, one pass dropping 1/Z residuals beyond
 //    3σ). Then Z(u, v) = 1 / (a · c_z) and P(u, v) = Z · (a · c_x, a · c_y, 1): exact for a plane seen
