@@ -7,6 +7,7 @@
 #include "ui_MainWindow.h"
 
 #include <tarn/ErrorCode.h>
+#include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
 #include <tarn/SolveFinalResult.h>
 #include <tarn/Version.h>
@@ -52,6 +53,11 @@ void SetResultTable(QTableWidget* table, const QStringList& headers, int rows) {
 }
 
 }  // namespace
+
+const QStringList& MainWindow::MarkerTypeTexts() {
+  static const QStringList texts{"同心圆", "同心圆(平面拟合)"};
+  return texts;
+}
 
 const QStringList& MainWindow::RobotTypeTexts() {
   static const QStringList texts = {
@@ -110,7 +116,7 @@ MainWindow::MainWindow(QWidget* parent, std::shared_ptr<Dialogs> dialogSeam)
   connect(ui->user_manual, &QPushButton::clicked, this,
           [this] { OpenFolder(QCoreApplication::applicationDirPath(), false); });
   // 5, 6. Marker type, input hint, eye-in-hand.
-  ui->MakerSelect->addItem("同心圆");
+  ui->MakerSelect->addItems(MarkerTypeTexts());
   ui->ParamList->setInputMethodHints(Qt::ImhHiddenText);
   ui->AlgoType0->setChecked(true);
   // 7. Robot types: filling the list selects index 0 once.
@@ -725,6 +731,7 @@ void MainWindow::ComputeMarkers(const QStringList& images, const QStringList& cl
     return;
   }
   const int pairs = images.size();
+  const bool fitted = ui->MakerSelect->currentIndex() == 1;  // "同心圆(平面拟合)"
   std::unique_ptr<Dialogs::Progress> progress = dialogs->OpenProgress(this, "正在计算第1组标记位置", "取消");
   QStringList errors;
   for (int n = 1; n <= pairs; ++n) {
@@ -737,7 +744,9 @@ void MainWindow::ComputeMarkers(const QStringList& images, const QStringList& cl
       errors << QString("第%1组数据检测失败, 错误信息:无法找到目标文件%2").arg(n).arg(cloud);
     } else {
       MarkerBoardResult found;
-      const TamoHandEye::ErrorCode code = TamoHandEye::SolveMarkerBoardResults(LibraryPath(image), LibraryPath(cloud), found);
+      const TamoHandEye::ErrorCode code =
+          fitted ? TamoHandEye::SolveFittedMarkerResults(LibraryPath(image), LibraryPath(cloud), found)
+                 : TamoHandEye::SolveMarkerBoardResults(LibraryPath(image), LibraryPath(cloud), found);
       if (code != 0) {
         errors << QString("第%1组数据检测失败, 错误信息:%2").arg(n).arg(DetectionFailure(code, image, cloud));
       } else {
@@ -798,6 +807,7 @@ bool MainWindow::WriteFile(const QString& path, const std::vector<const QTableWi
   ParamFile::Settings settings;
   settings.handEyeType = ui->AlgoType0->isChecked() ? 0 : 1;
   settings.robotType = ui->RobotSelect->currentText();
+  settings.markerType = ui->MakerSelect->currentText();
   settings.isMeter = ui->CheckBoxIsm->isChecked();
   settings.isRadian = ui->CheckBoxRadian->isChecked();
   settings.exhaust = ui->CheckBoxExhaust->isChecked();
@@ -822,6 +832,8 @@ MainWindow::ReadOutcome MainWindow::ReadParamFile(const QString& path) {
     ui->RobotSelect->setCurrentIndex(index);
     if (index != before && ui->RobotSelect->currentIndex() == before) return ReadOutcome::Failed;  // refused
   }
+  // Files written before the fitted centre existed were made with the centroids: "同心圆".
+  ui->MakerSelect->setCurrentIndex(content.Find("MarkerType", value) ? std::max(0, MarkerTypeTexts().indexOf(value)) : 0);
   if (content.Find("HandEyeType", value)) (value.toInt() != 0 ? ui->AlgoType1 : ui->AlgoType0)->setChecked(true);
   if (content.Find("IsMeter", value)) ui->CheckBoxIsm->setChecked(value.toInt() != 0);
   if (content.Find("IsRadian", value)) ui->CheckBoxRadian->setChecked(value.toInt() != 0);

@@ -42,6 +42,9 @@ class MainWindow : public QMainWindow {
 
   /// The eight robot type texts, in the order of the robot type list.
   static const QStringList& RobotTypeTexts();
+  /// The marker box's entries: the centroids' centre ("同心圆", the default) and the centre fitted on the
+  /// board plane ("同心圆(平面拟合)").
+  static const QStringList& MarkerTypeTexts();
   /// The residual colour for t in [0, 1] (clamped): blue-green at 0, yellow at 0.5, red at 1.
   static QColor ResidualColor(double t);
   /// The numbers of a pasted text, in order.

@@ -26,6 +26,7 @@ bool ParamFile::Write(const QString& path, const Settings& settings,
   out << "IsRadian:" << (settings.isRadian ? 1 : 0) << "\n";
   out << "Exhaust:" << (settings.exhaust ? 1 : 0) << "\n";
   out << "RansacDist:" << settings.ransacDist << "\n";
+  out << "MarkerType:" << settings.markerType << "\n";
   out << "END:" << "\n";
   for (const QTableWidget* table : tables) {
     for (int c = 0; c < table->columnCount(); ++c) {

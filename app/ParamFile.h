@@ -20,6 +20,7 @@ class ParamFile {
     bool isRadian = false;
     bool exhaust = false;
     double ransacDist = 0.0;
+    QString markerType;   ///< how the markers are found: "同心圆" or "同心圆(平面拟合)"
   };
 
   /// What a read found: the settings entries (each "Key:value" line split at ":", up to "END"), and the

@@ -40,6 +40,8 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.RobotSelect->currentText(), QString("XYZR1R2R3"));
     QCOMPARE(ui.ImageFormatSelect->currentText(), QString("png"));
     QCOMPARE(ui.MakerSelect->itemText(0), QString("同心圆"));
+    QCOMPARE(ui.MakerSelect->itemText(1), QString("同心圆(平面拟合)"));
+    QCOMPARE(ui.MakerSelect->currentIndex(), 0);
     QVERIFY(ui.AlgoType0->isChecked());
     QVERIFY(!ui.CheckBoxIsm->isHidden() && !ui.CheckBoxRadian->isHidden());
     QVERIFY(!ui.CheckBoxIsm->isChecked() && !ui.CheckBoxRadian->isChecked() && !ui.CheckBoxExhaust->isChecked());

@@ -246,12 +246,46 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     QCOMPARE(dialogs->pickers.last(), QString("选择保存路径|Robot Data Files (*.csv)"));
     const QByteArray saved = ReadText(dialogs->path);
     QVERIFY(saved.startsWith("HandEyeType:0\nRobotType:FANUC [X,Y,Z]mm|[W P R]deg\nIsMeter:0\nIsRadian:0\nExhaust:0\n"
-                             "RansacDist:0.001\nEND:\nX,Y,Z,R1,R2,R3,\n"));
+                             "RansacDist:0.001\nMarkerType:\xCD\xAC\xD0\xC4\xD4\xB2\nEND:\nX,Y,Z,R1,R2,R3,\n"));
     QVERIFY(saved.contains("\n\n\xC1\xD0" "1,\xC1\xD0" "2,\xC1\xD0" "3,\xC1\xD0" "4,\n"));  // GB2312 "列"
     QVERIFY(saved.endsWith("\n\n"));
     // Importing that result file would put the camera row and matrix into the pose rows: refused, and
     // nothing changes.
     ExpectImportRefused();
+  }
+
+  // "同心圆(平面拟合)" in the marker box: the batch fits each centre on the board plane, to hundredths of a
+  // pixel where the centroids are off by tenths; the choice travels in the parameter file, and a file
+  // without it is one made with the centroids.
+  void fittedCentresFromTheMarkerBox() {
+    QCOMPARE(ui->MakerSelect->currentText(), QString("同心圆"));
+    ui->MakerSelect->setCurrentIndex(1);
+    QCOMPARE(ui->MakerSelect->currentText(), QString("同心圆(平面拟合)"));
+    PickFolders(Images(), Clouds());
+    ui->CalculateMarker->click();
+    QVERIFY_NO_BOX(dialogs);
+    QCOMPARE(MainWindowTester::MarkerResults(*window).size(), size_t(12));
+    double worst = 0.0;
+    for (int i = 0; i < 12; ++i) {
+      const auto& record = MainWindowTester::MarkerResults(*window)[size_t(i)];
+      const auto& centre = truth["imageCentresPx"][size_t(i)];
+      worst = std::max(worst, std::hypot(record.u - centre[0].get<double>(), record.v - centre[1].get<double>()));
+    }
+    QVERIFY2(worst < 0.05, qUtf8Printable(QString::number(worst)));
+
+    QTemporaryDir out;
+    dialogs->path = out.filePath("fitted.csv");
+    ui->ExportBtn->click();
+    const QByteArray written = ReadText(dialogs->path);
+    QVERIFY(written.contains("\nMarkerType:\xCD\xAC\xD0\xC4\xD4\xB2(\xC6\xBD\xC3\xE6\xC4\xE2\xBA\xCF)\nEND:\n"));
+    MainWindow other(nullptr, dialogs);
+    QMetaObject::invokeMethod(&other, "slotInputBtn");
+    QCOMPARE(MainWindowTester::Form(other).MakerSelect->currentIndex(), 1);
+    QByteArray older = written;
+    older.replace(QByteArray("MarkerType:\xCD\xAC\xD0\xC4\xD4\xB2(\xC6\xBD\xC3\xE6\xC4\xE2\xBA\xCF)\n"), QByteArray());
+    QVERIFY(WriteText(dialogs->path, older));
+    QMetaObject::invokeMethod(&other, "slotInputBtn");
+    QCOMPARE(MainWindowTester::Form(other).MakerSelect->currentIndex(), 0);
   }
 
   void failingPairsAreListedAndTheOthersFilled() {
@@ -354,7 +388,7 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     ui->ParamList->setRowCount(1);
     ui->ExportBtn->click();
     QVERIFY(ReadText(dialogs->path).endsWith(",,\n\n"));
-    QCOMPARE(ReadText(dialogs->path).count('\n'), 7 + 1 + 1 + 1);
+    QCOMPARE(ReadText(dialogs->path).count('\n'), 8 + 1 + 1 + 1);
   }
 
   void importedSettingsAndRefusals() {

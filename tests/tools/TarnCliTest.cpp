@@ -124,7 +124,8 @@ TEST(TarnCli, EyeToHandWithThePoseSearchAndSaving) {
   // The desktop program's result file: settings, then the pose row, the matrix and the marker, in GB2312.
   const std::string text = Slurp(saved);
   EXPECT_THAT(text, testing::StartsWith("HandEyeType:1\nRobotType:KUKA [X,Y,Z]mm|[A B C]deg\nIsMeter:0\nIsRadian:0\n"
-                                        "Exhaust:1\nRansacDist:0.003\nEND:\nX,Y,Z,R1,R2,R3,\n"));
+                                        "Exhaust:1\nRansacDist:0.003\nMarkerType:\xCD\xAC\xD0\xC4\xD4\xB2(\xC6\xBD\xC3\xE6\xC4\xE2\xBA\xCF)\n"
+                                        "END:\nX,Y,Z,R1,R2,R3,\n"));
   EXPECT_THAT(text, HasSubstr("\n\n\xC1\xD0" "1,\xC1\xD0" "2,\xC1\xD0" "3,\xC1\xD0" "4,\n"));
   EXPECT_THAT(text, HasSubstr("\n0,0,0,1,\n\nX,Y,Z,\n"));
   EXPECT_FALSE(fs::exists(saved.string() + ".part"));

@@ -457,7 +457,9 @@ int RunCalibrate(const CalibrateOptions& o) {
     PrintCalibration(c, o);
   }
   if (!o.save.empty()) {
-    if (!WriteResultFile(o.save, *o.robot, c.param, c.result)) throw std::runtime_error("cannot write " + o.save);
+    // How the markers of a markers file were found is not known.
+    const std::optional<bool> fitted = o.markers.empty() ? std::optional<bool>(o.centre == Centre::Fit) : std::nullopt;
+    if (!WriteResultFile(o.save, *o.robot, c.param, c.result, fitted)) throw std::runtime_error("cannot write " + o.save);
     std::cerr << "saved " << o.save << "\n";
   }
   return 0;

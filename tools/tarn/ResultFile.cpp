@@ -14,8 +14,11 @@
 namespace TarnCli {
 namespace {
 
-// "列" in GB2312, the file's encoding (every other text of a result file is ASCII).
+// Texts in GB2312, the file's encoding (every other text of a result file is ASCII): "列", and the desktop
+// program's marker box entries "同心圆" and "同心圆(平面拟合)".
 const std::string kColumn = "\xC1\xD0";
+const std::string kCentroidMarker = "\xCD\xAC\xD0\xC4\xD4\xB2";
+const std::string kFittedMarker = kCentroidMarker + "(\xC6\xBD\xC3\xE6\xC4\xE2\xBA\xCF)";
 
 void Table(std::ostream& out, const std::vector<std::string>& headers, const std::vector<std::vector<double>>& rows) {
   for (const std::string& h : headers) out << h << ",";
@@ -70,15 +73,16 @@ std::string FormatNumber(double value) {
 }
 
 bool WriteResultFile(const std::string& path, const RobotType& robot, const TamoHandEye::AlgoParam& param,
-                     const TamoHandEye::FinalResult& result) {
+                     const TamoHandEye::FinalResult& result, std::optional<bool> fittedCentre) {
   std::ostringstream out;
   out << "HandEyeType:" << (param.HandEyeType != 0 ? 1 : 0) << "\n"
       << "RobotType:" << robot.catalogue << "\n"
       << "IsMeter:" << (param.IsMeter ? 1 : 0) << "\n"
       << "IsRadian:" << (param.IsRadian ? 1 : 0) << "\n"
       << "Exhaust:" << (param.Exhaust ? 1 : 0) << "\n"
-      << "RansacDist:" << FormatNumber(param.RansacDist) << "\n"
-      << "END:\n";
+      << "RansacDist:" << FormatNumber(param.RansacDist) << "\n";
+  if (fittedCentre) out << "MarkerType:" << (*fittedCentre ? kFittedMarker : kCentroidMarker) << "\n";
+  out << "END:\n";
   std::vector<std::string> poseHeaders{"X", "Y", "Z", "R1", "R2", "R3"};
   if (result.cameraPose.size() == 7) poseHeaders.push_back("R4");
   Table(out, poseHeaders, {result.cameraPose});
