@@ -73,11 +73,13 @@ double Median(std::vector<double> values) {
   return *middle;
 }
 
+// The grey level at (u, v), 0 <= u < cols − 1 and 0 <= v < rows − 1.
 double Bilinear(const cv::Mat& grey, double u, double v) {
-  const int c = static_cast<int>(std::floor(u)), r = static_cast<int>(std::floor(v));
+  const int c = static_cast<int>(u), r = static_cast<int>(v);
   const double fu = u - c, fv = v - r;
-  const auto at = [&](int rr, int cc) { return static_cast<double>(grey.at<unsigned char>(rr, cc)); };
-  return (1 - fv) * ((1 - fu) * at(r, c) + fu * at(r, c + 1)) + fv * ((1 - fu) * at(r + 1, c) + fu * at(r + 1, c + 1));
+  const unsigned char* top = grey.ptr<unsigned char>(r) + c;
+  const unsigned char* bottom = top + grey.step[0];
+  return (1 - fv) * ((1 - fu) * top[0] + fu * top[1]) + fv * ((1 - fu) * bottom[0] + fu * bottom[1]);
 }
 
 // The ellipse of a conic as centre and shape: inside when (x − c)ᵀ M (x − c) <= 1.
@@ -201,7 +203,7 @@ std::vector<Eigen::Vector2d> SubPixelEdges(const cv::Mat& grey, const std::vecto
       if (!EdgeCrossing(grey, edge, n, t, blur)) break;
       edge += t * n;
       found = true;
-      if (std::abs(t) < 0.01) break;
+      if (std::abs(t) < 0.05) break;
     }
     if (!found || (edge - p).norm() > 3.0) continue;
     edges.push_back(edge);
@@ -242,24 +244,31 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
   Eigen::Vector2d centre;
   Eigen::Matrix2d shape;
   if (!EllipseShape(region, centre, shape)) return false;
-  const Eigen::Matrix2d inverse = shape.inverse();
   const double s2 = scale * scale;
-  const int c0 = std::max(0, static_cast<int>(std::floor(centre.x() - scale * std::sqrt(inverse(0, 0)))));
-  const int c1 = std::min(cloud.cols - 1, static_cast<int>(std::ceil(centre.x() + scale * std::sqrt(inverse(0, 0)))));
-  const int r0 = std::max(0, static_cast<int>(std::floor(centre.y() - scale * std::sqrt(inverse(1, 1)))));
-  const int r1 = std::min(cloud.rows - 1, static_cast<int>(std::ceil(centre.y() + scale * std::sqrt(inverse(1, 1)))));
+  const double rowReach = scale * std::sqrt(shape.inverse()(1, 1));
+  const int r0 = std::max(0, static_cast<int>(std::ceil(centre.y() - rowReach)));
+  const int r1 = std::min(cloud.rows - 1, static_cast<int>(std::floor(centre.y() + rowReach)));
 
+  // The cloud points inside the scaled ellipse: u, v and the three targets X/Z, Y/Z, 1/Z.
   struct Sample {
-    double u, v, x, y, w, z;  // w = 1/Z
+    double u, v, x, y, w;
   };
   std::vector<Sample> samples;
+  samples.reserve(static_cast<std::size_t>(kPi * s2 / std::sqrt(shape.determinant())) + 16);
   for (int r = r0; r <= r1; ++r) {
+    // The row's stretch inside: shape₀₀ dx² + 2 shape₀₁ dx dy + shape₁₁ dy² <= s².
+    const double dy = r - centre.y();
+    const double disc = shape(0, 1) * shape(0, 1) * dy * dy - shape(0, 0) * (shape(1, 1) * dy * dy - s2);
+    if (disc < 0.0) continue;
+    const double mid = centre.x() - shape(0, 1) * dy / shape(0, 0), half = std::sqrt(disc) / shape(0, 0);
+    const int c0 = std::max(0, static_cast<int>(std::ceil(mid - half)));
+    const int c1 = std::min(cloud.cols - 1, static_cast<int>(std::floor(mid + half)));
+    const cv::Vec3d* row = cloud.ptr<cv::Vec3d>(r);
     for (int c = c0; c <= c1; ++c) {
-      const Eigen::Vector2d d(c - centre.x(), r - centre.y());
-      if (d.dot(shape * d) > s2) continue;
-      const cv::Vec3d& p = cloud.at<cv::Vec3d>(r, c);
-      if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !std::isfinite(p[2]) || p[2] == 0.0) continue;
-      samples.push_back({static_cast<double>(c), static_cast<double>(r), p[0] / p[2], p[1] / p[2], 1.0 / p[2], p[2]});
+      const cv::Vec3d& p = row[c];
+      if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !(std::isfinite(p[2]) && p[2] != 0.0)) continue;
+      const double w = 1.0 / p[2];
+      samples.push_back({static_cast<double>(c), static_cast<double>(r), p[0] * w, p[1] * w, w});
     }
   }
   if (static_cast<int>(samples.size()) < minPoints) return false;
@@ -270,47 +279,59 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
   }
   plane.u0 /= static_cast<double>(samples.size());
   plane.v0 /= static_cast<double>(samples.size());
+  for (Sample& s : samples) {
+    s.u -= plane.u0;
+    s.v -= plane.v0;
+  }
 
-  std::vector<char> use(samples.size(), 1);
+  // Least squares on the normal equations of a = (1, u − ū, v − v̄); then once more without the points
+  // whose 1/Z residual from the first fit exceeds 3σ.
+  Eigen::Vector3d first = Eigen::Vector3d::Zero();
+  double limit = std::numeric_limits<double>::infinity();
+  const auto kept = [&](const Sample& s) { return std::abs(s.w - (first(0) + first(1) * s.u + first(2) * s.v)) <= limit; };
   for (int pass = 0; pass < 2; ++pass) {
-    Eigen::Matrix3d normal = Eigen::Matrix3d::Zero();
+    double n = 0, su = 0, sv = 0, suu = 0, suv = 0, svv = 0;
     Eigen::Matrix3d rhs = Eigen::Matrix3d::Zero();  // one column per target: X/Z, Y/Z, 1/Z
-    int count = 0;
-    for (std::size_t k = 0; k < samples.size(); ++k) {
-      if (!use[k]) continue;
-      const Sample& s = samples[k];
-      const Eigen::Vector3d a(1.0, s.u - plane.u0, s.v - plane.v0);
-      normal += a * a.transpose();
-      rhs += a * Eigen::RowVector3d(s.x, s.y, s.w);
-      ++count;
+    for (const Sample& s : samples) {
+      if (pass == 1 && !kept(s)) continue;
+      const Eigen::RowVector3d targets(s.x, s.y, s.w);
+      n += 1;
+      su += s.u;
+      sv += s.v;
+      suu += s.u * s.u;
+      suv += s.u * s.v;
+      svv += s.v * s.v;
+      rhs.row(0) += targets;
+      rhs.row(1) += s.u * targets;
+      rhs.row(2) += s.v * targets;
     }
-    if (count < minPoints) return false;
+    if (n < minPoints) return false;
+    Eigen::Matrix3d normal;
+    normal << n, su, sv, su, suu, suv, sv, suv, svv;
     const Eigen::LDLT<Eigen::Matrix3d> ldlt(normal);
     if (ldlt.info() != Eigen::Success) return false;
     const Eigen::Matrix3d solution = ldlt.solve(rhs);
+    if (!solution.allFinite()) return false;
     plane.cx = solution.col(0);
     plane.cy = solution.col(1);
     plane.cz = solution.col(2);
-    if (!solution.allFinite()) return false;
-    // Residuals of 1/Z: one pass drops those beyond 3σ.
-    double sum = 0.0;
-    std::vector<double> residual(samples.size(), 0.0);
-    for (std::size_t k = 0; k < samples.size(); ++k) {
-      const Sample& s = samples[k];
-      residual[k] = s.w - Eigen::Vector3d(1.0, s.u - plane.u0, s.v - plane.v0).dot(plane.cz);
-      if (use[k]) sum += residual[k] * residual[k];
-    }
-    const double sigma = std::sqrt(sum / count);
-    plane.points = count;
+    plane.points = static_cast<int>(n);
     if (pass == 0) {
-      for (std::size_t k = 0; k < samples.size(); ++k) use[k] = use[k] && std::abs(residual[k]) <= 3.0 * sigma;
+      first = plane.cz;
+      double squares = 0.0;
+      for (const Sample& s : samples) {
+        const double residual = s.w - (first(0) + first(1) * s.u + first(2) * s.v);
+        squares += residual * residual;
+      }
+      limit = 3.0 * std::sqrt(squares / n);
     }
   }
+  // The depth's RMS about the plane, over the points of the final fit.
   double depth = 0.0;
-  for (std::size_t k = 0; k < samples.size(); ++k) {
-    if (!use[k]) continue;
-    const double z = plane.At(samples[k].u, samples[k].v).z();
-    depth += (samples[k].z - z) * (samples[k].z - z);
+  for (const Sample& s : samples) {
+    if (!kept(s)) continue;
+    const double error = 1.0 / s.w - 1.0 / (plane.cz(0) + plane.cz(1) * s.u + plane.cz(2) * s.v);
+    depth += error * error;
   }
   plane.rms = std::sqrt(depth / plane.points);
   return std::isfinite(plane.rms);
@@ -345,37 +366,53 @@ bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings
       ringOf.push_back(i);
     }
   }
+  // Each row of both systems has three entries: at cₓ, c_y and ring i's own unknown. Their normal
+  // equations are accumulated row by row.
+  const Eigen::Index m = 2 + n;
+  Eigen::MatrixXd normal(m, m);
+  Eigen::VectorXd rhs(m);
+  const auto add = [&](int ring, double a0, double a1, double a2, double target) {
+    const Eigen::Index j = 2 + ring;
+    normal(0, 0) += a0 * a0;
+    normal(0, 1) += a0 * a1;
+    normal(1, 1) += a1 * a1;
+    normal(0, j) += a0 * a2;
+    normal(1, j) += a1 * a2;
+    normal(j, j) += a2 * a2;
+    rhs(0) += a0 * target;
+    rhs(1) += a1 * target;
+    rhs(j) += a2 * target;
+  };
+  const auto solve = [&](Eigen::VectorXd& solution) {
+    const Eigen::MatrixXd full = normal.selfadjointView<Eigen::Upper>();
+    const Eigen::LDLT<Eigen::MatrixXd> ldlt(full);
+    if (ldlt.info() != Eigen::Success) return false;
+    solution = ldlt.solve(rhs);
+    return solution.allFinite();
+  };
   // Linear: x² + y² = 2cₓx + 2c_y y + kᵢ.
-  Eigen::MatrixXd design = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(total), 2 + n);
-  Eigen::VectorXd target(static_cast<Eigen::Index>(total));
-  for (std::size_t k = 0; k < total; ++k) {
-    const auto row = static_cast<Eigen::Index>(k);
-    design(row, 0) = 2.0 * q[k].x();
-    design(row, 1) = 2.0 * q[k].y();
-    design(row, 2 + ringOf[k]) = 1.0;
-    target(row) = q[k].squaredNorm();
-  }
+  normal.setZero();
+  rhs.setZero();
+  for (std::size_t k = 0; k < total; ++k) add(ringOf[k], 2.0 * q[k].x(), 2.0 * q[k].y(), 1.0, q[k].squaredNorm());
   // From kᵢ to rᵢ = √(kᵢ + |c|²): x holds cₓ, c_y, r₀ … r_{n−1}.
-  Eigen::VectorXd x = design.colPivHouseholderQr().solve(target);
+  Eigen::VectorXd x;
+  if (!solve(x)) return false;
   const Eigen::ArrayXd squared = x.tail(n).array() + x.head<2>().squaredNorm();
   if (!(squared > 0.0).all()) return false;
   x.tail(n) = squared.sqrt().matrix();
   // Gauss–Newton on the geometric distances ‖q − c‖ − rᵢ.
   for (int step = 0; step < 3; ++step) {
-    Eigen::MatrixXd jacobian = Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(total), 2 + n);
-    Eigen::VectorXd residual(static_cast<Eigen::Index>(total));
+    normal.setZero();
+    rhs.setZero();
     for (std::size_t k = 0; k < total; ++k) {
-      const auto row = static_cast<Eigen::Index>(k);
       const Eigen::Vector2d d = q[k] - x.head<2>();
       const double length = d.norm();
       if (!(length > 0.0)) return false;
-      residual(row) = length - x(2 + ringOf[k]);
-      jacobian(row, 0) = -d.x() / length;
-      jacobian(row, 1) = -d.y() / length;
-      jacobian(row, 2 + ringOf[k]) = -1.0;
+      add(ringOf[k], -d.x() / length, -d.y() / length, -1.0, -(length - x(2 + ringOf[k])));
     }
-    const Eigen::MatrixXd normal = jacobian.transpose() * jacobian;
-    x -= normal.ldlt().solve(jacobian.transpose() * residual);
+    Eigen::VectorXd delta;
+    if (!solve(delta)) return false;
+    x += delta;
   }
   if (!x.allFinite()) return false;
   circles.centre = origin + x(0) * e1 + x(1) * e2;
