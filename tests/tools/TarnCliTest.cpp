@@ -117,6 +117,8 @@ TEST(TarnCli, EyeToHandWithThePoseSearchAndSaving) {
   EXPECT_LT(translation, kTranslationMm);
   EXPECT_LT(rotation, kRotationDeg);
   EXPECT_EQ(result["mask"].size(), 10u);
+  ASSERT_EQ(result["shots"].size(), 10u);  // each shot's fitted centre and its figures
+  EXPECT_LT(result["shots"][3]["fit"]["ratioDeviation"].get<double>(), 0.003);
   const Eigen::Vector3d marker(result["markerPosition"][0], result["markerPosition"][1], result["markerPosition"][2]);
   const Eigen::Vector3d markerTruth(truth["markerMm"][0], truth["markerMm"][1], truth["markerMm"][2]);
   EXPECT_LT((marker - markerTruth).norm(), kTranslationMm);

@@ -351,7 +351,31 @@ void PrintCalibration(const Calibration& c, const CalibrateOptions& o) {
   }
 }
 
-json CalibrationJson(const Calibration& c, const CalibrateOptions& o) {
+// One shot's detection as JSON: its files, code, and the marker or the reason; the fit's figures when
+// the centre was fitted.
+json ShotJson(const Detection& d) {
+  json j{{"image", Utf8Name(d.pair.image)}, {"cloud", Utf8Name(d.pair.cloud)}, {"code", static_cast<int>(d.code)}};
+  if (d.code == Success) {
+    j["x"] = d.marker.x;
+    j["y"] = d.marker.y;
+    j["z"] = d.marker.z;
+    j["u"] = d.marker.u;
+    j["v"] = d.marker.v;
+  } else {
+    j["message"] = Utf8Name(FailureText(d));
+  }
+  if (d.fitted) {
+    const MarkerFitQuality& q = d.quality;
+    j["fit"] = {{"radiiMm", {q.radiiMm[0], q.radiiMm[1], q.radiiMm[2], q.radiiMm[3]}},
+                {"ratioDeviation", q.ratioDeviation},
+                {"planeRmsMm", q.planeRmsMm},
+                {"edgePoints", q.edgePoints},
+                {"planePoints", q.planePoints}};
+  }
+  return j;
+}
+
+json CalibrationJson(const Calibration& c, const CalibrateOptions& o, const std::vector<Detection>& detections) {
   json j;
   j["robot"] = o.robot->name;
   j["handEye"] = o.eyeToHand ? "eye-to-hand" : "eye-in-hand";
@@ -367,6 +391,11 @@ json CalibrationJson(const Calibration& c, const CalibrateOptions& o) {
     residuals.push_back({{"distance", p.distance}, {"dx", p.dx}, {"dy", p.dy}, {"dz", p.dz}});
   }
   j["residualsMm"] = residuals;
+  if (!detections.empty()) {
+    json shots = json::array();
+    for (const Detection& d : detections) shots.push_back(ShotJson(d));
+    j["shots"] = shots;
+  }
   return j;
 }
 
@@ -390,26 +419,8 @@ int RunDetect(const DetectOptions& o) {
   if (o.json) {
     json all = json::array();
     for (const Detection& d : detections) {
-      json j{{"image", Utf8Name(d.pair.image)}, {"cloud", Utf8Name(d.pair.cloud)}, {"code", static_cast<int>(d.code)}};
-      if (d.code == Success) {
-        j["x"] = d.marker.x;
-        j["y"] = d.marker.y;
-        j["z"] = d.marker.z;
-        j["u"] = d.marker.u;
-        j["v"] = d.marker.v;
-      } else {
-        j["message"] = Utf8Name(FailureText(d));
-        ++failures;
-      }
-      if (d.fitted) {
-        const MarkerFitQuality& q = d.quality;
-        j["fit"] = {{"radiiMm", {q.radiiMm[0], q.radiiMm[1], q.radiiMm[2], q.radiiMm[3]}},
-                    {"ratioDeviation", q.ratioDeviation},
-                    {"planeRmsMm", q.planeRmsMm},
-                    {"edgePoints", q.edgePoints},
-                    {"planePoints", q.planePoints}};
-      }
-      all.push_back(j);
+      if (d.code != Success) ++failures;
+      all.push_back(ShotJson(d));
     }
     std::cout << all.dump(2) << "\n";
   } else {
@@ -440,8 +451,9 @@ int RunCalibrate(const CalibrateOptions& o) {
     std::cerr << "note: " << o.robot->name << " rows are always degrees\n";
   }
   const RobotRows rows = ReadRobotFile(o.poses, *o.robot);
-  const std::vector<MarkerBoardResult> markers =
-      o.markers.empty() ? MarkersFrom(DetectAll(o.images, o.clouds, o.format, o.centre)) : ReadMarkersFile(o.markers);
+  const std::vector<Detection> detections =
+      o.markers.empty() ? DetectAll(o.images, o.clouds, o.format, o.centre) : std::vector<Detection>();
+  const std::vector<MarkerBoardResult> markers = o.markers.empty() ? MarkersFrom(detections) : ReadMarkersFile(o.markers);
   if (markers.size() != rows.size()) {
     throw std::runtime_error(std::to_string(markers.size()) + " marker positions but " + std::to_string(rows.size()) +
                              " robot poses: each shot needs its robot pose, in the same order");
@@ -452,7 +464,7 @@ int RunCalibrate(const CalibrateOptions& o) {
     return 2;
   }
   if (o.json) {
-    std::cout << CalibrationJson(c, o).dump(2) << "\n";
+    std::cout << CalibrationJson(c, o, detections).dump(2) << "\n";
   } else {
     PrintCalibration(c, o);
   }
