@@ -22,19 +22,13 @@ namespace {
 
 using namespace TamoHandEye;
 using TarnTest::RenderShot;
+using TarnTest::View;
 using TarnTest::Shot;
 using TarnTest::ShotOptions;
 
 constexpr double kPixels = 0.05;  // image centre against the rendered one
 constexpr double kMetres = 5e-5;  // 3D centre against the rendered one (0.05 mm)
 constexpr double kPi = 3.14159265358979323846;
-
-Eigen::Isometry3d View(double distance, double tiltX, double tiltY, double offsetX = 0.0, double offsetY = 0.0) {
-  Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
-  pose.translate(Eigen::Vector3d(offsetX, offsetY, distance));
-  pose.rotate(Eigen::AngleAxisd(tiltX, Eigen::Vector3d::UnitX()) * Eigen::AngleAxisd(tiltY, Eigen::Vector3d::UnitY()));
-  return pose;
-}
 
 struct Case {
   std::string name;

@@ -21,6 +21,7 @@ namespace {
 using namespace TamoHandEye;
 using Detect::ConcentricCircleMarker3D;
 using TarnTest::RenderShot;
+using TarnTest::View;
 using TarnTest::Shot;
 using TarnTest::ShotOptions;
 
@@ -34,13 +35,6 @@ constexpr double kFrontalPixels = 0.2;
 // A tilted view: perspective moves each boundary's centroid away from the projected centre, by a
 // different amount per ring, so their mean is off by up to about a pixel at these angles.
 constexpr double kTiltedPixels = 1.0;
-
-Eigen::Isometry3d View(double distance, double tiltX, double tiltY, double offsetX = 0.0, double offsetY = 0.0) {
-  Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
-  pose.translate(Eigen::Vector3d(offsetX, offsetY, distance));
-  pose.rotate(Eigen::AngleAxisd(tiltX, Eigen::Vector3d::UnitX()) * Eigen::AngleAxisd(tiltY, Eigen::Vector3d::UnitY()));
-  return pose;
-}
 
 double PixelError(const Detect::MarkerBoardResult& r, const Shot& shot) {
   return std::hypot(r.u - shot.centres[0].x(), r.v - shot.centres[0].y());

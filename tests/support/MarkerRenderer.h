@@ -43,6 +43,15 @@ struct Shot {
 
 Shot RenderShot(const ShotOptions& options);
 
+/// camera_from_board for a board `distance` ahead of the camera, shifted by (offsetX, offsetY) and tilted
+/// about its x axis, then its y axis (radians).
+inline Eigen::Isometry3d View(double distance, double tiltX, double tiltY, double offsetX = 0.0, double offsetY = 0.0) {
+  Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
+  pose.translate(Eigen::Vector3d(offsetX, offsetY, distance));
+  pose.rotate(Eigen::AngleAxisd(tiltX, Eigen::Vector3d::UnitX()) * Eigen::AngleAxisd(tiltY, Eigen::Vector3d::UnitY()));
+  return pose;
+}
+
 enum class PlyFormat { Ascii, BinaryLittleEndian, BinaryBigEndian };
 
 struct PlyOptions {
