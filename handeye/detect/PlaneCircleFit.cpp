@@ -240,7 +240,16 @@ Eigen::Vector2d PlaneMap::PixelOf(const Eigen::Vector3d& point) const {
   return Eigen::Vector2d(u0 + d.x(), v0 + d.y());
 }
 
-bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane) {
+namespace {
+
+// A cloud point for the plane fit: its pixel and the three targets X/Z, Y/Z, 1/Z.
+struct PlaneSample {
+  double u, v, x, y, w;
+};
+
+// The finite cloud points (Z ≠ 0) inside the ellipse `region` scaled by `scale`, walking each row's
+// stretch inside it only.
+bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale, std::vector<PlaneSample>& samples) {
   Eigen::Vector2d centre;
   Eigen::Matrix2d shape;
   if (!EllipseShape(region, centre, shape)) return false;
@@ -248,12 +257,6 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
   const double rowReach = scale * std::sqrt(shape.inverse()(1, 1));
   const int r0 = std::max(0, static_cast<int>(std::ceil(centre.y() - rowReach)));
   const int r1 = std::min(cloud.rows - 1, static_cast<int>(std::floor(centre.y() + rowReach)));
-
-  // The cloud points inside the scaled ellipse: u, v and the three targets X/Z, Y/Z, 1/Z.
-  struct Sample {
-    double u, v, x, y, w;
-  };
-  std::vector<Sample> samples;
   samples.reserve(static_cast<std::size_t>(kPi * s2 / std::sqrt(shape.determinant())) + 16);
   for (int r = r0; r <= r1; ++r) {
     // The row's stretch inside: shape₀₀ dx² + 2 shape₀₁ dx dy + shape₁₁ dy² <= s².
@@ -271,15 +274,23 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
       samples.push_back({static_cast<double>(c), static_cast<double>(r), p[0] * w, p[1] * w, w});
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane) {
+  std::vector<PlaneSample> samples;
+  if (!CollectPlaneSamples(cloud, region, scale, samples)) return false;
   if (static_cast<int>(samples.size()) < minPoints) return false;
   plane.u0 = plane.v0 = 0.0;
-  for (const Sample& s : samples) {
+  for (const PlaneSample& s : samples) {
     plane.u0 += s.u;
     plane.v0 += s.v;
   }
   plane.u0 /= static_cast<double>(samples.size());
   plane.v0 /= static_cast<double>(samples.size());
-  for (Sample& s : samples) {
+  for (PlaneSample& s : samples) {
     s.u -= plane.u0;
     s.v -= plane.v0;
   }
@@ -288,11 +299,11 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
   // whose 1/Z residual from the first fit exceeds 3σ.
   Eigen::Vector3d first = Eigen::Vector3d::Zero();
   double limit = std::numeric_limits<double>::infinity();
-  const auto kept = [&](const Sample& s) { return std::abs(s.w - (first(0) + first(1) * s.u + first(2) * s.v)) <= limit; };
+  const auto kept = [&](const PlaneSample& s) { return std::abs(s.w - (first(0) + first(1) * s.u + first(2) * s.v)) <= limit; };
   for (int pass = 0; pass < 2; ++pass) {
     double n = 0, su = 0, sv = 0, suu = 0, suv = 0, svv = 0;
     Eigen::Matrix3d rhs = Eigen::Matrix3d::Zero();  // one column per target: X/Z, Y/Z, 1/Z
-    for (const Sample& s : samples) {
+    for (const PlaneSample& s : samples) {
       if (pass == 1 && !kept(s)) continue;
       const Eigen::RowVector3d targets(s.x, s.y, s.w);
       n += 1;
@@ -319,7 +330,7 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
     if (pass == 0) {
       first = plane.cz;
       double squares = 0.0;
-      for (const Sample& s : samples) {
+      for (const PlaneSample& s : samples) {
         const double residual = s.w - (first(0) + first(1) * s.u + first(2) * s.v);
         squares += residual * residual;
       }
@@ -328,7 +339,7 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
   }
   // The depth's RMS about the plane, over the points of the final fit.
   double depth = 0.0;
-  for (const Sample& s : samples) {
+  for (const PlaneSample& s : samples) {
     if (!kept(s)) continue;
     const double error = 1.0 / s.w - 1.0 / (plane.cz(0) + plane.cz(1) * s.u + plane.cz(2) * s.v);
     depth += error * error;
@@ -337,35 +348,52 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
   return std::isfinite(plane.rms);
 }
 
-bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings, ConcentricCircles& circles) {
-  const int n = static_cast<int>(rings.size());
+namespace {
+
+// Points of several rings in the plane's own coordinates: origin o (their mean) and axes e1, e2 (the two
+// main directions of their scatter).
+struct PlanePoints {
+  Eigen::Vector3d origin = Eigen::Vector3d::Zero(), e1, e2;
+  std::vector<Eigen::Vector2d> q;
+  std::vector<int> ringOf;
+};
+
+bool InPlaneCoordinates(const std::vector<std::vector<Eigen::Vector3d>>& rings, PlanePoints& points) {
   std::size_t total = 0;
-  Eigen::Vector3d origin = Eigen::Vector3d::Zero();
   for (const auto& ring : rings) {
     if (ring.size() < 3) return false;
-    for (const Eigen::Vector3d& p : ring) origin += p;
+    for (const Eigen::Vector3d& p : ring) points.origin += p;
     total += ring.size();
   }
-  origin /= static_cast<double>(total);
-  // The plane's own axes: the two main directions of the points' scatter.
+  points.origin /= static_cast<double>(total);
   Eigen::Matrix3d scatter = Eigen::Matrix3d::Zero();
   for (const auto& ring : rings) {
-    for (const Eigen::Vector3d& p : ring) scatter += (p - origin) * (p - origin).transpose();
+    for (const Eigen::Vector3d& p : ring) scatter += (p - points.origin) * (p - points.origin).transpose();
   }
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(scatter);
   if (eigen.info() != Eigen::Success) return false;
-  const Eigen::Vector3d e1 = eigen.eigenvectors().col(2), e2 = eigen.eigenvectors().col(1);
-
-  std::vector<Eigen::Vector2d> q;
-  std::vector<int> ringOf;
-  q.reserve(total);
-  ringOf.reserve(total);
-  for (int i = 0; i < n; ++i) {
-    for (const Eigen::Vector3d& p : rings[static_cast<std::size_t>(i)]) {
-      q.emplace_back((p - origin).dot(e1), (p - origin).dot(e2));
-      ringOf.push_back(i);
+  points.e1 = eigen.eigenvectors().col(2);
+  points.e2 = eigen.eigenvectors().col(1);
+  points.q.reserve(total);
+  points.ringOf.reserve(total);
+  for (std::size_t i = 0; i < rings.size(); ++i) {
+    for (const Eigen::Vector3d& p : rings[i]) {
+      points.q.emplace_back((p - points.origin).dot(points.e1), (p - points.origin).dot(points.e2));
+      points.ringOf.push_back(static_cast<int>(i));
     }
   }
+  return true;
+}
+
+}  // namespace
+
+bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings, ConcentricCircles& circles) {
+  const int n = static_cast<int>(rings.size());
+  PlanePoints plane;
+  if (!InPlaneCoordinates(rings, plane)) return false;
+  const std::vector<Eigen::Vector2d>& q = plane.q;
+  const std::vector<int>& ringOf = plane.ringOf;
+  const std::size_t total = q.size();
   // Each row of both systems has three entries: at cₓ, c_y and ring i's own unknown. Their normal
   // equations are accumulated row by row.
   const Eigen::Index m = 2 + n;
@@ -415,7 +443,7 @@ bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings
     x += delta;
   }
   if (!x.allFinite()) return false;
-  circles.centre = origin + x(0) * e1 + x(1) * e2;
+  circles.centre = plane.origin + x(0) * plane.e1 + x(1) * plane.e2;
   circles.radii.assign(x.data() + 2, x.data() + 2 + n);
   return true;
 }
