@@ -37,7 +37,7 @@ const Files& Shots() {
   static const Files files = [] {
     const auto dir = std::filesystem::temp_directory_path() / "tarn-detect-bench";
     std::filesystem::create_directories(dir);
-    TarnTest::ShotOptions options;
+    TarnSim::ShotOptions options;
     options.width = 1920;
     options.height = 1200;
     options.focal = 1700;
@@ -49,13 +49,13 @@ const Files& Shots() {
     options.depthNoise = 0.0003;
     Files f{(dir / "shot_1.png").string(), (dir / "shot_1.ply").string(), (dir / "blank_1.png").string(),
             (dir / "blank_1.ply").string()};
-    const TarnTest::Shot shot = TarnTest::RenderShot(options);
+    const TarnSim::Shot shot = TarnSim::RenderShot(options);
     cv::imwrite(f.png, shot.image);
-    TarnTest::WritePly(f.ply, shot.cloud);
+    TarnSim::WritePly(f.ply, shot.cloud);
     options.markers.clear();
-    const TarnTest::Shot blank = TarnTest::RenderShot(options);
+    const TarnSim::Shot blank = TarnSim::RenderShot(options);
     cv::imwrite(f.blankPng, blank.image);
-    TarnTest::WritePly(f.blankPly, blank.cloud);
+    TarnSim::WritePly(f.blankPly, blank.cloud);
     return f;
   }();
   return files;

@@ -67,30 +67,30 @@ int main() {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / "tarn-detect-memory";
   fs::create_directories(dir);
-  TarnTest::ShotOptions options;
+  TarnSim::ShotOptions options;
   options.width = 1920;
   options.height = 1200;
   options.focal = 1700;
   options.cameraFromBoard = Eigen::Isometry3d(Eigen::Translation3d(0.02, -0.01, 0.7));
   options.supersample = 1;
   options.blurSigma = 0.8;
-  const TarnTest::Shot shot = TarnTest::RenderShot(options);
+  const TarnSim::Shot shot = TarnSim::RenderShot(options);
   const std::string png = (dir / "shot_1.png").string(), ply = (dir / "shot_1.ply").string();
   cv::imwrite(png, shot.image);
-  TarnTest::WritePly(ply, shot.cloud);
+  TarnSim::WritePly(ply, shot.cloud);
   options.colour = true;
   const std::string colourPng = (dir / "colour_1.png").string();
-  cv::imwrite(colourPng, TarnTest::RenderShot(options).image);
+  cv::imwrite(colourPng, TarnSim::RenderShot(options).image);
   options.colour = false;
   options.markers.clear();
   const std::string blankPng = (dir / "blank_1.png").string();
-  cv::imwrite(blankPng, TarnTest::RenderShot(options).image);
+  cv::imwrite(blankPng, TarnSim::RenderShot(options).image);
   options.width = 320;
   options.height = 240;
   options.focal = 300;
   options.colour = false;
   const std::string smallPly = (dir / "small_1.ply").string();
-  TarnTest::WritePly(smallPly, TarnTest::RenderShot(options).cloud);
+  TarnSim::WritePly(smallPly, TarnSim::RenderShot(options).cloud);
 
   // A 1920 x 1200 image and a 20000 x 20000 one of the same kind (the second from the header alone).
   const double imageMb = 1920.0 * 1200.0 / 1e6, cloudMb = 1920.0 * 1200.0 * 24.0 / 1e6;

@@ -28,13 +28,13 @@ int main() {
       double sumT = 0.0, sumR = 0.0;
       int ok = 0, failed = 0;
       for (int trial = 0; trial < kTrials; ++trial) {
-        TarnTest::SceneOptions options;
+        TarnSim::SceneOptions options;
         options.poses = poses;
         options.pointNoise = noiseMm / 1000.0;
         options.seed = 17u + static_cast<unsigned>(trial);
-        const TarnTest::Scene scene = TarnTest::MakeScene(options);
+        const TarnSim::Scene scene = TarnSim::MakeScene(options);
         FinalResult result;
-        if (FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, TarnTest::RowFormat::Fanuc), {}, result) !=
+        if (FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc), {}, result) !=
             Success) {
           ++failed;
           continue;

@@ -34,13 +34,13 @@ struct Data {
 
 const Data& Scene20() {
   static const Data data = [] {
-    TarnTest::SceneOptions options;
+    TarnSim::SceneOptions options;
     options.poses = 20;
     options.pointNoise = 0.0003;
     options.outliers = {4};
-    const TarnTest::Scene scene = TarnTest::MakeScene(options);
-    return Data{scene.Markers(), TarnTest::RobotRows(scene, TarnTest::RowFormat::Fanuc),
-                TarnTest::RobotRows(scene, TarnTest::RowFormat::Kuka)};
+    const TarnSim::Scene scene = TarnSim::MakeScene(options);
+    return Data{scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc),
+                TarnSim::RobotRows(scene, TarnSim::RowFormat::Kuka)};
   }();
   return data;
 }

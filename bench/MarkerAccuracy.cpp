@@ -13,8 +13,7 @@
 #include <tarn/SolveFinalResult.h>
 
 #include "MarkerRenderer.h"
-#include "RobotTypes.h"
-#include "Synth.h"
+#include "DataSet.h"
 
 #include <fcntl.h>
 #include <nlohmann/json.hpp>
@@ -64,7 +63,7 @@ void SingleShots(bool quick) {
       for (const double tilt : {0.0, 10.0, 20.0, 30.0, 40.0, 50.0}) {
         Stats cpx, cmm, fpx, fmm, dev;
         for (const double azimuth : {0.0, 60.0, 135.0}) {
-          TarnTest::ShotOptions o;
+          TarnSim::ShotOptions o;
           o.width = size.width;
           o.height = size.height;
           o.focal = size.focal;
@@ -79,7 +78,7 @@ void SingleShots(bool quick) {
           o.depthNoise = noise / 1000.0;
           o.boardHalfWidth = o.boardHalfHeight = 1.0;
           o.seed = static_cast<unsigned>(tilt + azimuth);
-          const TarnTest::Shot shot = TarnTest::RenderShot(o);
+          const TarnSim::Shot shot = TarnSim::RenderShot(o);
           MarkerBoardResult c, f;
           MarkerFitQuality q;
           const auto pixel = [&](const MarkerBoardResult& r) {
@@ -143,16 +142,15 @@ void Workflows(bool quick) {
   if (quick) sets.resize(2);
   Stats fitMm, fitDeg, centroidMm, centroidDeg;
   for (const Set& set : sets) {
-    TarnCli::SynthOptions synth;
+    TarnSim::SynthOptions synth;
     synth.folder = dir.string();
     synth.poses = 12;
-    synth.robot = TarnCli::FindRobotType("fanuc");
     synth.noiseMm = set.noise;
     synth.seed = set.seed;
     synth.width = set.width;
     synth.height = set.height;
     synth.force = true;
-    TarnCli::Synthesise(synth);
+    TarnSim::Synthesise(synth);
     std::ifstream truthFile(dir / "truth.json");
     const nlohmann::json truth = nlohmann::json::parse(truthFile);
     Eigen::Matrix4d expected;

@@ -14,7 +14,7 @@
 
 namespace {
 
-using TarnTest::RowFormat;
+using TarnSim::RowFormat;
 
 QString Text(QTableWidget* table, int row, int column) {
   const QTableWidgetItem* item = table->item(row, column);
@@ -38,8 +38,8 @@ class CalculationTest : public QObject, private WindowUnderTest {
 
 
   // Types the scene's markers (metres) and robot rows into the parameter table.
-  void Fill(const TarnTest::Scene& scene, RowFormat format, bool meter = false, bool radian = false) {
-    const auto rows = TarnTest::RobotRows(scene, format, meter, radian);
+  void Fill(const TarnSim::Scene& scene, RowFormat format, bool meter = false, bool radian = false) {
+    const auto rows = TarnSim::RobotRows(scene, format, meter, radian);
     QTableWidget* table = ui->ParamList;
     for (size_t i = 0; i < rows.size(); ++i) {
       ui->AddBtn->click();
@@ -53,7 +53,7 @@ class CalculationTest : public QObject, private WindowUnderTest {
   }
 
   // The camera matrix and marker of the result tab against the scene's truth, millimetres.
-  void CompareWithTruth(const TarnTest::Scene& scene, double mm, double rotation) {
+  void CompareWithTruth(const TarnSim::Scene& scene, double mm, double rotation) {
     QTableWidget* matrix = ui->TableWidgetZ;
     for (int j = 0; j < 3; ++j) {
       QVERIFY2(std::abs(Value(matrix, j, 3) - 1000.0 * scene.camera.translation()[j]) < mm,
@@ -85,7 +85,7 @@ class CalculationTest : public QObject, private WindowUnderTest {
     ui->CalculateBtn->click();
     QCOMPARE(dialogs->shown, QStringList({"计算失败|数据不能为空!|OK"}));
 
-    Fill(TarnTest::MakeScene({}), RowFormat::Kuka);
+    Fill(TarnSim::MakeScene({}), RowFormat::Kuka);
     QTableWidget* table = ui->ParamList;
     const QString kept = Text(table, 1, 4);
     table->item(1, 4)->setText("");
@@ -106,7 +106,7 @@ class CalculationTest : public QObject, private WindowUnderTest {
   }
 
   void calculationShowsResidualsAndTheResult() {
-    const TarnTest::Scene scene = TarnTest::MakeScene({});
+    const TarnSim::Scene scene = TarnSim::MakeScene({});
     ui->RobotSelect->setCurrentIndex(2);  // FANUC
     Fill(scene, RowFormat::Fanuc);
     ui->CalculateBtn->click();
@@ -135,9 +135,9 @@ class CalculationTest : public QObject, private WindowUnderTest {
   }
 
   void eyeToHandAndFourValueRowsChangeTheResultTab() {
-    TarnTest::SceneOptions options;
+    TarnSim::SceneOptions options;
     options.eyeToHand = true;
-    const TarnTest::Scene scene = TarnTest::MakeScene(options);
+    const TarnSim::Scene scene = TarnSim::MakeScene(options);
     ui->RobotSelect->setCurrentIndex(1);  // quaternion rows, scalar last here
     ui->AlgoType1->setChecked(true);
     Fill(scene, RowFormat::Xyzw);
@@ -161,7 +161,7 @@ class CalculationTest : public QObject, private WindowUnderTest {
   }
 
   void libraryFailureChangesNothing() {
-    const TarnTest::Scene good = TarnTest::MakeScene({});
+    const TarnSim::Scene good = TarnSim::MakeScene({});
     ui->RobotSelect->setCurrentIndex(4);
     Fill(good, RowFormat::Kuka);
     ui->CalculateBtn->click();
@@ -171,10 +171,10 @@ class CalculationTest : public QObject, private WindowUnderTest {
     ui->tabWidget->setCurrentIndex(0);
 
     // Pure translations cannot fix the camera's rotation: the library refuses.
-    TarnTest::SceneOptions options;
-    options.motion = TarnTest::Motion::TranslationOnly;
-    const TarnTest::Scene degenerate = TarnTest::MakeScene(options);
-    const auto rows = TarnTest::RobotRows(degenerate, RowFormat::Kuka);
+    TarnSim::SceneOptions options;
+    options.motion = TarnSim::Motion::TranslationOnly;
+    const TarnSim::Scene degenerate = TarnSim::MakeScene(options);
+    const auto rows = TarnSim::RobotRows(degenerate, RowFormat::Kuka);
     for (int r = 0; r < 12; ++r) {
       for (int j = 0; j < 6; ++j) ui->ParamList->item(r, 4 + j)->setText(QString::number(rows[size_t(r)][size_t(j)], 'g', 17));
     }
@@ -227,11 +227,11 @@ class CalculationTest : public QObject, private WindowUnderTest {
   }
 
   void poseSearchDropsThePlantedOutlier() {
-    TarnTest::SceneOptions options;
+    TarnSim::SceneOptions options;
     options.poses = 15;
     options.pointNoise = 0.0002;
     options.outliers = {3};
-    const TarnTest::Scene scene = TarnTest::MakeScene(options);
+    const TarnSim::Scene scene = TarnSim::MakeScene(options);
     ui->RobotSelect->setCurrentIndex(2);
     Fill(scene, RowFormat::Fanuc);
     ui->CheckBoxExhaust->setChecked(true);
@@ -247,9 +247,9 @@ class CalculationTest : public QObject, private WindowUnderTest {
   }
 
   void recomputeUsesTheCheckedRows() {
-    TarnTest::SceneOptions options;
+    TarnSim::SceneOptions options;
     options.pointNoise = 0.0005;
-    const TarnTest::Scene scene = TarnTest::MakeScene(options);
+    const TarnSim::Scene scene = TarnSim::MakeScene(options);
     ui->RobotSelect->setCurrentIndex(2);
     Fill(scene, RowFormat::Fanuc);
     ui->CalculateBtn->click();
@@ -265,7 +265,7 @@ class CalculationTest : public QObject, private WindowUnderTest {
 
     // The same calculation without pose 2, straight from the library.
     auto markers = scene.Markers();
-    auto rows = TarnTest::RobotRows(scene, RowFormat::Fanuc);
+    auto rows = TarnSim::RobotRows(scene, RowFormat::Fanuc);
     markers.erase(markers.begin() + 1);
     rows.erase(rows.begin() + 1);
     TamoHandEye::AlgoParam settings;

@@ -3,9 +3,9 @@
 
 #include "ImageFiles.h"
 #include "RobotTypes.h"
-#include "ResultFile.h"
+#include "SettingsFile.h"
 #include "WindowUnderTest.h"
-#include "Synth.h"
+#include "DataSet.h"
 
 #include <tarn/ErrorCode.h>
 
@@ -111,13 +111,12 @@ class WorkflowTest : public QObject, private WindowUnderTest {
  private slots:
   void initTestCase() {
     QVERIFY(data.isValid());
-    TarnCli::SynthOptions options;
+    TarnSim::SynthOptions options;
     options.folder = data.path().toStdString();
     options.poses = 12;  // keys 10 and 11 must follow 9
-    options.robot = TarnCli::FindRobotType("fanuc");
     options.width = 800;
     options.height = 600;
-    TarnCli::Synthesise(options);
+    TarnSim::Synthesise(options);
     std::ifstream in(data.filePath("truth.json").toStdString());
     in >> truth;
   }
@@ -448,7 +447,7 @@ class WorkflowTest : public QObject, private WindowUnderTest {
   }
 
   void commandLineResultFileIsNotImported() {
-    // The command line's "--save" writes the same format as "保存": a result file, not a parameter file.
+    // The command line's "--save" writes the result file "保存" writes: a result file, not a parameter file.
     TamoHandEye::FinalResult result;
     result.cameraPose = {1.5, 2, 3, 4, 5, 6};
     result.cameraMatrix = {{1, 0, 0, 1.5}, {0, 1, 0, 2}, {0, 0, 1, 3}, {0, 0, 0, 1}};
@@ -457,7 +456,9 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     param.HandEyeType = 1;
     QTemporaryDir out;
     const QString path = out.filePath("cli.csv");
-    QVERIFY(TarnCli::WriteResultFile(path.toStdString(), *TarnCli::FindRobotType("kuka"), param, result));
+    const TarnWorkflow::FileSettings settings{param.HandEyeType, TarnWorkflow::FindRobotType("kuka")->text, false, false,
+                                              false, 0.0, TarnWorkflow::FittedMarkerText()};
+    QVERIFY(TarnWorkflow::WriteSettingsFile(path.toStdString(), settings, TarnWorkflow::ResultTables(result)));
     ui->AddBtn->click();
     ui->ParamList->setItem(0, 4, new QTableWidgetItem("250"));
     dialogs->path = path;

@@ -13,8 +13,8 @@
 namespace {
 
 using Kel::SE3d;
-using TarnTest::Motion;
-using TarnTest::SceneOptions;
+using TarnSim::Motion;
+using TarnSim::SceneOptions;
 
 constexpr double kExact = 1e-9;  // exact data: only rounding is left
 
@@ -27,7 +27,7 @@ SE3d FromIsometry(const Eigen::Isometry3d& iso) {
 }
 
 // A_i = flange_from_base (eye-in-hand), B_i = the measured point.
-Lists EquationLists(const TarnTest::Scene& scene) {
+Lists EquationLists(const TarnSim::Scene& scene) {
   Lists lists;
   for (std::size_t i = 0; i < scene.flange.size(); ++i) {
     lists.A.push_back(FromIsometry(scene.eyeToHand ? scene.flange[i] : scene.flange[i].inverse()));
@@ -36,7 +36,7 @@ Lists EquationLists(const TarnTest::Scene& scene) {
   return lists;
 }
 
-testing::AssertionResult MatchesScene(const SE3d& X, const SE3d& Z, const TarnTest::Scene& scene, double tol) {
+testing::AssertionResult MatchesScene(const SE3d& X, const SE3d& Z, const TarnSim::Scene& scene, double tol) {
   const double rotation = (Z.Rotation().RotationMatrix() - scene.camera.linear()).cwiseAbs().maxCoeff();
   const double translation = (Z.Translation() - scene.camera.translation()).cwiseAbs().maxCoeff();
   const double marker = (X.Translation() - scene.marker).cwiseAbs().maxCoeff();
@@ -49,7 +49,7 @@ TEST(PointPoseSolver, ExactDataIsRecoveredByTheEstimateAndTheRefinement) {
   for (const bool eyeToHand : {false, true}) {
     SceneOptions options;
     options.eyeToHand = eyeToHand;
-    const auto scene = TarnTest::MakeScene(options);
+    const auto scene = TarnSim::MakeScene(options);
     const Lists l = EquationLists(scene);
 
     const auto [X0, Z0, rms] = Kel::SolveAxpZbpKron(l.A, l.B);
@@ -66,7 +66,7 @@ TEST(PointPoseSolver, ExactDataIsRecoveredByTheEstimateAndTheRefinement) {
 }
 
 TEST(PointPoseSolver, BlockSystemHoldsAtTheTruth) {
-  const auto scene = TarnTest::MakeScene({});
+  const auto scene = TarnSim::MakeScene({});
   const Lists l = EquationLists(scene);
   const auto [m, rhs] = Kel::GenerateBlockAxpZbp(l.A, l.B);
   ASSERT_EQ(m.rows(), 3 * static_cast<Eigen::Index>(l.A.size()));
@@ -93,28 +93,28 @@ TEST(PointPoseSolver, DegenerateOrInvalidProblemsFailWithoutTouchingTheOutput) {
 
   SceneOptions few;
   few.poses = 4;
-  check(EquationLists(TarnTest::MakeScene(few)), "four poses");
+  check(EquationLists(TarnSim::MakeScene(few)), "four poses");
 
   for (const bool eyeToHand : {false, true}) {
     SceneOptions translation;
     translation.motion = Motion::TranslationOnly;
     translation.eyeToHand = eyeToHand;
-    check(EquationLists(TarnTest::MakeScene(translation)), "pure translations");
+    check(EquationLists(TarnSim::MakeScene(translation)), "pure translations");
 
     SceneOptions oneAxis;
     oneAxis.motion = Motion::SingleAxis;
     oneAxis.eyeToHand = eyeToHand;
-    check(EquationLists(TarnTest::MakeScene(oneAxis)), "rotations about one axis");
+    check(EquationLists(TarnSim::MakeScene(oneAxis)), "rotations about one axis");
   }
 
-  Lists nan = EquationLists(TarnTest::MakeScene({}));
+  Lists nan = EquationLists(TarnSim::MakeScene({}));
   nan.B[3] = SE3d(Eigen::Vector3d(std::numeric_limits<double>::quiet_NaN(), 0, 0.5), Kel::SO3d());
   check(nan, "NaN point");
-  Lists inf = EquationLists(TarnTest::MakeScene({}));
+  Lists inf = EquationLists(TarnSim::MakeScene({}));
   inf.A[0][1] = std::numeric_limits<double>::infinity();
   check(inf, "infinite pose");
 
-  Lists unequal = EquationLists(TarnTest::MakeScene({}));
+  Lists unequal = EquationLists(TarnSim::MakeScene({}));
   unequal.B.pop_back();
   SE3d X, Z;
   EXPECT_FALSE(Kel::SolveAXpZBpinNumerical(unequal.A, unequal.B, SE3d(), SE3d(), X, Z, 1e-5));

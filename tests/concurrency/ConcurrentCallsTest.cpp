@@ -27,7 +27,7 @@
 namespace {
 
 using namespace TamoHandEye;
-using TarnTest::RowFormat;
+using TarnSim::RowFormat;
 
 constexpr int kThreads = 8;
 constexpr int kRounds = 3;
@@ -63,15 +63,15 @@ using Job = std::function<Outcome()>;
 std::vector<Job> Jobs() {
   std::vector<Job> jobs;
   // The six solve entry points on noisy scenes of both set-ups.
-  TarnTest::SceneOptions options;
+  TarnSim::SceneOptions options;
   options.poses = 15;
   options.pointNoise = 0.0003;
-  const TarnTest::Scene inHand = TarnTest::MakeScene(options);
+  const TarnSim::Scene inHand = TarnSim::MakeScene(options);
   options.eyeToHand = true;
   options.seed = 2;
-  const TarnTest::Scene toHand = TarnTest::MakeScene(options);
+  const TarnSim::Scene toHand = TarnSim::MakeScene(options);
   struct Solve {
-    const TarnTest::Scene* scene;
+    const TarnSim::Scene* scene;
     RowFormat format;
     ErrorCode (*entry)(const std::vector<MarkerBoardResult>&, const std::vector<std::vector<double>>&,
                        const AlgoParam&, FinalResult&);
@@ -83,7 +83,7 @@ std::vector<Job> Jobs() {
                          Solve{&inHand, RowFormat::Kuka, Common3SolveFinalResult},
                          Solve{&toHand, RowFormat::Xyzw, Common4SolveFinalResult}}) {
     const auto markers = s.scene->Markers();
-    const auto rows = TarnTest::RobotRows(*s.scene, s.format, false, s.format == RowFormat::Ur);
+    const auto rows = TarnSim::RobotRows(*s.scene, s.format, false, s.format == RowFormat::Ur);
     AlgoParam param;
     param.HandEyeType = s.scene->eyeToHand ? 1 : 0;
     param.IsRadian = s.format == RowFormat::Ur;
@@ -95,17 +95,17 @@ std::vector<Job> Jobs() {
   }
 
   // Detection through both forms and both namespaces, a success and a failure after every attempt.
-  TarnTest::ShotOptions shot;
+  TarnSim::ShotOptions shot;
   shot.width = 480;
   shot.height = 360;
   shot.focal = 520;
   shot.blurSigma = 0.7;
-  const TarnTest::Shot clean = TarnTest::RenderShot(shot);
+  const TarnSim::Shot clean = TarnSim::RenderShot(shot);
   shot.markers = {Eigen::Vector2d(-0.06, 0.0), Eigen::Vector2d(0.07, 0.02)};
-  const TarnTest::Shot two = TarnTest::RenderShot(shot);
+  const TarnSim::Shot two = TarnSim::RenderShot(shot);
   const std::string stem = ::testing::TempDir() + "tarn-concurrent-" + std::to_string(::getpid());
   cv::imwrite(stem + ".png", clean.image);
-  TarnTest::WritePly(stem + ".ply", clean.cloud);
+  TarnSim::WritePly(stem + ".ply", clean.cloud);
   jobs.push_back([=] {
     MarkerBoardResult m{};
     return Flatten(SolveMarkerBoardResults(clean.image, clean.cloud, m), m);

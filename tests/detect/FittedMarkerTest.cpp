@@ -21,10 +21,10 @@
 namespace {
 
 using namespace TamoHandEye;
-using TarnTest::RenderShot;
-using TarnTest::View;
-using TarnTest::Shot;
-using TarnTest::ShotOptions;
+using TarnSim::RenderShot;
+using TarnSim::View;
+using TarnSim::Shot;
+using TarnSim::ShotOptions;
 
 constexpr double kPixels = 0.05;  // image centre against the rendered one
 constexpr double kMetres = 5e-5;  // 3D centre against the rendered one (0.05 mm)
@@ -187,7 +187,7 @@ TEST(FittedMarker, HolesAndGlareAreBorneAnotherMarkerIsRefused) {
              cv::Scalar(255), cv::FILLED, cv::LINE_AA);
   const std::string stem = ::testing::TempDir() + "tarn-" + std::to_string(::getpid()) + "-glare";
   ASSERT_TRUE(cv::imwrite(stem + ".png", glare));
-  TarnTest::WritePly(stem + ".ply", plain.cloud);
+  TarnSim::WritePly(stem + ".ply", plain.cloud);
   MarkerFitQuality quality;
   ASSERT_EQ(SolveFittedMarkerResults(stem + ".png", stem + ".ply", fitted, quality), Success);
   EXPECT_LT(std::hypot(fitted.u - plain.centres[0].x(), fitted.v - plain.centres[0].y()), kPixels);

@@ -20,10 +20,10 @@ namespace {
 
 using namespace TamoHandEye;
 using Detect::ConcentricCircleMarker3D;
-using TarnTest::RenderShot;
-using TarnTest::View;
-using TarnTest::Shot;
-using TarnTest::ShotOptions;
+using TarnSim::RenderShot;
+using TarnSim::View;
+using TarnSim::Shot;
+using TarnSim::ShotOptions;
 
 // Test cases run as parallel processes: each names its files after its process.
 std::string TempPath(const std::string& name) {
@@ -280,7 +280,7 @@ TEST(MarkerDetect, FileInputs) {
   const std::string png = TempPath("shot_1.png");
   const std::string ply = TempPath("shot_1.ply");
   ASSERT_TRUE(cv::imwrite(png, shot.image));
-  TarnTest::WritePly(ply, shot.cloud);
+  TarnSim::WritePly(ply, shot.cloud);
 
   Detect::MarkerBoardResult r{};
   ASSERT_EQ(Detect::SolveMarkerBoardResults(png, ply, r), Detect::Success);
@@ -315,13 +315,13 @@ TEST(MarkerDetect, FileInputs) {
   ASSERT_TRUE(cv::imwrite(TempPath("four.png"), four));
   EXPECT_EQ(code(TempPath("four.png"), ply), Detect::Err_Data_Invalid_Image);
 
-  TarnTest::PlyOptions fewer;
+  TarnSim::PlyOptions fewer;
   fewer.dropVertices = 1;
-  TarnTest::WritePly(TempPath("fewer.ply"), shot.cloud, fewer);
+  TarnSim::WritePly(TempPath("fewer.ply"), shot.cloud, fewer);
   EXPECT_EQ(code(png, TempPath("fewer.ply")), Detect::Err_Data_Invalid_PointCloud);
-  TarnTest::PlyOptions noZ;
+  TarnSim::PlyOptions noZ;
   noZ.omitZ = true;
-  TarnTest::WritePly(TempPath("noz.ply"), shot.cloud, noZ);
+  TarnSim::WritePly(TempPath("noz.ply"), shot.cloud, noZ);
   EXPECT_EQ(code(png, TempPath("noz.ply")), Detect::Err_Data_Invalid_PointCloud);
 
   // Through the top level: same codes, the caller's record kept on failure.

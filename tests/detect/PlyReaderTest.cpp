@@ -19,8 +19,8 @@
 namespace {
 
 using TamoHandEye::Detect::ReadOrganizedCloud;
-using TarnTest::PlyFormat;
-using TarnTest::PlyOptions;
+using TarnSim::PlyFormat;
+using TarnSim::PlyOptions;
 
 // Test cases run as parallel processes: each names its files after its process.
 std::string TempPath(const std::string& name) {
@@ -73,7 +73,7 @@ TEST(PlyReader, EveryFormatAndLayoutReadsTheSameCloud) {
           options.colour = colour;
           options.leadingElement = leading;
           const std::string path = TempPath("layout.ply");
-          TarnTest::WritePly(path, cloud, options);
+          TarnSim::WritePly(path, cloud, options);
           const cv::Mat read = ReadOrganizedCloud(path, 4, 6);
           // ASCII is written with 17 digits; floats are widened exactly.
           const cv::Mat expected = doubles || format == PlyFormat::Ascii ? cloud : AsFloats(cloud);
@@ -92,7 +92,7 @@ TEST(PlyReader, VerticesFillRowsInOrder) {
     for (int c = 0; c < cloud.cols; ++c) cloud.at<cv::Vec3d>(r, c) = cv::Vec3d(c, r, r * 640 + c);
   }
   const std::string path = TempPath("order.ply");
-  TarnTest::WritePly(path, cloud);
+  TarnSim::WritePly(path, cloud);
   const cv::Mat read = ReadOrganizedCloud(path, 480, 640);
   ASSERT_EQ(read.rows, 480);
   ASSERT_EQ(read.cols, 640);
@@ -127,12 +127,12 @@ TEST(PlyReader, UnusableFilesGiveAnEmptyCloudAndAMessage) {
 
   PlyOptions fewer;
   fewer.dropVertices = 1;
-  TarnTest::WritePly(TempPath("fewer.ply"), cloud, fewer);
+  TarnSim::WritePly(TempPath("fewer.ply"), cloud, fewer);
   expectEmpty(TempPath("fewer.ply"), 4, 6, "vertices");
 
   PlyOptions noZ;
   noZ.omitZ = true;
-  TarnTest::WritePly(TempPath("noz.ply"), cloud, noZ);
+  TarnSim::WritePly(TempPath("noz.ply"), cloud, noZ);
   expectEmpty(TempPath("noz.ply"), 4, 6, "tinyply exception: ");
 
   // The header claims the right count but the data stops early: truncated, for every format.
@@ -141,14 +141,14 @@ TEST(PlyReader, UnusableFilesGiveAnEmptyCloudAndAMessage) {
     lying.format = format;
     lying.dropVertices = 1;
     lying.claimVertices = 24;
-    TarnTest::WritePly(TempPath("lying.ply"), cloud, lying);
+    TarnSim::WritePly(TempPath("lying.ply"), cloud, lying);
     expectEmpty(TempPath("lying.ply"), 4, 6, "truncated");
   }
 
   // A header that claims a vast cloud is refused before anything is allocated.
   PlyOptions vast;
   vast.claimVertices = 4000000000000LL;
-  TarnTest::WritePly(TempPath("vast.ply"), cloud, vast);
+  TarnSim::WritePly(TempPath("vast.ply"), cloud, vast);
   expectEmpty(TempPath("vast.ply"), 2000000, 2000000, "truncated");
   expectEmpty(TempPath("vast.ply"), 4, 6, "vertices");
 
@@ -187,7 +187,7 @@ TEST(PlyReader, DamagedAndHostileFilesAreRefusedInBoundedTime) {
   for (const PlyFormat format : {PlyFormat::BinaryLittleEndian, PlyFormat::BinaryBigEndian}) {
     PlyOptions options;
     options.format = format;
-    TarnTest::WritePly(TempPath("binary.ply"), cloud, options);
+    TarnSim::WritePly(TempPath("binary.ply"), cloud, options);
     ASSERT_FALSE(ReadOrganizedCloud(TempPath("binary.ply"), 4, 6).empty());
     std::string bytes = Slurp(TempPath("binary.ply"));
     std::string converted;

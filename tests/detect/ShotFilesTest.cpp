@@ -114,9 +114,9 @@ void WriteBlackPng(const std::string& path, std::uint32_t width, std::uint32_t h
 // A small file that decodes to 400 MB is refused by its header when the cloud cannot match it: no
 // decoding, so no memory for it.
 TEST(ShotFiles, AnImageTooBigForTheCloudIsNotDecoded) {
-  const TarnTest::Shot shot = TarnTest::RenderShot({});
+  const TarnSim::Shot shot = TarnSim::RenderShot({});
   const std::string ply = TempPath("small.ply");
-  TarnTest::WritePly(ply, shot.cloud);
+  TarnSim::WritePly(ply, shot.cloud);
   const std::string png = TempPath("huge.png");
   WriteBlackPng(png, 20000, 20000);
   struct stat st {};
@@ -132,11 +132,11 @@ TEST(ShotFiles, AnImageTooBigForTheCloudIsNotDecoded) {
 
 // Files that are not regular files are refused without waiting on them.
 TEST(ShotFiles, NonRegularFilesAreRefusedWithoutBlocking) {
-  const TarnTest::Shot shot = TarnTest::RenderShot({});
+  const TarnSim::Shot shot = TarnSim::RenderShot({});
   const std::string png = TempPath("shot.png");
   const std::string ply = TempPath("shot.ply");
   ASSERT_TRUE(cv::imwrite(png, shot.image));
-  TarnTest::WritePly(ply, shot.cloud);
+  TarnSim::WritePly(ply, shot.cloud);
   const std::string fifo = TempPath("fifo");
   ::unlink(fifo.c_str());
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -157,18 +157,18 @@ TEST(ShotFiles, NonRegularFilesAreRefusedWithoutBlocking) {
 
 // After a refusal, the operator is told which file is at fault and why.
 TEST(ShotFiles, TheFileAtFaultIsNamedWithItsReason) {
-  const TarnTest::Shot shot = TarnTest::RenderShot({});
+  const TarnSim::Shot shot = TarnSim::RenderShot({});
   const std::string png = TempPath("named.png"), ply = TempPath("named.ply");
   ASSERT_TRUE(cv::imwrite(png, shot.image));
-  TarnTest::WritePly(ply, shot.cloud);
+  TarnSim::WritePly(ply, shot.cloud);
   cv::Mat wide;
   shot.image.convertTo(wide, CV_16UC1, 256.0);
   ASSERT_TRUE(cv::imwrite(TempPath("wide.png"), wide));
   std::ofstream(TempPath("text.png")) << "a note, not an image";
-  TarnTest::PlyOptions fewer;
+  TarnSim::PlyOptions fewer;
   fewer.dropVertices = 1;
   fewer.claimVertices = 640 * 480;
-  TarnTest::WritePly(TempPath("cut.ply"), shot.cloud, fewer);
+  TarnSim::WritePly(TempPath("cut.ply"), shot.cloud, fewer);
 
   struct Case {
     std::string image, cloud;

@@ -21,20 +21,20 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string out = argv[1];
-  TarnTest::ShotOptions options;
+  TarnSim::ShotOptions options;
   options.width = 64;
   options.height = 48;
   options.focal = 70;
   options.cameraFromBoard.translation() = Eigen::Vector3d(0, 0, 0.12);
   options.supersample = 2;
   options.blurSigma = 0.6;
-  const std::vector<std::pair<std::string, TarnTest::PlyFormat>> layouts = {
-      {"le", TarnTest::PlyFormat::BinaryLittleEndian}, {"be", TarnTest::PlyFormat::BinaryBigEndian},
-      {"ascii", TarnTest::PlyFormat::Ascii}};
+  const std::vector<std::pair<std::string, TarnSim::PlyFormat>> layouts = {
+      {"le", TarnSim::PlyFormat::BinaryLittleEndian}, {"be", TarnSim::PlyFormat::BinaryBigEndian},
+      {"ascii", TarnSim::PlyFormat::Ascii}};
   int written = 0;
   for (const bool colour : {false, true}) {
     options.colour = colour;
-    const TarnTest::Shot shot = TarnTest::RenderShot(options);
+    const TarnSim::Shot shot = TarnSim::RenderShot(options);
     for (const std::string extension : {".png", ".bmp", ".jpg"}) {
       std::vector<unsigned char> image;
       if (!cv::imencode(extension, shot.image, image)) return 1;
@@ -43,11 +43,11 @@ int main(int argc, char** argv) {
       std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
                                                        static_cast<std::streamsize>(image.size()));
       for (const auto& [name, format] : layouts) {
-        TarnTest::PlyOptions ply;
+        TarnSim::PlyOptions ply;
         ply.format = format;
-        ply.doubles = format == TarnTest::PlyFormat::BinaryBigEndian;
+        ply.doubles = format == TarnSim::PlyFormat::BinaryBigEndian;
         const std::string cloudPath = out + "/cloud.tmp";
-        TarnTest::WritePly(cloudPath, shot.cloud, ply);
+        TarnSim::WritePly(cloudPath, shot.cloud, ply);
         TamoHandEye::MarkerBoardResult found{};
         const int code = TamoHandEye::SolveMarkerBoardResults(imagePath, cloudPath, found);
         if (code != 0) std::cerr << "seed " << extension << " " << name << ": no marker (code " << code << ")\n";

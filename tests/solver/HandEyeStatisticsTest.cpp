@@ -20,10 +20,10 @@ TEST(HandEyeStatistics, CameraTranslationSpreadMatchesTheFirstOrderPrediction) {
   constexpr double kSigma = 0.0005;  // metres, per point coordinate
 
   for (const bool eyeToHand : {false, true}) {
-    TarnTest::SceneOptions options;
+    TarnSim::SceneOptions options;
     options.poses = 20;
     options.eyeToHand = eyeToHand;
-    const TarnTest::Scene truth = TarnTest::MakeScene(options);
+    const TarnSim::Scene truth = TarnSim::MakeScene(options);
 
     // J_i = [R_Ai, R_Z·hat(p_i), -I₃] over (marker point, camera rotation, camera translation); the noise
     // of a point enters its residual as -R_Z·δp, isotropic with σ².
@@ -38,15 +38,15 @@ TEST(HandEyeStatistics, CameraTranslationSpreadMatchesTheFirstOrderPrediction) {
 
     Matrix3d observed = Matrix3d::Zero();
     for (int trial = 0; trial < kTrials; ++trial) {
-      TarnTest::SceneOptions noisy = options;
+      TarnSim::SceneOptions noisy = options;
       noisy.pointNoise = kSigma;
       noisy.noiseSeed = 1000u + static_cast<unsigned>(trial);
-      const TarnTest::Scene scene = TarnTest::MakeScene(noisy);
+      const TarnSim::Scene scene = TarnSim::MakeScene(noisy);
       AlgoParam param;
       param.HandEyeType = eyeToHand ? 1 : 0;
       param.IsMeter = true;
       FinalResult result;
-      ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, TarnTest::RowFormat::Fanuc), param,
+      ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc), param,
                                       result),
                 Success);
       const Vector3d t(result.cameraMatrix[0][3], result.cameraMatrix[1][3], result.cameraMatrix[2][3]);

@@ -21,9 +21,9 @@
 namespace {
 
 using namespace TamoHandEye;
-using TarnTest::RowFormat;
-using TarnTest::Scene;
-using TarnTest::SceneOptions;
+using TarnSim::RowFormat;
+using TarnSim::Scene;
+using TarnSim::SceneOptions;
 using Eigen::Matrix3d;
 using Eigen::Matrix4d;
 using Eigen::Vector3d;
@@ -115,7 +115,7 @@ TEST_P(CleanScene, RecoversCameraAndMarker) {
   const auto& [c, eyeToHand] = GetParam();
   SceneOptions options;
   options.eyeToHand = eyeToHand;
-  const Scene scene = TarnTest::MakeScene(options);
+  const Scene scene = TarnSim::MakeScene(options);
 
   for (const bool exhaust : {false, true}) {
     AlgoParam param;
@@ -126,7 +126,7 @@ TEST_P(CleanScene, RecoversCameraAndMarker) {
     param.Exhaust = exhaust;
     param.RansacDist = 0.002;
     FinalResult result;
-    ASSERT_EQ(c.entry(scene.Markers(), TarnTest::RobotRows(scene, c.format, c.meter, c.radian), param, result), Success)
+    ASSERT_EQ(c.entry(scene.Markers(), TarnSim::RobotRows(scene, c.format, c.meter, c.radian), param, result), Success)
         << c.name;
 
     const double unit = param.IsMeter ? 1.0 : 1000.0;
@@ -173,10 +173,10 @@ void ExpectUntouched(const FinalResult& r) {
 }
 
 TEST(SolveFinalResult, InputChecksInOrder) {
-  const Scene scene = TarnTest::MakeScene({});
+  const Scene scene = TarnSim::MakeScene({});
   const auto markers = scene.Markers();
-  const auto fanucRows = TarnTest::RobotRows(scene, RowFormat::Fanuc);
-  const auto quaternionRows = TarnTest::RobotRows(scene, RowFormat::AbbQuat);
+  const auto fanucRows = TarnSim::RobotRows(scene, RowFormat::Fanuc);
+  const auto quaternionRows = TarnSim::RobotRows(scene, RowFormat::AbbQuat);
   const AlgoParam param;
   FinalResult result = Sentinel();
 
@@ -198,53 +198,53 @@ TEST(SolveFinalResult, InputChecksInOrder) {
 }
 
 TEST(SolveFinalResult, NonFiniteValuesFailBeforeAnySolve) {
-  const Scene scene = TarnTest::MakeScene({});
+  const Scene scene = TarnSim::MakeScene({});
   FinalResult result = Sentinel();
   auto markers = scene.Markers();
   markers[2].y = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(FanucSolveFinalResult(markers, TarnTest::RobotRows(scene, RowFormat::Fanuc), {}, result), Err_Solve_Fail);
-  auto rows = TarnTest::RobotRows(scene, RowFormat::Fanuc);
+  EXPECT_EQ(FanucSolveFinalResult(markers, TarnSim::RobotRows(scene, RowFormat::Fanuc), {}, result), Err_Solve_Fail);
+  auto rows = TarnSim::RobotRows(scene, RowFormat::Fanuc);
   rows[4][5] = std::numeric_limits<double>::infinity();
   EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), rows, {}, result), Err_Solve_Fail);
   // Huge but finite values overflow inside the solve: still a clean failure, never a crash.
-  rows = TarnTest::RobotRows(scene, RowFormat::Fanuc);
+  rows = TarnSim::RobotRows(scene, RowFormat::Fanuc);
   for (auto& row : rows) row[0] = 1e300;
   EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), rows, {}, result), Err_Solve_Fail);
   ExpectUntouched(result);
 }
 
 TEST(SolveFinalResult, DegenerateMotionAndTooFewPosesFail) {
-  for (const auto motion : {TarnTest::Motion::TranslationOnly, TarnTest::Motion::SingleAxis}) {
+  for (const auto motion : {TarnSim::Motion::TranslationOnly, TarnSim::Motion::SingleAxis}) {
     SceneOptions options;
     options.motion = motion;
-    const Scene scene = TarnTest::MakeScene(options);
+    const Scene scene = TarnSim::MakeScene(options);
     FinalResult result = Sentinel();
-    EXPECT_EQ(KukaSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Kuka), {}, result), Err_Solve_Fail);
-    if (motion == TarnTest::Motion::TranslationOnly) {
+    EXPECT_EQ(KukaSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Kuka), {}, result), Err_Solve_Fail);
+    if (motion == TarnSim::Motion::TranslationOnly) {
       // Equal angles give one rotation under every generic convention: each candidate fails, and the
       // search reports the last one's failure. (Rotations about one axis read under a wrong convention
       // turn into rotations about varied axes, which a solve can fit, badly.)
-      EXPECT_EQ(Common3SolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Kuka), {}, result),
+      EXPECT_EQ(Common3SolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Kuka), {}, result),
                 Err_Solve_Fail);
     }
     ExpectUntouched(result);
   }
   SceneOptions four;
   four.poses = 4;
-  const Scene scene = TarnTest::MakeScene(four);
+  const Scene scene = TarnSim::MakeScene(four);
   FinalResult result = Sentinel();
-  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), {}, result), Err_Solve_Fail);
+  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), {}, result), Err_Solve_Fail);
   ExpectUntouched(result);
 }
 
 TEST(SolveFinalResult, HandEyeTypeOtherThanZeroIsEyeToHand) {
   SceneOptions options;
   options.eyeToHand = true;
-  const Scene scene = TarnTest::MakeScene(options);
+  const Scene scene = TarnSim::MakeScene(options);
   AlgoParam param;
   param.HandEyeType = 2;
   FinalResult result;
-  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
   EXPECT_TRUE(RecoversTruth(result, scene, 1000.0));
 }
 
@@ -264,12 +264,12 @@ TEST_F(PoseSearch, PlantedOutliersAreDroppedAndTheMaskSaysWhich) {
   options.pointNoise = 0.0002;
   options.outliers = {2, 9};
   options.outlierOffset = 0.03;
-  const Scene scene = TarnTest::MakeScene(options);
+  const Scene scene = TarnSim::MakeScene(options);
   AlgoParam param;
   param.Exhaust = true;
   param.RansacDist = 0.003;
   FinalResult result;
-  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
 
   std::vector<int> expected(15, 255);
   expected[2] = expected[9] = 0;
@@ -294,30 +294,30 @@ TEST_F(PoseSearch, PlantedOutliersAreDroppedAndTheMaskSaysWhich) {
   // Without the search the outliers spoil the fit.
   param.Exhaust = false;
   FinalResult all;
-  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, all), Success);
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, all), Success);
   EXPECT_TRUE(all.mask.empty());
   EXPECT_GT(all.rmsError, 3.0 * result.rmsError);
 }
 
 TEST_F(PoseSearch, NoInlierDistanceMeansNoConsensus) {
-  const Scene scene = TarnTest::MakeScene({});
+  const Scene scene = TarnSim::MakeScene({});
   AlgoParam param;
   param.Exhaust = true;
   param.RansacDist = 0.0;
   FinalResult result = Sentinel();
-  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, result), Err_Solve_Fail);
+  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result), Err_Solve_Fail);
   ExpectUntouched(result);
 }
 
 TEST_F(PoseSearch, FivePosesSkipTheSearch) {
   SceneOptions options;
   options.poses = 5;
-  const Scene scene = TarnTest::MakeScene(options);
+  const Scene scene = TarnSim::MakeScene(options);
   AlgoParam param;
   param.Exhaust = true;
   param.RansacDist = 0.0;  // would find no consensus if the search ran
   FinalResult result;
-  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
   EXPECT_TRUE(result.mask.empty());
   EXPECT_TRUE(RecoversTruth(result, scene, 1000.0));
 }
@@ -331,8 +331,8 @@ TEST(ConventionSearch, NoisyKukaRowsAreReadAsRzyxNotAsTheFirstKey) {
   options.poses = 15;
   options.pointNoise = 0.0003;
   options.robotRotationNoise = 0.0002;
-  const Scene scene = TarnTest::MakeScene(options);
-  const auto rows = TarnTest::RobotRows(scene, RowFormat::Kuka);
+  const Scene scene = TarnSim::MakeScene(options);
+  const auto rows = TarnSim::RobotRows(scene, RowFormat::Kuka);
 
   FinalResult generic, kuka;
   ASSERT_EQ(Common3SolveFinalResult(scene.Markers(), rows, {}, generic), Success);
@@ -347,9 +347,9 @@ TEST(ConventionSearch, NoisyKukaRowsAreReadAsRzyxNotAsTheFirstKey) {
 TEST(ConventionSearch, ScalarLastQuaternionsAreReadAsXyzw) {
   SceneOptions options;
   options.pointNoise = 0.0003;
-  const Scene scene = TarnTest::MakeScene(options);
+  const Scene scene = TarnSim::MakeScene(options);
   FinalResult result;
-  ASSERT_EQ(Common4SolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Xyzw), {}, result), Success);
+  ASSERT_EQ(Common4SolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Xyzw), {}, result), Success);
   const auto& row = result.cameraPose;
   ASSERT_EQ(row.size(), 7u);
   const Matrix3d stated = TarnTest::QuaternionRotation({row[3], row[4], row[5], row[6]});
@@ -360,9 +360,9 @@ TEST(SolveFinalResult, SolvingSwitchesTheLibraryLoggerOff) {
   const auto kel = Kel::Logger::Get("Kel");
   ASSERT_NE(kel, nullptr);
   kel->SetLevel(2);
-  const Scene scene = TarnTest::MakeScene({});
+  const Scene scene = TarnSim::MakeScene({});
   FinalResult result;
-  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnTest::RobotRows(scene, RowFormat::Fanuc), {}, result), Success);
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), {}, result), Success);
   EXPECT_EQ(kel->GetLevel(), 6);
   EXPECT_FALSE(kel->ShouldLog(5));
 }

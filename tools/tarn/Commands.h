@@ -3,15 +3,15 @@
 // The work behind each command of the `tarn` program. Each returns the process exit status and writes
 // its own messages; failures throw std::runtime_error with a message for the user.
 
+#include "MarkerBatch.h"
+#include "RobotTypes.h"
+
 #include <string>
 
 namespace TarnCli {
 
-struct RobotType;
-
-/// How a shot's marker centre is found: fitted on the board plane (precise), or the mean of the rings'
-/// centroids read from one cloud pixel (the desktop program's default).
-enum class Centre { Fit, Centroid };
+using TarnWorkflow::Centre;
+using TarnWorkflow::RobotType;
 
 struct DetectOptions {
   std::string images;

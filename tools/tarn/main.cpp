@@ -6,8 +6,7 @@
 //   tarn demo [DIR]            all of the above on the built-in sample set
 
 #include "Commands.h"
-#include "RobotTypes.h"
-#include "Synth.h"
+#include "DataSet.h"
 
 #include <tarn/Version.h>
 
@@ -26,6 +25,8 @@
 namespace {
 
 using namespace TarnCli;
+using TarnWorkflow::FindRobotType;
+using TarnWorkflow::RobotTypeNames;
 
 // A command: its parser, and what runs it once parsed (the exit status; failures throw with a message).
 struct Command {
@@ -58,12 +59,12 @@ void AddCentreOption(CLI::App& command, Centre& centre, const std::string& more 
 
 Command AddSynth(CLI::App& app) {
   struct State {
-    SynthOptions synth;
+    TarnSim::SynthOptions synth;
     std::string robot = "fanuc";
     std::string resolution = "1024x768";
   };
   const auto state = std::make_shared<State>();
-  SynthOptions& synth = state->synth;
+  TarnSim::SynthOptions& synth = state->synth;
   auto* command = app.add_subcommand("synth", "Render a data set: images, point clouds, robot data file, truth.json");
   command->add_option("OUTDIR", synth.folder, "Folder to write the data set into")->required();
   command->add_option("--poses", synth.poses, "Number of robot poses")->check(CLI::Range(3, 500))->capture_default_str();
@@ -78,15 +79,18 @@ Command AddSynth(CLI::App& app) {
       ->capture_default_str();
   command->add_flag("--force", synth.force, "Replace a data set already in OUTDIR");
   return {command, [state] {
-            SynthOptions& o = state->synth;
-            o.robot = &RobotOrThrow(state->robot);
+            TarnSim::SynthOptions& o = state->synth;
+            const RobotType& robot = RobotOrThrow(state->robot);
+            o.robotName = robot.name;
+            o.format = robot.format;
+            o.radian = robot.radian;
             std::smatch m;
             if (!std::regex_match(state->resolution, m, std::regex("([0-9]{2,5})x([0-9]{2,5})"))) {
               throw std::runtime_error("--resolution must look like 1024x768");
             }
             o.width = std::stoi(m[1]);
             o.height = std::stoi(m[2]);
-            Synthesise(o);
+            TarnSim::Synthesise(o);
             std::cout << "wrote " << o.poses << " shots, robot.txt and truth.json to " << o.folder << "\n";
             return 0;
           }};

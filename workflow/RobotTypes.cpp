@@ -3,10 +3,26 @@
 #include <algorithm>
 #include <cctype>
 
-namespace TarnCli {
+namespace TarnWorkflow {
 
 using namespace TamoHandEye;
-using TarnTest::RowFormat;
+using TarnSim::RowFormat;
+
+std::vector<std::string> RobotType::ColumnNames() const {
+  std::vector<std::string> names{"X", "Y", "Z"};
+  names.insert(names.end(), rotationNames.begin(), rotationNames.end());
+  return names;
+}
+
+AlgoParam RobotType::Settings(bool eyeToHand, bool meter, bool radianRows, double ransacMetres) const {
+  AlgoParam param;
+  param.HandEyeType = eyeToHand ? 1 : 0;
+  param.IsMeter = meterChoice && meter;
+  param.IsRadian = radianChoice ? radianRows : radian;
+  param.Exhaust = ransacMetres >= 0.0;
+  param.RansacDist = std::max(ransacMetres, 0.0);
+  return param;
+}
 
 const std::vector<RobotType>& RobotTypes() {
   static const std::vector<RobotType> types = {
@@ -38,10 +54,22 @@ const RobotType* FindRobotType(const std::string& name) {
   return nullptr;
 }
 
+const RobotType* RobotTypeOfText(const std::string& text) {
+  for (const RobotType& type : RobotTypes()) {
+    if (type.text == text) return &type;
+  }
+  return nullptr;
+}
+
+const RobotType* RobotTypeAt(int index) {
+  const auto& types = RobotTypes();
+  return index >= 0 && index < static_cast<int>(types.size()) ? &types[static_cast<std::size_t>(index)] : nullptr;
+}
+
 std::string RobotTypeNames() {
   std::string names;
   for (const RobotType& type : RobotTypes()) names += (names.empty() ? "" : ", ") + type.name;
   return names;
 }
 
-}  // namespace TarnCli
+}  // namespace TarnWorkflow

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace TarnTest {
+namespace TarnSim {
 
 struct ShotOptions {
   int width = 640;
@@ -67,4 +67,4 @@ struct PlyOptions {
 /// Writes `cloud` (CV_64FC3) as PLY, vertex k = element (k / cols, k mod cols).
 void WritePly(const std::string& path, const cv::Mat& cloud, const PlyOptions& options = {});
 
-}  // namespace TarnTest
+}  // namespace TarnSim

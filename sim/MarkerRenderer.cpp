@@ -11,7 +11,7 @@
 #include <random>
 #include <sstream>
 
-namespace TarnTest {
+namespace TarnSim {
 namespace {
 
 constexpr double kBlack = 25.0;
@@ -179,4 +179,4 @@ void WritePly(const std::string& path, const cv::Mat& cloud, const PlyOptions& o
   }
 }
 
-}  // namespace TarnTest
+}  // namespace TarnSim

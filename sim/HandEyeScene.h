@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace TarnTest {
+namespace TarnSim {
 
 enum class Motion {
   General,          ///< rotations about varied axes
@@ -63,4 +63,4 @@ enum class RowFormat {
 std::vector<std::vector<double>> RobotRows(const Scene& scene, RowFormat format, bool meter = false,
                                            bool radian = false);
 
-}  // namespace TarnTest
+}  // namespace TarnSim

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <random>
 
-namespace TarnTest {
+namespace TarnSim {
 namespace {
 
 using Eigen::AngleAxisd;
@@ -149,4 +149,4 @@ std::vector<std::vector<double>> RobotRows(const Scene& scene, RowFormat format,
   return rows;
 }
 
-}  // namespace TarnTest
+}  // namespace TarnSim

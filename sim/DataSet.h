@@ -3,17 +3,19 @@
 // A synthetic data set as an operator would have it: one rendered image and point cloud per robot pose,
 // the robot data file in the chosen controller's convention, and the ground truth.
 
+#include "HandEyeScene.h"
+
 #include <string>
 
-namespace TarnCli {
-
-struct RobotType;
+namespace TarnSim {
 
 struct SynthOptions {
   std::string folder;
   int poses = 12;
   bool eyeToHand = false;
-  const RobotType* robot = nullptr;
+  std::string robotName = "fanuc";      ///< recorded in truth.json
+  RowFormat format = RowFormat::Fanuc;  ///< how the robot rows are written
+  bool radian = false;                  ///< angles of the rows in radians (else degrees)
   double noiseMm = 0.2;  ///< σ of the point cloud's depth noise
   unsigned seed = 1;
   int width = 1024;
@@ -28,4 +30,4 @@ struct SynthOptions {
 /// and nothing else. Throws std::runtime_error when the folder is refused or a file cannot be written.
 void Synthesise(const SynthOptions& options);
 
-}  // namespace TarnCli
+}  // namespace TarnSim

@@ -1,0 +1,125 @@
+#include "DataFiles.h"
+
+#include "Text.h"
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+
+namespace TarnWorkflow {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = DataFileError::Kind;
+
+constexpr std::size_t kMaxLineLength = 1 << 16;
+constexpr std::size_t kMaxRows = 100000;
+
+bool Fail(DataFileError& error, Kind kind, std::size_t line, const std::string& message) {
+  error = DataFileError{kind, line, message};
+  return false;
+}
+
+// Calls `use` with each line of a text file (without its line end) and its number, reading a bounded
+// piece at a time: a line longer than any such file has is refused as soon as it is seen. `use` returns
+// false to stop.
+bool ForEachLine(const std::string& path, const std::string& what, DataFileError& error,
+                 const std::function<bool(const std::string&, std::size_t)>& use) {
+  std::error_code statusError;
+  const fs::file_status status = fs::status(path, statusError);
+  if (!fs::exists(status)) return Fail(error, Kind::CannotOpen, 0, "cannot open the " + what + " " + path + ": it does not exist");
+  if (!fs::is_regular_file(status)) return Fail(error, Kind::CannotOpen, 0, "the " + what + " " + path + " is not a regular file");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Fail(error, Kind::CannotOpen, 0, "cannot open the " + what + " " + path);
+  std::string line;
+  std::size_t number = 1;
+  std::vector<char> buffer(1 << 16);
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    const auto got = static_cast<std::size_t>(in.gcount());
+    for (std::size_t i = 0; i < got; ++i) {
+      if (buffer[i] == '\n') {
+        if (!use(line, number++)) return false;
+        line.clear();
+      } else if (line.size() >= kMaxLineLength) {
+        return Fail(error, Kind::TooLarge, number,
+                    path + ", line " + std::to_string(number) + " is longer than " + std::to_string(kMaxLineLength) +
+                        " characters: is this a " + what + "?");
+      } else {
+        line += buffer[i];
+      }
+    }
+  }
+  if (in.bad()) return Fail(error, Kind::CannotOpen, 0, "cannot read the " + what + " " + path);
+  return line.empty() || use(line, number);
+}
+
+// The numbers of one line; false (with `error`) at the first word that is not a finite decimal.
+bool ParseNumbers(const std::string& line, std::size_t number, const std::string& path, std::vector<double>& values,
+                  DataFileError& error) {
+  std::istringstream words(line);
+  values.clear();
+  std::string word;
+  while (words >> word) {
+    double v = 0.0;
+    if (!ParseDecimal(word, v) || !std::isfinite(v)) {
+      return Fail(error, Kind::NotNumber, number,
+                  path + ", line " + std::to_string(number) + ": \"" + word + "\" is not a number");
+    }
+    values.push_back(v);
+  }
+  return true;
+}
+
+bool RoomForRow(std::size_t rows, std::size_t number, const std::string& path, DataFileError& error) {
+  if (rows < kMaxRows) return true;
+  return Fail(error, Kind::TooLarge, number,
+              path + " holds more than " + std::to_string(kMaxRows) + " rows: is this the right file?");
+}
+
+}  // namespace
+
+bool ReadRobotRows(const std::string& path, std::size_t rowLength, const std::string& typeName,
+                   std::vector<std::vector<double>>& rows, DataFileError& error) {
+  rows.clear();
+  std::vector<double> values;
+  const bool read = ForEachLine(path, "robot data file", error, [&](const std::string& line, std::size_t number) {
+    if (!ParseNumbers(line, number, path, values, error)) return false;
+    if (values.empty()) return true;
+    if (values.size() != rowLength) {
+      return Fail(error, Kind::WrongCount, number,
+                  path + ", line " + std::to_string(number) + ": " + std::to_string(values.size()) +
+                      " values, but a " + typeName + " row has " + std::to_string(rowLength));
+    }
+    if (!RoomForRow(rows.size(), number, path, error)) return false;
+    rows.push_back(values);
+    return true;
+  });
+  if (!read) return false;
+  if (rows.empty()) return Fail(error, Kind::Empty, 0, "the robot data file is empty: " + path);
+  return true;
+}
+
+bool ReadMarkerPoints(const std::string& path, std::vector<TamoHandEye::MarkerBoardResult>& markers,
+                      DataFileError& error) {
+  markers.clear();
+  std::vector<double> v;
+  const bool read = ForEachLine(path, "markers file", error, [&](const std::string& text, std::size_t number) {
+    if (!ParseNumbers(text.substr(0, text.find('#')), number, path, v, error)) return false;
+    if (v.empty()) return true;
+    if (v.size() != 3 && v.size() != 5) {
+      return Fail(error, Kind::WrongCount, number,
+                  path + ", line " + std::to_string(number) + ": expected x y z [u v], found " +
+                      std::to_string(v.size()) + " values");
+    }
+    if (!RoomForRow(markers.size(), number, path, error)) return false;
+    markers.push_back({v[0], v[1], v[2], v.size() == 5 ? v[3] : 0.0, v.size() == 5 ? v[4] : 0.0});
+    return true;
+  });
+  if (!read) return false;
+  if (markers.empty()) return Fail(error, Kind::Empty, 0, "the markers file is empty: " + path);
+  return true;
+}
+
+}  // namespace TarnWorkflow

@@ -1,0 +1,68 @@
+#include "MarkerBatch.h"
+
+#include <tarn/ErrorCode.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+namespace TarnWorkflow {
+
+using namespace TamoHandEye;
+
+ShotDetection DetectShot(const ShotPair& pair, Centre centre) {
+  ShotDetection d;
+  d.pair = pair;
+  if (centre == Centre::Fit) {
+    d.code = SolveFittedMarkerResults(pair.image, pair.cloud, d.marker, d.quality);
+    d.fitted = d.code == Success || d.code == Err_Algo_Marker_Fit_NotMarker || d.code == Err_Algo_Marker_Fit_TooFewPoints;
+  } else {
+    d.code = SolveMarkerBoardResults(pair.image, pair.cloud, d.marker);
+  }
+  if (d.code == Err_Data_Invalid_Image || d.code == Err_Data_Invalid_PointCloud) {
+    d.problem = DescribeShotFiles(pair.image, pair.cloud);
+  }
+  d.done = true;
+  return d;
+}
+
+std::vector<ShotDetection> DetectShots(const std::vector<ShotPair>& pairs, const BatchOptions& options) {
+  std::vector<ShotDetection> detections(pairs.size());
+  for (std::size_t i = 0; i < pairs.size(); ++i) detections[i].pair = pairs[i];
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t workers = std::min<std::size_t>(options.threads == 0 ? cores : options.threads, pairs.size());
+  std::atomic<std::size_t> next{0};
+  std::size_t done = 0;
+  std::mutex reporting;
+  const auto work = [&] {
+    for (;;) {
+      if (options.cancel != nullptr && options.cancel->load()) return;
+      const std::size_t i = next.fetch_add(1);
+      if (i >= pairs.size()) return;
+      detections[i] = DetectShot(pairs[i], options.centre);
+      const std::lock_guard<std::mutex> lock(reporting);
+      ++done;
+      if (options.progress) options.progress(done, pairs.size());
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t k = 1; k < workers; ++k) threads.emplace_back(work);
+  work();  // the calling thread is one of the workers
+  for (std::thread& t : threads) t.join();
+  return detections;
+}
+
+std::string FailureText(const ShotDetection& d) {
+  namespace fs = std::filesystem;
+  switch (d.problem.file) {
+    case ShotFileProblem::Image:
+      return "the image " + fs::path(d.pair.image).filename().string() + " cannot be used: " + d.problem.reason;
+    case ShotFileProblem::PointCloud:
+      return "the point cloud " + fs::path(d.pair.cloud).filename().string() + " cannot be used: " + d.problem.reason;
+    case ShotFileProblem::None: break;
+  }
+  return parseCode(d.code);
+}
+
+}  // namespace TarnWorkflow

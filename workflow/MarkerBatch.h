@@ -1,0 +1,50 @@
+#pragma once
+
+// Finds the marker in every shot of a data set, on all cores: each worker takes the next shot not yet
+// started, and the results come back in shot order whatever order they finish in.
+
+#include "ShotNames.h"
+
+#include <tarn/FittedMarkerDetect.h>
+#include <tarn/MarkerDetect.h>
+
+#include <atomic>
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace TarnWorkflow {
+
+/// How a shot's marker centre is found: fitted on the board plane (precise), or the mean of the rings'
+/// centroids read from one cloud pixel (the desktop program's default).
+enum class Centre { Fit, Centroid };
+
+struct ShotDetection {
+  ShotPair pair;
+  bool done = false;  ///< false for the shots a cancelled batch never started
+  TamoHandEye::ErrorCode code = TamoHandEye::Success;
+  TamoHandEye::MarkerBoardResult marker{};
+  bool fitted = false;  ///< the centre was fitted, and quality holds the fit's figures
+  TamoHandEye::MarkerFitQuality quality{};
+  TamoHandEye::ShotFileProblem problem;  ///< which file could not be used, and why (codes 106 and 107)
+};
+
+struct BatchOptions {
+  Centre centre = Centre::Fit;
+  unsigned threads = 0;  ///< 0: one per core
+  /// Called after each shot with the number done and the total, from the worker that did it (one call at a
+  /// time).
+  std::function<void(std::size_t done, std::size_t total)> progress;
+  /// When it becomes true, no further shot is started; the batch returns once the running ones end.
+  const std::atomic<bool>* cancel = nullptr;
+};
+
+/// One shot's detection.
+ShotDetection DetectShot(const ShotPair& pair, Centre centre);
+/// Every shot's detection, in the order of `pairs`.
+std::vector<ShotDetection> DetectShots(const std::vector<ShotPair>& pairs, const BatchOptions& options);
+/// Why a shot has no marker, naming the file at fault when one of its files could not be used.
+std::string FailureText(const ShotDetection& detection);
+
+}  // namespace TarnWorkflow

@@ -1,0 +1,154 @@
+#include "SettingsFile.h"
+
+#include "Text.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace TarnWorkflow {
+namespace {
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, start)) {
+    parts.push_back(text.substr(start, at - start));
+    start = at + 1;
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+std::vector<std::string> Numbers(const std::vector<double>& values) {
+  std::vector<std::string> texts;
+  for (const double v : values) texts.push_back(FormatNumber(v));
+  return texts;
+}
+
+// Writes `content` to a temporary file in the target's folder and renames it over `path` once it is
+// complete and on disk.
+bool ReplaceFile(const std::string& path, const std::string& content) {
+  const std::filesystem::path target(path);
+  if (target.filename().empty()) return false;
+  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+  std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return false;
+  // The permissions of the file it replaces, or those of a new file.
+  struct stat existing {};
+  mode_t mode = 0;
+  if (::stat(path.c_str(), &existing) == 0) {
+    mode = existing.st_mode & 07777;
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = 0666 & ~mask;
+  }
+  bool ok = ::fchmod(fd, mode) == 0;
+  for (std::size_t done = 0; ok && done < content.size();) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n > 0;
+    if (ok) done += static_cast<std::size_t>(n);
+  }
+  ok = ok && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  ok = ok && ::rename(name.c_str(), path.c_str()) == 0;
+  if (!ok) ::unlink(name.c_str());
+  return ok;
+}
+
+}  // namespace
+
+const std::string& CentroidMarkerText() {
+  static const std::string text = "同心圆";
+  return text;
+}
+
+const std::string& FittedMarkerText() {
+  static const std::string text = "同心圆(平面拟合)";
+  return text;
+}
+
+std::string SettingsFileText(const FileSettings& s, const std::vector<FileTable>& tables) {
+  std::ostringstream out;
+  out << "HandEyeType:" << s.handEyeType << "\n"
+      << "RobotType:" << s.robotType << "\n"
+      << "IsMeter:" << (s.isMeter ? 1 : 0) << "\n"
+      << "IsRadian:" << (s.isRadian ? 1 : 0) << "\n"
+      << "Exhaust:" << (s.exhaust ? 1 : 0) << "\n"
+      << "RansacDist:" << FormatNumber(s.ransacDist) << "\n";
+  if (s.markerType) out << "MarkerType:" << *s.markerType << "\n";
+  out << "END:\n";
+  for (const FileTable& table : tables) {
+    for (const std::string& h : table.headers) out << h << ",";
+    out << "\n";
+    for (const auto& row : table.rows) {
+      for (const std::string& cell : row) out << cell << ",";
+      out << "\n";
+    }
+    out << "\n";
+  }
+  return out.str();
+}
+
+bool WriteSettingsFile(const std::string& path, const FileSettings& settings, const std::vector<FileTable>& tables) {
+  return ReplaceFile(path, Utf8ToGbk(SettingsFileText(settings, tables)));
+}
+
+std::vector<FileTable> ResultTables(const TamoHandEye::FinalResult& result) {
+  FileTable pose{{"X", "Y", "Z", "R1", "R2", "R3"}, {Numbers(result.cameraPose)}};
+  if (result.cameraPose.size() == 7) pose.headers.push_back("R4");
+  FileTable matrix{{"列1", "列2", "列3", "列4"}, {}};
+  for (const auto& row : result.cameraMatrix) matrix.rows.push_back(Numbers(row));
+  FileTable marker{{"X", "Y", "Z"}, {Numbers(result.markerPosition)}};
+  return {pose, matrix, marker};
+}
+
+std::optional<std::string> SettingsFileContent::Find(const std::string& key) const {
+  for (const auto& entry : entries) {
+    if (entry.front() == key) return entry[1];
+  }
+  return std::nullopt;
+}
+
+bool ReadSettingsFile(const std::string& path, SettingsFileContent& content) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string bytes;
+  std::vector<char> buffer(1 << 16);
+  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
+    bytes.append(buffer.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) return false;
+  const std::string text = GbkToUtf8(bytes);
+  std::vector<std::string> lines;
+  for (std::string line : Split(text, '\n')) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty()) lines.push_back(line);
+  }
+  if (lines.size() < 5) return false;
+
+  content = SettingsFileContent{};
+  std::size_t next = 0;
+  bool ended = false;
+  while (next < lines.size() && !ended) {
+    std::vector<std::string> parts = Split(lines[next++], ':');
+    if (parts.size() < 2) return false;
+    ended = parts.front() == "END";
+    content.entries.push_back(std::move(parts));
+  }
+  if (!ended) return false;
+  if (next < lines.size()) content.tableHeader = lines[next];
+  // The first table's header line is not a row.
+  if (next + 1 < lines.size()) content.rows.assign(lines.begin() + static_cast<std::ptrdiff_t>(next + 1), lines.end());
+  return true;
+}
+
+}  // namespace TarnWorkflow
