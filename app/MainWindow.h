@@ -6,7 +6,6 @@
 
 #include <QColor>
 #include <QMainWindow>
-#include <QMap>
 #include <QMetaType>
 #include <QStringList>
 
@@ -87,6 +86,11 @@ class MainWindow : public QMainWindow {
   void ApplyUnitBoxes(int index);
   /// Opens `folder` in the desktop's file browser.
   void OpenFolder(const QString& folder, bool sdk);
+  /// The constructor's steps: the signal connections, the collection tab's lists and table, the residual
+  /// and result views.
+  void ConnectActions();
+  void SetUpCollection();
+  void SetUpResultViews();
 
   /// Asks the operator which of two files with the same key to keep.
   std::function<bool(const QString&, const QString&)> AskReplace();
@@ -96,8 +100,9 @@ class MainWindow : public QMainWindow {
   void ShowImageItem(QListWidgetItem* item);
   /// "计算标记位置": checks the image lists, asks before overwriting, runs the batch.
   void StartMarkerComputation();
-  /// Finds the marker in every image pair with a cancellable progress dialog; failures are listed at
-  /// the end. Ends by sending the results.
+  /// Finds the marker in every image pair, on worker threads, with a cancellable progress dialog
+  /// ("取消" stops at once; the pairs done by then keep their results); failures are listed at the end.
+  /// Ends by sending the results.
   void ComputeMarkers(const QStringList& images, const QStringList& clouds);
 
   /// Writes the window's settings and `tables` to `path`.
@@ -151,7 +156,6 @@ class MainWindow : public QMainWindow {
   ResidualPlot* xzPlot = nullptr;
   ResidualPlot* yzPlot = nullptr;
   std::unique_ptr<Ui::MainWindow> ui;
-  QMap<QString, int> robotTypeMap;
   int previousRobotIndex = 0;
   std::shared_ptr<Dialogs> dialogs;
 };

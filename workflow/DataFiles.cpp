@@ -40,6 +40,7 @@ bool ForEachLine(const std::string& path, const std::string& what, DataFileError
     const auto got = static_cast<std::size_t>(in.gcount());
     for (std::size_t i = 0; i < got; ++i) {
       if (buffer[i] == '\n') {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!use(line, number++)) return false;
         line.clear();
       } else if (line.size() >= kMaxLineLength) {
@@ -55,13 +56,18 @@ bool ForEachLine(const std::string& path, const std::string& what, DataFileError
   return line.empty() || use(line, number);
 }
 
-// The numbers of one line; false (with `error`) at the first word that is not a finite decimal.
-bool ParseNumbers(const std::string& line, std::size_t number, const std::string& path, std::vector<double>& values,
-                  DataFileError& error) {
-  std::istringstream words(line);
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream stream(line);
+  std::vector<std::string> words;
+  for (std::string word; stream >> word;) words.push_back(word);
+  return words;
+}
+
+// The numbers of `words`; false (with `error`) at the first that is not a finite decimal.
+bool ParseNumbers(const std::vector<std::string>& words, std::size_t number, const std::string& path,
+                  std::vector<double>& values, DataFileError& error) {
   values.clear();
-  std::string word;
-  while (words >> word) {
+  for (const std::string& word : words) {
     double v = 0.0;
     if (!ParseDecimal(word, v) || !std::isfinite(v)) {
       return Fail(error, Kind::NotNumber, number,
@@ -81,19 +87,29 @@ bool RoomForRow(std::size_t rows, std::size_t number, const std::string& path, D
 }  // namespace
 
 bool ReadRobotRows(const std::string& path, std::size_t rowLength, const std::string& typeName,
-                   std::vector<std::vector<double>>& rows, DataFileError& error) {
+                   std::vector<std::vector<double>>& rows, DataFileError& error,
+                   std::vector<std::vector<std::string>>* words) {
+  return ReadRobotRows(path, rowLength, typeName, BlankLines::OnlyEmptySkipped, rows, error, words);
+}
+
+bool ReadRobotRows(const std::string& path, std::size_t rowLength, const std::string& typeName, BlankLines blank,
+                   std::vector<std::vector<double>>& rows, DataFileError& error,
+                   std::vector<std::vector<std::string>>* words) {
   rows.clear();
+  if (words != nullptr) words->clear();
   std::vector<double> values;
   const bool read = ForEachLine(path, "robot data file", error, [&](const std::string& line, std::size_t number) {
-    if (!ParseNumbers(line, number, path, values, error)) return false;
-    if (values.empty()) return true;
-    if (values.size() != rowLength) {
+    const std::vector<std::string> texts = Words(line);
+    if (line.empty() || (texts.empty() && blank == BlankLines::WhiteSpaceSkipped)) return true;
+    if (texts.size() != rowLength) {
       return Fail(error, Kind::WrongCount, number,
-                  path + ", line " + std::to_string(number) + ": " + std::to_string(values.size()) +
+                  path + ", line " + std::to_string(number) + ": " + std::to_string(texts.size()) +
                       " values, but a " + typeName + " row has " + std::to_string(rowLength));
     }
+    if (!ParseNumbers(texts, number, path, values, error)) return false;
     if (!RoomForRow(rows.size(), number, path, error)) return false;
     rows.push_back(values);
+    if (words != nullptr) words->push_back(texts);
     return true;
   });
   if (!read) return false;
@@ -106,7 +122,7 @@ bool ReadMarkerPoints(const std::string& path, std::vector<TamoHandEye::MarkerBo
   markers.clear();
   std::vector<double> v;
   const bool read = ForEachLine(path, "markers file", error, [&](const std::string& text, std::size_t number) {
-    if (!ParseNumbers(text.substr(0, text.find('#')), number, path, v, error)) return false;
+    if (!ParseNumbers(Words(text.substr(0, text.find('#'))), number, path, v, error)) return false;
     if (v.empty()) return true;
     if (v.size() != 3 && v.size() != 5) {
       return Fail(error, Kind::WrongCount, number,

@@ -43,7 +43,7 @@ std::vector<ShotDetection> DetectShots(const std::vector<ShotPair>& pairs, const
       detections[i] = DetectShot(pairs[i], options.centre);
       const std::lock_guard<std::mutex> lock(reporting);
       ++done;
-      if (options.progress) options.progress(done, pairs.size());
+      if (options.onShot) options.onShot(detections[i], i, done);
     }
   };
   std::vector<std::thread> threads;

@@ -33,9 +33,9 @@ struct ShotDetection {
 struct BatchOptions {
   Centre centre = Centre::Fit;
   unsigned threads = 0;  ///< 0: one per core
-  /// Called after each shot with the number done and the total, from the worker that did it (one call at a
-  /// time).
-  std::function<void(std::size_t done, std::size_t total)> progress;
+  /// Called after each shot with its detection, its index in the batch and the number of shots done so far,
+  /// from the worker that did it, one call at a time.
+  std::function<void(const ShotDetection& detection, std::size_t index, std::size_t done)> onShot;
   /// When it becomes true, no further shot is started; the batch returns once the running ones end.
   const std::atomic<bool>* cancel = nullptr;
 };

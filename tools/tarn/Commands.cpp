@@ -56,7 +56,7 @@ std::vector<ShotDetection> DetectAll(const std::string& images, const std::strin
   }
   TarnWorkflow::BatchOptions batch;
   batch.centre = centre;
-  batch.progress = Progress;
+  batch.onShot = [&](const ShotDetection&, std::size_t, std::size_t done) { Progress(done, pairing.pairs.size()); };
   TarnWorkflow::QuietStdout quiet;
   return TarnWorkflow::DetectShots(pairing.pairs, batch);
 }
@@ -64,7 +64,8 @@ std::vector<ShotDetection> DetectAll(const std::string& images, const std::strin
 RobotRows ReadRobotFile(const std::string& path, const RobotType& robot) {
   RobotRows rows;
   TarnWorkflow::DataFileError error;
-  if (!TarnWorkflow::ReadRobotRows(path, robot.rowLength, robot.name, rows, error)) {
+  if (!TarnWorkflow::ReadRobotRows(path, robot.rowLength, robot.name, TarnWorkflow::BlankLines::WhiteSpaceSkipped, rows,
+                                   error)) {
     throw std::runtime_error(error.message);
   }
   return rows;

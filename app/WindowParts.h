@@ -1,0 +1,55 @@
+#pragma once
+
+// Small helpers shared by the main window's source files (collection, parameter table, calculation and
+// results, files).
+
+#include <QColor>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+#include <QTextCodec>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class QTableWidget;
+
+namespace WindowParts {
+
+constexpr int kMarkerPasteColumn = 3;
+constexpr int kFirstRobotColumn = 4;
+
+/// Element `i` of a standard container indexed by a Qt row or column number.
+template <class Container>
+auto& At(Container& container, int i) {
+  return container[static_cast<std::size_t>(i)];
+}
+
+inline QString Number(double value, int precision) { return QString::number(value, 'g', precision); }
+
+/// A path as the window's own files are opened with it: the locale codec's 8-bit text.
+inline std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+/// A path as the library opens it: the operating system's local 8-bit text.
+inline std::string LibraryPath(const QString& path) {
+  if (QTextCodec* system = QTextCodec::codecForName("system")) return system->fromUnicode(path).toStdString();
+  return path.toUtf8().toStdString();
+}
+
+inline QStringList ToQt(const std::vector<std::string>& texts) {
+  QStringList list;
+  for (const std::string& t : texts) list << QString::fromStdString(t);
+  return list;
+}
+
+inline std::vector<std::string> FromQt(const QStringList& texts) {
+  std::vector<std::string> list;
+  for (const QString& t : texts) list.push_back(t.toStdString());
+  return list;
+}
+
+/// Gives a result table its headers and row count, columns stretched.
+void SetResultTable(QTableWidget* table, const QStringList& headers, int rows);
+
+}  // namespace WindowParts
