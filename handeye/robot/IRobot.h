@@ -1,6 +1,6 @@
 #pragma once
 
-#include "solver/SolverParam.h"
+#include "robot/SolverParam.h"
 
 #include <LieGroup/SE3.h>
 #include <tarn/FinalResult.h>
@@ -20,7 +20,8 @@ class IHandEye;
 
 /// A robot controller's pose convention: turns the stored robot rows into flange poses (base_from_flange,
 /// metres) and a solved transform back into a row of the same convention and units; its Solve runs one
-/// calibration over the rows.
+/// calibration over the rows. The conversions are defined with the conventions; the solving members
+/// (Solve, SearchPoses, SolveOverConventions) with the solver, which they hand the work to.
 class IRobot {
  public:
   explicit IRobot(const std::vector<MarkerBoardResult>& markerRecords);

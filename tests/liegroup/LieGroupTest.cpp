@@ -9,6 +9,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include "Matchers.h"
 #include <unsupported/Eigen/MatrixFunctions>
 
 #include <cmath>
@@ -83,11 +85,7 @@ testing::AssertionResult SameRotation(const SO3d& a, const SO3d& b, double tol) 
                                      << b.Coeffs().transpose();
 }
 
-testing::AssertionResult MatrixNear(const Eigen::MatrixXd& a, const Eigen::MatrixXd& b, double tol) {
-  const double d = (a - b).cwiseAbs().maxCoeff();
-  if (d <= tol) return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "max difference " << d << "\n" << a << "\nvs\n" << b;
-}
+using TarnTest::MatrixNear;
 
 class GroupProperties : public testing::TestWithParam<Element> {};
 

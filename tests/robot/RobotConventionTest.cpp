@@ -20,6 +20,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "Matchers.h"
+
 #include <memory>
 #include <random>
 #include <string>
@@ -40,11 +42,7 @@ constexpr double kTolerance = 1e-12;
 constexpr double kRowTolerance = 1e-9;  // millimetres and degrees after a round trip
 constexpr double kPi = 3.14159265358979323846;
 
-testing::AssertionResult MatrixNear(const Eigen::MatrixXd& a, const Eigen::MatrixXd& b, double tol) {
-  const double d = (a - b).cwiseAbs().maxCoeff();
-  if (d <= tol) return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "max difference " << d << "\n" << a << "\nvs\n" << b;
-}
+using TarnTest::MatrixNear;
 
 testing::AssertionResult RowNear(const Row& a, const Row& b, double tol) {
   if (a.size() != b.size()) return testing::AssertionFailure() << "sizes " << a.size() << " vs " << b.size();

@@ -8,6 +8,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "Matchers.h"
+
 #include <cmath>
 #include <random>
 #include <string>
@@ -30,11 +32,7 @@ constexpr double kTolerance = 1e-12;
 // Angles recovered near the singular middle angle lose precision in proportion to 1/cos(aj).
 constexpr double kAngleTolerance = 1e-9;
 
-testing::AssertionResult MatrixNear(const Eigen::MatrixXd& a, const Eigen::MatrixXd& b, double tol) {
-  const double d = (a - b).cwiseAbs().maxCoeff();
-  if (d <= tol) return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "max difference " << d << "\n" << a << "\nvs\n" << b;
-}
+using TarnTest::MatrixNear;
 
 // The middle angle's range for a key: (-pi/2, pi/2) without repetition, (0, pi) with repetition and
 // parity 0, (-pi, 0) with repetition and parity 1.

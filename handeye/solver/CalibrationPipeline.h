@@ -1,0 +1,30 @@
+#pragma once
+
+#include "robot/SolverParam.h"
+#include "solver/IHandEye.h"
+#include "solver/PoseSearch.h"
+
+#include <tarn/FinalResult.h>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace TamoHandEye {
+
+/// One calibration over flange poses (base_from_flange, metres) and marker points (as poses without
+/// rotation, metres): creates the hand-eye solver for the set-up in `handEye`, then, with `Exhaust` and
+/// more than `search.sampleSize` poses, runs the pose search (its distance is `RansacDist`) and writes its
+/// mask (and `report`), otherwise solves over all poses (`mask` empty). 0 solved, 129 the numerical solve
+/// failed, -1 the pose search found no consensus.
+int CalibratePoses(const SolverParam& param, const std::vector<Kel::SE3d>& robotPoses,
+                   const std::vector<Kel::SE3d>& markerPoses, PoseSearchOptions search,
+                   std::shared_ptr<IHandEye>& handEye, std::vector<int>& mask, PoseSearchReport& report);
+
+/// Fills `result` from a solved `handEye`: the mask, every pose's residual and the errors in millimetres
+/// (whatever the rows' unit), the camera transform as a row of the convention (`toRow`), as a 4 x 4
+/// matrix and the marker position in the rows' translation unit.
+void WriteFinalResult(const IHandEye& handEye, const SolverParam& param, const std::vector<int>& mask,
+                      const std::function<void(const Kel::SE3d&, std::vector<double>&)>& toRow, FinalResult& result);
+
+}  // namespace TamoHandEye
