@@ -1,0 +1,128 @@
+// The workflow library's rules, checked against files made here: which files are shots and how they pair,
+// the robot data file's lines, and the parameter and result file's round trip in GBK.
+
+#include "DataFiles.h"
+#include "SettingsFile.h"
+#include "ShotNames.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace TarnWorkflow;
+using testing::Contains;
+using testing::HasSubstr;
+
+class TempFolder {
+ public:
+  TempFolder() : path(fs::temp_directory_path() / ("tarn-workflow-" + std::to_string(::getpid()))) {
+    fs::remove_all(path);
+    fs::create_directories(path / "images");
+    fs::create_directories(path / "clouds");
+  }
+  ~TempFolder() { fs::remove_all(path); }
+  void Touch(const std::string& name, const std::string& content = "x") const { std::ofstream(path / name) << content; }
+  fs::path path;
+};
+
+std::string Name(const std::string& path) { return fs::path(path).filename().string(); }
+
+TEST(ShotPairing, KeysPairAcrossFoldersInNumberOrderAndEveryLeftOutFileIsNamed) {
+  const TempFolder f;
+  for (const char* name : {"images/b_1.png", "images/a_0.png", "images/c_01.png", "images/e_1.png",
+                           "images/IMG_2.PNG", "images/a_10.png", "images/x.png", "images/a_7.jpg"}) {
+    f.Touch(name);
+  }
+  for (const char* name : {"clouds/p_01.ply", "clouds/p_10.ply", "clouds/q_1.ply", "clouds/p_0.ply", "clouds/y_3.ply",
+                           "clouds/note.ply"}) {
+    f.Touch(name);
+  }
+  const PairingResult r = PairShots((f.path / "images").string(), "png", (f.path / "clouds").string());
+
+  // Ordered by the number's value (1 and 01 are different keys of equal order, kept in name order), each
+  // image with the cloud of the same key whatever the text before the underscore.
+  std::vector<std::string> pairs;
+  for (const ShotPair& p : r.pairs) pairs.push_back(Name(p.image) + "+" + Name(p.cloud));
+  EXPECT_EQ(pairs, (std::vector<std::string>{"a_0.png+p_0.ply", "b_1.png+q_1.ply", "c_01.png+p_01.ply",
+                                             "a_10.png+p_10.ply"}));
+  // The second file of a key, an upper-case extension (the key would be "2.PNG"), a name without a number,
+  // and files without a partner: each reported, the other format's files ignored.
+  EXPECT_THAT(r.problems, Contains(HasSubstr("e_1.png: the number after the last underscore is that of b_1.png")));
+  EXPECT_THAT(r.problems, Contains(HasSubstr("IMG_2.PNG: not named")));
+  EXPECT_THAT(r.problems, Contains(HasSubstr("x.png: not named")));
+  EXPECT_THAT(r.problems, Contains(HasSubstr("note.ply: not named")));
+  EXPECT_THAT(r.problems, Contains(HasSubstr("y_3.ply: no image with the number 3")));
+  EXPECT_EQ(r.problems.size(), 5u);
+
+  // The desktop's question decides between two files of a key: yes puts the newer name in the older's place.
+  const auto yes = [](const std::string&, const std::string&) { return true; };
+  std::vector<std::string> names;
+  for (const ShotName& s : CollectShotNames({"b_1.png", "a_2.png", "e_1.png"}, "png", yes)) names.push_back(s.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"e_1.png", "a_2.png"}));
+}
+
+TEST(RobotDataFile, LinesAreCheckedForCountThenNumbersAndBlankLinesAsAsked) {
+  const TempFolder f;
+  const auto read = [&](const std::string& content, BlankLines blank, DataFileError& error) {
+    f.Touch("robot.txt", content);
+    std::vector<std::vector<double>> rows;
+    std::vector<std::vector<std::string>> words;
+    const bool ok = ReadRobotRows((f.path / "robot.txt").string(), 6, "fanuc", blank, rows, error, &words);
+    return ok ? words : std::vector<std::vector<std::string>>{};
+  };
+  DataFileError error;
+  // CR LF line ends and empty lines are fine; the values keep the text they were written with.
+  const auto words = read("1.50 2 3 4 5 6\r\n\r\n-0.000 1e3 3 4 5 6\n", BlankLines::OnlyEmptySkipped, error);
+  ASSERT_EQ(words.size(), 2u) << error.message;
+  EXPECT_EQ(words[0][0], "1.50");
+  EXPECT_EQ(words[1][1], "1e3");
+
+  EXPECT_TRUE(read("1 2 3 4 5 6\n \t \n", BlankLines::OnlyEmptySkipped, error).empty());
+  EXPECT_EQ(error.kind, DataFileError::Kind::WrongCount);
+  EXPECT_EQ(read("1 2 3 4 5 6\n \t \n", BlankLines::WhiteSpaceSkipped, error).size(), 1u);
+  // Commas do not separate: one value, the wrong count, before any number is read.
+  EXPECT_TRUE(read("1,2,3,4,5,6\n", BlankLines::WhiteSpaceSkipped, error).empty());
+  EXPECT_EQ(error.kind, DataFileError::Kind::WrongCount);
+  for (const char* bad : {"1 2 3 4 5 nan\n", "1 2 3 4 5 inf\n", "1 2 3 0x1F 5 6\n"}) {
+    EXPECT_TRUE(read(bad, BlankLines::WhiteSpaceSkipped, error).empty()) << bad;
+    EXPECT_EQ(error.kind, DataFileError::Kind::NotNumber) << bad;
+    EXPECT_EQ(error.line, 1u);
+  }
+  EXPECT_TRUE(read("\n\n", BlankLines::OnlyEmptySkipped, error).empty());
+  EXPECT_EQ(error.kind, DataFileError::Kind::Empty);
+}
+
+TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
+  const TempFolder f;
+  const std::string path = (f.path / "result.csv").string();
+  TamoHandEye::FinalResult result;
+  result.cameraPose = {1.5, 2, 3, 0.25, 0.5, 0.75, 1};
+  result.cameraMatrix = {{1, 0, 0, 1.5}, {0, 1, 0, 2}, {0, 0, 1, 3}, {0, 0, 0, 1}};
+  result.markerPosition = {7, 8, 9.125};
+  const FileSettings settings{1, "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText()};
+  ASSERT_TRUE(WriteSettingsFile(path, settings, ResultTables(result)));
+
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(4096, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  EXPECT_THAT(bytes, HasSubstr("MarkerType:\xCD\xAC\xD0\xC4\xD4\xB2(\xC6\xBD\xC3\xE6\xC4\xE2\xBA\xCF)\n"));
+  EXPECT_THAT(bytes, HasSubstr("X,Y,Z,R1,R2,R3,R4,\n1.5,2,3,0.25,0.5,0.75,1,\n\n\xC1\xD0" "1,"));
+
+  SettingsFileContent content;
+  ASSERT_TRUE(ReadSettingsFile(path, content));
+  EXPECT_EQ(content.Find("RobotType"), settings.robotType);
+  EXPECT_EQ(content.Find("RansacDist"), std::string("0.0015"));
+  EXPECT_EQ(content.Find("MarkerType"), FittedMarkerText());
+  EXPECT_EQ(content.tableHeader, "X,Y,Z,R1,R2,R3,R4,");
+  ASSERT_EQ(content.rows.size(), 8u);  // the pose row, the matrix's header and rows, the marker's header and row
+  EXPECT_EQ(content.rows[1], "列1,列2,列3,列4,");
+  EXPECT_EQ(content.rows[7], "7,8,9.125,");
+}
+
+}  // namespace
