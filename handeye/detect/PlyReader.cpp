@@ -268,17 +268,69 @@ std::size_t PlyReader::SizeOf(Type type) {
   return 0;
 }
 
+bool PlyReader::ParseFormatLine(std::istringstream& words, std::string& error) {
+  std::string name, version;
+  words >> name >> version;
+  if (name == "ascii") format = Format::Ascii;
+  else if (name == "binary_little_endian") format = Format::BinaryLittleEndian;
+  else if (name == "binary_big_endian") format = Format::BinaryBigEndian;
+  else {
+    error = "unknown format \"" + name + "\"";
+    return false;
+  }
+  return true;
+}
+
+bool PlyReader::ParseElementLine(std::istringstream& words, const std::string& line, std::string& error) {
+  Element element;
+  std::string count;
+  if (!(words >> element.name >> count)) {
+    error = "incomplete element line: " + line;
+    return false;
+  }
+  const auto [ptr, ec] = std::from_chars(count.data(), count.data() + count.size(), element.count);
+  if (ec != std::errc() || ptr != count.data() + count.size()) {
+    error = "bad element count: " + line;
+    return false;
+  }
+  elements.push_back(std::move(element));
+  return true;
+}
+
+bool PlyReader::ParsePropertyLine(std::istringstream& words, const std::string& line, std::string& error) {
+  if (elements.empty()) {
+    error = "a property before any element: " + line;
+    return false;
+  }
+  Property property;
+  std::string first;
+  words >> first;
+  if (first == "list") {
+    std::string countType, itemType;
+    property.isList = true;
+    if (!(words >> countType >> itemType >> property.name) || !ParseType(countType, property.countType) ||
+        !ParseType(itemType, property.type)) {
+      error = "bad list property: " + line;
+      return false;
+    }
+  } else if (!ParseType(first, property.type) || !(words >> property.name)) {
+    error = "bad property: " + line;
+    return false;
+  }
+  elements.back().properties.push_back(property);
+  return true;
+}
+
 bool PlyReader::ParseHeader(std::string_view text, std::string& error) {
   elements.clear();
   if (text.substr(0, 4) != "ply\n" && text.substr(0, 5) != "ply\r\n") {
     error = "not a PLY file (the first line is not \"ply\")";
     return false;
   }
-  std::size_t pos = 0;
+  std::size_t pos = text.find('\n') + 1;  // after the "ply" line
   bool sawFormat = false;
-  bool carriageReturns = false;
-  int lineNumber = 0;
-  while (true) {
+  bool carriageReturns = text[3] == '\r';
+  for (;;) {
     const std::size_t end = text.find('\n', pos);
     if (end == std::string_view::npos) {
       error = "the header has no end_header line";
@@ -290,68 +342,22 @@ bool PlyReader::ParseHeader(std::string_view text, std::string& error) {
       line.pop_back();
       carriageReturns = true;
     }
-    ++lineNumber;
     std::istringstream words(line);
     std::string keyword;
     words >> keyword;
-    if (lineNumber == 1) {
-      if (keyword != "ply" || words >> keyword) {
-        error = "not a PLY file (the first line is not \"ply\")";
-        return false;
-      }
-      continue;
-    }
     if (keyword.empty() || keyword == "comment" || keyword == "obj_info") continue;
     if (keyword == "end_header") break;
+    bool parsed = false;
     if (keyword == "format") {
-      std::string name, version;
-      words >> name >> version;
-      if (name == "ascii") format = Format::Ascii;
-      else if (name == "binary_little_endian") format = Format::BinaryLittleEndian;
-      else if (name == "binary_big_endian") format = Format::BinaryBigEndian;
-      else {
-        error = "unknown format \"" + name + "\"";
-        return false;
-      }
-      sawFormat = true;
+      parsed = sawFormat = ParseFormatLine(words, error);
     } else if (keyword == "element") {
-      Element element;
-      std::string count;
-      if (!(words >> element.name >> count)) {
-        error = "incomplete element line: " + line;
-        return false;
-      }
-      const auto [ptr, ec] = std::from_chars(count.data(), count.data() + count.size(), element.count);
-      if (ec != std::errc() || ptr != count.data() + count.size()) {
-        error = "bad element count: " + line;
-        return false;
-      }
-      elements.push_back(std::move(element));
+      parsed = ParseElementLine(words, line, error);
     } else if (keyword == "property") {
-      if (elements.empty()) {
-        error = "a property before any element: " + line;
-        return false;
-      }
-      Property property;
-      std::string first;
-      words >> first;
-      if (first == "list") {
-        std::string countType, itemType;
-        property.isList = true;
-        if (!(words >> countType >> itemType >> property.name) || !ParseType(countType, property.countType) ||
-            !ParseType(itemType, property.type)) {
-          error = "bad list property: " + line;
-          return false;
-        }
-      } else if (!ParseType(first, property.type) || !(words >> property.name)) {
-        error = "bad property: " + line;
-        return false;
-      }
-      elements.back().properties.push_back(property);
+      parsed = ParsePropertyLine(words, line, error);
     } else {
       error = "unknown header line: " + line;
-      return false;
     }
+    if (!parsed) return false;
   }
   if (!sawFormat) {
     error = "the header has no format line";
@@ -490,6 +496,52 @@ bool ReadFixedVertices(const File& file, const PlyReader::Element& vertex, const
 
 // The reader proper: on refusal returns an empty matrix, with the operator's reason in `why` and the
 // line for standard error in `printed`.
+// Why the header's counts cannot describe a cloud of rows x cols read from `fileSize` bytes; empty when
+// they can.
+std::string CountProblem(const PlyReader& header, const PlyReader::Element& vertex, int rows, int cols,
+                         std::size_t fileSize) {
+  const auto expected = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
+  if (vertex.count != expected) {
+    return std::to_string(vertex.count) + " vertices for an image of " + std::to_string(cols) + " x " +
+           std::to_string(rows) + " pixels";
+  }
+  if (header.dataOffset > fileSize) return "truncated";
+  // Every instance takes at least a byte (a line of its own in ASCII): a count beyond the file's bytes
+  // cannot be true, and would only make the reader walk for ever.
+  for (const PlyReader::Element& element : header.elements) {
+    if (element.count > fileSize - header.dataOffset) {
+      return "truncated: element \"" + element.name + "\" claims " + std::to_string(element.count) +
+             " instances, more than the file holds";
+    }
+  }
+  return {};
+}
+
+// Reads a binary body into `cloud` (rows x cols, the vertex count); empty, or why not.
+std::string ReadBinaryBody(const File& file, const PlyReader& header, const Coordinates& where, cv::Mat& cloud,
+                           int rows, int cols) {
+  const PlyReader::Element& vertex = header.elements[where.vertexIndex];
+  const bool swap = (header.format == PlyReader::Format::BinaryLittleEndian) != kNativeLittleEndian;
+  std::size_t offset = header.dataOffset;
+  if (!SkipElementsBefore(file, header, where.vertexIndex, swap, offset)) return "truncated";
+  // When nothing follows the vertices, the file must end where they do.
+  const bool vertexIsLast = where.vertexIndex + 1 == header.elements.size();
+  if (HasLists(vertex)) {
+    if (vertex.count > file.Size() - offset) return "truncated";
+    cloud.create(rows, cols, CV_64FC3);
+    std::size_t end = 0;
+    if (!ReadListVertices(file, vertex, where, swap, offset, cloud, end)) return "truncated";
+    return vertexIsLast && end != file.Size() ? Trailing(file.Size() - end) : std::string();
+  }
+  const std::size_t stride = FixedSize(vertex);
+  if (vertex.count > (file.Size() - offset) / stride) return "truncated";
+  if (vertexIsLast && offset + vertex.count * stride != file.Size()) {
+    return Trailing(file.Size() - offset - vertex.count * stride);
+  }
+  cloud.create(rows, cols, CV_64FC3);
+  return ReadFixedVertices(file, vertex, where, swap, offset, stride, cloud) ? std::string() : "truncated";
+}
+
 cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why, std::string& printed) {
   const auto Fail = [&](const std::string& reason, const std::string& line = {}) {
     why = reason;
@@ -511,21 +563,8 @@ cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why,
   std::string line;
   error = FindCoordinates(header, where, line);
   if (!error.empty()) return Fail(error, line);
-  const PlyReader::Element& vertex = header.elements[where.vertexIndex];
-  const auto expected = static_cast<std::uint64_t>(rows) * static_cast<std::uint64_t>(cols);
-  if (vertex.count != expected) {
-    return Fail(std::to_string(vertex.count) + " vertices for an image of " + std::to_string(cols) + " x " +
-                std::to_string(rows) + " pixels");
-  }
-  if (header.dataOffset > file.Size()) return Fail("truncated");
-  // Every instance takes at least a byte (a line of its own in ASCII): a count beyond the file's bytes
-  // cannot be true, and would only make the reader walk for ever.
-  for (const PlyReader::Element& element : header.elements) {
-    if (element.count > file.Size() - header.dataOffset) {
-      return Fail("truncated: element \"" + element.name + "\" claims " + std::to_string(element.count) +
-                  " instances, more than the file holds");
-    }
-  }
+  error = CountProblem(header, header.elements[where.vertexIndex], rows, cols, file.Size());
+  if (!error.empty()) return Fail(error);
 
   // From here on the vertex count equals the pixel count, so the cloud's size is the image's.
   cv::Mat cloud;
@@ -535,28 +574,8 @@ cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why,
     if (!ReadAscii(file, header, where.vertexIndex, where.xyz, cloud)) return Fail("truncated or malformed data");
     return cloud;
   }
-
-  const bool swap = (header.format == PlyReader::Format::BinaryLittleEndian) != kNativeLittleEndian;
-  std::size_t offset = header.dataOffset;
-  if (!SkipElementsBefore(file, header, where.vertexIndex, swap, offset)) return Fail("truncated");
-  // When nothing follows the vertices, the file must end where they do.
-  const bool vertexIsLast = where.vertexIndex + 1 == header.elements.size();
-  if (HasLists(vertex)) {
-    if (vertex.count > file.Size() - offset) return Fail("truncated");
-    cloud.create(rows, cols, CV_64FC3);
-    std::size_t end = 0;
-    if (!ReadListVertices(file, vertex, where, swap, offset, cloud, end)) return Fail("truncated");
-    if (vertexIsLast && end != file.Size()) return Fail(Trailing(file.Size() - end));
-    return cloud;
-  }
-  const std::size_t stride = FixedSize(vertex);
-  if (vertex.count > (file.Size() - offset) / stride) return Fail("truncated");
-  if (vertexIsLast && offset + vertex.count * stride != file.Size()) {
-    return Fail(Trailing(file.Size() - offset - vertex.count * stride));
-  }
-  cloud.create(rows, cols, CV_64FC3);
-  if (!ReadFixedVertices(file, vertex, where, swap, offset, stride, cloud)) return Fail("truncated");
-  return cloud;
+  error = ReadBinaryBody(file, header, where, cloud, rows, cols);
+  return error.empty() ? cloud : Fail(error);
 }
 
 }  // namespace

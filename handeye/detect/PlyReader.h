@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,6 +42,12 @@ class PlyReader {
   Format format = Format::Ascii;
   std::vector<Element> elements;
   std::size_t dataOffset = 0;  ///< bytes from the start of the file to the first data byte
+
+ private:
+  // One header line each, after its keyword: false with `error` set when the line is not valid.
+  bool ParseFormatLine(std::istringstream& words, std::string& error);
+  bool ParseElementLine(std::istringstream& words, const std::string& line, std::string& error);
+  bool ParsePropertyLine(std::istringstream& words, const std::string& line, std::string& error);
 };
 
 /// Reads the PLY file at `path` into a rows × cols CV_64FC3 cloud: vertex k becomes element
