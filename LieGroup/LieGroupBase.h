@@ -47,7 +47,9 @@ class LieGroupBase {
   typename internal::traits<Derived>::RotationView Rotation() {
     return typename internal::traits<Derived>::RotationView(derived().Coeffs().data() + 3);
   }
-  Eigen::Map<const SO3<Scalar>> Rotation() const { return Eigen::Map<const SO3<Scalar>>(derived().Coeffs().data() + 3); }
+  Eigen::Map<const SO3<Scalar>> Rotation() const {
+    return Eigen::Map<const SO3<Scalar>>(derived().Coeffs().data() + 3);
+  }
 
   /// a·b: rotation qa ⊗ qb normalised, translation R(qa)·tb + ta.
   template <typename OtherDerived>

@@ -62,8 +62,7 @@ TamoHandEye::AlgoParam MainWindow::Settings(bool exhaust) const {
 }
 
 bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::MarkerBoardResult>& markers,
-                           const std::vector<std::vector<double>>& robotRows,
-                           const TamoHandEye::AlgoParam& settings) {
+                           const std::vector<std::vector<double>>& robotRows, const TamoHandEye::AlgoParam& settings) {
   const TarnWorkflow::RobotType* type = TarnWorkflow::RobotTypeAt(robotIndex);
   if (type == nullptr) {
     emit error("不存在的机器人类型!");
@@ -246,4 +245,3 @@ void MainWindow::FillPoseTables() {
     marker->setItem(0, c, new QTableWidgetItem(Number(At(lastResult.markerPosition, c), 6)));
   }
 }
-

@@ -147,7 +147,8 @@ void MainWindow::ComputeMarkers(const QStringList& images, const QStringList& cl
       if (detection->code != 0) {
         errors << QString("第%1组数据检测失败, 错误信息:%2")
                       .arg(n)
-                      .arg(DetectionFailure(*detection, folder2D + "//" + images[n - 1], folder3D + "//" + clouds[n - 1]));
+                      .arg(DetectionFailure(*detection, folder2D + "//" + images[n - 1],
+                                            folder3D + "//" + clouds[n - 1]));
       } else {
         record = detection->marker;
       }
@@ -198,4 +199,3 @@ void MainWindow::slotMarkerResultsChanged(std::vector<MarkerBoardResult> results
     item->setData(Qt::UserRole, image);
   }
 }
-

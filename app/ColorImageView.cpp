@@ -117,10 +117,10 @@ void ColorImageView::mouseMoveEvent(QMouseEvent* event) {
     const auto row = static_cast<int>((mousePos.y() - originY) / (drawHeight * zoom) * image.height());
     if (column >= 0 && column < image.width() && row >= 0 && row < image.height()) {
       const QColor colour = image.pixelColor(column, row);
-      const std::string text =
-          image.format() == QImage::Format_Grayscale8
-              ? fmt::format("X: {}  Y: {}\nGray Scale: {}", column, row, colour.red())
-              : fmt::format("X: {}  Y: {}\nR: {}  G: {}  B: {}", column, row, colour.red(), colour.green(), colour.blue());
+      const std::string text = image.format() == QImage::Format_Grayscale8
+                                   ? fmt::format("X: {}  Y: {}\nGray Scale: {}", column, row, colour.red())
+                                   : fmt::format("X: {}  Y: {}\nR: {}  G: {}  B: {}", column, row, colour.red(),
+                                                 colour.green(), colour.blue());
       QToolTip::showText(event->globalPos(), QString::fromStdString(text), this, QRect(1, 1, 1, 1));
     }
   }

@@ -46,12 +46,12 @@ class ColorImageView : public QWidget {
 
   std::unique_ptr<Ui::ColorImageViewClass> ui;
   QImage image;
-  int drawWidth = 0;   ///< the image fitted at zoom 1, widget pixels (set by every paint)
+  int drawWidth = 0;  ///< the image fitted at zoom 1, widget pixels (set by every paint)
   int drawHeight = 0;
-  int originX = 0;     ///< widget position of the image's top-left corner (set by every paint)
+  int originX = 0;  ///< widget position of the image's top-left corner (set by every paint)
   int originY = 0;
-  double zoom = 1.0;   ///< scale on top of the fit
-  int offsetX = 0;     ///< pan, widget pixels
+  double zoom = 1.0;  ///< scale on top of the fit
+  int offsetX = 0;    ///< pan, widget pixels
   int offsetY = 0;
   QPoint pressPos;
   bool dragging = false;

@@ -8,8 +8,7 @@ QStringList ImageFiles::List(const QString& folder, const QString& extension) {
   return QDir(folder).entryList({"*." + extension}, QDir::Files | QDir::Readable, QDir::Name);
 }
 
-QStringList ImageFiles::Collect(const QStringList& entries, const QString& extension,
-                                const ReplaceQuestion& replace) {
+QStringList ImageFiles::Collect(const QStringList& entries, const QString& extension, const ReplaceQuestion& replace) {
   std::vector<std::string> names;
   for (const QString& entry : entries) names.push_back(entry.toStdString());
   const auto ask = [&replace](const std::string& name, const std::string& held) {

@@ -156,7 +156,9 @@ QStringList MainWindow::RobotHeaders(const QString& text) {
   if (const TarnWorkflow::RobotType* type = TarnWorkflow::RobotTypeOfText(text.toStdString())) {
     headers << ToQt(type->ColumnNames());
   } else {
-    headers << "X" << "Y" << "Z";
+    headers << "X"
+            << "Y"
+            << "Z";
   }
   headers << "操作";
   return headers;
@@ -214,9 +216,7 @@ void MainWindow::OpenFolder(const QString& folder, bool sdk) {
 #endif
 }
 
-
 void MainWindow::DisableResultTabs() {
   ui->tabWidget->setTabEnabled(1, false);
   ui->tabWidget->setTabEnabled(2, false);
 }
-

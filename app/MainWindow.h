@@ -124,8 +124,7 @@ class MainWindow : public QMainWindow {
 
   /// Reads one parameter table row for a calculation; reports an empty or non-numeric cell itself
   /// (`recompute` selects the wording of "再计算").
-  bool ReadParamRow(int row, bool recompute, TamoHandEye::MarkerBoardResult& marker,
-                    std::vector<double>& robotRow);
+  bool ReadParamRow(int row, bool recompute, TamoHandEye::MarkerBoardResult& marker, std::vector<double>& robotRow);
   /// The settings of a calculation from the window.
   TamoHandEye::AlgoParam Settings(bool exhaust) const;
   /// Calls the library for the robot type; stores the last result on success, reports a failure.

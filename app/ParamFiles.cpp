@@ -59,7 +59,8 @@ MainWindow::ReadOutcome MainWindow::ReadParamFile(const QString& path) {
   // The table must be the parameter table of the robot type the file names (an unknown or missing
   // type reads as the first), before anything is applied: a result file's tables would put the camera
   // row and matrix into the pose rows.
-  const int index = find("RobotType", value) ? std::max(0, RobotTypeTexts().indexOf(value)) : ui->RobotSelect->currentIndex();
+  const int index =
+      find("RobotType", value) ? std::max(0, RobotTypeTexts().indexOf(value)) : ui->RobotSelect->currentIndex();
   QStringList header = QString::fromStdString(content.tableHeader).split(",");
   if (!header.isEmpty() && header.last().isEmpty()) header.removeLast();
   if (header != RobotHeaders(RobotTypeTexts().value(index))) return ReadOutcome::NotParameterFile;
@@ -124,4 +125,3 @@ void MainWindow::slotSaveResultBtn() {
     dialogs->Warning(this, "警告", "数据导出失败!", Dialogs::Button::Ok);
   }
 }
-

@@ -39,7 +39,8 @@ bool MainWindow::LoadRobotData(const QString& path) {
   std::vector<std::vector<std::string>> words;
   TarnWorkflow::DataFileError error;
   const std::string typeName = ui->RobotSelect->currentText().toStdString();
-  if (!TarnWorkflow::ReadRobotRows(LocalPath(path), static_cast<std::size_t>(robotValues), typeName, rows, error, &words)) {
+  if (!TarnWorkflow::ReadRobotRows(LocalPath(path), static_cast<std::size_t>(robotValues), typeName, rows, error,
+                                   &words)) {
     using Kind = TarnWorkflow::DataFileError::Kind;
     const char* text = "文件数据错误,请检查文件数据是否正确！";
     if (error.kind == Kind::CannotOpen) text = "文件打开失败！";
@@ -151,4 +152,3 @@ void MainWindow::ClearParamList() {
   table->setColumnCount(headers.size());
   table->setHorizontalHeaderLabels(headers);
 }
-

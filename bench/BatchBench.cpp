@@ -61,4 +61,6 @@ BENCHMARK(Batch)
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunBenchmarksQuietly(argc, argv, [] { Pairs(); }); }
+int main(int argc, char** argv) {
+  return RunBenchmarksQuietly(argc, argv, [] { Pairs(); });
+}

@@ -15,10 +15,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include "QuietBenchmarkMain.h"
 #include <fcntl.h>
-#include <opencv2/imgcodecs.hpp>
 #include <unistd.h>
+#include <opencv2/imgcodecs.hpp>
+#include "QuietBenchmarkMain.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -41,8 +41,8 @@ const Files& Shots() {
     options.width = 1920;
     options.height = 1200;
     options.focal = 1700;
-    options.cameraFromBoard = Eigen::Isometry3d(Eigen::Translation3d(0.02, -0.01, 0.7)) *
-                              Eigen::AngleAxisd(0.2, Eigen::Vector3d::UnitX());
+    options.cameraFromBoard =
+        Eigen::Isometry3d(Eigen::Translation3d(0.02, -0.01, 0.7)) * Eigen::AngleAxisd(0.2, Eigen::Vector3d::UnitX());
     options.supersample = 2;
     options.blurSigma = 0.8;
     options.greyNoise = 2.0;
@@ -132,4 +132,6 @@ BENCHMARK(NoMarker)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 
-int main(int argc, char** argv) { return RunBenchmarksQuietly(argc, argv, [] { Shots(); }); }
+int main(int argc, char** argv) {
+  return RunBenchmarksQuietly(argc, argv, [] { Shots(); });
+}

@@ -11,9 +11,9 @@
 #include "MarkerRenderer.h"
 
 #include <fcntl.h>
-#include <opencv2/imgcodecs.hpp>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <opencv2/imgcodecs.hpp>
 
 #include <cstdio>
 #include <filesystem>

@@ -42,7 +42,8 @@ int main() {
         Eigen::Matrix3d r;
         Eigen::Vector3d t;
         for (int i = 0; i < 3; ++i) {
-          for (int j = 0; j < 3; ++j) r(i, j) = result.cameraMatrix[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
+          for (int j = 0; j < 3; ++j)
+            r(i, j) = result.cameraMatrix[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
           t(i) = result.cameraMatrix[static_cast<std::size_t>(i)][3];
         }
         sumT += (t - scene.camera.translation() * 1000.0).squaredNorm();
@@ -50,8 +51,8 @@ int main() {
         sumR += angle * angle;
         ++ok;
       }
-      std::fprintf(stderr, "| %d | %.1f | %.3f | %.4f | %d |\n", poses, noiseMm, std::sqrt(sumT / ok), std::sqrt(sumR / ok),
-                   failed);
+      std::fprintf(stderr, "| %d | %.1f | %.3f | %.4f | %d |\n", poses, noiseMm, std::sqrt(sumT / ok),
+                   std::sqrt(sumR / ok), failed);
     }
   }
   return 0;

@@ -45,8 +45,8 @@ const Data& Scene20() {
   return data;
 }
 
-void Run(benchmark::State& state, ErrorCode (*entry)(const std::vector<MarkerBoardResult>&, const RobotRows&,
-                                                      const AlgoParam&, FinalResult&),
+void Run(benchmark::State& state,
+         ErrorCode (*entry)(const std::vector<MarkerBoardResult>&, const RobotRows&, const AlgoParam&, FinalResult&),
          const RobotRows& rows, bool exhaust, double ransacDist) {
   AlgoParam param;
   param.Exhaust = exhaust;

@@ -12,12 +12,12 @@
 #include <tarn/MarkerDetect.h>
 #include <tarn/SolveFinalResult.h>
 
-#include "MarkerRenderer.h"
 #include "DataSet.h"
+#include "MarkerRenderer.h"
 
 #include <fcntl.h>
-#include <nlohmann/json.hpp>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cmath>
@@ -48,15 +48,16 @@ struct Stats {
 
 void SingleShots(bool quick) {
   std::fprintf(stderr, "## Single shots\n\n");
-  std::fprintf(stderr, "| resolution | depth noise (mm) | tilt (deg) | centroids: px | mm | fitted: px | mm | ratio dev |\n");
+  std::fprintf(stderr,
+               "| resolution | depth noise (mm) | tilt (deg) | centroids: px | mm | fitted: px | mm | ratio dev |\n");
   std::fprintf(stderr, "|---|---:|---:|---:|---:|---:|---:|---:|\n");
   struct Size {
     int width, height;
     double focal, distance;
   };
-  const std::vector<Size> sizes = quick ? std::vector<Size>{{640, 480, 600, 0.45}}
-                                        : std::vector<Size>{{640, 480, 600, 0.45}, {1280, 1024, 1150, 0.55},
-                                                            {1920, 1200, 1700, 0.65}};
+  const std::vector<Size> sizes =
+      quick ? std::vector<Size>{{640, 480, 600, 0.45}}
+            : std::vector<Size>{{640, 480, 600, 0.45}, {1280, 1024, 1150, 0.55}, {1920, 1200, 1700, 0.65}};
   Stats fitPx, fitMm, centroidPx, centroidMm;
   for (const Size& size : sizes) {
     for (const double noise : {0.2, 0.5}) {
@@ -99,7 +100,8 @@ void SingleShots(bool quick) {
         }
         std::fprintf(stderr, "| %dx%d | %.1f | %.0f | %.3f | %.3f | %.4f | %.4f | %.4f |\n", size.width, size.height,
                      noise, tilt, cpx.worst, cmm.worst, fpx.worst, fmm.worst, dev.worst);
-        for (const auto& [all, one] : {std::pair{&fitPx, &fpx}, {&fitMm, &fmm}, {&centroidPx, &cpx}, {&centroidMm, &cmm}}) {
+        for (const auto& [all, one] :
+             {std::pair{&fitPx, &fpx}, {&fitMm, &fmm}, {&centroidPx, &cpx}, {&centroidMm, &cmm}}) {
           all->sum += one->sum;
           all->n += one->n;
           all->worst = std::max(all->worst, one->worst);
@@ -107,8 +109,9 @@ void SingleShots(bool quick) {
       }
     }
   }
-  std::fprintf(stderr, "\n(worst of three azimuths per row) Over all %d shots: centroids %.3f px mean, %.3f px max, "
-                       "%.3f mm mean, %.3f mm max; fitted %.4f px mean, %.4f px max, %.4f mm mean, %.4f mm max\n\n",
+  std::fprintf(stderr,
+               "\n(worst of three azimuths per row) Over all %d shots: centroids %.3f px mean, %.3f px max, "
+               "%.3f mm mean, %.3f mm max; fitted %.4f px mean, %.4f px max, %.4f mm mean, %.4f mm max\n\n",
                centroidPx.n, centroidPx.Mean(), centroidPx.worst, centroidMm.Mean(), centroidMm.worst, fitPx.Mean(),
                fitPx.worst, fitMm.Mean(), fitMm.worst);
 }
@@ -137,7 +140,7 @@ void Workflows(bool quick) {
     double noise;
     unsigned seed;
   };
-  std::vector<Set> sets = {{640, 480, 0.2, 1}, {640, 480, 0.5, 2}, {1024, 768, 0.2, 3}, {1024, 768, 0.5, 4},
+  std::vector<Set> sets = {{640, 480, 0.2, 1},   {640, 480, 0.5, 2},   {1024, 768, 0.2, 3},  {1024, 768, 0.5, 4},
                            {1280, 1024, 0.3, 5}, {1280, 1024, 0.5, 6}, {1920, 1200, 0.2, 7}, {1920, 1200, 0.5, 8}};
   if (quick) sets.resize(2);
   Stats fitMm, fitDeg, centroidMm, centroidDeg;
@@ -176,10 +179,10 @@ void Workflows(bool quick) {
         for (int k = 0; k < 4; ++k) solved(r, k) = result.cameraMatrix[std::size_t(r)][std::size_t(k)];
       }
       errors[method][0] = (solved.topRightCorner<3, 1>() - expected.topRightCorner<3, 1>()).norm();
-      errors[method][1] = Eigen::AngleAxisd(Eigen::Matrix3d(solved.topLeftCorner<3, 3>() *
-                                                            expected.topLeftCorner<3, 3>().transpose()))
-                              .angle() *
-                          180.0 / kPi;
+      errors[method][1] =
+          Eigen::AngleAxisd(Eigen::Matrix3d(solved.topLeftCorner<3, 3>() * expected.topLeftCorner<3, 3>().transpose()))
+              .angle() *
+          180.0 / kPi;
     }
     std::fprintf(stderr, "| %dx%d | %.1f | %u | %.3f | %.4f | %.4f | %.5f |\n", set.width, set.height, set.noise,
                  set.seed, errors[0][0], errors[0][1], errors[1][0], errors[1][1]);
@@ -188,9 +191,11 @@ void Workflows(bool quick) {
     fitMm.Add(errors[1][0]);
     fitDeg.Add(errors[1][1]);
   }
-  std::fprintf(stderr, "\nOver %d workflows: centroids %.3f mm mean, %.3f mm max, %.4f deg max; fitted %.4f mm mean, "
-                       "%.4f mm max, %.5f deg max\n",
-               fitMm.n, centroidMm.Mean(), centroidMm.worst, centroidDeg.worst, fitMm.Mean(), fitMm.worst, fitDeg.worst);
+  std::fprintf(stderr,
+               "\nOver %d workflows: centroids %.3f mm mean, %.3f mm max, %.4f deg max; fitted %.4f mm mean, "
+               "%.4f mm max, %.5f deg max\n",
+               fitMm.n, centroidMm.Mean(), centroidMm.worst, centroidDeg.worst, fitMm.Mean(), fitMm.worst,
+               fitDeg.worst);
   fs::remove_all(dir);
 }
 

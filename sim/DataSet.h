@@ -16,7 +16,7 @@ struct SynthOptions {
   std::string robotName = "fanuc";      ///< recorded in truth.json
   RowFormat format = RowFormat::Fanuc;  ///< how the robot rows are written
   bool radian = false;                  ///< angles of the rows in radians (else degrees)
-  double noiseMm = 0.2;  ///< σ of the point cloud's depth noise
+  double noiseMm = 0.2;                 ///< σ of the point cloud's depth noise
   unsigned seed = 1;
   int width = 1024;
   int height = 768;

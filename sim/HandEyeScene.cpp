@@ -85,7 +85,8 @@ Scene MakeScene(const SceneOptions& o) {
     } else {
       // The marker on the flange moves in front of the fixed camera, about 0.6 m from it.
       const Vector3d markerInBase = scene.camera * Vector3d(0.12 * unit(rng), 0.12 * unit(rng), 0.6 + 0.1 * unit(rng));
-      Matrix3d r = AngleAxisd(spread * unit(rng), Vector3d::UnitX()) * AngleAxisd(spread * unit(rng), Vector3d::UnitY()) *
+      Matrix3d r = AngleAxisd(spread * unit(rng), Vector3d::UnitX()) *
+                   AngleAxisd(spread * unit(rng), Vector3d::UnitY()) *
                    AngleAxisd(spread * unit(rng), Vector3d::UnitZ()) * fixedFlange;
       if (o.motion == Motion::TranslationOnly) r = fixedFlange;
       if (o.motion == Motion::SingleAxis) r = AngleAxisd(2.0 * spread * unit(rng), singleAxis) * fixedFlange;
@@ -107,8 +108,7 @@ Scene MakeScene(const SceneOptions& o) {
     const double angle = rotationNoise.norm();
     Isometry3d reported = flange;
     if (angle > 0.0) reported.linear() = flange.linear() * AngleAxisd(angle, rotationNoise / angle).toRotationMatrix();
-    reported.translation() +=
-        o.robotTranslationNoise * Vector3d(normal(noiseRng), normal(noiseRng), normal(noiseRng));
+    reported.translation() += o.robotTranslationNoise * Vector3d(normal(noiseRng), normal(noiseRng), normal(noiseRng));
     scene.flange.push_back(reported);
   }
   return scene;
@@ -126,23 +126,15 @@ std::vector<std::vector<double>> RobotRows(const Scene& scene, RowFormat format,
     // Eigen's eulerAngles(2, 1, 0) gives (a, b, c) with R = Rz(a)·Ry(b)·Rx(c).
     const Vector3d zyx = r.eulerAngles(2, 1, 0);
     switch (format) {
-      case RowFormat::Fanuc:
-        row.insert(row.end(), {zyx(2) * angle, zyx(1) * angle, zyx(0) * angle});
-        break;
-      case RowFormat::Kuka:
-        row.insert(row.end(), {zyx(0) * angle, zyx(1) * angle, zyx(2) * angle});
-        break;
-      case RowFormat::AbbQuat:
-        row.insert(row.end(), {q.w(), q.x(), q.y(), q.z()});
-        break;
+      case RowFormat::Fanuc: row.insert(row.end(), {zyx(2) * angle, zyx(1) * angle, zyx(0) * angle}); break;
+      case RowFormat::Kuka: row.insert(row.end(), {zyx(0) * angle, zyx(1) * angle, zyx(2) * angle}); break;
+      case RowFormat::AbbQuat: row.insert(row.end(), {q.w(), q.x(), q.y(), q.z()}); break;
       case RowFormat::Ur: {
         const Vector3d v = RotationVector(r) * angle;
         row.insert(row.end(), {v.x(), v.y(), v.z()});
         break;
       }
-      case RowFormat::Xyzw:
-        row.insert(row.end(), {q.x(), q.y(), q.z(), q.w()});
-        break;
+      case RowFormat::Xyzw: row.insert(row.end(), {q.x(), q.y(), q.z(), q.w()}); break;
     }
     rows.push_back(row);
   }

@@ -23,14 +23,14 @@ struct SceneOptions {
   int poses = 12;
   bool eyeToHand = false;
   Motion motion = Motion::General;
-  double rotationSpreadDeg = 30.0;      ///< spread of the viewing directions and rolls, degrees
-  double pointNoise = 0.0;              ///< σ of each measured point coordinate, metres
-  double robotTranslationNoise = 0.0;   ///< σ of each reported flange translation coordinate, metres
-  double robotRotationNoise = 0.0;      ///< σ of each reported flange rotation-vector component, radians
-  std::vector<int> outliers;            ///< poses whose measured point is displaced
-  double outlierOffset = 0.05;          ///< length of that displacement, metres
-  unsigned seed = 1;           ///< draws the poses (and, unless noiseSeed is set, seeds the noise)
-  unsigned noiseSeed = 0;      ///< when not 0, seeds the noise: same poses, new noise
+  double rotationSpreadDeg = 30.0;     ///< spread of the viewing directions and rolls, degrees
+  double pointNoise = 0.0;             ///< σ of each measured point coordinate, metres
+  double robotTranslationNoise = 0.0;  ///< σ of each reported flange translation coordinate, metres
+  double robotRotationNoise = 0.0;     ///< σ of each reported flange rotation-vector component, radians
+  std::vector<int> outliers;           ///< poses whose measured point is displaced
+  double outlierOffset = 0.05;         ///< length of that displacement, metres
+  unsigned seed = 1;                   ///< draws the poses (and, unless noiseSeed is set, seeds the noise)
+  unsigned noiseSeed = 0;              ///< when not 0, seeds the noise: same poses, new noise
 };
 
 struct Scene {

@@ -131,7 +131,7 @@ void WritePly(const std::string& path, const cv::Mat& cloud, const PlyOptions& o
   const long long total = static_cast<long long>(cloud.total()) - o.dropVertices;
   const long long claimed = o.claimVertices >= 0 ? o.claimVertices : total;
   std::ofstream out(path, std::ios::binary);
-  const char* format = o.format == PlyFormat::Ascii ? "ascii"
+  const char* format = o.format == PlyFormat::Ascii                ? "ascii"
                        : o.format == PlyFormat::BinaryLittleEndian ? "binary_little_endian"
                                                                    : "binary_big_endian";
   const char* type = o.doubles ? "double" : "float";
@@ -167,8 +167,10 @@ void WritePly(const std::string& path, const cv::Mat& cloud, const PlyOptions& o
       continue;
     }
     const auto write = [&](double v) {
-      if (o.doubles) Put<double>(out, v, big);
-      else Put<float>(out, static_cast<float>(v), big);
+      if (o.doubles)
+        Put<double>(out, v, big);
+      else
+        Put<float>(out, static_cast<float>(v), big);
     };
     write(x);
     write(y);

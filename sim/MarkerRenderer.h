@@ -19,24 +19,24 @@ struct ShotOptions {
   double focal = 700.0;  ///< pixels; the principal point is the image centre
   /// camera_from_board: the board's plane is z = 0 of the board frame. Default: frontal, 0.5 m away.
   Eigen::Isometry3d cameraFromBoard = Eigen::Isometry3d(Eigen::Translation3d(0.0, 0.0, 0.5));
-  double markerRadius = 0.03;  ///< R, metres
-  std::array<double, 3> ringRadii = {0.7, 0.45, 0.2};  ///< the inner boundaries, as fractions of R
+  double markerRadius = 0.03;                                        ///< R, metres
+  std::array<double, 3> ringRadii = {0.7, 0.45, 0.2};                ///< the inner boundaries, as fractions of R
   std::vector<Eigen::Vector2d> markers = {Eigen::Vector2d::Zero()};  ///< marker centres on the board, metres
   double boardHalfWidth = 0.2;
   double boardHalfHeight = 0.15;
-  int supersample = 4;       ///< samples per pixel along each axis
-  double blurSigma = 0.0;    ///< Gaussian blur, pixels
-  double greyNoise = 0.0;    ///< σ of additive grey-level noise
-  double gradient = 0.0;     ///< lighting falls off by this fraction from the left edge to the right
-  bool colour = false;       ///< BGR instead of grey
-  double depthNoise = 0.0;   ///< σ of the cloud's depth, metres
+  int supersample = 4;          ///< samples per pixel along each axis
+  double blurSigma = 0.0;       ///< Gaussian blur, pixels
+  double greyNoise = 0.0;       ///< σ of additive grey-level noise
+  double gradient = 0.0;        ///< lighting falls off by this fraction from the left edge to the right
+  bool colour = false;          ///< BGR instead of grey
+  double depthNoise = 0.0;      ///< σ of the cloud's depth, metres
   std::vector<cv::Rect> holes;  ///< pixels whose points are missing (NaN)
   unsigned seed = 1;
 };
 
 struct Shot {
-  cv::Mat image;  ///< CV_8UC1 or CV_8UC3
-  cv::Mat cloud;  ///< CV_64FC3, camera frame, metres; NaN off the board and in the holes
+  cv::Mat image;                         ///< CV_8UC1 or CV_8UC3
+  cv::Mat cloud;                         ///< CV_64FC3, camera frame, metres; NaN off the board and in the holes
   std::vector<Eigen::Vector2d> centres;  ///< each marker centre projected: (column, row), pixel centres at integers
   std::vector<Eigen::Vector3d> points;   ///< each marker centre in the camera frame, metres
 };
@@ -56,12 +56,12 @@ enum class PlyFormat { Ascii, BinaryLittleEndian, BinaryBigEndian };
 
 struct PlyOptions {
   PlyFormat format = PlyFormat::BinaryLittleEndian;
-  bool doubles = false;         ///< x, y, z as double (else float)
-  bool colour = false;          ///< uchar red, green, blue between y and z
-  bool leadingElement = false;  ///< an element with a list property before "vertex"
-  bool omitZ = false;           ///< leave the "z" property out
-  int dropVertices = 0;         ///< write this many vertices fewer than the cloud holds
-  long long claimVertices = -1; ///< the vertex count the header states (default: the true one)
+  bool doubles = false;          ///< x, y, z as double (else float)
+  bool colour = false;           ///< uchar red, green, blue between y and z
+  bool leadingElement = false;   ///< an element with a list property before "vertex"
+  bool omitZ = false;            ///< leave the "z" property out
+  int dropVertices = 0;          ///< write this many vertices fewer than the cloud holds
+  long long claimVertices = -1;  ///< the vertex count the header states (default: the true one)
 };
 
 /// Writes `cloud` (CV_64FC3) as PLY, vertex k = element (k / cols, k mod cols).

@@ -29,8 +29,10 @@ bool ForEachLine(const std::string& path, const std::string& what, DataFileError
                  const std::function<bool(const std::string&, std::size_t)>& use) {
   std::error_code statusError;
   const fs::file_status status = fs::status(path, statusError);
-  if (!fs::exists(status)) return Fail(error, Kind::CannotOpen, 0, "cannot open the " + what + " " + path + ": it does not exist");
-  if (!fs::is_regular_file(status)) return Fail(error, Kind::CannotOpen, 0, "the " + what + " " + path + " is not a regular file");
+  if (!fs::exists(status))
+    return Fail(error, Kind::CannotOpen, 0, "cannot open the " + what + " " + path + ": it does not exist");
+  if (!fs::is_regular_file(status))
+    return Fail(error, Kind::CannotOpen, 0, "the " + what + " " + path + " is not a regular file");
   std::ifstream in(path, std::ios::binary);
   if (!in) return Fail(error, Kind::CannotOpen, 0, "cannot open the " + what + " " + path);
   std::string line;
@@ -103,8 +105,8 @@ bool ReadRobotRows(const std::string& path, std::size_t rowLength, const std::st
     if (line.empty() || (texts.empty() && blank == BlankLines::WhiteSpaceSkipped)) return true;
     if (texts.size() != rowLength) {
       return Fail(error, Kind::WrongCount, number,
-                  path + ", line " + std::to_string(number) + ": " + std::to_string(texts.size()) +
-                      " values, but a " + typeName + " row has " + std::to_string(rowLength));
+                  path + ", line " + std::to_string(number) + ": " + std::to_string(texts.size()) + " values, but a " +
+                      typeName + " row has " + std::to_string(rowLength));
     }
     if (!ParseNumbers(texts, number, path, values, error)) return false;
     if (!RoomForRow(rows.size(), number, path, error)) return false;

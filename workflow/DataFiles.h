@@ -17,11 +17,11 @@ namespace TarnWorkflow {
 struct DataFileError {
   enum class Kind {
     None,
-    CannotOpen,   ///< missing, not a regular file, or unreadable
-    TooLarge,     ///< a line too long or too many rows
-    NotNumber,    ///< a value is not a finite decimal number
-    WrongCount,   ///< a line has the wrong number of values
-    Empty,        ///< no rows at all
+    CannotOpen,  ///< missing, not a regular file, or unreadable
+    TooLarge,    ///< a line too long or too many rows
+    NotNumber,   ///< a value is not a finite decimal number
+    WrongCount,  ///< a line has the wrong number of values
+    Empty,       ///< no rows at all
   };
   Kind kind = Kind::None;
   std::size_t line = 0;  ///< 1-based line of the fault, 0 when it is not one line's
@@ -29,8 +29,8 @@ struct DataFileError {
 };
 
 /// Reads the rows of a robot data file for a type of `rowLength` values called `typeName`, skipping only
-/// empty lines; `words`, when given, receives each value as the file writes it. False with `error` set (and the rows unspecified)
-/// when the file cannot be used.
+/// empty lines; `words`, when given, receives each value as the file writes it. False with `error` set (and the rows
+/// unspecified) when the file cannot be used.
 bool ReadRobotRows(const std::string& path, std::size_t rowLength, const std::string& typeName,
                    std::vector<std::vector<double>>& rows, DataFileError& error,
                    std::vector<std::vector<std::string>>* words = nullptr);

@@ -16,7 +16,8 @@ ShotDetection DetectShot(const ShotPair& pair, Centre centre) {
   d.pair = pair;
   if (centre == Centre::Fit) {
     d.code = SolveFittedMarkerResults(pair.image, pair.cloud, d.marker, d.quality);
-    d.fitted = d.code == Success || d.code == Err_Algo_Marker_Fit_NotMarker || d.code == Err_Algo_Marker_Fit_TooFewPoints;
+    d.fitted =
+        d.code == Success || d.code == Err_Algo_Marker_Fit_NotMarker || d.code == Err_Algo_Marker_Fit_TooFewPoints;
   } else {
     d.code = SolveMarkerBoardResults(pair.image, pair.cloud, d.marker);
   }

@@ -25,6 +25,8 @@ AlgoParam RobotType::Settings(bool eyeToHand, bool meter, bool radianRows, doubl
 }
 
 const std::vector<RobotType>& RobotTypes() {
+  // One robot type a row.
+  // clang-format off
   static const std::vector<RobotType> types = {
       {"generic3", "XYZR1R2R3", 0, 6, Common3SolveFinalResult, true, true, false, RowFormat::Kuka, {"R1", "R2", "R3"}},
       {"generic4", "XYZR1R2R3R4", 1, 7, Common4SolveFinalResult, true, false, false, RowFormat::Xyzw,
@@ -42,12 +44,14 @@ const std::vector<RobotType>& RobotTypes() {
       {"ur", "UR [X,Y,Z]mm|[RX RY RZ]rad", 7, 6, UrSolveFinalResult, false, false, true, RowFormat::Ur,
        {"RX", "RY", "RZ"}},
   };
+  // clang-format on
   return types;
 }
 
 const RobotType* FindRobotType(const std::string& name) {
   std::string lower = name;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   for (const RobotType& type : RobotTypes()) {
     if (type.name == lower) return &type;
   }

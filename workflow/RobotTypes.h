@@ -18,15 +18,15 @@ using EntryPoint = TamoHandEye::ErrorCode (*)(const std::vector<TamoHandEye::Mar
                                               TamoHandEye::FinalResult&);
 
 struct RobotType {
-  std::string name;         ///< short name, e.g. "fanuc"
-  std::string text;         ///< the robot list's display text, e.g. "FANUC [X,Y,Z]mm|[W P R]deg"
-  int index;                ///< position in the robot list
-  std::size_t rowLength;    ///< 6 or 7 values per robot row
-  EntryPoint entry;         ///< the library function that solves it
-  bool meterChoice;         ///< the rows may be in metres (IsMeter is honoured; else millimetres)
-  bool radianChoice;        ///< the rows may be in radians or degrees (IsRadian is honoured)
-  bool radian;              ///< the type's own angle unit is radians (UR)
-  TarnSim::RowFormat format;  ///< how synthetic rows of this type are written
+  std::string name;                        ///< short name, e.g. "fanuc"
+  std::string text;                        ///< the robot list's display text, e.g. "FANUC [X,Y,Z]mm|[W P R]deg"
+  int index;                               ///< position in the robot list
+  std::size_t rowLength;                   ///< 6 or 7 values per robot row
+  EntryPoint entry;                        ///< the library function that solves it
+  bool meterChoice;                        ///< the rows may be in metres (IsMeter is honoured; else millimetres)
+  bool radianChoice;                       ///< the rows may be in radians or degrees (IsRadian is honoured)
+  bool radian;                             ///< the type's own angle unit is radians (UR)
+  TarnSim::RowFormat format;               ///< how synthetic rows of this type are written
   std::vector<std::string> rotationNames;  ///< the rotation columns, e.g. W P R
 
   /// X, Y, Z and the rotation columns: the robot part of the parameter table's header.

@@ -14,8 +14,8 @@
 namespace TarnWorkflow {
 
 struct FileSettings {
-  int handEyeType = 0;     ///< 0 eye-in-hand, 1 eye-to-hand
-  std::string robotType;   ///< the robot type's display text
+  int handEyeType = 0;    ///< 0 eye-in-hand, 1 eye-to-hand
+  std::string robotType;  ///< the robot type's display text
   bool isMeter = false;
   bool isRadian = false;
   bool exhaust = false;

@@ -153,8 +153,8 @@ PairingResult PairShots(const std::string& imageFolder, const std::string& image
       result.problems.push_back(image.entry + ": no point cloud with the number " + image.key);
       continue;
     }
-    result.pairs.push_back({image.key, (fs::path(imageFolder) / image.entry).string(),
-                            (fs::path(cloudFolder) / cloud->entry).string()});
+    result.pairs.push_back(
+        {image.key, (fs::path(imageFolder) / image.entry).string(), (fs::path(cloudFolder) / cloud->entry).string()});
   }
   for (const ShotName& cloud : clouds) {
     if (find(images, cloud.key) == images.end()) {

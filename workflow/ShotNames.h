@@ -39,8 +39,8 @@ struct ShotPair {
 };
 
 struct PairingResult {
-  std::vector<ShotPair> pairs;         ///< in shot order
-  std::vector<std::string> problems;   ///< files left out and why
+  std::vector<ShotPair> pairs;        ///< in shot order
+  std::vector<std::string> problems;  ///< files left out and why
 };
 
 /// The regular files of `folder` named "*.<extension>" with the extension in any case, by name; entries

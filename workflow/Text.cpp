@@ -19,10 +19,14 @@ std::size_t Utf8Sequence(const std::string& text, std::size_t at) {
   if (lead < 0x80) return 1;
   std::size_t length = 0;
   unsigned min = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2, min = 0x80;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3, min = 0x800;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4, min = 0x10000;
-  else return 0;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2, min = 0x80;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3, min = 0x800;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4, min = 0x10000;
+  else
+    return 0;
   if (at + length > text.size()) return 0;
   unsigned code = lead & (0x7Fu >> length);
   for (std::size_t k = 1; k < length; ++k) {
@@ -70,7 +74,10 @@ std::string Convert(const std::string& text, const char* to, const char* from, c
     if (done == static_cast<std::size_t>(-1) && left > 0) {
       out += replacement;
       // Skip the whole character of a UTF-8 input, one byte otherwise.
-      const std::size_t skip = std::string(from) == "UTF-8" ? std::max<std::size_t>(1, Utf8Sequence(in, static_cast<std::size_t>(source - in.data()))) : 1;
+      const std::size_t skip =
+          std::string(from) == "UTF-8"
+              ? std::max<std::size_t>(1, Utf8Sequence(in, static_cast<std::size_t>(source - in.data())))
+              : 1;
       source += std::min(skip, left);
       left -= std::min(skip, left);
     }

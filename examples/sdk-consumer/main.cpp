@@ -50,7 +50,8 @@ int main() {
   for (int k = 0; k < 3; ++k) error += std::pow(result.cameraMatrix[k][3] - camera.translation()(k) * 1000.0, 2);
   error = std::sqrt(error);
   std::printf("camera in flange: X %.3f Y %.3f Z %.3f mm, W %.3f P %.3f R %.3f deg\n", result.cameraPose[0],
-              result.cameraPose[1], result.cameraPose[2], result.cameraPose[3], result.cameraPose[4], result.cameraPose[5]);
+              result.cameraPose[1], result.cameraPose[2], result.cameraPose[3], result.cameraPose[4],
+              result.cameraPose[5]);
   std::printf("calibration %s: camera translation error %.2e mm, RMS %.2e mm\n", error < 1e-6 ? "ok" : "WRONG", error,
               result.rmsError);
   return error < 1e-6 ? 0 : 1;

@@ -16,14 +16,18 @@ const char* parseCode(const ErrorCode& code) {
     case Success: return "无错误";
     case Err_Algo_Marker_Fail_NoCircle: return "识别标记中心时, 无法找到圆心";
     case Err_Algo_Marker_Fail_NoPoint: return "识别标记中心时, 无法从点云数据中找到圆心对应的点";
-    case Err_Algo_Marker_Fail_NoCircleNoPoint: return "识别标记中心时, 圆心和点云数据均无法找到对应的点, 请检查成像质量";
+    case Err_Algo_Marker_Fail_NoCircleNoPoint:
+      return "识别标记中心时, 圆心和点云数据均无法找到对应的点, 请检查成像质量";
     case Err_Algo_Marker_Fail_ExceedOneCircle: return "识别标记中心时, 发现超过一个圆心";
     case Err_Data_Empty: return "2D图像或点云数据为空";
     case Err_Data_Invalid_Image: return "非法的2D图像数据, 2D图像必须为:Gray或RGB或BGR";
     case Err_Data_Invalid_PointCloud: return "非法的点云数据, 点云可能被裁剪, 点云数据必须与2D图像一一对应";
-    case Err_Data_Size_Mismatch: return "2D图像数据和点云数据的尺寸不相等, 点云可能被裁剪, 点云数据必须与2D图像一一对应";
-    case Err_Algo_Marker_Fit_NotMarker: return "拟合标记中心时, 圆环半径的比例与同心圆标记不符, 可能不是本标记或成像质量差";
-    case Err_Algo_Marker_Fit_TooFewPoints: return "拟合标记中心时, 清晰的边缘点或标记周围的点云点太少, 请检查成像和点云质量";
+    case Err_Data_Size_Mismatch:
+      return "2D图像数据和点云数据的尺寸不相等, 点云可能被裁剪, 点云数据必须与2D图像一一对应";
+    case Err_Algo_Marker_Fit_NotMarker:
+      return "拟合标记中心时, 圆环半径的比例与同心圆标记不符, 可能不是本标记或成像质量差";
+    case Err_Algo_Marker_Fit_TooFewPoints:
+      return "拟合标记中心时, 清晰的边缘点或标记周围的点云点太少, 请检查成像和点云质量";
   }
   return kUnknown;
 }

@@ -29,8 +29,8 @@ ErrorCode Solve(const Input& image, const Input& cloud, MarkerBoardResult& resul
     Detect::MarkerBoardResult local;
     const auto code = static_cast<ErrorCode>(detector->Run(local));
     if (code == Success) result = MarkerBoardResult{local.x, local.y, local.z, local.u, local.v};
-    if (quality && detector->fitted && (code == Success || code == Err_Algo_Marker_Fit_NotMarker ||
-                                        code == Err_Algo_Marker_Fit_TooFewPoints)) {
+    if (quality && detector->fitted &&
+        (code == Success || code == Err_Algo_Marker_Fit_NotMarker || code == Err_Algo_Marker_Fit_TooFewPoints)) {
       const Detect::MarkerFit& fit = detector->fit;
       for (int i = 0; i < 4; ++i) quality->radiiMm[i] = 1000.0 * fit.radii[static_cast<std::size_t>(i)];
       quality->ratioDeviation = fit.ratioDeviation;

@@ -62,9 +62,7 @@ ErrorCode ConcentricCircleMarker3D::Run(MarkerBoardResult& result) {
     MarkerBoardResult local;
     const ErrorCode code = DetectMarker(local);
     switch (code) {
-      case Success:
-        result = local;
-        return Success;
+      case Success: result = local; return Success;
       case Err_Algo_Marker_Fail_NoCircle: noCircleCodes.push_back(code); break;
       case Err_Algo_Marker_Fail_NoPoint: noPointCodes.push_back(code); break;
       case Err_Algo_Marker_Fail_ExceedOneCircle: multiCircleCodes.push_back(code); break;
@@ -140,11 +138,10 @@ bool ConcentricCircleMarker3D::RunAttempt(int halfBlock, int offset) {
         const bool valid = std::all_of(p.val, p.val + 3, [](double v) {
           return std::isfinite(v) && std::abs(v) <= static_cast<double>(std::numeric_limits<float>::max());
         });
-        const cv::Point3f point = valid ? cv::Point3f(static_cast<float>(p[0]), static_cast<float>(p[1]),
-                                                      static_cast<float>(p[2]))
-                                        : cv::Point3f(std::numeric_limits<float>::quiet_NaN(),
-                                                      std::numeric_limits<float>::quiet_NaN(),
-                                                      std::numeric_limits<float>::quiet_NaN());
+        const cv::Point3f point =
+            valid ? cv::Point3f(static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]))
+                  : cv::Point3f(std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN(),
+                                std::numeric_limits<float>::quiet_NaN());
         outcome.points3D.push_back(point);
         outcome.pointValid.push_back(valid ? 1 : 0);
       }
@@ -202,9 +199,9 @@ bool ConcentricCircleMarker3D::IsCircular(const std::vector<cv::Point>& contour,
   return minimum <= circularity && circularity <= maximum;
 }
 
-std::vector<std::array<int, 4>> ConcentricCircleMarker3D::FindChains(const std::vector<std::vector<cv::Point>>& contours,
-                                                                     const std::vector<cv::Vec4i>& hierarchy,
-                                                                     double minCircularity) {
+std::vector<std::array<int, 4>> ConcentricCircleMarker3D::FindChains(
+    const std::vector<std::vector<cv::Point>>& contours, const std::vector<cv::Vec4i>& hierarchy,
+    double minCircularity) {
   std::vector<std::array<int, 4>> groups;
   const int n = static_cast<int>(contours.size());
   if (n == 0) return groups;

@@ -24,7 +24,7 @@ namespace Detect {
 /// rerunning that pair.
 class ConcentricCircleMarker3D : public IMarkerAlgo3D {
  public:
-  using Pair = std::pair<int, int>;  ///< (half block size, offset)
+  using Pair = std::pair<int, int>;                     ///< (half block size, offset)
   using Rings = std::array<std::vector<cv::Point>, 4>;  ///< a centre's four boundaries, outer to inner
 
   ConcentricCircleMarker3D(const std::string& imageFile, const std::string& cloudFile);

@@ -31,8 +31,8 @@ cv::Mat Decode(std::vector<unsigned char>& bytes) {
 }
 
 std::string Describe(const cv::Mat& image) {
-  static const char* const kDepths[] = {"8-bit", "8-bit signed", "16-bit", "16-bit signed", "32-bit", "32-bit float",
-                                        "64-bit float", "16-bit float"};
+  static const char* const kDepths[] = {"8-bit",  "8-bit signed", "16-bit",       "16-bit signed",
+                                        "32-bit", "32-bit float", "64-bit float", "16-bit float"};
   return std::string(kDepths[image.depth() & 7]) + " image of " + std::to_string(image.channels()) +
          " channel(s); detection needs 8-bit grey or 8-bit three-channel images";
 }

@@ -77,7 +77,8 @@ cv::UMatData* LargeBufferAllocator::allocate(int dims, const int* sizes, int typ
   return u;
 }
 
-bool LargeBufferAllocator::allocate(cv::UMatData* u, cv::AccessFlag /*flags*/, cv::UMatUsageFlags /*usageFlags*/) const {
+bool LargeBufferAllocator::allocate(cv::UMatData* u, cv::AccessFlag /*flags*/,
+                                    cv::UMatUsageFlags /*usageFlags*/) const {
   return u != nullptr;
 }
 

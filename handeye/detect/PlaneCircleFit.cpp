@@ -299,7 +299,9 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
   // whose 1/Z residual from the first fit exceeds 3σ.
   Eigen::Vector3d first = Eigen::Vector3d::Zero();
   double limit = std::numeric_limits<double>::infinity();
-  const auto kept = [&](const PlaneSample& s) { return std::abs(s.w - (first(0) + first(1) * s.u + first(2) * s.v)) <= limit; };
+  const auto kept = [&](const PlaneSample& s) {
+    return std::abs(s.w - (first(0) + first(1) * s.u + first(2) * s.v)) <= limit;
+  };
   for (int pass = 0; pass < 2; ++pass) {
     double n = 0, su = 0, sv = 0, suu = 0, suv = 0, svv = 0;
     Eigen::Matrix3d rhs = Eigen::Matrix3d::Zero();  // one column per target: X/Z, Y/Z, 1/Z
@@ -466,8 +468,8 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
     std::vector<Eigen::Vector2d> kept;
     if (!FitEllipseRobust(points, conic, &kept)) return refuse("a boundary does not fit an ellipse", true);
     const std::vector<Eigen::Vector2d> moved = SubPixelEdges(grey, kept, conic);
-    if (static_cast<int>(moved.size()) < kMinEdgePointsPerRing ||
-        !FitEllipseRobust(moved, conic, &edges[i]) || static_cast<int>(edges[i].size()) < kMinEdgePointsPerRing) {
+    if (static_cast<int>(moved.size()) < kMinEdgePointsPerRing || !FitEllipseRobust(moved, conic, &edges[i]) ||
+        static_cast<int>(edges[i].size()) < kMinEdgePointsPerRing) {
       return refuse("too few sharp edge points on a boundary", true);
     }
     fit.edgePoints += static_cast<int>(edges[i].size());

@@ -76,7 +76,7 @@ struct MarkerFit {
   double planeRms = 0.0;                             ///< cloud units
   int edgePoints = 0;
   int planePoints = 0;
-  std::string refusal;  ///< empty when the fit can be used; else why not
+  std::string refusal;        ///< empty when the fit can be used; else why not
   bool tooFewPoints = false;  ///< the refusal is for lack of edge or plane points (else the ratios)
 };
 

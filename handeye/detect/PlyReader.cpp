@@ -31,9 +31,9 @@ std::string Trailing(std::size_t extra) {
 bool ParseType(const std::string& word, PlyReader::Type& type) {
   using Type = PlyReader::Type;
   static const std::pair<const char*, Type> kNames[] = {
-      {"char", Type::Int8},     {"int8", Type::Int8},       {"uchar", Type::UInt8},   {"uint8", Type::UInt8},
-      {"short", Type::Int16},   {"int16", Type::Int16},     {"ushort", Type::UInt16}, {"uint16", Type::UInt16},
-      {"int", Type::Int32},     {"int32", Type::Int32},     {"uint", Type::UInt32},   {"uint32", Type::UInt32},
+      {"char", Type::Int8},     {"int8", Type::Int8},       {"uchar", Type::UInt8},    {"uint8", Type::UInt8},
+      {"short", Type::Int16},   {"int16", Type::Int16},     {"ushort", Type::UInt16},  {"uint16", Type::UInt16},
+      {"int", Type::Int32},     {"int32", Type::Int32},     {"uint", Type::UInt32},    {"uint32", Type::UInt32},
       {"float", Type::Float32}, {"float32", Type::Float32}, {"double", Type::Float64}, {"float64", Type::Float64}};
   for (const auto& [name, t] : kNames) {
     if (word == name) {
@@ -54,14 +54,46 @@ double Decode(const unsigned char* p, PlyReader::Type type, bool swap) {
     std::memcpy(bytes, p, size);
   }
   switch (type) {
-    case PlyReader::Type::Int8: { std::int8_t v; std::memcpy(&v, bytes, 1); return v; }
-    case PlyReader::Type::UInt8: { std::uint8_t v; std::memcpy(&v, bytes, 1); return v; }
-    case PlyReader::Type::Int16: { std::int16_t v; std::memcpy(&v, bytes, 2); return v; }
-    case PlyReader::Type::UInt16: { std::uint16_t v; std::memcpy(&v, bytes, 2); return v; }
-    case PlyReader::Type::Int32: { std::int32_t v; std::memcpy(&v, bytes, 4); return v; }
-    case PlyReader::Type::UInt32: { std::uint32_t v; std::memcpy(&v, bytes, 4); return v; }
-    case PlyReader::Type::Float32: { float v; std::memcpy(&v, bytes, 4); return static_cast<double>(v); }
-    case PlyReader::Type::Float64: { double v; std::memcpy(&v, bytes, 8); return v; }
+    case PlyReader::Type::Int8: {
+      std::int8_t v;
+      std::memcpy(&v, bytes, 1);
+      return v;
+    }
+    case PlyReader::Type::UInt8: {
+      std::uint8_t v;
+      std::memcpy(&v, bytes, 1);
+      return v;
+    }
+    case PlyReader::Type::Int16: {
+      std::int16_t v;
+      std::memcpy(&v, bytes, 2);
+      return v;
+    }
+    case PlyReader::Type::UInt16: {
+      std::uint16_t v;
+      std::memcpy(&v, bytes, 2);
+      return v;
+    }
+    case PlyReader::Type::Int32: {
+      std::int32_t v;
+      std::memcpy(&v, bytes, 4);
+      return v;
+    }
+    case PlyReader::Type::UInt32: {
+      std::uint32_t v;
+      std::memcpy(&v, bytes, 4);
+      return v;
+    }
+    case PlyReader::Type::Float32: {
+      float v;
+      std::memcpy(&v, bytes, 4);
+      return static_cast<double>(v);
+    }
+    case PlyReader::Type::Float64: {
+      double v;
+      std::memcpy(&v, bytes, 8);
+      return v;
+    }
   }
   return 0.0;
 }
@@ -271,9 +303,12 @@ std::size_t PlyReader::SizeOf(Type type) {
 bool PlyReader::ParseFormatLine(std::istringstream& words, std::string& error) {
   std::string name, version;
   words >> name >> version;
-  if (name == "ascii") format = Format::Ascii;
-  else if (name == "binary_little_endian") format = Format::BinaryLittleEndian;
-  else if (name == "binary_big_endian") format = Format::BinaryBigEndian;
+  if (name == "ascii")
+    format = Format::Ascii;
+  else if (name == "binary_little_endian")
+    format = Format::BinaryLittleEndian;
+  else if (name == "binary_big_endian")
+    format = Format::BinaryBigEndian;
   else {
     error = "unknown format \"" + name + "\"";
     return false;

@@ -22,9 +22,9 @@ class PlyReader {
 
   struct Property {
     std::string name;
-    Type type = Type::Float32;       ///< the value type (the item type of a list)
+    Type type = Type::Float32;  ///< the value type (the item type of a list)
     bool isList = false;
-    Type countType = Type::UInt8;    ///< the type of a list's length
+    Type countType = Type::UInt8;  ///< the type of a list's length
   };
   struct Element {
     std::string name;

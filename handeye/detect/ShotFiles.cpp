@@ -57,7 +57,7 @@ std::optional<cv::Size> JpegSize(const Bytes& b) {
     const std::uint32_t marker = b.U8(at + 1);
     at += 2;
     if (marker == 0xD8 || marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length
-    if (marker == 0xD9 || marker == 0xDA || !b.Has(at, 2)) return std::nullopt;  // image data before a frame
+    if (marker == 0xD9 || marker == 0xDA || !b.Has(at, 2)) return std::nullopt;            // image data before a frame
     const std::uint32_t length = b.Be16(at);
     if (length < 2) return std::nullopt;
     if (IsStartOfFrame(marker)) {
@@ -100,9 +100,12 @@ std::optional<cv::Size> TiffSize(const Bytes& b) {
     const std::uint32_t tag = u16(entry), type = u16(entry + 2);
     if (tag != 256 && tag != 257) continue;
     std::uint64_t value = 0;
-    if (type == 3) value = u16(entry + 8);
-    else if (type == 4) value = u32(entry + 8);
-    else return std::nullopt;
+    if (type == 3)
+      value = u16(entry + 8);
+    else if (type == 4)
+      value = u32(entry + 8);
+    else
+      return std::nullopt;
     (tag == 256 ? width : height) = value;
     if (width != 0 && height != 0) return Size(width, height);
   }

@@ -27,8 +27,8 @@ void IRobot::WriteRow(const Kel::SE3d& pose, double fromMetre, const Eigen::Vect
   for (Eigen::Index i = 0; i < rotation.size(); ++i) row.push_back(rotation(i));
 }
 
-void IRobot::AppendEulerPose(const std::vector<double>& row, double toMetre, double toRadian,
-                             const std::string& axes, std::vector<Kel::SE3d>& poses) {
+void IRobot::AppendEulerPose(const std::vector<double>& row, double toMetre, double toRadian, const std::string& axes,
+                             std::vector<Kel::SE3d>& poses) {
   AppendPose(row, toMetre, QuaternionFromEuler(row[3] * toRadian, row[4] * toRadian, row[5] * toRadian, axes), poses);
 }
 

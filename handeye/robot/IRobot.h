@@ -56,8 +56,8 @@ class IRobot {
   SolverParam param;                   ///< the settings of the current Solve
 
  protected:
-  static constexpr double kMillimetre = 0.001;                ///< millimetres to metres
-  static constexpr double kDegree = 0.017453292519943295;     ///< degrees to radians (pi / 180)
+  static constexpr double kMillimetre = 0.001;                  ///< millimetres to metres
+  static constexpr double kDegree = 0.017453292519943295;       ///< degrees to radians (pi / 180)
   static constexpr double kRadianToDegree = 57.29577951308232;  ///< 180 / pi
 
   /// Metres per unit of a row's translation, as IsMeter says, and the way back.
@@ -78,8 +78,8 @@ class IRobot {
   static void WriteRow(const Kel::SE3d& pose, double fromMetre, const Eigen::VectorXd& rotation,
                        std::vector<double>& row);
   /// Appends the pose of a row of X, Y, Z and three Euler angles in convention `axes`.
-  static void AppendEulerPose(const std::vector<double>& row, double toMetre, double toRadian,
-                              const std::string& axes, std::vector<Kel::SE3d>& poses);
+  static void AppendEulerPose(const std::vector<double>& row, double toMetre, double toRadian, const std::string& axes,
+                              std::vector<Kel::SE3d>& poses);
   /// Replaces `row` by the pose as X, Y, Z and three Euler angles in convention `axes`.
   static void WriteEulerRow(const Kel::SE3d& pose, double fromMetre, double fromRadian, const std::string& axes,
                             std::vector<double>& row);

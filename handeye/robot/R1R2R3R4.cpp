@@ -34,9 +34,7 @@ void R1R2R3R4::AddRobotPose(int index, std::vector<Kel::SE3d>& poses) {
     case Order::ScalarFirst:
       AppendPose(r, TranslationToMetre(), Eigen::Vector4d(r[4], r[5], r[6], r[3]), poses);
       return;
-    case Order::ScalarLast:
-      AppendPose(r, TranslationToMetre(), Eigen::Vector4d(r[3], r[4], r[5], r[6]), poses);
-      return;
+    case Order::ScalarLast: AppendPose(r, TranslationToMetre(), Eigen::Vector4d(r[3], r[4], r[5], r[6]), poses); return;
     case Order::Unsupported:
       // No rotation can be read: the zero quaternion normalises to the identity, at the origin.
       AppendPose(r, 0.0, Eigen::Vector4d::Zero(), poses);
@@ -47,15 +45,9 @@ void R1R2R3R4::AddRobotPose(int index, std::vector<Kel::SE3d>& poses) {
 void R1R2R3R4::ToRobotData(const Kel::SE3d& pose, std::vector<double>& row) {
   const Eigen::Vector4d q = Quaternion(pose);
   switch (CurrentOrder()) {
-    case Order::ScalarFirst:
-      WriteRow(pose, MetreToTranslation(), Eigen::Vector4d(q(3), q(0), q(1), q(2)), row);
-      return;
-    case Order::ScalarLast:
-      WriteRow(pose, MetreToTranslation(), q, row);
-      return;
-    case Order::Unsupported:
-      row.assign(7, 0.0);
-      return;
+    case Order::ScalarFirst: WriteRow(pose, MetreToTranslation(), Eigen::Vector4d(q(3), q(0), q(1), q(2)), row); return;
+    case Order::ScalarLast: WriteRow(pose, MetreToTranslation(), q, row); return;
+    case Order::Unsupported: row.assign(7, 0.0); return;
   }
 }
 

@@ -17,9 +17,9 @@ constexpr std::array<int, 4> NextAxis = {1, 2, 0, 1};
 // Machine epsilon: the threshold of the axis-angle conversions.
 constexpr double kMachineEpsilon = 2.220446049250313e-16;
 
-const std::array<std::string, 24> kAxesKeys = {
-    "sxyz", "sxyx", "sxzy", "sxzx", "syzx", "syzy", "syxz", "syxy", "szxy", "szxz", "szyx", "szyz",
-    "rzyx", "rxyx", "ryzx", "rxzx", "rxzy", "ryzy", "rzxy", "ryxy", "ryxz", "rzxz", "rxyz", "rzyz"};
+const std::array<std::string, 24> kAxesKeys = {"sxyz", "sxyx", "sxzy", "sxzx", "syzx", "syzy", "syxz", "syxy",
+                                               "szxy", "szxz", "szyx", "szyz", "rzyx", "rxyx", "ryzx", "rxzx",
+                                               "rxzy", "ryzy", "rzxy", "ryxy", "ryxz", "rzxz", "rxyz", "rzyz"};
 
 // A rotating-frame key is the static-frame key of the reversed axis order with the first and third
 // angle exchanged (frame 1): its first axis is that of its last letter.
@@ -145,7 +145,7 @@ Eigen::Matrix3d QuaternionToMatrix(const Eigen::Vector4d& xyzw) {
   const double x = q(0), y = q(1), z = q(2), w = q(3);
   Eigen::Matrix3d m;
   m << 1.0 - y * y - z * z, x * y - z * w, x * z + y * w,  //
-      x * y + z * w, 1.0 - x * x - z * z, y * z - x * w,    //
+      x * y + z * w, 1.0 - x * x - z * z, y * z - x * w,   //
       x * z - y * w, y * z + x * w, 1.0 - x * x - y * y;
   return m;
 }

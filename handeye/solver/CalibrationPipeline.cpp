@@ -43,7 +43,8 @@ void WriteFinalResult(const IHandEye& handEye, const SolverParam& param, const s
   const Eigen::Matrix4d matrix = camera.Matrix();
   result.cameraMatrix.assign(4, std::vector<double>(4, 0.0));
   for (int r = 0; r < 4; ++r) {
-    for (int c = 0; c < 4; ++c) result.cameraMatrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = matrix(r, c);
+    for (int c = 0; c < 4; ++c)
+      result.cameraMatrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = matrix(r, c);
   }
   result.markerPosition = {marker[0] * scale, marker[1] * scale, marker[2] * scale};
 }
@@ -91,8 +92,9 @@ int IRobot::Solve(const SolverParam& solverParam, FinalResult& result) {
 
   robotPoses = std::move(robotTransforms);
   markerPoses = std::move(markerTransforms);
-  WriteFinalResult(*handEye, param, mask, [this](const Kel::SE3d& pose, std::vector<double>& row) { ToRobotData(pose, row); },
-                   result);
+  WriteFinalResult(
+      *handEye, param, mask, [this](const Kel::SE3d& pose, std::vector<double>& row) { ToRobotData(pose, row); },
+      result);
   return 0;
 }
 
@@ -103,7 +105,8 @@ int IRobot::SearchPoses(const std::shared_ptr<IHandEye>& solver, const std::vect
   PoseSearchOptions search;
   search.seed = PoseSearchSeed();
   search.inlierDistance = ransacDist;
-  if (!exhaust || robotTransforms.size() <= search.sampleSize) return solver->Solve(robotTransforms, markerTransforms, {});
+  if (!exhaust || robotTransforms.size() <= search.sampleSize)
+    return solver->Solve(robotTransforms, markerTransforms, {});
   PoseSearchReport report;
   return SearchPoseConsensus(*solver, robotTransforms, markerTransforms, search, outMask, report);
 }
@@ -126,8 +129,8 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
     status = IRobot::Solve(solverParam, trial);
     if (status != 0) continue;
     const std::size_t selected = trial.mask.empty() ? trial.residuals.size() : CountSelected(trial.mask);
-    const bool better = !best || selected > best->selected ||
-                        (selected == best->selected && trial.rmsError < best->result.rmsError);
+    const bool better =
+        !best || selected > best->selected || (selected == best->selected && trial.rmsError < best->result.rmsError);
     if (better) {
       best = std::make_unique<Best>(Best{candidate, std::move(trial), selected, robotPoses, markerPoses, handEye});
     }

@@ -11,11 +11,11 @@ namespace TamoHandEye {
 
 /// The settings of the random-sample consensus over the poses.
 struct PoseSearchOptions {
-  std::size_t sampleSize = 5;      ///< poses per random sample (also the smallest consensus)
-  int iterations = 100;            ///< samples drawn at the most
+  std::size_t sampleSize = 5;         ///< poses per random sample (also the smallest consensus)
+  int iterations = 100;               ///< samples drawn at the most
   std::optional<std::uint32_t> seed;  ///< the random engine's seed; none: drawn from the system's random device
-  double inlierDistance = 0.0;     ///< a pose agrees when its residual is below this, metres
-  double consensusShare = 0.8;     ///< a sample agreed with by more than this share of the poses ends the search
+  double inlierDistance = 0.0;        ///< a pose agrees when its residual is below this, metres
+  double consensusShare = 0.8;        ///< a sample agreed with by more than this share of the poses ends the search
 };
 
 /// What a search did.

@@ -23,19 +23,14 @@ QString Text(QTableWidget* table, int row, int column) {
 
 double Value(QTableWidget* table, int row, int column) { return Text(table, row, column).toDouble(); }
 
-QColor Background(QTableWidget* table, int row, int column) {
-  return table->item(row, column)->background().color();
-}
+QColor Background(QTableWidget* table, int row, int column) { return table->item(row, column)->background().color(); }
 
-QCheckBox* Box(QTableWidget* residuals, int row) {
-  return qobject_cast<QCheckBox*>(residuals->cellWidget(row, 0));
-}
+QCheckBox* Box(QTableWidget* residuals, int row) { return qobject_cast<QCheckBox*>(residuals->cellWidget(row, 0)); }
 
 }  // namespace
 
 class CalculationTest : public QObject, private WindowUnderTest {
   Q_OBJECT
-
 
   // Types the scene's markers (metres) and robot rows into the parameter table.
   void Fill(const TarnSim::Scene& scene, RowFormat format, bool meter = false, bool radian = false) {
@@ -65,9 +60,7 @@ class CalculationTest : public QObject, private WindowUnderTest {
   }
 
  private slots:
-  void init() {
-    Open();
-  }
+  void init() { Open(); }
   void cleanup() { Close(); }
 
   void colourScale() {
@@ -176,7 +169,8 @@ class CalculationTest : public QObject, private WindowUnderTest {
     const TarnSim::Scene degenerate = TarnSim::MakeScene(options);
     const auto rows = TarnSim::RobotRows(degenerate, RowFormat::Kuka);
     for (int r = 0; r < 12; ++r) {
-      for (int j = 0; j < 6; ++j) ui->ParamList->item(r, 4 + j)->setText(QString::number(rows[size_t(r)][size_t(j)], 'g', 17));
+      for (int j = 0; j < 6; ++j)
+        ui->ParamList->item(r, 4 + j)->setText(QString::number(rows[size_t(r)][size_t(j)], 'g', 17));
     }
     ui->CalculateBtn->click();
     const QString message = QString::fromUtf8(TamoHandEye::parseCode(TamoHandEye::ErrorCode(201)));

@@ -33,8 +33,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.tabWidget->currentIndex(), 0);
     QVERIFY(!ui.tabWidget->isTabEnabled(1));
     QVERIFY(!ui.tabWidget->isTabEnabled(2));
-    QCOMPARE(Headers(ui.ParamList),
-             QStringList({"X", "Y", "Z", "操作", "X", "Y", "Z", "R1", "R2", "R3", "操作"}));
+    QCOMPARE(Headers(ui.ParamList), QStringList({"X", "Y", "Z", "操作", "X", "Y", "Z", "R1", "R2", "R3", "操作"}));
     QCOMPARE(ui.ParamList->rowCount(), 0);
     QCOMPARE(ui.RobotSelect->count(), 8);
     QCOMPARE(ui.RobotSelect->currentText(), QString("XYZR1R2R3"));

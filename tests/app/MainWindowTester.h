@@ -10,9 +10,7 @@ class MainWindowTester {
  public:
   static Ui::MainWindow& Form(MainWindow& window) { return *window.ui; }
   static TamoHandEye::FinalResult& LastResult(MainWindow& window) { return window.lastResult; }
-  static std::vector<TamoHandEye::MarkerBoardResult>& MarkerResults(MainWindow& window) {
-    return window.markerResults;
-  }
+  static std::vector<TamoHandEye::MarkerBoardResult>& MarkerResults(MainWindow& window) { return window.markerResults; }
   /// 0: xy, 1: xz, 2: yz.
   static ResidualPlot* Plot(MainWindow& window, int which) {
     return which == 0 ? window.xyPlot : which == 1 ? window.xzPlot : window.yzPlot;

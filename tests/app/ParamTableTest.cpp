@@ -22,9 +22,7 @@ QStringList RobotCells(QTableWidget* table, int row) {
   return cells;
 }
 
-QPushButton* MarkerPaste(QTableWidget* table, int row) {
-  return qobject_cast<QPushButton*>(table->cellWidget(row, 3));
-}
+QPushButton* MarkerPaste(QTableWidget* table, int row) { return qobject_cast<QPushButton*>(table->cellWidget(row, 3)); }
 
 // The robot "粘贴" (0) or "删除" (1) button of a row.
 QPushButton* RobotButton(QTableWidget* table, int row, int which) {
@@ -177,8 +175,8 @@ class ParamTableTest : public QObject, private WindowUnderTest {
     QCOMPARE(table->rowCount(), 3);
     QCOMPARE(RobotCells(table, 0), QStringList({"100", "200", "300.50", "0", "0", "90"}));
     QCOMPARE(RobotCells(table, 1), QStringList({"1", "2", "3", "4", "5", "6"}));
-    QCOMPARE(Cell(table, 0, 0), QString("0.1"));        // marker columns untouched
-    QVERIFY(RobotButton(table, 2, 1) != nullptr);       // appended rows have their buttons
+    QCOMPARE(Cell(table, 0, 0), QString("0.1"));   // marker columns untouched
+    QVERIFY(RobotButton(table, 2, 1) != nullptr);  // appended rows have their buttons
     QCOMPARE(Cell(table, 2, 0), QString("<none>"));
 
     // Fewer lines than rows: later rows keep their values. Overwriting asks first.
@@ -208,11 +206,11 @@ class ParamTableTest : public QObject, private WindowUnderTest {
       QByteArray content;
       QString message;
     } cases[] = {
-        {"1 2 3 4 5 6\n1 2 3 4 5\n", mismatch},        // a short line
-        {"1 2 3 4 5 6\n \t \n", mismatch},              // white space only: one empty field
-        {"1,2,3,4,5,6\n", mismatch},                    // commas do not separate
-        {"1 2 3 4 5 6\n1 2 3 x 5 6\n", notNumber},      // a word
-        {"1 2 3 4 5 nan\n", notNumber},                 // not a finite value
+        {"1 2 3 4 5 6\n1 2 3 4 5\n", mismatch},     // a short line
+        {"1 2 3 4 5 6\n \t \n", mismatch},          // white space only: one empty field
+        {"1,2,3,4,5,6\n", mismatch},                // commas do not separate
+        {"1 2 3 4 5 6\n1 2 3 x 5 6\n", notNumber},  // a word
+        {"1 2 3 4 5 nan\n", notNumber},             // not a finite value
         {"", "警告|文件格式为空！|OK"},
         {"\n\n", "警告|文件格式为空！|OK"},
     };

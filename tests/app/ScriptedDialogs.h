@@ -46,15 +46,15 @@ class ScriptedDialogs : public Dialogs {
     return path;
   }
 
-  QStringList shown;      ///< message boxes
-  QStringList questions;  ///< confirmation questions
-  QStringList pickers;    ///< file and folder pickers: title and filter
-  bool answer = true;     ///< true: "确定"
-  QString path;           ///< what every picker returns
-  QStringList folders;    ///< answers of the folder picker, in turn (then `path`)
+  QStringList shown;           ///< message boxes
+  QStringList questions;       ///< confirmation questions
+  QStringList pickers;         ///< file and folder pickers: title and filter
+  bool answer = true;          ///< true: "确定"
+  QString path;                ///< what every picker returns
+  QStringList folders;         ///< answers of the folder picker, in turn (then `path`)
   QStringList progressLabels;  ///< every label the progress dialog showed, the opening one with its cancel text
   QList<int> progressValues;
-  int cancelAtValue = -1;      ///< the progress reports "取消" once it has shown this value
+  int cancelAtValue = -1;  ///< the progress reports "取消" once it has shown this value
 
  private:
   class ScriptedProgress : public Progress {

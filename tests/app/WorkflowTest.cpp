@@ -1,11 +1,11 @@
 // The whole workflow in the window: folders of shots, the marker batch, the robot data file, "计算", the
 // result tab, "保存", and the parameter file's "导出" / "导入".
 
+#include "DataSet.h"
 #include "ImageFiles.h"
 #include "RobotTypes.h"
 #include "SettingsFile.h"
 #include "WindowUnderTest.h"
-#include "DataSet.h"
 
 #include <tarn/ErrorCode.h>
 
@@ -121,9 +121,7 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     in >> truth;
   }
 
-  void init() {
-    Open();
-  }
+  void init() { Open(); }
   void cleanup() { Close(); }
 
   void fileNamesGiveKeysAndOrder() {
@@ -137,10 +135,10 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     // a number after the last underscore are left out.
     QCOMPARE(ImageFiles::Collect(entries, "png", keep), QStringList({"c_1.png", "d_01.png", "a_2.png", "b_10.png"}));
     QVERIFY(asked.isEmpty());
-    QCOMPARE(ImageFiles::Collect({"a_1.png", "b_1.png", "c_0.png"}, "png", keep),
-             QStringList({"c_0.png", "a_1.png"}));
+    QCOMPARE(ImageFiles::Collect({"a_1.png", "b_1.png", "c_0.png"}, "png", keep), QStringList({"c_0.png", "a_1.png"}));
     QCOMPARE(asked, QStringList({"b_1.png<a_1.png"}));
-    QCOMPARE(ImageFiles::Collect({"a_1.png", "b_1.png", "c_0.png"}, "png", [](const QString&, const QString&) { return true; }),
+    QCOMPARE(ImageFiles::Collect({"a_1.png", "b_1.png", "c_0.png"}, "png",
+                                 [](const QString&, const QString&) { return true; }),
              QStringList({"c_0.png", "b_1.png"}));
     QStringList names{"x_12.ply", "x_3.ply", "noext"};
     QVERIFY(!ImageFiles::Sort(names));
@@ -188,7 +186,8 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     dialogs->folders = QStringList{dir.path()};
     dialogs->answer = true;
     ui->SelectPath2DBtn->click();
-    QCOMPARE(dialogs->questions, QStringList({"提示|检测到有相同尾号的图片[right_1.png],是否将当前图片[left_1.png]替换"}));
+    QCOMPARE(dialogs->questions,
+             QStringList({"提示|检测到有相同尾号的图片[right_1.png],是否将当前图片[left_1.png]替换"}));
     QCOMPARE(Items(ui->Image2DDisplay), QStringList({"left_0.png", "right_1.png"}));
     // An image that cannot be loaded shows as no image.
     ui->Image2DDisplay->setCurrentRow(0);
@@ -244,9 +243,15 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     QCOMPARE(dialogs->shown, QStringList({"提示|数据导出成功.|OK"}));
     QCOMPARE(dialogs->pickers.last(), QString("选择保存路径|Robot Data Files (*.csv)"));
     const QByteArray saved = ReadText(dialogs->path);
-    QVERIFY(saved.startsWith("HandEyeType:0\nRobotType:FANUC [X,Y,Z]mm|[W P R]deg\nIsMeter:0\nIsRadian:0\nExhaust:0\n"
-                             "RansacDist:0.001\nMarkerType:\xCD\xAC\xD0\xC4\xD4\xB2\nEND:\nX,Y,Z,R1,R2,R3,\n"));
-    QVERIFY(saved.contains("\n\n\xC1\xD0" "1,\xC1\xD0" "2,\xC1\xD0" "3,\xC1\xD0" "4,\n"));  // GB2312 "列"
+    QVERIFY(
+        saved.startsWith("HandEyeType:0\nRobotType:FANUC [X,Y,Z]mm|[W P R]deg\nIsMeter:0\nIsRadian:0\nExhaust:0\n"
+                         "RansacDist:0.001\nMarkerType:\xCD\xAC\xD0\xC4\xD4\xB2\nEND:\nX,Y,Z,R1,R2,R3,\n"));
+    QVERIFY(
+        saved.contains("\n\n\xC1\xD0"
+                       "1,\xC1\xD0"
+                       "2,\xC1\xD0"
+                       "3,\xC1\xD0"
+                       "4,\n"));  // GB2312 "列"
     QVERIFY(saved.endsWith("\n\n"));
     // Importing that result file would put the camera row and matrix into the pose rows: refused, and
     // nothing changes.
@@ -291,20 +296,21 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     QTemporaryDir copy;
     const QString root = CopyOfShots(copy, 6);
     PickFolders(root + "/images", root + "/clouds");
-    QVERIFY(QFile::remove(root + "/clouds/shot_1.ply"));                              // pair 2: cloud gone
+    QVERIFY(QFile::remove(root + "/clouds/shot_1.ply"));  // pair 2: cloud gone
     QImage blank(800, 600, QImage::Format_Grayscale8);
     blank.fill(180);
-    QVERIFY(blank.save(root + "/images/shot_3.png"));                                 // pair 4: no marker
+    QVERIFY(blank.save(root + "/images/shot_3.png"));                                        // pair 4: no marker
     QVERIFY(WriteText(root + "/clouds/shot_4.ply", "ply\nformat ascii 1.0\nend_header\n"));  // pair 5: unreadable
-    QVERIFY(WriteText(root + "/images/shot_5.png", "a note, not an image"));           // pair 6: image unreadable
+    QVERIFY(WriteText(root + "/images/shot_5.png", "a note, not an image"));                 // pair 6: image unreadable
     ui->CalculateMarker->click();
     // Which file could not be used, and why, follows the code's message.
     const QString expected =
-        QString("求解标记位置时发生了错误:\n"
-                "第2组数据检测失败, 错误信息:无法找到目标文件%1//shot_1.ply\n"
-                "第4组数据检测失败, 错误信息:%2\n"
-                "第5组数据检测失败, 错误信息:%3 (%1//shot_4.ply: the element \"vertex\" is missing)\n"
-                "第6组数据检测失败, 错误信息:无法读取2D图片%4//shot_5.png: not an image file that can be decoded\n")
+        QString(
+            "求解标记位置时发生了错误:\n"
+            "第2组数据检测失败, 错误信息:无法找到目标文件%1//shot_1.ply\n"
+            "第4组数据检测失败, 错误信息:%2\n"
+            "第5组数据检测失败, 错误信息:%3 (%1//shot_4.ply: the element \"vertex\" is missing)\n"
+            "第6组数据检测失败, 错误信息:无法读取2D图片%4//shot_5.png: not an image file that can be decoded\n")
             .arg(root + "/clouds", ParseCode(101), ParseCode(107), root + "/images");
     QCOMPARE(dialogs->shown, QStringList({"错误|" + expected}));
     QTableWidget* table = ui->ParamList;
@@ -395,8 +401,10 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     const QString path = out.filePath("in.csv");
     dialogs->path = path;
     // Settings in any order, an unknown robot type, fields that are empty or not numbers, a long line.
-    QVERIFY(WriteText(path, "IsRadian:1\nRobotType:SOMETHING ELSE\nEND:\nX,Y,Z,\xB2\xD9\xD7\xF7,X,Y,Z,R1,R2,R3,\xB2\xD9\xD7\xF7,\n"
-                            "1,,abc,9,5,6,7,8,9,10,11,12,13,14,\n\n2,3,4,\n"));  // GB2312 "操作"
+    QVERIFY(WriteText(
+        path,
+        "IsRadian:1\nRobotType:SOMETHING ELSE\nEND:\nX,Y,Z,\xB2\xD9\xD7\xF7,X,Y,Z,R1,R2,R3,\xB2\xD9\xD7\xF7,\n"
+        "1,,abc,9,5,6,7,8,9,10,11,12,13,14,\n\n2,3,4,\n"));  // GB2312 "操作"
     ui->RobotSelect->setCurrentIndex(4);
     ui->InputBtn->click();
     QVERIFY_NO_BOX(dialogs);
@@ -409,23 +417,25 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     QCOMPARE(Cell(ui->ParamList, 0, 3), QString("<none>"));  // the button column is never filled
     QCOMPARE(Cell(ui->ParamList, 0, 9), QString("10"));
     QCOMPARE(Cell(ui->ParamList, 1, 0), QString("2"));
-    QCOMPARE(Cell(ui->ParamList, 1, 1), QString("3"));       // "2,3,4," is four fields: two are taken
+    QCOMPARE(Cell(ui->ParamList, 1, 1), QString("3"));  // "2,3,4," is four fields: two are taken
     QCOMPARE(Cell(ui->ParamList, 1, 2), QString("<none>"));
 
     // Tables that are not the parameter table: a header of other columns, no table at all, and a
     // parameter header whose robot columns do not fit the type the file names.
     ui->CheckBoxExhaust->setChecked(false);
-    for (const QByteArray& other : {QByteArray("Exhaust:1\nHandEyeType:1\nEND:\nX,Y,Z,\n1,2,3,\n"),
-                                    QByteArray("Exhaust:1\nRobotType:XYZR1R2R3\nHandEyeType:1\nIsMeter:1\nEND:\n\n\n"),
-                                    QByteArray("Exhaust:1\nRobotType:XYZR1R2R3R4\nEND:\nX,Y,Z,\xB2\xD9\xD7\xF7,X,Y,Z,R1,"
-                                               "R2,R3,\xB2\xD9\xD7\xF7,\n1,2,3,,4,5,6,7,8,9,,\n")}) {
+    for (const QByteArray& other :
+         {QByteArray("Exhaust:1\nHandEyeType:1\nEND:\nX,Y,Z,\n1,2,3,\n"),
+          QByteArray("Exhaust:1\nRobotType:XYZR1R2R3\nHandEyeType:1\nIsMeter:1\nEND:\n\n\n"),
+          QByteArray("Exhaust:1\nRobotType:XYZR1R2R3R4\nEND:\nX,Y,Z,\xB2\xD9\xD7\xF7,X,Y,Z,R1,"
+                     "R2,R3,\xB2\xD9\xD7\xF7,\n1,2,3,,4,5,6,7,8,9,,\n")}) {
       QVERIFY(WriteText(path, other));
       ExpectImportRefused();
     }
 
     // A file naming a four-value type while rows are present: refusing the question fails the read.
-    QVERIFY(WriteText(path, "RobotType:XYZR1R2R3R4\nHandEyeType:1\nEND:\nX,Y,Z,\xB2\xD9\xD7\xF7,X,Y,Z,R1,R2,R3,R4,"
-                            "\xB2\xD9\xD7\xF7,\n1,2,3,\n"));
+    QVERIFY(WriteText(path,
+                      "RobotType:XYZR1R2R3R4\nHandEyeType:1\nEND:\nX,Y,Z,\xB2\xD9\xD7\xF7,X,Y,Z,R1,R2,R3,R4,"
+                      "\xB2\xD9\xD7\xF7,\n1,2,3,\n"));
     dialogs->answer = false;
     dialogs->shown.clear();
     ui->InputBtn->click();
@@ -433,8 +443,9 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     QCOMPARE(ui->RobotSelect->currentIndex(), 0);
     QVERIFY(ui->AlgoType0->isChecked());
 
-    for (const QByteArray& bad : {QByteArray("HandEyeType:1\nIsMeter:1\nExhaust:1\nRansacDist:0.002\nX,Y,Z,\n1,2,3,\n"),
-                                  QByteArray("HandEyeType:1\nnocolon\nEND:\nX,\n1,\n"), QByteArray("A:1\nEND:\n\n\n")}) {
+    for (const QByteArray& bad :
+         {QByteArray("HandEyeType:1\nIsMeter:1\nExhaust:1\nRansacDist:0.002\nX,Y,Z,\n1,2,3,\n"),
+          QByteArray("HandEyeType:1\nnocolon\nEND:\nX,\n1,\n"), QByteArray("A:1\nEND:\n\n\n")}) {
       dialogs->shown.clear();
       QVERIFY(WriteText(path, bad));
       ui->InputBtn->click();
@@ -456,8 +467,13 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     param.HandEyeType = 1;
     QTemporaryDir out;
     const QString path = out.filePath("cli.csv");
-    const TarnWorkflow::FileSettings settings{param.HandEyeType, TarnWorkflow::FindRobotType("kuka")->text, false, false,
-                                              false, 0.0, TarnWorkflow::FittedMarkerText()};
+    const TarnWorkflow::FileSettings settings{param.HandEyeType,
+                                              TarnWorkflow::FindRobotType("kuka")->text,
+                                              false,
+                                              false,
+                                              false,
+                                              0.0,
+                                              TarnWorkflow::FittedMarkerText()};
     QVERIFY(TarnWorkflow::WriteSettingsFile(path.toStdString(), settings, TarnWorkflow::ResultTables(result)));
     ui->AddBtn->click();
     ui->ParamList->setItem(0, 4, new QTableWidgetItem("250"));

@@ -41,8 +41,8 @@ testing::AssertionResult MatchesScene(const SE3d& X, const SE3d& Z, const TarnSi
   const double translation = (Z.Translation() - scene.camera.translation()).cwiseAbs().maxCoeff();
   const double marker = (X.Translation() - scene.marker).cwiseAbs().maxCoeff();
   if (rotation <= tol && translation <= tol && marker <= tol) return testing::AssertionSuccess();
-  return testing::AssertionFailure() << "rotation " << rotation << ", camera translation " << translation
-                                     << ", marker " << marker;
+  return testing::AssertionFailure() << "rotation " << rotation << ", camera translation " << translation << ", marker "
+                                     << marker;
 }
 
 TEST(PointPoseSolver, ExactDataIsRecoveredByTheEstimateAndTheRefinement) {

@@ -147,7 +147,8 @@ TEST(Logger, ConsoleFileLoggerAppendsToItsFileAndShowsOnStandardOutput) {
 TEST(Logger, ConcurrentCallersShareOneLoggerPerName) {
   constexpr int kThreads = 8;
   constexpr int kNames = 200;
-  std::vector<std::vector<std::shared_ptr<Kel::Logger>>> got(kThreads, std::vector<std::shared_ptr<Kel::Logger>>(kNames));
+  std::vector<std::vector<std::shared_ptr<Kel::Logger>>> got(kThreads,
+                                                             std::vector<std::shared_ptr<Kel::Logger>>(kNames));
   std::atomic<int> failures{0};
   std::atomic<int> arrived{0};
   std::vector<std::thread> threads;

@@ -87,13 +87,11 @@ TEST(TimeStamp, OrderingIsUnsigned) {
 }
 
 TEST(TimeStamp, NowFollowsTheSystemClock) {
-  const auto before = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
+  const auto before =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   const TimeStamp now = TimeStamp::Now();
-  const auto after = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+  const auto after =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   EXPECT_GE(now.ToNanoSec(), before);
   EXPECT_LE(now.ToNanoSec(), after);
 }
@@ -106,7 +104,10 @@ TEST(TimeStamp, DateTimeFormatsLocalCalendarTime) {
   EXPECT_EQ(TimeStamp(86400u + 3661u, 5u).DateTime("%Y-%m-%d %H:%M:%S"), "1970-01-02 01:01:01");
   EXPECT_EQ(TimeStamp(1798761600u, 0u).DateTime("%Y"), "2027");
   EXPECT_EQ(TimeStamp(0u, 0u).DateTime(std::string(300, 'x').c_str()), "");  // does not fit 255 characters
-  if (previous) setenv("TZ", saved.c_str(), 1); else unsetenv("TZ");
+  if (previous)
+    setenv("TZ", saved.c_str(), 1);
+  else
+    unsetenv("TZ");
   tzset();
 }
 

@@ -73,15 +73,14 @@ std::vector<Job> Jobs() {
   struct Solve {
     const TarnSim::Scene* scene;
     RowFormat format;
-    ErrorCode (*entry)(const std::vector<MarkerBoardResult>&, const std::vector<std::vector<double>>&,
-                       const AlgoParam&, FinalResult&);
+    ErrorCode (*entry)(const std::vector<MarkerBoardResult>&, const std::vector<std::vector<double>>&, const AlgoParam&,
+                       FinalResult&);
   };
-  for (const Solve& s : {Solve{&inHand, RowFormat::Fanuc, FanucSolveFinalResult},
-                         Solve{&toHand, RowFormat::Kuka, KukaSolveFinalResult},
-                         Solve{&inHand, RowFormat::AbbQuat, ABBQuatSolveFinalResult},
-                         Solve{&toHand, RowFormat::Ur, UrSolveFinalResult},
-                         Solve{&inHand, RowFormat::Kuka, Common3SolveFinalResult},
-                         Solve{&toHand, RowFormat::Xyzw, Common4SolveFinalResult}}) {
+  for (const Solve& s :
+       {Solve{&inHand, RowFormat::Fanuc, FanucSolveFinalResult}, Solve{&toHand, RowFormat::Kuka, KukaSolveFinalResult},
+        Solve{&inHand, RowFormat::AbbQuat, ABBQuatSolveFinalResult}, Solve{&toHand, RowFormat::Ur, UrSolveFinalResult},
+        Solve{&inHand, RowFormat::Kuka, Common3SolveFinalResult},
+        Solve{&toHand, RowFormat::Xyzw, Common4SolveFinalResult}}) {
     const auto markers = s.scene->Markers();
     const auto rows = TarnSim::RobotRows(*s.scene, s.format, false, s.format == RowFormat::Ur);
     AlgoParam param;

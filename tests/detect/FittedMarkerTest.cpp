@@ -12,19 +12,19 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <unistd.h>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 using namespace TamoHandEye;
 using TarnSim::RenderShot;
-using TarnSim::View;
 using TarnSim::Shot;
 using TarnSim::ShotOptions;
+using TarnSim::View;
 
 constexpr double kPixels = 0.05;  // image centre against the rendered one
 constexpr double kMetres = 5e-5;  // 3D centre against the rendered one (0.05 mm)
@@ -150,7 +150,8 @@ TEST(PlaneCircleFit, EdgesOfBlurredDisksLieOnTheirCircles) {
         }
         Detect::Conic circle;
         const double r0 = radius + start;
-        circle << 1.0, 0.0, -centre.x(), 0.0, 1.0, -centre.y(), -centre.x(), -centre.y(), centre.squaredNorm() - r0 * r0;
+        circle << 1.0, 0.0, -centre.x(), 0.0, 1.0, -centre.y(), -centre.x(), -centre.y(),
+            centre.squaredNorm() - r0 * r0;
         const std::vector<Eigen::Vector2d> edges = Detect::SubPixelEdges(grey, points, circle);
         ASSERT_EQ(edges.size(), points.size());
         double mean = 0.0;
@@ -166,7 +167,8 @@ TEST(FittedMarker, HolesAndGlareAreBorneAnotherMarkerIsRefused) {
   const Case tilted{"tilted", 640, 480, 600, View(0.45, 0.4, -0.3), 0.0003};
   ShotOptions options = Options(tilted);
   const Shot plain = RenderShot(options);
-  const int u = static_cast<int>(std::lround(plain.centres[0].x())), v = static_cast<int>(std::lround(plain.centres[0].y()));
+  const int u = static_cast<int>(std::lround(plain.centres[0].x())),
+            v = static_cast<int>(std::lround(plain.centres[0].y()));
 
   // A hole of 25 px radius in the cloud at the centre: no point there, but the plane around it.
   cv::Mat holed = plain.cloud.clone();
@@ -182,7 +184,8 @@ TEST(FittedMarker, HolesAndGlareAreBorneAnotherMarkerIsRefused) {
   // A glare spot (saturated white) on the black ring, over part of its outer boundary, through the file
   // form: the centroids move by a fifth of a pixel, the fit stays within its bound.
   cv::Mat glare = plain.image.clone();
-  const Eigen::Vector3d spot = options.cameraFromBoard * Eigen::Vector3d(0.027 * std::cos(0.8), 0.027 * std::sin(0.8), 0);
+  const Eigen::Vector3d spot =
+      options.cameraFromBoard * Eigen::Vector3d(0.027 * std::cos(0.8), 0.027 * std::sin(0.8), 0);
   cv::circle(glare, cv::Point2d(600 * spot.x() / spot.z() + 319.5, 600 * spot.y() / spot.z() + 239.5), 6,
              cv::Scalar(255), cv::FILLED, cv::LINE_AA);
   const std::string stem = ::testing::TempDir() + "tarn-" + std::to_string(::getpid()) + "-glare";

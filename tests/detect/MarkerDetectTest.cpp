@@ -11,19 +11,19 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <unistd.h>
 #include <cmath>
 #include <limits>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
 using namespace TamoHandEye;
 using Detect::ConcentricCircleMarker3D;
 using TarnSim::RenderShot;
-using TarnSim::View;
 using TarnSim::Shot;
 using TarnSim::ShotOptions;
+using TarnSim::View;
 
 // Test cases run as parallel processes: each names its files after its process.
 std::string TempPath(const std::string& name) {
@@ -144,7 +144,8 @@ TEST(MarkerDetect, FailuresAreClassifiedAndLeaveTheResultAlone) {
   two.markers = {Eigen::Vector2d(-0.06, 0.0), Eigen::Vector2d(0.07, 0.02)};
   const Shot pair = RenderShot(two);
   TamoHandEye::MarkerBoardResult top{1, 2, 3, 4, 5};
-  EXPECT_EQ(TamoHandEye::SolveMarkerBoardResults(pair.image, pair.cloud, top), TamoHandEye::Err_Algo_Marker_Fail_ExceedOneCircle);
+  EXPECT_EQ(TamoHandEye::SolveMarkerBoardResults(pair.image, pair.cloud, top),
+            TamoHandEye::Err_Algo_Marker_Fail_ExceedOneCircle);
   EXPECT_EQ(top.x, 1.0);
   EXPECT_EQ(top.v, 5.0);
 }
@@ -187,7 +188,8 @@ TEST(MarkerDetect, BinarisationMatchesAdaptiveThreshold) {
   ConcentricCircleMarker3D detector(shot.image, shot.cloud);
   cv::Mat filtered;
   cv::medianBlur(shot.image, filtered, 5);
-  for (const auto& [h, c] : {std::pair{50, 10}, std::pair{1, 6}, std::pair{140, 14}, std::pair{20, 0}, std::pair{10, 12}}) {
+  for (const auto& [h, c] :
+       {std::pair{50, 10}, std::pair{1, 6}, std::pair{140, 14}, std::pair{20, 0}, std::pair{10, 12}}) {
     cv::Mat expected;
     cv::adaptiveThreshold(filtered, expected, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY, 2 * h + 1, c);
     EXPECT_EQ(cv::countNonZero(detector.Binarise(h, c) != expected), 0) << h << ", " << c;
@@ -250,7 +252,8 @@ TEST(MarkerDetect, MatrixInputChecks) {
   cv::cvtColor(shot.image, four, cv::COLOR_GRAY2BGRA);
   EXPECT_EQ(Detect::SolveMarkerBoardResults(four, shot.cloud, r), Detect::Err_Data_Invalid_Image);
   EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, floatCloud, r), Detect::Err_Data_Invalid_PointCloud);
-  EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, shot.cloud.rowRange(0, 479), r), Detect::Err_Data_Size_Mismatch);
+  EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, shot.cloud.rowRange(0, 479), r),
+            Detect::Err_Data_Size_Mismatch);
   // Same number of points in another shape: the points would belong to other pixels.
   const cv::Mat transposed = shot.cloud.reshape(3, 640).clone();
   ASSERT_EQ(transposed.rows, 640);
@@ -326,7 +329,8 @@ TEST(MarkerDetect, FileInputs) {
 
   // Through the top level: same codes, the caller's record kept on failure.
   TamoHandEye::MarkerBoardResult top{7, 7, 7, 7, 7};
-  EXPECT_EQ(TamoHandEye::SolveMarkerBoardResults(png, TempPath("missing.ply"), top), TamoHandEye::Err_Data_Invalid_PointCloud);
+  EXPECT_EQ(TamoHandEye::SolveMarkerBoardResults(png, TempPath("missing.ply"), top),
+            TamoHandEye::Err_Data_Invalid_PointCloud);
   EXPECT_EQ(top.u, 7.0);
   ASSERT_EQ(TamoHandEye::SolveMarkerBoardResults(png, ply, top), TamoHandEye::Success);
   EXPECT_EQ(top.u, r.u);

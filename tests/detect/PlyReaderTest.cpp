@@ -8,13 +8,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cmath>
 #include <fstream>
 #include <limits>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -31,7 +31,8 @@ std::string TempPath(const std::string& name) {
 cv::Mat SmallCloud() {
   cv::Mat cloud(4, 6, CV_64FC3);
   for (int r = 0; r < 4; ++r) {
-    for (int c = 0; c < 6; ++c) cloud.at<cv::Vec3d>(r, c) = cv::Vec3d(0.1 * c + 1.0 / 3.0, -0.2 * r, 1.0 + 0.01 * (r * 6 + c));
+    for (int c = 0; c < 6; ++c)
+      cloud.at<cv::Vec3d>(r, c) = cv::Vec3d(0.1 * c + 1.0 / 3.0, -0.2 * r, 1.0 + 0.01 * (r * 6 + c));
   }
   const double nan = std::numeric_limits<double>::quiet_NaN();
   cloud.at<cv::Vec3d>(2, 3) = cv::Vec3d(nan, nan, nan);
@@ -77,9 +78,8 @@ TEST(PlyReader, EveryFormatAndLayoutReadsTheSameCloud) {
           const cv::Mat read = ReadOrganizedCloud(path, 4, 6);
           // ASCII is written with 17 digits; floats are widened exactly.
           const cv::Mat expected = doubles || format == PlyFormat::Ascii ? cloud : AsFloats(cloud);
-          EXPECT_TRUE(SameCloud(read, expected, 0.0))
-              << "format " << static_cast<int>(format) << " doubles " << doubles << " colour " << colour
-              << " leading " << leading;
+          EXPECT_TRUE(SameCloud(read, expected, 0.0)) << "format " << static_cast<int>(format) << " doubles " << doubles
+                                                      << " colour " << colour << " leading " << leading;
         }
       }
     }
@@ -162,7 +162,8 @@ TEST(PlyReader, UnusableFilesGiveAnEmptyCloudAndAMessage) {
   expectEmpty(TempPath("text.ply"), 1, 1, "not a PLY file");
   std::ofstream(TempPath("noend.ply")) << "ply\nformat ascii 1.0\nelement vertex 1\n";
   expectEmpty(TempPath("noend.ply"), 1, 1, "end_header");
-  std::ofstream(TempPath("face.ply")) << "ply\nformat ascii 1.0\nelement face 0\nproperty list uchar int i\nend_header\n";
+  std::ofstream(TempPath("face.ply"))
+      << "ply\nformat ascii 1.0\nelement face 0\nproperty list uchar int i\nend_header\n";
   expectEmpty(TempPath("face.ply"), 1, 1, "tinyply exception: ");
   expectEmpty(::testing::TempDir(), 1, 1, "file_stream failed to open");  // a folder
 }

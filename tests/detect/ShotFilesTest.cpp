@@ -9,16 +9,16 @@
 #include "MarkerRenderer.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <zlib.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cstdint>
 #include <fstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -30,7 +30,8 @@ std::string TempPath(const std::string& name) {
   return ::testing::TempDir() + "tarn-" + std::to_string(::getpid()) + "-" + name;
 }
 
-std::vector<unsigned char> Encode(const cv::Mat& image, const std::string& extension, const std::vector<int>& flags = {}) {
+std::vector<unsigned char> Encode(const cv::Mat& image, const std::string& extension,
+                                  const std::vector<int>& flags = {}) {
   std::vector<unsigned char> bytes;
   EXPECT_TRUE(cv::imencode(extension, image, bytes, flags)) << extension;
   return bytes;
@@ -44,8 +45,8 @@ TEST(ShotFiles, HeaderSizeIsTheDecodedSize) {
       cv::Mat image(size, type);
       cv::randu(image, 0, 255);
       const std::vector<std::pair<std::string, std::vector<int>>> encodings = {
-          {".png", {}},  {".jpg", {}}, {".jpg", {cv::IMWRITE_JPEG_PROGRESSIVE, 1}}, {".bmp", {}}, {".tiff", {}},
-          {".pgm", {}},  {".ppm", {}}};
+          {".png", {}}, {".jpg", {}}, {".jpg", {cv::IMWRITE_JPEG_PROGRESSIVE, 1}}, {".bmp", {}}, {".tiff", {}},
+          {".pgm", {}}, {".ppm", {}}};
       for (const auto& [extension, flags] : encodings) {
         if ((extension == ".pgm" && type != CV_8UC1) || (extension == ".ppm" && type != CV_8UC3)) continue;
         const std::vector<unsigned char> bytes = Encode(image, extension, flags);
@@ -84,11 +85,19 @@ void Chunk(std::ofstream& out, const char* type, const std::vector<unsigned char
 void WriteBlackPng(const std::string& path, std::uint32_t width, std::uint32_t height) {
   std::ofstream out(path, std::ios::binary);
   out.write("\x89PNG\r\n\x1a\n", 8);
-  std::vector<unsigned char> ihdr = {static_cast<unsigned char>(width >> 24),  static_cast<unsigned char>(width >> 16),
-                                     static_cast<unsigned char>(width >> 8),   static_cast<unsigned char>(width),
-                                     static_cast<unsigned char>(height >> 24), static_cast<unsigned char>(height >> 16),
-                                     static_cast<unsigned char>(height >> 8),  static_cast<unsigned char>(height),
-                                     8, 0, 0, 0, 0};
+  std::vector<unsigned char> ihdr = {static_cast<unsigned char>(width >> 24),
+                                     static_cast<unsigned char>(width >> 16),
+                                     static_cast<unsigned char>(width >> 8),
+                                     static_cast<unsigned char>(width),
+                                     static_cast<unsigned char>(height >> 24),
+                                     static_cast<unsigned char>(height >> 16),
+                                     static_cast<unsigned char>(height >> 8),
+                                     static_cast<unsigned char>(height),
+                                     8,
+                                     0,
+                                     0,
+                                     0,
+                                     0};
   Chunk(out, "IHDR", ihdr);
   z_stream z{};
   ASSERT_EQ(deflateInit(&z, 9), Z_OK);

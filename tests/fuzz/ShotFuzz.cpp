@@ -21,9 +21,7 @@ bool Write(const std::string& path, const std::uint8_t* data, std::size_t size) 
   return std::fclose(f) == 0 && ok;
 }
 
-bool Known(TamoHandEye::ErrorCode code) {
-  return code == TamoHandEye::Success || (code >= 101 && code <= 108);
-}
+bool Known(TamoHandEye::ErrorCode code) { return code == TamoHandEye::Success || (code >= 101 && code <= 108); }
 
 }  // namespace
 

@@ -29,7 +29,8 @@ int main(int argc, char** argv) {
   options.supersample = 2;
   options.blurSigma = 0.6;
   const std::vector<std::pair<std::string, TarnSim::PlyFormat>> layouts = {
-      {"le", TarnSim::PlyFormat::BinaryLittleEndian}, {"be", TarnSim::PlyFormat::BinaryBigEndian},
+      {"le", TarnSim::PlyFormat::BinaryLittleEndian},
+      {"be", TarnSim::PlyFormat::BinaryBigEndian},
       {"ascii", TarnSim::PlyFormat::Ascii}};
   int written = 0;
   for (const bool colour : {false, true}) {
@@ -40,8 +41,8 @@ int main(int argc, char** argv) {
       if (!cv::imencode(extension, shot.image, image)) return 1;
       // Seeds that find the marker lead the fuzzer through the whole detector.
       const std::string imagePath = out + "/image.tmp";
-      std::ofstream(imagePath, std::ios::binary).write(reinterpret_cast<const char*>(image.data()),
-                                                       static_cast<std::streamsize>(image.size()));
+      std::ofstream(imagePath, std::ios::binary)
+          .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
       for (const auto& [name, format] : layouts) {
         TarnSim::PlyOptions ply;
         ply.format = format;

@@ -10,10 +10,10 @@
 
 namespace {
 
+using Eigen::Vector3d;
 using Kel::SE3d;
 using Kel::SO3d;
 using Kel::SO3Tangentd;
-using Eigen::Vector3d;
 
 constexpr double kTolerance = 1e-12;
 

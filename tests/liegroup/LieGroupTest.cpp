@@ -10,8 +10,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "Matchers.h"
 #include <unsupported/Eigen/MatrixFunctions>
+#include "Matchers.h"
 
 #include <cmath>
 #include <random>
@@ -31,12 +31,12 @@ template class Kel::LieGroupBase<Eigen::Map<Kel::SE3<double>>>;
 
 namespace {
 
-using Kel::SE3d;
-using Kel::SO3d;
-using Kel::SO3Tangentd;
 using Eigen::Matrix3d;
 using Eigen::Matrix4d;
 using Eigen::Vector3d;
+using Kel::SE3d;
+using Kel::SO3d;
+using Kel::SO3Tangentd;
 
 // Conversions are exact up to a few ulps of the operands; near pi the rotation axis is ill-conditioned.
 constexpr double kTolerance = 1e-12;
@@ -64,8 +64,8 @@ std::vector<Element> Elements() {
   std::uniform_real_distribution<double> angle(0.0, kPi);
   for (int i = 0; i < 20; ++i) {
     const Vector3d axis = Vector3d(unit(rng), unit(rng), unit(rng)).normalized();
-    elements.push_back({"random " + std::to_string(i), axis * angle(rng),
-                        Vector3d(unit(rng), unit(rng), unit(rng)) * 2.0});
+    elements.push_back(
+        {"random " + std::to_string(i), axis * angle(rng), Vector3d(unit(rng), unit(rng), unit(rng)) * 2.0});
   }
   return elements;
 }
@@ -209,9 +209,8 @@ TEST_F(GroupDiagnostics, NormalizeWarnsOnlyForAQuaternionWithoutRotation) {
   ASSERT_EQ(capture.Entries().size(), 1u);
   const auto entry = capture.Entries()[0];
   EXPECT_EQ(entry.level, spdlog::level::warn);
-  EXPECT_THAT(entry.text, testing::MatchesRegex(
-                              ".*LieGroup/SO3\\.h:[0-9]+ : .*Normalize.* : "
-                              "Current data \\[0, 0, 0, 0\\] is invalid, set to Identity element"));
+  EXPECT_THAT(entry.text, testing::MatchesRegex(".*LieGroup/SO3\\.h:[0-9]+ : .*Normalize.* : "
+                                                "Current data \\[0, 0, 0, 0\\] is invalid, set to Identity element"));
 
   SO3d scaled(0, 0, 0, 2);
   scaled.Normalize();
@@ -258,7 +257,8 @@ TEST_F(GroupDiagnostics, FailedChecksLogAnErrorAndThrow) {
   const auto entries = capture.Entries();
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[0].level, spdlog::level::err);
-  EXPECT_THAT(entries[0].text, testing::MatchesRegex(".*LieGroup/SO3\\.h:[0-9]+ : .*Log.* : Quaternion should be normalized!"));
+  EXPECT_THAT(entries[0].text,
+              testing::MatchesRegex(".*LieGroup/SO3\\.h:[0-9]+ : .*Log.* : Quaternion should be normalized!"));
   EXPECT_THAT(entries[1].text, testing::MatchesRegex(".*LieGroup/SO3Tangent\\.h:[0-9]+ : .*Exp.* : SO3::Exp failed!"));
   EXPECT_THAT(entries[2].text, testing::MatchesRegex(".*LieGroup/LieGroupBase\\.h:[0-9]+ : .* : Index out of range"));
 

@@ -30,12 +30,12 @@
 namespace {
 
 using namespace TamoHandEye;
+using Eigen::Matrix3d;
+using Eigen::Vector3d;
 using Kel::SE3d;
 using TarnTest::AxisRotation;
 using TarnTest::Degrees;
 using TarnTest::EulerRotation;
-using Eigen::Matrix3d;
-using Eigen::Vector3d;
 using Row = std::vector<double>;
 
 constexpr double kTolerance = 1e-12;
@@ -82,7 +82,6 @@ Row RowOf(const SE3d& pose, bool isMeter = false, bool isRadian = false, const s
   return row;
 }
 
-
 TEST(FanucRobot, FixedAxesInMillimetresAndDegrees) {
   const SE3d pose = PoseOf<FanucRobot>({100, 200, 300, 0, 0, 90});
   EXPECT_TRUE(MatrixNear(pose.Translation(), Vector3d(0.1, 0.2, 0.3), kTolerance));
@@ -91,7 +90,8 @@ TEST(FanucRobot, FixedAxesInMillimetresAndDegrees) {
 
   // W, P, R about the fixed X, Y, Z: Rz(R)·Ry(P)·Rx(W); the flags change nothing.
   const Row row{-512.5, 40.25, 1033.0, 170.0, -35.0, 62.0};
-  const Matrix3d expected = AxisRotation('z', Degrees(62)) * AxisRotation('y', Degrees(-35)) * AxisRotation('x', Degrees(170));
+  const Matrix3d expected =
+      AxisRotation('z', Degrees(62)) * AxisRotation('y', Degrees(-35)) * AxisRotation('x', Degrees(170));
   for (const bool flag : {false, true}) {
     const SE3d p = PoseOf<FanucRobot>(row, flag, flag);
     EXPECT_TRUE(MatrixNear(p.Rotation().RotationMatrix(), expected, kTolerance));
@@ -101,14 +101,15 @@ TEST(FanucRobot, FixedAxesInMillimetresAndDegrees) {
 }
 
 TEST(KuKaRobot, MovingAxesZYXInMillimetresAndDegrees) {
-  EXPECT_TRUE(MatrixNear(PoseOf<KuKaRobot>({0, 0, 0, 90, 0, 0}).Rotation().RotationMatrix(),
-                         AxisRotation('z', kPi / 2), kTolerance));
-  EXPECT_TRUE(MatrixNear(PoseOf<KuKaRobot>({0, 0, 0, 0, 0, 90}).Rotation().RotationMatrix(),
-                         AxisRotation('x', kPi / 2), kTolerance));
+  EXPECT_TRUE(MatrixNear(PoseOf<KuKaRobot>({0, 0, 0, 90, 0, 0}).Rotation().RotationMatrix(), AxisRotation('z', kPi / 2),
+                         kTolerance));
+  EXPECT_TRUE(MatrixNear(PoseOf<KuKaRobot>({0, 0, 0, 0, 0, 90}).Rotation().RotationMatrix(), AxisRotation('x', kPi / 2),
+                         kTolerance));
   // A about Z, then B about the new Y, then C about the newest X: Rz(A)·Ry(B)·Rx(C).
   const Row row{850.0, -120.0, 40.0, -150.0, 25.0, 100.0};
   const SE3d pose = PoseOf<KuKaRobot>(row, true, true);
-  const Matrix3d expected = AxisRotation('z', Degrees(-150)) * AxisRotation('y', Degrees(25)) * AxisRotation('x', Degrees(100));
+  const Matrix3d expected =
+      AxisRotation('z', Degrees(-150)) * AxisRotation('y', Degrees(25)) * AxisRotation('x', Degrees(100));
   EXPECT_TRUE(MatrixNear(pose.Rotation().RotationMatrix(), expected, kTolerance));
   EXPECT_TRUE(MatrixNear(pose.Translation(), Vector3d(0.85, -0.12, 0.04), kTolerance));
   EXPECT_TRUE(RowNear(RowOf<KuKaRobot>(pose), row, kRowTolerance));
@@ -139,8 +140,8 @@ TEST(ABBQuatRobot, ScalarFirstQuaternionOfAnyLength) {
 
 TEST(UrRobot, RotationVectorHonoursTheUnitFlags) {
   const Row row{0, 0, 0, 0, 0, 1.5707963};
-  EXPECT_TRUE(MatrixNear(PoseOf<UrRobot>(row, false, true).Rotation().RotationMatrix(),
-                         AxisRotation('z', 1.5707963), kTolerance));
+  EXPECT_TRUE(MatrixNear(PoseOf<UrRobot>(row, false, true).Rotation().RotationMatrix(), AxisRotation('z', 1.5707963),
+                         kTolerance));
   EXPECT_TRUE(MatrixNear(PoseOf<UrRobot>(row, false, false).Rotation().RotationMatrix(),
                          AxisRotation('z', Degrees(1.5707963)), kTolerance));
   EXPECT_EQ(PoseOf<UrRobot>({1, 2, 3, 0, 0, 0}).Rotation().Coeffs(), Kel::SO3d().Coeffs());
@@ -152,9 +153,10 @@ TEST(UrRobot, RotationVectorHonoursTheUnitFlags) {
     bool isMeter, isRadian;
     double length, angle;  // unit factors of the row
   };
-  for (const Case c : {Case{false, false, 1000, 180 / kPi}, Case{true, false, 1, 180 / kPi},
-                       Case{false, true, 1000, 1}, Case{true, true, 1, 1}}) {
-    const Row written{0.5 * c.length, -0.25 * c.length, 1.5 * c.length, r.x() * c.angle, r.y() * c.angle, r.z() * c.angle};
+  for (const Case c : {Case{false, false, 1000, 180 / kPi}, Case{true, false, 1, 180 / kPi}, Case{false, true, 1000, 1},
+                       Case{true, true, 1, 1}}) {
+    const Row written{0.5 * c.length,  -0.25 * c.length, 1.5 * c.length,
+                      r.x() * c.angle, r.y() * c.angle,  r.z() * c.angle};
     const SE3d pose = PoseOf<UrRobot>(written, c.isMeter, c.isRadian);
     EXPECT_TRUE(MatrixNear(pose.Rotation().RotationMatrix(), expected, kTolerance));
     EXPECT_TRUE(MatrixNear(pose.Translation(), Vector3d(0.5, -0.25, 1.5), kTolerance));
@@ -176,7 +178,8 @@ TEST(R1R2R3, EulerKeyOrRotationVectorWithUnits) {
   EXPECT_TRUE(RowNear(RowOf<R1R2R3>(p, true, true, "sxyz"), si, kTolerance));
   // "axis" (any case) reads a rotation vector like a UR row.
   const Row vector{10, 20, 30, 20, 40, -10};
-  EXPECT_TRUE(MatrixNear(PoseOf<R1R2R3>(vector, false, false, "Axis").Matrix(), PoseOf<UrRobot>(vector).Matrix(), kTolerance));
+  EXPECT_TRUE(
+      MatrixNear(PoseOf<R1R2R3>(vector, false, false, "Axis").Matrix(), PoseOf<UrRobot>(vector).Matrix(), kTolerance));
   EXPECT_TRUE(RowNear(RowOf<R1R2R3>(PoseOf<UrRobot>(vector), false, false, "axis"), vector, kRowTolerance));
 }
 

@@ -16,6 +16,9 @@
 
 namespace {
 
+using Eigen::Matrix3d;
+using Eigen::Vector3d;
+using Eigen::Vector4d;
 using TamoHandEye::EulerFromMatrix;
 using TamoHandEye::EulerFromQuaternion;
 using TamoHandEye::QuaternionAboutAxis;
@@ -23,9 +26,6 @@ using TamoHandEye::QuaternionFromEuler;
 using TamoHandEye::QuaternionToMatrix;
 using TamoHandEye::RotationVectorFromQuaternion;
 using TarnTest::EulerRotation;
-using Eigen::Matrix3d;
-using Eigen::Vector3d;
-using Eigen::Vector4d;
 
 constexpr double kPi = 3.14159265358979323846;
 constexpr double kTolerance = 1e-12;
@@ -82,8 +82,8 @@ TEST_P(EulerConvention, AnglesRoundTripInsideTheirRangesAndGiveTheSameRotationOu
 TEST_P(EulerConvention, GimbalLockGivesTheSameRotation) {
   const std::string key = GetParam();
   const TamoHandEye::AxesTuple* row = TamoHandEye::FindAxes(key);
-  const std::vector<double> locks = row->repetition == 1 ? std::vector<double>{0.0, kPi, -kPi}
-                                                         : std::vector<double>{kPi / 2, -kPi / 2};
+  const std::vector<double> locks =
+      row->repetition == 1 ? std::vector<double>{0.0, kPi, -kPi} : std::vector<double>{kPi / 2, -kPi / 2};
   for (const double lock : locks) {
     for (const auto& [a, c] : {std::pair{0.3, 0.4}, std::pair{-1.2, 2.5}, std::pair{3.0, -3.0}}) {
       const Matrix3d m = EulerRotation(key, a, lock, c);
@@ -144,8 +144,8 @@ TEST(AxisAngle, QuaternionAboutAxis) {
                          Vector4d(0, 0, std::sqrt(0.5), std::sqrt(0.5)), kTolerance));
   const Vector3d axis = Vector3d(1, -2, 0.5);
   const Vector4d q = QuaternionAboutAxis(1.3, axis);
-  EXPECT_TRUE(MatrixNear(TarnTest::QuaternionRotation(q),
-                         Eigen::AngleAxisd(1.3, axis.normalized()).toRotationMatrix(), kTolerance));
+  EXPECT_TRUE(MatrixNear(TarnTest::QuaternionRotation(q), Eigen::AngleAxisd(1.3, axis.normalized()).toRotationMatrix(),
+                         kTolerance));
 }
 
 TEST(AxisAngle, RotationVectorFromQuaternion) {

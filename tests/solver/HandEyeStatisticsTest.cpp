@@ -46,9 +46,9 @@ TEST(HandEyeStatistics, CameraTranslationSpreadMatchesTheFirstOrderPrediction) {
       param.HandEyeType = eyeToHand ? 1 : 0;
       param.IsMeter = true;
       FinalResult result;
-      ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc), param,
-                                      result),
-                Success);
+      ASSERT_EQ(
+          FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc), param, result),
+          Success);
       const Vector3d t(result.cameraMatrix[0][3], result.cameraMatrix[1][3], result.cameraMatrix[2][3]);
       const Vector3d error = t - truth.camera.translation();
       observed += error * error.transpose() / kTrials;

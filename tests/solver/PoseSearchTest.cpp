@@ -18,7 +18,8 @@ using namespace TamoHandEye;
 // Solves any mask of at most five poses with zero residuals, and fails on larger ones; records each mask.
 class SmallSamplesOnly : public IHandEye {
  public:
-  int Solve(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>&, const std::vector<int>& mask) override {
+  int Solve(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>&,
+            const std::vector<int>& mask) override {
     asked.push_back(mask);
     residuals.assign(robotPoses.size(), Eigen::Vector3d::Zero());
     return std::count(mask.begin(), mask.end(), 255) <= 5 ? 0 : 129;
@@ -70,8 +71,8 @@ TEST(PoseConsensus, ResidualsAreMillimetresWhateverTheRowsUnit) {
   for (const bool meter : {false, true}) {
     AlgoParam param;
     param.IsMeter = meter;
-    ASSERT_EQ(Common3SolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Kuka, meter), param,
-                                      results[meter ? 1 : 0]),
+    ASSERT_EQ(Common3SolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Kuka, meter),
+                                      param, results[meter ? 1 : 0]),
               Success);
   }
   const FinalResult& mm = results[0];

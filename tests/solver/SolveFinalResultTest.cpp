@@ -21,23 +21,24 @@
 namespace {
 
 using namespace TamoHandEye;
-using TarnSim::RowFormat;
-using TarnSim::Scene;
-using TarnSim::SceneOptions;
 using Eigen::Matrix3d;
 using Eigen::Matrix4d;
 using Eigen::Vector3d;
+using TarnSim::RowFormat;
+using TarnSim::Scene;
+using TarnSim::SceneOptions;
 
-using EntryPoint = std::function<ErrorCode(const std::vector<MarkerBoardResult>&, const RobotRows&, const AlgoParam&,
-                                           FinalResult&)>;
+using EntryPoint =
+    std::function<ErrorCode(const std::vector<MarkerBoardResult>&, const RobotRows&, const AlgoParam&, FinalResult&)>;
 
-constexpr double kExactMetres = 1e-9;       // clean data: Z and the marker recovered to rounding
+constexpr double kExactMetres = 1e-9;  // clean data: Z and the marker recovered to rounding
 constexpr double kExactRotation = 1e-9;
 
 Matrix4d ResultMatrix(const FinalResult& r) {
   Matrix4d m;
   for (int i = 0; i < 4; ++i) {
-    for (int j = 0; j < 4; ++j) m(i, j) = r.cameraMatrix.at(static_cast<std::size_t>(i)).at(static_cast<std::size_t>(j));
+    for (int j = 0; j < 4; ++j)
+      m(i, j) = r.cameraMatrix.at(static_cast<std::size_t>(i)).at(static_cast<std::size_t>(j));
   }
   return m;
 }
@@ -72,10 +73,12 @@ std::vector<Convention> Conventions() {
   using TarnTest::AxisRotation;
   using TarnTest::Degrees;
   const auto fanuc = [](const std::vector<double>& r) {
-    return Matrix3d(AxisRotation('z', Degrees(r[5])) * AxisRotation('y', Degrees(r[4])) * AxisRotation('x', Degrees(r[3])));
+    return Matrix3d(AxisRotation('z', Degrees(r[5])) * AxisRotation('y', Degrees(r[4])) *
+                    AxisRotation('x', Degrees(r[3])));
   };
   const auto kuka = [](const std::vector<double>& r) {
-    return Matrix3d(AxisRotation('z', Degrees(r[3])) * AxisRotation('y', Degrees(r[4])) * AxisRotation('x', Degrees(r[5])));
+    return Matrix3d(AxisRotation('z', Degrees(r[3])) * AxisRotation('y', Degrees(r[4])) *
+                    AxisRotation('x', Degrees(r[5])));
   };
   const auto abb = [](const std::vector<double>& r) { return TarnTest::QuaternionRotation({r[4], r[5], r[6], r[3]}); };
   const auto xyzw = [](const std::vector<double>& r) { return TarnTest::QuaternionRotation({r[3], r[4], r[5], r[6]}); };
@@ -147,7 +150,8 @@ TEST_P(CleanScene, RecoversCameraAndMarker) {
 
 INSTANTIATE_TEST_SUITE_P(Conventions, CleanScene, testing::Combine(testing::ValuesIn(Conventions()), testing::Bool()),
                          [](const testing::TestParamInfo<std::tuple<Convention, bool>>& p) {
-                           std::string name = std::get<0>(p.param).name + (std::get<1>(p.param) ? " eye to hand" : " eye in hand");
+                           std::string name =
+                               std::get<0>(p.param).name + (std::get<1>(p.param) ? " eye to hand" : " eye in hand");
                            for (char& ch : name) {
                              if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                            }
@@ -219,7 +223,8 @@ TEST(SolveFinalResult, DegenerateMotionAndTooFewPosesFail) {
     options.motion = motion;
     const Scene scene = TarnSim::MakeScene(options);
     FinalResult result = Sentinel();
-    EXPECT_EQ(KukaSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Kuka), {}, result), Err_Solve_Fail);
+    EXPECT_EQ(KukaSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Kuka), {}, result),
+              Err_Solve_Fail);
     if (motion == TarnSim::Motion::TranslationOnly) {
       // Equal angles give one rotation under every generic convention: each candidate fails, and the
       // search reports the last one's failure. (Rotations about one axis read under a wrong convention
@@ -233,7 +238,8 @@ TEST(SolveFinalResult, DegenerateMotionAndTooFewPosesFail) {
   four.poses = 4;
   const Scene scene = TarnSim::MakeScene(four);
   FinalResult result = Sentinel();
-  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), {}, result), Err_Solve_Fail);
+  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), {}, result),
+            Err_Solve_Fail);
   ExpectUntouched(result);
 }
 
@@ -244,7 +250,8 @@ TEST(SolveFinalResult, HandEyeTypeOtherThanZeroIsEyeToHand) {
   AlgoParam param;
   param.HandEyeType = 2;
   FinalResult result;
-  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result),
+            Success);
   EXPECT_TRUE(RecoversTruth(result, scene, 1000.0));
 }
 
@@ -269,7 +276,8 @@ TEST_F(PoseSearch, PlantedOutliersAreDroppedAndTheMaskSaysWhich) {
   param.Exhaust = true;
   param.RansacDist = 0.003;
   FinalResult result;
-  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result),
+            Success);
 
   std::vector<int> expected(15, 255);
   expected[2] = expected[9] = 0;
@@ -305,7 +313,8 @@ TEST_F(PoseSearch, NoInlierDistanceMeansNoConsensus) {
   param.Exhaust = true;
   param.RansacDist = 0.0;
   FinalResult result = Sentinel();
-  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result), Err_Solve_Fail);
+  EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result),
+            Err_Solve_Fail);
   ExpectUntouched(result);
 }
 
@@ -317,7 +326,8 @@ TEST_F(PoseSearch, FivePosesSkipTheSearch) {
   param.Exhaust = true;
   param.RansacDist = 0.0;  // would find no consensus if the search ran
   FinalResult result;
-  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result), Success);
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result),
+            Success);
   EXPECT_TRUE(result.mask.empty());
   EXPECT_TRUE(RecoversTruth(result, scene, 1000.0));
 }

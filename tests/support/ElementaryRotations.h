@@ -10,7 +10,7 @@
 namespace TarnTest {
 
 inline Eigen::Matrix3d AxisRotation(char axis, double angle) {
-  const Eigen::Vector3d unit = axis == 'x' ? Eigen::Vector3d::UnitX()
+  const Eigen::Vector3d unit = axis == 'x'   ? Eigen::Vector3d::UnitX()
                                : axis == 'y' ? Eigen::Vector3d::UnitY()
                                              : Eigen::Vector3d::UnitZ();
   return Eigen::AngleAxisd(angle, unit).toRotationMatrix();

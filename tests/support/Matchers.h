@@ -2,15 +2,16 @@
 
 // Comparisons shared by the tests, each printing both sides when it fails.
 
-#include <Eigen/Core>
 #include <gtest/gtest.h>
+#include <Eigen/Core>
 
 namespace TarnTest {
 
 /// Every entry of `a` within `tol` of the same entry of `b`.
 inline testing::AssertionResult MatrixNear(const Eigen::MatrixXd& a, const Eigen::MatrixXd& b, double tol) {
   if (a.rows() != b.rows() || a.cols() != b.cols()) {
-    return testing::AssertionFailure() << "sizes " << a.rows() << "x" << a.cols() << " vs " << b.rows() << "x" << b.cols();
+    return testing::AssertionFailure() << "sizes " << a.rows() << "x" << a.cols() << " vs " << b.rows() << "x"
+                                       << b.cols();
   }
   const double d = (a - b).cwiseAbs().maxCoeff();
   if (d <= tol) return testing::AssertionSuccess();

@@ -7,13 +7,13 @@
 
 #include <Eigen/Geometry>
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -65,8 +65,8 @@ std::pair<double, double> Errors(const json& solved, const json& truth) {
   const Eigen::Matrix4d t = MatrixOf(truth["camera"]["matrixMm"]);
   const double translation = (s.topRightCorner<3, 1>() - t.topRightCorner<3, 1>()).norm();
   const double rotation =
-      Eigen::AngleAxisd(Eigen::Matrix3d(s.topLeftCorner<3, 3>() * t.topLeftCorner<3, 3>().transpose())).angle() * 180.0 /
-      3.14159265358979323846;
+      Eigen::AngleAxisd(Eigen::Matrix3d(s.topLeftCorner<3, 3>() * t.topLeftCorner<3, 3>().transpose())).angle() *
+      180.0 / 3.14159265358979323846;
   return {translation, rotation};
 }
 
@@ -125,10 +125,16 @@ TEST(TarnCli, EyeToHandWithThePoseSearchAndSaving) {
 
   // The desktop program's result file: settings, then the pose row, the matrix and the marker, in GB2312.
   const std::string text = Slurp(saved);
-  EXPECT_THAT(text, testing::StartsWith("HandEyeType:1\nRobotType:KUKA [X,Y,Z]mm|[A B C]deg\nIsMeter:0\nIsRadian:0\n"
-                                        "Exhaust:1\nRansacDist:0.003\nMarkerType:\xCD\xAC\xD0\xC4\xD4\xB2(\xC6\xBD\xC3\xE6\xC4\xE2\xBA\xCF)\n"
-                                        "END:\nX,Y,Z,R1,R2,R3,\n"));
-  EXPECT_THAT(text, HasSubstr("\n\n\xC1\xD0" "1,\xC1\xD0" "2,\xC1\xD0" "3,\xC1\xD0" "4,\n"));
+  EXPECT_THAT(text,
+              testing::StartsWith(
+                  "HandEyeType:1\nRobotType:KUKA [X,Y,Z]mm|[A B C]deg\nIsMeter:0\nIsRadian:0\n"
+                  "Exhaust:1\nRansacDist:0.003\nMarkerType:\xCD\xAC\xD0\xC4\xD4\xB2(\xC6\xBD\xC3\xE6\xC4\xE2\xBA\xCF)\n"
+                  "END:\nX,Y,Z,R1,R2,R3,\n"));
+  EXPECT_THAT(text, HasSubstr("\n\n\xC1\xD0"
+                              "1,\xC1\xD0"
+                              "2,\xC1\xD0"
+                              "3,\xC1\xD0"
+                              "4,\n"));
   EXPECT_THAT(text, HasSubstr("\n0,0,0,1,\n\nX,Y,Z,\n"));
   EXPECT_FALSE(fs::exists(saved.string() + ".part"));
 }
@@ -136,8 +142,8 @@ TEST(TarnCli, EyeToHandWithThePoseSearchAndSaving) {
 TEST(TarnCli, DetectThenCalibrateFromAMarkersFile) {
   const json truth = Synthesise("markers", "--robot fanuc --format bmp");
   const fs::path dir = DataSet("markers");
-  const Outcome detected =
-      Tarn("detect --json --format bmp --images " + (dir / "images").string() + " --clouds " + (dir / "clouds").string());
+  const Outcome detected = Tarn("detect --json --format bmp --images " + (dir / "images").string() + " --clouds " +
+                                (dir / "clouds").string());
   ASSERT_EQ(detected.status, 0) << detected.err;
   const json shots = json::parse(detected.out);
   ASSERT_EQ(shots.size(), 10u);
@@ -165,7 +171,10 @@ TEST(TarnCli, DetectThenCalibrateFromAMarkersFile) {
   markers.close();
   EXPECT_LT(fitWorst, 0.05);
   EXPECT_GT(centroidWorst, 0.2);
-  EXPECT_EQ(Tarn("detect --centre middle --images " + (dir / "images").string() + " --clouds " + (dir / "clouds").string()).status, 1);
+  EXPECT_EQ(
+      Tarn("detect --centre middle --images " + (dir / "images").string() + " --clouds " + (dir / "clouds").string())
+          .status,
+      1);
   const Outcome o = Tarn("calibrate --markers " + (dir / "markers.txt").string() + " --poses " +
                          (dir / "robot.txt").string() + " --robot fanuc");
   ASSERT_EQ(o.status, 0) << o.err;
@@ -244,13 +253,14 @@ TEST(TarnCli, BrokenInputsEndInAMessageAndLoseNothing) {
   const std::string shots = " --images " + images + " --clouds " + clouds;
 
   // Option errors exit 1, as every bad input does; so does a distance that is not a finite one.
-  for (const std::string& bad : std::vector<std::string>{"calibrate --poses", "detect --images", "calibrate --bogus",
-                                                          "frobnicate", "synth " + (dir / "x").string() + " --poses 2"}) {
+  for (const std::string& bad :
+       std::vector<std::string>{"calibrate --poses", "detect --images", "calibrate --bogus", "frobnicate",
+                                "synth " + (dir / "x").string() + " --poses 2"}) {
     EXPECT_EQ(Tarn(bad).status, 1) << bad;
   }
   for (const std::string distance : {"nan", "inf", "-1", "1e400", "3mm"}) {
-    const Outcome o = Tarn("calibrate" + shots + " --poses " + (dir / "robot.txt").string() +
-                           " --robot fanuc --ransac " + distance);
+    const Outcome o =
+        Tarn("calibrate" + shots + " --poses " + (dir / "robot.txt").string() + " --robot fanuc --ransac " + distance);
     EXPECT_EQ(o.status, 1) << distance;
     EXPECT_THAT(o.err, HasSubstr("--ransac")) << distance;
   }
@@ -295,7 +305,8 @@ TEST(TarnCli, BrokenInputsEndInAMessageAndLoseNothing) {
   EXPECT_THAT(detected[4]["image"].get<std::string>(), HasSubstr("\xEF\xBF\xBD_4.png"));
   EXPECT_EQ(detected[4]["code"], 0);
   EXPECT_EQ(detected[6]["code"], 107);
-  EXPECT_THAT(detected[6]["message"].get<std::string>(), HasSubstr("the image shot_6.png cannot be used: not an image"));
+  EXPECT_THAT(detected[6]["message"].get<std::string>(),
+              HasSubstr("the image shot_6.png cannot be used: not an image"));
   o = Tarn("detect" + shots);
   EXPECT_THAT(o.out, HasSubstr("shot_6.png cannot be used"));
 }

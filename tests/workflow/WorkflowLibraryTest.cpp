@@ -34,8 +34,8 @@ std::string Name(const std::string& path) { return fs::path(path).filename().str
 
 TEST(ShotPairing, KeysPairAcrossFoldersInNumberOrderAndEveryLeftOutFileIsNamed) {
   const TempFolder f;
-  for (const char* name : {"images/b_1.png", "images/a_0.png", "images/c_01.png", "images/e_1.png",
-                           "images/IMG_2.PNG", "images/a_10.png", "images/x.png", "images/a_7.jpg"}) {
+  for (const char* name : {"images/b_1.png", "images/a_0.png", "images/c_01.png", "images/e_1.png", "images/IMG_2.PNG",
+                           "images/a_10.png", "images/x.png", "images/a_7.jpg"}) {
     f.Touch(name);
   }
   for (const char* name : {"clouds/p_01.ply", "clouds/p_10.ply", "clouds/q_1.ply", "clouds/p_0.ply", "clouds/y_3.ply",
@@ -48,8 +48,8 @@ TEST(ShotPairing, KeysPairAcrossFoldersInNumberOrderAndEveryLeftOutFileIsNamed) 
   // image with the cloud of the same key whatever the text before the underscore.
   std::vector<std::string> pairs;
   for (const ShotPair& p : r.pairs) pairs.push_back(Name(p.image) + "+" + Name(p.cloud));
-  EXPECT_EQ(pairs, (std::vector<std::string>{"a_0.png+p_0.ply", "b_1.png+q_1.ply", "c_01.png+p_01.ply",
-                                             "a_10.png+p_10.ply"}));
+  EXPECT_EQ(pairs,
+            (std::vector<std::string>{"a_0.png+p_0.ply", "b_1.png+q_1.ply", "c_01.png+p_01.ply", "a_10.png+p_10.ply"}));
   // The second file of a key, an upper-case extension (the key would be "2.PNG"), a name without a number,
   // and files without a partner: each reported, the other format's files ignored.
   EXPECT_THAT(r.problems, Contains(HasSubstr("e_1.png: the number after the last underscore is that of b_1.png")));
@@ -112,7 +112,8 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   bytes.resize(static_cast<std::size_t>(in.gcount()));
   EXPECT_THAT(bytes, HasSubstr("MarkerType:\xCD\xAC\xD0\xC4\xD4\xB2(\xC6\xBD\xC3\xE6\xC4\xE2\xBA\xCF)\n"));
-  EXPECT_THAT(bytes, HasSubstr("X,Y,Z,R1,R2,R3,R4,\n1.5,2,3,0.25,0.5,0.75,1,\n\n\xC1\xD0" "1,"));
+  EXPECT_THAT(bytes, HasSubstr("X,Y,Z,R1,R2,R3,R4,\n1.5,2,3,0.25,0.5,0.75,1,\n\n\xC1\xD0"
+                               "1,"));
 
   SettingsFileContent content;
   ASSERT_TRUE(ReadSettingsFile(path, content));

@@ -9,9 +9,9 @@
 
 #include <tarn/SolveFinalResult.h>
 
+#include <unistd.h>
 #include <Eigen/Geometry>
 #include <nlohmann/json.hpp>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -51,8 +51,8 @@ std::vector<ShotDetection> DetectAll(const std::string& images, const std::strin
   const TarnWorkflow::PairingResult pairing = TarnWorkflow::PairShots(images, format, clouds);
   for (const std::string& problem : pairing.problems) std::cerr << "note: " << problem << "\n";
   if (pairing.pairs.empty()) {
-    throw std::runtime_error("no image and point cloud pairs (name_<number>." + format + " with name_<number>.ply) in " +
-                             images + " and " + clouds);
+    throw std::runtime_error("no image and point cloud pairs (name_<number>." + format +
+                             " with name_<number>.ply) in " + images + " and " + clouds);
   }
   TarnWorkflow::BatchOptions batch;
   batch.centre = centre;
@@ -96,7 +96,8 @@ std::vector<MarkerBoardResult> MarkersFrom(const std::vector<ShotDetection>& det
   std::vector<MarkerBoardResult> markers;
   for (const ShotDetection& d : detections) {
     if (d.code != Success) {
-      throw std::runtime_error("no marker in " + fs::path(d.pair.image).filename().string() + ": " + TarnWorkflow::FailureText(d) +
+      throw std::runtime_error("no marker in " + fs::path(d.pair.image).filename().string() + ": " +
+                               TarnWorkflow::FailureText(d) +
                                " (leave that pose out of the robot data and the folders, or retake the shot)");
     }
     markers.push_back(d.marker);
@@ -125,7 +126,9 @@ int RunDetect(const DetectOptions& o) {
         std::cout << std::setw(13) << Fixed(d.marker.x, 6) << std::setw(13) << Fixed(d.marker.y, 6) << std::setw(13)
                   << Fixed(d.marker.z, 6) << std::setw(12) << Fixed(d.marker.u, 3) << std::setw(12)
                   << Fixed(d.marker.v, 3);
-        if (d.fitted) std::cout << std::setw(11) << Fixed(d.quality.ratioDeviation, 5) << std::setw(16) << Fixed(d.quality.planeRmsMm, 3);
+        if (d.fitted)
+          std::cout << std::setw(11) << Fixed(d.quality.ratioDeviation, 5) << std::setw(16)
+                    << Fixed(d.quality.planeRmsMm, 3);
         std::cout << "\n";
       } else {
         std::cout << "  # failed, code " << static_cast<int>(d.code) << ": " << TarnWorkflow::FailureText(d) << "\n";
@@ -146,7 +149,8 @@ int RunCalibrate(const CalibrateOptions& o) {
   const RobotRows rows = ReadRobotFile(o.poses, *o.robot);
   const std::vector<ShotDetection> detections =
       o.markers.empty() ? DetectAll(o.images, o.clouds, o.format, o.centre) : std::vector<ShotDetection>();
-  const std::vector<MarkerBoardResult> markers = o.markers.empty() ? MarkersFrom(detections) : ReadMarkersFile(o.markers);
+  const std::vector<MarkerBoardResult> markers =
+      o.markers.empty() ? MarkersFrom(detections) : ReadMarkersFile(o.markers);
   if (markers.size() != rows.size()) {
     throw std::runtime_error(std::to_string(markers.size()) + " marker positions but " + std::to_string(rows.size()) +
                              " robot poses: each shot needs its robot pose, in the same order");
@@ -163,8 +167,13 @@ int RunCalibrate(const CalibrateOptions& o) {
   }
   if (!o.save.empty()) {
     // How the markers of a markers file were found is not known.
-    TarnWorkflow::FileSettings settings{c.param.HandEyeType != 0 ? 1 : 0, o.robot->text, c.param.IsMeter,
-                                        c.param.IsRadian, c.param.Exhaust, c.param.RansacDist, std::nullopt};
+    TarnWorkflow::FileSettings settings{c.param.HandEyeType != 0 ? 1 : 0,
+                                        o.robot->text,
+                                        c.param.IsMeter,
+                                        c.param.IsRadian,
+                                        c.param.Exhaust,
+                                        c.param.RansacDist,
+                                        std::nullopt};
     if (o.markers.empty()) {
       settings.markerType =
           o.centre == Centre::Fit ? TarnWorkflow::FittedMarkerText() : TarnWorkflow::CentroidMarkerText();
@@ -235,7 +244,8 @@ int RunDemo(const std::string& requestedFolder, Centre centre) {
   const RobotRows rows = ReadRobotFile(calibrate.poses, *calibrate.robot);
   TruthErrors errors[2];  // fit, centroid
   for (const Centre method : {Centre::Fit, Centre::Centroid}) {
-    const std::vector<MarkerBoardResult> markers = MarkersFrom(DetectAll(calibrate.images, calibrate.clouds, "png", method));
+    const std::vector<MarkerBoardResult> markers =
+        MarkersFrom(DetectAll(calibrate.images, calibrate.clouds, "png", method));
     const Calibration c = Solve(markers, rows, calibrate);
     if (c.code != Success) {
       std::cerr << "calibration failed (code " << static_cast<int>(c.code) << "): " << parseCode(c.code) << "\n";

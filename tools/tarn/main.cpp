@@ -52,7 +52,8 @@ void AddCentreOption(CLI::App& command, Centre& centre, const std::string& more 
       .add_option("--centre", centre,
                   "How the marker's centre is found: fit (its rings fitted as circles on the board plane the cloud "
                   "measures; precise) or centroid (the mean of the rings' centroids at one cloud pixel, as the desktop "
-                  "program's 同心圆)" + more)
+                  "program's 同心圆)" +
+                      more)
       ->transform(CLI::CheckedTransformer(kCentres, CLI::ignore_case))
       ->option_text("fit|centroid (default fit)");
 }
@@ -67,7 +68,9 @@ Command AddSynth(CLI::App& app) {
   TarnSim::SynthOptions& synth = state->synth;
   auto* command = app.add_subcommand("synth", "Render a data set: images, point clouds, robot data file, truth.json");
   command->add_option("OUTDIR", synth.folder, "Folder to write the data set into")->required();
-  command->add_option("--poses", synth.poses, "Number of robot poses")->check(CLI::Range(3, 500))->capture_default_str();
+  command->add_option("--poses", synth.poses, "Number of robot poses")
+      ->check(CLI::Range(3, 500))
+      ->capture_default_str();
   command->add_flag("--eye-to-hand", synth.eyeToHand, "Camera fixed, marker on the flange");
   command->add_option("--robot", state->robot, RobotHelp())->capture_default_str();
   command->add_option("--noise", synth.noiseMm, "Depth noise of the point clouds, mm (σ)")
@@ -75,7 +78,8 @@ Command AddSynth(CLI::App& app) {
       ->capture_default_str();
   command->add_option("--seed", synth.seed, "Random seed")->capture_default_str();
   command->add_option("--resolution", state->resolution, "Image size WxH")->capture_default_str();
-  command->add_option("--format", synth.imageFormat, "Image format")->check(CLI::IsMember({"png", "jpg", "bmp"}))
+  command->add_option("--format", synth.imageFormat, "Image format")
+      ->check(CLI::IsMember({"png", "jpg", "bmp"}))
       ->capture_default_str();
   command->add_flag("--force", synth.force, "Replace a data set already in OUTDIR");
   return {command, [state] {
@@ -101,7 +105,8 @@ Command AddDetect(CLI::App& app) {
   auto* command = app.add_subcommand("detect", "Find the marker in every image / point cloud pair");
   command->add_option("--images", detect->images, "Folder of 2D images (name_<number>.<format>)")->required();
   command->add_option("--clouds", detect->clouds, "Folder of PLY point clouds (name_<number>.ply)")->required();
-  command->add_option("--format", detect->format, "Image format")->check(CLI::IsMember({"png", "jpg", "bmp"}))
+  command->add_option("--format", detect->format, "Image format")
+      ->check(CLI::IsMember({"png", "jpg", "bmp"}))
       ->capture_default_str();
   command->add_flag("--json", detect->json, "Print JSON instead of a table");
   AddCentreOption(*command, detect->centre);
@@ -127,14 +132,15 @@ Command AddCalibrate(CLI::App& app) {
   const auto state = std::make_shared<State>();
   CalibrateOptions& calibrate = state->calibrate;
   auto* command = app.add_subcommand("calibrate", "Solve the camera transform and the marker position");
-  auto* markersOpt = command->add_option("--markers", calibrate.markers,
-                                         "File of marker positions: per line x y z (metres) [u v]");
+  auto* markersOpt =
+      command->add_option("--markers", calibrate.markers, "File of marker positions: per line x y z (metres) [u v]");
   auto* imagesOpt = command->add_option("--images", calibrate.images, "Folder of 2D images to detect in");
   auto* cloudsOpt = command->add_option("--clouds", calibrate.clouds, "Folder of PLY point clouds");
   markersOpt->excludes(imagesOpt)->excludes(cloudsOpt);
   imagesOpt->needs(cloudsOpt);
   cloudsOpt->needs(imagesOpt);
-  command->add_option("--format", calibrate.format, "Image format")->check(CLI::IsMember({"png", "jpg", "bmp"}))
+  command->add_option("--format", calibrate.format, "Image format")
+      ->check(CLI::IsMember({"png", "jpg", "bmp"}))
       ->capture_default_str();
   command->add_option("--poses", calibrate.poses, "Robot data file: one pose per line, whitespace separated")
       ->required();
@@ -142,8 +148,9 @@ Command AddCalibrate(CLI::App& app) {
   command->add_flag("--eye-to-hand", calibrate.eyeToHand, "Camera fixed, marker on the flange");
   command->add_flag("--meter", calibrate.meter, "Robot translations in metres (generic types)");
   command->add_flag("--radian", calibrate.radian, "Robot angles in radians (generic3)");
-  state->ransac = command->add_option("--ransac", state->ransacMm, "Drop poses whose residual is not below DIST mm first")
-                      ->check(CLI::Validator(CheckDistance, "DIST >= 0", "finite non-negative"));
+  state->ransac =
+      command->add_option("--ransac", state->ransacMm, "Drop poses whose residual is not below DIST mm first")
+          ->check(CLI::Validator(CheckDistance, "DIST >= 0", "finite non-negative"));
   command->add_option("--save", calibrate.save, "Write the settings and result as the desktop program's 保存 does");
   command->add_flag("--json", calibrate.json, "Print JSON instead of text");
   AddCentreOption(*command, calibrate.centre);

@@ -21,7 +21,7 @@ using Vector9d = Eigen::Matrix<double, 9, 1>;
 using Matrix39d = Eigen::Matrix<double, 3, 9>;
 
 constexpr std::size_t kMinPoses = 5;  // 3 equations per pose, 15 linear unknowns
-constexpr int kMaxSteps = 200;  // tried steps, accepted or not
+constexpr int kMaxSteps = 200;        // tried steps, accepted or not
 // Smallest over largest eigenvalue of the normal matrix below which the problem is taken as degenerate:
 // exact degeneracies (pure translations, one rotation axis) land near machine precision.
 constexpr double kConditionLimit = 1e-10;
@@ -79,9 +79,7 @@ double Cost(const std::vector<Pose>& poses, const Vector3d& x, const Matrix3d& r
 }
 
 // R·Exp(δ) as a matrix (δ finite).
-Matrix3d RotateRight(const Matrix3d& r, const Vector3d& delta) {
-  return r * SO3Tangentd(delta).Exp().RotationMatrix();
-}
+Matrix3d RotateRight(const Matrix3d& r, const Vector3d& delta) { return r * SO3Tangentd(delta).Exp().RotationMatrix(); }
 
 }  // namespace
 
@@ -126,8 +124,8 @@ std::tuple<SE3d, SE3d, double> SolveAxpZbpKron(const std::vector<SE3d>& A, const
   return {SE3d(x, SO3d()), Transform(tz, rz), rms};
 }
 
-bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>& B, const SE3d& X0,
-                            const SE3d& Z0, SE3d& X, SE3d& Z, double tolerance) {
+bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>& B, const SE3d& X0, const SE3d& Z0,
+                            SE3d& X, SE3d& Z, double tolerance) {
   const std::size_t n = A.size();
   if (n != B.size() || n < kMinPoses) return false;
   if (!AllFinite(A, B) || !Finite(X0) || !Finite(Z0) || !std::isfinite(tolerance)) return false;
@@ -179,8 +177,8 @@ bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>&
     // Gain ratio: actual over predicted decrease of Σ|r|², the prediction being δᵀ(μ·δ - g).
     const double predicted = delta.dot(mu * delta - g);
     const double actual = cost - costNew;
-    const bool converged = delta.norm() < tolerance || !(predicted > 1e-300) ||
-                           std::abs(actual) <= kRelativeCostChange * cost;
+    const bool converged =
+        delta.norm() < tolerance || !(predicted > 1e-300) || std::abs(actual) <= kRelativeCostChange * cost;
     if (actual >= 0.0 || converged) {
       if (actual >= 0.0) {
         x = xNew;

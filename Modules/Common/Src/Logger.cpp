@@ -26,10 +26,8 @@ spdlog::level::level_enum ToBackendLevel(int level) {
 // cannot be opened.
 std::shared_ptr<spdlog::logger> MakeBackend(const std::string& name, int type, const std::string& fileName) {
   switch (type) {
-    case Logger::kConsole:
-      return spdlog::stdout_color_mt(name);
-    case Logger::kFile:
-      return spdlog::basic_logger_mt(name, fileName, /*truncate=*/false);
+    case Logger::kConsole: return spdlog::stdout_color_mt(name);
+    case Logger::kFile: return spdlog::basic_logger_mt(name, fileName, /*truncate=*/false);
     default: {
       const auto console = spdlog::stdout_color_mt(name + "_console_log");
       const auto file = spdlog::basic_logger_mt(name + "_file_log", fileName, /*truncate=*/false);
@@ -69,7 +67,8 @@ std::shared_ptr<Logger> Logger::GetOrCreate(const std::string& name, int type, c
   // A registered logger is handed out when it has the asked type.
   const auto existing = [type](const std::shared_ptr<Logger>& found) -> std::shared_ptr<Logger> {
     if (found->GetType() == type) return found;
-    if (type == kConsoleFile) std::cerr << "The type of existence logger is inconsistent with expected one." << std::endl;
+    if (type == kConsoleFile)
+      std::cerr << "The type of existence logger is inconsistent with expected one." << std::endl;
     return nullptr;
   };
   if (auto found = registry.Find(name)) return existing(found);

@@ -25,13 +25,15 @@ namespace Detect {
 TARN_EXPORT ErrorCode SolveMarkerBoardResults(const std::string& imagePath, const std::string& pointCloudPath,
                                               MarkerBoardResult& result);
 /// From an image (CV_8UC1 or CV_8UC3, BGR) and a cloud (CV_64FC3, metres, NaN for no point).
-TARN_EXPORT ErrorCode SolveMarkerBoardResults(const cv::Mat& image, const cv::Mat& pointCloud, MarkerBoardResult& result);
+TARN_EXPORT ErrorCode SolveMarkerBoardResults(const cv::Mat& image, const cv::Mat& pointCloud,
+                                              MarkerBoardResult& result);
 
 }  // namespace Detect
 
 TARN_EXPORT ErrorCode SolveMarkerBoardResults(const std::string& imagePath, const std::string& pointCloudPath,
                                               MarkerBoardResult& result);
-TARN_EXPORT ErrorCode SolveMarkerBoardResults(const cv::Mat& image, const cv::Mat& pointCloud, MarkerBoardResult& result);
+TARN_EXPORT ErrorCode SolveMarkerBoardResults(const cv::Mat& image, const cv::Mat& pointCloud,
+                                              MarkerBoardResult& result);
 
 /// Which of a shot's two files cannot be used, and why: what to tell the operator when the path form
 /// returned 106 or 107 (an unreadable image also gives 107, as no cloud can match it).

@@ -5,8 +5,8 @@
 #include <tarn/AlgoParam.h>
 #include <tarn/ErrorCode.h>
 #include <tarn/FinalResult.h>
-#include <tarn/MarkerBoardResult.h>
-#include <tarn/Version.h>
-#include <tarn/SolveFinalResult.h>
-#include <tarn/MarkerDetect.h>
 #include <tarn/FittedMarkerDetect.h>
+#include <tarn/MarkerBoardResult.h>
+#include <tarn/MarkerDetect.h>
+#include <tarn/SolveFinalResult.h>
+#include <tarn/Version.h>

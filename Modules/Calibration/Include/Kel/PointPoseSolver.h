@@ -27,7 +27,7 @@ namespace Kel {
 /// with that R_Z fixed. Returns (X, Z, the root mean square of that estimate's residual lengths). Never
 /// throws; with fewer than 5 poses or degenerate motion the estimate is whatever the decomposition gives.
 KEL_CALIBRATION_EXPORT std::tuple<SE3d, SE3d, double> SolveAxpZbpKron(const std::vector<SE3d>& A,
-                                                                       const std::vector<SE3d>& B);
+                                                                      const std::vector<SE3d>& B);
 
 /// Refines (x, R_Z, t_Z) from the starting values X0, Z0 by Levenberg-Marquardt with analytic Jacobians,
 /// the rotation updated on the manifold (R_Z ← R_Z·Exp(δ)). Stops when a step is shorter than `tolerance`
@@ -36,13 +36,12 @@ KEL_CALIBRATION_EXPORT std::tuple<SE3d, SE3d, double> SolveAxpZbpKron(const std:
 /// translations, rotations about a single axis, an ill-conditioned normal matrix), when a value is not
 /// finite, or when it does not converge within a bounded number of iterations. Never throws.
 KEL_CALIBRATION_EXPORT bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>& B,
-                                                   const SE3d& X0, const SE3d& Z0, SE3d& X, SE3d& Z,
-                                                   double tolerance);
+                                                   const SE3d& X0, const SE3d& Z0, SE3d& X, SE3d& Z, double tolerance);
 
 /// The stacked linear system of the estimate: the 3n × 15 matrix whose row block i is
 /// [p_iᵀ ⊗ I₃, I₃, -R_Ai] (unknowns vec(R_Z) column by column, t_Z, x) and the 3n × 1 right-hand side
 /// whose block i is t_Ai.
 KEL_CALIBRATION_EXPORT std::pair<Eigen::MatrixXd, Eigen::MatrixXd> GenerateBlockAxpZbp(const std::vector<SE3d>& A,
-                                                                                      const std::vector<SE3d>& B);
+                                                                                       const std::vector<SE3d>& B);
 
 }  // namespace Kel
