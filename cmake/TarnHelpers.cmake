@@ -5,7 +5,8 @@ function(tarn_enable_warnings target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wold-style-cast
     -Wcast-align -Woverloaded-virtual -Wconversion -Wsign-conversion
-    -Wnull-dereference -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough)
+    -Wnull-dereference -Wdouble-promotion -Wformat=2 -Wimplicit-fallthrough
+    $<$<BOOL:${TARN_WERROR}>:-Werror>)
 endfunction()
 
 # Hidden visibility keeps our own code private; a linker version script also keeps local the template

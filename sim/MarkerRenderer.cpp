@@ -35,15 +35,21 @@ double BoardShade(const ShotOptions& o, double bx, double by) {
 
 }  // namespace
 
-Shot RenderShot(const ShotOptions& o) {
-  const Eigen::Isometry3d boardFromCamera = o.cameraFromBoard.inverse();
-  const Eigen::Vector3d origin = o.cameraFromBoard.translation();
-  const Eigen::Vector3d normal = o.cameraFromBoard.linear().col(2);
-  const double cx = (o.width - 1) / 2.0;
-  const double cy = (o.height - 1) / 2.0;
+namespace {
+
+// The board as a pinhole camera sees it.
+class BoardView {
+ public:
+  explicit BoardView(const ShotOptions& options)
+      : o(options),
+        boardFromCamera(options.cameraFromBoard.inverse()),
+        origin(options.cameraFromBoard.translation()),
+        normal(options.cameraFromBoard.linear().col(2)),
+        cx((options.width - 1) / 2.0),
+        cy((options.height - 1) / 2.0) {}
 
   // Where the ray through image point (u, v) meets the board's plane, in the camera frame.
-  const auto hit = [&](double u, double v, Eigen::Vector3d& point) {
+  bool Hit(double u, double v, Eigen::Vector3d& point) const {
     const Eigen::Vector3d ray((u - cx) / o.focal, (v - cy) / o.focal, 1.0);
     const double denominator = normal.dot(ray);
     if (std::abs(denominator) < 1e-12) return false;
@@ -51,50 +57,46 @@ Shot RenderShot(const ShotOptions& o) {
     if (t <= 0.0) return false;
     point = t * ray;
     return true;
-  };
+  }
 
-  Shot shot;
-  cv::Mat grey(o.height, o.width, CV_64FC1);
-  shot.cloud.create(o.height, o.width, CV_64FC3);
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  std::mt19937 rng(o.seed);
-  std::normal_distribution<double> gauss(0.0, 1.0);
-  const int s = std::max(1, o.supersample);
-  for (int r = 0; r < o.height; ++r) {
-    for (int c = 0; c < o.width; ++c) {
-      double sum = 0.0;
-      for (int i = 0; i < s; ++i) {
-        for (int j = 0; j < s; ++j) {
-          const double u = c + (j + 0.5) / s - 0.5;
-          const double v = r + (i + 0.5) / s - 0.5;
-          Eigen::Vector3d p;
-          double shade = kBackground;
-          if (hit(u, v, p)) {
-            const Eigen::Vector3d b = boardFromCamera * p;
-            const double board = BoardShade(o, b.x(), b.y());
-            if (!std::isnan(board)) shade = board;
-          }
-          sum += shade;
-        }
-      }
-      grey.at<double>(r, c) = sum / (s * s);
+  // The board's shade at camera-frame point p on its plane; NaN off the board.
+  double ShadeOf(const Eigen::Vector3d& p) const {
+    const Eigen::Vector3d b = boardFromCamera * p;
+    return BoardShade(o, b.x(), b.y());
+  }
 
-      Eigen::Vector3d p;
-      cv::Vec3d point(nan, nan, nan);
-      if (hit(c, r, p)) {
-        const Eigen::Vector3d b = boardFromCamera * p;
-        if (!std::isnan(BoardShade(o, b.x(), b.y()))) {
-          const Eigen::Vector3d noisy = p * (1.0 + o.depthNoise * gauss(rng) / p.z());
-          point = cv::Vec3d(noisy.x(), noisy.y(), noisy.z());
+  // The mean shade of pixel (r, c) over s x s samples.
+  double PixelShade(int r, int c, int s) const {
+    double sum = 0.0;
+    for (int i = 0; i < s; ++i) {
+      for (int j = 0; j < s; ++j) {
+        Eigen::Vector3d p;
+        double shade = kBackground;
+        if (Hit(c + (j + 0.5) / s - 0.5, r + (i + 0.5) / s - 0.5, p)) {
+          const double board = ShadeOf(p);
+          if (!std::isnan(board)) shade = board;
         }
+        sum += shade;
       }
-      shot.cloud.at<cv::Vec3d>(r, c) = point;
     }
-  }
-  for (const cv::Rect& hole : o.holes) {
-    shot.cloud(hole & cv::Rect(0, 0, o.width, o.height)).setTo(cv::Scalar(nan, nan, nan));
+    return sum / (s * s);
   }
 
+  Eigen::Vector2d Project(const Eigen::Vector3d& p) const {
+    return {o.focal * p.x() / p.z() + cx, o.focal * p.y() / p.z() + cy};
+  }
+
+ private:
+  const ShotOptions& o;
+  const Eigen::Isometry3d boardFromCamera;
+  const Eigen::Vector3d origin;
+  const Eigen::Vector3d normal;
+  const double cx;
+  const double cy;
+};
+
+// Lighting, blur and noise, then 8 bits (grey or colour).
+cv::Mat FinishImage(cv::Mat& grey, const ShotOptions& o, std::mt19937& rng, std::normal_distribution<double>& gauss) {
   if (o.gradient != 0.0) {
     for (int c = 0; c < o.width; ++c) grey.col(c) *= 1.0 - o.gradient * c / std::max(1, o.width - 1);
   }
@@ -104,13 +106,43 @@ Shot RenderShot(const ShotOptions& o) {
       for (int c = 0; c < o.width; ++c) grey.at<double>(r, c) += o.greyNoise * gauss(rng);
     }
   }
-  grey.convertTo(shot.image, CV_8UC1);  // rounds and saturates
-  if (o.colour) cv::cvtColor(shot.image, shot.image, cv::COLOR_GRAY2BGR);
+  cv::Mat image;
+  grey.convertTo(image, CV_8UC1);  // rounds and saturates
+  if (o.colour) cv::cvtColor(image, image, cv::COLOR_GRAY2BGR);
+  return image;
+}
 
+}  // namespace
+
+Shot RenderShot(const ShotOptions& o) {
+  const BoardView view(o);
+  Shot shot;
+  cv::Mat grey(o.height, o.width, CV_64FC1);
+  shot.cloud.create(o.height, o.width, CV_64FC3);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  std::mt19937 rng(o.seed);
+  std::normal_distribution<double> gauss(0.0, 1.0);
+  const int s = std::max(1, o.supersample);
+  for (int r = 0; r < o.height; ++r) {
+    for (int c = 0; c < o.width; ++c) {
+      grey.at<double>(r, c) = view.PixelShade(r, c, s);
+      Eigen::Vector3d p;
+      cv::Vec3d point(nan, nan, nan);
+      if (view.Hit(c, r, p) && !std::isnan(view.ShadeOf(p))) {
+        const Eigen::Vector3d noisy = p * (1.0 + o.depthNoise * gauss(rng) / p.z());
+        point = cv::Vec3d(noisy.x(), noisy.y(), noisy.z());
+      }
+      shot.cloud.at<cv::Vec3d>(r, c) = point;
+    }
+  }
+  for (const cv::Rect& hole : o.holes) {
+    shot.cloud(hole & cv::Rect(0, 0, o.width, o.height)).setTo(cv::Scalar(nan, nan, nan));
+  }
+  shot.image = FinishImage(grey, o, rng, gauss);
   for (const Eigen::Vector2d& m : o.markers) {
     const Eigen::Vector3d p = o.cameraFromBoard * Eigen::Vector3d(m.x(), m.y(), 0.0);
     shot.points.push_back(p);
-    shot.centres.emplace_back(o.focal * p.x() / p.z() + cx, o.focal * p.y() / p.z() + cy);
+    shot.centres.push_back(view.Project(p));
   }
   return shot;
 }

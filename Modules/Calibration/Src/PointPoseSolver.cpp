@@ -124,6 +124,32 @@ std::tuple<SE3d, SE3d, double> SolveAxpZbpKron(const std::vector<SE3d>& A, const
   return {SE3d(x, SO3d()), Transform(tz, rz), rms};
 }
 
+namespace {
+
+// Normal equations of the parameters (x, δ, t_Z), with J_i = [R_Ai, R_Z·hat(p_i), -I₃]; false when not finite.
+bool Linearise(const std::vector<Pose>& poses, const Vector3d& x, const Matrix3d& rz, const Vector3d& tz, Matrix9d& h,
+               Vector9d& g) {
+  h.setZero();
+  g.setZero();
+  for (const Pose& pose : poses) {
+    Matrix39d j;
+    j.block<3, 3>(0, 0) = pose.ra;
+    j.block<3, 3>(0, 3) = rz * Hat(pose.p);
+    j.block<3, 3>(0, 6) = -Matrix3d::Identity();
+    h.noalias() += j.transpose().lazyProduct(j);
+    g.noalias() += j.transpose() * Residual(pose, x, rz, tz);
+  }
+  return h.allFinite() && g.allFinite();
+}
+
+bool WellConditioned(const Matrix9d& h) {
+  const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(h, Eigen::EigenvaluesOnly);
+  const auto& values = eigen.eigenvalues();  // ascending
+  return values(0) > kConditionLimit * values(8);
+}
+
+}  // namespace
+
 bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>& B, const SE3d& X0, const SE3d& Z0,
                             SE3d& X, SE3d& Z, double tolerance) {
   const std::size_t n = A.size();
@@ -137,28 +163,9 @@ bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>&
   Vector3d tz = Z0.Translation();
   double cost = Cost(poses, x, rz, tz);  // Σ|r_i|²
 
-  // Normal equations of the parameters (x, δ, t_Z), with J_i = [R_Ai, R_Z·hat(p_i), -I₃].
   Matrix9d h;
   Vector9d g;
-  const auto linearise = [&] {
-    h.setZero();
-    g.setZero();
-    for (const Pose& pose : poses) {
-      Matrix39d j;
-      j.block<3, 3>(0, 0) = pose.ra;
-      j.block<3, 3>(0, 3) = rz * Hat(pose.p);
-      j.block<3, 3>(0, 6) = -Matrix3d::Identity();
-      h.noalias() += j.transpose().lazyProduct(j);
-      g.noalias() += j.transpose() * Residual(pose, x, rz, tz);
-    }
-  };
-  linearise();
-  if (!h.allFinite() || !g.allFinite()) return false;
-  {
-    const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(h, Eigen::EigenvaluesOnly);
-    const auto& values = eigen.eigenvalues();  // ascending
-    if (!(values(0) > kConditionLimit * values(8))) return false;
-  }
+  if (!Linearise(poses, x, rz, tz, h, g) || !WellConditioned(h)) return false;
 
   // Levenberg-Marquardt with Nielsen's damping update: H. B. Nielsen, "Damping parameter in Marquardt's
   // method", IMM-REP-1999-05, Eq. (2.7).
@@ -194,8 +201,7 @@ bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>&
       const double rho = actual / predicted;
       mu *= std::max(1.0 / 3.0, 1.0 - std::pow(2.0 * rho - 1.0, 3));
       nu = 2.0;
-      linearise();
-      if (!h.allFinite() || !g.allFinite()) return false;
+      if (!Linearise(poses, x, rz, tz, h, g)) return false;
     } else {
       mu *= nu;
       nu *= 2.0;
