@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo asan-test tsan-test clean
+.PHONY: all deps configure build test demo asan-test tsan-test tidy clean
 
 all: build
 
@@ -44,6 +44,10 @@ tsan-test: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
 	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
+# Function size and complexity (.clang-tidy) over the product code; a warning names a function to split.
+tidy: build
+	run-clang-tidy -p $(BUILD) -quiet -j $(JOBS) '$(CURDIR)/(handeye|workflow|sim|app|tools|Modules)/.*\.cpp$$'
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)

@@ -11,8 +11,8 @@ PACKAGES=(
   qtbase5-dev libqwt-qt5-dev libcli11-dev nlohmann-json3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
-  # fuzzing the file readers
-  clang libclang-rt-14-dev
+  # fuzzing the file readers; layout and function-size checks
+  clang libclang-rt-14-dev clang-format clang-tidy
   # desktop program: fonts for the Chinese UI, virtual display for screenshots
   fonts-wqy-microhei xvfb xauth
 )
