@@ -46,13 +46,80 @@ std::vector<TamoHandEye::MarkerBoardResult> Scene::Markers() const {
   return markers;
 }
 
+namespace {
+
+// The random draws of a scene's poses, and what every pose shares.
+struct PoseDraws {
+  const SceneOptions& o;
+  std::mt19937& rng;
+  std::uniform_real_distribution<double> unit{-1.0, 1.0};
+  double spread = 0.0;
+  Vector3d singleAxis = Vector3d(0.2, -0.3, 1.0).normalized();
+  Matrix3d fixedFlange = LookAlong(Vector3d(0.1, 0.05, -1.0), 0.7);
+};
+
+// The camera looks at the fixed marker from about 0.5 m, from directions spread around "above".
+Isometry3d EyeInHandFlange(PoseDraws& d, const Scene& scene) {
+  std::mt19937& rng = d.rng;
+  auto& unit = d.unit;
+  const double spread = d.spread;
+  const Vector3d offset(std::sin(spread * unit(rng)), std::sin(spread * unit(rng)), 1.0);
+  const Vector3d cameraPosition = scene.marker + offset.normalized() * (0.45 + 0.1 * unit(rng));
+  // It aims near the marker, not at it: the marker shows away from the image centre.
+  const Vector3d aim = scene.marker + Vector3d(0.12 * unit(rng), 0.12 * unit(rng), 0.0);
+  Matrix3d cameraRotation = LookAlong(aim - cameraPosition, spread * unit(rng));
+  if (d.o.motion == Motion::TranslationOnly) cameraRotation = d.fixedFlange * scene.camera.linear();
+  if (d.o.motion == Motion::SingleAxis) {
+    cameraRotation = AngleAxisd(2.0 * spread * unit(rng), d.singleAxis) * d.fixedFlange * scene.camera.linear();
+  }
+  return MakeIsometry(cameraRotation, cameraPosition) * scene.camera.inverse();
+}
+
+// The marker on the flange moves in front of the fixed camera, about 0.6 m from it.
+Isometry3d EyeToHandFlange(PoseDraws& d, const Scene& scene) {
+  std::mt19937& rng = d.rng;
+  auto& unit = d.unit;
+  const double spread = d.spread;
+  const Vector3d markerInBase = scene.camera * Vector3d(0.12 * unit(rng), 0.12 * unit(rng), 0.6 + 0.1 * unit(rng));
+  Matrix3d r = AngleAxisd(spread * unit(rng), Vector3d::UnitX()) * AngleAxisd(spread * unit(rng), Vector3d::UnitY()) *
+               AngleAxisd(spread * unit(rng), Vector3d::UnitZ()) * d.fixedFlange;
+  if (d.o.motion == Motion::TranslationOnly) r = d.fixedFlange;
+  if (d.o.motion == Motion::SingleAxis) r = AngleAxisd(2.0 * spread * unit(rng), d.singleAxis) * d.fixedFlange;
+  return MakeIsometry(r, markerInBase - r * scene.marker);
+}
+
+// The marker as the camera measures pose i from the true flange pose, with noise and outliers.
+Vector3d MeasuredPoint(const SceneOptions& o, const Scene& scene, const Isometry3d& flange, int i,
+                       std::mt19937& noiseRng, std::normal_distribution<double>& normal) {
+  const Vector3d truePoint = o.eyeToHand ? Vector3d(scene.camera.inverse() * (flange * scene.marker))
+                                         : Vector3d((flange * scene.camera).inverse() * scene.marker);
+  Vector3d point = truePoint + o.pointNoise * Vector3d(normal(noiseRng), normal(noiseRng), normal(noiseRng));
+  for (const int outlier : o.outliers) {
+    if (outlier == i) point += o.outlierOffset * Vector3d(1, -1, 1).normalized();
+  }
+  return point;
+}
+
+// The pose as the robot reports it.
+Isometry3d ReportedPose(const SceneOptions& o, const Isometry3d& flange, std::mt19937& noiseRng,
+                        std::normal_distribution<double>& normal) {
+  const Vector3d rotationNoise = o.robotRotationNoise * Vector3d(normal(noiseRng), normal(noiseRng), normal(noiseRng));
+  const double angle = rotationNoise.norm();
+  Isometry3d reported = flange;
+  if (angle > 0.0) reported.linear() = flange.linear() * AngleAxisd(angle, rotationNoise / angle).toRotationMatrix();
+  reported.translation() += o.robotTranslationNoise * Vector3d(normal(noiseRng), normal(noiseRng), normal(noiseRng));
+  return reported;
+}
+
+}  // namespace
+
 Scene MakeScene(const SceneOptions& o) {
   // Poses and noise come from separate engines, so that the poses do not depend on the noise settings.
   std::mt19937 rng(o.seed);
   std::mt19937 noiseRng(o.noiseSeed != 0 ? o.noiseSeed : o.seed + 0x9e3779b9u);
-  std::uniform_real_distribution<double> unit(-1.0, 1.0);
   std::normal_distribution<double> normal(0.0, 1.0);
-  const double spread = o.rotationSpreadDeg * kPi / 180.0;
+  PoseDraws draws{o, rng};
+  draws.spread = o.rotationSpreadDeg * kPi / 180.0;
 
   Scene scene;
   scene.eyeToHand = o.eyeToHand;
@@ -65,51 +132,10 @@ Scene MakeScene(const SceneOptions& o) {
     scene.camera = MakeIsometry(LookAlong(Vector3d(-0.2, 0.1, -1.0), 0.4), Vector3d(0.9, -0.1, 1.2));
     scene.marker = Vector3d(0.012, -0.025, 0.135);
   }
-
-  const Vector3d singleAxis = Vector3d(0.2, -0.3, 1.0).normalized();
-  const Matrix3d fixedFlange = LookAlong(Vector3d(0.1, 0.05, -1.0), 0.7);
   for (int i = 0; i < o.poses; ++i) {
-    Isometry3d flange;
-    if (!o.eyeToHand) {
-      // The camera looks at the fixed marker from about 0.5 m, from directions spread around "above".
-      const Vector3d offset(std::sin(spread * unit(rng)), std::sin(spread * unit(rng)), 1.0);
-      const Vector3d cameraPosition = scene.marker + offset.normalized() * (0.45 + 0.1 * unit(rng));
-      // It aims near the marker, not at it: the marker shows away from the image centre.
-      const Vector3d aim = scene.marker + Vector3d(0.12 * unit(rng), 0.12 * unit(rng), 0.0);
-      Matrix3d cameraRotation = LookAlong(aim - cameraPosition, spread * unit(rng));
-      if (o.motion == Motion::TranslationOnly) cameraRotation = fixedFlange * scene.camera.linear();
-      if (o.motion == Motion::SingleAxis) {
-        cameraRotation = AngleAxisd(2.0 * spread * unit(rng), singleAxis) * fixedFlange * scene.camera.linear();
-      }
-      flange = MakeIsometry(cameraRotation, cameraPosition) * scene.camera.inverse();
-    } else {
-      // The marker on the flange moves in front of the fixed camera, about 0.6 m from it.
-      const Vector3d markerInBase = scene.camera * Vector3d(0.12 * unit(rng), 0.12 * unit(rng), 0.6 + 0.1 * unit(rng));
-      Matrix3d r = AngleAxisd(spread * unit(rng), Vector3d::UnitX()) *
-                   AngleAxisd(spread * unit(rng), Vector3d::UnitY()) *
-                   AngleAxisd(spread * unit(rng), Vector3d::UnitZ()) * fixedFlange;
-      if (o.motion == Motion::TranslationOnly) r = fixedFlange;
-      if (o.motion == Motion::SingleAxis) r = AngleAxisd(2.0 * spread * unit(rng), singleAxis) * fixedFlange;
-      flange = MakeIsometry(r, markerInBase - r * scene.marker);
-    }
-
-    // The marker as the camera measures it, from the true flange pose.
-    const Vector3d truePoint = o.eyeToHand ? Vector3d(scene.camera.inverse() * (flange * scene.marker))
-                                           : Vector3d((flange * scene.camera).inverse() * scene.marker);
-    Vector3d point = truePoint + o.pointNoise * Vector3d(normal(noiseRng), normal(noiseRng), normal(noiseRng));
-    for (const int outlier : o.outliers) {
-      if (outlier == i) point += o.outlierOffset * Vector3d(1, -1, 1).normalized();
-    }
-    scene.points.push_back(point);
-
-    // The pose as the robot reports it.
-    const Vector3d rotationNoise =
-        o.robotRotationNoise * Vector3d(normal(noiseRng), normal(noiseRng), normal(noiseRng));
-    const double angle = rotationNoise.norm();
-    Isometry3d reported = flange;
-    if (angle > 0.0) reported.linear() = flange.linear() * AngleAxisd(angle, rotationNoise / angle).toRotationMatrix();
-    reported.translation() += o.robotTranslationNoise * Vector3d(normal(noiseRng), normal(noiseRng), normal(noiseRng));
-    scene.flange.push_back(reported);
+    const Isometry3d flange = o.eyeToHand ? EyeToHandFlange(draws, scene) : EyeInHandFlange(draws, scene);
+    scene.points.push_back(MeasuredPoint(o, scene, flange, i, noiseRng, normal));
+    scene.flange.push_back(ReportedPose(o, flange, noiseRng, normal));
   }
   return scene;
 }

@@ -279,10 +279,43 @@ bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale
 
 }  // namespace
 
-bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane) {
-  std::vector<PlaneSample> samples;
-  if (!CollectPlaneSamples(cloud, region, scale, samples)) return false;
-  if (static_cast<int>(samples.size()) < minPoints) return false;
+namespace {
+
+// One least-squares pass on the normal equations of a = (1, u − ū, v − v̄) over the samples `use` accepts:
+// the plane's three maps and its point count; false when fewer than `minPoints` or singular.
+template <class Use>
+bool SolvePlanePass(const std::vector<PlaneSample>& samples, const Use& use, int minPoints, PlaneMap& plane) {
+  double n = 0, su = 0, sv = 0, suu = 0, suv = 0, svv = 0;
+  Eigen::Matrix3d rhs = Eigen::Matrix3d::Zero();  // one column per target: X/Z, Y/Z, 1/Z
+  for (const PlaneSample& s : samples) {
+    if (!use(s)) continue;
+    const Eigen::RowVector3d targets(s.x, s.y, s.w);
+    n += 1;
+    su += s.u;
+    sv += s.v;
+    suu += s.u * s.u;
+    suv += s.u * s.v;
+    svv += s.v * s.v;
+    rhs.row(0) += targets;
+    rhs.row(1) += s.u * targets;
+    rhs.row(2) += s.v * targets;
+  }
+  if (n < minPoints) return false;
+  Eigen::Matrix3d normal;
+  normal << n, su, sv, su, suu, suv, sv, suv, svv;
+  const Eigen::LDLT<Eigen::Matrix3d> ldlt(normal);
+  if (ldlt.info() != Eigen::Success) return false;
+  const Eigen::Matrix3d solution = ldlt.solve(rhs);
+  if (!solution.allFinite()) return false;
+  plane.cx = solution.col(0);
+  plane.cy = solution.col(1);
+  plane.cz = solution.col(2);
+  plane.points = static_cast<int>(n);
+  return true;
+}
+
+// Moves the samples' pixel coordinates to their mean, kept in the plane map.
+void CentreSamples(std::vector<PlaneSample>& samples, PlaneMap& plane) {
   plane.u0 = plane.v0 = 0.0;
   for (const PlaneSample& s : samples) {
     plane.u0 += s.u;
@@ -294,51 +327,29 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
     s.u -= plane.u0;
     s.v -= plane.v0;
   }
+}
 
-  // Least squares on the normal equations of a = (1, u − ū, v − v̄); then once more without the points
-  // whose 1/Z residual from the first fit exceeds 3σ.
-  Eigen::Vector3d first = Eigen::Vector3d::Zero();
-  double limit = std::numeric_limits<double>::infinity();
-  const auto kept = [&](const PlaneSample& s) {
-    return std::abs(s.w - (first(0) + first(1) * s.u + first(2) * s.v)) <= limit;
-  };
-  for (int pass = 0; pass < 2; ++pass) {
-    double n = 0, su = 0, sv = 0, suu = 0, suv = 0, svv = 0;
-    Eigen::Matrix3d rhs = Eigen::Matrix3d::Zero();  // one column per target: X/Z, Y/Z, 1/Z
-    for (const PlaneSample& s : samples) {
-      if (pass == 1 && !kept(s)) continue;
-      const Eigen::RowVector3d targets(s.x, s.y, s.w);
-      n += 1;
-      su += s.u;
-      sv += s.v;
-      suu += s.u * s.u;
-      suv += s.u * s.v;
-      svv += s.v * s.v;
-      rhs.row(0) += targets;
-      rhs.row(1) += s.u * targets;
-      rhs.row(2) += s.v * targets;
-    }
-    if (n < minPoints) return false;
-    Eigen::Matrix3d normal;
-    normal << n, su, sv, su, suu, suv, sv, suv, svv;
-    const Eigen::LDLT<Eigen::Matrix3d> ldlt(normal);
-    if (ldlt.info() != Eigen::Success) return false;
-    const Eigen::Matrix3d solution = ldlt.solve(rhs);
-    if (!solution.allFinite()) return false;
-    plane.cx = solution.col(0);
-    plane.cy = solution.col(1);
-    plane.cz = solution.col(2);
-    plane.points = static_cast<int>(n);
-    if (pass == 0) {
-      first = plane.cz;
-      double squares = 0.0;
-      for (const PlaneSample& s : samples) {
-        const double residual = s.w - (first(0) + first(1) * s.u + first(2) * s.v);
-        squares += residual * residual;
-      }
-      limit = 3.0 * std::sqrt(squares / n);
-    }
-  }
+}  // namespace
+
+bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane) {
+  std::vector<PlaneSample> samples;
+  if (!CollectPlaneSamples(cloud, region, scale, samples)) return false;
+  if (static_cast<int>(samples.size()) < minPoints) return false;
+  CentreSamples(samples, plane);
+
+  // A fit over all samples, then once more without the points whose 1/Z residual from the first fit
+  // exceeds 3σ.
+  if (!SolvePlanePass(
+          samples, [](const PlaneSample&) { return true; }, minPoints, plane))
+    return false;
+  const Eigen::Vector3d first = plane.cz;
+  const auto residual = [&first](const PlaneSample& s) { return s.w - (first(0) + first(1) * s.u + first(2) * s.v); };
+  double squares = 0.0;
+  for (const PlaneSample& s : samples) squares += residual(s) * residual(s);
+  const double limit = 3.0 * std::sqrt(squares / plane.points);
+  const auto kept = [&](const PlaneSample& s) { return std::abs(residual(s)) <= limit; };
+  if (!SolvePlanePass(samples, kept, minPoints, plane)) return false;
+
   // The depth's RMS about the plane, over the points of the final fit.
   double depth = 0.0;
   for (const PlaneSample& s : samples) {

@@ -1,13 +1,19 @@
 // The workflow library's rules, checked against files made here: which files are shots and how they pair,
-// the robot data file's lines, and the parameter and result file's round trip in GBK.
+// the marker batch on several workers against rendered shots, the robot data file's lines, and the
+// parameter and result file's round trip in GBK.
 
 #include "DataFiles.h"
+#include "MarkerBatch.h"
+#include "MarkerRenderer.h"
 #include "SettingsFile.h"
 #include "ShotNames.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <opencv2/imgcodecs.hpp>
+
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 
@@ -64,6 +70,57 @@ TEST(ShotPairing, KeysPairAcrossFoldersInNumberOrderAndEveryLeftOutFileIsNamed) 
   std::vector<std::string> names;
   for (const ShotName& s : CollectShotNames({"b_1.png", "a_2.png", "e_1.png"}, "png", yes)) names.push_back(s.name);
   EXPECT_EQ(names, (std::vector<std::string>{"e_1.png", "a_2.png"}));
+}
+
+TEST(MarkerBatch, WorkersReturnEveryShotInPairOrderAsOneDetectionAtATimeWould) {
+  const TempFolder f;
+  std::vector<ShotPair> pairs;
+  std::vector<Eigen::Vector2d> centres;
+  for (int i = 0; i < 7; ++i) {
+    TarnSim::ShotOptions shot;
+    shot.width = 480;
+    shot.height = 360;
+    shot.focal = 520;
+    shot.blurSigma = 0.7;
+    shot.markers = {Eigen::Vector2d(-0.05 + 0.015 * i, 0.02 * (i % 3) - 0.02)};
+    if (i == 4) shot.markers.clear();  // a shot without a marker: all attempts, the slowest
+    const TarnSim::Shot rendered = TarnSim::RenderShot(shot);
+    const std::string stem = (f.path / ("shot_" + std::to_string(i))).string();
+    cv::imwrite(stem + ".png", rendered.image);
+    TarnSim::WritePly(stem + ".ply", rendered.cloud);
+    pairs.push_back({std::to_string(i), stem + ".png", stem + ".ply"});
+    centres.push_back(rendered.centres.empty() ? Eigen::Vector2d::Zero() : rendered.centres[0]);
+  }
+  BatchOptions options;
+  options.threads = 3;
+  options.centre = Centre::Centroid;
+  std::vector<std::size_t> reported;
+  options.onShot = [&](const ShotDetection& d, std::size_t index, std::size_t done) {
+    EXPECT_EQ(d.pair.key, pairs[index].key);
+    reported.push_back(done);
+  };
+  const std::vector<ShotDetection> batch = DetectShots(pairs, options);
+  ASSERT_EQ(batch.size(), pairs.size());
+  EXPECT_EQ(reported, (std::vector<std::size_t>{1, 2, 3, 4, 5, 6, 7}));
+  for (std::size_t i = 0; i < pairs.size(); ++i) {
+    const ShotDetection alone = DetectShot(pairs[i], Centre::Centroid);
+    EXPECT_EQ(batch[i].pair.image, pairs[i].image);
+    EXPECT_EQ(batch[i].code, alone.code) << i;
+    EXPECT_EQ(batch[i].marker.z, alone.marker.z) << i;
+    if (i == 4) {
+      EXPECT_NE(batch[i].code, TamoHandEye::Success);
+    } else {
+      EXPECT_EQ(batch[i].code, TamoHandEye::Success) << i;
+      EXPECT_NEAR(batch[i].marker.u, centres[i].x(), 0.5) << i;
+      EXPECT_NEAR(batch[i].marker.v, centres[i].y(), 0.5) << i;
+    }
+  }
+
+  // Cancelled before it starts: no shot is detected, every one is returned not done.
+  const std::atomic<bool> cancel{true};
+  options.cancel = &cancel;
+  options.onShot = nullptr;
+  for (const ShotDetection& d : DetectShots(pairs, options)) EXPECT_FALSE(d.done);
 }
 
 TEST(RobotDataFile, LinesAreCheckedForCountThenNumbersAndBlankLinesAsAsked) {
