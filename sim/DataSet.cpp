@@ -10,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
-#include <regex>
 #include <stdexcept>
 
 namespace TarnSim {
@@ -26,6 +25,16 @@ nlohmann::json Matrix(const Eigen::Matrix4d& m) {
   return rows;
 }
 
+// "shot_<digits>.<png|jpg|bmp|ply>": a file this writer makes.
+bool IsShotFile(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  if (name.rfind("shot_", 0) != 0 || dot == std::string::npos || dot <= 5) return false;
+  const std::string digits = name.substr(5, dot - 5);
+  const std::string extension = name.substr(dot + 1);
+  return digits.find_first_not_of("0123456789") == std::string::npos &&
+         (extension == "png" || extension == "jpg" || extension == "bmp" || extension == "ply");
+}
+
 // Refuses a folder holding a data set, or (forced) removes that set's own files.
 void PrepareFolder(const fs::path& root, bool force) {
   std::error_code error;
@@ -37,11 +46,10 @@ void PrepareFolder(const fs::path& root, bool force) {
                              " already holds a data set (images, clouds, robot.txt or truth.json); give --force to "
                              "replace it, or choose another folder");
   }
-  static const std::regex kShot("shot_[0-9]+\\.(png|jpg|bmp|ply)");
   for (const char* sub : {"images", "clouds"}) {
     for (fs::directory_iterator it(root / sub, error), end; !error && it != end; it.increment(error)) {
       std::error_code removing;
-      if (std::regex_match(it->path().filename().string(), kShot)) fs::remove(it->path(), removing);
+      if (IsShotFile(it->path().filename().string())) fs::remove(it->path(), removing);
     }
   }
   fs::remove(root / "robot.txt", error);

@@ -19,7 +19,6 @@
 #include <iostream>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 
 namespace {
@@ -58,6 +57,20 @@ void AddCentreOption(CLI::App& command, Centre& centre, const std::string& more 
       ->option_text("fit|centroid (default fit)");
 }
 
+// "WxH" with 2 to 5 digits each.
+bool ParseResolution(const std::string& text, int& width, int& height) {
+  const std::size_t x = text.find('x');
+  if (x == std::string::npos) return false;
+  const std::string w = text.substr(0, x), h = text.substr(x + 1);
+  const auto digits = [](const std::string& d) {
+    return d.size() >= 2 && d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (!digits(w) || !digits(h)) return false;
+  width = std::stoi(w);
+  height = std::stoi(h);
+  return true;
+}
+
 Command AddSynth(CLI::App& app) {
   struct State {
     TarnSim::SynthOptions synth;
@@ -88,12 +101,9 @@ Command AddSynth(CLI::App& app) {
             o.robotName = robot.name;
             o.format = robot.format;
             o.radian = robot.radian;
-            std::smatch m;
-            if (!std::regex_match(state->resolution, m, std::regex("([0-9]{2,5})x([0-9]{2,5})"))) {
+            if (!ParseResolution(state->resolution, o.width, o.height)) {
               throw std::runtime_error("--resolution must look like 1024x768");
             }
-            o.width = std::stoi(m[1]);
-            o.height = std::stoi(m[2]);
             TarnSim::Synthesise(o);
             std::cout << "wrote " << o.poses << " shots, robot.txt and truth.json to " << o.folder << "\n";
             return 0;
