@@ -33,8 +33,9 @@ class IRobot {
   /// solve failed, -1 the pose search found no consensus (result untouched).
   virtual int Solve(const SolverParam& solverParam, FinalResult& result);
   /// The random-sample consensus over the poses: with `exhaust` and more than 5 poses, drops the poses
-  /// whose residual is not below `ransacDist` (metres) before the final solve, and writes the mask of the
-  /// poses used into `outMask` (255 used, 0 dropped); otherwise one solve over all poses, `outMask` empty.
+  /// whose residual is not below `ransacDist` (metres) before the final solve, solves again until every
+  /// pose used and only those agree with the solution returned, and writes the mask of the poses used into
+  /// `outMask` (255 used, 0 dropped); otherwise one solve over all poses, `outMask` empty.
   /// 0 solved, 129 the numerical solve failed, -1 no consensus of at least 5 poses.
   int SearchPoses(const std::shared_ptr<IHandEye>& solver, const std::vector<Kel::SE3d>& robotTransforms,
                   const std::vector<Kel::SE3d>& markerTransforms, std::vector<int>& outMask, bool exhaust,

@@ -12,6 +12,34 @@ std::size_t CountSelected(const std::vector<int>& mask) {
   return static_cast<std::size_t>(std::count_if(mask.begin(), mask.end(), [](int m) { return m != 0; }));
 }
 
+// The poses whose residual under the solver's solution is below the distance.
+std::vector<int> Agreeing(const IHandEye& solver, double distance) {
+  const std::vector<Eigen::Vector3d> residuals = solver.GetResiduals();
+  std::vector<int> inliers(residuals.size(), 0);
+  for (std::size_t i = 0; i < residuals.size(); ++i) {
+    if (distance > residuals[i].norm()) inliers[i] = kSelected;
+  }
+  return inliers;
+}
+
+// Solves again over the poses that agree with the current solution until the mask stops changing (at most
+// kRefineRounds rounds), so that a pose is used exactly when it agrees with the solution returned. A round
+// that would leave fewer than a sample's poses, or whose solve fails, ends it with the last solution.
+void RefineMask(IHandEye& solver, const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>& markerPoses,
+                const PoseSearchOptions& options, std::vector<int>& mask, PoseSearchReport& report) {
+  constexpr int kRefineRounds = 8;
+  for (int round = 0; round < kRefineRounds; ++round) {
+    std::vector<int> inliers = Agreeing(solver, options.inlierDistance);
+    if (inliers == mask || CountSelected(inliers) < options.sampleSize) return;
+    if (solver.Solve(robotPoses, markerPoses, inliers) != 0) {
+      solver.Solve(robotPoses, markerPoses, mask);  // back to the last solution
+      return;
+    }
+    mask = std::move(inliers);
+    ++report.refinements;
+  }
+}
+
 }  // namespace
 
 int SearchPoseConsensus(IHandEye& solver, const std::vector<Kel::SE3d>& robotPoses,
@@ -60,6 +88,7 @@ int SearchPoseConsensus(IHandEye& solver, const std::vector<Kel::SE3d>& robotPos
     mask = std::move(bestSample);
     report.fellBack = true;
   }
+  RefineMask(solver, robotPoses, markerPoses, options, mask, report);
   report.consensus = CountSelected(mask);
   return 0;
 }

@@ -23,7 +23,8 @@ struct PoseSearchReport {
   int samplesTried = 0;       ///< samples drawn
   int samplesSolved = 0;      ///< of those, samples whose solve succeeded
   std::size_t consensus = 0;  ///< poses in the returned mask
-  bool fellBack = false;      ///< the consensus did not solve; the solution is that of its sample alone
+  bool fellBack = false;      ///< the consensus did not solve; the solution started from its sample alone
+  int refinements = 0;        ///< solves again over the poses agreeing with the solution, until the mask held
   /// Each pose's residual (metres) under the solution of the sample that won, the reason a pose was
   /// dropped (it was not below the inlier distance); empty when no sample solved.
   std::vector<double> sampleResiduals;
@@ -32,7 +33,9 @@ struct PoseSearchReport {
 /// Draws samples of `sampleSize` poses, solves each, and counts the poses whose residual is below the
 /// inlier distance; the first sample agreed with by more than `consensusShare` of the poses, or else the
 /// best (the earliest of the most agreed), wins; then solves over its agreeing poses, or, when that
-/// fails, over the sample itself, so that `solver` holds the solution of the mask in `mask` (255 used, 0
+/// fails, over the sample itself; then again over the poses agreeing with that solution until the mask
+/// stops changing (a few rounds at most; a round that would leave fewer than `sampleSize` poses or fail
+/// keeps the last solution). `solver` ends holding the solution of the mask in `mask` (255 used, 0
 /// dropped). 0 solved, -1 no sample was agreed with by `sampleSize` poses (nothing returned).
 int SearchPoseConsensus(IHandEye& solver, const std::vector<Kel::SE3d>& robotPoses,
                         const std::vector<Kel::SE3d>& markerPoses, const PoseSearchOptions& options,

@@ -3,6 +3,7 @@
 
 #include <tarn/SolveFinalResult.h>
 
+#include "robot/IRobot.h"
 #include "solver/PoseSearch.h"
 
 #include "HandEyeScene.h"
@@ -45,13 +46,16 @@ TEST(PoseConsensus, ConsensusThatDoesNotSolveFallsBackToItsSampleAndTheSolverHol
   PoseSearchReport report;
   ASSERT_EQ(SearchPoseConsensus(solver, poses, poses, options, mask, report), 0);
 
-  // Every pose agrees with the first sample, whose consensus (all 12) fails to solve: the sample is kept.
-  ASSERT_EQ(solver.asked.size(), 3u);
+  // Every pose agrees with the first sample, whose consensus (all 12) fails to solve: the sample is kept,
+  // and so is it when the refinement, asked for all 12 again, fails too.
+  ASSERT_EQ(solver.asked.size(), 5u);
   EXPECT_EQ(std::count(solver.asked[0].begin(), solver.asked[0].end(), 255), 5);
   EXPECT_EQ(solver.asked[1], std::vector<int>(12, 255));
+  EXPECT_EQ(solver.asked[3], std::vector<int>(12, 255));
   EXPECT_EQ(mask, solver.asked[0]);
   EXPECT_EQ(solver.asked.back(), mask);
   EXPECT_TRUE(report.fellBack);
+  EXPECT_EQ(report.refinements, 0);
   EXPECT_EQ(report.consensus, 5u);
   EXPECT_EQ(report.samplesTried, 1);
   EXPECT_EQ(report.sampleResiduals, std::vector<double>(12, 0.0));
@@ -86,6 +90,39 @@ TEST(PoseConsensus, ResidualsAreMillimetresWhateverTheRowsUnit) {
   for (std::size_t i = 0; i < m.residuals.size(); ++i) EXPECT_NEAR(m.residuals[i].dx, mm.residuals[i].dx, 1e-6);
   // The transform itself follows the unit: its translation is a thousand times smaller in metres.
   EXPECT_NEAR(m.cameraMatrix[0][3] * 1000.0, mm.cameraMatrix[0][3], 1e-6);
+}
+
+// A pose is used exactly when its residual under the returned solution is below the search's distance, on
+// noisy sets with bad poses, whatever sample the search happened to start from.
+TEST(PoseConsensus, TheMaskAgreesWithTheSolutionItReturns) {
+  int disagreements = 0;
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    TarnSim::SceneOptions options;
+    options.poses = 16;
+    options.seed = seed;
+    options.pointNoise = 0.0004;
+    options.outliers = {3, 11};
+    options.outlierOffset = 0.004;
+    const TarnSim::Scene scene = TarnSim::MakeScene(options);
+    AlgoParam param;
+    param.Exhaust = true;
+    param.RansacDist = 0.001;
+    IRobot::SetPoseSearchSeed(seed);
+    FinalResult result;
+    const ErrorCode code =
+        FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc), param, result);
+    IRobot::SetPoseSearchSeed(std::nullopt);
+    ASSERT_EQ(code, Success) << seed;
+    for (std::size_t i = 0; i < result.mask.size(); ++i) {
+      const bool agrees = result.residuals[i].distance < param.RansacDist * 1000.0;
+      if ((result.mask[i] != 0) != agrees) {
+        ++disagreements;
+        ADD_FAILURE() << "seed " << seed << ", pose " << i << ": used " << (result.mask[i] != 0) << " at "
+                      << result.residuals[i].distance << " mm";
+      }
+    }
+  }
+  EXPECT_EQ(disagreements, 0);
 }
 
 }  // namespace
