@@ -55,6 +55,7 @@ class IRobot {
   std::vector<Kel::SE3d> markerPoses;  ///< the marker points as poses (identity rotation), stored by a successful Solve
   std::shared_ptr<IHandEye> handEye;   ///< the solver of the current Solve
   SolverParam param;                   ///< the settings of the current Solve
+  double degenerateFit = 0.0;  ///< when the last Solve found the poses degenerate: its linear fit's RMS (metres)
 
  protected:
   static constexpr double kMillimetre = 0.001;                  ///< millimetres to metres
@@ -86,7 +87,9 @@ class IRobot {
                             std::vector<double>& row);
   /// Runs the base calibration once per candidate convention (setting `axes` to it first) and keeps the
   /// successful run that selected the most poses and, among those, fits best (lowest rmsError); ties go
-  /// to the earlier candidate. `axes` ends at the chosen key and the result is written in it. When no
+  /// to the earlier candidate. When the poses are degenerate (rotations about one axis, or none) under a
+  /// candidate that fits them about as well as the best solved one, the search fails: under a wrong
+  /// convention such rows only look spread. `axes` ends at the chosen key and the result is written in it. When no
   /// candidate succeeds, returns the last run's code with `axes` at the last candidate.
   int SolveOverConventions(const std::vector<std::string>& candidates, std::string& axes,
                            const SolverParam& solverParam, FinalResult& result);

@@ -5,18 +5,27 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace TamoHandEye {
 
 int CalibratePoses(const SolverParam& param, const std::vector<Kel::SE3d>& robotPoses,
                    const std::vector<Kel::SE3d>& markerPoses, PoseSearchOptions search,
-                   std::shared_ptr<IHandEye>& handEye, std::vector<int>& mask, PoseSearchReport& report) {
-  handEye = std::make_shared<HandEyeKel>(param.type ? 1 : 0);
+                   std::shared_ptr<IHandEye>& handEye, std::vector<int>& mask, PoseSearchReport& report,
+                   double* degenerateRms) {
+  const auto kel = std::make_shared<HandEyeKel>(param.type ? 1 : 0);
+  handEye = kel;
   mask.clear();
   report = PoseSearchReport{};
-  if (!param.Exhaust || robotPoses.size() <= search.sampleSize) return handEye->Solve(robotPoses, markerPoses, {});
-  search.inlierDistance = param.RansacDist;
-  return SearchPoseConsensus(*handEye, robotPoses, markerPoses, search, mask, report);
+  int status = 0;
+  if (!param.Exhaust || robotPoses.size() <= search.sampleSize) {
+    status = handEye->Solve(robotPoses, markerPoses, {});
+  } else {
+    search.inlierDistance = param.RansacDist;
+    status = SearchPoseConsensus(*handEye, robotPoses, markerPoses, search, mask, report);
+  }
+  if (status != 0 && kel->IsDegenerate(robotPoses, markerPoses, degenerateRms)) return kDegeneratePoses;
+  return status;
 }
 
 void WriteFinalResult(const IHandEye& handEye, const SolverParam& param, const std::vector<int>& mask,
@@ -87,7 +96,8 @@ int IRobot::Solve(const SolverParam& solverParam, FinalResult& result) {
   search.seed = PoseSearchSeed();
   std::vector<int> mask;
   PoseSearchReport report;
-  const int status = CalibratePoses(param, robotTransforms, markerTransforms, search, handEye, mask, report);
+  const int status =
+      CalibratePoses(param, robotTransforms, markerTransforms, search, handEye, mask, report, &degenerateFit);
   if (status != 0) return status;
 
   robotPoses = std::move(robotTransforms);
@@ -123,10 +133,12 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
   };
   std::unique_ptr<Best> best;
   int status = 0;
+  double bestDegenerateFit = std::numeric_limits<double>::infinity();  // metres
   for (const std::string& candidate : candidates) {
     axes = candidate;
     FinalResult trial;
     status = IRobot::Solve(solverParam, trial);
+    if (status == kDegeneratePoses) bestDegenerateFit = std::min(bestDegenerateFit, degenerateFit);
     if (status != 0) continue;
     const std::size_t selected = trial.mask.empty() ? trial.residuals.size() : CountSelected(trial.mask);
     const bool better =
@@ -134,6 +146,13 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
     if (better) {
       best = std::make_unique<Best>(Best{candidate, std::move(trial), selected, robotPoses, markerPoses, handEye});
     }
+  }
+  // Rows rotating about one axis read under a wrong convention look spread, and a solve fits them, badly.
+  // A reading under which the poses are degenerate and that fits them about as well as the best solved
+  // one (a linear RMS within twice its RMS) says the set is degenerate.
+  if (bestDegenerateFit < std::numeric_limits<double>::infinity() &&
+      (!best || bestDegenerateFit * 1000.0 <= 2.0 * best->result.rmsError + 1e-9)) {
+    return kDegeneratePoses;
   }
   if (!best) return status;
 

@@ -12,14 +12,20 @@
 
 namespace TamoHandEye {
 
+/// The status of a calibration whose poses cannot fix a solution (rotations about one axis, or none): the
+/// solve failed, and would under any noise. The entry points report it as any failed solve.
+constexpr int kDegeneratePoses = 130;
+
 /// One calibration over flange poses (base_from_flange, metres) and marker points (as poses without
 /// rotation, metres): creates the hand-eye solver for the set-up in `handEye`, then, with `Exhaust` and
 /// more than `search.sampleSize` poses, runs the pose search (its distance is `RansacDist`) and writes its
 /// mask (and `report`), otherwise solves over all poses (`mask` empty). 0 solved, 129 the numerical solve
-/// failed, -1 the pose search found no consensus.
+/// failed, -1 the pose search found no consensus, kDegeneratePoses either failure on a degenerate set
+/// (then `degenerateRms`, when given, receives the linear estimate's RMS, metres).
 int CalibratePoses(const SolverParam& param, const std::vector<Kel::SE3d>& robotPoses,
                    const std::vector<Kel::SE3d>& markerPoses, PoseSearchOptions search,
-                   std::shared_ptr<IHandEye>& handEye, std::vector<int>& mask, PoseSearchReport& report);
+                   std::shared_ptr<IHandEye>& handEye, std::vector<int>& mask, PoseSearchReport& report,
+                   double* degenerateRms = nullptr);
 
 /// Fills `result` from a solved `handEye`: the mask, every pose's residual and the errors in millimetres
 /// (whatever the rows' unit), the camera transform as a row of the convention (`toRow`), as a 4 x 4

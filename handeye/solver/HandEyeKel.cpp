@@ -3,6 +3,9 @@
 #include "api/LibraryLogger.h"
 
 #include <Kel/PointPoseSolver.h>
+#include <LieGroup/SO3Tangent.h>
+
+#include <Eigen/Eigenvalues>
 
 #include <algorithm>
 #include <cmath>
@@ -52,6 +55,31 @@ int HandEyeKel::Solve(const std::vector<Kel::SE3d>& robotPoses, const std::vecto
 
   ComputeResiduals();
   return 0;
+}
+
+bool HandEyeKel::IsDegenerate(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>& markerPoses,
+                              double* linearRms) const {
+  constexpr std::size_t kMinPoses = 5;
+  constexpr double kConditionLimit = 1e-10;
+  if (robotPoses.size() < kMinPoses || robotPoses.size() != markerPoses.size()) return false;
+  std::vector<Kel::SE3d> a(robotPoses.size());
+  for (std::size_t i = 0; i < robotPoses.size(); ++i) a[i] = type == 1 ? robotPoses[i] : robotPoses[i].Inverse();
+  const auto [x0, z0, rms] = Kel::SolveAxpZbpKron(a, markerPoses);
+  (void)x0;
+  if (linearRms != nullptr) *linearRms = rms;
+  // J_i = [R_Ai, R_Z·hat(p_i), -I₃] over (x, δ, t_Z), as the refinement linearises.
+  const Eigen::Matrix3d rz = z0.Rotation().RotationMatrix();
+  Eigen::Matrix<double, 9, 9> h = Eigen::Matrix<double, 9, 9>::Zero();
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    Eigen::Matrix<double, 3, 9> j;
+    j.block<3, 3>(0, 0) = a[i].Rotation().RotationMatrix();
+    j.block<3, 3>(0, 3) = rz * Kel::SO3Tangentd::Hat(markerPoses[i].Translation());
+    j.block<3, 3>(0, 6) = -Eigen::Matrix3d::Identity();
+    h.noalias() += j.transpose() * j;
+  }
+  if (!h.allFinite()) return false;
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 9, 9>> eigen(h, Eigen::EigenvaluesOnly);
+  return !(eigen.eigenvalues()(0) > kConditionLimit * eigen.eigenvalues()(8));
 }
 
 void HandEyeKel::ComputeResiduals() {

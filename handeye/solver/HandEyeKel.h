@@ -25,6 +25,13 @@ class HandEyeKel : public IHandEye {
   Kel::SE3d GetMarkerToFlange() const override { return X; }
   Kel::SE3d GetCameraToBase() const override { return Z; }
   std::vector<Eigen::Vector3d> GetResiduals() const override { return residuals; }
+  /// True when the poses cannot fix a solution whatever the noise: the refinement's normal equations at
+  /// the linear estimate are singular (smallest eigenvalue below 1e-10 of the largest), as with rotations
+  /// about one axis only, or none. False for fewer than 5 poses (too few, not degenerate). `linearRms`,
+  /// when given, receives the RMS of the linear estimate's residual lengths (metres): how well the poses,
+  /// read this way, can be fitted at all.
+  bool IsDegenerate(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>& markerPoses,
+                    double* linearRms = nullptr) const;
   void GetErrors(double& maxErr, double& rmsErr) const override {
     maxErr = maxError;
     rmsErr = rmsError;

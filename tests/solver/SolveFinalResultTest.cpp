@@ -15,6 +15,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -227,8 +228,7 @@ TEST(SolveFinalResult, DegenerateMotionAndTooFewPosesFail) {
               Err_Solve_Fail);
     if (motion == TarnSim::Motion::TranslationOnly) {
       // Equal angles give one rotation under every generic convention: each candidate fails, and the
-      // search reports the last one's failure. (Rotations about one axis read under a wrong convention
-      // turn into rotations about varied axes, which a solve can fit, badly.)
+      // search reports the last one's failure.
       EXPECT_EQ(Common3SolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Kuka), {}, result),
                 Err_Solve_Fail);
     }
@@ -241,6 +241,62 @@ TEST(SolveFinalResult, DegenerateMotionAndTooFewPosesFail) {
   EXPECT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), {}, result),
             Err_Solve_Fail);
   ExpectUntouched(result);
+}
+
+// Rotations about one axis, read under a wrong generic convention, turn into rotations about varied axes
+// that a solve can fit, badly (a camera hundreds of millimetres off): the candidate under which the set is
+// ill-conditioned says the set is degenerate, and the generic types fail as the vendor types do.
+TEST(SolveFinalResult, GenericTypesFailOnRotationsAboutOneAxis) {
+  for (const bool eyeToHand : {false, true}) {
+    for (const double noise : {0.0, 0.0003}) {
+      SceneOptions options;
+      options.motion = TarnSim::Motion::SingleAxis;
+      options.eyeToHand = eyeToHand;
+      options.pointNoise = noise;
+      const Scene scene = TarnSim::MakeScene(options);
+      AlgoParam param;
+      param.HandEyeType = eyeToHand ? 1 : 0;
+      FinalResult result = Sentinel();
+      EXPECT_EQ(KukaSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Kuka), param, result),
+                Err_Solve_Fail);
+      EXPECT_EQ(Common3SolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Kuka), param, result),
+                Err_Solve_Fail)
+          << "eye to hand " << eyeToHand << ", noise " << noise << ", camera row "
+          << ::testing::PrintToString(result.cameraPose);
+      EXPECT_EQ(Common4SolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Xyzw), param, result),
+                Err_Solve_Fail);
+      ExpectUntouched(result);
+    }
+  }
+}
+
+// Rows whose middle angle is 0 on every pose rotate about two axes under their own convention (Rz·Rx) but
+// about one under a repeated-axis reading (Rz·Rz): that reading's degeneracy is no verdict on the set,
+// which its own convention fits.
+TEST(SolveFinalResult, GenericTypesSolveRowsThatOnlyAnotherReadingMakesDegenerate) {
+  constexpr double kPi = 3.14159265358979323846;
+  const Scene truth = TarnSim::MakeScene({});
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::vector<MarkerBoardResult> markers;
+  RobotRows rows;
+  for (int i = 0; i < 12; ++i) {
+    const double a = 0.6 * unit(rng), c = kPi + 0.5 * unit(rng);
+    Eigen::Isometry3d flange = Eigen::Isometry3d::Identity();
+    flange.linear() = Matrix3d(TarnTest::AxisRotation('z', a) * TarnTest::AxisRotation('x', c));
+    flange.translation() = truth.marker + Vector3d(0.1 * unit(rng), 0.1 * unit(rng), 0.5 + 0.05 * unit(rng));
+    const Vector3d point = (flange * truth.camera).inverse() * truth.marker;
+    markers.push_back({point.x(), point.y(), point.z(), 0.0, 0.0});
+    const Vector3d t = flange.translation() * 1000.0;
+    rows.push_back({t.x(), t.y(), t.z(), a * 180.0 / kPi, 0.0, c * 180.0 / kPi});
+  }
+  FinalResult result;
+  ASSERT_EQ(Common3SolveFinalResult(markers, rows, {}, result), Success);
+  EXPECT_LT(result.rmsError, 1e-6);
+  EXPECT_LT((Vector3d(result.cameraMatrix[0][3], result.cameraMatrix[1][3], result.cameraMatrix[2][3]) / 1000.0 -
+             truth.camera.translation())
+                .norm(),
+            1e-6);
 }
 
 TEST(SolveFinalResult, HandEyeTypeOtherThanZeroIsEyeToHand) {
