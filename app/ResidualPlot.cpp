@@ -5,8 +5,11 @@
 #include <qwt_plot_rescaler.h>
 #include <qwt_symbol.h>
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
-constexpr double kRange = 10.0;  // millimetres either side of zero
+constexpr double kRange = 10.0;  // millimetres either side of zero, the least range shown
 }
 
 ResidualPlot::ResidualPlot(const QString& label, QWidget* parent) : QwtPlot(parent) {
@@ -42,6 +45,19 @@ void ResidualPlot::Show(const QVector<QPointF>& points) {
   graph->setSymbol(new QwtSymbol(QwtSymbol::Cross, QBrush(), QPen(QColor(0, 90, 200), 1.5), QSize(8, 8)));
   graph->setSamples(points);
   graph->attach(this);
+  // Both axes reach past the farthest residual (a bad calibration's are far beyond 10 mm), with room for
+  // its symbol; -10..10 at the least, and the same range on both so that a millimetre keeps its length.
+  double farthest = 0.0;
+  for (const QPointF& p : points) {
+    if (std::isfinite(p.x())) farthest = std::max(farthest, std::abs(p.x()));
+    if (std::isfinite(p.y())) farthest = std::max(farthest, std::abs(p.y()));
+  }
+  const double range = std::max(kRange, std::ceil(farthest * 1.1));
+  for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft}) {
+    setAxisScale(axis, -range, range);
+    rescaler->setIntervalHint(axis, QwtInterval(-range, range));
+  }
+  rescaler->rescale();
   replot();
 }
 

@@ -7,8 +7,9 @@
 
 class QwtPlotRescaler;
 
-/// A scatter plot of two residual components in millimetres: a "+" per pose, both axes from -10 to 10
-/// at the same scale (a wide plot shows more of its horizontal axis rather than stretching it).
+/// A scatter plot of two residual components in millimetres: a "+" per pose, both axes from -10 to 10 or
+/// wider when a residual lies farther out, at the same scale (a wide plot shows more of its horizontal
+/// axis rather than stretching it).
 class ResidualPlot : public QwtPlot {
   Q_OBJECT
 

@@ -2,6 +2,7 @@
 // labels, the plots and the result tab show what came back.
 
 #include "HandEyeScene.h"
+#include "ResidualPlot.h"
 #include "WindowUnderTest.h"
 
 #include <tarn/ErrorCode.h>
@@ -72,6 +73,25 @@ class CalculationTest : public QObject, private WindowUnderTest {
     QCOMPARE(MainWindow::ResidualColor(-3.0), QColor(0, 255, 128));
     QCOMPARE(MainWindow::ResidualColor(7.0), QColor(255, 0, 0));
     QCOMPARE(MainWindow::ResidualColor(std::nan("")), QColor(0, 255, 128));
+  }
+
+  void residualPlotsShowEveryPoint() {
+    // At least -10..10 mm on both axes, wider when a residual lies outside, the same range on both.
+    ResidualPlot plot("xy(mm)");
+    plot.resize(300, 300);
+    plot.Show({QPointF(1.5, -2.0)});
+    for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft}) {
+      QVERIFY(plot.axisInterval(axis).minValue() <= -10.0 && plot.axisInterval(axis).maxValue() >= 10.0);
+      QVERIFY(plot.axisInterval(axis).maxValue() < 20.0);
+    }
+    plot.Show({QPointF(153.0, -4.0), QPointF(-2.0, -87.5)});
+    for (int axis : {QwtPlot::xBottom, QwtPlot::yLeft}) {
+      QVERIFY2(plot.axisInterval(axis).contains(153.0) && plot.axisInterval(axis).contains(-153.0),
+               qPrintable(QString("axis %1: %2 .. %3")
+                              .arg(axis)
+                              .arg(plot.axisInterval(axis).minValue())
+                              .arg(plot.axisInterval(axis).maxValue())));
+    }
   }
 
   void emptyOrBadCellsStopBeforeTheLibrary() {
