@@ -56,6 +56,17 @@ class IRobot {
   std::shared_ptr<IHandEye> handEye;   ///< the solver of the current Solve
   SolverParam param;                   ///< the settings of the current Solve
   double degenerateFit = 0.0;  ///< when the last Solve found the poses degenerate: its linear fit's RMS (metres)
+  /// The pose search's seed for this object's solves; none: the one SetPoseSearchSeed fixed, if any.
+  std::optional<std::uint32_t> searchSeed;
+
+  /// How one candidate convention of SolveOverConventions fared.
+  struct ConventionFit {
+    std::string axes;
+    int status = 0;            ///< its solve's code
+    std::size_t selected = 0;  ///< poses used (on success)
+    double rmsMm = 0.0;        ///< RMS over those (on success)
+  };
+  std::vector<ConventionFit> conventionFits;  ///< every candidate of the last SolveOverConventions, in order
 
  protected:
   static constexpr double kMillimetre = 0.001;                  ///< millimetres to metres

@@ -93,7 +93,7 @@ int IRobot::Solve(const SolverParam& solverParam, FinalResult& result) {
   }
 
   PoseSearchOptions search;
-  search.seed = PoseSearchSeed();
+  search.seed = searchSeed ? searchSeed : PoseSearchSeed();
   std::vector<int> mask;
   PoseSearchReport report;
   const int status =
@@ -113,7 +113,7 @@ int IRobot::SearchPoses(const std::shared_ptr<IHandEye>& solver, const std::vect
                         double ransacDist) {
   outMask.clear();
   PoseSearchOptions search;
-  search.seed = PoseSearchSeed();
+  search.seed = searchSeed ? searchSeed : PoseSearchSeed();
   search.inlierDistance = ransacDist;
   if (!exhaust || robotTransforms.size() <= search.sampleSize)
     return solver->Solve(robotTransforms, markerTransforms, {});
@@ -134,13 +134,17 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
   std::unique_ptr<Best> best;
   int status = 0;
   double bestDegenerateFit = std::numeric_limits<double>::infinity();  // metres
+  conventionFits.clear();
   for (const std::string& candidate : candidates) {
     axes = candidate;
     FinalResult trial;
     status = IRobot::Solve(solverParam, trial);
+    conventionFits.push_back(ConventionFit{candidate, status, 0, 0.0});
     if (status == kDegeneratePoses) bestDegenerateFit = std::min(bestDegenerateFit, degenerateFit);
     if (status != 0) continue;
     const std::size_t selected = trial.mask.empty() ? trial.residuals.size() : CountSelected(trial.mask);
+    conventionFits.back().selected = selected;
+    conventionFits.back().rmsMm = trial.rmsError;
     const bool better =
         !best || selected > best->selected || (selected == best->selected && trial.rmsError < best->result.rmsError);
     if (better) {

@@ -1,0 +1,281 @@
+#include "api/SetupCheck.h"
+
+#include "api/EntryPoint.h"
+#include "solver/HandEyeKel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <limits>
+
+namespace TamoHandEye {
+namespace {
+
+constexpr double kRadianToDegree = 57.29577951308232;
+
+// One way of reading the input.
+struct Reading {
+  std::string code;
+  RobotKind kind;
+  AlgoParam param;
+  RobotRows rows;
+  double markerScale = 1.0;
+  bool invert = false;
+  bool reverse = false;
+};
+
+bool HonoursMeter(RobotKind kind) {
+  return kind == RobotKind::Ur || kind == RobotKind::Common3 || kind == RobotKind::Common4;
+}
+bool HonoursRadian(RobotKind kind) { return kind == RobotKind::Ur || kind == RobotKind::Common3; }
+bool HasAngles(RobotKind kind) { return kind != RobotKind::ABBQuat && kind != RobotKind::Common4; }
+
+RobotRows ScaleColumns(RobotRows rows, std::size_t first, std::size_t last, double factor) {
+  for (auto& row : rows) {
+    for (std::size_t k = first; k < last && k < row.size(); ++k) row[k] *= factor;
+  }
+  return rows;
+}
+
+// How a reading fits.
+struct Fit {
+  double rmsMm = std::numeric_limits<double>::infinity();
+  std::string convention;
+  /// How far the transform riding on the flange (the camera for eye-in-hand, the marker for eye-to-hand)
+  /// sits from the flange, metres.
+  double flangeOffset = 0.0;
+};
+
+// The best fit over the kind's conventions of the reading solved over all poses; an infinite RMS when no
+// convention solves or the poses are degenerate under the best one.
+Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& markers) {
+  std::vector<Kel::SE3d> markerPoses;
+  for (const MarkerBoardResult& m : markers) {
+    markerPoses.emplace_back(Eigen::Vector3d(m.x, m.y, m.z) * reading.markerScale, Kel::SO3d());
+  }
+  std::unique_ptr<Robot> robot = MakeRobot(reading.kind, markers);
+  IRobot& conventionObject = *robot->robot;
+  conventionObject.robotData = reading.rows;
+  conventionObject.param = ToSolverParam(reading.param);
+  const bool eyeToHand = reading.param.HandEyeType != 0;
+  HandEyeKel solver(eyeToHand ? 1 : 0);
+  Fit best;
+  for (const std::string& key : ConventionsOf(reading.kind)) {
+    SetConvention(conventionObject, key);
+    std::vector<Kel::SE3d> poses;
+    for (std::size_t i = 0; i < reading.rows.size(); ++i) conventionObject.AddRobotPose(static_cast<int>(i), poses);
+    if (reading.invert) {
+      for (Kel::SE3d& pose : poses) pose = pose.Inverse();
+    }
+    if (reading.reverse) std::reverse(poses.begin(), poses.end());
+    if (solver.Solve(poses, markerPoses, {}) != 0) continue;
+    double maxError = 0.0;
+    double rms = 0.0;
+    solver.GetErrors(maxError, rms);
+    const double rmsMm = rms * 1000.0;
+    if (!(rmsMm < best.rmsMm) || solver.IsDegenerate(poses, markerPoses)) continue;
+    best.rmsMm = rmsMm;
+    best.convention = key;
+    const Kel::SE3d riding = eyeToHand ? solver.GetMarkerToFlange() : solver.GetCameraToFlange();
+    best.flangeOffset = riding.Translation().norm();
+  }
+  return best;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0.0;
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+// The typical distance of the marker points from the camera (metres as given) and of the flange from the
+// base (the rows' translation unit): what says whether a scale alternative is physically plausible.
+struct Magnitudes {
+  double markers = 0.0;
+  double rows = 0.0;
+};
+
+Magnitudes TypicalMagnitudes(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows) {
+  std::vector<double> m;
+  for (const MarkerBoardResult& p : markers) m.push_back(std::sqrt(p.x * p.x + p.y * p.y + p.z * p.z));
+  std::vector<double> t;
+  for (const auto& row : rows) t.push_back(std::sqrt(row[0] * row[0] + row[1] * row[1] + row[2] * row[2]));
+  return {Median(m), Median(t)};
+}
+
+// A camera sees its marker from 1 cm to 10 m; a flange is 1 cm to 10 m from its base.
+constexpr double kNearest = 0.01;
+constexpr double kFarthest = 10.0;
+
+// The readings that undo one mistake each; a scale is changed only where the given one is implausible (a
+// uniformly scaled problem fits as well, so the fit alone cannot tell).
+std::vector<Reading> Readings(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
+                              const AlgoParam& param) {
+  std::vector<Reading> readings;
+  const Magnitudes size = TypicalMagnitudes(markers, rows);
+  const double rowMetres = size.rows * (HonoursMeter(kind) && param.IsMeter ? 1.0 : 0.001);
+  const Reading same{"", kind, param, rows};
+  Reading r = same;
+  r.param.HandEyeType = param.HandEyeType != 0 ? 0 : 1;
+  r.code = r.param.HandEyeType != 0 ? "eye-to-hand" : "eye-in-hand";
+  readings.push_back(r);
+  for (const double scale : {0.001, 1000.0}) {
+    if (scale < 1.0 ? size.markers <= kFarthest : size.markers >= kNearest) continue;
+    r = same;
+    r.markerScale = scale;
+    r.code = scale < 1.0 ? "markers-x0.001" : "markers-x1000";
+    readings.push_back(r);
+  }
+  if (rowMetres < kNearest) {
+    r = same;
+    if (HonoursMeter(kind)) {
+      r.param.IsMeter = true;
+    } else {
+      r.rows = ScaleColumns(rows, 0, 3, 1000.0);
+    }
+    r.code = "meter";
+    readings.push_back(r);
+  } else if (rowMetres > kFarthest && HonoursMeter(kind) && param.IsMeter) {
+    r = same;
+    r.param.IsMeter = false;
+    r.code = "millimetre";
+    readings.push_back(r);
+  }
+  if (HasAngles(kind)) {
+    r = same;
+    if (HonoursRadian(kind)) {
+      r.param.IsRadian = !param.IsRadian;
+    } else {
+      r.rows = ScaleColumns(rows, 3, 6, kRadianToDegree);
+    }
+    r.code = HonoursRadian(kind) && param.IsRadian ? "degree" : "radian";
+    readings.push_back(r);
+  }
+  for (const RobotKind other :
+       {RobotKind::Fanuc, RobotKind::Kuka, RobotKind::Ur, RobotKind::Common3, RobotKind::ABBQuat, RobotKind::Common4}) {
+    if (other == kind || RowLength(other) != RowLength(kind)) continue;
+    r = same;
+    r.kind = other;
+    r.code = "robot";
+    // UR rows are in radians when the selected kind has no angle setting.
+    if (other == RobotKind::Ur && !HonoursRadian(kind)) r.param.IsRadian = true;
+    readings.push_back(r);
+  }
+  r = same;
+  r.invert = true;
+  r.code = "inverted";
+  readings.push_back(r);
+  r = same;
+  r.reverse = true;
+  r.code = "reversed";
+  readings.push_back(r);
+  return readings;
+}
+
+void Describe(SetupAlternative& a, bool meterHonoured, bool radianHonoured) {
+  if (a.code == "eye-to-hand") {
+    a.text = "the camera is fixed and the marker rides on the flange (eye-to-hand)";
+    a.textZh = "相机固定、标定板装在法兰上（眼在手外）";
+  } else if (a.code == "eye-in-hand") {
+    a.text = "the camera rides on the flange and the marker is fixed (eye-in-hand)";
+    a.textZh = "相机装在法兰上、标定板固定（眼在手上）";
+  } else if (a.code == "markers-x0.001") {
+    a.text = "the marker points are in millimetres, not metres";
+    a.textZh = "标定板点的单位是毫米而非米";
+  } else if (a.code == "markers-x1000") {
+    a.text = "the marker points are 1000 times too small (they should be metres)";
+    a.textZh = "标定板点小了 1000 倍（应以米为单位）";
+  } else if (a.code == "meter") {
+    a.text = meterHonoured ? "the robot rows' X, Y, Z are in metres"
+                           : "the robot rows' X, Y, Z are in metres, though this robot type reads millimetres";
+    a.textZh =
+        meterHonoured ? "机器人数据的 X、Y、Z 以米为单位" : "机器人数据的 X、Y、Z 以米为单位，而该机器人类型按毫米读取";
+  } else if (a.code == "millimetre") {
+    a.text = "the robot rows' X, Y, Z are in millimetres";
+    a.textZh = "机器人数据的 X、Y、Z 以毫米为单位";
+  } else if (a.code == "radian") {
+    a.text = radianHonoured ? "the robot rows' angles are in radians"
+                            : "the robot rows' angles are in radians, though this robot type reads degrees";
+    a.textZh =
+        radianHonoured ? "机器人数据的角度以弧度为单位" : "机器人数据的角度以弧度为单位，而该机器人类型按角度读取";
+  } else if (a.code == "degree") {
+    a.text = "the robot rows' angles are in degrees";
+    a.textZh = "机器人数据的角度以度为单位";
+  } else if (a.code == "robot") {
+    a.text = "the rows are " + RobotKindName(a.robot) + " rows (" + a.convention + ")";
+    a.textZh = "机器人数据属于 " + RobotKindNameZh(a.robot) + "（" + a.convention + "）";
+  } else if (a.code == "inverted") {
+    a.text = "every robot row is the inverse pose (the base in the flange frame)";
+    a.textZh = "每行机器人数据都是逆位姿（基座在法兰坐标系中）";
+  } else if (a.code == "reversed") {
+    a.text = "the robot rows are in the reverse order of the shots";
+    a.textZh = "机器人数据的顺序与图像顺序相反";
+  }
+}
+
+}  // namespace
+
+std::string RobotKindName(RobotKind kind) {
+  switch (kind) {
+    case RobotKind::Fanuc: return "FANUC (or YASKAWA)";
+    case RobotKind::Kuka: return "KUKA (or ABB Euler)";
+    case RobotKind::ABBQuat: return "ABB quaternion";
+    case RobotKind::Ur: return "UR";
+    case RobotKind::Common3: return "generic X Y Z R1 R2 R3";
+    case RobotKind::Common4: return "generic quaternion";
+  }
+  return {};
+}
+
+std::string RobotKindNameZh(RobotKind kind) {
+  switch (kind) {
+    case RobotKind::Fanuc: return "FANUC（或 YASKAWA）";
+    case RobotKind::Kuka: return "KUKA（或 ABB 欧拉角）";
+    case RobotKind::ABBQuat: return "ABB 四元数";
+    case RobotKind::Ur: return "UR";
+    case RobotKind::Common3: return "通用 XYZR1R2R3";
+    case RobotKind::Common4: return "通用 XYZR1R2R3R4";
+  }
+  return {};
+}
+
+std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::vector<MarkerBoardResult>& markers,
+                                                    const RobotRows& rows, const AlgoParam& param, double limitMm) {
+  std::vector<SetupAlternative> found;
+  std::vector<double> offsets;
+  for (const Reading& reading : Readings(kind, markers, rows, param)) {
+    Fit fit;
+    try {
+      fit = FitReading(reading, markers);
+    } catch (const std::exception&) {
+      continue;  // a reading that cannot be solved is no alternative
+    }
+    if (!(fit.rmsMm <= limitMm)) continue;
+    SetupAlternative a;
+    a.code = reading.code;
+    a.robot = reading.kind;
+    a.param = reading.param;
+    a.convention = fit.convention;
+    a.rmsMm = fit.rmsMm;
+    Describe(a, HonoursMeter(kind), HonoursRadian(kind));
+    found.push_back(a);
+    offsets.push_back(fit.flangeOffset);
+  }
+  // Best fit first. Some readings are the same equations (eye-to-hand, and eye-in-hand over inverted rows):
+  // between fits within 1 % of each other, the one whose flange-borne part (camera or marker) sits nearer
+  // the flange is the physical one.
+  std::vector<std::size_t> order(found.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const double ra = found[a].rmsMm;
+    const double rb = found[b].rmsMm;
+    if (std::abs(ra - rb) <= 0.01 * std::max(ra, rb)) return offsets[a] < offsets[b];
+    return ra < rb;
+  });
+  std::vector<SetupAlternative> sorted;
+  for (const std::size_t i : order) sorted.push_back(found[i]);
+  return sorted;
+}
+
+}  // namespace TamoHandEye

@@ -1,0 +1,123 @@
+#pragma once
+
+// A calibration with its report: how far to trust it, and what in the set-up is likely wrong.
+//
+// SolveCalibrationReport takes what an entry point of SolveFinalResult.h takes, plus which entry point
+// (the robot kind) and the report's options. It runs that entry point's calibration (with the pose
+// search's seed fixed by the options, so the same data and seed give the same result bit for bit) and
+// returns its code and FinalResult unchanged, with:
+//
+//   convention    the rows' rotation convention used: an Euler axes key ("sxyz", "rzyx", …), "axis" (a
+//                 rotation vector) or a quaternion order ("wxyz", "xyzw"); for the generic kinds the one
+//                 found, with the runner-up and its RMS;
+//   uncertainty   1σ of the camera translation (mm, per axis of its parent frame and the root of their
+//                 squares), of the camera rotation (deg, the root of the three small-angle variances) and of
+//                 the marker position (mm): the inverse normal matrix of the translation residuals at the
+//                 solution times their variance (sum of squares over 3n - 9 degrees of freedom);
+//   leaveOneOut   per pose, its residual distance (mm) under the solution computed without it: what a
+//                 new shot would see. A pose the search dropped gets its residual under the solution;
+//   poseSet       the spread of the poses used: how many, the largest rotation between two of them, how
+//                 the relative rotation axes are spread, how far the flange moved;
+//   alternatives  when the fit is poor (RMS above 3 mm, or the pose search kept fewer than half the
+//                 poses), the obvious set-up mistakes undone one at a time (other hand-eye type, marker
+//                 points scaled by 0.001 or 1000, the other unit of the rows' translations or angles, the
+//                 other robot kinds with the same row length, every row inverted, the rows in reverse
+//                 order), each solved over all poses; those fitting at least 10 times better are listed,
+//                 best first;
+//   warnings      stable codes with an English and a Chinese text and, when there is one, the fix:
+//                 "few-poses" (fewer than 8 poses used), "narrow-rotation" (largest relative rotation below
+//                 15°), "single-axis" (the relative rotations nearly all about one axis), "uncertain"
+//                 (σ translation above 1 mm or σ rotation above 0.1°), "poor-fit", "suspect-pose" (a
+//                 leave-one-out residual above 3 times the RMS and above 1 mm; one warning per pose) and
+//                 "likely-setup" (the best alternative found).
+//
+// On failure the code is that of the entry point, the report's FinalResult stays empty and `failure`
+// says in English (and `failureZh` in Chinese) what went wrong and what to do. No function throws.
+
+#include <tarn/AlgoParam.h>
+#include <tarn/ErrorCode.h>
+#include <tarn/FinalResult.h>
+#include <tarn/MarkerBoardResult.h>
+#include <tarn/SolveFinalResult.h>
+#include <tarn/TarnExport.h>
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace TamoHandEye {
+
+/// Which entry point solves the rows.
+enum class RobotKind { Fanuc, Kuka, ABBQuat, Ur, Common3, Common4 };
+
+struct ReportOptions {
+  std::uint32_t seed = 20261208;  ///< the pose search's random seed
+  /// The pose search's inlier distance (metres) when above 0; otherwise AlgoParam::RansacDist.
+  double searchDistance = 0.0;
+  bool setupCheck = true;  ///< look for set-up mistakes when the fit is poor
+};
+
+struct Uncertainty {
+  bool known = false;                     ///< false with fewer than 4 poses used or a singular fit
+  std::array<double, 3> translationMm{};  ///< camera translation, per axis
+  double translationNormMm = 0.0;         ///< the root of the sum of the three variances
+  double rotationDeg = 0.0;               ///< camera rotation, the root of the three small-angle variances
+  std::array<double, 3> markerMm{};       ///< marker position, per axis
+  double markerNormMm = 0.0;              ///< the root of the sum of the three variances
+};
+
+struct PoseSetCheck {
+  int poses = 0;                    ///< poses used
+  double largestRotationDeg = 0.0;  ///< the largest rotation between two poses used
+  /// The eigenvalues of the scatter of the relative rotation vectors between the poses used, normalised to
+  /// sum 1, smallest first: (1/3, 1/3, 1/3) evenly spread, (0, 0, 1) all about one axis.
+  double axisSpread = 0.0;           ///< the smallest (0 when every axis lies in one plane)
+  double secondAxisSpread = 0.0;     ///< the middle one (near 0: about one axis only)
+  double translationSpreadMm = 0.0;  ///< root mean square distance of the flange positions from their mean
+};
+
+/// One set-up mistake undone.
+struct SetupAlternative {
+  std::string code;        ///< "eye-to-hand", "eye-in-hand", "markers-x0.001", "markers-x1000", "meter", "millimetre",
+                           ///< "radian", "degree", "robot", "inverted", "reversed"
+  RobotKind robot;         ///< the kind solved (the selected one unless `code` is "robot")
+  AlgoParam param;         ///< the settings solved with
+  std::string convention;  ///< the convention under which it fits
+  double rmsMm = 0.0;      ///< its RMS over all poses
+  std::string text;        ///< what it assumes, in English
+  std::string textZh;      ///< the same in Chinese
+};
+
+struct ReportWarning {
+  std::string code;
+  std::string message;
+  std::string messageZh;
+  std::string fix;  ///< empty when there is none
+  std::string fixZh;
+  int pose = -1;  ///< the pose (0-based, input order) of a "suspect-pose"; -1 otherwise
+};
+
+struct CalibrationReport {
+  FinalResult result;  ///< as the entry point gives it
+  std::string convention;
+  std::string runnerUp;        ///< generic kinds: the next best convention; empty otherwise
+  double runnerUpRmsMm = 0.0;  ///< its RMS (over the poses its own search kept)
+  Uncertainty uncertainty;
+  std::vector<double> leaveOneOutMm;  ///< one per pose; NaN where the solve without it failed
+  PoseSetCheck poseSet;
+  bool setupChecked = false;  ///< the set-up check ran (the fit was poor and the option on)
+  std::vector<SetupAlternative> alternatives;
+  std::vector<ReportWarning> warnings;
+  std::uint32_t seed = 0;  ///< the pose search's seed used
+  std::string failure;     ///< on failure: what went wrong and what to do
+  std::string failureZh;
+};
+
+/// Calibrates with the entry point of `robot` and reports on the result (see above). Returns the entry
+/// point's code for the same input.
+TARN_EXPORT ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, const RobotRows& robotRows,
+                                             const AlgoParam& param, RobotKind robot, const ReportOptions& options,
+                                             CalibrationReport& report);
+
+}  // namespace TamoHandEye

@@ -1,0 +1,127 @@
+#include "solver/SolutionDiagnostics.h"
+
+#include "solver/HandEyeKel.h"
+
+#include <LieGroup/SO3Tangent.h>
+
+#include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace TamoHandEye {
+namespace {
+
+constexpr double kRadianToDegree = 57.29577951308232;
+
+using Matrix9d = Eigen::Matrix<double, 9, 9>;
+
+// A_i as the solver reads it: flange_from_base for eye-in-hand, base_from_flange for eye-to-hand.
+Kel::SE3d PoseA(const SolvedPoses& poses, std::size_t i) {
+  return poses.eyeToHand ? poses.robotPoses[i] : poses.robotPoses[i].Inverse();
+}
+
+}  // namespace
+
+std::size_t SolvedPoses::UsedCount() const {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < robotPoses.size(); ++i) {
+    if (Used(i)) ++count;
+  }
+  return count;
+}
+
+Uncertainty SolutionUncertainty(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
+  Uncertainty u;
+  const std::size_t n = poses.UsedCount();
+  if (n < 4) return u;
+  // r_i = translation(A_i·X) - translation(Z·B_i) = R_Ai·x + t_Ai - R_Z·p_i - t_Z; over (x, δ, t_Z) with
+  // Z·exp(δ): J_i = [R_Ai, R_Z·hat(p_i), -I₃].
+  const Eigen::Matrix3d rz = camera.Rotation().RotationMatrix();
+  Matrix9d normal = Matrix9d::Zero();
+  double sumSq = 0.0;
+  for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
+    if (!poses.Used(i)) continue;
+    const Kel::SE3d a = PoseA(poses, i);
+    const Eigen::Vector3d p = poses.markerPoses[i].Translation();
+    Eigen::Matrix<double, 3, 9> j;
+    j.block<3, 3>(0, 0) = a.Rotation().RotationMatrix();
+    j.block<3, 3>(0, 3) = rz * Kel::SO3Tangentd::Hat(p);
+    j.block<3, 3>(0, 6) = -Eigen::Matrix3d::Identity();
+    normal.noalias() += j.transpose() * j;
+    sumSq += ((a * marker).Translation() - (camera * poses.markerPoses[i]).Translation()).squaredNorm();
+  }
+  const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(normal);
+  if (eigen.info() != Eigen::Success || !(eigen.eigenvalues()(0) > 1e-12 * eigen.eigenvalues()(8))) return u;
+  const Eigen::VectorXd inverseValues = eigen.eigenvalues().cwiseInverse();
+  const Matrix9d covariance = eigen.eigenvectors() * inverseValues.asDiagonal() * eigen.eigenvectors().transpose() *
+                              (sumSq / static_cast<double>(3 * n - 9));
+  for (int k = 0; k < 3; ++k) {
+    u.markerMm[static_cast<std::size_t>(k)] = std::sqrt(covariance(k, k)) * 1000.0;
+    u.translationMm[static_cast<std::size_t>(k)] = std::sqrt(covariance(6 + k, 6 + k)) * 1000.0;
+  }
+  u.markerNormMm = std::sqrt(covariance.block<3, 3>(0, 0).trace()) * 1000.0;
+  u.rotationDeg = std::sqrt(covariance.block<3, 3>(3, 3).trace()) * kRadianToDegree;
+  u.translationNormMm = std::sqrt(covariance.block<3, 3>(6, 6).trace()) * 1000.0;
+  u.known = std::isfinite(u.translationNormMm) && std::isfinite(u.rotationDeg) && std::isfinite(u.markerNormMm);
+  return u;
+}
+
+std::vector<double> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
+  const std::size_t n = poses.robotPoses.size();
+  std::vector<double> out(n, std::numeric_limits<double>::quiet_NaN());
+  HandEyeKel solver(poses.eyeToHand ? 1 : 0);
+  std::vector<int> mask(n, 255);
+  for (std::size_t i = 0; i < n; ++i) mask[i] = poses.Used(i) ? 255 : 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!poses.Used(i)) {
+      out[i] = ((PoseA(poses, i) * marker).Translation() - (camera * poses.markerPoses[i]).Translation()).norm();
+      continue;
+    }
+    mask[i] = 0;
+    if (solver.Solve(poses.robotPoses, poses.markerPoses, mask) == 0) out[i] = solver.GetResiduals()[i].norm();
+    mask[i] = 255;
+  }
+  return out;
+}
+
+PoseSetCheck PoseSpread(const SolvedPoses& poses) {
+  PoseSetCheck check;
+  std::vector<std::size_t> used;
+  for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
+    if (poses.Used(i)) used.push_back(i);
+  }
+  check.poses = static_cast<int>(used.size());
+  if (used.empty()) return check;
+
+  // Every pair's relative rotation vector; their scatter, normalised, says how the axes spread (a vector and
+  // its opposite count alike).
+  Eigen::Matrix3d scatter = Eigen::Matrix3d::Zero();
+  double largest = 0.0;
+  for (std::size_t a = 0; a < used.size(); ++a) {
+    const Kel::SO3d ra = poses.robotPoses[used[a]].Rotation();
+    for (std::size_t b = a + 1; b < used.size(); ++b) {
+      const Eigen::Vector3d v = (ra.Inverse() * poses.robotPoses[used[b]].Rotation()).Log().Coeffs();
+      largest = std::max(largest, v.norm());
+      scatter.noalias() += v * v.transpose();
+    }
+  }
+  check.largestRotationDeg = largest * kRadianToDegree;
+  if (scatter.trace() > 0.0) {
+    const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(scatter / scatter.trace(), Eigen::EigenvaluesOnly);
+    check.axisSpread = std::max(0.0, eigen.eigenvalues()(0));
+    check.secondAxisSpread = std::max(0.0, eigen.eigenvalues()(1));
+  }
+
+  Eigen::Vector3d mean = Eigen::Vector3d::Zero();
+  for (const std::size_t i : used) mean += poses.robotPoses[i].Translation();
+  mean /= static_cast<double>(used.size());
+  double sumSq = 0.0;
+  for (const std::size_t i : used) sumSq += (poses.robotPoses[i].Translation() - mean).squaredNorm();
+  check.translationSpreadMm = std::sqrt(sumSq / static_cast<double>(used.size())) * 1000.0;
+  return check;
+}
+
+}  // namespace TamoHandEye

@@ -1,0 +1,36 @@
+#pragma once
+
+// What a solved calibration says about itself: its uncertainty, each pose's leave-one-out residual and the
+// spread of the poses used.
+
+#include <LieGroup/SE3.h>
+#include <tarn/CalibrationReport.h>
+
+#include <vector>
+
+namespace TamoHandEye {
+
+/// The poses of one solved calibration, as the solver took them.
+struct SolvedPoses {
+  const std::vector<Kel::SE3d>& robotPoses;   ///< base_from_flange, metres
+  const std::vector<Kel::SE3d>& markerPoses;  ///< marker points as poses, metres
+  const std::vector<int>& mask;               ///< 255 used, 0 dropped; empty: every pose used
+  bool eyeToHand = false;
+
+  bool Used(std::size_t i) const { return mask.empty() || (i < mask.size() && mask[i] != 0); }
+  std::size_t UsedCount() const;
+};
+
+/// 1σ of the camera transform `camera` (Z) and marker point `marker` (X's translation) from the normal
+/// matrix of the translation residuals over the poses used and their variance (3n - 9 degrees of freedom).
+/// Unknown (known = false) with fewer than 4 poses used or a singular normal matrix.
+Uncertainty SolutionUncertainty(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
+
+/// Per pose, the residual distance (metres) under the solution over the poses used without it; a pose not
+/// used gets its residual under `marker` and `camera`; NaN where the solve failed.
+std::vector<double> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
+
+/// The spread of the poses used.
+PoseSetCheck PoseSpread(const SolvedPoses& poses);
+
+}  // namespace TamoHandEye
