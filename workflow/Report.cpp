@@ -2,6 +2,7 @@
 
 #include "Text.h"
 
+#include <cmath>
 #include <iomanip>
 
 namespace TarnWorkflow {
@@ -10,26 +11,50 @@ using namespace TamoHandEye;
 using nlohmann::json;
 
 Calibration Calibrate(const RobotType& robot, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
-                      const AlgoParam& param) {
+                      const AlgoParam& param, const std::optional<ReportOptions>& report) {
   Calibration c;
   c.param = param;
-  c.code = robot.entry(markers, rows, c.param, c.result);
+  if (!report) {
+    c.code = robot.entry(markers, rows, c.param, c.result);
+    return c;
+  }
+  c.reported = true;
+  c.code = SolveCalibrationReport(markers, rows, c.param, robot.kind, *report, c.report);
+  if (report->searchDistance > 0.0) c.param.RansacDist = report->searchDistance;
+  c.result = c.report.result;
   return c;
 }
 
+std::string FailureMessage(const Calibration& c) {
+  std::string message = "calibration failed (code " + std::to_string(static_cast<int>(c.code)) + "): ";
+  if (!c.reported || c.report.failure.empty()) return message + parseCode(c.code);
+  message += c.report.failure;
+  for (const ReportWarning& w : c.report.warnings) {
+    if (w.code == "likely-setup") message += ". " + w.message + " " + w.fix;
+  }
+  return message;
+}
+
+json ErrorJson(int code, const std::string& message) { return {{"error", {{"code", code}, {"message", message}}}}; }
+
 namespace {
+
+std::string Optional(double v, int digits) { return std::isfinite(v) ? Fixed(v, digits) : "-"; }
 
 void WriteResiduals(std::ostream& out, const Calibration& c) {
   const FinalResult& r = c.result;
-  out << "Residuals (mm):\n  pose  used  distance        dx        dy        dz\n";
+  const bool leaveOut = c.reported && c.report.leaveOneOutMm.size() == r.residuals.size();
+  out << "Residuals (mm):\n  pose  used  distance        dx        dy        dz" << (leaveOut ? "  left out" : "")
+      << "\n";
   std::vector<std::size_t> dropped;
   for (std::size_t i = 0; i < r.residuals.size(); ++i) {
     const bool used = r.mask.empty() || r.mask[i] != 0;
     if (!used) dropped.push_back(i);
     const PoseResidual& p = r.residuals[i];
     out << std::setw(6) << i << std::setw(6) << (used ? "yes" : "no") << std::setw(10) << Fixed(p.distance, 3)
-        << std::setw(10) << Fixed(p.dx, 3) << std::setw(10) << Fixed(p.dy, 3) << std::setw(10) << Fixed(p.dz, 3)
-        << "\n";
+        << std::setw(10) << Fixed(p.dx, 3) << std::setw(10) << Fixed(p.dy, 3) << std::setw(10) << Fixed(p.dz, 3);
+    if (leaveOut) out << std::setw(10) << Optional(c.report.leaveOneOutMm[i], 3);
+    out << "\n";
   }
   out << "RMS " << Fixed(r.rmsError, 3) << " mm, maximum " << Fixed(r.maxError, 3) << " mm\n";
   out << "Dropped by the pose search: ";
@@ -43,6 +68,66 @@ void WriteResiduals(std::ostream& out, const Calibration& c) {
   }
 }
 
+void WriteCameraUncertainty(std::ostream& out, const CalibrationReport& report) {
+  const Uncertainty& u = report.uncertainty;
+  if (!u.known) {
+    out << "Uncertainty: not known (too few poses)\n";
+    return;
+  }
+  out << "Uncertainty (1 sigma): camera translation +/- " << Fixed(u.translationNormMm, 3) << " mm (x "
+      << Fixed(u.translationMm[0], 3) << ", y " << Fixed(u.translationMm[1], 3) << ", z "
+      << Fixed(u.translationMm[2], 3) << "), rotation +/- " << Fixed(u.rotationDeg, 4) << " deg\n";
+}
+
+void WriteReport(std::ostream& out, const Calibration& c) {
+  const CalibrationReport& report = c.report;
+  const PoseSetCheck& set = report.poseSet;
+  out << "Pose set: " << set.poses << " poses used, largest relative rotation " << Fixed(set.largestRotationDeg, 1)
+      << " deg, rotation axis spread " << Fixed(set.axisSpread, 3) << " (0 flat, 0.333 even), flange moved "
+      << Fixed(set.translationSpreadMm, 1) << " mm (RMS)\n";
+  if (c.param.Exhaust) out << "Pose search seed: " << report.seed << "\n";
+  if (report.warnings.empty()) {
+    out << "Warnings: none\n";
+    return;
+  }
+  out << "Warnings:\n";
+  for (const ReportWarning& w : report.warnings) {
+    out << "  [" << w.code << "] " << w.message << "\n";
+    if (!w.fix.empty()) out << "      fix: " << w.fix << "\n";
+  }
+}
+
+json Uncertain(const std::array<double, 3>& axes, double norm) {
+  return {{"x", axes[0]}, {"y", axes[1]}, {"z", axes[2]}, {"norm", norm}};
+}
+
+void AddReportJson(json& j, const CalibrationReport& report) {
+  j["convention"] = report.convention;
+  const Uncertainty& u = report.uncertainty;
+  if (u.known) {
+    j["uncertainty"] = {{"translation_mm", Uncertain(u.translationMm, u.translationNormMm)},
+                        {"rotation_deg", u.rotationDeg},
+                        {"marker_mm", Uncertain(u.markerMm, u.markerNormMm)}};
+  } else {
+    j["uncertainty"] = {{"translation_mm", nullptr}, {"rotation_deg", nullptr}, {"marker_mm", nullptr}};
+  }
+  json leaveOut = json::array();
+  for (const double v : report.leaveOneOutMm) leaveOut.push_back(std::isfinite(v) ? json(v) : json(nullptr));
+  j["leave_one_out_mm"] = leaveOut;
+  const PoseSetCheck& set = report.poseSet;
+  j["pose_set"] = {{"poses", set.poses},
+                   {"largest_rotation_deg", set.largestRotationDeg},
+                   {"axis_spread", set.axisSpread},
+                   {"second_axis_spread", set.secondAxisSpread},
+                   {"translation_spread_mm", set.translationSpreadMm}};
+  json warnings = json::array();
+  for (const ReportWarning& w : report.warnings) {
+    warnings.push_back({{"code", w.code}, {"message", w.message}, {"fix", w.fix}});
+  }
+  j["warnings"] = warnings;
+  j["seed"] = report.seed;
+}
+
 }  // namespace
 
 void WriteCalibrationText(std::ostream& out, const Calibration& c, const RobotType& robot) {
@@ -50,6 +135,13 @@ void WriteCalibrationText(std::ostream& out, const Calibration& c, const RobotTy
   const bool eyeToHand = c.param.HandEyeType != 0;
   const std::string unit = c.param.IsMeter ? "m" : "mm";
   out << "Robot type: " << robot.text << " (" << (eyeToHand ? "eye-to-hand" : "eye-in-hand") << ")\n";
+  if (c.reported) {
+    out << "Convention: " << c.report.convention;
+    if (!c.report.runnerUp.empty()) {
+      out << " (found; runner-up " << c.report.runnerUp << " at RMS " << Fixed(c.report.runnerUpRmsMm, 3) << " mm)";
+    }
+    out << "\n";
+  }
   out << (eyeToHand ? "Camera in the base frame" : "Camera in the flange frame") << ", as a robot row:\n ";
   const std::vector<std::string> names = robot.ColumnNames();
   for (std::size_t k = 0; k < r.cameraPose.size() && k < names.size(); ++k) {
@@ -61,10 +153,13 @@ void WriteCalibrationText(std::ostream& out, const Calibration& c, const RobotTy
     for (const double v : row) out << std::setw(14) << Fixed(v, 6);
     out << "\n";
   }
+  if (c.reported) WriteCameraUncertainty(out, c.report);
   out << (eyeToHand ? "Marker in the flange frame" : "Marker in the base frame") << " (" << unit
-      << "): " << Fixed(r.markerPosition[0]) << " " << Fixed(r.markerPosition[1]) << " " << Fixed(r.markerPosition[2])
-      << "\n";
+      << "): " << Fixed(r.markerPosition[0]) << " " << Fixed(r.markerPosition[1]) << " " << Fixed(r.markerPosition[2]);
+  if (c.reported && c.report.uncertainty.known) out << "  +/- " << Fixed(c.report.uncertainty.markerNormMm, 3) << " mm";
+  out << "\n";
   WriteResiduals(out, c);
+  if (c.reported) WriteReport(out, c);
 }
 
 json ShotJson(const ShotDetection& d) {
@@ -105,6 +200,7 @@ json CalibrationJson(const Calibration& c, const RobotType& robot, const std::ve
     residuals.push_back({{"distance", p.distance}, {"dx", p.dx}, {"dy", p.dy}, {"dz", p.dz}});
   }
   j["residualsMm"] = residuals;
+  if (c.reported) AddReportJson(j, c.report);
   if (!detections.empty()) {
     json shots = json::array();
     for (const ShotDetection& d : detections) shots.push_back(ShotJson(d));

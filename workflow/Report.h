@@ -5,8 +5,11 @@
 #include "MarkerBatch.h"
 #include "RobotTypes.h"
 
+#include <tarn/CalibrationReport.h>
+
 #include <nlohmann/json.hpp>
 
+#include <optional>
 #include <ostream>
 #include <vector>
 
@@ -16,19 +19,31 @@ struct Calibration {
   TamoHandEye::AlgoParam param;
   TamoHandEye::FinalResult result;
   TamoHandEye::ErrorCode code = TamoHandEye::Success;
+  bool reported = false;                  ///< solved through the calibration report
+  TamoHandEye::CalibrationReport report;  ///< when reported (its result is `result`)
 };
 
-/// Solves `markers` and `rows` with the robot type's entry point.
+/// Solves `markers` and `rows` with the robot type's entry point, or, with `report` options, through the
+/// calibration report (the same entry point, its pose search seeded by the options).
 Calibration Calibrate(const RobotType& robot, const std::vector<TamoHandEye::MarkerBoardResult>& markers,
-                      const TamoHandEye::RobotRows& rows, const TamoHandEye::AlgoParam& param);
+                      const TamoHandEye::RobotRows& rows, const TamoHandEye::AlgoParam& param,
+                      const std::optional<TamoHandEye::ReportOptions>& report = std::nullopt);
 
 /// The result for a reader: the camera as a robot row and a matrix, the marker, every pose's residual and
-/// whether it was used, RMS and maximum, and the poses the search dropped.
+/// whether it was used, RMS and maximum, and the poses the search dropped; with a report also the
+/// convention used, the ± figures (1σ), each pose's leave-one-out residual, the pose set and the warnings.
 void WriteCalibrationText(std::ostream& out, const Calibration& calibration, const RobotType& robot);
+/// Why a calibration failed, in English: the code and what to do (and the likely set-up mistake when the
+/// report found one).
+std::string FailureMessage(const Calibration& calibration);
 /// The same as JSON: robot, handEye, unit, cameraPose, cameraMatrix, markerPosition, rmsErrorMm, maxErrorMm,
-/// mask, residualsMm, and "shots" with each shot's detection when `detections` is not empty.
+/// mask, residualsMm, and "shots" with each shot's detection when `detections` is not empty; with a report
+/// also "convention", "uncertainty" {"translation_mm", "rotation_deg", "marker_mm"}, "leave_one_out_mm",
+/// "pose_set", "warnings" [{"code", "message", "fix"}] and "seed".
 nlohmann::json CalibrationJson(const Calibration& calibration, const RobotType& robot,
                                const std::vector<ShotDetection>& detections);
+/// {"error": {"code", "message"}}.
+nlohmann::json ErrorJson(int code, const std::string& message);
 /// One shot's detection: its files, code, and the marker or the reason; the fit's figures when the centre
 /// was fitted.
 nlohmann::json ShotJson(const ShotDetection& detection);

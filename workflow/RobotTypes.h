@@ -4,6 +4,7 @@
 // Python module use, the list's display texts, the parameter table's columns, the units a type's rows
 // are in, and the library function that solves it.
 
+#include <tarn/CalibrationReport.h>
 #include <tarn/SolveFinalResult.h>
 
 #include "HandEyeScene.h"
@@ -23,6 +24,7 @@ struct RobotType {
   int index;                               ///< position in the robot list
   std::size_t rowLength;                   ///< 6 or 7 values per robot row
   EntryPoint entry;                        ///< the library function that solves it
+  TamoHandEye::RobotKind kind;             ///< the same entry point, as the calibration report names it
   bool meterChoice;                        ///< the rows may be in metres (IsMeter is honoured; else millimetres)
   bool radianChoice;                       ///< the rows may be in radians or degrees (IsRadian is honoured)
   bool radian;                             ///< the type's own angle unit is radians (UR)

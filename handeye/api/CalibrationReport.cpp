@@ -99,7 +99,8 @@ void WarnAboutPoseSet(CalibrationReport& report) {
 
 void WarnAboutFit(CalibrationReport& report, bool poorFit) {
   const Uncertainty& u = report.uncertainty;
-  if (u.known && (u.translationNormMm > kUncertainMm || u.rotationDeg > kUncertainDeg)) {
+  // Under a poor fit the model itself is wrong: its σ says nothing more.
+  if (!poorFit && u.known && (u.translationNormMm > kUncertainMm || u.rotationDeg > kUncertainDeg)) {
     Warn(report, "uncertain",
          Format("The result is uncertain: camera translation +/- %.2f mm, rotation +/- %.3f degrees (1 sigma).",
                 u.translationNormMm, u.rotationDeg),

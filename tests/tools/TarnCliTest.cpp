@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -309,6 +310,63 @@ TEST(TarnCli, BrokenInputsEndInAMessageAndLoseNothing) {
               HasSubstr("the image shot_6.png cannot be used: not an image"));
   o = Tarn("detect" + shots);
   EXPECT_THAT(o.out, HasSubstr("shot_6.png cannot be used"));
+}
+
+// The calibration report through the command line: a set-up mistake is named and --strict fails on it,
+// the pose search repeats under the same seed, and failures come as one JSON object that says what to do.
+TEST(TarnCli, ReportNamesMistakesAndFailuresSayWhatToDo) {
+  Synthesise("report", "--robot fanuc --seed 5");
+  const fs::path dir = DataSet("report");
+  Outcome o = Tarn("detect --json --images " + (dir / "images").string() + " --clouds " + (dir / "clouds").string());
+  ASSERT_EQ(o.status, 0) << o.err;
+  std::ofstream markers(dir / "markers.txt");
+  for (const json& shot : json::parse(o.out)) markers << shot["x"] << " " << shot["y"] << " " << shot["z"] << "\n";
+  markers.close();
+  std::vector<std::string> rows;
+  std::ifstream robot(dir / "robot.txt");
+  for (std::string line; std::getline(robot, line);) rows.push_back(line);
+  std::ofstream reversed(dir / "reversed.txt");
+  for (auto it = rows.rbegin(); it != rows.rend(); ++it) reversed << *it << "\n";
+  reversed.close();
+  std::ofstream few(dir / "few.txt");
+  for (std::size_t i = 0; i < 4; ++i) few << rows[i] << "\n";
+  few.close();
+  const std::string base = "calibrate --json --robot fanuc --markers " + (dir / "markers.txt").string();
+
+  o = Tarn(base + " --strict --poses " + (dir / "reversed.txt").string());
+  EXPECT_EQ(o.status, 3) << o.err;
+  const json report = json::parse(o.out);
+  EXPECT_EQ(report["convention"], "sxyz");
+  EXPECT_EQ(report["leave_one_out_mm"].size(), 10u);
+  EXPECT_GT(report["uncertainty"]["translation_mm"]["norm"].get<double>(), 1.0);
+  bool named = false;
+  for (const json& w : report["warnings"]) {
+    named |= w["code"] == "likely-setup" && w["message"].get<std::string>().find("reverse order") != std::string::npos;
+  }
+  EXPECT_TRUE(named) << report["warnings"].dump();
+
+  const std::string search = base + " --ransac 1 --poses " + (dir / "robot.txt").string();
+  const Outcome first = Tarn(search + " --seed 42");
+  const Outcome second = Tarn(search + " --seed 42");
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(first.out, second.out);
+  EXPECT_EQ(json::parse(first.out)["seed"], 42);
+  EXPECT_TRUE(json::parse(first.out)["warnings"].empty());
+
+  o = Tarn(base + " --poses " + (dir / "few.txt").string());
+  EXPECT_EQ(o.status, 1);  // 10 markers, 4 rows: the command line's own check
+  EXPECT_THAT(o.out, HasSubstr("\"error\""));
+  std::ofstream fewMarkers(dir / "few-markers.txt");
+  std::ifstream all(dir / "markers.txt");
+  std::string line;
+  for (int i = 0; i < 4 && std::getline(all, line); ++i) fewMarkers << line << "\n";
+  fewMarkers.close();
+  o = Tarn("calibrate --json --robot fanuc --markers " + (dir / "few-markers.txt").string() + " --poses " +
+           (dir / "few.txt").string());
+  EXPECT_EQ(o.status, 2);
+  const json error = json::parse(o.out)["error"];
+  EXPECT_EQ(error["code"], 201);
+  EXPECT_THAT(error["message"].get<std::string>(), HasSubstr("needs at least 5 poses, got 4"));
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <mutex>
+#include <random>
 #include <stdexcept>
 
 namespace TarnCli {
@@ -88,8 +88,10 @@ Eigen::Matrix4d ToMatrix(const std::vector<std::vector<double>>& m) {
 
 Calibration Solve(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, const CalibrateOptions& o) {
   const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, o.ransac);
+  TamoHandEye::ReportOptions report;
+  report.seed = o.seed ? *o.seed : std::random_device{}();
   TarnWorkflow::QuietStdout quiet;
-  return TarnWorkflow::Calibrate(*o.robot, markers, rows, param);
+  return TarnWorkflow::Calibrate(*o.robot, markers, rows, param, report);
 }
 
 std::vector<MarkerBoardResult> MarkersFrom(const std::vector<ShotDetection>& detections) {
@@ -140,7 +142,9 @@ int RunDetect(const DetectOptions& o) {
   return failures == 0 ? 0 : 1;
 }
 
-int RunCalibrate(const CalibrateOptions& o) {
+namespace {
+
+int CalibrateChecked(const CalibrateOptions& o) {
   if (o.robot == nullptr) throw std::runtime_error("unknown robot type; use one of " + TarnWorkflow::RobotTypeNames());
   if (o.meter && !o.robot->meterChoice) std::cerr << "note: " << o.robot->name << " rows are always millimetres\n";
   if (o.radian && !o.robot->radianChoice && !o.robot->radian) {
@@ -157,7 +161,9 @@ int RunCalibrate(const CalibrateOptions& o) {
   }
   const Calibration c = Solve(markers, rows, o);
   if (c.code != Success) {
-    std::cerr << "calibration failed (code " << static_cast<int>(c.code) << "): " << parseCode(c.code) << "\n";
+    const std::string message = TarnWorkflow::FailureMessage(c);
+    if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(c.code), message).dump(2) << "\n";
+    std::cerr << message << "\n";
     return 2;
   }
   if (o.json) {
@@ -183,7 +189,24 @@ int RunCalibrate(const CalibrateOptions& o) {
     }
     std::cerr << "saved " << o.save << "\n";
   }
+  if (o.strict && !c.report.warnings.empty()) {
+    std::cerr << c.report.warnings.size() << " warning(s) under --strict\n";
+    return 3;
+  }
   return 0;
+}
+
+}  // namespace
+
+int RunCalibrate(const CalibrateOptions& o) {
+  if (!o.json) return CalibrateChecked(o);
+  try {
+    return CalibrateChecked(o);
+  } catch (const std::exception& e) {
+    // Code 1: the command line could not use its input (the library was not reached).
+    std::cout << TarnWorkflow::ErrorJson(1, e.what()).dump(2) << "\n";
+    throw;
+  }
 }
 
 namespace {
@@ -238,6 +261,7 @@ int RunDemo(const std::string& requestedFolder, Centre centre) {
   calibrate.poses = (fs::path(folder) / "robot.txt").string();
   calibrate.robot = &fanuc;
   calibrate.centre = centre;
+  calibrate.seed = TamoHandEye::ReportOptions{}.seed;
   std::cout << "Detecting the marker in every shot and calibrating, with each way of finding its centre...\n\n";
   std::ifstream truthFile(fs::path(folder) / "truth.json");
   const json truth = json::parse(truthFile);
@@ -248,7 +272,7 @@ int RunDemo(const std::string& requestedFolder, Centre centre) {
         MarkersFrom(DetectAll(calibrate.images, calibrate.clouds, "png", method));
     const Calibration c = Solve(markers, rows, calibrate);
     if (c.code != Success) {
-      std::cerr << "calibration failed (code " << static_cast<int>(c.code) << "): " << parseCode(c.code) << "\n";
+      std::cerr << TarnWorkflow::FailureMessage(c) << "\n";
       return 2;
     }
     if (method == centre) TarnWorkflow::WriteCalibrationText(std::cout, c, *calibrate.robot);

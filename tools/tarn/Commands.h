@@ -6,6 +6,8 @@
 #include "MarkerBatch.h"
 #include "RobotTypes.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 namespace TarnCli {
@@ -35,9 +37,13 @@ struct CalibrateOptions {
   double ransac = -1.0;  ///< metres; below 0: no pose search
   std::string save;
   bool json = false;
+  std::optional<std::uint32_t> seed;  ///< the pose search's seed; none: drawn from the system's random device
+  bool strict = false;                ///< any warning of the report makes the exit status 3
 };
 
 int RunDetect(const DetectOptions& options);
+/// Exit status 0 calibrated, 1 bad input, 2 the calibration failed, 3 warnings under `strict`; with `json`
+/// every failure is also one JSON object {"error": {"code", "message"}} on standard output.
 int RunCalibrate(const CalibrateOptions& options);
 /// Synthesises the sample set into `folder` (a temporary folder when empty), detects and calibrates with
 /// both centre methods, and compares each with the ground truth; `centre` is the one printed in full and

@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "DataSet.h"
 
+#include <tarn/CalibrationReport.h>
 #include <tarn/Version.h>
 
 #include <CLI/CLI.hpp>
@@ -132,12 +133,23 @@ std::string CheckDistance(std::string& text) {
   return {};
 }
 
+// --seed: a whole number from 0 to 4294967295, or "random".
+std::string CheckSeed(std::string& text) {
+  if (text == "random") return {};
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoull(text) > 0xffffffffULL) {
+    return "must be a whole number from 0 to 4294967295, or random: " + text;
+  }
+  return {};
+}
+
 Command AddCalibrate(CLI::App& app) {
   struct State {
     CalibrateOptions calibrate;
     std::string robot;
     double ransacMm = 0.0;
     CLI::Option* ransac = nullptr;
+    std::string seed = std::to_string(TamoHandEye::ReportOptions{}.seed);
   };
   const auto state = std::make_shared<State>();
   CalibrateOptions& calibrate = state->calibrate;
@@ -163,6 +175,13 @@ Command AddCalibrate(CLI::App& app) {
           ->check(CLI::Validator(CheckDistance, "DIST >= 0", "finite non-negative"));
   command->add_option("--save", calibrate.save, "Write the settings and result as the desktop program's 保存 does");
   command->add_flag("--json", calibrate.json, "Print JSON instead of text");
+  command
+      ->add_option("--seed", state->seed,
+                   "Seed of the pose search (the same data and seed give the same result), "
+                   "or random")
+      ->check(CLI::Validator(CheckSeed, "N|random", "seed"))
+      ->capture_default_str();
+  command->add_flag("--strict", calibrate.strict, "Exit with status 3 when the report raises any warning");
   AddCentreOption(*command, calibrate.centre);
   return {command, [state] {
             CalibrateOptions& o = state->calibrate;
@@ -171,6 +190,7 @@ Command AddCalibrate(CLI::App& app) {
             }
             o.robot = &RobotOrThrow(state->robot);
             o.ransac = state->ransac->count() > 0 ? state->ransacMm / 1000.0 : -1.0;
+            if (state->seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state->seed));
             return RunCalibrate(o);
           }};
 }
