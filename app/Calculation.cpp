@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 // Calculation and its display: reading the parameter table, solving, the residual table, its colours and
 // plots, "再计算", and the result tab's pose tables.
@@ -69,13 +70,19 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
     return false;
   }
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const TarnWorkflow::Calibration calibration = TarnWorkflow::Calibrate(*type, markers, robotRows, settings);
+  // The pose search keeps its seed from the system's random device, as the entry point's; the report comes
+  // with the same result.
+  TamoHandEye::ReportOptions report;
+  report.seed = std::random_device{}();
+  const TarnWorkflow::Calibration calibration = TarnWorkflow::Calibrate(*type, markers, robotRows, settings, report);
   QApplication::restoreOverrideCursor();
   if (calibration.code != 0) {
     emit warn(QString("计算出错, 错误信息:%1").arg(QString::fromUtf8(TamoHandEye::parseCode(calibration.code))));
     return false;
   }
   lastResult = calibration.result;
+  lastReport = calibration.report;
+  lastReportGeneric = type->kind == TamoHandEye::RobotKind::Common3 || type->kind == TamoHandEye::RobotKind::Common4;
   return true;
 }
 
@@ -92,6 +99,8 @@ void MainWindow::slotCalculateBtn() {
   }
   const TamoHandEye::AlgoParam settings = Settings(ui->CheckBoxExhaust->isChecked());
   if (!Calculate(ui->RobotSelect->currentIndex(), markers, robotRows, settings)) return;
+  lastReportRows.resize(static_cast<std::size_t>(rows));
+  for (int i = 0; i < rows; ++i) At(lastReportRows, i) = i;
   ShowResultTabs(settings.HandEyeType);
   emit signalCalculateResultSend(lastResult);
 }
@@ -104,6 +113,7 @@ bool MainWindow::ResidualRowChecked(int row) const {
 void MainWindow::Recompute() {
   std::vector<TamoHandEye::MarkerBoardResult> markers;
   std::vector<std::vector<double>> robotRows;
+  std::vector<int> tableRows;
   for (int i = 0; i < ui->TableWidgetResidual->rowCount(); ++i) {
     if (!ResidualRowChecked(i)) continue;
     TamoHandEye::MarkerBoardResult marker;
@@ -111,9 +121,11 @@ void MainWindow::Recompute() {
     if (!ReadParamRow(i, true, marker, row)) return;
     markers.push_back(marker);
     robotRows.push_back(row);
+    tableRows.push_back(i);
   }
   const TamoHandEye::AlgoParam settings = Settings(false);
   if (!Calculate(ui->RobotSelect->currentIndex(), markers, robotRows, settings)) return;
+  lastReportRows = tableRows;
   ShowResultTabs(settings.HandEyeType);
   RefreshAfterRecompute(lastResult);
 }
@@ -148,6 +160,7 @@ void MainWindow::slotCalculateResult(FinalResult result) {
   ui->LabelRMS->setText(Number(result.rmsError, 6));
   ShowPlots(shown);
   FillPoseTables();
+  ShowReport(result);
 }
 
 void MainWindow::RefreshAfterRecompute(const FinalResult& result) {
@@ -167,6 +180,7 @@ void MainWindow::RefreshAfterRecompute(const FinalResult& result) {
   ui->LabelRMS->setText(Number(result.rmsError, 6));
   ShowPlots(result.residuals);
   FillPoseTables();
+  ShowReport(result);
 }
 
 QColor MainWindow::ResidualColor(double t) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <tarn/AlgoParam.h>
+#include <tarn/CalibrationReport.h>
 #include <tarn/FinalResult.h>
 #include <tarn/MarkerBoardResult.h>
 
@@ -130,6 +131,10 @@ class MainWindow : public QMainWindow {
   /// Calls the library for the robot type; stores the last result on success, reports a failure.
   bool Calculate(int robotIndex, const std::vector<TamoHandEye::MarkerBoardResult>& markers,
                  const std::vector<std::vector<double>>& robotRows, const TamoHandEye::AlgoParam& settings);
+  /// The last calculation's report on the result tab: the convention found (generic types), the ± figures,
+  /// the "诊断" box, and the residual rows of suspect poses highlighted; cleared when `result` is not the
+  /// report's.
+  void ShowReport(const FinalResult& result);
   /// "再计算": calculates again with the poses whose residual row is checked.
   void Recompute();
   /// Writes the residuals of `result` into the checked residual rows, in order.
@@ -151,6 +156,9 @@ class MainWindow : public QMainWindow {
   QStringList files3D;
   std::vector<TamoHandEye::MarkerBoardResult> markerResults;
   FinalResult lastResult{};
+  TamoHandEye::CalibrationReport lastReport{};  ///< the report of the last successful calculation
+  bool lastReportGeneric = false;               ///< it came from a generic robot type
+  std::vector<int> lastReportRows;              ///< the residual table row of each of its poses
   ResidualPlot* xyPlot = nullptr;
   ResidualPlot* xzPlot = nullptr;
   ResidualPlot* yzPlot = nullptr;

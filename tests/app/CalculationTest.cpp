@@ -260,6 +260,39 @@ class CalculationTest : public QObject, private WindowUnderTest {
     CompareWithTruth(scene, 2.0, 5e-3);
   }
 
+  void resultTabShowsTheReport() {
+    TarnSim::SceneOptions options;
+    options.poses = 15;
+    options.pointNoise = 0.0002;
+    options.outliers = {3};
+    options.outlierOffset = 0.02;
+    const TarnSim::Scene scene = TarnSim::MakeScene(options);
+    ui->RobotSelect->setCurrentIndex(0);  // generic three-angle rows
+    Fill(scene, RowFormat::Kuka);
+    ui->CalculateBtn->click();
+    QVERIFY_NO_BOX(dialogs);
+    QVERIFY(!ui->LabelConvention->isHidden());
+    QVERIFY2(ui->LabelConvention->text().startsWith("旋转约定：rzyx（次优 "),
+             qUtf8Printable(ui->LabelConvention->text()));
+    QVERIFY(ui->LabelCameraUncertainty->text().startsWith("不确定度（1σ）：平移 ±"));
+    QVERIFY(ui->LabelMarkerUncertainty->text().startsWith("不确定度（1σ）：±"));
+    const QString diagnosis = ui->TextDiagnosis->toPlainText();
+    QVERIFY2(diagnosis.contains("第 4 个位姿与不含它的标定结果相差"), qUtf8Printable(diagnosis));
+    QVERIFY(diagnosis.contains("解决方法：请检查或重新采集第 4 个位姿"));
+    QTableWidget* residuals = ui->TableWidgetResidual;
+    for (int r = 0; r < 15; ++r) QCOMPARE(residuals->item(r, 1)->font().bold(), r == 3);
+
+    // Without pose 4 the set is clean: no highlight, no warning; a vendor type states no convention.
+    Box(residuals, 3)->setChecked(false);
+    ui->PushButtonReCompute->click();
+    QVERIFY_NO_BOX(dialogs);
+    QVERIFY(!residuals->item(3, 1)->font().bold());
+    QVERIFY2(ui->TextDiagnosis->toPlainText().endsWith("无警告。"), qUtf8Printable(ui->TextDiagnosis->toPlainText()));
+    ui->RobotSelect->setCurrentIndex(4);  // KUKA: the same rows
+    ui->CalculateBtn->click();
+    QVERIFY(ui->LabelConvention->isHidden());
+  }
+
   void recomputeUsesTheCheckedRows() {
     TarnSim::SceneOptions options;
     options.pointNoise = 0.0005;

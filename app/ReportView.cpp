@@ -1,0 +1,95 @@
+#include "MainWindow.h"
+
+#include "WindowParts.h"
+#include "ui_MainWindow.h"
+
+#include <QCheckBox>
+
+#include <cmath>
+
+// The calibration report on the result tab: the convention found, the ± figures, the "诊断" box, and the
+// residual rows of suspect poses.
+
+using namespace WindowParts;
+
+namespace {
+
+const QColor kSuspect(160, 0, 0);
+
+QString Fixed(double value, int digits) { return QString::number(value, 'f', digits); }
+
+QString Axes(const std::array<double, 3>& axes, int digits) {
+  return QString("X %1，Y %2，Z %3").arg(Fixed(axes[0], digits), Fixed(axes[1], digits), Fixed(axes[2], digits));
+}
+
+QString DiagnosisText(const TamoHandEye::CalibrationReport& report) {
+  const TamoHandEye::PoseSetCheck& set = report.poseSet;
+  QString text = QString("使用位姿 %1 个，最大相对旋转 %2°，旋转轴分布 %3（0 为共面，0.333 为均匀）。\n")
+                     .arg(set.poses)
+                     .arg(Fixed(set.largestRotationDeg, 1), Fixed(set.axisSpread, 3));
+  if (report.warnings.empty()) return text + "无警告。";
+  for (const TamoHandEye::ReportWarning& w : report.warnings) {
+    text += "\n• " + QString::fromStdString(w.messageZh);
+    if (!w.fixZh.empty()) text += "\n  解决方法：" + QString::fromStdString(w.fixZh);
+  }
+  return text;
+}
+
+}  // namespace
+
+void MainWindow::ShowReport(const FinalResult& result) {
+  QTableWidget* table = ui->TableWidgetResidual;
+  for (int i = 0; i < table->rowCount(); ++i) {
+    for (int c = 1; c <= 4; ++c) {
+      if (QTableWidgetItem* item = table->item(i, c)) {
+        QFont font = item->font();
+        font.setBold(false);
+        item->setFont(font);
+        item->setData(Qt::ForegroundRole, QVariant());
+        item->setToolTip(QString());
+      }
+    }
+  }
+  // The report belongs to the result only when it came with it.
+  const TamoHandEye::CalibrationReport& report = lastReport;
+  const bool mine = !report.result.residuals.empty() && report.result.cameraMatrix == result.cameraMatrix &&
+                    report.result.residuals.size() == lastReportRows.size();
+  ui->LabelConvention->setVisible(mine && lastReportGeneric);
+  if (!mine) {
+    ui->LabelCameraUncertainty->clear();
+    ui->LabelMarkerUncertainty->clear();
+    ui->TextDiagnosis->clear();
+    return;
+  }
+  QString convention = "旋转约定：" + QString::fromStdString(report.convention);
+  if (!report.runnerUp.empty()) {
+    convention += QString("（次优 %1，均方根误差 %2 mm）")
+                      .arg(QString::fromStdString(report.runnerUp), Fixed(report.runnerUpRmsMm, 3));
+  }
+  ui->LabelConvention->setText(convention);
+  const TamoHandEye::Uncertainty& u = report.uncertainty;
+  if (u.known) {
+    ui->LabelCameraUncertainty->setText(
+        QString("不确定度（1σ）：平移 ±%1 mm（%2），旋转 ±%3°")
+            .arg(Fixed(u.translationNormMm, 3), Axes(u.translationMm, 3), Fixed(u.rotationDeg, 4)));
+    ui->LabelMarkerUncertainty->setText(
+        QString("不确定度（1σ）：±%1 mm（%2）").arg(Fixed(u.markerNormMm, 3), Axes(u.markerMm, 3)));
+  } else {
+    ui->LabelCameraUncertainty->setText("不确定度：位姿太少，无法估计");
+    ui->LabelMarkerUncertainty->clear();
+  }
+  ui->TextDiagnosis->setPlainText(DiagnosisText(report));
+  for (const TamoHandEye::ReportWarning& w : report.warnings) {
+    if (w.code != "suspect-pose" || w.pose < 0 || w.pose >= static_cast<int>(lastReportRows.size())) continue;
+    const int row = At(lastReportRows, w.pose);
+    for (int c = 1; c <= 4; ++c) {
+      if (QTableWidgetItem* item = table->item(row, c)) {
+        QFont font = item->font();
+        font.setBold(true);
+        item->setFont(font);
+        item->setForeground(kSuspect);
+        item->setToolTip(QString::fromStdString(w.messageZh));
+      }
+    }
+  }
+}
