@@ -5,7 +5,12 @@
 // The pose search costs at most 100 sample solves plus two final ones; "NoConsensus" forces all 100
 // (no pose is ever an inlier), the worst case. The generic three-angle entry point runs the whole
 // calibration once per candidate convention (25).
+//
+// "Report*" runs the same calibration through the calibration report (uncertainty, leave-one-out, pose set,
+// warnings): beside "FanucNoSearch" its own cost shows. "…SetupCheck" gives it a poor fit (KUKA rows read
+// as FANUC, or generic rows in reverse order), so that the set-up check solves every alternative reading.
 
+#include <tarn/CalibrationReport.h>
 #include <tarn/SolveFinalResult.h>
 
 #include "HandEyeScene.h"
@@ -30,6 +35,9 @@ struct Data {
   std::vector<MarkerBoardResult> markers;
   RobotRows fanuc;
   RobotRows kuka;
+  RobotRows kukaReversed;
+  std::vector<MarkerBoardResult> cleanMarkers;  ///< the same poses without the outlier
+  RobotRows cleanFanuc;
 };
 
 const Data& Scene20() {
@@ -39,8 +47,15 @@ const Data& Scene20() {
     options.pointNoise = 0.0003;
     options.outliers = {4};
     const TarnSim::Scene scene = TarnSim::MakeScene(options);
-    return Data{scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc),
-                TarnSim::RobotRows(scene, TarnSim::RowFormat::Kuka)};
+    RobotRows kuka = TarnSim::RobotRows(scene, TarnSim::RowFormat::Kuka);
+    options.outliers.clear();
+    const TarnSim::Scene clean = TarnSim::MakeScene(options);
+    return Data{scene.Markers(),
+                TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc),
+                kuka,
+                RobotRows(kuka.rbegin(), kuka.rend()),
+                clean.Markers(),
+                TarnSim::RobotRows(clean, TarnSim::RowFormat::Fanuc)};
   }();
   return data;
 }
@@ -68,7 +83,36 @@ void Common3SearchNoConsensus(benchmark::State& state) {
   Run(state, Common3SolveFinalResult, Scene20().kuka, true, 0.0);
 }
 
+void Report(benchmark::State& state, RobotKind kind, const RobotRows& rows, bool setupCheck,
+            const std::vector<MarkerBoardResult>& markers = Scene20().markers) {
+  ReportOptions options;
+  options.setupCheck = setupCheck;
+  for (auto _ : state) {
+    CalibrationReport report;
+    const ErrorCode code = SolveCalibrationReport(markers, rows, AlgoParam{}, kind, options, report);
+    benchmark::DoNotOptimize(code);
+    benchmark::DoNotOptimize(report.uncertainty.translationNormMm);
+  }
+}
+
+void ReportFanuc(benchmark::State& state) {
+  Report(state, RobotKind::Fanuc, Scene20().cleanFanuc, true, Scene20().cleanMarkers);
+}
+void ReportFanucOutlier(benchmark::State& state) { Report(state, RobotKind::Fanuc, Scene20().fanuc, false); }
+void ReportFanucOutlierSetupCheck(benchmark::State& state) { Report(state, RobotKind::Fanuc, Scene20().fanuc, true); }
+void ReportFanucSetupCheck(benchmark::State& state) { Report(state, RobotKind::Fanuc, Scene20().kuka, true); }
+void ReportFanucPoorFitNoSetupCheck(benchmark::State& state) { Report(state, RobotKind::Fanuc, Scene20().kuka, false); }
+void ReportCommon3SetupCheck(benchmark::State& state) {
+  Report(state, RobotKind::Common3, Scene20().kukaReversed, true);
+}
+
 BENCHMARK(FanucNoSearch)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReportFanuc)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReportFanucOutlier)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReportFanucOutlierSetupCheck)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReportFanucPoorFitNoSetupCheck)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReportFanucSetupCheck)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReportCommon3SetupCheck)->Unit(benchmark::kMillisecond);
 BENCHMARK(FanucSearch)->Unit(benchmark::kMicrosecond);
 BENCHMARK(FanucSearchNoConsensus)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Common3Search)->Unit(benchmark::kMillisecond);

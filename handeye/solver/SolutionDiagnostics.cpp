@@ -1,6 +1,6 @@
 #include "solver/SolutionDiagnostics.h"
 
-#include "solver/HandEyeKel.h"
+#include <Kel/PointPoseSolver.h>
 
 #include <LieGroup/SO3Tangent.h>
 
@@ -15,6 +15,8 @@ namespace TamoHandEye {
 namespace {
 
 constexpr double kRadianToDegree = 57.29577951308232;
+// Convergence threshold of the leave-one-out refinements, as the calibration's own: metres and radians.
+constexpr double kTolerance = 1e-4;
 
 using Matrix9d = Eigen::Matrix<double, 9, 9>;
 
@@ -72,17 +74,29 @@ Uncertainty SolutionUncertainty(const SolvedPoses& poses, const Kel::SE3d& marke
 std::vector<double> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
   const std::size_t n = poses.robotPoses.size();
   std::vector<double> out(n, std::numeric_limits<double>::quiet_NaN());
-  HandEyeKel solver(poses.eyeToHand ? 1 : 0);
-  std::vector<int> mask(n, 255);
-  for (std::size_t i = 0; i < n; ++i) mask[i] = poses.Used(i) ? 255 : 0;
+  std::vector<Kel::SE3d> a(n);
+  for (std::size_t i = 0; i < n; ++i) a[i] = PoseA(poses, i);
+  const auto residual = [&](std::size_t i, const Kel::SE3d& x, const Kel::SE3d& z) {
+    return ((a[i] * x).Translation() - (z * poses.markerPoses[i]).Translation()).norm();
+  };
+  std::vector<Kel::SE3d> otherA;
+  std::vector<Kel::SE3d> otherB;
   for (std::size_t i = 0; i < n; ++i) {
     if (!poses.Used(i)) {
-      out[i] = ((PoseA(poses, i) * marker).Translation() - (camera * poses.markerPoses[i]).Translation()).norm();
+      out[i] = residual(i, marker, camera);
       continue;
     }
-    mask[i] = 0;
-    if (solver.Solve(poses.robotPoses, poses.markerPoses, mask) == 0) out[i] = solver.GetResiduals()[i].norm();
-    mask[i] = 255;
+    otherA.clear();
+    otherB.clear();
+    for (std::size_t j = 0; j < n; ++j) {
+      if (j == i || !poses.Used(j)) continue;
+      otherA.push_back(a[j]);
+      otherB.push_back(poses.markerPoses[j]);
+    }
+    // The solution without pose i lies near the solution with it: refine from there.
+    Kel::SE3d x = marker;
+    Kel::SE3d z = camera;
+    if (Kel::SolveAXpZBpinNumerical(otherA, otherB, marker, camera, x, z, kTolerance)) out[i] = residual(i, x, z);
   }
   return out;
 }
