@@ -54,5 +54,12 @@ int main() {
               result.cameraPose[5]);
   std::printf("calibration %s: camera translation error %.2e mm, RMS %.2e mm\n", error < 1e-6 ? "ok" : "WRONG", error,
               result.rmsError);
-  return error < 1e-6 ? 0 : 1;
+
+  // The same calibration with its report: the same result, and how far to trust it.
+  CalibrationReport report;
+  const ErrorCode reported = SolveCalibrationReport(markers, rows, param, RobotKind::Fanuc, ReportOptions{}, report);
+  const bool same = reported == Success && report.result.cameraMatrix == result.cameraMatrix;
+  std::printf("report %s: convention %s, %zu warning(s)\n", same ? "ok" : "WRONG", report.convention.c_str(),
+              report.warnings.size());
+  return error < 1e-6 && same ? 0 : 1;
 }
