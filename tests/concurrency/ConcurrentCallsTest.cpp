@@ -3,6 +3,7 @@
 // Built and run under ThreadSanitizer as well (make tsan-test).
 
 #include <Kel/Logger.h>
+#include <tarn/CalibrationReport.h>
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
 #include <tarn/SolveFinalResult.h>
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -133,6 +135,24 @@ std::vector<Job> Jobs() {
     const ShotFileProblem problem = DescribeShotFiles(stem + ".png", stem + "-missing.ply");
     return Outcome{static_cast<int>(problem.file), {static_cast<double>(problem.reason.size())}};
   });
+  // The calibration report with the pose search (seeded) and, on reversed rows, the set-up check.
+  for (const bool reversed : {false, true}) {
+    const auto markers = inHand.Markers();
+    auto rows = TarnSim::RobotRows(inHand, RowFormat::Kuka);
+    if (reversed) std::reverse(rows.begin(), rows.end());
+    AlgoParam param;
+    param.Exhaust = !reversed;
+    param.RansacDist = 0.002;
+    jobs.push_back([=] {
+      CalibrationReport report;
+      const ErrorCode code = SolveCalibrationReport(markers, rows, param, RobotKind::Common3, ReportOptions{}, report);
+      Outcome o = Flatten(code, report.result);
+      o.values.insert(o.values.end(), report.leaveOneOutMm.begin(), report.leaveOneOutMm.end());
+      o.values.push_back(report.uncertainty.translationNormMm);
+      o.values.push_back(static_cast<double>(report.alternatives.size() + 100 * report.warnings.size()));
+      return o;
+    });
+  }
   return jobs;
 }
 
@@ -166,6 +186,8 @@ TEST(ConcurrentCalls, SolvesDetectionsAndLoggersFromEightThreads) {
   ASSERT_EQ(reference[9].code, Success);
   ASSERT_EQ(reference[10].code, Success);
   ASSERT_EQ(reference[11].code, ShotFileProblem::PointCloud);
+  ASSERT_EQ(reference[12].code, Success);
+  ASSERT_EQ(reference[13].code, Success);
 
   const std::string logFile = ::testing::TempDir() + "tarn-concurrent-" + std::to_string(::getpid()) + ".log";
   std::atomic<int> mismatches{0};
