@@ -30,7 +30,7 @@ demo: build
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan-test: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-	  -DTARN_SANITIZE="address;undefined" -DTARN_SDK_TEST=OFF -DTARN_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	  -DTARN_SANITIZE="address;undefined" -DTARN_SDK_TEST=OFF -DTARN_BUILD_BENCH=OFF -DTARN_BUILD_PYTHON=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
@@ -40,7 +40,8 @@ asan-test: deps
 # The desktop program and the command line are single-threaded and stay out of this build.
 tsan-test: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARN_SANITIZE=thread \
-	  -DTARN_BUILD_APP=OFF -DTARN_BUILD_TOOLS=OFF -DTARN_SDK_TEST=OFF -DTARN_BUILD_BENCH=OFF $(CMAKE_ARGS)
+	  -DTARN_BUILD_APP=OFF -DTARN_BUILD_TOOLS=OFF -DTARN_SDK_TEST=OFF -DTARN_BUILD_BENCH=OFF -DTARN_BUILD_PYTHON=OFF \
+	  $(CMAKE_ARGS)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/tsan.supp \
 	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)

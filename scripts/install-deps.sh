@@ -13,8 +13,10 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
   # fuzzing the file readers; layout and function-size checks
   clang libclang-rt-14-dev clang-format clang-tidy
-  # desktop program: fonts for the Chinese UI, virtual display for screenshots
-  fonts-wqy-microhei xvfb xauth
+  # desktop program: fonts for the Chinese UI, Qt's own dialogs in Chinese, virtual display for screenshots
+  fonts-wqy-microhei qttranslations5-l10n xvfb xauth
+  # the Python module and its tests
+  pybind11-dev python3-dev python3-numpy python3-pytest
 )
 
 missing=()

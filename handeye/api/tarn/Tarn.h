@@ -9,5 +9,6 @@
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerBoardResult.h>
 #include <tarn/MarkerDetect.h>
+#include <tarn/RowConversions.h>
 #include <tarn/SolveFinalResult.h>
 #include <tarn/Version.h>

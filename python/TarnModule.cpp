@@ -1,0 +1,344 @@
+// The `tarn` Python module: detection, calibration with its report, the robot-row conversions and the
+// synthetic data generator, numpy in and numpy out. Every library failure raises tarn.TarnError carrying
+// the library's code and message.
+
+#include <tarn/CalibrationReport.h>
+#include <tarn/FittedMarkerDetect.h>
+#include <tarn/MarkerDetect.h>
+#include <tarn/RowConversions.h>
+#include <tarn/Version.h>
+
+#include "DataSet.h"
+#include "HandEyeScene.h"
+#include "QuietStdout.h"
+#include "Report.h"
+#include "RobotTypes.h"
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <cmath>
+#include <optional>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+using namespace TamoHandEye;
+using TarnWorkflow::RobotType;
+
+namespace {
+
+// A library failure on its way to Python as tarn.TarnError(code, message).
+struct Failure : std::runtime_error {
+  Failure(int failureCode, const std::string& message) : std::runtime_error(message), code(failureCode) {}
+  int code;
+};
+
+const RobotType& Robot(const std::string& name) {
+  const RobotType* robot = TarnWorkflow::FindRobotType(name);
+  if (robot == nullptr) {
+    throw py::value_error("unknown robot type '" + name + "'; use one of " + TarnWorkflow::RobotTypeNames());
+  }
+  return *robot;
+}
+
+py::array_t<double> Array(const std::vector<double>& values, std::vector<py::ssize_t> shape) {
+  py::array_t<double> out(shape);
+  std::copy(values.begin(), values.end(), out.mutable_data());
+  return out;
+}
+
+py::array_t<double> Matrix(const std::vector<std::vector<double>>& rows) {
+  std::vector<double> flat;
+  for (const auto& row : rows) flat.insert(flat.end(), row.begin(), row.end());
+  const auto columns = rows.empty() ? 0 : static_cast<py::ssize_t>(rows.front().size());
+  return Array(flat, {static_cast<py::ssize_t>(rows.size()), columns});
+}
+
+// An n x k array of finite numbers as rows; `what` names it in messages.
+std::vector<std::vector<double>> Rows(const py::array_t<double, py::array::c_style | py::array::forcecast>& a,
+                                      const std::string& what) {
+  if (a.ndim() != 2) throw py::value_error(what + " must be a 2-D array (one row per pose)");
+  std::vector<std::vector<double>> rows(static_cast<std::size_t>(a.shape(0)));
+  const auto view = a.unchecked<2>();
+  for (py::ssize_t i = 0; i < a.shape(0); ++i) {
+    for (py::ssize_t j = 0; j < a.shape(1); ++j) rows[static_cast<std::size_t>(i)].push_back(view(i, j));
+  }
+  return rows;
+}
+
+// ---- Detection ----
+
+cv::Mat ImageOf(const py::handle& image) {
+  if (py::isinstance<py::str>(image)) {
+    const std::string path = image.cast<std::string>();
+    cv::Mat read = cv::imread(path, cv::IMREAD_UNCHANGED);
+    if (read.empty()) throw Failure(Err_Data_Invalid_Image, "the image " + path + " cannot be read");
+    return read;
+  }
+  const auto a = py::array_t<std::uint8_t, py::array::c_style | py::array::forcecast>::ensure(image);
+  if (!a || (a.ndim() != 2 && !(a.ndim() == 3 && a.shape(2) == 3))) {
+    throw py::value_error("image must be a path or an H x W or H x W x 3 array of uint8 (BGR)");
+  }
+  const int type = a.ndim() == 2 ? CV_8UC1 : CV_8UC3;
+  return cv::Mat(static_cast<int>(a.shape(0)), static_cast<int>(a.shape(1)), type, const_cast<std::uint8_t*>(a.data()))
+      .clone();
+}
+
+cv::Mat CloudOf(const py::handle& cloud) {
+  const auto a = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(cloud);
+  if (!a || a.ndim() != 3 || a.shape(2) != 3) {
+    throw py::value_error("cloud must be a path or an H x W x 3 array of points (metres, NaN for none)");
+  }
+  return cv::Mat(static_cast<int>(a.shape(0)), static_cast<int>(a.shape(1)), CV_64FC3, const_cast<double*>(a.data()))
+      .clone();
+}
+
+py::dict DetectMarker(const py::object& image, const py::object& cloud, const std::string& centre) {
+  if (centre != "fit" && centre != "centroid") throw py::value_error("centre must be 'fit' or 'centroid'");
+  const bool fit = centre == "fit";
+  MarkerBoardResult marker{};
+  MarkerFitQuality quality;
+  ErrorCode code = Success;
+  {
+    TarnWorkflow::QuietStdout quiet;
+    if (py::isinstance<py::str>(image) && py::isinstance<py::str>(cloud)) {
+      const std::string imagePath = image.cast<std::string>();
+      const std::string cloudPath = cloud.cast<std::string>();
+      py::gil_scoped_release release;
+      code = fit ? SolveFittedMarkerResults(imagePath, cloudPath, marker, quality)
+                 : SolveMarkerBoardResults(imagePath, cloudPath, marker);
+    } else if (py::isinstance<py::str>(cloud)) {
+      throw py::value_error("give image and cloud both as paths or both as arrays");
+    } else {
+      const cv::Mat img = ImageOf(image);
+      const cv::Mat pts = CloudOf(cloud);
+      py::gil_scoped_release release;
+      code = fit ? SolveFittedMarkerResults(img, pts, marker, quality) : SolveMarkerBoardResults(img, pts, marker);
+    }
+  }
+  if (code != Success) throw Failure(code, parseCode(code));
+  py::dict out;
+  out["point"] = Array({marker.x, marker.y, marker.z}, {3});
+  out["pixel"] = Array({marker.u, marker.v}, {2});
+  if (fit) {
+    py::dict q;
+    q["radii_mm"] = Array({quality.radiiMm[0], quality.radiiMm[1], quality.radiiMm[2], quality.radiiMm[3]}, {4});
+    q["ratio_deviation"] = quality.ratioDeviation;
+    q["plane_rms_mm"] = quality.planeRmsMm;
+    q["edge_points"] = quality.edgePoints;
+    q["plane_points"] = quality.planePoints;
+    out["quality"] = q;
+  } else {
+    out["quality"] = py::none();
+  }
+  return out;
+}
+
+// ---- Calibration ----
+
+py::dict Uncertain(const Uncertainty& u) {
+  py::dict d;
+  if (!u.known) return d;
+  d["translation_mm"] = Array({u.translationMm[0], u.translationMm[1], u.translationMm[2]}, {3});
+  d["translation_norm_mm"] = u.translationNormMm;
+  d["rotation_deg"] = u.rotationDeg;
+  d["marker_mm"] = Array({u.markerMm[0], u.markerMm[1], u.markerMm[2]}, {3});
+  d["marker_norm_mm"] = u.markerNormMm;
+  return d;
+}
+
+py::list Warnings(const CalibrationReport& report) {
+  py::list list;
+  for (const ReportWarning& w : report.warnings) {
+    py::dict d;
+    d["code"] = w.code;
+    d["message"] = w.message;
+    d["message_zh"] = w.messageZh;
+    d["fix"] = w.fix;
+    d["fix_zh"] = w.fixZh;
+    d["pose"] = w.pose >= 0 ? py::object(py::int_(w.pose)) : py::object(py::none());
+    list.append(d);
+  }
+  return list;
+}
+
+py::dict CalibrationDict(const TarnWorkflow::Calibration& c, const RobotType& robot) {
+  const FinalResult& r = c.result;
+  const CalibrationReport& report = c.report;
+  py::dict out;
+  out["robot"] = robot.name;
+  out["eye_to_hand"] = c.param.HandEyeType != 0;
+  out["unit"] = c.param.IsMeter ? "m" : "mm";
+  out["camera"] = Matrix(r.cameraMatrix);
+  out["camera_row"] = Array(r.cameraPose, {static_cast<py::ssize_t>(r.cameraPose.size())});
+  out["marker"] = Array(r.markerPosition, {3});
+  std::vector<double> residuals;
+  std::vector<double> distances;
+  for (const PoseResidual& p : r.residuals) {
+    residuals.insert(residuals.end(), {p.dx, p.dy, p.dz});
+    distances.push_back(p.distance);
+  }
+  const auto n = static_cast<py::ssize_t>(r.residuals.size());
+  out["residuals_mm"] = Array(residuals, {n, 3});
+  out["residual_distances_mm"] = Array(distances, {n});
+  py::array_t<bool> used(n);
+  for (py::ssize_t i = 0; i < n; ++i) used.mutable_at(i) = r.mask.empty() || r.mask[static_cast<std::size_t>(i)] != 0;
+  out["used"] = used;
+  out["rms_mm"] = r.rmsError;
+  out["max_mm"] = r.maxError;
+  out["convention"] = report.convention;
+  out["runner_up"] = report.runnerUp.empty() ? py::object(py::none()) : py::object(py::str(report.runnerUp));
+  out["runner_up_rms_mm"] =
+      report.runnerUp.empty() ? py::object(py::none()) : py::object(py::float_(report.runnerUpRmsMm));
+  out["uncertainty"] = Uncertain(report.uncertainty);
+  out["leave_one_out_mm"] = Array(report.leaveOneOutMm, {n});
+  py::dict set;
+  set["poses"] = report.poseSet.poses;
+  set["largest_rotation_deg"] = report.poseSet.largestRotationDeg;
+  set["axis_spread"] = report.poseSet.axisSpread;
+  set["second_axis_spread"] = report.poseSet.secondAxisSpread;
+  set["translation_spread_mm"] = report.poseSet.translationSpreadMm;
+  out["pose_set"] = set;
+  out["warnings"] = Warnings(report);
+  out["seed"] = report.seed;
+  return out;
+}
+
+py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
+                   const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
+                   const std::string& robotName, bool eyeToHand, bool meter, bool radian,
+                   std::optional<double> ransacMm, const py::object& seed, bool setupCheck) {
+  const RobotType& robot = Robot(robotName);
+  std::vector<MarkerBoardResult> markers;
+  for (const auto& p : Rows(points, "points")) {
+    if (p.size() != 3) throw py::value_error("points must be n x 3 (x, y, z in metres, camera frame)");
+    markers.push_back({p[0], p[1], p[2], 0.0, 0.0});
+  }
+  const RobotRows rows = Rows(robotRows, "robot_rows");
+  if (ransacMm && !(std::isfinite(*ransacMm) && *ransacMm >= 0.0)) {
+    throw py::value_error("ransac_mm must be a finite number of millimetres, 0 or more");
+  }
+  ReportOptions options;
+  if (seed.is_none()) {
+    options.seed = std::random_device{}();
+  } else {
+    options.seed = seed.cast<std::uint32_t>();
+  }
+  options.setupCheck = setupCheck;
+  const AlgoParam param = robot.Settings(eyeToHand, meter, radian, ransacMm ? *ransacMm / 1000.0 : -1.0);
+  TarnWorkflow::Calibration c;
+  {
+    TarnWorkflow::QuietStdout quiet;
+    py::gil_scoped_release release;
+    c = TarnWorkflow::Calibrate(robot, markers, rows, param, options);
+  }
+  if (c.code != Success) throw Failure(c.code, TarnWorkflow::FailureMessage(c));
+  return CalibrationDict(c, robot);
+}
+
+// ---- Conversions ----
+
+py::array_t<double> RowToMatrix(const std::vector<double>& row, const std::string& robotName,
+                                const std::string& convention, bool meter, bool radian) {
+  const RobotType& robot = Robot(robotName);
+  std::vector<std::vector<double>> matrix;
+  const ErrorCode code =
+      RobotRowToMatrix(robot.kind, convention, robot.Settings(false, meter, radian, -1.0), row, matrix);
+  if (code != Success) throw Failure(code, parseCode(code));
+  return Matrix(matrix);
+}
+
+py::array_t<double> MatrixToRow(const py::array_t<double, py::array::c_style | py::array::forcecast>& matrix,
+                                const std::string& robotName, const std::string& convention, bool meter, bool radian) {
+  const RobotType& robot = Robot(robotName);
+  std::vector<double> row;
+  const ErrorCode code =
+      MatrixToRobotRow(robot.kind, convention, robot.Settings(false, meter, radian, -1.0), Rows(matrix, "matrix"), row);
+  if (code != Success) throw Failure(code, parseCode(code));
+  return Array(row, {static_cast<py::ssize_t>(row.size())});
+}
+
+// ---- Synthetic data ----
+
+py::dict Scene(int poses, bool eyeToHand, const std::string& robotName, double noiseMm, unsigned seed, bool meter,
+               bool radian, const std::vector<int>& outliers, double outlierMm) {
+  const RobotType& robot = Robot(robotName);
+  if (poses < 1) throw py::value_error("poses must be 1 or more");
+  TarnSim::SceneOptions o;
+  o.poses = poses;
+  o.eyeToHand = eyeToHand;
+  o.pointNoise = noiseMm / 1000.0;
+  o.seed = seed;
+  o.outliers = outliers;
+  o.outlierOffset = outlierMm / 1000.0;
+  const TarnSim::Scene scene = TarnSim::MakeScene(o);
+  const bool rowsMeter = robot.meterChoice && meter;
+  const bool rowsRadian = robot.radianChoice ? radian : robot.radian;
+  std::vector<double> points;
+  for (const Eigen::Vector3d& p : scene.points) points.insert(points.end(), {p.x(), p.y(), p.z()});
+  py::dict out;
+  out["points"] = Array(points, {static_cast<py::ssize_t>(poses), 3});
+  out["robot_rows"] = Matrix(TarnSim::RobotRows(scene, robot.format, rowsMeter, rowsRadian));
+  Eigen::Matrix4d camera = scene.camera.matrix();
+  camera.topRightCorner<3, 1>() *= 1000.0;
+  std::vector<std::vector<double>> rows(4, std::vector<double>(4));
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) rows[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] = camera(r, c);
+  }
+  out["camera"] = Matrix(rows);
+  out["marker"] = Array({scene.marker.x() * 1000.0, scene.marker.y() * 1000.0, scene.marker.z() * 1000.0}, {3});
+  return out;
+}
+
+void Synthesise(const std::string& folder, int poses, bool eyeToHand, const std::string& robotName, double noiseMm,
+                unsigned seed, int width, int height, bool force) {
+  const RobotType& robot = Robot(robotName);
+  TarnSim::SynthOptions o;
+  o.folder = folder;
+  o.poses = poses;
+  o.eyeToHand = eyeToHand;
+  o.robotName = robot.name;
+  o.format = robot.format;
+  o.radian = robot.radian;
+  o.noiseMm = noiseMm;
+  o.seed = seed;
+  o.width = width;
+  o.height = height;
+  o.force = force;
+  TarnWorkflow::QuietStdout quiet;
+  TarnSim::Synthesise(o);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_tarn, m) {
+  m.doc() = "Hand-eye calibration of a 3D camera on an industrial robot (compiled part of the tarn package).";
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const Failure& f) {
+      const py::object error = py::module_::import("tarn").attr("TarnError")(f.code, f.what());
+      PyErr_SetObject(error.get_type().ptr(), error.ptr());
+    }
+  });
+  m.def("version", [] { return std::string(GetVersion()); });
+  m.def("detect", &DetectMarker, py::arg("image"), py::arg("cloud"), py::arg("centre") = "fit");
+  m.def("calibrate", &Calibrate, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
+        py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false,
+        py::arg("ransac_mm") = py::none(), py::arg("seed") = ReportOptions{}.seed, py::arg("setup_check") = true);
+  m.def("row_to_matrix", &RowToMatrix, py::arg("row"), py::arg("robot") = "fanuc", py::arg("convention") = "",
+        py::arg("meter") = false, py::arg("radian") = false);
+  m.def("matrix_to_row", &MatrixToRow, py::arg("matrix"), py::arg("robot") = "fanuc", py::arg("convention") = "",
+        py::arg("meter") = false, py::arg("radian") = false);
+  m.def("synthetic_scene", &Scene, py::arg("poses") = 12, py::arg("eye_to_hand") = false, py::arg("robot") = "fanuc",
+        py::arg("noise_mm") = 0.0, py::arg("seed") = 1u, py::arg("meter") = false, py::arg("radian") = false,
+        py::arg("outliers") = std::vector<int>{}, py::arg("outlier_mm") = 50.0);
+  m.def("synthesise", &Synthesise, py::arg("folder"), py::arg("poses") = 12, py::arg("eye_to_hand") = false,
+        py::arg("robot") = "fanuc", py::arg("noise_mm") = 0.2, py::arg("seed") = 1u, py::arg("width") = 1024,
+        py::arg("height") = 768, py::arg("force") = false);
+}

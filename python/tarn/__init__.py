@@ -1,0 +1,184 @@
+"""Tarn: hand-eye calibration of a 3D camera on an industrial robot.
+
+Find the concentric-circle marker in each shot (:func:`detect`), calibrate the camera against the robot's
+flange poses (:func:`calibrate`, with a report on how far to trust the result), convert robot rows of any
+controller convention to 4 x 4 matrices and back, and generate synthetic data sets with a known answer.
+
+Units: marker points are metres in the camera frame; robot rows are in the robot type's own units
+(millimetres and degrees for the vendor types, radians for UR; ``meter``/``radian`` for the generic types);
+results are millimetres unless ``meter``. Every library failure raises :class:`TarnError`.
+"""
+
+from dataclasses import dataclass, field
+from typing import List, Optional, Sequence, Union
+
+import numpy as np
+
+__all__ = [
+    "TarnError", "Detection", "ReportWarning", "Calibration", "Scene", "ROBOTS", "detect", "calibrate",
+    "row_to_matrix", "matrix_to_row", "euler_to_matrix", "matrix_to_euler", "quaternion_to_matrix",
+    "matrix_to_quaternion", "synthetic_scene", "synthesise", "__version__",
+]
+
+
+class TarnError(Exception):
+    """A failure of the library: ``code`` is its result code (e.g. 201, 107), ``message`` what went wrong."""
+
+    def __init__(self, code: int, message: str):
+        super().__init__(f"{message} (code {code})")
+        self.code = code
+        self.message = message
+
+
+from . import _tarn  # noqa: E402  (the compiled part raises TarnError, defined above)
+
+__version__ = _tarn.version()
+
+#: The robot types, as the command line names them.
+ROBOTS = ("generic3", "generic4", "fanuc", "abb-euler", "kuka", "yaskawa", "abb-quat", "ur")
+
+
+@dataclass
+class Detection:
+    """The marker found in one shot."""
+
+    point: np.ndarray  #: its centre in the camera frame, metres (3)
+    pixel: np.ndarray  #: its centre in the image, pixels (u, v)
+    quality: Optional[dict] = None  #: the fitted centre's figures (radii_mm, ratio_deviation, plane_rms_mm, …)
+
+
+@dataclass
+class ReportWarning:
+    """One warning of the calibration report."""
+
+    code: str  #: few-poses, narrow-rotation, single-axis, uncertain, poor-fit, suspect-pose, likely-setup
+    message: str
+    message_zh: str
+    fix: str
+    fix_zh: str
+    pose: Optional[int] = None  #: the pose (0-based) of a suspect-pose
+
+
+@dataclass
+class Calibration:
+    """A calibration and its report."""
+
+    robot: str
+    eye_to_hand: bool
+    unit: str  #: "mm" or "m": the unit of camera's translation and of marker
+    camera: np.ndarray  #: 4 x 4: camera in the flange (eye-in-hand) or in the base (eye-to-hand)
+    camera_row: np.ndarray  #: the same as one robot row of the robot type's convention
+    marker: np.ndarray  #: the marker in the base (eye-in-hand) or in the flange (eye-to-hand)
+    residuals_mm: np.ndarray  #: n x 3
+    residual_distances_mm: np.ndarray  #: n
+    used: np.ndarray  #: n booleans: the pose took part (the pose search may drop some)
+    rms_mm: float
+    max_mm: float
+    convention: str  #: the rows' rotation convention used (found, for the generic types)
+    runner_up: Optional[str]
+    runner_up_rms_mm: Optional[float]
+    uncertainty: dict  #: 1σ: translation_mm (3), translation_norm_mm, rotation_deg, marker_mm (3), marker_norm_mm
+    leave_one_out_mm: np.ndarray  #: n: each pose's residual under the calibration solved without it
+    pose_set: dict  #: poses, largest_rotation_deg, axis_spread, second_axis_spread, translation_spread_mm
+    warnings: List[ReportWarning] = field(default_factory=list)
+    seed: int = 0  #: the pose search's seed
+
+
+@dataclass
+class Scene:
+    """A synthetic calibration with its truth."""
+
+    points: np.ndarray  #: n x 3 marker points, metres, camera frame
+    robot_rows: np.ndarray  #: n rows of the robot type
+    camera: np.ndarray  #: the true camera transform, 4 x 4, millimetres
+    marker: np.ndarray  #: the true marker position, millimetres
+
+
+PathOrArray = Union[str, np.ndarray]
+
+
+def detect(image: PathOrArray, cloud: PathOrArray, centre: str = "fit") -> Detection:
+    """Finds the marker in one shot.
+
+    ``image`` and ``cloud`` are both paths (an image file and a PLY file of as many points as the image has
+    pixels) or both arrays (H x W or H x W x 3 uint8 in BGR order; H x W x 3 points in metres, NaN for none).
+    ``centre``: "fit" fits the rings as concentric circles on the board plane (hundredths of a pixel);
+    "centroid" takes the mean of the rings' centroids and the cloud's point there.
+    """
+    d = _tarn.detect(image, cloud, centre)
+    return Detection(d["point"], d["pixel"], d["quality"])
+
+
+def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,
+              radian: bool = False, ransac_mm: Optional[float] = None, seed: Optional[int] = 20261208,
+              setup_check: bool = True) -> Calibration:
+    """Solves the camera transform and the marker position, and reports on the result.
+
+    ``points``: n x 3 marker points (metres, camera frame); ``robot_rows``: n rows of the robot type (see
+    :data:`ROBOTS`). ``ransac_mm`` drops poses whose residual is not below it first, with the pose search
+    seeded by ``seed`` (None: a random seed). ``setup_check`` looks for set-up mistakes when the fit is poor.
+    Raises :class:`TarnError` (code 201 and what to do, 202 empty, 203 counts differ, 204 a row's length).
+    """
+    c = _tarn.calibrate(np.asarray(points, dtype=float), np.asarray(robot_rows, dtype=float), robot, eye_to_hand,
+                        meter, radian, ransac_mm, seed, setup_check)
+    c["warnings"] = [ReportWarning(**w) for w in c["warnings"]]
+    return Calibration(**c)
+
+
+def row_to_matrix(row: Sequence[float], robot: str = "fanuc", convention: str = "", meter: bool = False,
+                  radian: bool = False) -> np.ndarray:
+    """A robot row as a 4 x 4 matrix (translation in the row's unit).
+
+    ``convention``: empty for the robot type's own; for the generic types an Euler axes key ("sxyz",
+    "rzyx", …), "axis" (rotation vector), or "wxyz"/"xyzw" for quaternions.
+    """
+    return _tarn.row_to_matrix([float(v) for v in row], robot, convention, meter, radian)
+
+
+def matrix_to_row(matrix, robot: str = "fanuc", convention: str = "", meter: bool = False,
+                  radian: bool = False) -> np.ndarray:
+    """A 4 x 4 matrix (translation in the row's unit) as a robot row, ready to type into the controller."""
+    return _tarn.matrix_to_row(np.asarray(matrix, dtype=float), robot, convention, meter, radian)
+
+
+def _pose(rotation) -> np.ndarray:
+    m = np.eye(4)
+    m[:3, :3] = np.asarray(rotation, dtype=float)
+    return m
+
+
+def euler_to_matrix(angles: Sequence[float], axes: str = "sxyz", degrees: bool = True) -> np.ndarray:
+    """The 3 x 3 rotation of three Euler angles; ``axes`` as in :func:`row_to_matrix`, or "axis"."""
+    return row_to_matrix([0.0, 0.0, 0.0, *angles], "generic3", axes, radian=not degrees)[:3, :3]
+
+
+def matrix_to_euler(rotation, axes: str = "sxyz", degrees: bool = True) -> np.ndarray:
+    """The three Euler angles (or the rotation vector, axes="axis") of a 3 x 3 rotation."""
+    return matrix_to_row(_pose(rotation), "generic3", axes, radian=not degrees)[3:]
+
+
+def quaternion_to_matrix(q: Sequence[float], order: str = "xyzw") -> np.ndarray:
+    """The 3 x 3 rotation of a quaternion (any length) in ``order`` "xyzw" or "wxyz"."""
+    return row_to_matrix([0.0, 0.0, 0.0, *q], "generic4", order)[:3, :3]
+
+
+def matrix_to_quaternion(rotation, order: str = "xyzw") -> np.ndarray:
+    """The unit quaternion of a 3 x 3 rotation, in ``order``."""
+    return matrix_to_row(_pose(rotation), "generic4", order)[3:]
+
+
+def synthetic_scene(poses: int = 12, eye_to_hand: bool = False, robot: str = "fanuc", noise_mm: float = 0.0,
+                    seed: int = 1, meter: bool = False, radian: bool = False, outliers: Sequence[int] = (),
+                    outlier_mm: float = 50.0) -> Scene:
+    """Marker points and robot rows of a synthetic set-up with a known camera transform and marker.
+
+    ``noise_mm``: σ of each marker point coordinate; ``outliers``: poses whose point is moved by ``outlier_mm``.
+    """
+    return Scene(**_tarn.synthetic_scene(poses, eye_to_hand, robot, noise_mm, seed, meter, radian, list(outliers),
+                                         outlier_mm))
+
+
+def synthesise(folder: str, poses: int = 12, eye_to_hand: bool = False, robot: str = "fanuc", noise_mm: float = 0.2,
+               seed: int = 1, width: int = 1024, height: int = 768, force: bool = False) -> None:
+    """Renders a whole data set into ``folder``: images/, clouds/, robot.txt and truth.json."""
+    _tarn.synthesise(folder, poses, eye_to_hand, robot, noise_mm, seed, width, height, force)

@@ -1,0 +1,116 @@
+"""The Python module against truths it does not compute itself: the command line's output for the same
+data, a synthetic scene's known transform, rotations built with numpy, and a rendered data set."""
+import json
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+import tarn
+
+TARN = os.environ.get("TARN_PROGRAM", "tarn")
+
+
+def run_cli(*args):
+    return subprocess.run([TARN, *args], capture_output=True, text=True)
+
+
+def write_rows(path, rows):
+    with open(path, "w") as f:
+        for row in rows:
+            f.write(" ".join(repr(float(v)) for v in row) + "\n")
+
+
+def test_calibration_agrees_with_the_command_line(tmp_path):
+    scene = tarn.synthetic_scene(poses=14, robot="generic3", noise_mm=0.3, seed=9, outliers=[5], outlier_mm=20)
+    write_rows(tmp_path / "markers.txt", scene.points)
+    write_rows(tmp_path / "robot.txt", scene.robot_rows)
+    cli = run_cli("calibrate", "--json", "--robot", "generic3", "--ransac", "2", "--seed", "77", "--markers",
+                  str(tmp_path / "markers.txt"), "--poses", str(tmp_path / "robot.txt"))
+    assert cli.returncode == 0, cli.stderr
+    expected = json.loads(cli.stdout)
+
+    result = tarn.calibrate(scene.points, scene.robot_rows, robot="generic3", ransac_mm=2, seed=77)
+    # The files carry every digit (repr), so both sides solve the same numbers.
+    np.testing.assert_allclose(result.camera, expected["cameraMatrix"], rtol=0, atol=1e-9)
+    np.testing.assert_allclose(result.leave_one_out_mm, expected["leave_one_out_mm"], rtol=0, atol=1e-9)
+    assert result.convention == expected["convention"] == "rzyx"
+    assert list(result.used) == [bool(m) for m in expected["mask"]]
+    assert not result.used[5]
+    assert result.seed == expected["seed"] == 77
+    # Against the truth: within a few σ.
+    error = np.linalg.norm(result.camera[:3, 3] - scene.camera[:3, 3])
+    assert error < 4 * result.uncertainty["translation_norm_mm"]
+
+
+def test_failures_raise_with_the_library_code():
+    scene = tarn.synthetic_scene(poses=4)
+    with pytest.raises(tarn.TarnError) as failure:
+        tarn.calibrate(scene.points, scene.robot_rows)
+    assert failure.value.code == 201
+    assert "needs at least 5 poses, got 4" in failure.value.message
+    with pytest.raises(tarn.TarnError) as failure:
+        tarn.calibrate(scene.points, scene.robot_rows[:, :5])
+    assert failure.value.code == 204
+    with pytest.raises(ValueError):
+        tarn.calibrate(scene.points, scene.robot_rows, robot="no-such-robot")
+
+
+def test_a_set_up_mistake_is_named():
+    scene = tarn.synthetic_scene(poses=15, robot="fanuc", noise_mm=0.2, seed=3)
+    result = tarn.calibrate(scene.points, scene.robot_rows[::-1], robot="fanuc")  # rows in reverse order
+    codes = [w.code for w in result.warnings]
+    assert "poor-fit" in codes and "likely-setup" in codes
+    likely = next(w for w in result.warnings if w.code == "likely-setup")
+    assert "reverse order" in likely.message and likely.fix_zh == "请按图像顺序排列机器人数据。"
+    # KUKA rows read as FANUC do not even converge here; the failure still names the mistake.
+    kuka = tarn.synthetic_scene(poses=15, robot="kuka", noise_mm=0.2, seed=3)
+    with pytest.raises(tarn.TarnError) as failure:
+        tarn.calibrate(kuka.points, kuka.robot_rows, robot="fanuc")
+    assert failure.value.code == 201 and "Select the KUKA (or ABB Euler) robot type." in failure.value.message
+
+
+def rotation(axis, angle):
+    axis = np.asarray(axis, dtype=float) / np.linalg.norm(axis)
+    k = np.array([[0, -axis[2], axis[1]], [axis[2], 0, -axis[0]], [-axis[1], axis[0], 0]])
+    return np.eye(3) + np.sin(angle) * k + (1 - np.cos(angle)) * k @ k
+
+
+def test_conversions_match_rotations_built_with_numpy():
+    w, p, r = 10.0, -20.0, 30.0
+    rx, ry, rz = (rotation(a, np.radians(v)) for a, v in (([1, 0, 0], w), ([0, 1, 0], p), ([0, 0, 1], r)))
+    np.testing.assert_allclose(tarn.euler_to_matrix([w, p, r], "sxyz"), rz @ ry @ rx, atol=1e-12)
+    np.testing.assert_allclose(tarn.matrix_to_euler(rz @ ry @ rx, "sxyz"), [w, p, r], atol=1e-9)
+    fanuc = tarn.row_to_matrix([100, 200, 300, w, p, r], "fanuc")
+    np.testing.assert_allclose(fanuc[:3, :3], rz @ ry @ rx, atol=1e-12)
+    np.testing.assert_allclose(fanuc[:3, 3], [100, 200, 300])
+    np.testing.assert_allclose(tarn.matrix_to_row(fanuc, "kuka")[3:], [r, p, w], atol=1e-9)  # A B C = R P W
+    half = np.radians(40) / 2
+    q = [np.sin(half) / np.sqrt(3)] * 3 + [np.cos(half)]
+    np.testing.assert_allclose(tarn.quaternion_to_matrix(q, "xyzw"), rotation([1, 1, 1], np.radians(40)), atol=1e-12)
+    np.testing.assert_allclose(tarn.matrix_to_quaternion(rotation([1, 1, 1], np.radians(40)), "wxyz"),
+                               [q[3], *q[:3]], atol=1e-12)
+    ur = tarn.row_to_matrix([100, 200, 300, 0.3, 0, 0], "ur")  # UR rows: millimetres and radians
+    np.testing.assert_allclose(ur[:3, :3], rotation([1, 0, 0], 0.3), atol=1e-12)
+    with pytest.raises(tarn.TarnError) as failure:
+        tarn.row_to_matrix([0, 0, 0, 1, 2, 3], "generic3")  # a generic row needs its convention
+    assert failure.value.code == 204
+    with pytest.raises(tarn.TarnError):
+        tarn.matrix_to_row(np.diag([1.0, 1.0, 2.0, 1.0]), "fanuc")  # not a rotation
+
+
+def test_detection_agrees_with_the_command_line(tmp_path):
+    folder = tmp_path / "set"
+    tarn.synthesise(str(folder), poses=2, width=640, height=480, seed=2)
+    cli = run_cli("detect", "--json", "--images", str(folder / "images"), "--clouds", str(folder / "clouds"))
+    assert cli.returncode == 0, cli.stderr
+    expected = json.loads(cli.stdout)[1]
+    found = tarn.detect(str(folder / "images" / "shot_1.png"), str(folder / "clouds" / "shot_1.ply"))
+    np.testing.assert_allclose(found.point, [expected["x"], expected["y"], expected["z"]], atol=1e-12)
+    assert found.quality["ratio_deviation"] < 0.01
+    centroid = tarn.detect(str(folder / "images" / "shot_1.png"), str(folder / "clouds" / "shot_1.ply"), "centroid")
+    assert np.linalg.norm(centroid.point - found.point) < 0.005
+    with pytest.raises(tarn.TarnError) as failure:
+        tarn.detect(np.zeros((48, 64), np.uint8), np.zeros((48, 64, 3)))
+    assert failure.value.code in (101, 103)
