@@ -13,6 +13,7 @@
 #include "QuietStdout.h"
 #include "Report.h"
 #include "RobotTypes.h"
+#include "Tables.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -263,6 +264,51 @@ py::array_t<double> MatrixToRow(const py::array_t<double, py::array::c_style | p
   return Array(row, {static_cast<py::ssize_t>(row.size())});
 }
 
+// ---- Files ----
+
+[[noreturn]] void Raise(const TarnWorkflow::DataFileError& error) {
+  if (error.kind == TarnWorkflow::DataFileError::Kind::CannotOpen) {
+    PyErr_SetString(PyExc_OSError, error.message.c_str());
+    throw py::error_already_set();
+  }
+  throw py::value_error(error.message);
+}
+
+py::array_t<double> ReadRobotRowsFile(const std::string& path, const std::string& robotName) {
+  TarnWorkflow::DataFileError error;
+  RobotRows rows;
+  if (robotName == "matrix") {
+    std::vector<TarnWorkflow::TableRow> table;
+    if (!TarnWorkflow::ReadTable(path, "robot data file", table, error)) Raise(error);
+    for (const TarnWorkflow::TableRow& row : table) {
+      if (row.values.size() != 16 && row.values.size() != 12) {
+        throw py::value_error(path + ", line " + std::to_string(row.line) + ": " + std::to_string(row.values.size()) +
+                              " values, but a pose matrix has 16 or 12");
+      }
+      rows.push_back(row.values);
+      rows.back().resize(16, 0.0);
+      rows.back()[15] = 1.0;
+    }
+  } else {
+    const RobotType& robot = Robot(robotName);
+    if (!TarnWorkflow::ReadRobotTable(path, robot.rowLength, robot.name, rows, error)) Raise(error);
+  }
+  return Matrix(rows);
+}
+
+py::array_t<double> ReadMarkersFile(const std::string& path, bool targets, const std::string& unit) {
+  if (unit != "m" && unit != "mm") throw py::value_error("unit must be 'm' or 'mm'");
+  TarnWorkflow::DataFileError error;
+  std::vector<MarkerBoardResult> markers;
+  if (!TarnWorkflow::ReadMarkers(path, targets ? TarnWorkflow::MarkerForm::Targets : TarnWorkflow::MarkerForm::Points,
+                                 unit == "mm" ? 0.001 : 1.0, markers, error)) {
+    Raise(error);
+  }
+  std::vector<double> flat;
+  for (const MarkerBoardResult& m : markers) flat.insert(flat.end(), {m.x, m.y, m.z});
+  return Array(flat, {static_cast<py::ssize_t>(markers.size()), 3});
+}
+
 // ---- Synthetic data ----
 
 py::dict Scene(int poses, bool eyeToHand, const std::string& robotName, double noiseMm, unsigned seed, bool meter,
@@ -335,6 +381,10 @@ PYBIND11_MODULE(_tarn, m) {
         py::arg("meter") = false, py::arg("radian") = false);
   m.def("matrix_to_row", &MatrixToRow, py::arg("matrix"), py::arg("robot") = "fanuc", py::arg("convention") = "",
         py::arg("meter") = false, py::arg("radian") = false);
+  m.def("read_robot_rows", &ReadRobotRowsFile, py::arg("path"), py::arg("robot") = "fanuc");
+  m.def("read_markers", &ReadMarkersFile, py::arg("path"), py::arg("targets") = false, py::arg("unit") = "m");
+  m.def(
+      "columns", [](const std::string& robot) { return Robot(robot).ColumnNames(); }, py::arg("robot"));
   m.def("synthetic_scene", &Scene, py::arg("poses") = 12, py::arg("eye_to_hand") = false, py::arg("robot") = "fanuc",
         py::arg("noise_mm") = 0.0, py::arg("seed") = 1u, py::arg("meter") = false, py::arg("radian") = false,
         py::arg("outliers") = std::vector<int>{}, py::arg("outlier_mm") = 50.0);

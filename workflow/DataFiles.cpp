@@ -22,11 +22,38 @@ bool Fail(DataFileError& error, Kind kind, std::size_t line, const std::string& 
   return false;
 }
 
-// Calls `use` with each line of a text file (without its line end) and its number, reading a bounded
-// piece at a time: a line longer than any such file has is refused as soon as it is seen. `use` returns
-// false to stop.
-bool ForEachLine(const std::string& path, const std::string& what, DataFileError& error,
-                 const std::function<bool(const std::string&, std::size_t)>& use) {
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream stream(line);
+  std::vector<std::string> words;
+  for (std::string word; stream >> word;) words.push_back(word);
+  return words;
+}
+
+// The numbers of `words`; false (with `error`) at the first that is not a finite decimal.
+bool ParseNumbers(const std::vector<std::string>& words, std::size_t number, const std::string& path,
+                  std::vector<double>& values, DataFileError& error) {
+  values.clear();
+  for (const std::string& word : words) {
+    double v = 0.0;
+    if (!ParseDecimal(word, v) || !std::isfinite(v)) {
+      return Fail(error, Kind::NotNumber, number,
+                  path + ", line " + std::to_string(number) + ": \"" + word + "\" is not a number");
+    }
+    values.push_back(v);
+  }
+  return true;
+}
+
+bool RoomForRow(std::size_t rows, std::size_t number, const std::string& path, DataFileError& error) {
+  if (rows < kMaxRows) return true;
+  return Fail(error, Kind::TooLarge, number,
+              path + " holds more than " + std::to_string(kMaxRows) + " rows: is this the right file?");
+}
+
+}  // namespace
+
+bool ForEachDataLine(const std::string& path, const std::string& what, DataFileError& error,
+                     const std::function<bool(const std::string&, std::size_t)>& use) {
   std::error_code statusError;
   const fs::file_status status = fs::status(path, statusError);
   if (!fs::exists(status))
@@ -58,36 +85,6 @@ bool ForEachLine(const std::string& path, const std::string& what, DataFileError
   return line.empty() || use(line, number);
 }
 
-std::vector<std::string> Words(const std::string& line) {
-  std::istringstream stream(line);
-  std::vector<std::string> words;
-  for (std::string word; stream >> word;) words.push_back(word);
-  return words;
-}
-
-// The numbers of `words`; false (with `error`) at the first that is not a finite decimal.
-bool ParseNumbers(const std::vector<std::string>& words, std::size_t number, const std::string& path,
-                  std::vector<double>& values, DataFileError& error) {
-  values.clear();
-  for (const std::string& word : words) {
-    double v = 0.0;
-    if (!ParseDecimal(word, v) || !std::isfinite(v)) {
-      return Fail(error, Kind::NotNumber, number,
-                  path + ", line " + std::to_string(number) + ": \"" + word + "\" is not a number");
-    }
-    values.push_back(v);
-  }
-  return true;
-}
-
-bool RoomForRow(std::size_t rows, std::size_t number, const std::string& path, DataFileError& error) {
-  if (rows < kMaxRows) return true;
-  return Fail(error, Kind::TooLarge, number,
-              path + " holds more than " + std::to_string(kMaxRows) + " rows: is this the right file?");
-}
-
-}  // namespace
-
 bool ReadRobotRows(const std::string& path, std::size_t rowLength, const std::string& typeName,
                    std::vector<std::vector<double>>& rows, DataFileError& error,
                    std::vector<std::vector<std::string>>* words) {
@@ -100,7 +97,7 @@ bool ReadRobotRows(const std::string& path, std::size_t rowLength, const std::st
   rows.clear();
   if (words != nullptr) words->clear();
   std::vector<double> values;
-  const bool read = ForEachLine(path, "robot data file", error, [&](const std::string& line, std::size_t number) {
+  const bool read = ForEachDataLine(path, "robot data file", error, [&](const std::string& line, std::size_t number) {
     const std::vector<std::string> texts = Words(line);
     if (line.empty() || (texts.empty() && blank == BlankLines::WhiteSpaceSkipped)) return true;
     if (texts.size() != rowLength) {
@@ -123,7 +120,7 @@ bool ReadMarkerPoints(const std::string& path, std::vector<TamoHandEye::MarkerBo
                       DataFileError& error) {
   markers.clear();
   std::vector<double> v;
-  const bool read = ForEachLine(path, "markers file", error, [&](const std::string& text, std::size_t number) {
+  const bool read = ForEachDataLine(path, "markers file", error, [&](const std::string& text, std::size_t number) {
     if (!ParseNumbers(Words(text.substr(0, text.find('#'))), number, path, v, error)) return false;
     if (v.empty()) return true;
     if (v.size() != 3 && v.size() != 5) {

@@ -9,6 +9,7 @@
 #include <tarn/MarkerBoardResult.h>
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,11 @@ enum class BlankLines { OnlyEmptySkipped, WhiteSpaceSkipped };
 bool ReadRobotRows(const std::string& path, std::size_t rowLength, const std::string& typeName, BlankLines blank,
                    std::vector<std::vector<double>>& rows, DataFileError& error,
                    std::vector<std::vector<std::string>>* words = nullptr);
+/// Calls `use` with each line of a text file (without its line end, CR LF accepted) and its 1-based number,
+/// reading a bounded piece at a time: a line over 64 KiB is refused as soon as it is seen. `use` returns
+/// false (with `error` set) to stop; `what` names the file in messages ("robot data file").
+bool ForEachDataLine(const std::string& path, const std::string& what, DataFileError& error,
+                     const std::function<bool(const std::string&, std::size_t)>& use);
 /// Reads the marker points of a markers file (u and v are 0 where absent).
 bool ReadMarkerPoints(const std::string& path, std::vector<TamoHandEye::MarkerBoardResult>& markers,
                       DataFileError& error);

@@ -2,8 +2,12 @@
 
 #include "Text.h"
 
+#include <tarn/RowConversions.h>
+
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
+#include <sstream>
 
 namespace TarnWorkflow {
 
@@ -33,6 +37,83 @@ std::string FailureMessage(const Calibration& c) {
     if (w.code == "likely-setup") message += ". " + w.message + " " + w.fix;
   }
   return message;
+}
+
+json CameraRowsJson(const FinalResult& result, const AlgoParam& param) {
+  std::vector<std::vector<double>> matrix = result.cameraMatrix;
+  if (param.IsMeter) {
+    for (std::size_t r = 0; r < 3 && r < matrix.size(); ++r) matrix[r][3] *= 1000.0;
+  }
+  json rows = json::object();
+  for (const RobotType& type : RobotTypes()) {
+    if (type.kind == RobotKind::Common3) continue;  // a generic row is one of the vendor rows' conventions
+    std::vector<double> row;
+    const std::string convention = type.kind == RobotKind::Common4 ? "xyzw" : "";
+    if (MatrixToRobotRow(type.kind, convention, type.Settings(false, false, false, -1.0), matrix, row) == Success) {
+      rows[type.name] = row;
+    }
+  }
+  return rows;
+}
+
+void WriteCameraRows(std::ostream& out, const json& rows) {
+  out << "The camera as a row of each robot type:\n";
+  for (const auto& [name, row] : rows.items()) {
+    out << "  " << std::left << std::setw(10) << name << std::right;
+    for (const json& v : row) out << std::setw(13) << Fixed(v.get<double>(), 4);
+    out << "\n";
+  }
+}
+
+namespace {
+
+// A value written on one line: a primitive, an empty container, or an array of primitives.
+bool Inline(const json& v) {
+  return v.is_primitive() || v.empty() ||
+         (v.is_array() && std::all_of(v.begin(), v.end(), [](const json& e) { return e.is_primitive(); }));
+}
+
+std::string InlineText(const json& v) {
+  if (v.is_primitive()) return v.dump();
+  if (v.is_object()) return "{}";
+  std::string text = "[";
+  for (std::size_t i = 0; i < v.size(); ++i) text += (i ? ", " : "") + v[i].dump();
+  return text + "]";
+}
+
+void Yaml(std::ostream& out, const json& value, int indent) {
+  const std::string pad(static_cast<std::size_t>(indent), ' ');
+  if (value.is_object()) {
+    for (const auto& [key, item] : value.items()) {
+      out << pad << key << ":";
+      if (Inline(item)) {
+        out << " " << InlineText(item) << "\n";
+      } else {
+        out << "\n";
+        Yaml(out, item, indent + 2);
+      }
+    }
+    return;
+  }
+  for (const json& item : value) {
+    if (Inline(item)) {
+      out << pad << "- " << InlineText(item) << "\n";
+      continue;
+    }
+    std::ostringstream nested;
+    Yaml(nested, item, indent + 2);
+    std::string text = nested.str();
+    text.replace(static_cast<std::size_t>(indent), 2, "- ");  // the first line carries the dash
+    out << text;
+  }
+}
+
+}  // namespace
+
+std::string ToYaml(const json& value) {
+  std::ostringstream out;
+  Yaml(out, value, 0);
+  return out.str();
 }
 
 json ErrorJson(int code, const std::string& message) { return {{"error", {{"code", code}, {"message", message}}}}; }

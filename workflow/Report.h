@@ -42,6 +42,13 @@ std::string FailureMessage(const Calibration& calibration);
 /// "pose_set", "warnings" [{"code", "message", "fix"}] and "seed".
 nlohmann::json CalibrationJson(const Calibration& calibration, const RobotType& robot,
                                const std::vector<ShotDetection>& detections);
+/// The camera of a result as a row of every vendor robot type (in its own units: millimetres, degrees or
+/// UR's radians) and of generic4 (X Y Z in mm and x y z w): {"fanuc": [...], ...}.
+nlohmann::json CameraRowsJson(const TamoHandEye::FinalResult& result, const TamoHandEye::AlgoParam& param);
+/// Those rows for a reader.
+void WriteCameraRows(std::ostream& out, const nlohmann::json& rows);
+/// A JSON value as YAML (block style; strings quoted as JSON strings, which YAML reads alike).
+std::string ToYaml(const nlohmann::json& value);
 /// {"error": {"code", "message"}}.
 nlohmann::json ErrorJson(int code, const std::string& message);
 /// One shot's detection: its files, code, and the marker or the reason; the fit's figures when the centre

@@ -17,7 +17,8 @@ import numpy as np
 __all__ = [
     "TarnError", "Detection", "ReportWarning", "Calibration", "Scene", "ROBOTS", "detect", "calibrate",
     "row_to_matrix", "matrix_to_row", "euler_to_matrix", "matrix_to_euler", "quaternion_to_matrix",
-    "matrix_to_quaternion", "synthetic_scene", "synthesise", "__version__",
+    "matrix_to_quaternion", "synthetic_scene", "synthesise", "read_robot_rows", "read_markers", "columns",
+    "__version__",
 ]
 
 
@@ -111,18 +112,81 @@ def detect(image: PathOrArray, cloud: PathOrArray, centre: str = "fit") -> Detec
 
 def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,
               radian: bool = False, ransac_mm: Optional[float] = None, seed: Optional[int] = 20261208,
-              setup_check: bool = True) -> Calibration:
+              setup_check: bool = True, invert: bool = False) -> Calibration:
     """Solves the camera transform and the marker position, and reports on the result.
 
-    ``points``: n x 3 marker points (metres, camera frame); ``robot_rows``: n rows of the robot type (see
-    :data:`ROBOTS`). ``ransac_mm`` drops poses whose residual is not below it first, with the pose search
+    ``points``: n x 3 marker points (metres, camera frame), or n x 4 x 4 target poses whose translations are
+    the marker points; ``robot_rows``: n rows of the robot type (see :data:`ROBOTS`), or with robot="matrix"
+    the flange poses as n x 4 x 4 matrices (or n x 16, n x 12 row by row; millimetres, metres with ``meter``;
+    base-in-flange with ``invert``). ``ransac_mm`` drops poses whose residual is not below it first, with the pose search
     seeded by ``seed`` (None: a random seed). ``setup_check`` looks for set-up mistakes when the fit is poor.
     Raises :class:`TarnError` (code 201 and what to do, 202 empty, 203 counts differ, 204 a row's length).
     """
-    c = _tarn.calibrate(np.asarray(points, dtype=float), np.asarray(robot_rows, dtype=float), robot, eye_to_hand,
-                        meter, radian, ransac_mm, seed, setup_check)
+    points = _marker_points(points)
+    if robot == "matrix":
+        robot_rows = _matrix_rows(robot_rows, meter, invert)
+        robot, meter = "abb-quat", False
+    elif invert:
+        raise ValueError("invert applies to robot='matrix' only")
+    c = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian, ransac_mm,
+                        seed, setup_check)
     c["warnings"] = [ReportWarning(**w) for w in c["warnings"]]
     return Calibration(**c)
+
+
+def _nearest_rotation(m):
+    u, _, vt = np.linalg.svd(m)
+    r = u @ vt
+    if np.linalg.det(r) < 0 or np.abs(r - m).max() > 1e-3:
+        raise ValueError("a pose matrix's rotation block is not a rotation")
+    return r
+
+
+def _matrix_rows(matrices, meter: bool, invert: bool) -> np.ndarray:
+    """4 x 4 flange poses (n x 4 x 4, n x 16 or n x 12) as ABB quaternion rows (mm)."""
+    m = np.asarray(matrices, dtype=float)
+    if m.ndim == 2 and m.shape[1] in (12, 16):
+        m = np.concatenate([m[:, :12], np.tile([0.0, 0.0, 0.0, 1.0], (len(m), 1))], axis=1).reshape(-1, 4, 4)
+    if m.ndim != 3 or m.shape[1:] != (4, 4):
+        raise ValueError("robot_rows for robot='matrix' must be n x 4 x 4, n x 16 or n x 12")
+    rows = []
+    for pose in m:
+        pose = pose.copy()
+        pose[:3, :3] = _nearest_rotation(pose[:3, :3])
+        pose[3] = [0.0, 0.0, 0.0, 1.0]
+        if meter:
+            pose[:3, 3] *= 1000.0
+        if invert:
+            pose = np.linalg.inv(pose)
+            pose[:3, :3] = _nearest_rotation(pose[:3, :3])
+        rows.append(_tarn.matrix_to_row(pose, "abb-quat", "", False, False))
+    return np.asarray(rows)
+
+
+def _marker_points(points) -> np.ndarray:
+    """Marker points (n x 3) from points or from target poses (n x 4 x 4: their translations)."""
+    p = np.asarray(points, dtype=float)
+    if p.ndim == 3 and p.shape[1:] == (4, 4):
+        return np.ascontiguousarray(p[:, :3, 3])
+    return p
+
+
+def read_robot_rows(path: str, robot: str = "fanuc") -> np.ndarray:
+    """The rows of a robot data file as the command line reads it: values separated by spaces, tabs, commas
+    or semicolons, '#' comments and a first line of names skipped. With robot="matrix", 16 or 12 values a line."""
+    return _tarn.read_robot_rows(path, robot)
+
+
+def read_markers(path: str, targets: bool = False, unit: str = "m") -> np.ndarray:
+    """Marker points (n x 3, metres) from a markers file (x y z [u v] a line, or tarn detect's table or JSON
+    output) or, with ``targets``, a file of target poses (16 or 12 values of a 4 x 4 matrix, or X Y Z and a
+    quaternion: the translation); ``unit`` "m" or "mm"."""
+    return _tarn.read_markers(path, targets, unit)
+
+
+def columns(robot: str) -> List[str]:
+    """The column names of a robot type's rows, e.g. ["X", "Y", "Z", "W", "P", "R"]."""
+    return _tarn.columns(robot)
 
 
 def row_to_matrix(row: Sequence[float], robot: str = "fanuc", convention: str = "", meter: bool = False,

@@ -114,3 +114,27 @@ def test_detection_agrees_with_the_command_line(tmp_path):
     with pytest.raises(tarn.TarnError) as failure:
         tarn.detect(np.zeros((48, 64), np.uint8), np.zeros((48, 64, 3)))
     assert failure.value.code in (101, 103)
+
+
+def test_matrices_and_target_poses_give_the_same_calibration(tmp_path):
+    scene = tarn.synthetic_scene(poses=12, robot="fanuc", noise_mm=0.2, seed=8)
+    reference = tarn.calibrate(scene.points, scene.robot_rows, robot="fanuc")
+    poses = np.array([tarn.row_to_matrix(row, "fanuc") for row in scene.robot_rows])  # mm
+    with open(tmp_path / "poses.csv", "w") as f:
+        f.write("m00,m01,m02,m03,m10,m11,m12,m13,m20,m21,m22,m23\n")  # 12 values: without the last row
+        for pose in poses:
+            f.write(",".join(repr(v) for v in pose[:3].ravel()) + "\n")
+    with open(tmp_path / "targets.csv", "w") as f:
+        f.write("# marker poses in the camera frame, mm\nx;y;z;qx;qy;qz;qw\n")
+        for p in scene.points * 1000:
+            f.write(";".join(repr(v) for v in (*p, 0.0, 0.0, 0.0, 1.0)) + "\n")
+    rows = tarn.read_robot_rows(str(tmp_path / "poses.csv"), "matrix")
+    points = tarn.read_markers(str(tmp_path / "targets.csv"), targets=True, unit="mm")
+    assert rows.shape == (12, 16) and points.shape == (12, 3)
+    for result in (tarn.calibrate(points, rows, robot="matrix"),
+                   tarn.calibrate(points, [np.linalg.inv(p) for p in poses], robot="matrix", invert=True)):
+        np.testing.assert_allclose(result.camera, reference.camera, atol=1e-6)
+    cli = run_cli("calibrate", "--json", "--robot", "matrix", "--poses", str(tmp_path / "poses.csv"), "--targets",
+                  str(tmp_path / "targets.csv"), "--marker-unit", "mm")
+    assert cli.returncode == 0, cli.stderr
+    np.testing.assert_allclose(json.loads(cli.stdout)["cameraMatrix"], reference.camera, atol=1e-6)

@@ -369,4 +369,84 @@ TEST(TarnCli, ReportNamesMistakesAndFailuresSayWhatToDo) {
   EXPECT_THAT(error["message"].get<std::string>(), HasSubstr("needs at least 5 poses, got 4"));
 }
 
+// Integrators' formats: flange poses as 4 x 4 matrices and targets as full poses, comma-separated with a
+// header line, in millimetres; tarn detect's JSON as the markers file. Each gives the calibration of the
+// same data in the robot type's rows and a markers file of points.
+TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
+  Synthesise("formats", "--robot fanuc --seed 6");
+  const fs::path dir = DataSet("formats");
+  Outcome o = Tarn("detect --json --images " + (dir / "images").string() + " --clouds " + (dir / "clouds").string());
+  ASSERT_EQ(o.status, 0) << o.err;
+  std::ofstream(dir / "detect.json") << o.out;
+  const json shots = json::parse(o.out);
+  std::ofstream markers(dir / "markers.txt");
+  std::ofstream targets(dir / "targets.csv");
+  targets.precision(17);
+  markers.precision(17);
+  targets << "x_mm,y_mm,z_mm,qw,qx,qy,qz\n";
+  for (const json& shot : shots) {
+    const double x = shot["x"], y = shot["y"], z = shot["z"];
+    markers << x << " " << y << " " << z << "\n";
+    targets << x * 1000 << "," << y * 1000 << "," << z * 1000 << ",1,0,0,0\n";
+  }
+  markers.close();
+  targets.close();
+  // FANUC rows as matrices: R = Rz(R)·Ry(P)·Rx(W), built here with Eigen.
+  std::ifstream rows(dir / "robot.txt");
+  std::ofstream matrices(dir / "poses.csv");
+  std::ofstream inverted(dir / "inverted.csv");
+  matrices.precision(17);
+  inverted.precision(17);
+  matrices << "m00,m01,m02,m03,m10,m11,m12,m13,m20,m21,m22,m23,m30,m31,m32,m33\n";
+  for (double x, y, z, w, p, r; rows >> x >> y >> z >> w >> p >> r;) {
+    const auto rad = [](double d) { return d * 3.14159265358979323846 / 180.0; };
+    Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
+    pose.linear() =
+        (Eigen::AngleAxisd(rad(r), Eigen::Vector3d::UnitZ()) * Eigen::AngleAxisd(rad(p), Eigen::Vector3d::UnitY()) *
+         Eigen::AngleAxisd(rad(w), Eigen::Vector3d::UnitX()))
+            .toRotationMatrix();
+    pose.translation() = Eigen::Vector3d(x, y, z);
+    for (const auto& [m, out] : {std::pair{pose.matrix(), &matrices}, std::pair{pose.inverse().matrix(), &inverted}}) {
+      for (int k = 0; k < 16; ++k) *out << m(k / 4, k % 4) << (k < 15 ? "," : "\n");
+    }
+  }
+  matrices.close();
+  inverted.close();
+
+  o = Tarn("calibrate --json --all-conventions --robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " +
+           (dir / "markers.txt").string());
+  ASSERT_EQ(o.status, 0) << o.err;
+  const json reference = json::parse(o.out);
+  for (std::size_t k = 0; k < 6; ++k) {
+    EXPECT_NEAR(reference["cameraRows"]["fanuc"][k].get<double>(), reference["cameraPose"][k].get<double>(), 1e-9);
+  }
+  const Eigen::Matrix4d expected = MatrixOf(reference["cameraMatrix"]);
+  const fs::path yaml = dir / "result.yaml";
+  for (const std::string& variant :
+       {"--robot matrix --poses " + (dir / "poses.csv").string() + " --targets " + (dir / "targets.csv").string() +
+            " --marker-unit mm --output " + yaml.string(),
+        "--robot matrix --invert --poses " + (dir / "inverted.csv").string() + " --markers " +
+            (dir / "detect.json").string(),
+        "--robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " + (dir / "detect.json").string()}) {
+    SCOPED_TRACE(variant);
+    o = Tarn("calibrate --json " + variant);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const json result = json::parse(o.out);
+    EXPECT_LT((MatrixOf(result["cameraMatrix"]) - expected).cwiseAbs().maxCoeff(), 1e-6);
+    EXPECT_EQ(result["residualsMm"].size(), 10u);
+  }
+  const std::string written = Slurp(yaml);
+  EXPECT_THAT(written, HasSubstr("robot: \"matrix\"\n"));
+  EXPECT_THAT(written, HasSubstr("cameraMatrix:\n  - ["));
+  EXPECT_THAT(written, HasSubstr("warnings: []\n"));
+
+  // A markers file in JSON with a shot that has no marker is refused, naming the shot.
+  std::ofstream(dir / "missing.json") << R"([{"image": "a.png", "code": 0, "x": 0.1, "y": 0, "z": 0.5},
+                                           {"image": "b.png", "code": 101, "message": "no marker"}])";
+  o = Tarn("calibrate --robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " +
+           (dir / "missing.json").string());
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("shot 2 has no marker"));
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include "QuietStdout.h"
 #include "Report.h"
 #include "SettingsFile.h"
+#include "Tables.h"
 #include "Text.h"
 
 #include <tarn/SolveFinalResult.h>
@@ -64,17 +65,29 @@ std::vector<ShotDetection> DetectAll(const std::string& images, const std::strin
 RobotRows ReadRobotFile(const std::string& path, const RobotType& robot) {
   RobotRows rows;
   TarnWorkflow::DataFileError error;
-  if (!TarnWorkflow::ReadRobotRows(path, robot.rowLength, robot.name, TarnWorkflow::BlankLines::WhiteSpaceSkipped, rows,
-                                   error)) {
+  if (!TarnWorkflow::ReadRobotTable(path, robot.rowLength, robot.name, rows, error)) {
     throw std::runtime_error(error.message);
   }
   return rows;
 }
 
-std::vector<MarkerBoardResult> ReadMarkersFile(const std::string& path) {
+RobotRows ReadPoses(const CalibrateOptions& o) {
+  if (!o.matrixRows) return ReadRobotFile(o.poses, *o.robot);
+  RobotRows rows;
+  TarnWorkflow::DataFileError error;
+  if (!TarnWorkflow::ReadPoseMatrices(o.poses, o.meter, o.invert, rows, error)) throw std::runtime_error(error.message);
+  return rows;
+}
+
+std::vector<MarkerBoardResult> ReadMarkersFile(const CalibrateOptions& o) {
   std::vector<MarkerBoardResult> markers;
   TarnWorkflow::DataFileError error;
-  if (!TarnWorkflow::ReadMarkerPoints(path, markers, error)) throw std::runtime_error(error.message);
+  const bool targets = !o.targets.empty();
+  if (!TarnWorkflow::ReadMarkers(targets ? o.targets : o.markers,
+                                 targets ? TarnWorkflow::MarkerForm::Targets : TarnWorkflow::MarkerForm::Points,
+                                 o.markerUnit == "mm" ? 0.001 : 1.0, markers, error)) {
+    throw std::runtime_error(error.message);
+  }
   return markers;
 }
 
@@ -144,17 +157,39 @@ int RunDetect(const DetectOptions& o) {
 
 namespace {
 
+// The result as --json prints it, to a .json or .yaml file, through a temporary file renamed into place.
+void WriteOutput(const std::string& path, const json& result) {
+  const std::string extension = fs::path(path).extension().string();
+  const bool yaml = extension == ".yaml" || extension == ".yml";
+  if (!yaml && extension != ".json") throw std::runtime_error("--output must end in .json, .yaml or .yml: " + path);
+  const std::string part = path + ".part";
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    out << (yaml ? TarnWorkflow::ToYaml(result) : result.dump(2) + "\n");
+    if (!out) {
+      std::error_code ignored;
+      fs::remove(part, ignored);
+      throw std::runtime_error("cannot write " + path);
+    }
+  }
+  std::error_code renamed;
+  fs::rename(part, path, renamed);
+  if (renamed) throw std::runtime_error("cannot write " + path + ": " + renamed.message());
+  std::cerr << "wrote " << path << "\n";
+}
+
 int CalibrateChecked(const CalibrateOptions& o) {
   if (o.robot == nullptr) throw std::runtime_error("unknown robot type; use one of " + TarnWorkflow::RobotTypeNames());
-  if (o.meter && !o.robot->meterChoice) std::cerr << "note: " << o.robot->name << " rows are always millimetres\n";
+  if (o.meter && !o.robot->meterChoice && !o.matrixRows)
+    std::cerr << "note: " << o.robot->name << " rows are always millimetres\n";
   if (o.radian && !o.robot->radianChoice && !o.robot->radian) {
     std::cerr << "note: " << o.robot->name << " rows are always degrees\n";
   }
-  const RobotRows rows = ReadRobotFile(o.poses, *o.robot);
+  const RobotRows rows = ReadPoses(o);
+  const bool fromFile = !o.markers.empty() || !o.targets.empty();
   const std::vector<ShotDetection> detections =
-      o.markers.empty() ? DetectAll(o.images, o.clouds, o.format, o.centre) : std::vector<ShotDetection>();
-  const std::vector<MarkerBoardResult> markers =
-      o.markers.empty() ? MarkersFrom(detections) : ReadMarkersFile(o.markers);
+      fromFile ? std::vector<ShotDetection>() : DetectAll(o.images, o.clouds, o.format, o.centre);
+  const std::vector<MarkerBoardResult> markers = fromFile ? ReadMarkersFile(o) : MarkersFrom(detections);
   if (markers.size() != rows.size()) {
     throw std::runtime_error(std::to_string(markers.size()) + " marker positions but " + std::to_string(rows.size()) +
                              " robot poses: each shot needs its robot pose, in the same order");
@@ -166,11 +201,17 @@ int CalibrateChecked(const CalibrateOptions& o) {
     std::cerr << message << "\n";
     return 2;
   }
+  json result = TarnWorkflow::CalibrationJson(c, *o.robot, detections);
+  if (o.matrixRows) result["robot"] = "matrix";
+  if (o.allConventions) result["cameraRows"] = TarnWorkflow::CameraRowsJson(c.result, c.param);
   if (o.json) {
-    std::cout << TarnWorkflow::CalibrationJson(c, *o.robot, detections).dump(2) << "\n";
+    std::cout << result.dump(2) << "\n";
   } else {
+    if (o.matrixRows) std::cout << "Robot poses: 4 x 4 matrices" << (o.invert ? ", inverted" : "") << "\n";
     TarnWorkflow::WriteCalibrationText(std::cout, c, *o.robot);
+    if (o.allConventions) TarnWorkflow::WriteCameraRows(std::cout, result["cameraRows"]);
   }
+  if (!o.output.empty()) WriteOutput(o.output, result);
   if (!o.save.empty()) {
     // How the markers of a markers file were found is not known.
     TarnWorkflow::FileSettings settings{c.param.HandEyeType != 0 ? 1 : 0,

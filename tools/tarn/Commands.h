@@ -24,13 +24,17 @@ struct DetectOptions {
 };
 
 struct CalibrateOptions {
-  std::string markers;  ///< a markers file, or empty to detect from images and clouds
+  std::string markers;           ///< a markers file, or empty to detect from images and clouds
+  std::string targets;           ///< a file of target poses (their translations are the marker points), instead
+  std::string markerUnit = "m";  ///< the unit of the markers or targets file: "m" or "mm"
   std::string images;
   std::string clouds;
   std::string format = "png";
   Centre centre = Centre::Fit;
   std::string poses;
-  const RobotType* robot = nullptr;
+  const RobotType* robot = nullptr;  ///< the ABB quaternion type when `matrixRows`
+  bool matrixRows = false;           ///< the poses file holds 4 x 4 matrices (mm, or m with `meter`)
+  bool invert = false;               ///< those matrices are flange_from_base
   bool eyeToHand = false;
   bool meter = false;
   bool radian = false;
@@ -39,6 +43,8 @@ struct CalibrateOptions {
   bool json = false;
   std::optional<std::uint32_t> seed;  ///< the pose search's seed; none: drawn from the system's random device
   bool strict = false;                ///< any warning of the report makes the exit status 3
+  std::string output;                 ///< also write the JSON result here (.json) or as YAML (.yaml, .yml)
+  bool allConventions = false;        ///< add the camera as a row of every robot type
 };
 
 int RunDetect(const DetectOptions& options);

@@ -154,19 +154,33 @@ Command AddCalibrate(CLI::App& app) {
   const auto state = std::make_shared<State>();
   CalibrateOptions& calibrate = state->calibrate;
   auto* command = app.add_subcommand("calibrate", "Solve the camera transform and the marker position");
-  auto* markersOpt =
-      command->add_option("--markers", calibrate.markers, "File of marker positions: per line x y z (metres) [u v]");
+  auto* markersOpt = command->add_option(
+      "--markers", calibrate.markers,
+      "File of marker positions: per line x y z (metres) [u v]; or tarn detect's output, table or JSON");
+  auto* targetsOpt = command->add_option(
+      "--targets", calibrate.targets,
+      "File of target poses instead: per line a 4 x 4 matrix (16 or 12 values) or X Y Z and a quaternion; the "
+      "translation is the marker point (metres)");
   auto* imagesOpt = command->add_option("--images", calibrate.images, "Folder of 2D images to detect in");
   auto* cloudsOpt = command->add_option("--clouds", calibrate.clouds, "Folder of PLY point clouds");
-  markersOpt->excludes(imagesOpt)->excludes(cloudsOpt);
+  markersOpt->excludes(imagesOpt)->excludes(cloudsOpt)->excludes(targetsOpt);
+  targetsOpt->excludes(imagesOpt)->excludes(cloudsOpt);
+  command->add_option("--marker-unit", calibrate.markerUnit, "Unit of --markers and --targets")
+      ->check(CLI::IsMember({"m", "mm"}))
+      ->capture_default_str();
   imagesOpt->needs(cloudsOpt);
   cloudsOpt->needs(imagesOpt);
   command->add_option("--format", calibrate.format, "Image format")
       ->check(CLI::IsMember({"png", "jpg", "bmp"}))
       ->capture_default_str();
-  command->add_option("--poses", calibrate.poses, "Robot data file: one pose per line, whitespace separated")
+  command
+      ->add_option("--poses", calibrate.poses,
+                   "Robot data file: one pose per line, values separated by spaces, tabs, commas or semicolons "
+                   "('#' comments and a first line of names skipped)")
       ->required();
-  command->add_option("--robot", state->robot, RobotHelp())->required();
+  command->add_option("--robot", state->robot, RobotHelp() + "; or matrix: 4 x 4 flange poses (16 or 12 values, mm)")
+      ->required();
+  command->add_flag("--invert", calibrate.invert, "With --robot matrix: the matrices are the base in the flange frame");
   command->add_flag("--eye-to-hand", calibrate.eyeToHand, "Camera fixed, marker on the flange");
   command->add_flag("--meter", calibrate.meter, "Robot translations in metres (generic types)");
   command->add_flag("--radian", calibrate.radian, "Robot angles in radians (generic3)");
@@ -175,6 +189,10 @@ Command AddCalibrate(CLI::App& app) {
           ->check(CLI::Validator(CheckDistance, "DIST >= 0", "finite non-negative"));
   command->add_option("--save", calibrate.save, "Write the settings and result as the desktop program's 保存 does");
   command->add_flag("--json", calibrate.json, "Print JSON instead of text");
+  command->add_option("--output", calibrate.output,
+                      "Also write the result as --json prints it, to FILE.json or FILE.yaml");
+  command->add_flag("--all-conventions", calibrate.allConventions,
+                    "Also give the camera as a row of every robot type's convention");
   command
       ->add_option("--seed", state->seed,
                    "Seed of the pose search (the same data and seed give the same result), "
@@ -185,10 +203,12 @@ Command AddCalibrate(CLI::App& app) {
   AddCentreOption(*command, calibrate.centre);
   return {command, [state] {
             CalibrateOptions& o = state->calibrate;
-            if (o.markers.empty() && o.images.empty()) {
-              throw std::runtime_error("give --markers FILE, or --images DIR and --clouds DIR");
+            if (o.markers.empty() && o.targets.empty() && o.images.empty()) {
+              throw std::runtime_error("give --markers FILE, --targets FILE, or --images DIR and --clouds DIR");
             }
-            o.robot = &RobotOrThrow(state->robot);
+            o.matrixRows = state->robot == "matrix";
+            if (o.invert && !o.matrixRows) throw std::runtime_error("--invert applies to --robot matrix only");
+            o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : state->robot);
             o.ransac = state->ransac->count() > 0 ? state->ransacMm / 1000.0 : -1.0;
             if (state->seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state->seed));
             return RunCalibrate(o);

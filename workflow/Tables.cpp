@@ -1,0 +1,198 @@
+#include "Tables.h"
+
+#include "Text.h"
+
+#include <Eigen/Geometry>
+#include <Eigen/SVD>
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+namespace TarnWorkflow {
+namespace {
+
+using Kind = DataFileError::Kind;
+
+constexpr std::size_t kMaxRows = 100000;
+
+bool Fail(DataFileError& error, Kind kind, std::size_t line, const std::string& message) {
+  error = DataFileError{kind, line, message};
+  return false;
+}
+
+std::string At(const std::string& path, std::size_t line) { return path + ", line " + std::to_string(line) + ": "; }
+
+std::vector<std::string> Fields(std::string line) {
+  line = line.substr(0, line.find('#'));
+  for (char& c : line) {
+    if (c == ',' || c == ';' || c == '\t') c = ' ';
+  }
+  std::istringstream stream(line);
+  std::vector<std::string> fields;
+  for (std::string field; stream >> field;) fields.push_back(field);
+  return fields;
+}
+
+bool IsNumber(const std::string& text) {
+  double v = 0.0;
+  return ParseDecimal(text, v) && std::isfinite(v);
+}
+
+Eigen::Matrix4d MatrixOf(const std::vector<double>& v) {
+  Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
+  for (int r = 0; r < 3 + (v.size() == 16 ? 1 : 0); ++r) {
+    for (int c = 0; c < 4; ++c) m(r, c) = v[static_cast<std::size_t>(4 * r + c)];
+  }
+  return m;
+}
+
+// The nearest rotation to `m`, or false when m is further than `tolerance` from one.
+bool NearestRotation(const Eigen::Matrix3d& m, Eigen::Matrix3d& rotation) {
+  const Eigen::JacobiSVD<Eigen::Matrix3d> svd(m, Eigen::ComputeFullU | Eigen::ComputeFullV);
+  rotation = svd.matrixU() * svd.matrixV().transpose();
+  return rotation.determinant() > 0.0 && (rotation - m).cwiseAbs().maxCoeff() <= 1e-3;
+}
+
+bool ReadDetectJson(const std::string& path, std::vector<TamoHandEye::MarkerBoardResult>& markers,
+                    DataFileError& error) {
+  std::ifstream in(path, std::ios::binary);
+  const nlohmann::json shots = nlohmann::json::parse(in, nullptr, false);
+  if (shots.is_discarded() || !shots.is_array()) {
+    return Fail(error, Kind::NotNumber, 0, path + " is not the JSON output of tarn detect");
+  }
+  // A number under `key`, or NaN.
+  const auto number = [](const nlohmann::json& shot, const char* key) {
+    const auto it = shot.find(key);
+    return it != shot.end() && it->is_number() ? it->get<double>() : std::nan("");
+  };
+  std::size_t index = 0;
+  for (const nlohmann::json& shot : shots) {
+    ++index;
+    const double x = shot.is_object() ? number(shot, "x") : std::nan("");
+    if (!shot.is_object() || number(shot, "code") != 0.0 || !std::isfinite(x)) {
+      return Fail(error, Kind::WrongCount, 0,
+                  path + ": shot " + std::to_string(index) +
+                      " has no marker: leave it out of the robot data too, or retake it");
+    }
+    const double u = number(shot, "u"), v = number(shot, "v");
+    markers.push_back(
+        {x, number(shot, "y"), number(shot, "z"), std::isfinite(u) ? u : 0.0, std::isfinite(v) ? v : 0.0});
+  }
+  if (markers.empty()) return Fail(error, Kind::Empty, 0, "the markers file is empty: " + path);
+  return true;
+}
+
+}  // namespace
+
+bool ReadTable(const std::string& path, const std::string& what, std::vector<TableRow>& rows, DataFileError& error) {
+  rows.clear();
+  bool headerAllowed = true;
+  const bool read = ForEachDataLine(path, what, error, [&](const std::string& line, std::size_t number) {
+    std::vector<std::string> fields = Fields(line);
+    if (fields.empty()) return true;
+    if (!IsNumber(fields.front()) && fields.size() > 1 && IsNumber(fields[1])) fields.erase(fields.begin());
+    TableRow row{number, {}};
+    for (const std::string& field : fields) {
+      double v = 0.0;
+      if (!ParseDecimal(field, v) || !std::isfinite(v)) {
+        // The first line is a header when most of it is not numbers (names; a typo in a row of numbers is not).
+        const auto numbers = static_cast<std::size_t>(std::count_if(fields.begin(), fields.end(), IsNumber));
+        const bool header = headerAllowed && 2 * numbers < fields.size();
+        headerAllowed = false;
+        if (header) return true;
+        return Fail(error, Kind::NotNumber, number, At(path, number) + "\"" + field + "\" is not a number");
+      }
+      row.values.push_back(v);
+    }
+    headerAllowed = false;
+    if (rows.size() >= kMaxRows) {
+      return Fail(error, Kind::TooLarge, number,
+                  path + " holds more than " + std::to_string(kMaxRows) + " rows: is this the right file?");
+    }
+    rows.push_back(std::move(row));
+    return true;
+  });
+  if (!read) return false;
+  if (rows.empty()) return Fail(error, Kind::Empty, 0, "the " + what + " is empty: " + path);
+  return true;
+}
+
+bool ReadRobotTable(const std::string& path, std::size_t rowLength, const std::string& typeName,
+                    TamoHandEye::RobotRows& rows, DataFileError& error) {
+  std::vector<TableRow> table;
+  if (!ReadTable(path, "robot data file", table, error)) return false;
+  rows.clear();
+  for (const TableRow& row : table) {
+    if (row.values.size() != rowLength) {
+      return Fail(error, Kind::WrongCount, row.line,
+                  At(path, row.line) + std::to_string(row.values.size()) + " values, but a " + typeName + " row has " +
+                      std::to_string(rowLength));
+    }
+    rows.push_back(row.values);
+  }
+  return true;
+}
+
+bool ReadPoseMatrices(const std::string& path, bool meter, bool invert, TamoHandEye::RobotRows& rows,
+                      DataFileError& error) {
+  std::vector<TableRow> table;
+  if (!ReadTable(path, "robot data file", table, error)) return false;
+  rows.clear();
+  for (const TableRow& row : table) {
+    if (row.values.size() != 16 && row.values.size() != 12) {
+      return Fail(error, Kind::WrongCount, row.line,
+                  At(path, row.line) + std::to_string(row.values.size()) +
+                      " values, but a pose matrix has 16 (4 x 4, row by row) or 12 (without the last row)");
+    }
+    Eigen::Matrix4d m = MatrixOf(row.values);
+    Eigen::Matrix3d rotation;
+    if (!NearestRotation(m.topLeftCorner<3, 3>(), rotation) ||
+        (row.values.size() == 16 && m.row(3) != Eigen::RowVector4d(0, 0, 0, 1))) {
+      return Fail(error, Kind::NotNumber, row.line,
+                  At(path, row.line) + "the matrix is not a pose (rotation and translation)");
+    }
+    Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
+    pose.linear() = rotation;
+    pose.translation() = m.topRightCorner<3, 1>() * (meter ? 1000.0 : 1.0);
+    if (invert) pose = pose.inverse();
+    const Eigen::Quaterniond q(pose.linear());
+    const Eigen::Vector3d t = pose.translation();
+    rows.push_back({t.x(), t.y(), t.z(), q.w(), q.x(), q.y(), q.z()});
+  }
+  return true;
+}
+
+bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
+                 std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error) {
+  markers.clear();
+  std::ifstream probe(path, std::ios::binary);
+  char first = ' ';
+  while (probe.get(first) && std::isspace(static_cast<unsigned char>(first))) {
+  }
+  if (probe && first == '[') return ReadDetectJson(path, markers, error);
+  std::vector<TableRow> table;
+  if (!ReadTable(path, "markers file", table, error)) return false;
+  for (const TableRow& row : table) {
+    const std::vector<double>& v = row.values;
+    const std::size_t n = v.size();
+    if (form == MarkerForm::Points && n != 3 && n != 5) {
+      return Fail(error, Kind::WrongCount, row.line,
+                  At(path, row.line) + "expected x y z [u v], found " + std::to_string(n) + " values");
+    }
+    if (form == MarkerForm::Targets && n != 16 && n != 12 && n != 7) {
+      return Fail(error, Kind::WrongCount, row.line,
+                  At(path, row.line) + std::to_string(n) +
+                      " values, but a target pose has 16 or 12 (a 4 x 4 matrix) or 7 (X Y Z and a quaternion)");
+    }
+    const bool matrix = form == MarkerForm::Targets && n != 7;
+    const double x = matrix ? v[3] : v[0], y = matrix ? v[7] : v[1], z = matrix ? v[11] : v[2];
+    const bool pixel = form == MarkerForm::Points && n == 5;
+    markers.push_back({x * toMetre, y * toMetre, z * toMetre, pixel ? v[3] : 0.0, pixel ? v[4] : 0.0});
+  }
+  return true;
+}
+
+}  // namespace TarnWorkflow
