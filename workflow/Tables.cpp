@@ -93,6 +93,10 @@ bool ReadTable(const std::string& path, const std::string& what, std::vector<Tab
   const bool read = ForEachDataLine(path, what, error, [&](const std::string& line, std::size_t number) {
     std::vector<std::string> fields = Fields(line);
     if (fields.empty()) return true;
+    if (fields.size() == 1 && !IsNumber(fields.front())) {
+      return Fail(error, Kind::WrongCount, number,
+                  At(path, number) + "\"" + fields.front() + "\" has no values (a shot without its marker?)");
+    }
     if (!IsNumber(fields.front()) && fields.size() > 1 && IsNumber(fields[1])) fields.erase(fields.begin());
     TableRow row{number, {}};
     for (const std::string& field : fields) {
@@ -178,7 +182,8 @@ bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
   for (const TableRow& row : table) {
     const std::vector<double>& v = row.values;
     const std::size_t n = v.size();
-    if (form == MarkerForm::Points && n != 3 && n != 5) {
+    // x y z, with u v, and with the fitted centre's two figures as tarn detect's table has them.
+    if (form == MarkerForm::Points && n != 3 && n != 5 && n != 7) {
       return Fail(error, Kind::WrongCount, row.line,
                   At(path, row.line) + "expected x y z [u v], found " + std::to_string(n) + " values");
     }
@@ -189,7 +194,7 @@ bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
     }
     const bool matrix = form == MarkerForm::Targets && n != 7;
     const double x = matrix ? v[3] : v[0], y = matrix ? v[7] : v[1], z = matrix ? v[11] : v[2];
-    const bool pixel = form == MarkerForm::Points && n == 5;
+    const bool pixel = form == MarkerForm::Points && n >= 5;
     markers.push_back({x * toMetre, y * toMetre, z * toMetre, pixel ? v[3] : 0.0, pixel ? v[4] : 0.0});
   }
   return true;

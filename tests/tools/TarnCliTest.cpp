@@ -440,6 +440,14 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
   EXPECT_THAT(written, HasSubstr("cameraMatrix:\n  - ["));
   EXPECT_THAT(written, HasSubstr("warnings: []\n"));
 
+  // tarn detect's table as it stands.
+  o = Tarn("detect --images " + (dir / "images").string() + " --clouds " + (dir / "clouds").string());
+  std::ofstream(dir / "detect.txt") << o.out;
+  o = Tarn("calibrate --json --robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " +
+           (dir / "detect.txt").string());
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_LT((MatrixOf(json::parse(o.out)["cameraMatrix"]) - expected).cwiseAbs().maxCoeff(), 1e-3);  // 6 decimals
+
   // A markers file in JSON with a shot that has no marker is refused, naming the shot.
   std::ofstream(dir / "missing.json") << R"([{"image": "a.png", "code": 0, "x": 0.1, "y": 0, "z": 0.5},
                                            {"image": "b.png", "code": 101, "message": "no marker"}])";
