@@ -7,6 +7,7 @@
 
 #include "Commands.h"
 #include "DataSet.h"
+#include "PrintableMarker.h"
 
 #include <tarn/CalibrationReport.h>
 #include <tarn/Version.h>
@@ -215,6 +216,50 @@ Command AddCalibrate(CLI::App& app) {
           }};
 }
 
+// --radius: a length with its unit (40mm, 4cm, 0.04m) or a bare number of millimetres; 5 to 500 mm.
+std::string CheckRadius(std::string& text) {
+  double value = 0.0;
+  std::string number = text;
+  double toMm = 1.0;
+  for (const auto& [suffix, factor] : {std::pair{std::string("mm"), 1.0}, {"cm", 10.0}, {"m", 1000.0}}) {
+    if (text.size() > suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0) {
+      number = text.substr(0, text.size() - suffix.size());
+      toMm = factor;
+      break;
+    }
+  }
+  if (!CLI::detail::lexical_cast(number, value) || !std::isfinite(value) || value * toMm < 5.0 ||
+      value * toMm > 500.0) {
+    return "must be a length from 5 mm to 500 mm, e.g. 40mm: " + text;
+  }
+  text = std::to_string(value * toMm);
+  return {};
+}
+
+Command AddMarker(CLI::App& app) {
+  struct State {
+    TarnWorkflow::MarkerSheet sheet;
+    std::string out;
+  };
+  const auto state = std::make_shared<State>();
+  auto* command = app.add_subcommand("marker", "Write the marker to print: PDF, SVG or PNG, with a scale bar");
+  command->add_option("--radius", state->sheet.radiusMm, "Outer radius of the marker (e.g. 40mm)")
+      ->transform(CLI::Validator(CheckRadius, "LENGTH", "radius"))
+      ->capture_default_str();
+  command->add_option("--out", state->out, "File to write: .pdf, .svg or .png")->required();
+  command->add_option("--dpi", state->sheet.dpi, "Resolution of a PNG")
+      ->check(CLI::Range(72, 2400))
+      ->capture_default_str();
+  return {command, [state] {
+            std::string error;
+            if (!TarnWorkflow::WriteMarkerSheet(state->out, state->sheet, error)) throw std::runtime_error(error);
+            const TarnWorkflow::MarkerLayout layout = TarnWorkflow::LayoutOf(state->sheet);
+            std::cout << "wrote " << state->out << ": " << layout.caption << ", sheet " << layout.pageWidth << " x "
+                      << layout.pageHeight << " mm; " << layout.check << "\n";
+            return 0;
+          }};
+}
+
 Command AddDemo(CLI::App& app) {
   struct State {
     std::string folder;
@@ -235,7 +280,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Tarn: hand-eye calibration of a 3D camera on an industrial robot"};
   app.set_version_flag("--version", std::string(TamoHandEye::GetVersion()));
   app.require_subcommand(1);
-  const Command commands[] = {AddSynth(app), AddDetect(app), AddCalibrate(app), AddDemo(app)};
+  const Command commands[] = {AddSynth(app), AddDetect(app), AddCalibrate(app), AddMarker(app), AddDemo(app)};
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,114 @@
+// The printable marker: its PNG, photographed (rendered as a texture on a tilted board in front of a pinhole
+// camera, with the board's point cloud), is found where the sheet puts it; the PDF is a well-formed file.
+
+#include "PrintableMarker.h"
+
+#include <tarn/FittedMarkerDetect.h>
+
+#include <gtest/gtest.h>
+
+#include <Eigen/Geometry>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace TarnWorkflow;
+
+struct Photo {
+  cv::Mat image;
+  cv::Mat cloud;
+  Eigen::Vector3d centre;  ///< the marker's centre in the camera frame, metres
+};
+
+// The sheet image (at `pxPerMm`) on the plane z = 0 of the board frame, the marker's centre at its origin,
+// seen by a camera of focal `f` from camera_from_board `pose`, 3 x 3 samples per pixel.
+Photo Photograph(const cv::Mat& sheet, double pxPerMm, const MarkerLayout& layout, const Eigen::Isometry3d& pose) {
+  constexpr int kWidth = 1024, kHeight = 768, kSamples = 3;
+  constexpr double kFocal = 1000.0;
+  cv::Mat mapX(kHeight * kSamples, kWidth * kSamples, CV_32FC1);
+  cv::Mat mapY(mapX.size(), CV_32FC1);
+  Photo photo;
+  photo.cloud = cv::Mat(kHeight, kWidth, CV_64FC3, cv::Scalar::all(std::nan("")));
+  const Eigen::Vector3d normal = pose.linear().col(2);
+  for (int row = 0; row < mapX.rows; ++row) {
+    for (int col = 0; col < mapX.cols; ++col) {
+      // Sample (col, row) of pixel (col / k, row / k), pixel centres at integers.
+      const double u = (col + 0.5) / kSamples - 0.5, v = (row + 0.5) / kSamples - 0.5;
+      const Eigen::Vector3d ray((u - kWidth / 2.0) / kFocal, (v - kHeight / 2.0) / kFocal, 1.0);
+      const Eigen::Vector3d hit = ray * (normal.dot(pose.translation()) / normal.dot(ray));
+      const Eigen::Vector3d q = pose.inverse() * hit;
+      mapX.at<float>(row, col) = static_cast<float>((q.x() * 1000.0 + layout.centreX) * pxPerMm - 0.5);
+      mapY.at<float>(row, col) = static_cast<float>((q.y() * 1000.0 + layout.centreY) * pxPerMm - 0.5);
+      if (col % kSamples == 1 && row % kSamples == 1)
+        photo.cloud.at<cv::Vec3d>(row / kSamples, col / kSamples) = {hit.x(), hit.y(), hit.z()};
+    }
+  }
+  cv::Mat fine;
+  cv::remap(sheet, fine, mapX, mapY, cv::INTER_LINEAR, cv::BORDER_CONSTANT, cv::Scalar(255));
+  cv::resize(fine, photo.image, cv::Size(kWidth, kHeight), 0, 0, cv::INTER_AREA);
+  photo.centre = pose.translation();
+  return photo;
+}
+
+TEST(PrintableMarker, ThePrintedPngIsFoundWhereTheSheetPutsIt) {
+  MarkerSheet sheet;
+  sheet.radiusMm = 40.0;
+  sheet.dpi = 300;
+  const std::string path = ::testing::TempDir() + "tarn-marker-" + std::to_string(::getpid()) + ".png";
+  std::string error;
+  ASSERT_TRUE(WriteMarkerSheet(path, sheet, error)) << error;
+  const cv::Mat printed = cv::imread(path, cv::IMREAD_GRAYSCALE);
+  ASSERT_FALSE(printed.empty());
+  const MarkerLayout layout = LayoutOf(sheet);
+  EXPECT_NEAR(printed.cols, layout.pageWidth * 300 / 25.4, 1.0);  // true size at its resolution
+
+  for (const auto& [tiltX, tiltY] : {std::pair{0.0, 0.0}, std::pair{0.35, -0.2}}) {
+    SCOPED_TRACE(tiltX);
+    Eigen::Isometry3d pose = Eigen::Isometry3d::Identity();
+    pose.translate(Eigen::Vector3d(0.02, -0.01, 0.55));
+    pose.rotate(Eigen::AngleAxisd(tiltX, Eigen::Vector3d::UnitX()) *
+                Eigen::AngleAxisd(tiltY, Eigen::Vector3d::UnitY()));
+    const Photo photo = Photograph(printed, 300 / 25.4, layout, pose);
+    TamoHandEye::MarkerBoardResult found{};
+    TamoHandEye::MarkerFitQuality quality;
+    ASSERT_EQ(TamoHandEye::SolveFittedMarkerResults(photo.image, photo.cloud, found, quality), TamoHandEye::Success);
+    EXPECT_LT((Eigen::Vector3d(found.x, found.y, found.z) - photo.centre).norm(), 2e-4);
+    EXPECT_LT(quality.ratioDeviation, 0.005);
+    EXPECT_NEAR(quality.radiiMm[0], 40.0, 0.3);
+  }
+}
+
+TEST(PrintableMarker, PdfAndSvgAreWellFormedAndTrueToSize) {
+  MarkerSheet sheet;
+  sheet.radiusMm = 25.0;
+  const std::string pdf = MarkerPdf(sheet);
+  ASSERT_EQ(pdf.rfind("%PDF-1.4\n", 0), 0u);
+  // Every cross-reference entry points at its object.
+  const std::size_t xref = std::stoul(pdf.substr(pdf.rfind("startxref\n") + 10));
+  std::istringstream table(pdf.substr(xref));
+  std::string line;
+  std::getline(table, line);  // xref
+  std::getline(table, line);  // 0 6
+  std::getline(table, line);  // the free entry
+  for (int object = 1; object <= 5; ++object) {
+    ASSERT_TRUE(std::getline(table, line));
+    EXPECT_EQ(pdf.substr(std::stoul(line.substr(0, 10)), 8), std::to_string(object) + " 0 obj\n");
+  }
+  // The outer circle's radius in points: 25 mm.
+  EXPECT_NE(pdf.find(" " + std::to_string(25.0 * 72 / 25.4).substr(0, 6)), std::string::npos);
+  const std::string svg = MarkerSvg(sheet);
+  EXPECT_NE(svg.find("r=\"25.000\" fill=\"black\""), std::string::npos);
+  EXPECT_NE(svg.find("r=\"5.000\" fill=\"white\""), std::string::npos);  // the centre: 0.2 R
+  std::string error;
+  EXPECT_FALSE(WriteMarkerSheet(::testing::TempDir() + "marker.jpg", sheet, error));
+  EXPECT_NE(error.find(".pdf, .svg or .png"), std::string::npos);
+}
+
+}  // namespace
