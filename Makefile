@@ -5,7 +5,7 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo asan-test tsan-test tidy clean
+.PHONY: all deps configure build test demo package asan-test tsan-test tidy clean
 
 all: build
 
@@ -26,6 +26,10 @@ test: build
 # with the sample's ground truth.
 demo: build
 	$(BUILD)/tools/tarn/tarn demo
+
+# A Debian package of the programs, libraries, headers, CMake package, Python module and manual.
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 asan-test: deps

@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QProcess>
 #include <QPushButton>
@@ -207,12 +208,21 @@ void MainWindow::OpenFolder(const QString& folder, bool sdk) {
   path.replace("/", "\\");
   QProcess::execute(sdk ? QString("explorer %1\\TarnSDK").arg(path) : QString("explorer %1").arg(path));
 #else
-  const QString target = sdk ? QDir(folder).filePath("TarnSDK") : folder;
-  if (!QDir(target).exists()) {
-    emit warn(QString("文件夹不存在: %1").arg(QDir::toNativeSeparators(target)));
-    return;
+  // Installed: <prefix>/bin/tarn_studio, the SDK folder <prefix>/share/tarn/TarnSDK and the manual
+  // <prefix>/share/doc/tarn/manual; run from the build tree, the source tree's copies.
+  const QDir bin(folder);
+  const QStringList candidates =
+      sdk ? QStringList{bin.filePath("../share/tarn/TarnSDK"), QString(TARN_SOURCE_DIR "/examples")}
+          : QStringList{bin.filePath("../share/doc/tarn/manual/zh/index.html"),
+                        bin.filePath("../share/doc/tarn/manual/zh/README.md"),
+                        QString(TARN_SOURCE_DIR "/docs/manual/zh/README.md")};
+  for (const QString& candidate : candidates) {
+    if (QFileInfo::exists(candidate)) {
+      QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(candidate).canonicalFilePath()));
+      return;
+    }
   }
-  QDesktopServices::openUrl(QUrl::fromLocalFile(target));
+  emit warn(QString("文件夹不存在: %1").arg(QDir::toNativeSeparators(QDir::cleanPath(candidates.front()))));
 #endif
 }
 

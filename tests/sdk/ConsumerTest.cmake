@@ -1,6 +1,7 @@
 cmake_minimum_required(VERSION 3.25)
-# Installs the build tree into a fresh prefix, then configures, builds and runs the SDK consumer
-# example against that prefix alone.
+# Installs the build tree into a fresh prefix — or, with -DDEB=ON, builds the Debian package and unpacks it
+# into a fresh root — then configures, builds and runs the SDK consumer example against that prefix alone
+# (and, from the package, imports the Python module and calibrates with it).
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -12,9 +13,26 @@ function(run)
   set(last_output "${out}" PARENT_SCOPE)
 endfunction()
 
-run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+if(DEB)
+  run(cpack -G DEB -B ${WORK_DIR}/package --config ${BUILD_DIR}/CPackConfig.cmake)
+  file(GLOB debs ${WORK_DIR}/package/*.deb)
+  run(dpkg-deb -x ${debs} ${WORK_DIR}/root)
+  set(prefix ${WORK_DIR}/root/usr)
+else()
+  run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
+endif()
 run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
   -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_FIND_USE_PACKAGE_REGISTRY=OFF)
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/sdk_consumer)
 message("${last_output}")
+if(DEB)
+  run(${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/lib/python3/dist-packages ${PYTHON}
+    ${prefix}/share/tarn/TarnSDK/examples/python/calibrate_synthetic.py)
+  message("python: ${last_output}")
+  foreach(file share/doc/tarn/manual/zh/README.md share/doc/tarn/manual/en/README.md bin/tarn bin/tarn_studio)
+    if(NOT EXISTS ${prefix}/${file})
+      message(FATAL_ERROR "the package lacks ${file}")
+    endif()
+  endforeach()
+endif()
