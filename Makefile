@@ -52,7 +52,7 @@ tsan-test: deps
 
 # Function size and complexity (.clang-tidy) over the product code; a warning names a function to split.
 tidy: build
-	run-clang-tidy -p $(BUILD) -quiet -j $(JOBS) '$(CURDIR)/(handeye|workflow|sim|app|tools|Modules)/.*\.cpp$$'
+	run-clang-tidy -p $(BUILD) -quiet -j $(JOBS) '$(CURDIR)/(handeye|workflow|sim|app|tools|Modules|python)/.*\.cpp$$'
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD)
