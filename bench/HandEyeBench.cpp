@@ -106,7 +106,23 @@ void ReportCommon3SetupCheck(benchmark::State& state) {
   Report(state, RobotKind::Common3, Scene20().kukaReversed, true);
 }
 
+// One solve without the search as the pose count grows: the time should grow as the count does.
+void FanucNoSearchPoses(benchmark::State& state) {
+  TarnSim::SceneOptions options;
+  options.poses = static_cast<int>(state.range(0));
+  options.pointNoise = 0.0003;
+  const TarnSim::Scene scene = TarnSim::MakeScene(options);
+  const auto markers = scene.Markers();
+  const RobotRows rows = TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc);
+  for (auto _ : state) {
+    FinalResult result;
+    benchmark::DoNotOptimize(FanucSolveFinalResult(markers, rows, AlgoParam{}, result));
+  }
+  state.SetComplexityN(state.range(0));
+}
+
 BENCHMARK(FanucNoSearch)->Unit(benchmark::kMicrosecond);
+BENCHMARK(FanucNoSearchPoses)->Arg(20)->Arg(200)->Arg(2000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportFanuc)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportFanucOutlier)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportFanucOutlierSetupCheck)->Unit(benchmark::kMillisecond);

@@ -59,13 +59,31 @@ struct Pose {
   Vector3d p;   // p_i
 };
 
-std::vector<Pose> Poses(const std::vector<SE3d>& A, const std::vector<SE3d>& B) {
-  std::vector<Pose> poses(A.size());
+// Fills `poses` (its storage kept from call to call).
+void Poses(const std::vector<SE3d>& A, const std::vector<SE3d>& B, std::vector<Pose>& poses) {
+  poses.resize(A.size());
   for (std::size_t i = 0; i < A.size(); ++i) {
     poses[i] = Pose{A[i].Rotation().RotationMatrix(), A[i].Translation(), B[i].Translation()};
   }
-  return poses;
 }
+
+// Storage a thread keeps between solves: a solve of thousands of poses would otherwise map fresh pages for
+// its matrices every time (the allocator returns large blocks to the system) and fault on each of them.
+// Matrices and decompositions keep their storage while their size stays; the arithmetic is that of fresh
+// ones, to the last bit.
+struct Workspace {
+  Eigen::MatrixXd m;                                // the stacked linear system, 3n x 15
+  Eigen::MatrixXd m2;                               // the translation system, 3n x 6
+  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr;   // of m
+  Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr2;  // of m2
+  std::vector<Pose> poses;                          // the refinement's poses
+  std::vector<Pose> linear;                         // the linear estimate's poses
+
+  static Workspace& OfThisThread() {
+    thread_local Workspace workspace;
+    return workspace;
+  }
+};
 
 // r_i = R_Ai·x + t_Ai - R_Z·p_i - t_Z
 Vector3d Residual(const Pose& pose, const Vector3d& x, const Matrix3d& rz, const Vector3d& tz) {
@@ -103,24 +121,39 @@ std::tuple<SE3d, SE3d, double> SolveAxpZbpKron(const std::vector<SE3d>& A, const
   const std::size_t n = std::min(A.size(), B.size());
   if (n == 0 || !AllFinite(A, B)) return {SE3d(), SE3d(), std::numeric_limits<double>::quiet_NaN()};
 
-  const auto [m, rhs] = GenerateBlockAxpZbp(A, B);
-  const Eigen::VectorXd theta = m.colPivHouseholderQr().solve(rhs);
+  // The system of GenerateBlockAxpZbp, in this thread's storage.
+  Workspace& work = Workspace::OfThisThread();
+  const auto rows = 3 * static_cast<Eigen::Index>(n);
+  Eigen::MatrixXd& m = work.m;
+  m.setZero(rows, 15);
+  Eigen::MatrixXd rhs(rows, 1);
+  for (Eigen::Index i = 0; i < rows / 3; ++i) {
+    const SE3d& a = A[static_cast<std::size_t>(i)];
+    const Vector3d p = B[static_cast<std::size_t>(i)].Translation();
+    for (Eigen::Index c = 0; c < 3; ++c) m.block<3, 3>(3 * i, 3 * c) = p(c) * Matrix3d::Identity();  // pᵀ ⊗ I₃
+    m.block<3, 3>(3 * i, 9) = Matrix3d::Identity();
+    m.block<3, 3>(3 * i, 12) = -a.Rotation().RotationMatrix();
+    rhs.block<3, 1>(3 * i, 0) = a.Translation();
+  }
+  const Eigen::VectorXd theta = work.qr.compute(m).solve(rhs);
   const Matrix3d rz = NearestRotation(Eigen::Map<const Matrix3d>(theta.data()));
 
   // With R_Z fixed: [I₃, -R_Ai]·[t_Z; x] = t_Ai - R_Z·p_i.
-  Eigen::MatrixXd m2(3 * static_cast<Eigen::Index>(n), 6);
-  Eigen::VectorXd rhs2(3 * static_cast<Eigen::Index>(n));
+  Eigen::MatrixXd& m2 = work.m2;
+  m2.resize(rows, 6);
+  Eigen::VectorXd rhs2(rows);
   for (std::size_t i = 0; i < n; ++i) {
     const Eigen::Index row = 3 * static_cast<Eigen::Index>(i);
     m2.block<3, 3>(row, 0) = Matrix3d::Identity();
     m2.block<3, 3>(row, 3) = -A[i].Rotation().RotationMatrix();
     rhs2.segment<3>(row) = A[i].Translation() - rz * B[i].Translation();
   }
-  const Eigen::Matrix<double, 6, 1> tx = m2.colPivHouseholderQr().solve(rhs2);
+  const Eigen::Matrix<double, 6, 1> tx = work.qr2.compute(m2).solve(rhs2);
   const Vector3d tz = tx.head<3>();
   const Vector3d x = tx.tail<3>();
 
-  const double rms = std::sqrt(Cost(Poses(A, B), x, rz, tz) / static_cast<double>(n));
+  Poses(A, B, work.linear);
+  const double rms = std::sqrt(Cost(work.linear, x, rz, tz) / static_cast<double>(n));
   return {SE3d(x, SO3d()), Transform(tz, rz), rms};
 }
 
@@ -157,7 +190,8 @@ bool SolveAXpZBpinNumerical(const std::vector<SE3d>& A, const std::vector<SE3d>&
   if (!AllFinite(A, B) || !Finite(X0) || !Finite(Z0) || !std::isfinite(tolerance)) return false;
   if (Z0.Rotation().Coeffs().squaredNorm() < 1e-16) return false;
 
-  const std::vector<Pose> poses = Poses(A, B);  // the only allocation of the refinement
+  std::vector<Pose>& poses = Workspace::OfThisThread().poses;  // the refinement's one array, kept by the thread
+  Poses(A, B, poses);
   Vector3d x = X0.Translation();
   Matrix3d rz = NearestRotation(Z0.Rotation().RotationMatrix());
   Vector3d tz = Z0.Translation();
