@@ -73,6 +73,7 @@ void Poses(const std::vector<SE3d>& A, const std::vector<SE3d>& B, std::vector<P
 // ones, to the last bit.
 struct Workspace {
   Eigen::MatrixXd m;                                // the stacked linear system, 3n x 15
+  Eigen::MatrixXd rhs;                              // its right-hand side, 3n x 1
   Eigen::MatrixXd m2;                               // the translation system, 3n x 6
   Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr;   // of m
   Eigen::ColPivHouseholderQR<Eigen::MatrixXd> qr2;  // of m2
@@ -101,11 +102,13 @@ Matrix3d RotateRight(const Matrix3d& r, const Vector3d& delta) { return r * SO3T
 
 }  // namespace
 
-std::pair<Eigen::MatrixXd, Eigen::MatrixXd> GenerateBlockAxpZbp(const std::vector<SE3d>& A,
-                                                                const std::vector<SE3d>& B) {
+namespace {
+
+// The stacked linear system of GenerateBlockAxpZbp into `m` and `rhs` (their storage kept while the size stays).
+void FillBlockAxpZbp(const std::vector<SE3d>& A, const std::vector<SE3d>& B, Eigen::MatrixXd& m, Eigen::MatrixXd& rhs) {
   const Eigen::Index n = static_cast<Eigen::Index>(std::min(A.size(), B.size()));
-  Eigen::MatrixXd m = Eigen::MatrixXd::Zero(3 * n, 15);
-  Eigen::MatrixXd rhs(3 * n, 1);
+  m.setZero(3 * n, 15);
+  rhs.resize(3 * n, 1);
   for (Eigen::Index i = 0; i < n; ++i) {
     const SE3d& a = A[static_cast<std::size_t>(i)];
     const Vector3d p = B[static_cast<std::size_t>(i)].Translation();
@@ -114,6 +117,15 @@ std::pair<Eigen::MatrixXd, Eigen::MatrixXd> GenerateBlockAxpZbp(const std::vecto
     m.block<3, 3>(3 * i, 12) = -a.Rotation().RotationMatrix();
     rhs.block<3, 1>(3 * i, 0) = a.Translation();
   }
+}
+
+}  // namespace
+
+std::pair<Eigen::MatrixXd, Eigen::MatrixXd> GenerateBlockAxpZbp(const std::vector<SE3d>& A,
+                                                                const std::vector<SE3d>& B) {
+  Eigen::MatrixXd m;
+  Eigen::MatrixXd rhs;
+  FillBlockAxpZbp(A, B, m, rhs);
   return {m, rhs};
 }
 
@@ -124,18 +136,8 @@ std::tuple<SE3d, SE3d, double> SolveAxpZbpKron(const std::vector<SE3d>& A, const
   // The system of GenerateBlockAxpZbp, in this thread's storage.
   Workspace& work = Workspace::OfThisThread();
   const auto rows = 3 * static_cast<Eigen::Index>(n);
-  Eigen::MatrixXd& m = work.m;
-  m.setZero(rows, 15);
-  Eigen::MatrixXd rhs(rows, 1);
-  for (Eigen::Index i = 0; i < rows / 3; ++i) {
-    const SE3d& a = A[static_cast<std::size_t>(i)];
-    const Vector3d p = B[static_cast<std::size_t>(i)].Translation();
-    for (Eigen::Index c = 0; c < 3; ++c) m.block<3, 3>(3 * i, 3 * c) = p(c) * Matrix3d::Identity();  // pᵀ ⊗ I₃
-    m.block<3, 3>(3 * i, 9) = Matrix3d::Identity();
-    m.block<3, 3>(3 * i, 12) = -a.Rotation().RotationMatrix();
-    rhs.block<3, 1>(3 * i, 0) = a.Translation();
-  }
-  const Eigen::VectorXd theta = work.qr.compute(m).solve(rhs);
+  FillBlockAxpZbp(A, B, work.m, work.rhs);
+  const Eigen::VectorXd theta = work.qr.compute(work.m).solve(work.rhs);
   const Matrix3d rz = NearestRotation(Eigen::Map<const Matrix3d>(theta.data()));
 
   // With R_Z fixed: [I₃, -R_Ai]·[t_Z; x] = t_Ai - R_Z·p_i.
