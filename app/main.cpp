@@ -1,11 +1,14 @@
 // tarn_studio: the operator's desktop program for hand-eye calibration.
 #include "MainWindow.h"
 
+#include "ProcessMemory.h"
+
 #include <QApplication>
 #include <QLibraryInfo>
 #include <QTranslator>
 
 int main(int argc, char* argv[]) {
+  TarnWorkflow::KeepFreedMemory();
   QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
   QApplication app(argc, argv);
   Q_INIT_RESOURCE(resources);  // the icons live in the widgets' static library

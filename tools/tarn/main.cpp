@@ -8,6 +8,7 @@
 #include "Commands.h"
 #include "DataSet.h"
 #include "PrintableMarker.h"
+#include "ProcessMemory.h"
 
 #include <tarn/CalibrationReport.h>
 #include <tarn/Version.h>
@@ -277,6 +278,7 @@ Command AddDemo(CLI::App& app) {
 int main(int argc, char** argv) {
   // The locale's character set, to read file names written in it; numbers keep the C locale's form.
   std::setlocale(LC_CTYPE, "");
+  TarnWorkflow::KeepFreedMemory();
   CLI::App app{"Tarn: hand-eye calibration of a 3D camera on an industrial robot"};
   app.set_version_flag("--version", std::string(TamoHandEye::GetVersion()));
   app.require_subcommand(1);
