@@ -125,7 +125,7 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
   if (code != Success) throw Failure(code, parseCode(code));
   py::dict out;
   out["point"] = Array({marker.x, marker.y, marker.z}, {3});
-  out["pixel"] = Array({marker.u, marker.v}, {2});
+  out["centre"] = Array({marker.u, marker.v}, {2});
   if (fit) {
     py::dict q;
     q["radii_mm"] = Array({quality.radiiMm[0], quality.radiiMm[1], quality.radiiMm[2], quality.radiiMm[3]}, {4});

@@ -43,8 +43,8 @@ ROBOTS = ("generic3", "generic4", "fanuc", "abb-euler", "kuka", "yaskawa", "abb-
 class Detection:
     """The marker found in one shot."""
 
+    centre: np.ndarray  #: its centre in the image, pixels (u, v)
     point: np.ndarray  #: its centre in the camera frame, metres (3)
-    pixel: np.ndarray  #: its centre in the image, pixels (u, v)
     quality: Optional[dict] = None  #: the fitted centre's figures (radii_mm, ratio_deviation, plane_rms_mm, …)
 
 
@@ -107,7 +107,7 @@ def detect(image: PathOrArray, cloud: PathOrArray, centre: str = "fit") -> Detec
     "centroid" takes the mean of the rings' centroids and the cloud's point there.
     """
     d = _tarn.detect(image, cloud, centre)
-    return Detection(d["point"], d["pixel"], d["quality"])
+    return Detection(d["centre"], d["point"], d["quality"])
 
 
 def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,

@@ -108,6 +108,7 @@ def test_detection_agrees_with_the_command_line(tmp_path):
     expected = json.loads(cli.stdout)[1]
     found = tarn.detect(str(folder / "images" / "shot_1.png"), str(folder / "clouds" / "shot_1.ply"))
     np.testing.assert_allclose(found.point, [expected["x"], expected["y"], expected["z"]], atol=1e-12)
+    np.testing.assert_allclose(found.centre, [expected["u"], expected["v"]], atol=1e-9)
     assert found.quality["ratio_deviation"] < 0.01
     centroid = tarn.detect(str(folder / "images" / "shot_1.png"), str(folder / "clouds" / "shot_1.ply"), "centroid")
     assert np.linalg.norm(centroid.point - found.point) < 0.005
