@@ -184,7 +184,7 @@ Command AddCalibrate(CLI::App& app) {
       ->required();
   command->add_flag("--invert", calibrate.invert, "With --robot matrix: the matrices are the base in the flange frame");
   command->add_flag("--eye-to-hand", calibrate.eyeToHand, "Camera fixed, marker on the flange");
-  command->add_flag("--meter", calibrate.meter, "Robot translations in metres (generic types)");
+  command->add_flag("--meter", calibrate.meter, "Robot translations in metres (generic types, matrix)");
   command->add_flag("--radian", calibrate.radian, "Robot angles in radians (generic3)");
   state->ransac =
       command->add_option("--ransac", state->ransacMm, "Drop poses whose residual is not below DIST mm first")
