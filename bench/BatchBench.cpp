@@ -1,9 +1,11 @@
 // The marker batch of a data set (24 shots of 1920 x 1200, files to marker points) on one worker and on
 // one per core, side by side in one run: the desktop's "计算标记位置" and `tarn detect` both run it.
 //   make build && build/bench/batch_bench
+// The process keeps freed memory as the programs that run the batch do.
 // The data set is rendered once into a temporary folder (kept between runs).
 
 #include "MarkerBatch.h"
+#include "ProcessMemory.h"
 #include "QuietBenchmarkMain.h"
 
 #include "DataSet.h"
@@ -62,5 +64,6 @@ BENCHMARK(Batch)
 }  // namespace
 
 int main(int argc, char** argv) {
+  TarnWorkflow::KeepFreedMemory();  // as the command line and the desktop program do
   return RunBenchmarksQuietly(argc, argv, [] { Pairs(); });
 }
