@@ -48,6 +48,9 @@ bool ReadRobotRows(const std::string& path, std::size_t rowLength, const std::st
 /// false (with `error` set) to stop; `what` names the file in messages ("robot data file").
 bool ForEachDataLine(const std::string& path, const std::string& what, DataFileError& error,
                      const std::function<bool(const std::string&, std::size_t)>& use);
+/// Writes `content` to a temporary file in the target's folder and renames it over `path` once it is
+/// complete and on disk (an earlier file stays whole when the write fails; its permissions are kept).
+bool ReplaceFile(const std::string& path, const std::string& content);
 /// Reads the marker points of a markers file (u and v are 0 where absent).
 bool ReadMarkerPoints(const std::string& path, std::vector<TamoHandEye::MarkerBoardResult>& markers,
                       DataFileError& error);

@@ -1,5 +1,7 @@
 #include "PrintableMarker.h"
 
+#include "DataFiles.h"
+
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -7,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -218,21 +219,8 @@ bool WriteMarkerSheet(const std::string& path, const MarkerSheet& sheet, std::st
     error = "cannot encode " + path;
     return false;
   }
-  const std::string part = path + ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    out << bytes;
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(part, ignored);
-      error = "cannot write " + path;
-      return false;
-    }
-  }
-  std::error_code renamed;
-  fs::rename(part, path, renamed);
-  if (renamed) {
-    error = "cannot write " + path + ": " + renamed.message();
+  if (!ReplaceFile(path, bytes)) {
+    error = "cannot write " + path;
     return false;
   }
   return true;

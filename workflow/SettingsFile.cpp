@@ -1,12 +1,8 @@
 #include "SettingsFile.h"
 
+#include "DataFiles.h"
 #include "Text.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -29,39 +25,6 @@ std::vector<std::string> Numbers(const std::vector<double>& values) {
   std::vector<std::string> texts;
   for (const double v : values) texts.push_back(FormatNumber(v));
   return texts;
-}
-
-// Writes `content` to a temporary file in the target's folder and renames it over `path` once it is
-// complete and on disk.
-bool ReplaceFile(const std::string& path, const std::string& content) {
-  const std::filesystem::path target(path);
-  if (target.filename().empty()) return false;
-  const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-  std::string name = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) return false;
-  // The permissions of the file it replaces, or those of a new file.
-  struct stat existing {};
-  mode_t mode = 0;
-  if (::stat(path.c_str(), &existing) == 0) {
-    mode = existing.st_mode & 07777;
-  } else {
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  bool ok = ::fchmod(fd, mode) == 0;
-  for (std::size_t done = 0; ok && done < content.size();) {
-    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(name.c_str(), path.c_str()) == 0;
-  if (!ok) ::unlink(name.c_str());
-  return ok;
 }
 
 }  // namespace

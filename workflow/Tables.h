@@ -2,8 +2,8 @@
 
 // Pose and marker files in the forms integrators' tools write: values separated by commas, semicolons,
 // tabs or spaces; '#' starts a comment; blank lines are skipped; a first line mostly of names (fewer than
-// half its fields numbers) is a header and skipped; a first column that is not a number (a shot's file name, as in `tarn detect`'s
-// table) is dropped. The bounds of the data files hold (64 KiB a line, 100,000 rows).
+// half its fields numbers) is a header and skipped; a first column that is not a number (a shot's file name, as in
+// `tarn detect`'s table) is dropped. The bounds of the data files hold (64 KiB a line, 100,000 rows).
 
 #include "DataFiles.h"
 

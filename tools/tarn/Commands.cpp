@@ -157,24 +157,14 @@ int RunDetect(const DetectOptions& o) {
 
 namespace {
 
-// The result as --json prints it, to a .json or .yaml file, through a temporary file renamed into place.
+// The result as --json prints it, to a .json or .yaml file, replaced whole.
 void WriteOutput(const std::string& path, const json& result) {
   const std::string extension = fs::path(path).extension().string();
   const bool yaml = extension == ".yaml" || extension == ".yml";
   if (!yaml && extension != ".json") throw std::runtime_error("--output must end in .json, .yaml or .yml: " + path);
-  const std::string part = path + ".part";
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    out << (yaml ? TarnWorkflow::ToYaml(result) : result.dump(2) + "\n");
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(part, ignored);
-      throw std::runtime_error("cannot write " + path);
-    }
+  if (!TarnWorkflow::ReplaceFile(path, yaml ? TarnWorkflow::ToYaml(result) : result.dump(2) + "\n")) {
+    throw std::runtime_error("cannot write " + path);
   }
-  std::error_code renamed;
-  fs::rename(part, path, renamed);
-  if (renamed) throw std::runtime_error("cannot write " + path + ": " + renamed.message());
   std::cerr << "wrote " << path << "\n";
 }
 
