@@ -1,5 +1,6 @@
-// The marker batch of a data set (24 shots of 1920 x 1200, files to marker points) on one worker and on
-// one per core, side by side in one run: the desktop's "计算标记位置" and `tarn detect` both run it.
+// The marker batch of two data sets (96 shots of 1024 x 768 and 24 of 1920 x 1200, files to marker
+// points) on one worker and on one per core, beside the floor (reading the same files and nothing
+// else), in one run: the desktop's "计算标记位置" and `tarn detect` both run the batch.
 //   make build && build/bench/batch_bench
 // The process keeps freed memory as the programs that run the batch do.
 // The data set is rendered once into a temporary folder (kept between runs).
@@ -12,51 +13,95 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <opencv2/imgcodecs.hpp>
+
 #include <filesystem>
+#include <iterator>
 #include <thread>
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::vector<TarnWorkflow::ShotPair>& Pairs() {
-  static const std::vector<TarnWorkflow::ShotPair> pairs = [] {
-    const fs::path folder = fs::temp_directory_path() / "tarn-batch-bench-1920x1200";
+struct SetSize {
+  int poses, width, height;
+};
+constexpr SetSize kSets[] = {{96, 1024, 768}, {24, 1920, 1200}};
+
+const std::vector<TarnWorkflow::ShotPair>& Pairs(std::size_t set) {
+  static std::vector<TarnWorkflow::ShotPair> pairs[std::size(kSets)];
+  if (pairs[set].empty()) {
+    const SetSize& d = kSets[set];
+    const fs::path folder = fs::temp_directory_path() / ("tarn-batch-bench-" + std::to_string(d.poses) + "-" +
+                                                         std::to_string(d.width) + "x" + std::to_string(d.height));
     if (!fs::exists(folder / "truth.json")) {
       TarnSim::SynthOptions synth;
       synth.folder = folder.string();
-      synth.poses = 24;
-      synth.width = 1920;
-      synth.height = 1200;
+      synth.poses = d.poses;
+      synth.width = d.width;
+      synth.height = d.height;
       synth.force = true;
       TarnSim::Synthesise(synth);
     }
-    return TarnWorkflow::PairShots((folder / "images").string(), "png", (folder / "clouds").string()).pairs;
-  }();
-  return pairs;
+    pairs[set] = TarnWorkflow::PairShots((folder / "images").string(), "png", (folder / "clouds").string()).pairs;
+  }
+  return pairs[set];
 }
 
-// Argument 0: workers (0: one per core); argument 1: 0 the centroids' centre, 1 the fitted one.
+void Label(benchmark::State& state, std::size_t set) {
+  state.counters["shots"] = static_cast<double>(Pairs(set).size());
+  state.SetLabel(std::to_string(kSets[set].width) + "x" + std::to_string(kSets[set].height));
+}
+
+// The floor: every shot's image decoded and its cloud file read into memory (nothing parsed), one
+// after the other.
+void Floor(benchmark::State& state) {
+  const auto set = static_cast<std::size_t>(state.range(0));
+  std::vector<char> buffer;
+  for (auto _ : state) {
+    for (const TarnWorkflow::ShotPair& pair : Pairs(set)) {
+      const cv::Mat image = cv::imread(pair.image, cv::IMREAD_UNCHANGED);
+      benchmark::DoNotOptimize(image.data);
+      const int fd = ::open(pair.cloud.c_str(), O_RDONLY);
+      struct stat st {};
+      ::fstat(fd, &st);
+      buffer.resize(static_cast<std::size_t>(st.st_size));
+      std::size_t done = 0;
+      while (done < buffer.size()) {
+        const ssize_t got = ::read(fd, buffer.data() + done, buffer.size() - done);
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+      }
+      ::close(fd);
+      benchmark::DoNotOptimize(buffer.data());
+    }
+  }
+  Label(state, set);
+}
+
+// Argument 0: the data set; 1: workers (0: one per core); 2: 0 the centroids' centre, 1 the fitted one.
 void Batch(benchmark::State& state) {
+  const auto set = static_cast<std::size_t>(state.range(0));
   TarnWorkflow::BatchOptions options;
-  options.threads = static_cast<unsigned>(state.range(0));
-  options.centre = state.range(1) == 0 ? TarnWorkflow::Centre::Centroid : TarnWorkflow::Centre::Fit;
+  options.threads = static_cast<unsigned>(state.range(1));
+  options.centre = state.range(2) == 0 ? TarnWorkflow::Centre::Centroid : TarnWorkflow::Centre::Fit;
   std::size_t found = 0;
   for (auto _ : state) {
     found = 0;
-    for (const TarnWorkflow::ShotDetection& d : TarnWorkflow::DetectShots(Pairs(), options)) found += d.code == 0;
+    for (const TarnWorkflow::ShotDetection& d : TarnWorkflow::DetectShots(Pairs(set), options)) found += d.code == 0;
   }
-  state.counters["shots"] = static_cast<double>(Pairs().size());
+  Label(state, set);
   state.counters["found"] = static_cast<double>(found);
   state.counters["cores"] = std::thread::hardware_concurrency();
 }
 
+BENCHMARK(Floor)->ArgName("set")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 BENCHMARK(Batch)
-    ->ArgNames({"workers", "fit"})
-    ->Args({1, 0})
-    ->Args({0, 0})
-    ->Args({1, 1})
-    ->Args({0, 1})
+    ->ArgNames({"set", "workers", "fit"})
+    ->ArgsProduct({{0, 1}, {1, 0}, {0, 1}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(3.0);
@@ -65,5 +110,7 @@ BENCHMARK(Batch)
 
 int main(int argc, char** argv) {
   TarnWorkflow::KeepFreedMemory();  // as the command line and the desktop program do
-  return RunBenchmarksQuietly(argc, argv, [] { Pairs(); });
+  return RunBenchmarksQuietly(argc, argv, [] {
+    for (std::size_t set = 0; set < std::size(kSets); ++set) Pairs(set);
+  });
 }

@@ -64,7 +64,8 @@ ShotFileProblem DescribeShotFiles(const std::string& imagePath, const std::strin
   try {
     cv::Mat image, cloud;
     ShotFileProblem problem;
-    Detect::IMarkerAlgo3D::Load(imagePath, pointCloudPath, image, cloud, problem);
+    std::unique_ptr<Detect::PendingCloudRows> rows;  // the checks need no row of the cloud
+    Detect::IMarkerAlgo3D::Load(imagePath, pointCloudPath, image, cloud, problem, &rows);
     return problem;
   } catch (const std::exception& e) {
     return {ShotFileProblem::PointCloud, e.what()};

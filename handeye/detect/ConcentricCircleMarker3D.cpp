@@ -90,6 +90,7 @@ ErrorCode ConcentricCircleMarker3D::SummarizeFailures() const {
 ErrorCode ConcentricCircleMarker3D::DetectMarker(MarkerBoardResult& result) {
   if (const ErrorCode code = CheckAttempt(); code != Success) return code;
   NextAttempt();
+  if (const ErrorCode code = CheckAttempt(); code != Success) return code;
   if (centers.empty()) {
     std::cout << "Err_Algo_Marker_Fail_NoCircle\n";
     return Err_Algo_Marker_Fail_NoCircle;
@@ -136,6 +137,8 @@ bool ConcentricCircleMarker3D::RunAttempt(int halfBlock, int offset) {
     outcome.found = FindCenters(halfBlock, offset, outcome.centers, &outcome.rings);
     if (outcome.found) {
       for (const cv::Point2f& c : outcome.centers) {
+        const int row = CloudIndex(static_cast<double>(c.y), data->cloud.rows);
+        if (!data->LoadRows(row, row + 1)) return false;  // the cloud's file changed: the attempt says 107
         const cv::Vec3d p = SampleCloud(data->cloud, static_cast<double>(c.y), static_cast<double>(c.x));
         // A point is valid when each coordinate is finite in the float it is kept in: NaN is a missing
         // point, and an infinite one (or one beyond float's range) is no measurement either.
@@ -294,14 +297,15 @@ bool ConcentricCircleMarker3D::FindCenters(int halfBlock, int offset, std::vecto
   return true;
 }
 
+int CloudIndex(double v, int size) {
+  const double t = std::trunc(v);
+  if (!(t >= 0.0)) return 0;
+  return t >= size - 1 ? size - 1 : static_cast<int>(t);
+}
+
 cv::Vec3d SampleCloud(const cv::Mat& cloud, double y, double x) {
-  const auto clampIndex = [](double v, int size) {
-    const double t = std::trunc(v);
-    if (!(t >= 0.0)) return 0;
-    return t >= size - 1 ? size - 1 : static_cast<int>(t);
-  };
-  const int r = clampIndex(y, cloud.rows);
-  const int c = clampIndex(x, cloud.cols);
+  const int r = CloudIndex(y, cloud.rows);
+  const int c = CloudIndex(x, cloud.cols);
   const int r1 = std::min(r + 1, cloud.rows - 1);
   const int c1 = std::min(c + 1, cloud.cols - 1);
   const double fy = std::fmod(y, 1.0);

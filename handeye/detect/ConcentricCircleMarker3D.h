@@ -97,6 +97,10 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   std::map<int, cv::Mat> blockMeans;
 };
 
+/// The row (or column) SampleCloud reads first for coordinate `v` in a cloud of `size` rows (columns); it
+/// also reads the one after, when there is one.
+int CloudIndex(double v, int size);
+
 /// Bilinear interpolation of a CV_64FC3 cloud at row y, column x; neighbours beyond the last row or
 /// column are taken from the border. A NaN among the four neighbours makes that coordinate NaN.
 cv::Vec3d SampleCloud(const cv::Mat& cloud, double y, double x);

@@ -10,6 +10,7 @@ namespace Detect {
 ErrorCode FittedCircleMarker3D::DetectMarker(MarkerBoardResult& result) {
   if (const ErrorCode code = CheckAttempt(); code != Success) return code;
   NextAttempt();
+  if (const ErrorCode code = CheckAttempt(); code != Success) return code;
   if (centers.empty()) return Err_Algo_Marker_Fail_NoCircle;
   if (centers.size() > 1) return Err_Algo_Marker_Fail_ExceedOneCircle;
   if (grey.empty()) {
@@ -19,7 +20,9 @@ ErrorCode FittedCircleMarker3D::DetectMarker(MarkerBoardResult& result) {
       cv::cvtColor(data->image, grey, cv::COLOR_BGR2GRAY);
     }
   }
-  fit = FitMarker(grey, data->cloud, rings.front());
+  fit =
+      FitMarker(grey, data->cloud, rings.front(), [this](int first, int last) { return data->LoadRows(first, last); });
+  if (const ErrorCode code = CheckAttempt(); code != Success) return code;
   fitted = true;
   if (!fit.refusal.empty()) {
     return fit.tooFewPoints ? Err_Algo_Marker_Fit_TooFewPoints : Err_Algo_Marker_Fit_NotMarker;

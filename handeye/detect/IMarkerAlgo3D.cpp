@@ -39,11 +39,16 @@ std::string Describe(const cv::Mat& image) {
 }  // namespace
 
 int IMarkerAlgo3D::Load(const std::string& imageFile, const std::string& cloudFile, cv::Mat& image, cv::Mat& cloud,
-                        ShotFileProblem& problem) {
+                        ShotFileProblem& problem, std::unique_ptr<PendingCloudRows>* pending) {
+  const auto readCloud = [&](int rows, int cols, std::string* why) {
+    return pending ? OpenOrganizedCloud(cloudFile, rows, cols, *pending, why)
+                   : ReadOrganizedCloud(cloudFile, rows, cols, why);
+  };
   const auto refuse = [&](ShotFileProblem::File file, std::string reason, int code) {
     problem = ShotFileProblem{file, std::move(reason)};
     image.release();
     cloud.release();
+    if (pending) pending->reset();
     return code;
   };
   std::vector<unsigned char> bytes;
@@ -54,7 +59,7 @@ int IMarkerAlgo3D::Load(const std::string& imageFile, const std::string& cloudFi
   if (const std::optional<cv::Size> stated = ImageHeaderSize(bytes.data(), bytes.size())) {
     // The cloud first, at the size the header states: when it cannot match, the image is never decoded
     // (a small file can decode to gigabytes).
-    cloud = ReadOrganizedCloud(cloudFile, stated->height, stated->width, &why);
+    cloud = readCloud(stated->height, stated->width, &why);
     if (cloud.empty()) return refuse(ShotFileProblem::PointCloud, why, Err_Data_Invalid_PointCloud);
     image = Decode(bytes);
     if (image.empty()) return refuse(ShotFileProblem::Image, kUndecodable, Err_Data_Invalid_PointCloud);
@@ -65,7 +70,7 @@ int IMarkerAlgo3D::Load(const std::string& imageFile, const std::string& cloudFi
   } else {
     image = Decode(bytes);
     if (image.empty()) return refuse(ShotFileProblem::Image, kUndecodable, Err_Data_Invalid_PointCloud);
-    cloud = ReadOrganizedCloud(cloudFile, image.rows, image.cols, &why);
+    cloud = readCloud(image.rows, image.cols, &why);
     if (cloud.empty()) return refuse(ShotFileProblem::PointCloud, why, Err_Data_Invalid_PointCloud);
   }
   if (!Usable(image)) return refuse(ShotFileProblem::Image, Describe(image), Err_Data_Invalid_Image);
@@ -79,16 +84,17 @@ IMarkerAlgo3D::IMarkerAlgo3D(const std::string& imageFile, const std::string& cl
   cv::Mat image;
   cv::Mat cloud;
   ShotFileProblem problem;
-  status = Load(imagePath, cloudPath, image, cloud, problem);
+  std::unique_ptr<PendingCloudRows> pending;
+  status = Load(imagePath, cloudPath, image, cloud, problem, &pending);
   if (status == Success) {
-    data = std::make_shared<Image>(Image{image, cloud});
+    data = std::make_shared<Image>(Image{image, cloud, std::move(pending)});
   } else if (problem.file == ShotFileProblem::Image) {
     std::cerr << "image " << imagePath << ": " << problem.reason << std::endl;  // the cloud reader says its own
   }
 }
 
 IMarkerAlgo3D::IMarkerAlgo3D(const cv::Mat& image, const cv::Mat& cloud)
-    : data(std::make_shared<Image>(Image{image, cloud})) {}
+    : data(std::make_shared<Image>(Image{image, cloud, nullptr})) {}
 
 ErrorCode IMarkerAlgo3D::CheckInput(const cv::Mat& image, const cv::Mat& cloud) {
   if (image.empty()) return Err_Data_Empty;
@@ -100,7 +106,7 @@ ErrorCode IMarkerAlgo3D::CheckInput(const cv::Mat& image, const cv::Mat& cloud) 
 }
 
 ErrorCode IMarkerAlgo3D::CheckAttempt() const {
-  if (!data || data->cloud.empty()) return Err_Data_Invalid_PointCloud;
+  if (!data || data->cloud.empty() || data->cloudLost) return Err_Data_Invalid_PointCloud;
   if (data->image.empty()) return Err_Data_Invalid_Image;
   return Success;
 }

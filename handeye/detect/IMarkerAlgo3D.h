@@ -28,8 +28,10 @@ class IMarkerAlgo3D : public IMarkerAlgo {
 
   /// Loads a shot from its two files as the path constructor does: 0 (image and cloud filled), 106 or
   /// 107, with `problem` naming the file at fault and why.
+  /// With `pending` given, a binary cloud of fixed-size vertices is checked but its rows are left in the
+  /// file for `pending` to read (see OpenOrganizedCloud); the refusals are the same.
   static int Load(const std::string& imageFile, const std::string& cloudFile, cv::Mat& image, cv::Mat& cloud,
-                  ShotFileProblem& problem);
+                  ShotFileProblem& problem, std::unique_ptr<PendingCloudRows>* pending = nullptr);
 
   /// The checks of the matrix form, in order: 105 empty image, 105 empty cloud, 106 image neither
   /// CV_8UC1 nor CV_8UC3, 107 cloud not CV_64FC3, 108 rows or columns differ (a cloud of the same number
@@ -42,7 +44,8 @@ class IMarkerAlgo3D : public IMarkerAlgo {
   std::shared_ptr<Image> data;
 
  protected:
-  /// The check before every attempt: 107 empty cloud, then 106 empty image, else 0.
+  /// The check before every attempt and after it: 107 empty cloud or a cloud whose rows could not be read,
+  /// then 106 empty image, else 0.
   ErrorCode CheckAttempt() const;
 };
 

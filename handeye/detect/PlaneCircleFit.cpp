@@ -249,7 +249,8 @@ struct PlaneSample {
 
 // The finite cloud points (Z ≠ 0) inside the ellipse `region` scaled by `scale`, walking each row's
 // stretch inside it only.
-bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale, std::vector<PlaneSample>& samples) {
+bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale, const RowLoader& loadRows,
+                         std::vector<PlaneSample>& samples) {
   Eigen::Vector2d centre;
   Eigen::Matrix2d shape;
   if (!EllipseShape(region, centre, shape)) return false;
@@ -257,6 +258,7 @@ bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale
   const double rowReach = scale * std::sqrt(shape.inverse()(1, 1));
   const int r0 = std::max(0, static_cast<int>(std::ceil(centre.y() - rowReach)));
   const int r1 = std::min(cloud.rows - 1, static_cast<int>(std::floor(centre.y() + rowReach)));
+  if (r0 <= r1 && loadRows && !loadRows(r0, r1)) return false;
   samples.reserve(static_cast<std::size_t>(kPi * s2 / std::sqrt(shape.determinant())) + 16);
   for (int r = r0; r <= r1; ++r) {
     // The row's stretch inside: shape₀₀ dx² + 2 shape₀₁ dx dy + shape₁₁ dy² <= s².
@@ -331,9 +333,10 @@ void CentreSamples(std::vector<PlaneSample>& samples, PlaneMap& plane) {
 
 }  // namespace
 
-bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane) {
+bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane,
+                 const RowLoader& loadRows) {
   std::vector<PlaneSample> samples;
-  if (!CollectPlaneSamples(cloud, region, scale, samples)) return false;
+  if (!CollectPlaneSamples(cloud, region, scale, loadRows, samples)) return false;
   if (static_cast<int>(samples.size()) < minPoints) return false;
   CentreSamples(samples, plane);
 
@@ -461,7 +464,8 @@ bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings
   return true;
 }
 
-MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours) {
+MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours,
+                    const RowLoader& loadRows) {
   MarkerFit fit;
   const auto refuse = [&](const std::string& why, bool points) {
     fit.refusal = why;
@@ -488,7 +492,7 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
   }
   // 3: the board plane.
   PlaneMap plane;
-  if (!FitPlaneMap(cloud, outer, kRegionScale, kMinPlanePoints, plane)) {
+  if (!FitPlaneMap(cloud, outer, kRegionScale, kMinPlanePoints, plane, loadRows)) {
     return refuse("too few cloud points on the board around the marker", true);
   }
   fit.planePoints = plane.points;

@@ -12,6 +12,7 @@
 #include <Eigen/Core>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,11 @@ struct PlaneMap {
 
 /// Fits the plane map over the finite cloud points (Z ≠ 0) inside the ellipse `region` scaled by
 /// `scale`, by least squares on the 3×3 normal equations, with one pass that drops points whose 1/Z
-/// residual exceeds 3σ. False with fewer than `minPoints` points.
-bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane);
+/// residual exceeds 3σ. False with fewer than `minPoints` points. `loadRows`, when given, is asked for the
+/// rows the region covers before they are read (see Image::LoadRows); false from it is false here.
+using RowLoader = std::function<bool(int first, int last)>;
+bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane,
+                 const RowLoader& loadRows = {});
 
 /// Concentric circles in a plane: points of each ring in 3D (on the plane), one centre and one radius
 /// per ring. Linear fit of x² + y² = 2cₓx + 2c_y y + kᵢ in the plane's own coordinates, then three
@@ -87,8 +91,9 @@ struct MarkerFit {
 /// 4. every edge point mapped onto the plane, and concentric circles fitted there;
 /// 5. the centre in 3D and its pixel, the radii and their deviation from kRingRatios.
 /// A fit whose ratios deviate by more than 0.01, or with fewer than 12 edge points on a ring or 50
-/// plane points, is refused (see MarkerFit::refusal).
-MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours);
+/// plane points, is refused (see MarkerFit::refusal). `loadRows` as for FitPlaneMap.
+MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours,
+                    const RowLoader& loadRows = {});
 
 }  // namespace Detect
 }  // namespace TamoHandEye

@@ -344,40 +344,40 @@ bool ReadListVertices(const File& file, const PlyReader::Element& vertex, const 
   return true;
 }
 
-// Binary vertices of a fixed size, `stride` bytes each, from `offset`.
+// Binary vertices of a fixed size, `stride` bytes each, the body starting at `offset`: `count` of them
+// from vertex `first` on, written to `out` (three doubles each).
 bool ReadFixedVertices(const File& file, const PlyReader::Element& vertex, const Coordinates& where, bool swap,
-                       std::size_t offset, std::size_t stride, cv::Mat& cloud) {
-  const std::size_t count = static_cast<std::size_t>(vertex.count);
+                       std::size_t offset, std::size_t stride, std::size_t first, std::size_t count, double* out) {
   const std::size_t scalar = PlyReader::SizeOf(where.type);
   std::size_t at[3];
   for (int c = 0; c < 3; ++c) {
     at[c] = 0;
     for (std::size_t p = 0; p < where.xyz[c]; ++p) at[c] += PlyReader::SizeOf(vertex.properties[p].type);
   }
-  auto* out = cloud.ptr<double>();
+  offset += first * stride;
 
   // Fast path: nothing but x, y, z in the file's native order, read straight into the cloud.
   if (!swap && stride == 3 * scalar && at[0] == 0 && at[1] == scalar && at[2] == 2 * scalar) {
     if (where.type == PlyReader::Type::Float64) return file.ReadAt(offset, out, count * stride);
     // 32-bit floats are widened chunk by chunk through a buffer that stays in cache, so the cloud's
     // memory is written once and the file's bytes are not read back from main memory.
-    std::vector<float> chunk(kChunkBytes / sizeof(float));
-    const std::size_t perChunk = chunk.size() / 3;
-    for (std::size_t first = 0; first < count; first += perChunk) {
-      const std::size_t n = std::min(perChunk, count - first);
-      if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return false;
-      double* to = out + 3 * first;
+    const std::size_t perChunk = std::min(kChunkBytes / stride, count);
+    std::vector<float> chunk(3 * perChunk);
+    for (std::size_t done = 0; done < count; done += perChunk) {
+      const std::size_t n = std::min(perChunk, count - done);
+      if (!file.ReadAt(offset + done * stride, chunk.data(), n * stride)) return false;
+      double* to = out + 3 * done;
       for (std::size_t i = 0; i < 3 * n; ++i) to[i] = static_cast<double>(chunk[i]);
     }
     return true;
   }
 
   // Any other layout: chunks of whole vertices, each decoded at its properties' offsets.
-  const std::size_t perChunk = std::max<std::size_t>(1, kChunkBytes / stride);
+  const std::size_t perChunk = std::min(std::max<std::size_t>(1, kChunkBytes / stride), count);
   std::vector<unsigned char> chunk(perChunk * stride);
-  for (std::size_t first = 0; first < count; first += perChunk) {
-    const std::size_t n = std::min(perChunk, count - first);
-    if (!file.ReadAt(offset + first * stride, chunk.data(), n * stride)) return false;
+  for (std::size_t done = 0; done < count; done += perChunk) {
+    const std::size_t n = std::min(perChunk, count - done);
+    if (!file.ReadAt(offset + done * stride, chunk.data(), n * stride)) return false;
     for (std::size_t k = 0; k < n; ++k) {
       const unsigned char* record = chunk.data() + k * stride;
       *out++ = Decode(record + at[0], where.type, swap);
@@ -387,6 +387,59 @@ bool ReadFixedVertices(const File& file, const PlyReader::Element& vertex, const
   }
   return true;
 }
+
+// Where a checked binary body of fixed-size vertices lies, for reading it later.
+struct FixedBody {
+  std::size_t offset = 0;
+  std::size_t stride = 0;
+  bool swap = false;
+};
+
+// Rows of a binary body of fixed-size vertices read on demand, each once.
+class FileRows final : public PendingCloudRows {
+ public:
+  FileRows(std::unique_ptr<File> f, std::string name, PlyReader::Element element, const Coordinates& coordinates,
+           const FixedBody& fixed, cv::Mat target)
+      : file(std::move(f)),
+        path(std::move(name)),
+        vertex(std::move(element)),
+        where(coordinates),
+        body(fixed),
+        cloud(std::move(target)),
+        loaded(static_cast<std::size_t>(cloud.rows), 0) {}
+
+  bool Load(int first, int last) override {
+    first = std::max(first, 0);
+    last = std::min(last, cloud.rows - 1);
+    for (int r = first; r <= last;) {
+      if (loaded[static_cast<std::size_t>(r)]) {
+        ++r;
+        continue;
+      }
+      int end = r;
+      while (end < last && !loaded[static_cast<std::size_t>(end) + 1]) ++end;
+      const auto cols = static_cast<std::size_t>(cloud.cols);
+      if (!ReadFixedVertices(*file, vertex, where, body.swap, body.offset, body.stride,
+                             static_cast<std::size_t>(r) * cols, static_cast<std::size_t>(end - r + 1) * cols,
+                             cloud.ptr<double>(r))) {
+        std::cerr << "PLY " << path << ": truncated (the file was cut short while it was being read)" << std::endl;
+        return false;
+      }
+      std::fill(loaded.begin() + r, loaded.begin() + end + 1, 1);
+      r = end + 1;
+    }
+    return true;
+  }
+
+ private:
+  std::unique_ptr<File> file;
+  std::string path;
+  PlyReader::Element vertex;
+  Coordinates where;
+  FixedBody body;
+  cv::Mat cloud;
+  std::vector<char> loaded;
+};
 
 // The reader proper: on refusal returns an empty matrix, with the operator's reason in `why` and the
 // line for standard error in `printed`.
@@ -411,9 +464,11 @@ std::string CountProblem(const PlyReader& header, const PlyReader::Element& vert
   return {};
 }
 
-// Reads a binary body into `cloud` (rows x cols, the vertex count); empty, or why not.
+// Reads a binary body into `cloud` (rows x cols, the vertex count); empty, or why not. With `lazy`
+// given, a body of fixed-size vertices is checked, the cloud allocated, and where the body lies written
+// to `*lazy` instead of reading it (`lazy->stride` stays 0 when the body was read).
 std::string ReadBinaryBody(const File& file, const PlyReader& header, const Coordinates& where, cv::Mat& cloud,
-                           int rows, int cols) {
+                           int rows, int cols, FixedBody* lazy) {
   const PlyReader::Element& vertex = header.elements[where.vertexIndex];
   const bool swap = (header.format == PlyReader::Format::BinaryLittleEndian) != kNativeLittleEndian;
   std::size_t offset = header.dataOffset;
@@ -433,16 +488,25 @@ std::string ReadBinaryBody(const File& file, const PlyReader& header, const Coor
     return Trailing(file.Size() - offset - vertex.count * stride);
   }
   cloud.create(rows, cols, CV_64FC3);
-  return ReadFixedVertices(file, vertex, where, swap, offset, stride, cloud) ? std::string() : "truncated";
+  if (lazy) {
+    *lazy = FixedBody{offset, stride, swap};
+    return {};
+  }
+  return ReadFixedVertices(file, vertex, where, swap, offset, stride, 0, static_cast<std::size_t>(vertex.count),
+                           cloud.ptr<double>())
+             ? std::string()
+             : "truncated";
 }
 
-cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why, std::string& printed) {
+cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why, std::string& printed,
+                  std::unique_ptr<PendingCloudRows>* pending) {
   const auto Fail = [&](const std::string& reason, const std::string& line = {}) {
     why = reason;
     printed = line.empty() ? "PLY " + path + ": " + reason : line;
     return cv::Mat();
   };
-  const File file(path);
+  auto opened = std::make_unique<File>(path);
+  const File& file = *opened;
   if (!file.Open()) {
     return Fail("cannot be opened: " + file.Error(), "file_stream failed to open " + path + " (" + file.Error() + ")");
   }
@@ -468,20 +532,38 @@ cv::Mat ReadCloud(const std::string& path, int rows, int cols, std::string& why,
     if (!ReadAscii(file, header, where.vertexIndex, where.xyz, cloud)) return Fail("truncated or malformed data");
     return cloud;
   }
-  error = ReadBinaryBody(file, header, where, cloud, rows, cols);
-  return error.empty() ? cloud : Fail(error);
+  FixedBody body;
+  error = ReadBinaryBody(file, header, where, cloud, rows, cols, pending ? &body : nullptr);
+  if (!error.empty()) return Fail(error);
+  if (body.stride != 0) {
+    *pending =
+        std::make_unique<FileRows>(std::move(opened), path, header.elements[where.vertexIndex], where, body, cloud);
+  }
+  return cloud;
 }
 
-}  // namespace
-
-cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols, std::string* why) {
+// The reader with its line on standard error; `pending` as for OpenOrganizedCloud, or null to read whole.
+cv::Mat OpenCloud(const std::string& path, int rows, int cols, std::unique_ptr<PendingCloudRows>* pending,
+                  std::string* why) {
   std::string reason, printed;
-  cv::Mat cloud = ReadCloud(path, rows, cols, reason, printed);
+  cv::Mat cloud = ReadCloud(path, rows, cols, reason, printed, pending);
   if (cloud.empty()) {
     std::cerr << printed << std::endl;
     if (why) *why = reason;
   }
   return cloud;
+}
+
+}  // namespace
+
+cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols, std::string* why) {
+  return OpenCloud(path, rows, cols, nullptr, why);
+}
+
+cv::Mat OpenOrganizedCloud(const std::string& path, int rows, int cols, std::unique_ptr<PendingCloudRows>& pending,
+                           std::string* why) {
+  pending.reset();
+  return OpenCloud(path, rows, cols, &pending, why);
 }
 
 }  // namespace Detect

@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -62,6 +63,24 @@ class PlyReader {
 /// bytes (header lines ending in CR, bytes after the last vertex when nothing follows it). Every count
 /// is checked against the file's length before anything is allocated or walked. Never throws.
 cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols, std::string* why = nullptr);
+
+/// The rows of a cloud that OpenOrganizedCloud left in its file, read when first asked for.
+class PendingCloudRows {
+ public:
+  virtual ~PendingCloudRows() = default;
+  /// Reads rows `first` to `last` (clamped to the cloud) into the cloud, those not read before; false,
+  /// with a line on standard error, when the file no longer holds them (it was cut short since it was
+  /// opened).
+  virtual bool Load(int first, int last) = 0;
+};
+
+/// ReadOrganizedCloud, with the same checks and the same refusals, for a reader that needs a few rows:
+/// a binary body of fixed-size vertices is checked against the header and the file's length but not
+/// read. The cloud is allocated and `pending` receives what reads its rows on demand (it keeps the file
+/// open); no row holds its points before it is loaded. Other bodies (ASCII, vertices with list
+/// properties) are read whole and `pending` is left empty.
+cv::Mat OpenOrganizedCloud(const std::string& path, int rows, int cols, std::unique_ptr<PendingCloudRows>& pending,
+                           std::string* why = nullptr);
 
 }  // namespace Detect
 }  // namespace TamoHandEye

@@ -3,6 +3,7 @@
 #include <tarn/MarkerDetect.h>
 
 #include "detect/ConcentricCircleMarker3D.h"
+#include "detect/FittedCircleMarker3D.h"
 
 #include "MarkerRenderer.h"
 
@@ -14,6 +15,7 @@
 #include <unistd.h>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 
 namespace {
@@ -276,6 +278,28 @@ TEST(MarkerDetect, NonFinitePointsAreNoPoint) {
     Detect::MarkerBoardResult r{1, 2, 3, 4, 5};
     EXPECT_EQ(Detect::SolveMarkerBoardResults(shot.image, cloud, r), Detect::Err_Algo_Marker_Fail_NoPoint) << bad;
     EXPECT_EQ(r.x, 1.0);
+  }
+}
+
+// A shot read from files reads only the cloud rows detection uses, when it uses them: a cloud cut short
+// after the shot was opened is still no cloud (107), for both centres, never points read past its end.
+TEST(MarkerDetect, CloudCutShortWhileDetectingIsNoCloud) {
+  const Shot shot = RenderShot({});
+  const std::string png = TempPath("cut_1.png");
+  const std::string ply = TempPath("cut_1.ply");
+  ASSERT_TRUE(cv::imwrite(png, shot.image));
+  for (const bool fitted : {false, true}) {
+    TarnSim::WritePly(ply, shot.cloud);
+    std::unique_ptr<ConcentricCircleMarker3D> detector = fitted
+                                                             ? std::make_unique<Detect::FittedCircleMarker3D>(png, ply)
+                                                             : std::make_unique<ConcentricCircleMarker3D>(png, ply);
+    ASSERT_EQ(detector->status, 0);
+    ASSERT_EQ(::truncate(ply.c_str(), 1000), 0);
+    Detect::MarkerBoardResult result{9, 9, 9, 9, 9};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(detector->Run(result), Detect::Err_Data_Invalid_PointCloud) << fitted;
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), testing::HasSubstr("truncated"));
+    EXPECT_EQ(result.x, 9.0);
   }
 }
 

@@ -18,6 +18,8 @@
 
 namespace {
 
+using TamoHandEye::Detect::OpenOrganizedCloud;
+using TamoHandEye::Detect::PendingCloudRows;
 using TamoHandEye::Detect::ReadOrganizedCloud;
 using TarnSim::PlyFormat;
 using TarnSim::PlyOptions;
@@ -80,6 +82,15 @@ TEST(PlyReader, EveryFormatAndLayoutReadsTheSameCloud) {
           const cv::Mat expected = doubles || format == PlyFormat::Ascii ? cloud : AsFloats(cloud);
           EXPECT_TRUE(SameCloud(read, expected, 0.0)) << "format " << static_cast<int>(format) << " doubles " << doubles
                                                       << " colour " << colour << " leading " << leading;
+          // Opened for rows on demand: a binary body is read row by row, in any order, to the same cloud.
+          std::unique_ptr<PendingCloudRows> pending;
+          const cv::Mat opened = OpenOrganizedCloud(path, 4, 6, pending);
+          ASSERT_FALSE(opened.empty());
+          EXPECT_EQ(pending == nullptr, format == PlyFormat::Ascii);
+          if (pending) {
+            EXPECT_TRUE(pending->Load(2, 2) && pending->Load(-5, 1) && pending->Load(1, 9));
+          }
+          EXPECT_TRUE(SameCloud(opened, expected, 0.0)) << "on demand: format " << static_cast<int>(format);
         }
       }
     }
@@ -181,7 +192,13 @@ std::string Slurp(const std::string& path) {
 TEST(PlyReader, DamagedAndHostileFilesAreRefusedInBoundedTime) {
   const cv::Mat cloud = SmallCloud();
   const auto refused = [](const std::string& path, int rows, int cols) {
-    return TarnTest::RunInChild(20, [&] { return ReadOrganizedCloud(path, rows, cols).empty() ? 0 : 1; }) == 0;
+    return TarnTest::RunInChild(20, [&] {
+             std::unique_ptr<PendingCloudRows> pending;  // opening for rows on demand refuses the same files
+             return ReadOrganizedCloud(path, rows, cols).empty() &&
+                            OpenOrganizedCloud(path, rows, cols, pending).empty()
+                        ? 0
+                        : 1;
+           }) == 0;
   };
 
   // A binary file sent through a text conversion (LF to CRLF): header and body both changed.
