@@ -1,10 +1,10 @@
-// Reading a 1920 x 1200 shot and detecting its marker.
+// Reading a shot of 1920 x 1200 (argument 0) or 2448 x 2048 (argument 1) and detecting its marker.
 //   make build && build/bench/detect_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //
 // PlainRead reads the PLY file into memory with read() and nothing else; ReadCloud is the reader, side
-// by side. CleanShot and NoMarker run the whole path form (image read, PLY read, detection); compare
-// CleanShot with ImageRead + PlainRead. FittedShot is CleanShot with the fitted centre instead of the
-// centroids'.
+// by side. CleanShot and NoMarker run the whole path form (image read, the cloud's rows it needs,
+// detection); compare them with the floor, ImageRead + PlainRead. FittedShot is CleanShot with the fitted centre
+// instead of the centroids'.
 
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
@@ -33,36 +33,46 @@ struct Files {
   std::string png, ply, blankPng, blankPly;
 };
 
-const Files& Shots() {
-  static const Files files = [] {
-    const auto dir = std::filesystem::temp_directory_path() / "tarn-detect-bench";
-    std::filesystem::create_directories(dir);
-    TarnSim::ShotOptions options;
-    options.width = 1920;
-    options.height = 1200;
-    options.focal = 1700;
-    options.cameraFromBoard =
-        Eigen::Isometry3d(Eigen::Translation3d(0.02, -0.01, 0.7)) * Eigen::AngleAxisd(0.2, Eigen::Vector3d::UnitX());
-    options.supersample = 2;
-    options.blurSigma = 0.8;
-    options.greyNoise = 2.0;
-    options.depthNoise = 0.0003;
-    Files f{(dir / "shot_1.png").string(), (dir / "shot_1.ply").string(), (dir / "blank_1.png").string(),
-            (dir / "blank_1.ply").string()};
-    const TarnSim::Shot shot = TarnSim::RenderShot(options);
-    cv::imwrite(f.png, shot.image);
-    TarnSim::WritePly(f.ply, shot.cloud);
-    options.markers.clear();
-    const TarnSim::Shot blank = TarnSim::RenderShot(options);
-    cv::imwrite(f.blankPng, blank.image);
-    TarnSim::WritePly(f.blankPly, blank.cloud);
-    return f;
-  }();
-  return files;
+// Argument 0 of the benchmarks: the shot's size.
+struct ShotSize {
+  int width, height;
+  double focal;
+};
+constexpr ShotSize kSizes[] = {{1920, 1200, 1700}, {2448, 2048, 2200}};
+
+Files RenderShots(const ShotSize& size) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("tarn-detect-bench-" + std::to_string(size.width) + "x" + std::to_string(size.height));
+  std::filesystem::create_directories(dir);
+  TarnSim::ShotOptions options;
+  options.width = size.width;
+  options.height = size.height;
+  options.focal = size.focal;
+  options.cameraFromBoard =
+      Eigen::Isometry3d(Eigen::Translation3d(0.02, -0.01, 0.7)) * Eigen::AngleAxisd(0.2, Eigen::Vector3d::UnitX());
+  options.supersample = 2;
+  options.blurSigma = 0.8;
+  options.greyNoise = 2.0;
+  options.depthNoise = 0.0003;
+  Files f{(dir / "shot_1.png").string(), (dir / "shot_1.ply").string(), (dir / "blank_1.png").string(),
+          (dir / "blank_1.ply").string()};
+  const TarnSim::Shot shot = TarnSim::RenderShot(options);
+  cv::imwrite(f.png, shot.image);
+  TarnSim::WritePly(f.ply, shot.cloud);
+  options.markers.clear();
+  const TarnSim::Shot blank = TarnSim::RenderShot(options);
+  cv::imwrite(f.blankPng, blank.image);
+  TarnSim::WritePly(f.blankPly, blank.cloud);
+  return f;
+}
+
+const Files& Shots(std::int64_t size = 0) {
+  static const Files files[] = {RenderShots(kSizes[0]), RenderShots(kSizes[1])};
+  return files[size];
 }
 
 void PlainRead(benchmark::State& state) {
-  const std::string& path = Shots().ply;
+  const std::string& path = Shots(state.range(0)).ply;
   const auto size = static_cast<std::size_t>(std::filesystem::file_size(path));
   for (auto _ : state) {
     std::vector<char> buffer(size);
@@ -80,9 +90,10 @@ void PlainRead(benchmark::State& state) {
 }
 
 void ReadCloud(benchmark::State& state) {
-  const std::string& path = Shots().ply;
+  const std::string& path = Shots(state.range(0)).ply;
+  const ShotSize& shot = kSizes[state.range(0)];
   for (auto _ : state) {
-    const cv::Mat cloud = TamoHandEye::Detect::ReadOrganizedCloud(path, 1200, 1920);
+    const cv::Mat cloud = TamoHandEye::Detect::ReadOrganizedCloud(path, shot.height, shot.width);
     benchmark::DoNotOptimize(cloud.data);
   }
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(std::filesystem::file_size(path)));
@@ -90,7 +101,7 @@ void ReadCloud(benchmark::State& state) {
 
 void ImageRead(benchmark::State& state) {
   for (auto _ : state) {
-    const cv::Mat image = cv::imread(Shots().png, cv::IMREAD_UNCHANGED);
+    const cv::Mat image = cv::imread(Shots(state.range(0)).png, cv::IMREAD_UNCHANGED);
     benchmark::DoNotOptimize(image.data);
   }
 }
@@ -98,7 +109,8 @@ void ImageRead(benchmark::State& state) {
 void CleanShot(benchmark::State& state) {
   for (auto _ : state) {
     TamoHandEye::MarkerBoardResult result;
-    const auto code = TamoHandEye::SolveMarkerBoardResults(Shots().png, Shots().ply, result);
+    const auto code =
+        TamoHandEye::SolveMarkerBoardResults(Shots(state.range(0)).png, Shots(state.range(0)).ply, result);
     if (code != TamoHandEye::Success) state.SkipWithError("the marker was not found");
     benchmark::DoNotOptimize(result.u);
   }
@@ -108,7 +120,8 @@ void CleanShot(benchmark::State& state) {
 void FittedShot(benchmark::State& state) {
   for (auto _ : state) {
     TamoHandEye::MarkerBoardResult result;
-    const auto code = TamoHandEye::SolveFittedMarkerResults(Shots().png, Shots().ply, result);
+    const auto code =
+        TamoHandEye::SolveFittedMarkerResults(Shots(state.range(0)).png, Shots(state.range(0)).ply, result);
     if (code != TamoHandEye::Success) state.SkipWithError("the marker was not fitted");
     benchmark::DoNotOptimize(result.u);
   }
@@ -117,18 +130,19 @@ void FittedShot(benchmark::State& state) {
 void NoMarker(benchmark::State& state) {
   for (auto _ : state) {
     TamoHandEye::MarkerBoardResult result;
-    const auto code = TamoHandEye::SolveMarkerBoardResults(Shots().blankPng, Shots().blankPly, result);
+    const auto code =
+        TamoHandEye::SolveMarkerBoardResults(Shots(state.range(0)).blankPng, Shots(state.range(0)).blankPly, result);
     if (code == TamoHandEye::Success) state.SkipWithError("a marker was found on a blank shot");
     benchmark::DoNotOptimize(code);
   }
 }
 
-BENCHMARK(PlainRead)->Unit(benchmark::kMillisecond);
-BENCHMARK(ReadCloud)->Unit(benchmark::kMillisecond);
-BENCHMARK(ImageRead)->Unit(benchmark::kMillisecond);
-BENCHMARK(CleanShot)->Unit(benchmark::kMillisecond);
-BENCHMARK(FittedShot)->Unit(benchmark::kMillisecond);
-BENCHMARK(NoMarker)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(PlainRead)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReadCloud)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(ImageRead)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(CleanShot)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(FittedShot)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(NoMarker)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
 

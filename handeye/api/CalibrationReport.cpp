@@ -239,6 +239,7 @@ ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, 
   if (options.searchDistance > 0.0) settings.RansacDist = options.searchDistance;
   try {
     EntryRun run;
+    run.everyConvention = true;  // the runner-up is read from every candidate's fit
     const ErrorCode code = RunEntryPoint(robot, markers, robotRows, settings, options.seed, report.result, &run);
     if (code != Success) {
       ExplainFailure(run, markers, settings, report);

@@ -120,6 +120,7 @@ ErrorCode RunEntryPoint(RobotKind kind, const std::vector<MarkerBoardResult>& ma
     std::unique_ptr<Robot> robot = MakeRobot(kind, markers);
     robot->SetRobotData(rows);
     robot->robot->searchSeed = seed;
+    robot->robot->screenConventions = run == nullptr || !run->everyConvention;
     FinalResult fresh;
     const int status = robot->Solve(ToSolverParam(param), fresh);
     if (run != nullptr) {

@@ -44,6 +44,8 @@ class IRobot {
   /// random device.
   static void SetPoseSearchSeed(std::optional<std::uint32_t> seed);
 
+  /// Every row as a pose and every marker point as a pose (identity rotation), under the current settings.
+  void BuildTransforms(std::vector<Kel::SE3d>& robotTransforms, std::vector<Kel::SE3d>& markerTransforms);
   /// Converts robotData[index] and appends its pose to `poses`; earlier entries stay.
   virtual void AddRobotPose(int index, std::vector<Kel::SE3d>& poses);
   /// Replaces the whole of `row` by `pose` written in this convention.
@@ -67,6 +69,11 @@ class IRobot {
     double rmsMm = 0.0;        ///< RMS over those (on success)
   };
   std::vector<ConventionFit> conventionFits;  ///< every candidate of the last SolveOverConventions, in order
+  /// The status of a candidate that SolveOverConventions did not solve: it could not have been chosen.
+  static constexpr int kNotTried = -1000;
+  /// Whether SolveOverConventions, with the pose search, may leave out candidates that cannot be chosen
+  /// (see there); false solves every one, for a caller that reads every candidate's fit.
+  bool screenConventions = true;
 
  protected:
   static constexpr double kMillimetre = 0.001;                  ///< millimetres to metres
@@ -102,6 +109,9 @@ class IRobot {
   /// candidate that fits them about as well as the best solved one, the search fails: under a wrong
   /// convention such rows only look spread. `axes` ends at the chosen key and the result is written in it. When no
   /// candidate succeeds, returns the last run's code with `axes` at the last candidate.
+  /// With the pose search and screenConventions, the candidates are solved in the order of a lower bound
+  /// of their fit over all poses, and one is left out (status kNotTried) when bounds prove that it can
+  /// neither be chosen nor make the poses count as degenerate; the outcome is the same as solving all.
   int SolveOverConventions(const std::vector<std::string>& candidates, std::string& axes,
                            const SolverParam& solverParam, FinalResult& result);
   /// The quaternion of a rotation vector given in the row's angle unit, scaled by `toRadian`.

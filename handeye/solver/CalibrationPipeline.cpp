@@ -4,8 +4,10 @@
 #include "solver/HandEyeKel.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <limits>
+#include <numeric>
 
 namespace TamoHandEye {
 
@@ -82,15 +84,7 @@ int IRobot::Solve(const SolverParam& solverParam, FinalResult& result) {
 
   std::vector<Kel::SE3d> robotTransforms;
   std::vector<Kel::SE3d> markerTransforms;
-  robotTransforms.reserve(robotData.size());
-  markerTransforms.reserve(robotData.size());
-  for (std::size_t i = 0; i < robotData.size(); ++i) {
-    AddRobotPose(static_cast<int>(i), robotTransforms);
-    const MarkerBoardResult& m = markers.at(i);
-    Kel::SO3d noRotation(0.0, 0.0, 0.0, 0.0);
-    noRotation.Normalize();  // the identity
-    markerTransforms.emplace_back(Eigen::Vector3d(m.x, m.y, m.z), noRotation);
-  }
+  BuildTransforms(robotTransforms, markerTransforms);
 
   PoseSearchOptions search;
   search.seed = searchSeed ? searchSeed : PoseSearchSeed();
@@ -108,6 +102,20 @@ int IRobot::Solve(const SolverParam& solverParam, FinalResult& result) {
   return 0;
 }
 
+void IRobot::BuildTransforms(std::vector<Kel::SE3d>& robotTransforms, std::vector<Kel::SE3d>& markerTransforms) {
+  robotTransforms.clear();
+  markerTransforms.clear();
+  robotTransforms.reserve(robotData.size());
+  markerTransforms.reserve(robotData.size());
+  for (std::size_t i = 0; i < robotData.size(); ++i) {
+    AddRobotPose(static_cast<int>(i), robotTransforms);
+    const MarkerBoardResult& m = markers.at(i);
+    Kel::SO3d noRotation(0.0, 0.0, 0.0, 0.0);
+    noRotation.Normalize();  // the identity
+    markerTransforms.emplace_back(Eigen::Vector3d(m.x, m.y, m.z), noRotation);
+  }
+}
+
 int IRobot::SearchPoses(const std::shared_ptr<IHandEye>& solver, const std::vector<Kel::SE3d>& robotTransforms,
                         const std::vector<Kel::SE3d>& markerTransforms, std::vector<int>& outMask, bool exhaust,
                         double ransacDist) {
@@ -121,10 +129,51 @@ int IRobot::SearchPoses(const std::shared_ptr<IHandEye>& solver, const std::vect
   return SearchPoseConsensus(*solver, robotTransforms, markerTransforms, search, outMask, report);
 }
 
+namespace {
+
+// Bounds of one candidate convention's fit, from HandEyeKel::RelaxedCosts (m²; NaN bounds nothing).
+struct FitBounds {
+  double all = std::numeric_limits<double>::quiet_NaN();  ///< over every pose
+  std::vector<double> leavingOut;                         ///< over all but pose j
+};
+
+// Safety margins of the bounds against rounding: a factor on the squared figures, and per pose (0.02 mm)².
+constexpr double kBoundFactor = 2.0;
+constexpr double kBoundFloor = 4e-10;
+// Leaving each pose out costs a solve per pose: bounds for it are made up to this many poses.
+constexpr std::size_t kMaxLeaveOneOut = 64;
+
+// Whether a candidate with these bounds surely fits worse than twice `rms` (metres) over all poses, so
+// that a degenerate reading of it could not fail the search against a best of that RMS.
+bool SurelyNotDegenerate(const FitBounds& b, std::size_t n, double rms) {
+  const double count = static_cast<double>(n);
+  return b.all > kBoundFactor * count * 4.0 * rms * rms + kBoundFloor * count;
+}
+
+// Whether a candidate with these bounds can be neither chosen over a best that selected `selected` of
+// `n` poses with `rms` (metres) nor said degenerate against it. Its selected poses all agreed (residual
+// below `distance`) with a solution once, and its RMS is that of a solution over them; a solution over
+// a set of poses fits them no better than the set's bound.
+bool CannotWin(const FitBounds& b, std::size_t n, std::size_t selected, double rms, double distance,
+               std::size_t sampleSize) {
+  const double count = static_cast<double>(n);
+  if (!SurelyNotDegenerate(b, n, rms)) return false;
+  if (selected == n) return b.all > kBoundFactor * count * rms * rms + kBoundFloor * count;
+  if (selected + 1 != n || selected <= sampleSize || b.leavingOut.size() != n) return false;
+  // No solution has every pose agreeing: none can select all n.
+  if (!(b.all > kBoundFactor * count * distance * distance + kBoundFloor * count)) return false;
+  // No set of n − 1 poses is fitted better than the best.
+  const double fewer = count - 1.0;
+  return std::all_of(b.leavingOut.begin(), b.leavingOut.end(),
+                     [&](double cost) { return cost > kBoundFactor * fewer * rms * rms + kBoundFloor * fewer; });
+}
+
+}  // namespace
+
 int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std::string& axes,
                                  const SolverParam& solverParam, FinalResult& result) {
   struct Best {
-    std::string axes;
+    std::size_t index = 0;
     FinalResult result;
     std::size_t selected = 0;
     std::vector<Kel::SE3d> robotPoses;
@@ -132,25 +181,70 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
     std::shared_ptr<IHandEye> handEye;
   };
   std::unique_ptr<Best> best;
-  int status = 0;
   double bestDegenerateFit = std::numeric_limits<double>::infinity();  // metres
+  std::vector<int> statuses(candidates.size(), 0);
   conventionFits.clear();
-  for (const std::string& candidate : candidates) {
-    axes = candidate;
+  for (const std::string& candidate : candidates) conventionFits.push_back(ConventionFit{candidate, kNotTried, 0, 0.0});
+
+  const auto solveCandidate = [&](std::size_t c) {
+    axes = candidates[c];
     FinalResult trial;
-    status = IRobot::Solve(solverParam, trial);
-    conventionFits.push_back(ConventionFit{candidate, status, 0, 0.0});
+    const int status = IRobot::Solve(solverParam, trial);
+    statuses[c] = status;
+    conventionFits[c].status = status;
     if (status == kDegeneratePoses) bestDegenerateFit = std::min(bestDegenerateFit, degenerateFit);
-    if (status != 0) continue;
+    if (status != 0) return;
     const std::size_t selected = trial.mask.empty() ? trial.residuals.size() : CountSelected(trial.mask);
-    conventionFits.back().selected = selected;
-    conventionFits.back().rmsMm = trial.rmsError;
-    const bool better =
-        !best || selected > best->selected || (selected == best->selected && trial.rmsError < best->result.rmsError);
-    if (better) {
-      best = std::make_unique<Best>(Best{candidate, std::move(trial), selected, robotPoses, markerPoses, handEye});
+    conventionFits[c].selected = selected;
+    conventionFits[c].rmsMm = trial.rmsError;
+    // Most poses, then the best fit, then the earlier candidate (the candidates may be solved out of order).
+    const bool better = !best || selected > best->selected ||
+                        (selected == best->selected && (trial.rmsError < best->result.rmsError ||
+                                                        (trial.rmsError == best->result.rmsError && c < best->index)));
+    if (better) best = std::make_unique<Best>(Best{c, std::move(trial), selected, robotPoses, markerPoses, handEye});
+  };
+
+  // With the pose search, every candidate costs up to a hundred solves. Solved in the order of their bound
+  // over all poses, the right reading usually comes first, and the readings that the bounds prove cannot
+  // beat it are left out.
+  const std::size_t n = robotData.size();
+  const PoseSearchOptions search;
+  const bool screen = screenConventions && solverParam.Exhaust && n > search.sampleSize && candidates.size() > 1;
+  std::vector<FitBounds> bounds(candidates.size());
+  std::vector<std::size_t> order(candidates.size());
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  if (screen) {
+    param = solverParam;
+    std::vector<Kel::SE3d> robotTransforms, markerTransforms;
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+      axes = candidates[c];
+      BuildTransforms(robotTransforms, markerTransforms);
+      std::vector<double> costs =
+          HandEyeKel::RelaxedCosts(param.type ? 1 : 0, robotTransforms, markerTransforms, n <= kMaxLeaveOneOut);
+      bounds[c].all = costs.front();
+      bounds[c].leavingOut.assign(costs.begin() + 1, costs.end());
     }
+    const auto key = [&](std::size_t c) {
+      return std::isnan(bounds[c].all) ? std::numeric_limits<double>::infinity() : bounds[c].all;
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
   }
+  std::vector<std::size_t> left;
+  for (const std::size_t c : order) {
+    if (screen && best &&
+        CannotWin(bounds[c], n, best->selected, best->result.rmsError * kMillimetre, solverParam.RansacDist,
+                  search.sampleSize)) {
+      left.push_back(c);
+      continue;
+    }
+    solveCandidate(c);
+  }
+  // The best may have changed since a candidate was left out; one whose degenerate reading could now count
+  // is solved after all.
+  for (const std::size_t c : left) {
+    if (!SurelyNotDegenerate(bounds[c], n, best->result.rmsError * kMillimetre)) solveCandidate(c);
+  }
+
   // Rows rotating about one axis read under a wrong convention look spread, and a solve fits them, badly.
   // A reading under which the poses are degenerate and that fits them about as well as the best solved
   // one (a linear RMS within twice its RMS) says the set is degenerate.
@@ -158,9 +252,12 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
       (!best || bestDegenerateFit * 1000.0 <= 2.0 * best->result.rmsError + 1e-9)) {
     return kDegeneratePoses;
   }
-  if (!best) return status;
+  if (!best) {
+    if (!candidates.empty()) axes = candidates.back();
+    return statuses.empty() ? 0 : statuses.back();
+  }
 
-  axes = best->axes;
+  axes = candidates[best->index];
   result = std::move(best->result);
   robotPoses = std::move(best->robotPoses);
   markerPoses = std::move(best->markerPoses);

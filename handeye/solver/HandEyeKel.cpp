@@ -6,6 +6,7 @@
 #include <LieGroup/SO3Tangent.h>
 
 #include <Eigen/Eigenvalues>
+#include <Eigen/QR>
 
 #include <algorithm>
 #include <cmath>
@@ -80,6 +81,44 @@ bool HandEyeKel::IsDegenerate(const std::vector<Kel::SE3d>& robotPoses, const st
   if (!h.allFinite()) return false;
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 9, 9>> eigen(h, Eigen::EigenvaluesOnly);
   return !(eigen.eigenvalues()(0) > kConditionLimit * eigen.eigenvalues()(8));
+}
+
+std::vector<double> HandEyeKel::RelaxedCosts(int handEyeType, const std::vector<Kel::SE3d>& robotPoses,
+                                             const std::vector<Kel::SE3d>& markerPoses, bool leaveOneOut) {
+  using System = Eigen::Matrix<double, Eigen::Dynamic, 15>;
+  const std::size_t n = std::min(robotPoses.size(), markerPoses.size());
+  // r_i = R_Ai·x + t_Ai − R_Z·p_i − t_Z over (vec R_Z, x, t_Z): [−(p_iᵀ ⊗ I₃), R_Ai, −I₃]·u − (−t_Ai).
+  System m(3 * static_cast<Eigen::Index>(n), 15);
+  Eigen::VectorXd rhs(3 * static_cast<Eigen::Index>(n));
+  for (std::size_t i = 0; i < n; ++i) {
+    const Kel::SE3d a = handEyeType == 1 ? robotPoses[i] : robotPoses[i].Inverse();
+    const Eigen::Vector3d p = markerPoses[i].Translation();
+    const Eigen::Index row = 3 * static_cast<Eigen::Index>(i);
+    for (int k = 0; k < 3; ++k) m.block<3, 3>(row, 3 * k) = -p(k) * Eigen::Matrix3d::Identity();
+    m.block<3, 3>(row, 9) = a.Rotation().RotationMatrix();
+    m.block<3, 3>(row, 12) = -Eigen::Matrix3d::Identity();
+    rhs.segment<3>(row) = -a.Translation();
+  }
+  const auto leastSquares = [](const System& system, const Eigen::VectorXd& b) {
+    if (!system.allFinite() || !b.allFinite()) return std::numeric_limits<double>::quiet_NaN();
+    const Eigen::ColPivHouseholderQR<System> qr(system);
+    if (qr.rank() < 15) return std::numeric_limits<double>::quiet_NaN();
+    return (system * qr.solve(b) - b).squaredNorm();
+  };
+  std::vector<double> costs{leastSquares(m, rhs)};
+  if (!leaveOneOut || n < 2) return costs;
+  System without(3 * static_cast<Eigen::Index>(n - 1), 15);
+  Eigen::VectorXd rhsWithout(3 * static_cast<Eigen::Index>(n - 1));
+  for (std::size_t j = 0; j < n; ++j) {
+    const auto before = 3 * static_cast<Eigen::Index>(j);
+    const auto after = 3 * static_cast<Eigen::Index>(n - 1 - j);
+    without.topRows(before) = m.topRows(before);
+    without.bottomRows(after) = m.bottomRows(after);
+    rhsWithout.head(before) = rhs.head(before);
+    rhsWithout.tail(after) = rhs.tail(after);
+    costs.push_back(leastSquares(without, rhsWithout));
+  }
+  return costs;
 }
 
 void HandEyeKel::ComputeResiduals() {

@@ -32,6 +32,13 @@ class HandEyeKel : public IHandEye {
   /// read this way, can be fitted at all.
   bool IsDegenerate(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>& markerPoses,
                     double* linearRms = nullptr) const;
+  /// Lower bounds of the sum of squared residual lengths (m²) that any solution can reach over the poses:
+  /// `[0]` over all of them and, with `leaveOneOut`, `[1 + j]` over all but pose j. Each is the least
+  /// squares of the linear system in which Z's rotation may be any 3×3 matrix: every solution is a point
+  /// of that system with the same residuals, so none fits better. NaN where that system does not fix its
+  /// unknowns (it then bounds nothing).
+  static std::vector<double> RelaxedCosts(int handEyeType, const std::vector<Kel::SE3d>& robotPoses,
+                                          const std::vector<Kel::SE3d>& markerPoses, bool leaveOneOut);
   void GetErrors(double& maxErr, double& rmsErr) const override {
     maxErr = maxError;
     rmsErr = rmsError;

@@ -2,7 +2,9 @@
 
 #include <tarn/SolveFinalResult.h>
 
+#include "api/EntryPoint.h"
 #include "robot/IRobot.h"
+#include "solver/HandEyeKel.h"
 
 #include "ElementaryRotations.h"
 #include "HandEyeScene.h"
@@ -420,6 +422,129 @@ TEST(ConventionSearch, ScalarLastQuaternionsAreReadAsXyzw) {
   ASSERT_EQ(row.size(), 7u);
   const Matrix3d stated = TarnTest::QuaternionRotation({row[3], row[4], row[5], row[6]});
   EXPECT_LT((stated - scene.camera.linear()).cwiseAbs().maxCoeff(), 0.01);
+}
+
+// The relaxed linear fits bound every solution from below: no solve over a set of poses fits it better,
+// and noise-free poses are fitted exactly.
+TEST(ConventionSearch, RelaxedCostsBoundEverySolve) {
+  for (const bool eyeToHand : {false, true}) {
+    for (const double noise : {0.0, 0.001}) {
+      SceneOptions options;
+      options.poses = 9;
+      options.eyeToHand = eyeToHand;
+      options.pointNoise = noise;
+      options.outliers = {3};
+      const Scene scene = TarnSim::MakeScene(options);
+      std::vector<Kel::SE3d> robot, markers;
+      for (std::size_t i = 0; i < scene.flange.size(); ++i) {
+        robot.emplace_back(scene.flange[i].translation(), Kel::SO3d(Eigen::Quaterniond(scene.flange[i].linear())));
+        markers.emplace_back(scene.points[i], Kel::SO3d(Eigen::Quaterniond::Identity()));
+      }
+      const int type = eyeToHand ? 1 : 0;
+      const std::vector<double> costs = HandEyeKel::RelaxedCosts(type, robot, markers, true);
+      ASSERT_EQ(costs.size(), robot.size() + 1);
+      for (std::size_t left = 0; left <= robot.size(); ++left) {
+        std::vector<int> mask(robot.size(), 255);
+        if (left > 0) mask[left - 1] = 0;  // 0: all poses; j + 1: all but pose j
+        HandEyeKel solver(type);
+        ASSERT_EQ(solver.Solve(robot, markers, mask), 0);
+        double maxError = 0.0, rms = 0.0;
+        solver.GetErrors(maxError, rms);
+        const double used = static_cast<double>(robot.size() - (left > 0 ? 1 : 0));
+        EXPECT_LE(costs[left], used * rms * rms * (1.0 + 1e-9) + 1e-24) << left;
+        EXPECT_GE(costs[left], 0.0);
+        // Without noise, dropping the planted outlier leaves poses that fit exactly.
+        if (noise == 0.0 && left == 4) {
+          EXPECT_LT(costs[left], 1e-20);
+        }
+        if (left != 4) {
+          EXPECT_GT(costs[left], 1e-4);  // the 50 mm outlier is in the set
+        }
+      }
+    }
+  }
+}
+
+// The generic kinds may leave out readings that cannot be chosen: over scenes that make the readings
+// compete (near-identical conventions at small rotations, outliers, noise, wrong rows, degenerate
+// motion), the outcome is the one of solving every reading, bit for bit, and readings were left out.
+TEST(ConventionSearch, LeavingOutReadingsThatCannotWinChangesNothing) {
+  struct Case {
+    RobotKind kind;
+    RowFormat format;
+    SceneOptions scene;
+    double distance;
+    bool reversed;
+  };
+  std::vector<Case> cases;
+  for (const bool eyeToHand : {false, true}) {
+    for (const std::vector<int>& outliers : {std::vector<int>{}, std::vector<int>{4}, std::vector<int>{2, 9}}) {
+      for (const double spread : {30.0, 4.0}) {
+        SceneOptions o;
+        o.poses = outliers.size() == 2 ? 14 : 20;
+        o.eyeToHand = eyeToHand;
+        o.outliers = outliers;
+        o.rotationSpreadDeg = spread;
+        o.pointNoise = spread < 10.0 ? 0.002 : 0.0003;
+        o.seed = static_cast<unsigned>(3 + outliers.size() + (eyeToHand ? 10 : 0));
+        cases.push_back({RobotKind::Common3, RowFormat::Kuka, o, 0.003, false});
+        cases.push_back({RobotKind::Common3, RowFormat::Fanuc, o, 0.001, false});
+        cases.push_back({RobotKind::Common4, eyeToHand ? RowFormat::Xyzw : RowFormat::AbbQuat, o, 0.003, false});
+      }
+    }
+  }
+  SceneOptions clean;  // noise-free: readings that coincide tie exactly
+  clean.rotationSpreadDeg = 2.0;
+  cases.push_back({RobotKind::Common3, RowFormat::Kuka, clean, 0.003, false});
+  SceneOptions many;  // beyond the poses for which leaving each out is bounded
+  many.poses = 70;
+  many.pointNoise = 0.0003;
+  many.outliers = {5};
+  cases.push_back({RobotKind::Common3, RowFormat::Kuka, many, 0.003, false});
+  SceneOptions wrong;
+  wrong.pointNoise = 0.0003;
+  cases.push_back({RobotKind::Common3, RowFormat::Kuka, wrong, 0.003, true});
+  SceneOptions axis;
+  axis.motion = TarnSim::Motion::SingleAxis;
+  cases.push_back({RobotKind::Common3, RowFormat::Kuka, axis, 0.003, false});
+
+  std::size_t leftOut = 0;
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    const Case& c = cases[k];
+    const Scene scene = TarnSim::MakeScene(c.scene);
+    std::vector<std::vector<double>> rows = TarnSim::RobotRows(scene, c.format);
+    if (c.reversed) {
+      for (auto& row : rows) std::reverse(row.begin() + 3, row.end());
+    }
+    AlgoParam param;
+    param.HandEyeType = c.scene.eyeToHand ? 1 : 0;
+    param.Exhaust = true;
+    param.RansacDist = c.distance;
+    FinalResult screened, every;
+    EntryRun screenedRun, everyRun;
+    everyRun.everyConvention = true;
+    const ErrorCode a = RunEntryPoint(c.kind, scene.Markers(), rows, param, 11u, screened, &screenedRun);
+    const ErrorCode b = RunEntryPoint(c.kind, scene.Markers(), rows, param, 11u, every, &everyRun);
+    ASSERT_EQ(a, b) << "case " << k;
+    ASSERT_TRUE(screenedRun.robot && everyRun.robot);
+    EXPECT_EQ(screenedRun.status, everyRun.status) << "case " << k;
+    for (const auto& fit : screenedRun.robot->robot->conventionFits) leftOut += fit.status == IRobot::kNotTried;
+    if (a != Success) continue;
+    EXPECT_EQ(ConventionUsed(c.kind, *screenedRun.robot->robot), ConventionUsed(c.kind, *everyRun.robot->robot))
+        << "case " << k;
+    EXPECT_EQ(screened.mask, every.mask) << "case " << k;
+    EXPECT_EQ(screened.cameraPose, every.cameraPose) << "case " << k;
+    EXPECT_EQ(screened.cameraMatrix, every.cameraMatrix) << "case " << k;
+    EXPECT_EQ(screened.markerPosition, every.markerPosition) << "case " << k;
+    EXPECT_EQ(screened.rmsError, every.rmsError) << "case " << k;
+    EXPECT_EQ(screened.maxError, every.maxError) << "case " << k;
+    ASSERT_EQ(screened.residuals.size(), every.residuals.size());
+    for (std::size_t i = 0; i < every.residuals.size(); ++i) {
+      EXPECT_EQ(screened.residuals[i].distance, every.residuals[i].distance) << "case " << k << " pose " << i;
+    }
+  }
+  // Every reading but one, wherever the best keeps all poses or all but one (seven of the Common3 scenes).
+  EXPECT_GE(leftOut, 7u * 24u);
 }
 
 TEST(SolveFinalResult, SolvingSwitchesTheLibraryLoggerOff) {
