@@ -28,24 +28,25 @@ const std::vector<RobotType>& RobotTypes() {
   // One robot type a row.
   // clang-format off
   static const std::vector<RobotType> types = {
-      {"generic3", "XYZR1R2R3", 0, 6, Common3SolveFinalResult, RobotKind::Common3, true, true, false,
+      {kRobotTypeNames[0], "XYZR1R2R3", 0, 6, Common3SolveFinalResult, RobotKind::Common3, true, true, false,
        RowFormat::Kuka, {"R1", "R2", "R3"}},
-      {"generic4", "XYZR1R2R3R4", 1, 7, Common4SolveFinalResult, RobotKind::Common4, true, false, false,
+      {kRobotTypeNames[1], "XYZR1R2R3R4", 1, 7, Common4SolveFinalResult, RobotKind::Common4, true, false, false,
        RowFormat::Xyzw, {"R1", "R2", "R3", "R4"}},
-      {"fanuc", "FANUC [X,Y,Z]mm|[W P R]deg", 2, 6, FanucSolveFinalResult, RobotKind::Fanuc, false, false, false,
+      {kRobotTypeNames[2], "FANUC [X,Y,Z]mm|[W P R]deg", 2, 6, FanucSolveFinalResult, RobotKind::Fanuc, false, false, false,
        RowFormat::Fanuc, {"W", "P", "R"}},
-      {"abb-euler", "ABB [X,Y,Z]mm|[EZ EY EX]deg", 3, 6, KukaSolveFinalResult, RobotKind::Kuka, false, false, false,
+      {kRobotTypeNames[3], "ABB [X,Y,Z]mm|[EZ EY EX]deg", 3, 6, KukaSolveFinalResult, RobotKind::Kuka, false, false, false,
        RowFormat::Kuka, {"EZ", "EY", "EX"}},
-      {"kuka", "KUKA [X,Y,Z]mm|[A B C]deg", 4, 6, KukaSolveFinalResult, RobotKind::Kuka, false, false, false,
+      {kRobotTypeNames[4], "KUKA [X,Y,Z]mm|[A B C]deg", 4, 6, KukaSolveFinalResult, RobotKind::Kuka, false, false, false,
        RowFormat::Kuka, {"A", "B", "C"}},
-      {"yaskawa", "YASKAWA [X,Y,Z]mm|[RX RY RZ]deg", 5, 6, FanucSolveFinalResult, RobotKind::Fanuc, false, false,
+      {kRobotTypeNames[5], "YASKAWA [X,Y,Z]mm|[RX RY RZ]deg", 5, 6, FanucSolveFinalResult, RobotKind::Fanuc, false, false,
        false, RowFormat::Fanuc, {"RX", "RY", "RZ"}},
-      {"abb-quat", "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", 6, 7, ABBQuatSolveFinalResult, RobotKind::ABBQuat, false, false,
+      {kRobotTypeNames[6], "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", 6, 7, ABBQuatSolveFinalResult, RobotKind::ABBQuat, false, false,
        false, RowFormat::AbbQuat, {"Q1", "Q2", "Q3", "Q4"}},
-      {"ur", "UR [X,Y,Z]mm|[RX RY RZ]rad", 7, 6, UrSolveFinalResult, RobotKind::Ur, false, false, true,
+      {kRobotTypeNames[7], "UR [X,Y,Z]mm|[RX RY RZ]rad", 7, 6, UrSolveFinalResult, RobotKind::Ur, false, false, true,
        RowFormat::Ur, {"RX", "RY", "RZ"}},
   };
   // clang-format on
+  static_assert(kRobotTypeCount == 8);
   return types;
 }
 
@@ -69,12 +70,6 @@ const RobotType* RobotTypeOfText(const std::string& text) {
 const RobotType* RobotTypeAt(int index) {
   const auto& types = RobotTypes();
   return index >= 0 && index < static_cast<int>(types.size()) ? &types[static_cast<std::size_t>(index)] : nullptr;
-}
-
-std::string RobotTypeNames() {
-  std::string names;
-  for (const RobotType& type : RobotTypes()) names += (names.empty() ? "" : ", ") + type.name;
-  return names;
 }
 
 }  // namespace TarnWorkflow

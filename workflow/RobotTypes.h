@@ -8,6 +8,7 @@
 #include <tarn/SolveFinalResult.h>
 
 #include "HandEyeScene.h"
+#include "RobotTypeNames.h"
 
 #include <string>
 #include <vector>
@@ -46,7 +47,5 @@ const RobotType* FindRobotType(const std::string& name);
 const RobotType* RobotTypeOfText(const std::string& text);
 /// The type at that list position, or nullptr.
 const RobotType* RobotTypeAt(int index);
-/// "generic3, generic4, fanuc, …" for help texts and messages.
-std::string RobotTypeNames();
 
 }  // namespace TarnWorkflow

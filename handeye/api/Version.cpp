@@ -1,11 +1,12 @@
 #include <tarn/Version.h>
 
 #include "LibraryLogger.h"
+#include "VersionText.h"
 
 namespace TamoHandEye {
 
 const char* GetVersion() {
-  static constexpr const char kVersion[] = "2.1.1-733fd48";
+  static constexpr const char kVersion[] = TARN_VERSION_TEXT;
   return kVersion;
 }
 

@@ -1,7 +1,7 @@
 cmake_minimum_required(VERSION 3.25)
 # Installs the build tree into a fresh prefix — or, with -DDEB=ON, builds the Debian package and unpacks it
 # into a fresh root — then configures, builds and runs the SDK consumer example against that prefix alone
-# (and, from the package, imports the Python module and calibrates with it).
+# and the installed program (and, from the package, imports the Python module and calibrates with it).
 file(REMOVE_RECURSE ${WORK_DIR})
 set(prefix ${WORK_DIR}/prefix)
 
@@ -26,6 +26,8 @@ run(${CMAKE_COMMAND} -S ${SOURCE_DIR} -B ${WORK_DIR}/build -G ${GENERATOR}
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
 run(${WORK_DIR}/build/sdk_consumer)
 message("${last_output}")
+# The installed program runs a command through the command module installed with it.
+run(${prefix}/bin/tarn marker --out ${WORK_DIR}/marker.svg)
 if(DEB)
   run(${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/lib/python3/dist-packages ${PYTHON}
     ${prefix}/share/tarn/TarnSDK/examples/python/calibrate_synthetic.py)

@@ -5,15 +5,13 @@
 //   tarn calibrate …           solve the camera transform and the marker position
 //   tarn demo [DIR]            all of the above on the built-in sample set
 
-#include "Commands.h"
-#include "DataSet.h"
-#include "PrintableMarker.h"
-#include "ProcessMemory.h"
-
-#include <tarn/CalibrationReport.h>
-#include <tarn/Version.h>
+#include "CommandStates.h"
+#include "VersionText.h"
 
 #include <CLI/CLI.hpp>
+
+#include <dlfcn.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
@@ -27,10 +25,39 @@
 namespace {
 
 using namespace TarnCli;
-using TarnWorkflow::FindRobotType;
 using TarnWorkflow::RobotTypeNames;
 
-// A command: its parser, and what runs it once parsed (the exit status; failures throw with a message).
+// The folder this program was started from.
+std::string ProgramFolder() {
+  std::string path(4096, '\0');
+  const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+  if (length <= 0) return ".";
+  path.resize(static_cast<std::size_t>(length));
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+// Runs a parsed command in the command module, loaded now: only a command needs the calibration
+// library, OpenCV and the image codecs (some 140 shared objects), so help and bad options answer at once.
+int RunInModule(const char* name, void* state) {
+  const std::string folder = ProgramFolder();
+  std::string path = folder + "/" TARN_COMMAND_MODULE;  // beside the program in the build tree
+  if (::access(path.c_str(), R_OK) != 0) path = folder + "/" TARN_COMMAND_MODULE_INSTALLED;
+  void* module = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) {
+    std::cerr << "tarn: cannot load the command module: " << ::dlerror() << "\n";
+    return 1;
+  }
+  // Never closed: the commands leave threads' and libraries' state behind until the program ends.
+  void* entry = ::dlsym(module, "TarnRunCommand");
+  if (entry == nullptr) {
+    std::cerr << "tarn: " << path << " is not this program's command module\n";
+    return 1;
+  }
+  return reinterpret_cast<int (*)(const char*, void*)>(entry)(name, state);
+}
+
+// A command: its parser, and what runs it once parsed (the exit status).
 struct Command {
   CLI::App* parser;
   std::function<int()> run;
@@ -39,12 +66,6 @@ struct Command {
 const std::string& RobotHelp() {
   static const std::string help = "Robot type: " + RobotTypeNames();
   return help;
-}
-
-const RobotType& RobotOrThrow(const std::string& name) {
-  const RobotType* robot = FindRobotType(name);
-  if (robot == nullptr) throw std::runtime_error("unknown robot type \"" + name + "\"; use one of " + RobotTypeNames());
-  return *robot;
 }
 
 // --centre fit|centroid, into `centre`.
@@ -60,27 +81,8 @@ void AddCentreOption(CLI::App& command, Centre& centre, const std::string& more 
       ->option_text("fit|centroid (default fit)");
 }
 
-// "WxH" with 2 to 5 digits each.
-bool ParseResolution(const std::string& text, int& width, int& height) {
-  const std::size_t x = text.find('x');
-  if (x == std::string::npos) return false;
-  const std::string w = text.substr(0, x), h = text.substr(x + 1);
-  const auto digits = [](const std::string& d) {
-    return d.size() >= 2 && d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
-  };
-  if (!digits(w) || !digits(h)) return false;
-  width = std::stoi(w);
-  height = std::stoi(h);
-  return true;
-}
-
 Command AddSynth(CLI::App& app) {
-  struct State {
-    TarnSim::SynthOptions synth;
-    std::string robot = "fanuc";
-    std::string resolution = "1024x768";
-  };
-  const auto state = std::make_shared<State>();
+  const auto state = std::make_shared<SynthState>();
   TarnSim::SynthOptions& synth = state->synth;
   auto* command = app.add_subcommand("synth", "Render a data set: images, point clouds, robot data file, truth.json");
   command->add_option("OUTDIR", synth.folder, "Folder to write the data set into")->required();
@@ -98,19 +100,7 @@ Command AddSynth(CLI::App& app) {
       ->check(CLI::IsMember({"png", "jpg", "bmp"}))
       ->capture_default_str();
   command->add_flag("--force", synth.force, "Replace a data set already in OUTDIR");
-  return {command, [state] {
-            TarnSim::SynthOptions& o = state->synth;
-            const RobotType& robot = RobotOrThrow(state->robot);
-            o.robotName = robot.name;
-            o.format = robot.format;
-            o.radian = robot.radian;
-            if (!ParseResolution(state->resolution, o.width, o.height)) {
-              throw std::runtime_error("--resolution must look like 1024x768");
-            }
-            TarnSim::Synthesise(o);
-            std::cout << "wrote " << o.poses << " shots, robot.txt and truth.json to " << o.folder << "\n";
-            return 0;
-          }};
+  return {command, [state] { return RunInModule("synth", state.get()); }};
 }
 
 Command AddDetect(CLI::App& app) {
@@ -123,7 +113,7 @@ Command AddDetect(CLI::App& app) {
       ->capture_default_str();
   command->add_flag("--json", detect->json, "Print JSON instead of a table");
   AddCentreOption(*command, detect->centre);
-  return {command, [detect] { return RunDetect(*detect); }};
+  return {command, [detect] { return RunInModule("detect", detect.get()); }};
 }
 
 // --ransac: a finite distance of 0 mm or more.
@@ -146,14 +136,7 @@ std::string CheckSeed(std::string& text) {
 }
 
 Command AddCalibrate(CLI::App& app) {
-  struct State {
-    CalibrateOptions calibrate;
-    std::string robot;
-    double ransacMm = 0.0;
-    CLI::Option* ransac = nullptr;
-    std::string seed = std::to_string(TamoHandEye::ReportOptions{}.seed);
-  };
-  const auto state = std::make_shared<State>();
+  const auto state = std::make_shared<CalibrateState>();
   CalibrateOptions& calibrate = state->calibrate;
   auto* command = app.add_subcommand("calibrate", "Solve the camera transform and the marker position");
   auto* markersOpt = command->add_option(
@@ -186,7 +169,7 @@ Command AddCalibrate(CLI::App& app) {
   command->add_flag("--eye-to-hand", calibrate.eyeToHand, "Camera fixed, marker on the flange");
   command->add_flag("--meter", calibrate.meter, "Robot translations in metres (generic types, matrix)");
   command->add_flag("--radian", calibrate.radian, "Robot angles in radians (generic3)");
-  state->ransac =
+  CLI::Option* ransac =
       command->add_option("--ransac", state->ransacMm, "Drop poses whose residual is not below DIST mm first")
           ->check(CLI::Validator(CheckDistance, "DIST >= 0", "finite non-negative"));
   command->add_option("--save", calibrate.save, "Write the settings and result as the desktop program's 保存 does");
@@ -203,17 +186,9 @@ Command AddCalibrate(CLI::App& app) {
       ->capture_default_str();
   command->add_flag("--strict", calibrate.strict, "Exit with status 3 when the report raises any warning");
   AddCentreOption(*command, calibrate.centre);
-  return {command, [state] {
-            CalibrateOptions& o = state->calibrate;
-            if (o.markers.empty() && o.targets.empty() && o.images.empty()) {
-              throw std::runtime_error("give --markers FILE, --targets FILE, or --images DIR and --clouds DIR");
-            }
-            o.matrixRows = state->robot == "matrix";
-            if (o.invert && !o.matrixRows) throw std::runtime_error("--invert applies to --robot matrix only");
-            o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : state->robot);
-            o.ransac = state->ransac->count() > 0 ? state->ransacMm / 1000.0 : -1.0;
-            if (state->seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state->seed));
-            return RunCalibrate(o);
+  return {command, [state, ransac] {
+            state->ransacGiven = ransac->count() > 0;
+            return RunInModule("calibrate", state.get());
           }};
 }
 
@@ -238,11 +213,7 @@ std::string CheckRadius(std::string& text) {
 }
 
 Command AddMarker(CLI::App& app) {
-  struct State {
-    TarnWorkflow::MarkerSheet sheet;
-    std::string out;
-  };
-  const auto state = std::make_shared<State>();
+  const auto state = std::make_shared<MarkerState>();
   auto* command = app.add_subcommand("marker", "Write the marker to print: PDF, SVG or PNG, with a scale bar");
   command->add_option("--radius", state->sheet.radiusMm, "Outer radius of the marker (e.g. 40mm)")
       ->transform(CLI::Validator(CheckRadius, "LENGTH", "radius"))
@@ -251,26 +222,15 @@ Command AddMarker(CLI::App& app) {
   command->add_option("--dpi", state->sheet.dpi, "Resolution of a PNG")
       ->check(CLI::Range(72, 2400))
       ->capture_default_str();
-  return {command, [state] {
-            std::string error;
-            if (!TarnWorkflow::WriteMarkerSheet(state->out, state->sheet, error)) throw std::runtime_error(error);
-            const TarnWorkflow::MarkerLayout layout = TarnWorkflow::LayoutOf(state->sheet);
-            std::cout << "wrote " << state->out << ": " << layout.caption << ", sheet " << layout.pageWidth << " x "
-                      << layout.pageHeight << " mm; " << layout.check << "\n";
-            return 0;
-          }};
+  return {command, [state] { return RunInModule("marker", state.get()); }};
 }
 
 Command AddDemo(CLI::App& app) {
-  struct State {
-    std::string folder;
-    Centre centre = Centre::Fit;
-  };
-  const auto state = std::make_shared<State>();
+  const auto state = std::make_shared<DemoState>();
   auto* command = app.add_subcommand("demo", "Render the sample set, detect, calibrate and compare with the truth");
   command->add_option("DIR", state->folder, "Folder for the sample set (default: a temporary folder)");
   AddCentreOption(*command, state->centre, "; both are compared with the truth, this one in full");
-  return {command, [state] { return RunDemo(state->folder, state->centre); }};
+  return {command, [state] { return RunInModule("demo", state.get()); }};
 }
 
 }  // namespace
@@ -278,9 +238,8 @@ Command AddDemo(CLI::App& app) {
 int main(int argc, char** argv) {
   // The locale's character set, to read file names written in it; numbers keep the C locale's form.
   std::setlocale(LC_CTYPE, "");
-  TarnWorkflow::KeepFreedMemory();
   CLI::App app{"Tarn: hand-eye calibration of a 3D camera on an industrial robot"};
-  app.set_version_flag("--version", std::string(TamoHandEye::GetVersion()));
+  app.set_version_flag("--version", std::string(TARN_VERSION_TEXT));
   app.require_subcommand(1);
   const Command commands[] = {AddSynth(app), AddDetect(app), AddCalibrate(app), AddMarker(app), AddDemo(app)};
 
@@ -292,13 +251,8 @@ int main(int argc, char** argv) {
     return app.exit(e) == 0 ? 0 : 1;
   }
 
-  try {
-    for (const Command& command : commands) {
-      if (command.parser->parsed()) return command.run();
-    }
-  } catch (const std::exception& e) {
-    std::cerr << "tarn: " << e.what() << "\n";
-    return 1;
+  for (const Command& command : commands) {
+    if (command.parser->parsed()) return command.run();
   }
   return 0;
 }

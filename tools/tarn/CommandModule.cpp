@@ -1,0 +1,95 @@
+// The command module: the work behind each parsed command, loaded by the program only to run one.
+
+#include "CommandStates.h"
+#include "ProcessMemory.h"
+
+#include <cstring>
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+
+namespace {
+
+using namespace TarnCli;
+
+const RobotType& RobotOrThrow(const std::string& name) {
+  const RobotType* robot = TarnWorkflow::FindRobotType(name);
+  if (robot == nullptr) {
+    throw std::runtime_error("unknown robot type \"" + name + "\"; use one of " + TarnWorkflow::RobotTypeNames());
+  }
+  return *robot;
+}
+
+// "WxH" with 2 to 5 digits each.
+bool ParseResolution(const std::string& text, int& width, int& height) {
+  const std::size_t x = text.find('x');
+  if (x == std::string::npos) return false;
+  const std::string w = text.substr(0, x), h = text.substr(x + 1);
+  const auto digits = [](const std::string& d) {
+    return d.size() >= 2 && d.size() <= 5 && d.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (!digits(w) || !digits(h)) return false;
+  width = std::stoi(w);
+  height = std::stoi(h);
+  return true;
+}
+
+int Synth(SynthState& state) {
+  TarnSim::SynthOptions& o = state.synth;
+  const RobotType& robot = RobotOrThrow(state.robot);
+  o.robotName = robot.name;
+  o.format = robot.format;
+  o.radian = robot.radian;
+  if (!ParseResolution(state.resolution, o.width, o.height)) {
+    throw std::runtime_error("--resolution must look like 1024x768");
+  }
+  TarnSim::Synthesise(o);
+  std::cout << "wrote " << o.poses << " shots, robot.txt and truth.json to " << o.folder << "\n";
+  return 0;
+}
+
+int Calibrate(CalibrateState& state) {
+  CalibrateOptions& o = state.calibrate;
+  if (o.markers.empty() && o.targets.empty() && o.images.empty()) {
+    throw std::runtime_error("give --markers FILE, --targets FILE, or --images DIR and --clouds DIR");
+  }
+  o.matrixRows = state.robot == "matrix";
+  if (o.invert && !o.matrixRows) throw std::runtime_error("--invert applies to --robot matrix only");
+  o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : state.robot);
+  o.ransac = state.ransacGiven ? state.ransacMm / 1000.0 : -1.0;
+  if (state.seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state.seed));
+  return RunCalibrate(o);
+}
+
+int Marker(const MarkerState& state) {
+  std::string error;
+  if (!TarnWorkflow::WriteMarkerSheet(state.out, state.sheet, error)) throw std::runtime_error(error);
+  const TarnWorkflow::MarkerLayout layout = TarnWorkflow::LayoutOf(state.sheet);
+  std::cout << "wrote " << state.out << ": " << layout.caption << ", sheet " << layout.pageWidth << " x "
+            << layout.pageHeight << " mm; " << layout.check << "\n";
+  return 0;
+}
+
+int Run(const std::string& name, void* state) {
+  if (name == "synth") return Synth(*static_cast<SynthState*>(state));
+  if (name == "detect") return RunDetect(*static_cast<const DetectOptions*>(state));
+  if (name == "calibrate") return Calibrate(*static_cast<CalibrateState*>(state));
+  if (name == "marker") return Marker(*static_cast<const MarkerState*>(state));
+  if (name == "demo") {
+    const auto& demo = *static_cast<const DemoState*>(state);
+    return RunDemo(demo.folder, demo.centre);
+  }
+  throw std::runtime_error("no command \"" + name + "\"");
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int TarnRunCommand(const char* name, void* state) {
+  TarnWorkflow::KeepFreedMemory();  // a batch's buffers reuse the pages of the shot before
+  try {
+    return Run(name, state);
+  } catch (const std::exception& e) {
+    std::cerr << "tarn: " << e.what() << "\n";
+    return 1;
+  }
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+// What the command line parses for each command, handed to the command module that runs it. The
+// program that parses (and prints help) reads these as plain data and links no library the commands need.
+
+#include "Commands.h"
+#include "DataSet.h"
+#include "PrintableMarker.h"
+
+#include <tarn/CalibrationReport.h>
+
+#include <string>
+
+namespace TarnCli {
+
+struct SynthState {
+  TarnSim::SynthOptions synth;
+  std::string robot = "fanuc";
+  std::string resolution = "1024x768";
+};
+
+struct CalibrateState {
+  CalibrateOptions calibrate;  ///< all but the robot type, the pose search's distance and the seed
+  std::string robot;
+  double ransacMm = 0.0;
+  bool ransacGiven = false;
+  std::string seed = std::to_string(TamoHandEye::ReportOptions{}.seed);  ///< a number or "random"
+};
+
+struct MarkerState {
+  TarnWorkflow::MarkerSheet sheet;
+  std::string out;
+};
+
+struct DemoState {
+  std::string folder;
+  Centre centre = Centre::Fit;
+};
+
+}  // namespace TarnCli
+
+/// The command module's entry: runs command `name` ("synth", "detect", "calibrate", "marker", "demo")
+/// on its state (SynthState, DetectOptions, CalibrateState, MarkerState, DemoState) and returns the exit
+/// status; a failure prints "tarn: " and its message and gives 1.
+extern "C" int TarnRunCommand(const char* name, void* state);
