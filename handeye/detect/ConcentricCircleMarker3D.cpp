@@ -165,12 +165,10 @@ bool ConcentricCircleMarker3D::RunAttempt(int halfBlock, int offset) {
 
 const cv::Mat& ConcentricCircleMarker3D::Filtered() {
   if (filtered.empty()) {
-    if (data->image.type() == CV_8UC1) {
-      filtered = data->image.clone();
-    } else {
-      cv::cvtColor(data->image, filtered, cv::COLOR_BGR2GRAY);
-    }
-    cv::medianBlur(filtered, filtered, 2 * medianHalfSize + 1);
+    // Filtered straight from the grey image into its own buffer (in place, the filter copies its input).
+    cv::Mat grey = data->image;
+    if (grey.type() != CV_8UC1) cv::cvtColor(data->image, grey, cv::COLOR_BGR2GRAY);
+    cv::medianBlur(grey, filtered, 2 * medianHalfSize + 1);
   }
   return filtered;
 }
