@@ -1,6 +1,7 @@
 #include "detect/ConcentricCircleMarker3D.h"
 
 #include "api/LibraryLogger.h"
+#include "detect/MedianFilter.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -168,7 +169,7 @@ const cv::Mat& ConcentricCircleMarker3D::Filtered() {
     // Filtered straight from the grey image into its own buffer (in place, the filter copies its input).
     cv::Mat grey = data->image;
     if (grey.type() != CV_8UC1) cv::cvtColor(data->image, grey, cv::COLOR_BGR2GRAY);
-    cv::medianBlur(grey, filtered, 2 * medianHalfSize + 1);
+    if (medianHalfSize != 2 || !MedianBlur5(grey, filtered)) cv::medianBlur(grey, filtered, 2 * medianHalfSize + 1);
   }
   return filtered;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <limits>
 #include <numeric>
 
@@ -168,19 +169,46 @@ bool CannotWin(const FitBounds& b, std::size_t n, std::size_t selected, double r
                      [&](double cost) { return cost > kBoundFactor * fewer * rms * rms + kBoundFloor * fewer; });
 }
 
+// The best candidate reading so far.
+struct ChosenReading {
+  std::size_t index = 0;
+  FinalResult result;
+  std::size_t selected = 0;
+  std::vector<Kel::SE3d> robotPoses;
+  std::vector<Kel::SE3d> markerPoses;
+  std::shared_ptr<IHandEye> handEye;
+};
+
+// Whether candidate `index`, solved with `selected` poses at `rmsMm`, is chosen over `best`: most poses,
+// then the best fit, then the earlier candidate (the candidates may be solved out of order).
+bool Better(const ChosenReading* best, std::size_t index, std::size_t selected, double rmsMm) {
+  if (best == nullptr || selected != best->selected) return best == nullptr || selected > best->selected;
+  return rmsMm < best->result.rmsError || (rmsMm == best->result.rmsError && index < best->index);
+}
+
+// Every candidate's bounds over `n` poses (`transforms` gives candidate c's poses), and `order` sorted by
+// the bound over all poses: unbounded candidates last, ties in the candidates' order.
+void BoundAndOrder(std::size_t n, int type,
+                   const std::function<void(std::size_t, std::vector<Kel::SE3d>&, std::vector<Kel::SE3d>&)>& transforms,
+                   std::vector<FitBounds>& bounds, std::vector<std::size_t>& order) {
+  std::vector<Kel::SE3d> robot, marker;
+  for (std::size_t c = 0; c < bounds.size(); ++c) {
+    transforms(c, robot, marker);
+    const std::vector<double> costs = HandEyeKel::RelaxedCosts(type, robot, marker, n <= kMaxLeaveOneOut);
+    bounds[c].all = costs.front();
+    bounds[c].leavingOut.assign(costs.begin() + 1, costs.end());
+  }
+  const auto key = [&](std::size_t c) {
+    return std::isnan(bounds[c].all) ? std::numeric_limits<double>::infinity() : bounds[c].all;
+  };
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+}
+
 }  // namespace
 
 int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std::string& axes,
                                  const SolverParam& solverParam, FinalResult& result) {
-  struct Best {
-    std::size_t index = 0;
-    FinalResult result;
-    std::size_t selected = 0;
-    std::vector<Kel::SE3d> robotPoses;
-    std::vector<Kel::SE3d> markerPoses;
-    std::shared_ptr<IHandEye> handEye;
-  };
-  std::unique_ptr<Best> best;
+  std::unique_ptr<ChosenReading> best;
   double bestDegenerateFit = std::numeric_limits<double>::infinity();  // metres
   std::vector<int> statuses(candidates.size(), 0);
   conventionFits.clear();
@@ -197,11 +225,10 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
     const std::size_t selected = trial.mask.empty() ? trial.residuals.size() : CountSelected(trial.mask);
     conventionFits[c].selected = selected;
     conventionFits[c].rmsMm = trial.rmsError;
-    // Most poses, then the best fit, then the earlier candidate (the candidates may be solved out of order).
-    const bool better = !best || selected > best->selected ||
-                        (selected == best->selected && (trial.rmsError < best->result.rmsError ||
-                                                        (trial.rmsError == best->result.rmsError && c < best->index)));
-    if (better) best = std::make_unique<Best>(Best{c, std::move(trial), selected, robotPoses, markerPoses, handEye});
+    if (Better(best.get(), c, selected, trial.rmsError)) {
+      best = std::make_unique<ChosenReading>(
+          ChosenReading{c, std::move(trial), selected, robotPoses, markerPoses, handEye});
+    }
   };
 
   // With the pose search, every candidate costs up to a hundred solves. Solved in the order of their bound
@@ -215,19 +242,11 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
   std::iota(order.begin(), order.end(), std::size_t{0});
   if (screen) {
     param = solverParam;
-    std::vector<Kel::SE3d> robotTransforms, markerTransforms;
-    for (std::size_t c = 0; c < candidates.size(); ++c) {
+    const auto transforms = [&](std::size_t c, std::vector<Kel::SE3d>& robot, std::vector<Kel::SE3d>& marker) {
       axes = candidates[c];
-      BuildTransforms(robotTransforms, markerTransforms);
-      std::vector<double> costs =
-          HandEyeKel::RelaxedCosts(param.type ? 1 : 0, robotTransforms, markerTransforms, n <= kMaxLeaveOneOut);
-      bounds[c].all = costs.front();
-      bounds[c].leavingOut.assign(costs.begin() + 1, costs.end());
-    }
-    const auto key = [&](std::size_t c) {
-      return std::isnan(bounds[c].all) ? std::numeric_limits<double>::infinity() : bounds[c].all;
+      BuildTransforms(robot, marker);
     };
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return key(a) < key(b); });
+    BoundAndOrder(n, param.type ? 1 : 0, transforms, bounds, order);
   }
   std::vector<std::size_t> left;
   for (const std::size_t c : order) {
