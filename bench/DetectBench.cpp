@@ -3,7 +3,8 @@
 //
 // PlainRead reads the PLY file into memory with read() and nothing else; ReadCloud is the reader, side
 // by side. CleanShot and NoMarker run the whole path form (image read, the cloud's rows it needs,
-// detection); compare them with the floor, ImageRead + PlainRead. FittedShot is CleanShot with the fitted centre
+// detection); compare them with the floor, ImageRead + PlainRead. With --keep-freed-memory the process
+// keeps freed memory as the programs do. FittedShot is CleanShot with the fitted centre
 // instead of the centroids'.
 
 #include <tarn/FittedMarkerDetect.h>
@@ -12,6 +13,7 @@
 #include "detect/PlyReader.h"
 
 #include "MarkerRenderer.h"
+#include "ProcessMemory.h"
 
 #include <benchmark/benchmark.h>
 
@@ -149,5 +151,14 @@ BENCHMARK(NoMarker)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations
 }  // namespace
 
 int main(int argc, char** argv) {
+  // --keep-freed-memory: as the command line and the desktop program do (see ProcessMemory.h).
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) == "--keep-freed-memory") {
+      TarnWorkflow::KeepFreedMemory();
+      for (int j = i; j + 1 < argc; ++j) argv[j] = argv[j + 1];
+      --argc;
+      break;
+    }
+  }
   return RunBenchmarksQuietly(argc, argv, [] { Shots(); });
 }

@@ -50,7 +50,8 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
                                                     const std::vector<cv::Vec4i>& hierarchy, double minCircularity);
 
   /// The adaptive threshold (mean of the block, binary) of the median-filtered grey image, the same as
-  /// cv::adaptiveThreshold's; the block mean is made once per block size.
+  /// cv::adaptiveThreshold's; the block mean is made once per block size. The pixels returned are the
+  /// detector's one threshold buffer: the next call overwrites them.
   cv::Mat Binarise(int halfBlock, int offset);
 
   std::vector<int> noCircleCodes;
@@ -95,6 +96,7 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   std::map<Pair, Outcome> outcomes;
   cv::Mat filtered;
   std::map<int, cv::Mat> blockMeans;
+  cv::Mat binary;  ///< the last threshold's pixels: one buffer for every attempt
 };
 
 /// The row (or column) SampleCloud reads first for coordinate `v` in a cloud of `size` rows (columns); it
