@@ -20,7 +20,7 @@ struct SynthState {
 };
 
 struct CalibrateState {
-  CalibrateOptions calibrate;  ///< all but the robot type, the pose search's distance and the seed
+  CalibrateOptions calibrate;  ///< all but the robot type, the pose search distance and its seed
   std::string robot;
   double ransacMm = 0.0;
   bool ransacGiven = false;
