@@ -187,7 +187,7 @@ cv::Mat ConcentricCircleMarker3D::Binarise(int halfBlock, int offset) {
   // pixel - mean lies in [-255, 255]: beyond that range the threshold passes every pixel or none, so it
   // is clamped there and fits 16 bits.
   const int delta = std::clamp(static_cast<int>(std::ceil(static_cast<double>(offset))), -256, 256);
-  binary.create(grey.size(), CV_8UC1);
+  cv::Mat binary = contourSearch.Frame(grey.size());
   for (int r = 0; r < grey.rows; ++r) {
     const unsigned char* s = grey.ptr<unsigned char>(r);
     const unsigned char* m = mean.ptr<unsigned char>(r);
@@ -263,10 +263,10 @@ std::vector<std::array<int, 4>> ConcentricCircleMarker3D::FindChains(
 
 bool ConcentricCircleMarker3D::FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found,
                                            std::vector<Rings>* boundaries) {
-  const cv::Mat thresholded = Binarise(halfBlock, offset);
+  Binarise(halfBlock, offset);
   std::vector<std::vector<cv::Point>> contours;
   std::vector<cv::Vec4i> hierarchy;
-  cv::findContours(thresholded, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_NONE, cv::Point(0, 0));
+  contourSearch.Find(contours, hierarchy);
 
   const std::vector<std::array<int, 4>> groups = FindChains(contours, hierarchy, minCircularity);
   if (groups.empty()) return false;

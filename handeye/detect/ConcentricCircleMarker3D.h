@@ -1,5 +1,6 @@
 #pragma once
 
+#include "detect/ContourSearch.h"
 #include "detect/IMarkerAlgo3D.h"
 
 #include <opencv2/core.hpp>
@@ -51,7 +52,8 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
 
   /// The adaptive threshold (mean of the block, binary) of the median-filtered grey image, the same as
   /// cv::adaptiveThreshold's; the block mean is made once per block size. The pixels returned are the
-  /// detector's one threshold buffer: the next call overwrites them.
+  /// detector's one threshold buffer: the next call, and the contour search of an attempt, overwrite
+  /// them.
   cv::Mat Binarise(int halfBlock, int offset);
 
   std::vector<int> noCircleCodes;
@@ -96,7 +98,7 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   std::map<Pair, Outcome> outcomes;
   cv::Mat filtered;
   std::map<int, cv::Mat> blockMeans;
-  cv::Mat binary;  ///< the last threshold's pixels: one buffer for every attempt
+  ContourSearch contourSearch;  ///< holds the last threshold's pixels: one buffer for every attempt
 };
 
 /// The row (or column) SampleCloud reads first for coordinate `v` in a cloud of `size` rows (columns); it

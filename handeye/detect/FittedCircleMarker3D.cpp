@@ -20,8 +20,9 @@ ErrorCode FittedCircleMarker3D::DetectMarker(MarkerBoardResult& result) {
       cv::cvtColor(data->image, grey, cv::COLOR_BGR2GRAY);
     }
   }
-  fit =
-      FitMarker(grey, data->cloud, rings.front(), [this](int first, int last) { return data->LoadRows(first, last); });
+  fit = FitMarker(grey, data->cloud, rings.front(), [this](int first, int last, int firstCol, int lastCol) {
+    return data->LoadRows(first, last, firstCol, lastCol);
+  });
   if (const ErrorCode code = CheckAttempt(); code != Success) return code;
   fitted = true;
   if (!fit.refusal.empty()) {

@@ -4,6 +4,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <limits>
 #include <memory>
 
 namespace TamoHandEye {
@@ -20,10 +21,11 @@ struct Image {
   std::shared_ptr<PendingCloudRows> pending;
   bool cloudLost = false;  ///< a pending row could not be read: the file changed since it was opened
 
-  /// Makes rows `first` to `last` of the cloud hold their points; false when they cannot be read.
-  bool LoadRows(int first, int last) {
+  /// Makes rows `first` to `last` of the cloud (their columns `firstCol` to `lastCol`) hold their
+  /// points; false when they cannot be read.
+  bool LoadRows(int first, int last, int firstCol = 0, int lastCol = std::numeric_limits<int>::max()) {
     if (cloudLost) return false;
-    if (pending && !pending->Load(first, last)) cloudLost = true;
+    if (pending && !pending->Load(first, last, firstCol, lastCol)) cloudLost = true;
     return !cloudLost;
   }
 };

@@ -258,16 +258,29 @@ bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale
   const double rowReach = scale * std::sqrt(shape.inverse()(1, 1));
   const int r0 = std::max(0, static_cast<int>(std::ceil(centre.y() - rowReach)));
   const int r1 = std::min(cloud.rows - 1, static_cast<int>(std::floor(centre.y() + rowReach)));
-  if (r0 <= r1 && loadRows && !loadRows(r0, r1)) return false;
-  samples.reserve(static_cast<std::size_t>(kPi * s2 / std::sqrt(shape.determinant())) + 16);
+  // Each row's stretch inside: shape₀₀ dx² + 2 shape₀₁ dx dy + shape₁₁ dy² <= s² (empty when c0 > c1).
+  std::vector<std::pair<int, int>> stretch;
+  int left = cloud.cols, right = -1;
   for (int r = r0; r <= r1; ++r) {
-    // The row's stretch inside: shape₀₀ dx² + 2 shape₀₁ dx dy + shape₁₁ dy² <= s².
     const double dy = r - centre.y();
     const double disc = shape(0, 1) * shape(0, 1) * dy * dy - shape(0, 0) * (shape(1, 1) * dy * dy - s2);
-    if (disc < 0.0) continue;
+    if (disc < 0.0) {
+      stretch.emplace_back(0, -1);
+      continue;
+    }
     const double mid = centre.x() - shape(0, 1) * dy / shape(0, 0), half = std::sqrt(disc) / shape(0, 0);
     const int c0 = std::max(0, static_cast<int>(std::ceil(mid - half)));
     const int c1 = std::min(cloud.cols - 1, static_cast<int>(std::floor(mid + half)));
+    stretch.emplace_back(c0, c1);
+    if (c0 <= c1) {
+      left = std::min(left, c0);
+      right = std::max(right, c1);
+    }
+  }
+  if (left <= right && loadRows && !loadRows(r0, r1, left, right)) return false;
+  samples.reserve(static_cast<std::size_t>(kPi * s2 / std::sqrt(shape.determinant())) + 16);
+  for (int r = r0; r <= r1; ++r) {
+    const auto [c0, c1] = stretch[static_cast<std::size_t>(r - r0)];
     const cv::Vec3d* row = cloud.ptr<cv::Vec3d>(r);
     for (int c = c0; c <= c1; ++c) {
       const cv::Vec3d& p = row[c];

@@ -54,8 +54,9 @@ struct PlaneMap {
 /// Fits the plane map over the finite cloud points (Z ≠ 0) inside the ellipse `region` scaled by
 /// `scale`, by least squares on the 3×3 normal equations, with one pass that drops points whose 1/Z
 /// residual exceeds 3σ. False with fewer than `minPoints` points. `loadRows`, when given, is asked for the
-/// rows the region covers before they are read (see Image::LoadRows); false from it is false here.
-using RowLoader = std::function<bool(int first, int last)>;
+/// rows and columns the region covers before they are read (see Image::LoadRows); false from it is false
+/// here.
+using RowLoader = std::function<bool(int firstRow, int lastRow, int firstCol, int lastCol)>;
 bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane,
                  const RowLoader& loadRows = {});
 

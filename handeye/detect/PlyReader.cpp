@@ -395,7 +395,8 @@ struct FixedBody {
   bool swap = false;
 };
 
-// Rows of a binary body of fixed-size vertices read on demand, each once.
+// Rows of a binary body of fixed-size vertices read on demand, each point once (a row asked for again
+// with more columns reads the run of columns covering both).
 class FileRows final : public PendingCloudRows {
  public:
   FileRows(std::unique_ptr<File> f, std::string name, PlyReader::Element element, const Coordinates& coordinates,
@@ -406,39 +407,65 @@ class FileRows final : public PendingCloudRows {
         where(coordinates),
         body(fixed),
         cloud(std::move(target)),
-        loaded(static_cast<std::size_t>(cloud.rows), 0) {}
+        held(static_cast<std::size_t>(cloud.rows)) {}
 
-  bool Load(int first, int last) override {
+  bool Load(int first, int last, int firstCol, int lastCol) override {
     first = std::max(first, 0);
     last = std::min(last, cloud.rows - 1);
-    for (int r = first; r <= last;) {
-      if (loaded[static_cast<std::size_t>(r)]) {
+    firstCol = std::max(firstCol, 0);
+    lastCol = std::min(lastCol, cloud.cols - 1);
+    const bool whole = firstCol == 0 && lastCol == cloud.cols - 1;
+    for (int r = first; r <= last && firstCol <= lastCol;) {
+      const Columns have = held[static_cast<std::size_t>(r)];
+      if (have.first <= firstCol && lastCol <= have.last) {
         ++r;
         continue;
       }
-      int end = r;
-      while (end < last && !loaded[static_cast<std::size_t>(end) + 1]) ++end;
-      const auto cols = static_cast<std::size_t>(cloud.cols);
-      if (!ReadFixedVertices(*file, vertex, where, body.swap, body.offset, body.stride,
-                             static_cast<std::size_t>(r) * cols, static_cast<std::size_t>(end - r + 1) * cols,
-                             cloud.ptr<double>(r))) {
-        std::cerr << "PLY " << path << ": truncated (the file was cut short while it was being read)" << std::endl;
-        return false;
+      if (whole) {  // whole rows not yet held, next to each other: one read
+        int end = r;
+        while (end < last && !Whole(held[static_cast<std::size_t>(end) + 1])) ++end;
+        if (!Read(r, end - r + 1, 0, cloud.cols)) return Lost();
+        std::fill(held.begin() + r, held.begin() + end + 1, Columns{0, cloud.cols - 1});
+        r = end + 1;
+        continue;
       }
-      std::fill(loaded.begin() + r, loaded.begin() + end + 1, 1);
-      r = end + 1;
+      const Columns run{std::min(have.first, firstCol), std::max(have.last, lastCol)};
+      if (!Read(r, 1, run.first, run.last - run.first + 1)) return Lost();
+      held[static_cast<std::size_t>(r)] = run;
+      ++r;
     }
     return true;
   }
 
  private:
+  // The columns of a row held, first to last (none while first > last).
+  struct Columns {
+    int first = std::numeric_limits<int>::max();
+    int last = -1;
+  };
+  bool Whole(const Columns& c) const { return c.first == 0 && c.last == cloud.cols - 1; }
+
+  // `rows` whole rows from `row` on (`col` 0, `count` the width), or `count` columns of row `row` from `col`.
+  bool Read(int row, int rows, int col, int count) {
+    const auto cols = static_cast<std::size_t>(cloud.cols);
+    const std::size_t firstVertex = static_cast<std::size_t>(row) * cols + static_cast<std::size_t>(col);
+    const std::size_t vertices = static_cast<std::size_t>(rows - 1) * cols + static_cast<std::size_t>(count);
+    return ReadFixedVertices(*file, vertex, where, body.swap, body.offset, body.stride, firstVertex, vertices,
+                             cloud.ptr<double>(row) + 3 * col);
+  }
+
+  bool Lost() const {
+    std::cerr << "PLY " << path << ": truncated (the file was cut short while it was being read)" << std::endl;
+    return false;
+  }
+
   std::unique_ptr<File> file;
   std::string path;
   PlyReader::Element vertex;
   Coordinates where;
   FixedBody body;
   cv::Mat cloud;
-  std::vector<char> loaded;
+  std::vector<Columns> held;
 };
 
 // The reader proper: on refusal returns an empty matrix, with the operator's reason in `why` and the

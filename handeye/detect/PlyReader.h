@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -68,10 +69,12 @@ cv::Mat ReadOrganizedCloud(const std::string& path, int rows, int cols, std::str
 class PendingCloudRows {
  public:
   virtual ~PendingCloudRows() = default;
-  /// Reads rows `first` to `last` (clamped to the cloud) into the cloud, those not read before; false,
-  /// with a line on standard error, when the file no longer holds them (it was cut short since it was
-  /// opened).
-  virtual bool Load(int first, int last) = 0;
+  /// Reads columns `firstCol` to `lastCol` of rows `first` to `last` (both clamped to the cloud) into the
+  /// cloud, the points not read before; false, with a line on standard error, when the file no longer
+  /// holds them (it was cut short since it was opened).
+  virtual bool Load(int first, int last, int firstCol, int lastCol) = 0;
+  /// Whole rows `first` to `last`.
+  bool Load(int first, int last) { return Load(first, last, 0, std::numeric_limits<int>::max()); }
 };
 
 /// ReadOrganizedCloud, with the same checks and the same refusals, for a reader that needs a few rows:

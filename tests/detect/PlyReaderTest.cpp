@@ -88,6 +88,10 @@ TEST(PlyReader, EveryFormatAndLayoutReadsTheSameCloud) {
           ASSERT_FALSE(opened.empty());
           EXPECT_EQ(pending == nullptr, format == PlyFormat::Ascii);
           if (pending) {
+            // Runs of columns, a row asked again for other columns, then whole rows.
+            ASSERT_TRUE(pending->Load(3, 3, 4, 9) && pending->Load(3, 3, 1, 2) && pending->Load(0, 1, -3, 0));
+            EXPECT_TRUE(SameCloud(opened(cv::Rect(1, 3, 5, 1)), expected(cv::Rect(1, 3, 5, 1)), 0.0));
+            EXPECT_TRUE(SameCloud(opened(cv::Rect(0, 0, 1, 2)), expected(cv::Rect(0, 0, 1, 2)), 0.0));
             EXPECT_TRUE(pending->Load(2, 2) && pending->Load(-5, 1) && pending->Load(1, 9));
           }
           EXPECT_TRUE(SameCloud(opened, expected, 0.0)) << "on demand: format " << static_cast<int>(format);
