@@ -31,8 +31,10 @@ std::string FirstNotFinite(const std::vector<MarkerBoardResult>& markers, const 
   return {};
 }
 
-ErrorCode CheckInput(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
-                     std::string& failure) {
+}  // namespace
+
+ErrorCode CheckEntryInput(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
+                          std::string& failure) {
   if (markers.empty() || rows.empty()) {
     failure = markers.empty() ? "no marker points were given" : "no robot rows were given";
     return Err_Solve_Data_Empty;
@@ -58,8 +60,6 @@ ErrorCode CheckInput(RobotKind kind, const std::vector<MarkerBoardResult>& marke
   }
   return Success;
 }
-
-}  // namespace
 
 std::size_t RowLength(RobotKind kind) { return kind == RobotKind::ABBQuat || kind == RobotKind::Common4 ? 7 : 6; }
 
@@ -111,7 +111,7 @@ SolverParam ToSolverParam(const AlgoParam& param) {
 ErrorCode RunEntryPoint(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
                         const AlgoParam& param, std::optional<std::uint32_t> seed, FinalResult& result, EntryRun* run) {
   std::string failure;
-  const ErrorCode input = CheckInput(kind, markers, rows, failure);
+  const ErrorCode input = CheckEntryInput(kind, markers, rows, failure);
   if (input != Success) {
     if (run != nullptr) run->failure = failure;
     return input;

@@ -14,6 +14,10 @@
 
 namespace TamoHandEye {
 
+/// The entry points' checks of their input: 202 no markers or rows, 203 counts differ, 204 a row of the
+/// wrong length, 201 a value that is not finite; `failure` says which, in English.
+ErrorCode CheckEntryInput(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
+                          std::string& failure);
 /// 6 or 7.
 std::size_t RowLength(RobotKind kind);
 /// A fresh robot type object of that kind over `markers`.

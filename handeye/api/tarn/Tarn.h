@@ -3,6 +3,7 @@
 // Everything an SDK user needs: records, result codes with their messages, and the version.
 
 #include <tarn/AlgoParam.h>
+#include <tarn/CalibrationCheck.h>
 #include <tarn/CalibrationReport.h>
 #include <tarn/ErrorCode.h>
 #include <tarn/FinalResult.h>

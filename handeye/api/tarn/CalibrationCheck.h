@@ -1,0 +1,98 @@
+#pragma once
+
+// Is a saved calibration still good? New shots (marker points with their robot rows) checked against a
+// saved camera transform and marker position, without calibrating again.
+//
+// For each shot the saved calibration predicts where the camera sees the marker: eye-in-hand, the marker
+// (fixed in the base) seen from the camera at flange · camera; eye-to-hand, the marker at flange · marker
+// seen from the fixed camera. The distance between that prediction and the measured point is the shot's
+// residual, the same quantity as a calibration's per-pose residual.
+//
+// The verdict is "drift" when the shots' RMS residual exceeds the limit, "ok" otherwise. The limit is 2.5
+// times what a new shot of the saved calibration is expected to miss by: the RMS of its leave-one-out
+// residuals (each pose's residual under the calibration solved without it), or, when the saved
+// calibration does not carry them, √(rms² + σt² + σm² + (d · σr)²) from its RMS residual (rms), its 1σ
+// camera translation (σt), marker position (σm) and camera rotation (σr, radians, at the mean
+// camera-to-marker distance d of the new shots) — an upper bound, as those errors partly cancel at the
+// marker. The factor leaves room for a few shots' RMS to scatter. The limit is never below
+// CheckOptions::minimumLimitMm. When the saved calibration carries neither (a result file that holds only
+// the transforms) the limit is CheckOptions::defaultLimitMm; CheckOptions::limitMm, when above 0,
+// replaces either.
+//
+// With three or more shots whose points spread across the view, the camera displacement that best
+// explains them is estimated: the rigid motion of the camera (in its own frame at the saved pose) that
+// brings the predicted points onto the measured ones, by least squares.
+
+#include <tarn/AlgoParam.h>
+#include <tarn/CalibrationReport.h>
+#include <tarn/ErrorCode.h>
+#include <tarn/MarkerBoardResult.h>
+#include <tarn/SolveFinalResult.h>
+#include <tarn/TarnExport.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace TamoHandEye {
+
+/// A calibration as it was saved.
+struct SavedCalibration {
+  /// The camera transform, 4 x 4, row by row (camera-in-flange for eye-in-hand, camera-in-base for
+  /// eye-to-hand); translation in millimetres unless AlgoParam::IsMeter (then metres), as FinalResult.
+  std::vector<std::vector<double>> cameraMatrix;
+  /// The marker position, 3 values, in the same unit (marker-in-base, or marker-in-flange).
+  std::vector<double> markerPosition;
+  /// The generic kinds: the rotation convention the rows were read in ("sxyz", "wxyz", …); empty: the
+  /// reading under which the new shots fit best.
+  std::string convention;
+  /// The calibration's RMS residual (mm); 0 when unknown.
+  double rmsErrorMm = 0.0;
+  /// Its leave-one-out residuals (mm, as the calibration report gives them; NaN entries are skipped);
+  /// empty when unknown.
+  std::vector<double> leaveOneOutMm;
+  /// Its uncertainty, when known.
+  Uncertainty uncertainty;
+};
+
+struct CheckOptions {
+  double limitMm = 0.0;         ///< when above 0, the limit itself
+  double minimumLimitMm = 0.1;  ///< the lowest limit derived from the saved figures
+  double defaultLimitMm = 1.0;  ///< the limit when the saved calibration carries no RMS
+};
+
+/// One new shot.
+struct ShotCheck {
+  std::array<double, 3> predictedMm{};  ///< where the saved calibration puts the marker, camera frame
+  std::array<double, 3> measuredMm{};   ///< where it was measured
+  double residualMm = 0.0;              ///< their distance
+};
+
+struct CalibrationCheck {
+  std::vector<ShotCheck> shots;       ///< one per shot, in input order
+  double rmsMm = 0.0;                 ///< root mean square of the residuals
+  double maxMm = 0.0;                 ///< the largest residual
+  double limitMm = 0.0;               ///< the limit used
+  bool limitFromCalibration = false;  ///< derived from the saved calibration's figures (see above)
+  bool drift = false;                 ///< rmsMm > limitMm
+  std::string convention;             ///< the rows' rotation convention used
+  /// The camera displacement that best explains the shots: known with three or more shots whose points
+  /// spread at least 5 mm (RMS) in two directions.
+  bool displacementKnown = false;
+  std::array<double, 3> displacementMm{};  ///< the camera's move, in its own axes at the saved pose
+  double displacementNormMm = 0.0;
+  std::array<double, 3> displacementAxis{};  ///< the unit axis of its turn, camera axes
+  double displacementRotationDeg = 0.0;      ///< the angle of its turn
+  std::string failure;                       ///< on failure: what went wrong, in English
+};
+
+/// Checks the new shots against the saved calibration (see above). The rows are read as the entry point
+/// of `robot` reads them, with `param`'s units and set-up (its search settings are not used). Codes: 0;
+/// 202 no shots; 203 counts differ; 204 a row of the wrong length; 201 a value that is not finite, or a
+/// saved calibration that is not a rigid transform and a point (or a convention the robot type does not
+/// have). On failure `check` holds only `failure`. Never throws.
+TARN_EXPORT ErrorCode CheckCalibration(const std::vector<MarkerBoardResult>& markers, const RobotRows& robotRows,
+                                       const AlgoParam& param, RobotKind robot, const SavedCalibration& saved,
+                                       const CheckOptions& options, CalibrationCheck& check);
+
+}  // namespace TamoHandEye
