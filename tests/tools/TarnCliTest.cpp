@@ -457,4 +457,47 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
   EXPECT_THAT(o.err, HasSubstr("shot 2 has no marker"));
 }
 
+// A calibration saved both ways (--json and the desktop program's result file) checked against new shots
+// of the same set-up (robot type and set-up taken from the saved file): ok; the same shots seen by a
+// camera moved 2 mm along its x axis: drift, exit status 3 under --strict, the move recovered.
+TEST(TarnCli, VerifyASavedCalibrationAgainstNewShots) {
+  Synthesise("verify-old", "--robot kuka");
+  Synthesise("verify-new", "--robot kuka --seed 7");
+  const fs::path old = DataSet("verify-old"), fresh = DataSet("verify-new");
+  const json saved = Calibrate("verify-old", "kuka", "--save " + (old / "saved.csv").string());
+  std::ofstream(old / "result.json") << saved.dump();
+  const Outcome detected =
+      Tarn("detect --json --images " + (fresh / "images").string() + " --clouds " + (fresh / "clouds").string());
+  ASSERT_EQ(detected.status, 0) << detected.err;
+  std::ofstream same(fresh / "markers.txt"), moved(fresh / "moved.txt");
+  for (const json& shot : json::parse(detected.out)) {
+    same << shot["x"] << " " << shot["y"] << " " << shot["z"] << "\n";
+    moved << shot["x"].get<double>() - 0.002 << " " << shot["y"] << " " << shot["z"] << "\n";
+  }
+  same.close();
+  moved.close();
+  for (const std::string result : {"result.json", "saved.csv"}) {
+    SCOPED_TRACE(result);
+    const std::string common = "verify --json --result " + (old / result).string() + " --poses " +
+                               (fresh / "robot.txt").string() + " --markers " + (fresh / "").string();
+    const Outcome ok = Tarn(common + "markers.txt");
+    ASSERT_EQ(ok.status, 0) << ok.err << ok.out;
+    const json okJson = json::parse(ok.out);
+    EXPECT_EQ(okJson["verdict"], "ok");
+    EXPECT_EQ(okJson["shots"].size(), 10u);
+    EXPECT_LT(okJson["rms_mm"].get<double>(), okJson["limit_mm"].get<double>());
+    const Outcome drift = Tarn(common + "moved.txt --strict");
+    ASSERT_EQ(drift.status, 3) << drift.err << drift.out;
+    const json driftJson = json::parse(drift.out);
+    EXPECT_EQ(driftJson["verdict"], "drift");
+    EXPECT_NEAR(driftJson["drift"]["translation_xyz_mm"][0].get<double>(), 2.0, 0.4);
+    EXPECT_NEAR(driftJson["drift"]["translation_mm"].get<double>(), 2.0, 0.4);
+  }
+  const Outcome wrongType =
+      Tarn("verify --result " + (old / "result.json").string() + " --poses " + (fresh / "robot.txt").string() +
+           " --markers " + (fresh / "markers.txt").string() + " --robot fanuc");
+  EXPECT_EQ(wrongType.status, 1);
+  EXPECT_THAT(wrongType.err, HasSubstr("saved with robot type kuka"));
+}
+
 }  // namespace

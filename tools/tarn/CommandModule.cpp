@@ -61,6 +61,17 @@ int Calibrate(CalibrateState& state) {
   return RunCalibrate(o);
 }
 
+int Verify(VerifyState& state) {
+  CalibrateOptions& o = state.inputs;
+  if (o.markers.empty() && o.targets.empty() && o.images.empty()) {
+    throw std::runtime_error("give --markers FILE, --targets FILE, or --images DIR and --clouds DIR");
+  }
+  o.matrixRows = state.robot == "matrix";
+  if (o.invert && !o.matrixRows) throw std::runtime_error("--invert applies to --robot matrix only");
+  if (!state.robot.empty()) o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : state.robot);
+  return RunVerify(o, state.result, state.limitMm);
+}
+
 int Marker(const MarkerState& state) {
   std::string error;
   if (!TarnWorkflow::WriteMarkerSheet(state.out, state.sheet, error)) throw std::runtime_error(error);
@@ -74,6 +85,7 @@ int Run(const std::string& name, void* state) {
   if (name == "synth") return Synth(*static_cast<SynthState*>(state));
   if (name == "detect") return RunDetect(*static_cast<const DetectOptions*>(state));
   if (name == "calibrate") return Calibrate(*static_cast<CalibrateState*>(state));
+  if (name == "verify") return Verify(*static_cast<VerifyState*>(state));
   if (name == "marker") return Marker(*static_cast<const MarkerState*>(state));
   if (name == "demo") {
     const auto& demo = *static_cast<const DemoState*>(state);

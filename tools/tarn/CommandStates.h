@@ -27,6 +27,13 @@ struct CalibrateState {
   std::string seed = std::to_string(TamoHandEye::ReportOptions{}.seed);  ///< a number or "random"
 };
 
+struct VerifyState {
+  CalibrateOptions inputs;  ///< the new shots as calibrate reads them (its solve settings unused)
+  std::string robot;        ///< empty: the saved result's
+  std::string result;       ///< the saved result file
+  double limitMm = 0.0;     ///< above 0: the verdict's limit
+};
+
 struct MarkerState {
   TarnWorkflow::MarkerSheet sheet;
   std::string out;
@@ -39,7 +46,7 @@ struct DemoState {
 
 }  // namespace TarnCli
 
-/// The command module's entry: runs command `name` ("synth", "detect", "calibrate", "marker", "demo")
-/// on its state (SynthState, DetectOptions, CalibrateState, MarkerState, DemoState) and returns the exit
-/// status; a failure prints "tarn: " and its message and gives 1.
+/// The command module's entry: runs command `name` ("synth", "detect", "calibrate", "verify", "marker",
+/// "demo") on its state (SynthState, DetectOptions, CalibrateState, VerifyState, MarkerState, DemoState) and returns
+/// the exit status; a failure prints "tarn: " and its message and gives 1.
 extern "C" int TarnRunCommand(const char* name, void* state);

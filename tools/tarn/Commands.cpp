@@ -7,6 +7,7 @@
 #include "SettingsFile.h"
 #include "Tables.h"
 #include "Text.h"
+#include "Verification.h"
 
 #include <tarn/SolveFinalResult.h>
 
@@ -228,6 +229,88 @@ int CalibrateChecked(const CalibrateOptions& o) {
 }
 
 }  // namespace
+
+namespace {
+
+// The options completed from the saved result: its robot type and set-up where not given, refused where
+// given otherwise.
+CalibrateOptions WithSavedSettings(CalibrateOptions o, const TarnWorkflow::SavedResult& saved) {
+  if (o.robot == nullptr) {
+    if (saved.robot.empty()) throw std::runtime_error("the saved result does not name its robot type: give --robot");
+    o.matrixRows = saved.robot == "matrix";
+    o.robot = TarnWorkflow::FindRobotType(o.matrixRows ? "abb-quat" : saved.robot);
+    if (o.robot == nullptr) throw std::runtime_error("the saved result names an unknown robot type: give --robot");
+  } else if (!saved.robot.empty() && saved.robot != (o.matrixRows ? "matrix" : o.robot->name)) {
+    throw std::runtime_error("the calibration was saved with robot type " + saved.robot + ", not " +
+                             (o.matrixRows ? "matrix" : o.robot->name));
+  }
+  if (saved.eyeToHand) {
+    if (o.eyeToHand && !*saved.eyeToHand) {
+      throw std::runtime_error("the calibration was saved for eye-in-hand, but --eye-to-hand was given");
+    }
+    o.eyeToHand = *saved.eyeToHand;
+  }
+  return o;
+}
+
+// The saved transform's translations and marker in the unit of the rows (`meter`), when the file says
+// which unit it was saved in.
+void InUnitOfRows(TarnWorkflow::SavedResult& saved, bool meter) {
+  if (!saved.meter || *saved.meter == meter) return;
+  const double factor = meter ? 0.001 : 1000.0;
+  for (std::size_t r = 0; r < 3 && r < saved.calibration.cameraMatrix.size(); ++r) {
+    if (saved.calibration.cameraMatrix[r].size() == 4) saved.calibration.cameraMatrix[r][3] *= factor;
+  }
+  for (double& v : saved.calibration.markerPosition) v *= factor;
+}
+
+int VerifyChecked(const CalibrateOptions& given, const std::string& resultFile, double limitMm) {
+  TarnWorkflow::SavedResult saved;
+  std::string error;
+  if (!TarnWorkflow::ReadSavedResult(resultFile, saved, error)) throw std::runtime_error(error);
+  const CalibrateOptions o = WithSavedSettings(given, saved);
+  const RobotRows rows = ReadPoses(o);
+  const bool fromFile = !o.markers.empty() || !o.targets.empty();
+  const std::vector<MarkerBoardResult> markers =
+      fromFile ? ReadMarkersFile(o) : MarkersFrom(DetectAll(o.images, o.clouds, o.format, o.centre));
+  if (markers.size() != rows.size()) {
+    throw std::runtime_error(std::to_string(markers.size()) + " marker positions but " + std::to_string(rows.size()) +
+                             " robot poses: each shot needs its robot pose, in the same order");
+  }
+  const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, -1.0);
+  InUnitOfRows(saved, param.IsMeter);
+  TamoHandEye::CheckOptions options;
+  options.limitMm = limitMm;
+  TamoHandEye::CalibrationCheck check;
+  ErrorCode code = Success;
+  {
+    TarnWorkflow::QuietStdout quiet;  // the library's log lines
+    code = TamoHandEye::CheckCalibration(markers, rows, param, o.robot->kind, saved.calibration, options, check);
+  }
+  if (code != Success) {
+    if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(code), check.failure).dump(2) << "\n";
+    std::cerr << "the check failed (code " << static_cast<int>(code) << "): " << check.failure << "\n";
+    return 2;
+  }
+  if (o.json) {
+    std::cout << TarnWorkflow::CheckJson(check, limitMm > 0.0).dump(2) << "\n";
+  } else {
+    TarnWorkflow::WriteCheckText(std::cout, check);
+  }
+  return o.strict && check.drift ? 3 : 0;
+}
+
+}  // namespace
+
+int RunVerify(const CalibrateOptions& inputs, const std::string& resultFile, double limitMm) {
+  if (!inputs.json) return VerifyChecked(inputs, resultFile, limitMm);
+  try {
+    return VerifyChecked(inputs, resultFile, limitMm);
+  } catch (const std::exception& e) {
+    std::cout << TarnWorkflow::ErrorJson(1, e.what()).dump(2) << "\n";
+    throw;
+  }
+}
 
 int RunCalibrate(const CalibrateOptions& o) {
   if (!o.json) return CalibrateChecked(o);

@@ -51,6 +51,11 @@ int RunDetect(const DetectOptions& options);
 /// Exit status 0 calibrated, 1 bad input, 2 the calibration failed, 3 warnings under `strict`; with `json`
 /// every failure is also one JSON object {"error": {"code", "message"}} on standard output.
 int RunCalibrate(const CalibrateOptions& options);
+/// Checks the new shots of `inputs` (markers or images and clouds, robot rows, robot type and set-up)
+/// against the calibration saved in `resultFile`; `limitMm` above 0 sets the verdict's limit. Exit
+/// status 0 ok, 1 bad input, 2 the check failed, 3 drift under `inputs.strict`; with `inputs.json` the
+/// check (or {"error": …}) as JSON.
+int RunVerify(const CalibrateOptions& inputs, const std::string& resultFile, double limitMm);
 /// Synthesises the sample set into `folder` (a temporary folder when empty), detects and calibrates with
 /// both centre methods, and compares each with the ground truth; `centre` is the one printed in full and
 /// held to the bound (0.05 mm and 0.02° for Fit, 2 mm and 0.2° for Centroid).

@@ -3,6 +3,7 @@
 //   tarn synth OUTDIR          render a synthetic data set with known answers
 //   tarn detect …              find the marker in every image / point cloud pair
 //   tarn calibrate …           solve the camera transform and the marker position
+//   tarn verify …              check a saved calibration against new shots
 //   tarn demo [DIR]            all of the above on the built-in sample set
 
 #include "CommandStates.h"
@@ -192,6 +193,48 @@ Command AddCalibrate(CLI::App& app) {
           }};
 }
 
+Command AddVerify(CLI::App& app) {
+  const auto state = std::make_shared<VerifyState>();
+  CalibrateOptions& inputs = state->inputs;
+  auto* command = app.add_subcommand("verify", "Check a saved calibration against new shots, without calibrating");
+  command
+      ->add_option("--result", state->result,
+                   "The saved calibration: what tarn calibrate --json printed, or a result file the desktop "
+                   "program saved (保存)")
+      ->required();
+  auto* markersOpt =
+      command->add_option("--markers", inputs.markers, "File of the new shots' marker positions (as for calibrate)");
+  auto* targetsOpt =
+      command->add_option("--targets", inputs.targets, "File of target poses instead (as for calibrate)");
+  auto* imagesOpt = command->add_option("--images", inputs.images, "Folder of 2D images to detect in");
+  auto* cloudsOpt = command->add_option("--clouds", inputs.clouds, "Folder of PLY point clouds");
+  markersOpt->excludes(imagesOpt)->excludes(cloudsOpt)->excludes(targetsOpt);
+  targetsOpt->excludes(imagesOpt)->excludes(cloudsOpt);
+  imagesOpt->needs(cloudsOpt);
+  cloudsOpt->needs(imagesOpt);
+  command->add_option("--marker-unit", inputs.markerUnit, "Unit of --markers and --targets")
+      ->check(CLI::IsMember({"m", "mm"}))
+      ->capture_default_str();
+  command->add_option("--format", inputs.format, "Image format")
+      ->check(CLI::IsMember({"png", "jpg", "bmp"}))
+      ->capture_default_str();
+  command->add_option("--poses", inputs.poses, "Robot data file of the new shots (as for calibrate)")->required();
+  command->add_option("--robot", state->robot, RobotHelp() + "; or matrix (default: the saved result's)");
+  command->add_flag("--invert", inputs.invert, "With --robot matrix: the matrices are the base in the flange frame");
+  command->add_flag("--eye-to-hand", inputs.eyeToHand,
+                    "Camera fixed, marker on the flange (default: the saved result's)");
+  command->add_flag("--meter", inputs.meter, "Robot translations in metres (generic types, matrix)");
+  command->add_flag("--radian", inputs.radian, "Robot angles in radians (generic3)");
+  command
+      ->add_option("--limit", state->limitMm,
+                   "The verdict's limit on the RMS residual, mm (default: from the saved calibration)")
+      ->check(CLI::PositiveNumber);
+  command->add_flag("--json", inputs.json, "Print JSON instead of text");
+  command->add_flag("--strict", inputs.strict, "Exit with status 3 when the verdict is drift");
+  AddCentreOption(*command, inputs.centre);
+  return {command, [state] { return RunInModule("verify", state.get()); }};
+}
+
 // --radius: a length with its unit (40mm, 4cm, 0.04m) or a bare number of millimetres; 5 to 500 mm.
 std::string CheckRadius(std::string& text) {
   double value = 0.0;
@@ -241,7 +284,8 @@ int main(int argc, char** argv) {
   CLI::App app{"Tarn: hand-eye calibration of a 3D camera on an industrial robot"};
   app.set_version_flag("--version", std::string(TARN_VERSION_TEXT));
   app.require_subcommand(1);
-  const Command commands[] = {AddSynth(app), AddDetect(app), AddCalibrate(app), AddMarker(app), AddDemo(app)};
+  const Command commands[] = {AddSynth(app),  AddDetect(app), AddCalibrate(app),
+                              AddVerify(app), AddMarker(app), AddDemo(app)};
 
   try {
     app.parse(argc, argv);

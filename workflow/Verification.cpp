@@ -1,0 +1,195 @@
+#include "Verification.h"
+
+#include "RobotTypes.h"
+#include "SettingsFile.h"
+#include "Text.h"
+
+#include <cmath>
+#include <fstream>
+#include <iomanip>
+#include <limits>
+#include <sstream>
+
+namespace TarnWorkflow {
+namespace {
+
+using json = nlohmann::json;
+using TamoHandEye::CalibrationCheck;
+
+// The number at `key` of a JSON object, or nothing (absent, null or not a number).
+std::optional<double> Number(const json& object, const char* key) {
+  const auto it = object.find(key);
+  if (it == object.end() || !it->is_number()) return std::nullopt;
+  return it->get<double>();
+}
+
+bool ReadJsonResult(const std::string& text, SavedResult& out, std::string& error) {
+  const json j = json::parse(text, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    error = "not valid JSON";
+    return false;
+  }
+  const auto matrix = j.find("cameraMatrix");
+  const auto marker = j.find("markerPosition");
+  if (matrix == j.end() || marker == j.end() || !matrix->is_array() || !marker->is_array()) {
+    error = "no \"cameraMatrix\" and \"markerPosition\" (is it what tarn calibrate --json printed?)";
+    return false;
+  }
+  TamoHandEye::SavedCalibration& c = out.calibration;
+  for (const json& row : *matrix) {
+    if (!row.is_array()) break;
+    std::vector<double> values;
+    for (const json& v : row) values.push_back(v.is_number() ? v.get<double>() : std::nan(""));
+    c.cameraMatrix.push_back(values);
+  }
+  for (const json& v : *marker) c.markerPosition.push_back(v.is_number() ? v.get<double>() : std::nan(""));
+  c.rmsErrorMm = Number(j, "rmsErrorMm").value_or(0.0);
+  if (const auto loo = j.find("leave_one_out_mm"); loo != j.end() && loo->is_array()) {
+    for (const json& v : *loo) c.leaveOneOutMm.push_back(v.is_number() ? v.get<double>() : std::nan(""));
+  }
+  if (const auto u = j.find("uncertainty"); u != j.end() && u->is_object()) {
+    const auto t = u->find("translation_mm");
+    const auto m = u->find("marker_mm");
+    const std::optional<double> r = Number(*u, "rotation_deg");
+    if (t != u->end() && t->is_object() && m != u->end() && m->is_object() && r) {
+      c.uncertainty.known = true;
+      c.uncertainty.translationNormMm = Number(*t, "norm").value_or(0.0);
+      c.uncertainty.markerNormMm = Number(*m, "norm").value_or(0.0);
+      c.uncertainty.rotationDeg = *r;
+    }
+  }
+  if (const auto v = j.find("convention"); v != j.end() && v->is_string()) c.convention = v->get<std::string>();
+  if (const auto v = j.find("robot"); v != j.end() && v->is_string()) out.robot = v->get<std::string>();
+  if (const auto v = j.find("handEye"); v != j.end() && v->is_string()) {
+    out.eyeToHand = v->get<std::string>() == "eye-to-hand";
+  }
+  if (const auto v = j.find("unit"); v != j.end() && v->is_string()) out.meter = v->get<std::string>() == "m";
+  return true;
+}
+
+// The numbers of a table line ("1,2,3,"), or nothing when a field is not one.
+std::optional<std::vector<double>> Numbers(const std::string& line) {
+  std::vector<double> values;
+  std::stringstream fields(line);
+  std::string field;
+  while (std::getline(fields, field, ',')) {
+    if (field.empty()) continue;
+    double v = 0.0;
+    if (!ParseDecimal(field, v)) return std::nullopt;
+    values.push_back(v);
+  }
+  return values;
+}
+
+bool ReadDesktopResult(const std::string& path, SavedResult& out, std::string& error) {
+  SettingsFileContent content;
+  if (!ReadSettingsFile(path, content)) {
+    error = "neither JSON nor a result file the desktop program saved";
+    return false;
+  }
+  // After the camera row: the matrix's header (列1 …), its four rows, the marker's header and row.
+  const auto& rows = content.rows;
+  std::size_t at = 0;
+  while (at < rows.size() && rows[at].rfind("列1", 0) != 0) ++at;
+  if (at + 7 > rows.size()) {
+    error = "no camera matrix and marker position (a parameter file, not a saved result?)";
+    return false;
+  }
+  for (std::size_t r = at + 1; r <= at + 4; ++r) {
+    const auto values = Numbers(rows[r]);
+    if (!values) {
+      error = "the camera matrix holds a field that is not a number";
+      return false;
+    }
+    out.calibration.cameraMatrix.push_back(*values);
+  }
+  const auto marker = Numbers(rows[at + 6]);
+  if (!marker) {
+    error = "the marker position holds a field that is not a number";
+    return false;
+  }
+  out.calibration.markerPosition = *marker;
+  if (const auto type = content.Find("RobotType")) {
+    if (const RobotType* robot = RobotTypeOfText(*type)) out.robot = robot->name;
+  }
+  if (const auto type = content.Find("HandEyeType")) out.eyeToHand = *type != "0";
+  if (const auto meter = content.Find("IsMeter")) out.meter = *meter != "0";
+  return true;
+}
+
+}  // namespace
+
+bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read " + path;
+    return false;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string body = text.str();
+  const std::size_t first = body.find_first_not_of(" \t\r\n");
+  SavedResult read;
+  const bool ok = first != std::string::npos && body[first] == '{' ? ReadJsonResult(body, read, error)
+                                                                   : ReadDesktopResult(path, read, error);
+  if (!ok) {
+    error = path + ": " + error;
+    return false;
+  }
+  result = std::move(read);
+  return true;
+}
+
+void WriteCheckText(std::ostream& out, const CalibrationCheck& check) {
+  out << "# shot   predicted x y z (mm)              measured x y z (mm)          residual (mm)\n";
+  for (std::size_t i = 0; i < check.shots.size(); ++i) {
+    const TamoHandEye::ShotCheck& s = check.shots[i];
+    out << std::setw(6) << i + 1;
+    for (const double v : s.predictedMm) out << std::setw(11) << Fixed(v, 3);
+    out << "  ";
+    for (const double v : s.measuredMm) out << std::setw(11) << Fixed(v, 3);
+    out << std::setw(12) << Fixed(s.residualMm, 3) << "\n";
+  }
+  out << "RMS " << Fixed(check.rmsMm, 3) << " mm, max " << Fixed(check.maxMm, 3) << " mm; limit "
+      << Fixed(check.limitMm, 3) << " mm"
+      << (check.limitFromCalibration ? " (2.5 x what a new shot of the saved calibration is expected to miss by)" : "")
+      << "\n";
+  if (!check.convention.empty()) out << "Robot rows read as: " << check.convention << "\n";
+  if (check.displacementKnown) {
+    out << "Camera displacement that best explains the shots: " << Fixed(check.displacementNormMm, 2) << " mm ("
+        << Fixed(check.displacementMm[0], 2) << " " << Fixed(check.displacementMm[1], 2) << " "
+        << Fixed(check.displacementMm[2], 2) << " in camera axes), turned " << Fixed(check.displacementRotationDeg, 3)
+        << " deg\n";
+  }
+  out << "Verdict: " << (check.drift ? "drift" : "ok") << "\n";
+  if (check.drift) {
+    out << "The camera transform no longer predicts the marker: check the camera's mounting and the tool, then "
+           "recalibrate.\n";
+  }
+}
+
+json CheckJson(const CalibrationCheck& check, bool limitGiven) {
+  json shots = json::array();
+  for (const TamoHandEye::ShotCheck& s : check.shots) {
+    shots.push_back({{"predicted_mm", s.predictedMm}, {"measured_mm", s.measuredMm}, {"residual_mm", s.residualMm}});
+  }
+  json j;
+  j["shots"] = shots;
+  j["rms_mm"] = check.rmsMm;
+  j["max_mm"] = check.maxMm;
+  j["limit_mm"] = check.limitMm;
+  j["limit_from"] = limitGiven ? "option" : (check.limitFromCalibration ? "calibration" : "default");
+  j["verdict"] = check.drift ? "drift" : "ok";
+  j["convention"] = check.convention;
+  if (check.displacementKnown) {
+    j["drift"] = {{"translation_mm", check.displacementNormMm},
+                  {"rotation_deg", check.displacementRotationDeg},
+                  {"translation_xyz_mm", check.displacementMm},
+                  {"axis", check.displacementAxis}};
+  } else {
+    j["drift"] = nullptr;
+  }
+  return j;
+}
+
+}  // namespace TarnWorkflow

@@ -1,0 +1,36 @@
+#pragma once
+
+// A saved calibration read back for checking it against new shots, and the check as text and as JSON.
+
+#include <tarn/CalibrationCheck.h>
+
+#include <nlohmann/json.hpp>
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace TarnWorkflow {
+
+/// A saved calibration and the settings it was saved with, where the file says them.
+struct SavedResult {
+  TamoHandEye::SavedCalibration calibration;
+  std::string robot;              ///< the robot type's short name; empty when the file does not say
+  std::optional<bool> eyeToHand;  ///< the set-up, when the file says
+  std::optional<bool> meter;      ///< the unit of its translations is metres, when the file says
+};
+
+/// Reads what `tarn calibrate --json` printed (or wrote with --output FILE.json) or a result file the
+/// desktop program's "保存" (or `tarn calibrate --save`) wrote. False, with the reason in `error`, when
+/// the file is neither or lacks the camera matrix or the marker position.
+bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& error);
+
+/// The check for a reader: per shot the predicted and measured marker and their distance, RMS and
+/// maximum against the limit and how it was set, the verdict, and the camera displacement when known.
+void WriteCheckText(std::ostream& out, const TamoHandEye::CalibrationCheck& check);
+/// The same as JSON: "shots" [{"predicted_mm", "measured_mm", "residual_mm"}], "rms_mm", "max_mm",
+/// "limit_mm", "limit_from" ("calibration", "default" or "option"), "verdict" ("ok" or "drift"),
+/// "convention", and "drift" {"translation_mm", "rotation_deg", "translation_xyz_mm", "axis"} or null.
+nlohmann::json CheckJson(const TamoHandEye::CalibrationCheck& check, bool limitGiven);
+
+}  // namespace TarnWorkflow
