@@ -14,6 +14,7 @@
 #include "Report.h"
 #include "RobotTypes.h"
 #include "Tables.h"
+#include "Verification.h"
 
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -242,6 +243,109 @@ py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::for
   return CalibrationDict(c, robot);
 }
 
+// ---- Checking a saved calibration ----
+
+// A saved calibration from a result file (path) or from the fields of a calibration (dict).
+TarnWorkflow::SavedResult SavedOf(const py::object& saved) {
+  TarnWorkflow::SavedResult out;
+  if (py::isinstance<py::str>(saved)) {
+    std::string error;
+    if (!TarnWorkflow::ReadSavedResult(saved.cast<std::string>(), out, error)) throw py::value_error(error);
+    return out;
+  }
+  const auto d = saved.cast<py::dict>();
+  TamoHandEye::SavedCalibration& c = out.calibration;
+  const auto array = [&](const char* key) {
+    return py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(d[key]);
+  };
+  c.cameraMatrix = Rows(array("camera"), "camera");
+  const auto marker = array("marker");
+  c.markerPosition.assign(marker.data(), marker.data() + marker.size());
+  c.rmsErrorMm = d["rms_mm"].cast<double>();
+  const auto loo = array("leave_one_out_mm");
+  c.leaveOneOutMm.assign(loo.data(), loo.data() + loo.size());
+  const auto u = d["uncertainty"].cast<py::dict>();
+  if (u.contains("translation_norm_mm")) {
+    c.uncertainty.known = true;
+    c.uncertainty.translationNormMm = u["translation_norm_mm"].cast<double>();
+    c.uncertainty.markerNormMm = u["marker_norm_mm"].cast<double>();
+    c.uncertainty.rotationDeg = u["rotation_deg"].cast<double>();
+  }
+  c.convention = d["convention"].cast<std::string>();
+  out.robot = d["robot"].cast<std::string>();
+  out.eyeToHand = d["eye_to_hand"].cast<bool>();
+  out.meter = d["unit"].cast<std::string>() == "m";
+  return out;
+}
+
+py::dict CheckDict(const TamoHandEye::CalibrationCheck& check, bool limitGiven) {
+  std::vector<double> predicted, measured, residuals;
+  for (const TamoHandEye::ShotCheck& shot : check.shots) {
+    predicted.insert(predicted.end(), shot.predictedMm.begin(), shot.predictedMm.end());
+    measured.insert(measured.end(), shot.measuredMm.begin(), shot.measuredMm.end());
+    residuals.push_back(shot.residualMm);
+  }
+  const auto n = static_cast<py::ssize_t>(check.shots.size());
+  py::dict out;
+  out["predicted_mm"] = Array(predicted, {n, 3});
+  out["measured_mm"] = Array(measured, {n, 3});
+  out["residual_mm"] = Array(residuals, {n});
+  out["rms_mm"] = check.rmsMm;
+  out["max_mm"] = check.maxMm;
+  out["limit_mm"] = check.limitMm;
+  out["limit_from"] = limitGiven ? "option" : (check.limitFromCalibration ? "calibration" : "default");
+  out["verdict"] = check.drift ? "drift" : "ok";
+  out["convention"] = check.convention;
+  if (check.displacementKnown) {
+    py::dict drift;
+    drift["translation_mm"] = check.displacementNormMm;
+    drift["rotation_deg"] = check.displacementRotationDeg;
+    drift["translation_xyz_mm"] = Array({check.displacementMm.begin(), check.displacementMm.end()}, {3});
+    drift["axis"] = Array({check.displacementAxis.begin(), check.displacementAxis.end()}, {3});
+    out["drift"] = drift;
+  } else {
+    out["drift"] = py::none();
+  }
+  return out;
+}
+
+py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
+                const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
+                const py::object& savedCalibration, const std::optional<std::string>& robotName,
+                std::optional<bool> eyeToHand, bool meter, bool radian, std::optional<double> limitMm) {
+  TarnWorkflow::SavedResult saved = SavedOf(savedCalibration);
+  if (robotName && !saved.robot.empty() && *robotName != saved.robot) {
+    throw py::value_error("the calibration was saved with robot type " + saved.robot + ", not " + *robotName);
+  }
+  if (!robotName && saved.robot.empty()) throw py::value_error("the saved calibration does not name its robot type");
+  const RobotType& robot = Robot(robotName ? *robotName : saved.robot);
+  if (eyeToHand && saved.eyeToHand && *eyeToHand != *saved.eyeToHand) {
+    throw py::value_error(std::string("the calibration was saved for ") +
+                          (*saved.eyeToHand ? "eye-to-hand" : "eye-in-hand"));
+  }
+  const bool fixedCamera = eyeToHand ? *eyeToHand : saved.eyeToHand.value_or(false);
+  if (limitMm && !(std::isfinite(*limitMm) && *limitMm > 0.0)) throw py::value_error("limit_mm must be above 0");
+  std::vector<MarkerBoardResult> markers;
+  for (const auto& p : Rows(points, "points")) {
+    if (p.size() != 3) throw py::value_error("points must be n x 3 (x, y, z in metres, camera frame)");
+    markers.push_back({p[0], p[1], p[2], 0.0, 0.0});
+  }
+  const RobotRows rows = Rows(robotRows, "robot_rows");
+  const AlgoParam param = robot.Settings(fixedCamera, meter, radian, -1.0);
+  TarnWorkflow::ToUnitOfRows(saved, param.IsMeter);
+  TamoHandEye::CheckOptions options;
+  options.limitMm = limitMm.value_or(0.0);
+  TamoHandEye::CalibrationCheck check;
+  ErrorCode code = Success;
+  {
+    TarnWorkflow::QuietStdout quiet;
+    py::gil_scoped_release release;
+    code = TamoHandEye::CheckCalibration(markers, rows, param, robot.kind, saved.calibration, options, check);
+  }
+  if (code != Success) throw Failure(code, check.failure);
+  return CheckDict(check, limitMm.has_value());
+}
+
 // ---- Conversions ----
 
 py::array_t<double> RowToMatrix(const std::vector<double>& row, const std::string& robotName,
@@ -377,6 +481,9 @@ PYBIND11_MODULE(_tarn, m) {
   m.def("calibrate", &Calibrate, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
         py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false,
         py::arg("ransac_mm") = py::none(), py::arg("seed") = ReportOptions{}.seed, py::arg("setup_check") = true);
+  m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
+        py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
+        py::arg("limit_mm") = py::none());
   m.def("row_to_matrix", &RowToMatrix, py::arg("row"), py::arg("robot") = "fanuc", py::arg("convention") = "",
         py::arg("meter") = false, py::arg("radian") = false);
   m.def("matrix_to_row", &MatrixToRow, py::arg("matrix"), py::arg("robot") = "fanuc", py::arg("convention") = "",

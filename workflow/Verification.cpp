@@ -140,6 +140,16 @@ bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& 
   return true;
 }
 
+void ToUnitOfRows(SavedResult& saved, bool meter) {
+  if (!saved.meter || *saved.meter == meter) return;
+  const double factor = meter ? 0.001 : 1000.0;
+  for (std::size_t r = 0; r < 3 && r < saved.calibration.cameraMatrix.size(); ++r) {
+    if (saved.calibration.cameraMatrix[r].size() == 4) saved.calibration.cameraMatrix[r][3] *= factor;
+  }
+  for (double& v : saved.calibration.markerPosition) v *= factor;
+  saved.meter = meter;
+}
+
 void WriteCheckText(std::ostream& out, const CalibrationCheck& check) {
   out << "# shot   predicted x y z (mm)              measured x y z (mm)          residual (mm)\n";
   for (std::size_t i = 0; i < check.shots.size(); ++i) {

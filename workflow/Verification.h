@@ -25,6 +25,10 @@ struct SavedResult {
 /// the file is neither or lacks the camera matrix or the marker position.
 bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& error);
 
+/// The saved translations and marker position in the unit of rows in metres (`meter`) or millimetres, when
+/// the file says which unit it was saved in.
+void ToUnitOfRows(SavedResult& saved, bool meter);
+
 /// The check for a reader: per shot the predicted and measured marker and their distance, RMS and
 /// maximum against the limit and how it was set, the verdict, and the camera displacement when known.
 void WriteCheckText(std::ostream& out, const TamoHandEye::CalibrationCheck& check);

@@ -86,6 +86,22 @@ class Calibration:
 
 
 @dataclass
+class Verification:
+    """A saved calibration checked against new shots."""
+
+    predicted_mm: np.ndarray  #: n x 3: where the saved calibration puts each shot's marker, camera frame
+    measured_mm: np.ndarray  #: n x 3: where it was measured
+    residual_mm: np.ndarray  #: n: their distances
+    rms_mm: float
+    max_mm: float
+    limit_mm: float  #: the verdict's limit on rms_mm
+    limit_from: str  #: "calibration", "default" (a saved file without residuals) or "option"
+    verdict: str  #: "ok" or "drift"
+    convention: str  #: the rows' rotation convention used
+    drift: Optional[dict]  #: the camera's displacement (translation_mm, rotation_deg, translation_xyz_mm, axis)
+
+
+@dataclass
 class Scene:
     """A synthetic calibration with its truth."""
 
@@ -132,6 +148,29 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
                         seed, setup_check)
     c["warnings"] = [ReportWarning(**w) for w in c["warnings"]]
     return Calibration(**c)
+
+
+def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: Optional[bool] = None,
+           meter: bool = False, radian: bool = False, limit_mm: Optional[float] = None) -> Verification:
+    """Checks new shots against a saved calibration, without calibrating again.
+
+    ``saved`` is a :class:`Calibration`, or the path of what ``tarn calibrate --json`` printed or of a result
+    file the desktop program saved. ``points`` and ``robot_rows`` are the new shots as for :func:`calibrate`;
+    the robot type and set-up are the saved calibration's unless given. The verdict is "drift" when the RMS
+    residual exceeds the limit: 2.5 times the saved calibration's leave-one-out RMS (at least 0.1 mm), 1 mm for
+    a file without it, or ``limit_mm``. Raises :class:`TarnError` (201 a saved matrix that is not a rigid
+    transform, 202, 203, 204 as for calibrate) and ValueError for a file that is not a saved result.
+    """
+    if isinstance(saved, Calibration):
+        saved = {"camera": saved.camera, "marker": saved.marker, "rms_mm": saved.rms_mm,
+                 "leave_one_out_mm": saved.leave_one_out_mm, "uncertainty": saved.uncertainty,
+                 "convention": saved.convention, "robot": saved.robot, "eye_to_hand": saved.eye_to_hand,
+                 "unit": saved.unit}
+    elif not isinstance(saved, str):
+        saved = str(saved)
+    v = _tarn.verify(_marker_points(points), np.asarray(robot_rows, dtype=float), saved, robot, eye_to_hand, meter,
+                     radian, limit_mm)
+    return Verification(**v)
 
 
 def _nearest_rotation(m):

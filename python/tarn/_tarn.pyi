@@ -8,6 +8,9 @@ def detect(image: Union[str, np.ndarray], cloud: Union[str, np.ndarray], centre:
 def calibrate(points: np.ndarray, robot_rows: np.ndarray, robot: str = ..., eye_to_hand: bool = ...,
               meter: bool = ..., radian: bool = ..., ransac_mm: Optional[float] = ..., seed: Optional[int] = ...,
               setup_check: bool = ...) -> Dict[str, Any]: ...
+def verify(points: np.ndarray, robot_rows: np.ndarray, saved: Union[str, Dict[str, Any]], robot: Optional[str] = ...,
+           eye_to_hand: Optional[bool] = ..., meter: bool = ..., radian: bool = ...,
+           limit_mm: Optional[float] = ...) -> Dict[str, Any]: ...
 def row_to_matrix(row: List[float], robot: str = ..., convention: str = ..., meter: bool = ...,
                   radian: bool = ...) -> np.ndarray: ...
 def matrix_to_row(matrix: np.ndarray, robot: str = ..., convention: str = ..., meter: bool = ...,

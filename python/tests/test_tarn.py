@@ -139,3 +139,37 @@ def test_matrices_and_target_poses_give_the_same_calibration(tmp_path):
                   str(tmp_path / "targets.csv"), "--marker-unit", "mm")
     assert cli.returncode == 0, cli.stderr
     np.testing.assert_allclose(json.loads(cli.stdout)["cameraMatrix"], reference.camera, atol=1e-6)
+
+
+def test_verify_agrees_with_the_command_line_and_catches_a_moved_camera(tmp_path):
+    saved = tarn.calibrate(*_scene_arrays(tarn.synthetic_scene(poses=12, robot="ur", noise_mm=0.1, seed=3)), robot="ur")
+    fresh = tarn.synthetic_scene(poses=6, robot="ur", noise_mm=0.1, seed=21)
+    same = tarn.verify(fresh.points, fresh.robot_rows, saved)
+    assert same.verdict == "ok" and same.limit_from == "calibration"
+    # A camera moved by 2 mm along its y axis sees every point 2 mm the other way.
+    moved = tarn.verify(fresh.points - [0.0, 0.002, 0.0], fresh.robot_rows, saved)
+    assert moved.verdict == "drift"
+    np.testing.assert_allclose(moved.drift["translation_xyz_mm"], [0.0, 2.0, 0.0], atol=0.4)
+
+    # The same check from the file the command line writes, through both front ends.
+    write_rows(tmp_path / "old-markers.txt", tarn.synthetic_scene(poses=12, robot="ur", noise_mm=0.1, seed=3).points)
+    write_rows(tmp_path / "old-robot.txt", tarn.synthetic_scene(poses=12, robot="ur", noise_mm=0.1, seed=3).robot_rows)
+    cli = run_cli("calibrate", "--json", "--robot", "ur", "--markers", str(tmp_path / "old-markers.txt"), "--poses",
+                  str(tmp_path / "old-robot.txt"), "--output", str(tmp_path / "result.json"))
+    assert cli.returncode == 0, cli.stderr
+    write_rows(tmp_path / "markers.txt", fresh.points)
+    write_rows(tmp_path / "robot.txt", fresh.robot_rows)
+    checked = run_cli("verify", "--json", "--result", str(tmp_path / "result.json"), "--markers",
+                      str(tmp_path / "markers.txt"), "--poses", str(tmp_path / "robot.txt"))
+    assert checked.returncode == 0, checked.stderr
+    expected = json.loads(checked.stdout)
+    from_file = tarn.verify(fresh.points, fresh.robot_rows, str(tmp_path / "result.json"))
+    np.testing.assert_allclose(from_file.residual_mm, [s["residual_mm"] for s in expected["shots"]], rtol=0, atol=1e-9)
+    np.testing.assert_allclose(from_file.residual_mm, same.residual_mm, rtol=0, atol=1e-9)
+    assert from_file.limit_mm == pytest.approx(expected["limit_mm"])
+    with pytest.raises(ValueError):
+        tarn.verify(fresh.points, fresh.robot_rows, saved, robot="fanuc")
+
+
+def _scene_arrays(scene):
+    return scene.points, scene.robot_rows

@@ -253,17 +253,6 @@ CalibrateOptions WithSavedSettings(CalibrateOptions o, const TarnWorkflow::Saved
   return o;
 }
 
-// The saved transform's translations and marker in the unit of the rows (`meter`), when the file says
-// which unit it was saved in.
-void InUnitOfRows(TarnWorkflow::SavedResult& saved, bool meter) {
-  if (!saved.meter || *saved.meter == meter) return;
-  const double factor = meter ? 0.001 : 1000.0;
-  for (std::size_t r = 0; r < 3 && r < saved.calibration.cameraMatrix.size(); ++r) {
-    if (saved.calibration.cameraMatrix[r].size() == 4) saved.calibration.cameraMatrix[r][3] *= factor;
-  }
-  for (double& v : saved.calibration.markerPosition) v *= factor;
-}
-
 int VerifyChecked(const CalibrateOptions& given, const std::string& resultFile, double limitMm) {
   TarnWorkflow::SavedResult saved;
   std::string error;
@@ -278,7 +267,7 @@ int VerifyChecked(const CalibrateOptions& given, const std::string& resultFile, 
                              " robot poses: each shot needs its robot pose, in the same order");
   }
   const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, -1.0);
-  InUnitOfRows(saved, param.IsMeter);
+  TarnWorkflow::ToUnitOfRows(saved, param.IsMeter);
   TamoHandEye::CheckOptions options;
   options.limitMm = limitMm;
   TamoHandEye::CalibrationCheck check;
