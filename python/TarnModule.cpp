@@ -293,8 +293,8 @@ py::dict CheckDict(const TamoHandEye::CalibrationCheck& check, bool limitGiven) 
   out["rms_mm"] = check.rmsMm;
   out["max_mm"] = check.maxMm;
   out["limit_mm"] = check.limitMm;
-  out["limit_from"] = limitGiven ? "option" : (check.limitFromCalibration ? "calibration" : "default");
-  out["verdict"] = check.drift ? "drift" : "ok";
+  out["limit_from"] = TarnWorkflow::LimitSource(check, limitGiven);
+  out["verdict"] = TarnWorkflow::VerdictText(check);
   out["convention"] = check.convention;
   if (check.displacementKnown) {
     py::dict drift;

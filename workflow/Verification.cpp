@@ -140,6 +140,12 @@ bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& 
   return true;
 }
 
+const char* VerdictText(const CalibrationCheck& check) { return check.drift ? "drift" : "ok"; }
+
+const char* LimitSource(const CalibrationCheck& check, bool limitGiven) {
+  return limitGiven ? "option" : (check.limitFromCalibration ? "calibration" : "default");
+}
+
 void ToUnitOfRows(SavedResult& saved, bool meter) {
   if (!saved.meter || *saved.meter == meter) return;
   const double factor = meter ? 0.001 : 1000.0;
@@ -171,7 +177,7 @@ void WriteCheckText(std::ostream& out, const CalibrationCheck& check) {
         << Fixed(check.displacementMm[2], 2) << " in camera axes), turned " << Fixed(check.displacementRotationDeg, 3)
         << " deg\n";
   }
-  out << "Verdict: " << (check.drift ? "drift" : "ok") << "\n";
+  out << "Verdict: " << VerdictText(check) << "\n";
   if (check.drift) {
     out << "The camera transform no longer predicts the marker: check the camera's mounting and the tool, then "
            "recalibrate.\n";
@@ -188,8 +194,8 @@ json CheckJson(const CalibrationCheck& check, bool limitGiven) {
   j["rms_mm"] = check.rmsMm;
   j["max_mm"] = check.maxMm;
   j["limit_mm"] = check.limitMm;
-  j["limit_from"] = limitGiven ? "option" : (check.limitFromCalibration ? "calibration" : "default");
-  j["verdict"] = check.drift ? "drift" : "ok";
+  j["limit_from"] = LimitSource(check, limitGiven);
+  j["verdict"] = VerdictText(check);
   j["convention"] = check.convention;
   if (check.displacementKnown) {
     j["drift"] = {{"translation_mm", check.displacementNormMm},

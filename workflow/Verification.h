@@ -29,6 +29,11 @@ bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& 
 /// the file says which unit it was saved in.
 void ToUnitOfRows(SavedResult& saved, bool meter);
 
+/// "ok" or "drift".
+const char* VerdictText(const TamoHandEye::CalibrationCheck& check);
+/// Where the limit came from: "option" (given), "calibration" (the saved figures) or "default".
+const char* LimitSource(const TamoHandEye::CalibrationCheck& check, bool limitGiven);
+
 /// The check for a reader: per shot the predicted and measured marker and their distance, RMS and
 /// maximum against the limit and how it was set, the verdict, and the camera displacement when known.
 void WriteCheckText(std::ostream& out, const TamoHandEye::CalibrationCheck& check);
