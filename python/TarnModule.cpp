@@ -332,7 +332,7 @@ py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcec
   }
   const RobotRows rows = Rows(robotRows, "robot_rows");
   const AlgoParam param = robot.Settings(fixedCamera, meter, radian, -1.0);
-  TarnWorkflow::ToUnitOfRows(saved, param.IsMeter);
+  TarnWorkflow::ToUnitOfRows(saved, robot.meterChoice, param.IsMeter);
   TamoHandEye::CheckOptions options;
   options.limitMm = limitMm.value_or(0.0);
   TamoHandEye::CalibrationCheck check;

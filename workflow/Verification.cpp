@@ -146,7 +146,8 @@ const char* LimitSource(const CalibrationCheck& check, bool limitGiven) {
   return limitGiven ? "option" : (check.limitFromCalibration ? "calibration" : "default");
 }
 
-void ToUnitOfRows(SavedResult& saved, bool meter) {
+void ToUnitOfRows(SavedResult& saved, bool typeHasUnitChoice, bool meter) {
+  if (!typeHasUnitChoice) saved.meter = false;
   if (!saved.meter || *saved.meter == meter) return;
   const double factor = meter ? 0.001 : 1000.0;
   for (std::size_t r = 0; r < 3 && r < saved.calibration.cameraMatrix.size(); ++r) {

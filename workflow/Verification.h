@@ -26,8 +26,9 @@ struct SavedResult {
 bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& error);
 
 /// The saved translations and marker position in the unit of rows in metres (`meter`) or millimetres, when
-/// the file says which unit it was saved in.
-void ToUnitOfRows(SavedResult& saved, bool meter);
+/// the file says which unit it was saved in. A robot type whose rows are always millimetres
+/// (`typeHasUnitChoice` false) gives its results in millimetres whatever a desktop file's "IsMeter" says.
+void ToUnitOfRows(SavedResult& saved, bool typeHasUnitChoice, bool meter);
 
 /// "ok" or "drift".
 const char* VerdictText(const TamoHandEye::CalibrationCheck& check);

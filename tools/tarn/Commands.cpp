@@ -267,7 +267,7 @@ int VerifyChecked(const CalibrateOptions& given, const std::string& resultFile, 
                              " robot poses: each shot needs its robot pose, in the same order");
   }
   const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, -1.0);
-  TarnWorkflow::ToUnitOfRows(saved, param.IsMeter);
+  TarnWorkflow::ToUnitOfRows(saved, o.robot->meterChoice, param.IsMeter);
   TamoHandEye::CheckOptions options;
   options.limitMm = limitMm;
   TamoHandEye::CalibrationCheck check;
