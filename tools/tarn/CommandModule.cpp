@@ -48,28 +48,28 @@ int Synth(SynthState& state) {
   return 0;
 }
 
-int Calibrate(CalibrateState& state) {
-  CalibrateOptions& o = state.calibrate;
+// Where the shots come from and how the robot rows are read, as calibrate and verify take them; the robot
+// type is left unset when `robot` is empty.
+void SetShotInputs(CalibrateOptions& o, const std::string& robot) {
   if (o.markers.empty() && o.targets.empty() && o.images.empty()) {
     throw std::runtime_error("give --markers FILE, --targets FILE, or --images DIR and --clouds DIR");
   }
-  o.matrixRows = state.robot == "matrix";
+  o.matrixRows = robot == "matrix";
   if (o.invert && !o.matrixRows) throw std::runtime_error("--invert applies to --robot matrix only");
-  o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : state.robot);
+  if (!robot.empty()) o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : robot);
+}
+
+int Calibrate(CalibrateState& state) {
+  CalibrateOptions& o = state.calibrate;
+  SetShotInputs(o, state.robot);
   o.ransac = state.ransacGiven ? state.ransacMm / 1000.0 : -1.0;
   if (state.seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state.seed));
   return RunCalibrate(o);
 }
 
 int Verify(VerifyState& state) {
-  CalibrateOptions& o = state.inputs;
-  if (o.markers.empty() && o.targets.empty() && o.images.empty()) {
-    throw std::runtime_error("give --markers FILE, --targets FILE, or --images DIR and --clouds DIR");
-  }
-  o.matrixRows = state.robot == "matrix";
-  if (o.invert && !o.matrixRows) throw std::runtime_error("--invert applies to --robot matrix only");
-  if (!state.robot.empty()) o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : state.robot);
-  return RunVerify(o, state.result, state.limitMm);
+  SetShotInputs(state.inputs, state.robot);
+  return RunVerify(state.inputs, state.result, state.limitMm);
 }
 
 int Marker(const MarkerState& state) {
