@@ -19,9 +19,11 @@
 // the transforms) the limit is CheckOptions::defaultLimitMm; CheckOptions::limitMm, when above 0,
 // replaces either.
 //
-// With three or more shots whose points spread across the view, the camera displacement that best
-// explains them is estimated: the rigid motion of the camera (in its own frame at the saved pose) that
-// brings the predicted points onto the measured ones, by least squares.
+// With three or more shots, the camera displacement that best explains them is estimated: a motion of the
+// camera (in its own frame at the saved pose) that brings the measured points onto the predicted ones by
+// least squares. Over a few shots near the camera's axis a shift and a turn look alike, so it is the simpler
+// of a shift alone and a turn about the camera's centre alone, unless the full rigid motion fits
+// significantly better (F test at 99 %) and the points spread at least 5 mm (RMS) in two directions.
 
 #include <tarn/AlgoParam.h>
 #include <tarn/CalibrationReport.h>
@@ -76,8 +78,7 @@ struct CalibrationCheck {
   bool limitFromCalibration = false;  ///< derived from the saved calibration's figures (see above)
   bool drift = false;                 ///< rmsMm > limitMm
   std::string convention;             ///< the rows' rotation convention used
-  /// The camera displacement that best explains the shots: known with three or more shots whose points
-  /// spread at least 5 mm (RMS) in two directions.
+  /// The camera displacement that best explains the shots (see above): known with three or more shots.
   bool displacementKnown = false;
   std::array<double, 3> displacementMm{};  ///< the camera's move, in its own axes at the saved pose
   double displacementNormMm = 0.0;
