@@ -83,6 +83,8 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   lastResult = calibration.result;
   lastReport = calibration.report;
   lastReportGeneric = type->kind == TamoHandEye::RobotKind::Common3 || type->kind == TamoHandEye::RobotKind::Common4;
+  lastRobotIndex = robotIndex;
+  lastSettings = settings;
   return true;
 }
 

@@ -17,6 +17,10 @@
 namespace Ui {
 class MainWindow;
 }
+namespace TarnWorkflow {
+struct RobotType;
+struct SavedResult;
+}  // namespace TarnWorkflow
 
 class Dialogs;
 class QListWidgetItem;
@@ -139,6 +143,13 @@ class MainWindow : public QMainWindow {
   void Recompute();
   /// Writes the residuals of `result` into the checked residual rows, in order.
   void RefreshAfterRecompute(const FinalResult& result);
+  /// "验证": checks the table's shots against the last calculated result (or, when nothing was calculated, a
+  /// result file the operator picks) and shows each shot's distance and the verdict; the result is kept.
+  void Verify();
+  /// The calibration "验证" checks against, in the unit of the window's rows; false when there is none or it
+  /// was made for another robot type or set-up (reported).
+  bool CalibrationToVerify(const TarnWorkflow::RobotType& type, const TamoHandEye::AlgoParam& settings,
+                           TarnWorkflow::SavedResult& saved);
   /// Colours the residual rows: checked rows on the scale between the smallest and largest of their
   /// distances, the others grey.
   void ColourResidualRows();
@@ -159,6 +170,8 @@ class MainWindow : public QMainWindow {
   TamoHandEye::CalibrationReport lastReport{};  ///< the report of the last successful calculation
   bool lastReportGeneric = false;               ///< it came from a generic robot type
   std::vector<int> lastReportRows;              ///< the residual table row of each of its poses
+  int lastRobotIndex = -1;                      ///< the robot type of the last successful calculation
+  TamoHandEye::AlgoParam lastSettings{};        ///< and its settings
   ResidualPlot* xyPlot = nullptr;
   ResidualPlot* xzPlot = nullptr;
   ResidualPlot* yzPlot = nullptr;

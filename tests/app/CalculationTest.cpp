@@ -9,6 +9,7 @@
 #include <tarn/SolveFinalResult.h>
 
 #include <QCheckBox>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -347,6 +348,62 @@ class CalculationTest : public QObject, private WindowUnderTest {
     ui->PushButtonReCompute->click();
     const QString empty = QString::fromUtf8(TamoHandEye::parseCode(TamoHandEye::ErrorCode(202)));
     QCOMPARE(dialogs->shown, QStringList({"警告|计算出错, 错误信息:" + empty}));
+  }
+
+  // "验证": new shots of the same set-up pass, the same shots after the camera moved by 2 mm are caught with
+  // that displacement, and the result stays as calculated; without a calculation a saved result file is
+  // asked for, and one of another robot type is refused.
+  void verifyChecksNewShotsWithoutChangingTheResult() {
+    TarnSim::SceneOptions options;
+    options.pointNoise = 0.0001;
+    options.seed = 3;
+    ui->RobotSelect->setCurrentIndex(2);
+    Fill(TarnSim::MakeScene(options), RowFormat::Fanuc);
+    ui->CalculateBtn->click();
+    QVERIFY_NO_BOX(dialogs);
+    const QString cameraX = Text(ui->TableWidgetZ, 0, 3);
+    const QString rms = ui->LabelRMS->text();
+
+    options.poses = 5;
+    options.seed = 11;
+    TarnSim::Scene shots = TarnSim::MakeScene(options);
+    auto verify = [&](const TarnSim::Scene& scene) {
+      ui->ParamList->setRowCount(0);
+      Fill(scene, RowFormat::Fanuc);
+      dialogs->shown.clear();
+      ui->VerifyBtn->click();
+      return dialogs->shown.join("\n");
+    };
+    QString shown = verify(shots);
+    QVERIFY2(shown.startsWith("验证结果|第1行: ") && shown.contains("第5行: ") && shown.contains("结论: 通过") &&
+                 shown.contains("(由标定结果的残差和不确定度得出)"),
+             qUtf8Printable(shown));
+
+    Eigen::Isometry3d moved = Eigen::Isometry3d::Identity();
+    moved.translation() = Eigen::Vector3d(0.0012, -0.0016, 0.0);  // 2 mm
+    for (Eigen::Vector3d& p : shots.points) p = moved.inverse() * p;
+    shown = verify(shots);
+    QVERIFY2(shown.contains("结论: 漂移") && shown.endsWith("|OK"), qUtf8Printable(shown));
+    const int at = shown.indexOf("相机位移: ");
+    QVERIFY2(at >= 0, qUtf8Printable(shown));
+    const double mm = shown.mid(at + 6, shown.indexOf(" mm", at) - at - 6).toDouble();
+    QVERIFY2(std::abs(mm - 2.0) <= 0.4, qUtf8Printable(shown));
+    QCOMPARE(Text(ui->TableWidgetZ, 0, 3), cameraX);
+    QCOMPARE(ui->LabelRMS->text(), rms);
+
+    // The saved result file, in a window that has calculated nothing.
+    QTemporaryDir dir;
+    dialogs->path = dir.filePath("result.csv");
+    ui->PushButtonSave->click();
+    Close();
+    Open();
+    dialogs->path = dir.filePath("result.csv");
+    ui->RobotSelect->setCurrentIndex(2);
+    shown = verify(TarnSim::MakeScene(options));
+    QCOMPARE(dialogs->pickers.last(), QString("选择标定结果文件|Result Files (*.csv *.json)"));
+    QVERIFY2(shown.contains("结论: 通过") && shown.contains("限值 1.000 mm(默认)"), qUtf8Printable(shown));
+    ui->RobotSelect->setCurrentIndex(4);
+    QCOMPARE(verify(TarnSim::MakeScene(options)), QString("验证失败|结果文件的机器人类型或手眼类型与当前选择不同!|OK"));
   }
 };
 

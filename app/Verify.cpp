@@ -1,0 +1,112 @@
+#include "MainWindow.h"
+
+#include "Dialogs.h"
+#include "WindowParts.h"
+#include "ui_MainWindow.h"
+
+#include "RobotTypes.h"
+#include "Verification.h"
+
+#include <tarn/CalibrationCheck.h>
+#include <tarn/ErrorCode.h>
+
+#include <QApplication>
+
+// "验证": the table's shots checked against a calibration without changing it.
+
+using namespace WindowParts;
+
+namespace {
+
+QString Fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
+
+// Each shot's distance by table row, the RMS and maximum against the limit, the displacement and the verdict.
+QString CheckText(const TamoHandEye::CalibrationCheck& check) {
+  QStringList lines;
+  for (std::size_t i = 0; i < check.shots.size(); ++i) {
+    lines << QString("第%1行: %2 mm").arg(i + 1).arg(Fixed(check.shots[i].residualMm, 3));
+  }
+  lines << QString("RMS %1 mm, 最大 %2 mm, 限值 %3 mm%4")
+               .arg(Fixed(check.rmsMm, 3), Fixed(check.maxMm, 3), Fixed(check.limitMm, 3),
+                    check.limitFromCalibration ? "(由标定结果的残差和不确定度得出)" : "(默认)");
+  if (check.displacementKnown) {
+    lines << QString("相机位移: %1 mm, 转动 %2°")
+                 .arg(Fixed(check.displacementNormMm, 2), Fixed(check.displacementRotationDeg, 3));
+  }
+  lines << (check.drift ? "结论: 漂移 — 标定结果已不能预测标记位置, 请检查相机安装和工具后重新标定"
+                        : "结论: 通过 — 标定结果仍然有效");
+  return lines.join("\n");
+}
+
+}  // namespace
+
+bool MainWindow::CalibrationToVerify(const TarnWorkflow::RobotType& type, const TamoHandEye::AlgoParam& settings,
+                                     TarnWorkflow::SavedResult& saved) {
+  if (lastRobotIndex >= 0) {
+    if (lastRobotIndex != type.index || lastSettings.HandEyeType != settings.HandEyeType) {
+      dialogs->Warning(this, "验证失败", "机器人类型或手眼类型与上次计算时不同, 请改回后再验证!", Dialogs::Button::Ok);
+      return false;
+    }
+    TamoHandEye::SavedCalibration& c = saved.calibration;
+    c.cameraMatrix = lastResult.cameraMatrix;
+    c.markerPosition = lastResult.markerPosition;
+    c.rmsErrorMm = lastResult.rmsError;
+    if (lastReportGeneric) c.convention = lastReport.convention;
+    c.leaveOneOutMm = lastReport.leaveOneOutMm;
+    c.uncertainty = lastReport.uncertainty;
+    saved.meter = lastSettings.IsMeter;
+  } else {
+    const QString path = dialogs->OpenFile(this, "选择标定结果文件", "Result Files (*.csv *.json)");
+    if (path.isEmpty()) return false;
+    std::string why;
+    if (!TarnWorkflow::ReadSavedResult(LocalPath(path), saved, why)) {
+      dialogs->Warning(this, "验证失败", "文件不是标定结果文件: " + QString::fromStdString(why), Dialogs::Button::Ok);
+      return false;
+    }
+    if ((!saved.robot.empty() && saved.robot != type.name) ||
+        (saved.eyeToHand && *saved.eyeToHand != (settings.HandEyeType == 1))) {
+      dialogs->Warning(this, "验证失败", "结果文件的机器人类型或手眼类型与当前选择不同!", Dialogs::Button::Ok);
+      return false;
+    }
+  }
+  TarnWorkflow::ToUnitOfRows(saved, type.meterChoice, settings.IsMeter);
+  return true;
+}
+
+void MainWindow::Verify() {
+  const int rows = ui->ParamList->rowCount();
+  if (rows == 0) {
+    dialogs->Warning(this, "验证失败", "数据不能为空!", Dialogs::Button::Ok);
+    return;
+  }
+  std::vector<TamoHandEye::MarkerBoardResult> markers(static_cast<std::size_t>(rows));
+  std::vector<std::vector<double>> robotRows(static_cast<std::size_t>(rows));
+  for (int i = 0; i < rows; ++i) {
+    if (!ReadParamRow(i, true, At(markers, i), At(robotRows, i))) return;
+  }
+  const TarnWorkflow::RobotType* type = TarnWorkflow::RobotTypeAt(ui->RobotSelect->currentIndex());
+  if (type == nullptr) {
+    emit error("不存在的机器人类型!");
+    return;
+  }
+  const TamoHandEye::AlgoParam settings = Settings(false);
+  TarnWorkflow::SavedResult saved;
+  if (!CalibrationToVerify(*type, settings, saved)) return;
+
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  TamoHandEye::CalibrationCheck check;
+  const TamoHandEye::ErrorCode code =
+      TamoHandEye::CheckCalibration(markers, robotRows, settings, type->kind, saved.calibration, {}, check);
+  QApplication::restoreOverrideCursor();
+  if (code != TamoHandEye::Success) {
+    QString text = QString("验证出错, 错误信息:%1").arg(QString::fromUtf8(TamoHandEye::parseCode(code)));
+    if (!check.failure.empty()) text += "\n" + QString::fromStdString(check.failure);
+    dialogs->Warning(this, "验证失败", text, Dialogs::Button::Ok);
+    return;
+  }
+  if (check.drift) {
+    dialogs->Warning(this, "验证结果", CheckText(check), Dialogs::Button::Ok);
+  } else {
+    dialogs->Information(this, "验证结果", CheckText(check), Dialogs::Button::Ok);
+  }
+}
