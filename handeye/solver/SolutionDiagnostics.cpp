@@ -18,8 +18,6 @@ constexpr double kRadianToDegree = 57.29577951308232;
 // Convergence threshold of the leave-one-out refinements, as the calibration's own: metres and radians.
 constexpr double kTolerance = 1e-4;
 
-using Matrix9d = Eigen::Matrix<double, 9, 9>;
-
 // A_i as the solver reads it: flange_from_base for eye-in-hand, base_from_flange for eye-to-hand.
 Kel::SE3d PoseA(const SolvedPoses& poses, std::size_t i) {
   return poses.eyeToHand ? poses.robotPoses[i] : poses.robotPoses[i].Inverse();
@@ -35,31 +33,38 @@ std::size_t SolvedPoses::UsedCount() const {
   return count;
 }
 
-Uncertainty SolutionUncertainty(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
-  Uncertainty u;
-  const std::size_t n = poses.UsedCount();
-  if (n < 4) return u;
-  // r_i = translation(A_i·X) - translation(Z·B_i) = R_Ai·x + t_Ai - R_Z·p_i - t_Z; over (x, δ, t_Z) with
-  // Z·exp(δ): J_i = [R_Ai, R_Z·hat(p_i), -I₃].
+Eigen::Matrix<double, 3, 9> TranslationJacobian(const Eigen::Matrix3d& rotationA, const Eigen::Vector3d& p,
+                                                const Eigen::Matrix3d& rotationZ) {
+  Eigen::Matrix<double, 3, 9> j;
+  j.block<3, 3>(0, 0) = rotationA;
+  j.block<3, 3>(0, 3) = rotationZ * Kel::SO3Tangentd::Hat(p);
+  j.block<3, 3>(0, 6) = -Eigen::Matrix3d::Identity();
+  return j;
+}
+
+NormalMatrix TranslationNormal(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
+  // r_i = translation(A_i·X) - translation(Z·B_i) = R_Ai·x + t_Ai - R_Z·p_i - t_Z.
   const Eigen::Matrix3d rz = camera.Rotation().RotationMatrix();
-  Matrix9d normal = Matrix9d::Zero();
-  double sumSq = 0.0;
+  NormalMatrix m;
   for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
     if (!poses.Used(i)) continue;
     const Kel::SE3d a = PoseA(poses, i);
-    const Eigen::Vector3d p = poses.markerPoses[i].Translation();
-    Eigen::Matrix<double, 3, 9> j;
-    j.block<3, 3>(0, 0) = a.Rotation().RotationMatrix();
-    j.block<3, 3>(0, 3) = rz * Kel::SO3Tangentd::Hat(p);
-    j.block<3, 3>(0, 6) = -Eigen::Matrix3d::Identity();
-    normal.noalias() += j.transpose() * j;
-    sumSq += ((a * marker).Translation() - (camera * poses.markerPoses[i]).Translation()).squaredNorm();
+    const Eigen::Matrix<double, 3, 9> j =
+        TranslationJacobian(a.Rotation().RotationMatrix(), poses.markerPoses[i].Translation(), rz);
+    m.normal.noalias() += j.transpose() * j;
+    m.squares += ((a * marker).Translation() - (camera * poses.markerPoses[i]).Translation()).squaredNorm();
+    ++m.poses;
   }
+  return m;
+}
+
+Uncertainty UncertaintyOf(const Matrix9d& normal, double variance) {
+  Uncertainty u;
   const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(normal);
   if (eigen.info() != Eigen::Success || !(eigen.eigenvalues()(0) > 1e-12 * eigen.eigenvalues()(8))) return u;
   const Eigen::VectorXd inverseValues = eigen.eigenvalues().cwiseInverse();
-  const Matrix9d covariance = eigen.eigenvectors() * inverseValues.asDiagonal() * eigen.eigenvectors().transpose() *
-                              (sumSq / static_cast<double>(3 * n - 9));
+  const Matrix9d covariance =
+      eigen.eigenvectors() * inverseValues.asDiagonal() * eigen.eigenvectors().transpose() * variance;
   for (int k = 0; k < 3; ++k) {
     u.markerMm[static_cast<std::size_t>(k)] = std::sqrt(covariance(k, k)) * 1000.0;
     u.translationMm[static_cast<std::size_t>(k)] = std::sqrt(covariance(6 + k, 6 + k)) * 1000.0;
@@ -69,6 +74,13 @@ Uncertainty SolutionUncertainty(const SolvedPoses& poses, const Kel::SE3d& marke
   u.translationNormMm = std::sqrt(covariance.block<3, 3>(6, 6).trace()) * 1000.0;
   u.known = std::isfinite(u.translationNormMm) && std::isfinite(u.rotationDeg) && std::isfinite(u.markerNormMm);
   return u;
+}
+
+Uncertainty SolutionUncertainty(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
+  if (poses.UsedCount() < 4) return {};
+  // Over (x, δ, t_Z), the variance from the 3n - 9 degrees of freedom.
+  const NormalMatrix m = TranslationNormal(poses, marker, camera);
+  return UncertaintyOf(m.normal, m.squares / static_cast<double>(3 * m.poses - 9));
 }
 
 std::vector<double> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {

@@ -6,6 +6,8 @@
 #include <LieGroup/SE3.h>
 #include <tarn/CalibrationReport.h>
 
+#include <Eigen/Core>
+
 #include <vector>
 
 namespace TamoHandEye {
@@ -20,6 +22,23 @@ struct SolvedPoses {
   bool Used(std::size_t i) const { return mask.empty() || (i < mask.size() && mask[i] != 0); }
   std::size_t UsedCount() const;
 };
+
+using Matrix9d = Eigen::Matrix<double, 9, 9>;
+
+/// The translation residual r = translation(A·X) − translation(Z·B) of one pose, A as the solver reads the
+/// flange pose (flange_from_base eye-in-hand, base_from_flange eye-to-hand), B the marker point `p`: its
+/// derivative over (x, δ, t_Z) with Z·exp(δ), J = [R_A, R_Z·hat(p), −I₃].
+Eigen::Matrix<double, 3, 9> TranslationJacobian(const Eigen::Matrix3d& rotationA, const Eigen::Vector3d& p,
+                                                const Eigen::Matrix3d& rotationZ);
+/// Σ JᵀJ over the poses used, and the residuals' sum of squares (m²).
+struct NormalMatrix {
+  Matrix9d normal = Matrix9d::Zero();
+  double squares = 0.0;
+  std::size_t poses = 0;
+};
+NormalMatrix TranslationNormal(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
+/// The 1σ figures of the normal matrix `normal` and residual variance `variance` (m²); unknown when singular.
+Uncertainty UncertaintyOf(const Matrix9d& normal, double variance);
 
 /// 1σ of the camera transform `camera` (Z) and marker point `marker` (X's translation) from the normal
 /// matrix of the translation residuals over the poses used and their variance (3n - 9 degrees of freedom).

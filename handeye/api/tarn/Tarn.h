@@ -5,6 +5,7 @@
 #include <tarn/AlgoParam.h>
 #include <tarn/CalibrationCheck.h>
 #include <tarn/CalibrationReport.h>
+#include <tarn/PoseSuggestion.h>
 #include <tarn/ErrorCode.h>
 #include <tarn/FinalResult.h>
 #include <tarn/FittedMarkerDetect.h>

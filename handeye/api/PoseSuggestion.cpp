@@ -1,0 +1,96 @@
+#include <tarn/PoseSuggestion.h>
+#include <tarn/RowConversions.h>
+
+#include "api/EntryPoint.h"
+#include "solver/CalibrationPipeline.h"
+#include "solver/NextPose.h"
+
+#include <cmath>
+#include <exception>
+
+namespace TamoHandEye {
+namespace {
+
+constexpr int kMostSuggestions = 50;
+
+std::string CheckOptions(const SuggestOptions& o) {
+  if (o.count < 1 || o.count > kMostSuggestions) return "the count of suggestions must be 1 to 50";
+  if (!(o.maxTurnDeg > 0.0 && o.maxTurnDeg <= 90.0)) return "the largest turn must be above 0 and at most 90 degrees";
+  if (!(o.viewConeDeg > 0.0 && o.viewConeDeg < 90.0)) return "the view cone must be above 0 and below 90 degrees";
+  return {};
+}
+
+// The flange pose (metres) as a row of the kind, in the units of `param`.
+ErrorCode ToRow(RobotKind kind, const std::string& convention, const AlgoParam& param, const Eigen::Matrix4d& flange,
+                std::vector<double>& row) {
+  const bool rowsInMetres =
+      param.IsMeter && kind != RobotKind::Fanuc && kind != RobotKind::Kuka && kind != RobotKind::ABBQuat;
+  std::vector<std::vector<double>> matrix(4, std::vector<double>(4));
+  for (int r = 0; r < 4; ++r) {
+    for (int c = 0; c < 4; ++c) {
+      matrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] =
+          flange(r, c) * (c == 3 && r < 3 && !rowsInMetres ? 1000.0 : 1.0);
+    }
+  }
+  return MatrixToRobotRow(kind, convention, param, matrix, row);
+}
+
+ErrorCode Suggest(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, const AlgoParam& param,
+                  RobotKind kind, const SuggestOptions& options, PoseSuggestions& out) {
+  out.failure = CheckOptions(options);
+  if (!out.failure.empty()) return Err_Solve_Fail;
+  EntryRun run;
+  FinalResult result;
+  const ErrorCode code = RunEntryPoint(kind, markers, rows, param, std::nullopt, result, &run);
+  if (code != Success) {
+    out.failure =
+        run.failure.empty() ? std::string("the poses taken could not be calibrated: ") + parseCode(code) : run.failure;
+    return code;
+  }
+  const IRobot& robot = *run.robot->robot;
+  const bool eyeToHand = param.HandEyeType != 0;
+  const SolvedPoses poses{robot.robotPoses, robot.markerPoses, result.mask, eyeToHand};
+  const Kel::SE3d marker = eyeToHand ? robot.handEye->GetMarkerToFlange() : robot.handEye->GetMarkerToBase();
+  const Kel::SE3d camera = eyeToHand ? robot.handEye->GetCameraToBase() : robot.handEye->GetCameraToFlange();
+  out.convention = ConventionUsed(kind, robot);
+  const NextPoses next = SuggestPoses(poses, marker, camera, {options.count, options.maxTurnDeg, options.viewConeDeg});
+  if (!std::isfinite(next.sigmaMm)) {
+    out.failure = "the poses used leave the camera translation's uncertainty unknown (too few, or degenerate)";
+    return Err_Solve_Fail;
+  }
+  out.sigmaMm = next.sigmaMm;
+  for (const NextPose& p : next.poses) {
+    PoseSuggestion s;
+    if (ToRow(kind, out.convention, param, p.flange, s.row) != Success) continue;
+    s.sigmaMmAfter = p.sigmaMm;
+    s.fromPose = p.from;
+    for (int k = 0; k < 3; ++k) s.axis[static_cast<std::size_t>(k)] = p.axis(k);
+    s.turnDeg = p.turnDeg;
+    s.viewAngleDeg = p.viewDeg;
+    s.distanceMm = p.distanceMm;
+    out.suggestions.push_back(std::move(s));
+  }
+  if (out.suggestions.empty()) {
+    out.failure =
+        "no turn of the poses taken keeps the marker in view: take a pose with the marker near the image's "
+        "centre";
+  }
+  return Success;
+}
+
+}  // namespace
+
+ErrorCode SuggestNextPoses(const std::vector<MarkerBoardResult>& markers, const RobotRows& robotRows,
+                           const AlgoParam& param, RobotKind robot, const SuggestOptions& options,
+                           PoseSuggestions& suggestions) {
+  suggestions = PoseSuggestions{};
+  try {
+    return Suggest(markers, robotRows, param, robot, options, suggestions);
+  } catch (const std::exception& e) {
+    suggestions = PoseSuggestions{};
+    suggestions.failure = std::string("internal error: ") + e.what();
+    return Err_Solve_Fail;
+  }
+}
+
+}  // namespace TamoHandEye

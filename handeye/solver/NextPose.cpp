@@ -1,0 +1,210 @@
+#include "solver/NextPose.h"
+
+#include <Eigen/Cholesky>
+#include <Eigen/Geometry>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace TamoHandEye {
+namespace {
+
+constexpr double kDegree = 3.14159265358979323846 / 180.0;
+constexpr int kAxes = 26;
+
+// A candidate pose: its flange, the rows it adds to the normal matrix, and how it was made.
+struct Candidate {
+  NextPose pose;
+  Matrix9d information = Matrix9d::Zero();  ///< JᵀJ
+};
+
+// `count` directions spread evenly over the sphere (a Fibonacci lattice).
+std::vector<Eigen::Vector3d> SpreadAxes(int count) {
+  const double golden = 3.14159265358979323846 * (3.0 - std::sqrt(5.0));
+  std::vector<Eigen::Vector3d> axes;
+  for (int k = 0; k < count; ++k) {
+    const double z = 1.0 - (2.0 * k + 1.0) / count;
+    const double r = std::sqrt(1.0 - z * z);
+    axes.emplace_back(r * std::cos(golden * k), r * std::sin(golden * k), z);
+  }
+  return axes;
+}
+
+// Where the marker may be put in the new pose's camera frame: on the optical axis, and 8 directions each on
+// two rings, at half the view cone and on its edge.
+std::vector<Eigen::Vector3d> ViewDirections(double coneDeg) {
+  std::vector<Eigen::Vector3d> out{Eigen::Vector3d::UnitZ()};
+  for (const double part : {0.5, 1.0}) {
+    const double tilt = part * coneDeg * kDegree;
+    for (int k = 0; k < 8; ++k) {
+      const double azimuth = k * 45.0 * kDegree;
+      out.emplace_back(std::sin(tilt) * std::cos(azimuth), std::sin(tilt) * std::sin(azimuth), std::cos(tilt));
+    }
+  }
+  return out;
+}
+
+double AngleDeg(const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
+  return std::atan2(a.cross(b).norm(), a.dot(b)) / kDegree;
+}
+
+// The camera translation's 1σ (mm) of the normal matrix, at the variance `variance`; +inf when singular.
+double TranslationSigmaMm(const Matrix9d& normal, double variance) {
+  const Eigen::LDLT<Matrix9d> ldlt(normal);
+  if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) return std::numeric_limits<double>::infinity();
+  Eigen::Matrix<double, 9, 3> unit = Eigen::Matrix<double, 9, 3>::Zero();
+  unit.bottomRows<3>().setIdentity();
+  const Eigen::Matrix<double, 9, 3> columns = ldlt.solve(unit);
+  const double trace = columns.bottomRows<3>().trace() * variance;
+  return trace > 0.0 && std::isfinite(trace) ? 1000.0 * std::sqrt(trace) : std::numeric_limits<double>::infinity();
+}
+
+// One set-up's geometry, in metres. Eye-in-hand: the marker fixed in the base, the camera on the flange
+// (Z = flange_from_camera). Eye-to-hand: the camera fixed in the base (Z = base_from_camera), the marker
+// on the flange. The marker's own frame is the base (eye-in-hand) or the flange (eye-to-hand).
+class Geometry {
+ public:
+  Geometry(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera)
+      : eyeToHand(poses.eyeToHand), markerPoint(marker.Translation()) {
+    z.matrix() = camera.Matrix();
+  }
+
+  Eigen::Isometry3d Flange(const Kel::SE3d& pose) const {
+    Eigen::Isometry3d f;
+    f.matrix() = pose.Matrix();
+    return f;
+  }
+  // The camera in the base for a flange pose.
+  Eigen::Isometry3d Camera(const Eigen::Isometry3d& flange) const { return eyeToHand ? z : flange * z; }
+  // The marker in the base for a flange pose.
+  Eigen::Vector3d Marker(const Eigen::Isometry3d& flange) const {
+    return eyeToHand ? Eigen::Vector3d(flange * markerPoint) : markerPoint;
+  }
+  // The camera's line of sight to the marker (from the marker), in the marker's own frame.
+  Eigen::Vector3d LineOfSight(const Eigen::Isometry3d& flange) const {
+    const Eigen::Vector3d fromMarker = Camera(flange).translation() - Marker(flange);
+    return (eyeToHand ? Eigen::Vector3d(flange.linear().transpose() * fromMarker) : fromMarker).normalized();
+  }
+  // The flange whose orientation is `rotation` and which puts the marker at `inCamera` in the camera frame.
+  Eigen::Isometry3d Place(const Eigen::Matrix3d& rotation, const Eigen::Vector3d& inCamera) const {
+    Eigen::Isometry3d flange = Eigen::Isometry3d::Identity();
+    flange.linear() = rotation;
+    if (eyeToHand) {
+      flange.translation() = z * inCamera - rotation * markerPoint;
+    } else {
+      // The camera's orientation is rotation·R_Z; its centre puts the marker at `inCamera`.
+      const Eigen::Matrix3d cameraRotation = rotation * z.linear();
+      const Eigen::Vector3d centre = markerPoint - cameraRotation * inCamera;
+      flange.translation() = centre - rotation * z.translation();
+    }
+    return flange;
+  }
+  // The pose's rows of the translation residuals' derivative (as the solver reads the flange pose).
+  Eigen::Matrix<double, 3, 9> Jacobian(const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) const {
+    const Eigen::Matrix3d a = eyeToHand ? flange.linear() : Eigen::Matrix3d(flange.linear().transpose());
+    return TranslationJacobian(a, inCamera, z.linear());
+  }
+
+ private:
+  bool eyeToHand;
+  Eigen::Vector3d markerPoint;
+  Eigen::Isometry3d z = Eigen::Isometry3d::Identity();
+};
+
+// Every candidate that keeps the marker in view and its face towards the camera.
+// `marginDeg`: how far inside the view cone the marker is kept, for the calibration's own error.
+std::vector<Candidate> Candidates(const SolvedPoses& poses, const Geometry& g, const NextPoseOptions& options,
+                                  double marginDeg) {
+  std::vector<std::size_t> used;
+  Eigen::Vector3d meanSight = Eigen::Vector3d::Zero();
+  for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
+    if (!poses.Used(i)) continue;
+    used.push_back(i);
+    meanSight += g.LineOfSight(g.Flange(poses.robotPoses[i]));
+  }
+  if (meanSight.norm() < 1e-9) return {};
+  meanSight.normalize();
+  const std::vector<Eigen::Vector3d> axes = SpreadAxes(kAxes);
+  const std::vector<Eigen::Vector3d> directions = ViewDirections(std::max(0.0, options.viewConeDeg - marginDeg));
+  std::vector<Candidate> out;
+  for (const std::size_t i : used) {
+    const Eigen::Isometry3d flange = g.Flange(poses.robotPoses[i]);
+    const double distance = (g.Camera(flange).inverse() * g.Marker(flange)).norm();
+    if (!(distance > 0.0)) continue;
+    for (const Eigen::Vector3d& direction : directions) {
+      const double view = AngleDeg(direction, Eigen::Vector3d::UnitZ());
+      for (const Eigen::Vector3d& axis : axes) {
+        for (const double part : {1.0 / 3.0, 2.0 / 3.0, 1.0}) {
+          const double turn = part * options.maxTurnDeg;
+          const Eigen::Matrix3d rotation = Eigen::AngleAxisd(turn * kDegree, axis) * flange.linear();
+          Candidate c;
+          const Eigen::Isometry3d placed = g.Place(rotation, distance * direction);
+          if (AngleDeg(g.LineOfSight(placed), meanSight) > options.maxTurnDeg) continue;
+          const Eigen::Matrix<double, 3, 9> j = g.Jacobian(placed, distance * direction);
+          c.information.noalias() = j.transpose() * j;
+          c.pose.flange = placed.matrix();
+          c.pose.from = static_cast<int>(i);
+          c.pose.axis = axis;
+          c.pose.turnDeg = turn;
+          c.pose.viewDeg = view;
+          c.pose.distanceMm = 1000.0 * distance;
+          out.push_back(std::move(c));
+        }
+      }
+    }
+  }
+  return out;
+}
+
+// The camera's nearest distance to the marker over the poses used (mm).
+double NearestDistanceMm(const SolvedPoses& poses, const Geometry& g) {
+  double nearest = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
+    if (!poses.Used(i)) continue;
+    const Eigen::Isometry3d flange = g.Flange(poses.robotPoses[i]);
+    nearest = std::min(nearest, 1000.0 * (g.Camera(flange).inverse() * g.Marker(flange)).norm());
+  }
+  return nearest;
+}
+
+}  // namespace
+
+NextPoses SuggestPoses(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera,
+                       const NextPoseOptions& options) {
+  NextPoses out;
+  out.sigmaMm = std::numeric_limits<double>::quiet_NaN();
+  if (poses.UsedCount() < 4) return out;
+  const NormalMatrix normal = TranslationNormal(poses, marker, camera);
+  const double variance = normal.squares / static_cast<double>(3 * normal.poses - 9);
+  const double now = TranslationSigmaMm(normal.normal, variance);
+  if (!std::isfinite(now)) return out;
+  out.sigmaMm = now;
+  const Geometry g(poses, marker, camera);
+  // The camera's direction to the marker is known to its rotation's σ plus its translation's σ over the
+  // distance: the marker is kept three of those (at least 1°) inside the cone.
+  const Uncertainty u = UncertaintyOf(normal.normal, variance);
+  const double nearestMm = NearestDistanceMm(poses, g);
+  const double marginDeg = std::max(1.0, 3.0 * (u.rotationDeg + u.translationNormMm / nearestMm / kDegree));
+  std::vector<Candidate> candidates = Candidates(poses, g, options, marginDeg);
+  Matrix9d current = normal.normal;
+  for (int k = 0; k < options.count && !candidates.empty(); ++k) {
+    double best = std::numeric_limits<double>::infinity();
+    std::size_t chosen = candidates.size();
+    for (std::size_t c = 0; c < candidates.size(); ++c) {
+      const double sigma = TranslationSigmaMm(current + candidates[c].information, variance);
+      if (sigma < best) {
+        best = sigma;
+        chosen = c;
+      }
+    }
+    if (chosen == candidates.size()) break;
+    current += candidates[chosen].information;
+    candidates[chosen].pose.sigmaMm = best;
+    out.poses.push_back(candidates[chosen].pose);
+    candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(chosen));
+  }
+  return out;
+}
+
+}  // namespace TamoHandEye
