@@ -500,4 +500,41 @@ TEST(TarnCli, VerifyASavedCalibrationAgainstNewShots) {
   EXPECT_THAT(wrongType.err, HasSubstr("saved with robot type kuka"));
 }
 
+// The suggested rows of a generic type come in the convention the calibration found and in the rows' units,
+// best first, each σ below the one before; read back as KUKA rows (Rz(A)·Ry(B)·Rx(C)) with the true camera
+// they keep the marker within 25° of the optical axis. Matrix rows have no convention to suggest in.
+TEST(TarnCli, SuggestTheNextPosesAsRowsToTypeIn) {
+  const json truth = Synthesise("suggest", "--robot kuka --seed 5");
+  const fs::path set = DataSet("suggest");
+  const std::string common = "suggest --images " + (set / "images").string() + " --clouds " +
+                             (set / "clouds").string() + " --poses " + (set / "robot.txt").string();
+  const Outcome o = Tarn(common + " --robot generic3 --json --count 3");
+  ASSERT_EQ(o.status, 0) << o.err << o.out;
+  const json j = json::parse(o.out);
+  EXPECT_EQ(j["convention"], "rzyx");
+  EXPECT_EQ(j["columns"], "X Y Z R1 R2 R3 (mm, deg)");
+  ASSERT_EQ(j["suggestions"].size(), 3u);
+  double before = j["sigma_mm"].get<double>();
+  const Eigen::Matrix4d camera = MatrixOf(truth["camera"]["matrixMm"]);
+  const Eigen::Vector3d marker(truth["markerMm"][0], truth["markerMm"][1], truth["markerMm"][2]);
+  const auto rad = [](double deg) { return deg * 3.14159265358979323846 / 180.0; };
+  for (const json& s : j["suggestions"]) {
+    EXPECT_LT(s["sigma_mm_after"].get<double>(), before);
+    before = s["sigma_mm_after"].get<double>();
+    const std::vector<double> row = s["row"];
+    ASSERT_EQ(row.size(), 6u);
+    Eigen::Matrix4d flange = Eigen::Matrix4d::Identity();
+    flange.topLeftCorner<3, 3>() = (Eigen::AngleAxisd(rad(row[3]), Eigen::Vector3d::UnitZ()) *
+                                    Eigen::AngleAxisd(rad(row[4]), Eigen::Vector3d::UnitY()) *
+                                    Eigen::AngleAxisd(rad(row[5]), Eigen::Vector3d::UnitX()))
+                                       .toRotationMatrix();
+    flange.topRightCorner<3, 1>() = Eigen::Vector3d(row[0], row[1], row[2]);
+    const Eigen::Vector4d seen = (flange * camera).inverse() * marker.homogeneous();
+    EXPECT_LE(std::acos(seen.head<3>().normalized().z()) * 180.0 / 3.14159265358979323846, 25.0);
+  }
+  const Outcome matrix = Tarn(common + " --robot matrix");
+  EXPECT_EQ(matrix.status, 1);
+  EXPECT_THAT(matrix.err, HasSubstr("no row convention"));
+}
+
 }  // namespace

@@ -72,6 +72,14 @@ int Verify(VerifyState& state) {
   return RunVerify(state.inputs, state.result, state.limitMm);
 }
 
+int Suggest(SuggestState& state) {
+  SetShotInputs(state.inputs, state.robot);
+  if (state.inputs.matrixRows) {
+    throw std::runtime_error("--robot matrix has no row convention to suggest poses in: give the robot's type");
+  }
+  return RunSuggest(state.inputs, state.count);
+}
+
 int Marker(const MarkerState& state) {
   std::string error;
   if (!TarnWorkflow::WriteMarkerSheet(state.out, state.sheet, error)) throw std::runtime_error(error);
@@ -86,6 +94,7 @@ int Run(const std::string& name, void* state) {
   if (name == "detect") return RunDetect(*static_cast<const DetectOptions*>(state));
   if (name == "calibrate") return Calibrate(*static_cast<CalibrateState*>(state));
   if (name == "verify") return Verify(*static_cast<VerifyState*>(state));
+  if (name == "suggest") return Suggest(*static_cast<SuggestState*>(state));
   if (name == "marker") return Marker(*static_cast<const MarkerState*>(state));
   if (name == "demo") {
     const auto& demo = *static_cast<const DemoState*>(state);

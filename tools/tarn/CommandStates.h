@@ -34,6 +34,12 @@ struct VerifyState {
   double limitMm = 0.0;     ///< above 0: the verdict's limit
 };
 
+struct SuggestState {
+  CalibrateOptions inputs;  ///< the poses taken as calibrate reads them (no pose search)
+  std::string robot;
+  int count = 3;  ///< suggestions wanted
+};
+
 struct MarkerState {
   TarnWorkflow::MarkerSheet sheet;
   std::string out;
@@ -46,7 +52,8 @@ struct DemoState {
 
 }  // namespace TarnCli
 
-/// The command module's entry: runs command `name` ("synth", "detect", "calibrate", "verify", "marker",
-/// "demo") on its state (SynthState, DetectOptions, CalibrateState, VerifyState, MarkerState, DemoState) and returns
+/// The command module's entry: runs command `name` ("synth", "detect", "calibrate", "verify", "suggest",
+/// "marker", "demo") on its state (SynthState, DetectOptions, CalibrateState, VerifyState, SuggestState,
+/// MarkerState, DemoState) and returns
 /// the exit status; a failure prints "tarn: " and its message and gives 1.
 extern "C" int TarnRunCommand(const char* name, void* state);

@@ -5,6 +5,7 @@
 #include "QuietStdout.h"
 #include "Report.h"
 #include "SettingsFile.h"
+#include "Suggestion.h"
 #include "Tables.h"
 #include "Text.h"
 #include "Verification.h"
@@ -158,6 +159,28 @@ int RunDetect(const DetectOptions& o) {
 
 namespace {
 
+// The shots of a command: their robot rows, and their markers read from a file or found in the images and
+// clouds (with each shot's detection); refused when the counts differ.
+struct Shots {
+  RobotRows rows;
+  std::vector<ShotDetection> detections;
+  std::vector<MarkerBoardResult> markers;
+};
+
+Shots ReadShots(const CalibrateOptions& o) {
+  Shots shots;
+  shots.rows = ReadPoses(o);
+  const bool fromFile = !o.markers.empty() || !o.targets.empty();
+  if (!fromFile) shots.detections = DetectAll(o.images, o.clouds, o.format, o.centre);
+  shots.markers = fromFile ? ReadMarkersFile(o) : MarkersFrom(shots.detections);
+  if (shots.markers.size() != shots.rows.size()) {
+    throw std::runtime_error(std::to_string(shots.markers.size()) + " marker positions but " +
+                             std::to_string(shots.rows.size()) +
+                             " robot poses: each shot needs its robot pose, in the same order");
+  }
+  return shots;
+}
+
 // The result as --json prints it, to a .json or .yaml file, replaced whole.
 void WriteOutput(const std::string& path, const json& result) {
   const std::string extension = fs::path(path).extension().string();
@@ -176,16 +199,9 @@ int CalibrateChecked(const CalibrateOptions& o) {
   if (o.radian && !o.robot->radianChoice && !o.robot->radian) {
     std::cerr << "note: " << o.robot->name << " rows are always degrees\n";
   }
-  const RobotRows rows = ReadPoses(o);
-  const bool fromFile = !o.markers.empty() || !o.targets.empty();
-  const std::vector<ShotDetection> detections =
-      fromFile ? std::vector<ShotDetection>() : DetectAll(o.images, o.clouds, o.format, o.centre);
-  const std::vector<MarkerBoardResult> markers = fromFile ? ReadMarkersFile(o) : MarkersFrom(detections);
-  if (markers.size() != rows.size()) {
-    throw std::runtime_error(std::to_string(markers.size()) + " marker positions but " + std::to_string(rows.size()) +
-                             " robot poses: each shot needs its robot pose, in the same order");
-  }
-  const Calibration c = Solve(markers, rows, o);
+  const Shots shots = ReadShots(o);
+  const std::vector<ShotDetection>& detections = shots.detections;
+  const Calibration c = Solve(shots.markers, shots.rows, o);
   if (c.code != Success) {
     const std::string message = TarnWorkflow::FailureMessage(c);
     if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(c.code), message).dump(2) << "\n";
@@ -258,14 +274,9 @@ int VerifyChecked(const CalibrateOptions& given, const std::string& resultFile, 
   std::string error;
   if (!TarnWorkflow::ReadSavedResult(resultFile, saved, error)) throw std::runtime_error(error);
   const CalibrateOptions o = WithSavedSettings(given, saved);
-  const RobotRows rows = ReadPoses(o);
-  const bool fromFile = !o.markers.empty() || !o.targets.empty();
-  const std::vector<MarkerBoardResult> markers =
-      fromFile ? ReadMarkersFile(o) : MarkersFrom(DetectAll(o.images, o.clouds, o.format, o.centre));
-  if (markers.size() != rows.size()) {
-    throw std::runtime_error(std::to_string(markers.size()) + " marker positions but " + std::to_string(rows.size()) +
-                             " robot poses: each shot needs its robot pose, in the same order");
-  }
+  const Shots shots = ReadShots(o);
+  const std::vector<MarkerBoardResult>& markers = shots.markers;
+  const RobotRows& rows = shots.rows;
   const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, -1.0);
   TarnWorkflow::ToUnitOfRows(saved, o.robot->meterChoice, param.IsMeter);
   TamoHandEye::CheckOptions options;
@@ -295,6 +306,45 @@ int RunVerify(const CalibrateOptions& inputs, const std::string& resultFile, dou
   if (!inputs.json) return VerifyChecked(inputs, resultFile, limitMm);
   try {
     return VerifyChecked(inputs, resultFile, limitMm);
+  } catch (const std::exception& e) {
+    std::cout << TarnWorkflow::ErrorJson(1, e.what()).dump(2) << "\n";
+    throw;
+  }
+}
+
+namespace {
+
+int SuggestChecked(const CalibrateOptions& o, int count) {
+  if (o.robot == nullptr) throw std::runtime_error("unknown robot type; use one of " + TarnWorkflow::RobotTypeNames());
+  const Shots shots = ReadShots(o);
+  const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, -1.0);
+  TamoHandEye::SuggestOptions options;
+  options.count = count;
+  TamoHandEye::PoseSuggestions suggestions;
+  ErrorCode code = Success;
+  {
+    TarnWorkflow::QuietStdout quiet;  // the library's log lines
+    code = TamoHandEye::SuggestNextPoses(shots.markers, shots.rows, param, o.robot->kind, options, suggestions);
+  }
+  if (code != Success) {
+    if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(code), suggestions.failure).dump(2) << "\n";
+    std::cerr << "no suggestion (code " << static_cast<int>(code) << "): " << suggestions.failure << "\n";
+    return 2;
+  }
+  if (o.json) {
+    std::cout << TarnWorkflow::SuggestionJson(suggestions, *o.robot, param).dump(2) << "\n";
+  } else {
+    TarnWorkflow::WriteSuggestionText(std::cout, suggestions, *o.robot, param);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunSuggest(const CalibrateOptions& inputs, int count) {
+  if (!inputs.json) return SuggestChecked(inputs, count);
+  try {
+    return SuggestChecked(inputs, count);
   } catch (const std::exception& e) {
     std::cout << TarnWorkflow::ErrorJson(1, e.what()).dump(2) << "\n";
     throw;

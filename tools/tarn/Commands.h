@@ -56,6 +56,10 @@ int RunCalibrate(const CalibrateOptions& options);
 /// status 0 ok, 1 bad input, 2 the check failed, 3 drift under `inputs.strict`; with `inputs.json` the
 /// check (or {"error": …}) as JSON.
 int RunVerify(const CalibrateOptions& inputs, const std::string& resultFile, double limitMm);
+/// Suggests the `count` next poses for the shots taken of `inputs` (markers or images and clouds, robot
+/// rows, robot type and set-up). Exit status 0 (also when nothing can be suggested: said why), 1 bad input,
+/// 2 the poses taken could not be calibrated; with `inputs.json` the suggestions (or {"error": …}) as JSON.
+int RunSuggest(const CalibrateOptions& inputs, int count);
 /// Synthesises the sample set into `folder` (a temporary folder when empty), detects and calibrates with
 /// both centre methods, and compares each with the ground truth; `centre` is the one printed in full and
 /// held to the bound (0.05 mm and 0.02° for Fit, 2 mm and 0.2° for Centroid).

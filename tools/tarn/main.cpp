@@ -4,6 +4,7 @@
 //   tarn detect …              find the marker in every image / point cloud pair
 //   tarn calibrate …           solve the camera transform and the marker position
 //   tarn verify …              check a saved calibration against new shots
+//   tarn suggest …             the next poses to take
 //   tarn demo [DIR]            all of the above on the built-in sample set
 
 #include "CommandStates.h"
@@ -136,29 +137,33 @@ std::string CheckSeed(std::string& text) {
   return {};
 }
 
+// Where a command's shots come from: a markers or targets file, or images and clouds to detect in.
+void AddShotOptions(CLI::App& command, CalibrateOptions& o, const std::string& markersHelp,
+                    const std::string& targetsHelp) {
+  auto* markersOpt = command.add_option("--markers", o.markers, markersHelp);
+  auto* targetsOpt = command.add_option("--targets", o.targets, targetsHelp);
+  auto* imagesOpt = command.add_option("--images", o.images, "Folder of 2D images to detect in");
+  auto* cloudsOpt = command.add_option("--clouds", o.clouds, "Folder of PLY point clouds");
+  markersOpt->excludes(imagesOpt)->excludes(cloudsOpt)->excludes(targetsOpt);
+  targetsOpt->excludes(imagesOpt)->excludes(cloudsOpt);
+  imagesOpt->needs(cloudsOpt);
+  cloudsOpt->needs(imagesOpt);
+  command.add_option("--marker-unit", o.markerUnit, "Unit of --markers and --targets")
+      ->check(CLI::IsMember({"m", "mm"}))
+      ->capture_default_str();
+  command.add_option("--format", o.format, "Image format")
+      ->check(CLI::IsMember({"png", "jpg", "bmp"}))
+      ->capture_default_str();
+}
+
 Command AddCalibrate(CLI::App& app) {
   const auto state = std::make_shared<CalibrateState>();
   CalibrateOptions& calibrate = state->calibrate;
   auto* command = app.add_subcommand("calibrate", "Solve the camera transform and the marker position");
-  auto* markersOpt = command->add_option(
-      "--markers", calibrate.markers,
-      "File of marker positions: per line x y z (metres) [u v]; or tarn detect's output, table or JSON");
-  auto* targetsOpt = command->add_option(
-      "--targets", calibrate.targets,
-      "File of target poses instead: per line a 4 x 4 matrix (16 or 12 values) or X Y Z and a quaternion; the "
-      "translation is the marker point (metres)");
-  auto* imagesOpt = command->add_option("--images", calibrate.images, "Folder of 2D images to detect in");
-  auto* cloudsOpt = command->add_option("--clouds", calibrate.clouds, "Folder of PLY point clouds");
-  markersOpt->excludes(imagesOpt)->excludes(cloudsOpt)->excludes(targetsOpt);
-  targetsOpt->excludes(imagesOpt)->excludes(cloudsOpt);
-  command->add_option("--marker-unit", calibrate.markerUnit, "Unit of --markers and --targets")
-      ->check(CLI::IsMember({"m", "mm"}))
-      ->capture_default_str();
-  imagesOpt->needs(cloudsOpt);
-  cloudsOpt->needs(imagesOpt);
-  command->add_option("--format", calibrate.format, "Image format")
-      ->check(CLI::IsMember({"png", "jpg", "bmp"}))
-      ->capture_default_str();
+  AddShotOptions(*command, calibrate,
+                 "File of marker positions: per line x y z (metres) [u v]; or tarn detect's output, table or JSON",
+                 "File of target poses instead: per line a 4 x 4 matrix (16 or 12 values) or X Y Z and a quaternion; "
+                 "the translation is the marker point (metres)");
   command
       ->add_option("--poses", calibrate.poses,
                    "Robot data file: one pose per line, values separated by spaces, tabs, commas or semicolons "
@@ -202,22 +207,8 @@ Command AddVerify(CLI::App& app) {
                    "The saved calibration: what tarn calibrate --json printed, or a result file the desktop "
                    "program saved (保存)")
       ->required();
-  auto* markersOpt =
-      command->add_option("--markers", inputs.markers, "File of the new shots' marker positions (as for calibrate)");
-  auto* targetsOpt =
-      command->add_option("--targets", inputs.targets, "File of target poses instead (as for calibrate)");
-  auto* imagesOpt = command->add_option("--images", inputs.images, "Folder of 2D images to detect in");
-  auto* cloudsOpt = command->add_option("--clouds", inputs.clouds, "Folder of PLY point clouds");
-  markersOpt->excludes(imagesOpt)->excludes(cloudsOpt)->excludes(targetsOpt);
-  targetsOpt->excludes(imagesOpt)->excludes(cloudsOpt);
-  imagesOpt->needs(cloudsOpt);
-  cloudsOpt->needs(imagesOpt);
-  command->add_option("--marker-unit", inputs.markerUnit, "Unit of --markers and --targets")
-      ->check(CLI::IsMember({"m", "mm"}))
-      ->capture_default_str();
-  command->add_option("--format", inputs.format, "Image format")
-      ->check(CLI::IsMember({"png", "jpg", "bmp"}))
-      ->capture_default_str();
+  AddShotOptions(*command, inputs, "File of the new shots' marker positions (as for calibrate)",
+                 "File of target poses instead (as for calibrate)");
   command->add_option("--poses", inputs.poses, "Robot data file of the new shots (as for calibrate)")->required();
   command->add_option("--robot", state->robot, RobotHelp() + "; or matrix (default: the saved result's)");
   command->add_flag("--invert", inputs.invert, "With --robot matrix: the matrices are the base in the flange frame");
@@ -233,6 +224,26 @@ Command AddVerify(CLI::App& app) {
   command->add_flag("--strict", inputs.strict, "Exit with status 3 when the verdict is drift");
   AddCentreOption(*command, inputs.centre);
   return {command, [state] { return RunInModule("verify", state.get()); }};
+}
+
+Command AddSuggest(CLI::App& app) {
+  const auto state = std::make_shared<SuggestState>();
+  CalibrateOptions& inputs = state->inputs;
+  auto* command = app.add_subcommand(
+      "suggest", "Suggest the next robot poses: those that shrink the camera translation's uncertainty most");
+  AddShotOptions(*command, inputs, "File of the marker positions of the shots taken (as for calibrate)",
+                 "File of target poses instead (as for calibrate)");
+  command->add_option("--poses", inputs.poses, "Robot data file of the shots taken (as for calibrate)")->required();
+  command->add_option("--robot", state->robot, RobotHelp())->required();
+  command->add_flag("--eye-to-hand", inputs.eyeToHand, "Camera fixed, marker on the flange");
+  command->add_flag("--meter", inputs.meter, "Robot translations in metres (generic types); also the suggested rows");
+  command->add_flag("--radian", inputs.radian, "Robot angles in radians (generic3); also the suggested rows");
+  command->add_option("--count", state->count, "How many poses to suggest")
+      ->check(CLI::Range(1, 50))
+      ->capture_default_str();
+  command->add_flag("--json", inputs.json, "Print JSON instead of text");
+  AddCentreOption(*command, inputs.centre);
+  return {command, [state] { return RunInModule("suggest", state.get()); }};
 }
 
 // --radius: a length with its unit (40mm, 4cm, 0.04m) or a bare number of millimetres; 5 to 500 mm.
@@ -284,8 +295,8 @@ int main(int argc, char** argv) {
   CLI::App app{"Tarn: hand-eye calibration of a 3D camera on an industrial robot"};
   app.set_version_flag("--version", std::string(TARN_VERSION_TEXT));
   app.require_subcommand(1);
-  const Command commands[] = {AddSynth(app),  AddDetect(app), AddCalibrate(app),
-                              AddVerify(app), AddMarker(app), AddDemo(app)};
+  const Command commands[] = {AddSynth(app),   AddDetect(app), AddCalibrate(app), AddVerify(app),
+                              AddSuggest(app), AddMarker(app), AddDemo(app)};
 
   try {
     app.parse(argc, argv);

@@ -1,0 +1,28 @@
+#pragma once
+
+// The suggested next poses for a reader and as JSON.
+
+#include "RobotTypes.h"
+
+#include <tarn/PoseSuggestion.h>
+
+#include <nlohmann/json.hpp>
+
+#include <ostream>
+#include <string>
+
+namespace TarnWorkflow {
+
+/// The robot row's columns and units, e.g. "X Y Z W P R (mm, deg)", as `param` reads rows of `robot`.
+std::string RowColumns(const RobotType& robot, const TamoHandEye::AlgoParam& param);
+
+/// The σ now, then each suggestion best first: its row, the σ after it and how it was made, and what to do
+/// with them.
+void WriteSuggestionText(std::ostream& out, const TamoHandEye::PoseSuggestions& s, const RobotType& robot,
+                         const TamoHandEye::AlgoParam& param);
+/// "sigma_mm", "convention", "columns", and "suggestions": [{"row", "sigma_mm_after", "from_pose" (1-based),
+/// "turn_deg", "axis", "view_deg", "distance_mm"}]; "note" when there is none.
+nlohmann::json SuggestionJson(const TamoHandEye::PoseSuggestions& s, const RobotType& robot,
+                              const TamoHandEye::AlgoParam& param);
+
+}  // namespace TarnWorkflow
