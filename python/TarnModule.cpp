@@ -13,6 +13,7 @@
 #include "QuietStdout.h"
 #include "Report.h"
 #include "RobotTypes.h"
+#include "Suggestion.h"
 #include "Tables.h"
 #include "Verification.h"
 
@@ -211,16 +212,22 @@ py::dict CalibrationDict(const TarnWorkflow::Calibration& c, const RobotType& ro
   return out;
 }
 
-py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
-                   const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
-                   const std::string& robotName, bool eyeToHand, bool meter, bool radian,
-                   std::optional<double> ransacMm, const py::object& seed, bool setupCheck) {
-  const RobotType& robot = Robot(robotName);
+// n x 3 marker points (metres, camera frame) as the library takes them.
+std::vector<MarkerBoardResult> MarkersOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& points) {
   std::vector<MarkerBoardResult> markers;
   for (const auto& p : Rows(points, "points")) {
     if (p.size() != 3) throw py::value_error("points must be n x 3 (x, y, z in metres, camera frame)");
     markers.push_back({p[0], p[1], p[2], 0.0, 0.0});
   }
+  return markers;
+}
+
+py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
+                   const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
+                   const std::string& robotName, bool eyeToHand, bool meter, bool radian,
+                   std::optional<double> ransacMm, const py::object& seed, bool setupCheck) {
+  const RobotType& robot = Robot(robotName);
+  const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
   if (ransacMm && !(std::isfinite(*ransacMm) && *ransacMm >= 0.0)) {
     throw py::value_error("ransac_mm must be a finite number of millimetres, 0 or more");
@@ -325,11 +332,7 @@ py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcec
   }
   const bool fixedCamera = eyeToHand ? *eyeToHand : saved.eyeToHand.value_or(false);
   if (limitMm && !(std::isfinite(*limitMm) && *limitMm > 0.0)) throw py::value_error("limit_mm must be above 0");
-  std::vector<MarkerBoardResult> markers;
-  for (const auto& p : Rows(points, "points")) {
-    if (p.size() != 3) throw py::value_error("points must be n x 3 (x, y, z in metres, camera frame)");
-    markers.push_back({p[0], p[1], p[2], 0.0, 0.0});
-  }
+  const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
   const AlgoParam param = robot.Settings(fixedCamera, meter, radian, -1.0);
   TarnWorkflow::ToUnitOfRows(saved, robot.meterChoice, param.IsMeter);
@@ -344,6 +347,44 @@ py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcec
   }
   if (code != Success) throw Failure(code, check.failure);
   return CheckDict(check, limitMm.has_value());
+}
+
+py::dict Suggest(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
+                 const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
+                 const std::string& robotName, bool eyeToHand, bool meter, bool radian, int count) {
+  const RobotType& robot = Robot(robotName);
+  const std::vector<MarkerBoardResult> markers = MarkersOf(points);
+  const RobotRows rows = Rows(robotRows, "robot_rows");
+  const AlgoParam param = robot.Settings(eyeToHand, meter, radian, -1.0);
+  TamoHandEye::SuggestOptions options;
+  options.count = count;
+  TamoHandEye::PoseSuggestions s;
+  ErrorCode code = Success;
+  {
+    TarnWorkflow::QuietStdout quiet;
+    py::gil_scoped_release release;
+    code = TamoHandEye::SuggestNextPoses(markers, rows, param, robot.kind, options, s);
+  }
+  if (code != Success) throw Failure(code, s.failure);
+  py::list list;
+  for (const TamoHandEye::PoseSuggestion& p : s.suggestions) {
+    py::dict d;
+    d["row"] = Array(p.row, {static_cast<py::ssize_t>(p.row.size())});
+    d["sigma_mm_after"] = p.sigmaMmAfter;
+    d["from_index"] = p.fromPose;
+    d["turn_deg"] = p.turnDeg;
+    d["axis"] = Array({p.axis.begin(), p.axis.end()}, {3});
+    d["view_deg"] = p.viewAngleDeg;
+    d["distance_mm"] = p.distanceMm;
+    list.append(d);
+  }
+  py::dict out;
+  out["sigma_mm"] = s.sigmaMm;
+  out["convention"] = s.convention;
+  out["columns"] = TarnWorkflow::RowColumns(robot, param);
+  out["suggestions"] = list;
+  out["note"] = s.failure;
+  return out;
 }
 
 // ---- Conversions ----
@@ -484,6 +525,8 @@ PYBIND11_MODULE(_tarn, m) {
   m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
         py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
         py::arg("limit_mm") = py::none());
+  m.def("suggest", &Suggest, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
+        py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false, py::arg("count") = 3);
   m.def("row_to_matrix", &RowToMatrix, py::arg("row"), py::arg("robot") = "fanuc", py::arg("convention") = "",
         py::arg("meter") = false, py::arg("radian") = false);
   m.def("matrix_to_row", &MatrixToRow, py::arg("matrix"), py::arg("robot") = "fanuc", py::arg("convention") = "",

@@ -15,7 +15,8 @@ from typing import List, Optional, Sequence, Union
 import numpy as np
 
 __all__ = [
-    "TarnError", "Detection", "ReportWarning", "Calibration", "Scene", "ROBOTS", "detect", "calibrate",
+    "TarnError", "Detection", "ReportWarning", "Calibration", "Verification", "Suggestion", "Suggestions", "Scene",
+    "ROBOTS", "detect", "calibrate", "verify", "suggest",
     "row_to_matrix", "matrix_to_row", "euler_to_matrix", "matrix_to_euler", "quaternion_to_matrix",
     "matrix_to_quaternion", "synthetic_scene", "synthesise", "read_robot_rows", "read_markers", "columns",
     "__version__",
@@ -102,6 +103,30 @@ class Verification:
 
 
 @dataclass
+class Suggestion:
+    """A suggested next pose."""
+
+    row: np.ndarray  #: the flange pose as a robot row of the type (its convention and units)
+    sigma_mm_after: float  #: camera translation 1 sigma (mm) with this and the suggestions before it taken
+    from_index: int  #: the pose taken it turns from (0-based)
+    turn_deg: float  #: how far it turns from that pose
+    axis: np.ndarray  #: the turn's unit axis, base frame
+    view_deg: float  #: the marker's angle from the optical axis in the new pose
+    distance_mm: float  #: the camera's distance from the marker
+
+
+@dataclass
+class Suggestions:
+    """The next poses to take, best first."""
+
+    sigma_mm: float  #: camera translation 1 sigma (mm) of the poses taken
+    convention: str  #: the rows' rotation convention
+    columns: str  #: the row's columns and units, e.g. "X Y Z W P R (mm, deg)"
+    suggestions: List[Suggestion]
+    note: str  #: why there is no suggestion, when there is none
+
+
+@dataclass
 class Scene:
     """A synthetic calibration with its truth."""
 
@@ -171,6 +196,26 @@ def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: 
     v = _tarn.verify(_marker_points(points), np.asarray(robot_rows, dtype=float), saved, robot, eye_to_hand, meter,
                      radian, limit_mm)
     return Verification(**v)
+
+
+def suggest(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,
+            radian: bool = False, count: int = 3) -> Suggestions:
+    """The next robot poses to take: those that shrink the camera translation's uncertainty most.
+
+    ``points`` and ``robot_rows`` are the shots taken, as for :func:`calibrate` (not robot="matrix": a suggestion
+    is a row of the robot's own convention). Each suggestion keeps the camera's distance to the marker and the
+    marker within 25 degrees of the optical axis; its ``sigma_mm_after`` counts the suggestions before it. Take
+    the first, add its shot, and ask again. Raises :class:`TarnError` as :func:`calibrate` does (the poses taken
+    must calibrate) and ValueError for a count outside 1 to 50.
+    """
+    if robot == "matrix":
+        raise ValueError("robot='matrix' has no row convention to suggest poses in: give the robot's type")
+    if not 1 <= count <= 50:
+        raise ValueError("count must be 1 to 50")
+    s = _tarn.suggest(_marker_points(points), np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
+                      count)
+    s["suggestions"] = [Suggestion(**x) for x in s["suggestions"]]
+    return Suggestions(**s)
 
 
 def _nearest_rotation(m):

@@ -171,5 +171,36 @@ def test_verify_agrees_with_the_command_line_and_catches_a_moved_camera(tmp_path
         tarn.verify(fresh.points, fresh.robot_rows, saved, robot="fanuc")
 
 
+def test_suggest_agrees_with_the_command_line_and_keeps_the_marker_in_view(tmp_path):
+    scene = tarn.synthetic_scene(poses=6, robot="fanuc", noise_mm=0.2, seed=4)
+    s = tarn.suggest(scene.points, scene.robot_rows, robot="fanuc", count=2)
+    assert s.convention == "sxyz" and s.columns == "X Y Z W P R (mm, deg)" and len(s.suggestions) == 2
+    assert s.suggestions[1].sigma_mm_after < s.suggestions[0].sigma_mm_after < s.sigma_mm
+    for x in s.suggestions:
+        # The row read back as FANUC defines it, Rz(R) Ry(P) Rx(W), through the true camera and marker.
+        w, p, r = np.radians(x.row[3:])
+        rz = np.array([[np.cos(r), -np.sin(r), 0], [np.sin(r), np.cos(r), 0], [0, 0, 1]])
+        ry = np.array([[np.cos(p), 0, np.sin(p)], [0, 1, 0], [-np.sin(p), 0, np.cos(p)]])
+        rx = np.array([[1, 0, 0], [0, np.cos(w), -np.sin(w)], [0, np.sin(w), np.cos(w)]])
+        flange = np.eye(4)
+        flange[:3, :3] = rz @ ry @ rx
+        flange[:3, 3] = x.row[:3]
+        seen = np.linalg.inv(flange @ scene.camera) @ np.append(scene.marker, 1.0)
+        assert np.degrees(np.arccos(seen[2] / np.linalg.norm(seen[:3]))) <= 25.0
+
+    write_rows(tmp_path / "markers.txt", scene.points)
+    write_rows(tmp_path / "robot.txt", scene.robot_rows)
+    cli = run_cli("suggest", "--json", "--count", "2", "--robot", "fanuc", "--markers", str(tmp_path / "markers.txt"),
+                  "--poses", str(tmp_path / "robot.txt"))
+    assert cli.returncode == 0, cli.stderr
+    expected = json.loads(cli.stdout)
+    assert expected["sigma_mm"] == pytest.approx(s.sigma_mm, rel=1e-6)
+    for x, e in zip(s.suggestions, expected["suggestions"]):
+        np.testing.assert_allclose(x.row, e["row"], rtol=0, atol=1e-6)
+        assert e["from_pose"] == x.from_index + 1
+    with pytest.raises(ValueError):
+        tarn.suggest(scene.points, scene.robot_rows, robot="matrix")
+
+
 def _scene_arrays(scene):
     return scene.points, scene.robot_rows
