@@ -6,6 +6,7 @@
 #include "ui_MainWindow.h"
 
 #include "Report.h"
+#include "Suggestion.h"
 
 #include <tarn/ErrorCode.h>
 
@@ -85,6 +86,14 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   lastReportGeneric = type->kind == TamoHandEye::RobotKind::Common3 || type->kind == TamoHandEye::RobotKind::Common4;
   lastRobotIndex = robotIndex;
   lastSettings = settings;
+  // A pose set the report warns about: the next poses that would help most.
+  lastSuggestions = {};
+  lastSuggestionColumns.clear();
+  if (TarnWorkflow::WarnsAboutPoseSet(lastReport) &&
+      TamoHandEye::SuggestNextPoses(markers, robotRows, settings, type->kind, {}, lastSuggestions) ==
+          TamoHandEye::Success) {
+    lastSuggestionColumns = QString::fromStdString(TarnWorkflow::RowColumns(*type, settings));
+  }
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include <tarn/CalibrationReport.h>
 #include <tarn/FinalResult.h>
 #include <tarn/MarkerBoardResult.h>
+#include <tarn/PoseSuggestion.h>
 
 #include <QColor>
 #include <QMainWindow>
@@ -167,11 +168,13 @@ class MainWindow : public QMainWindow {
   QStringList files3D;
   std::vector<TamoHandEye::MarkerBoardResult> markerResults;
   FinalResult lastResult{};
-  TamoHandEye::CalibrationReport lastReport{};  ///< the report of the last successful calculation
-  bool lastReportGeneric = false;               ///< it came from a generic robot type
-  std::vector<int> lastReportRows;              ///< the residual table row of each of its poses
-  int lastRobotIndex = -1;                      ///< the robot type of the last successful calculation
-  TamoHandEye::AlgoParam lastSettings{};        ///< and its settings
+  TamoHandEye::CalibrationReport lastReport{};   ///< the report of the last successful calculation
+  bool lastReportGeneric = false;                ///< it came from a generic robot type
+  std::vector<int> lastReportRows;               ///< the residual table row of each of its poses
+  TamoHandEye::PoseSuggestions lastSuggestions;  ///< its next poses, when its report warned about the pose set
+  QString lastSuggestionColumns;                 ///< their rows' columns and units
+  int lastRobotIndex = -1;                       ///< the robot type of the last successful calculation
+  TamoHandEye::AlgoParam lastSettings{};         ///< and its settings
   ResidualPlot* xyPlot = nullptr;
   ResidualPlot* xzPlot = nullptr;
   ResidualPlot* yzPlot = nullptr;

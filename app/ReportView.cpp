@@ -22,6 +22,19 @@ QString Axes(const std::array<double, 3>& axes, int digits) {
   return QString("X %1，Y %2，Z %3").arg(Fixed(axes[0], digits), Fixed(axes[1], digits), Fixed(axes[2], digits));
 }
 
+// The next poses, each as the numbers to type into the controller and the σ it leads to.
+QString SuggestionText(const TamoHandEye::PoseSuggestions& s, const QString& columns) {
+  QString text = QString("\n\n建议的下一个位姿（%1；最优在前，每个 σ 已计入其上方的位姿）：").arg(columns);
+  for (std::size_t i = 0; i < s.suggestions.size(); ++i) {
+    const TamoHandEye::PoseSuggestion& p = s.suggestions[i];
+    QStringList values;
+    for (const double v : p.row) values << Fixed(v, p.row.size() == 7 ? 6 : 3);
+    text += QString("\n%1. %2  → 相机平移 ±%3 mm").arg(i + 1).arg(values.join(", "), Fixed(p.sigmaMmAfter, 3));
+  }
+  return text + QString("\n当前相机平移 ±%1 mm。拍摄一个建议的位姿，加入表格后重新计算，建议会随之更新。")
+                    .arg(Fixed(s.sigmaMm, 3));
+}
+
 QString DiagnosisText(const TamoHandEye::CalibrationReport& report) {
   const TamoHandEye::PoseSetCheck& set = report.poseSet;
   QString text = QString("使用位姿 %1 个，最大相对旋转 %2°，旋转轴分布 %3（0 为共面，0.333 为均匀）。\n")
@@ -78,7 +91,9 @@ void MainWindow::ShowReport(const FinalResult& result) {
     ui->LabelCameraUncertainty->setText("不确定度：位姿太少，无法估计");
     ui->LabelMarkerUncertainty->clear();
   }
-  ui->TextDiagnosis->setPlainText(DiagnosisText(report));
+  QString diagnosis = DiagnosisText(report);
+  if (!lastSuggestions.suggestions.empty()) diagnosis += SuggestionText(lastSuggestions, lastSuggestionColumns);
+  ui->TextDiagnosis->setPlainText(diagnosis);
   for (const TamoHandEye::ReportWarning& w : report.warnings) {
     if (w.code != "suspect-pose" || w.pose < 0 || w.pose >= static_cast<int>(lastReportRows.size())) continue;
     const int row = At(lastReportRows, w.pose);

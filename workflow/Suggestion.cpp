@@ -6,6 +6,15 @@
 
 namespace TarnWorkflow {
 
+bool WarnsAboutPoseSet(const TamoHandEye::CalibrationReport& report) {
+  for (const TamoHandEye::ReportWarning& w : report.warnings) {
+    if (w.code == "few-poses" || w.code == "narrow-rotation" || w.code == "single-axis" || w.code == "uncertain") {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string RowColumns(const RobotType& robot, const TamoHandEye::AlgoParam& param) {
   std::string columns;
   for (const std::string& name : robot.ColumnNames()) columns += (columns.empty() ? "" : " ") + name;

@@ -13,6 +13,10 @@
 
 namespace TarnWorkflow {
 
+/// The report raised a warning about the pose set ("few-poses", "narrow-rotation", "single-axis", "uncertain"):
+/// the time to suggest the next poses.
+bool WarnsAboutPoseSet(const TamoHandEye::CalibrationReport& report);
+
 /// The robot row's columns and units, e.g. "X Y Z W P R (mm, deg)", as `param` reads rows of `robot`.
 std::string RowColumns(const RobotType& robot, const TamoHandEye::AlgoParam& param);
 

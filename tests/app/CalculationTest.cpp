@@ -6,6 +6,7 @@
 #include "WindowUnderTest.h"
 
 #include <tarn/ErrorCode.h>
+#include <tarn/PoseSuggestion.h>
 #include <tarn/SolveFinalResult.h>
 
 #include <QCheckBox>
@@ -348,6 +349,30 @@ class CalculationTest : public QObject, private WindowUnderTest {
     ui->PushButtonReCompute->click();
     const QString empty = QString::fromUtf8(TamoHandEye::parseCode(TamoHandEye::ErrorCode(202)));
     QCOMPARE(dialogs->shown, QStringList({"警告|计算出错, 错误信息:" + empty}));
+  }
+
+  // Six poses draw the "few poses" warning: the report box lists the next poses to take, as the library
+  // suggests them for the same rows, in the rows' columns and units.
+  void reportSuggestsTheNextPosesWhenThePoseSetIsPoor() {
+    TarnSim::SceneOptions options;
+    options.poses = 6;
+    options.pointNoise = 0.0002;
+    const TarnSim::Scene scene = TarnSim::MakeScene(options);
+    ui->RobotSelect->setCurrentIndex(2);
+    Fill(scene, RowFormat::Fanuc);
+    ui->CalculateBtn->click();
+    QVERIFY_NO_BOX(dialogs);
+    const QString text = ui->TextDiagnosis->toPlainText();
+    QVERIFY2(text.contains("建议的下一个位姿（X Y Z W P R (mm, deg)；") && text.contains("\n3. ") &&
+                 !text.contains("\n4. ") && text.contains("当前相机平移 ±"),
+             qUtf8Printable(text));
+    TamoHandEye::PoseSuggestions expected;
+    QCOMPARE(int(TamoHandEye::SuggestNextPoses(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc),
+                                               TamoHandEye::AlgoParam{}, TamoHandEye::RobotKind::Fanuc, {}, expected)),
+             0);
+    QStringList first;
+    for (const double v : expected.suggestions[0].row) first << QString::number(v, 'f', 3);
+    QVERIFY2(text.contains("\n1. " + first.join(", ") + "  → 相机平移 ±"), qUtf8Printable(text));
   }
 
   // "验证": new shots of the same set-up pass, the same shots after the camera moved by 2 mm are caught with
