@@ -97,17 +97,27 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   return true;
 }
 
-void MainWindow::slotCalculateBtn() {
+bool MainWindow::ReadParamTable(const QString& title, bool recompute,
+                                std::vector<TamoHandEye::MarkerBoardResult>& markers,
+                                std::vector<std::vector<double>>& robotRows) {
   const int rows = ui->ParamList->rowCount();
   if (rows == 0) {
-    dialogs->Warning(this, "计算失败", "数据不能为空!", Dialogs::Button::Ok);
-    return;
+    dialogs->Warning(this, title, "数据不能为空!", Dialogs::Button::Ok);
+    return false;
   }
-  std::vector<TamoHandEye::MarkerBoardResult> markers(static_cast<std::size_t>(rows));
-  std::vector<std::vector<double>> robotRows(static_cast<std::size_t>(rows));
+  markers.assign(static_cast<std::size_t>(rows), {});
+  robotRows.assign(static_cast<std::size_t>(rows), {});
   for (int i = 0; i < rows; ++i) {
-    if (!ReadParamRow(i, false, At(markers, i), At(robotRows, i))) return;
+    if (!ReadParamRow(i, recompute, At(markers, i), At(robotRows, i))) return false;
   }
+  return true;
+}
+
+void MainWindow::slotCalculateBtn() {
+  std::vector<TamoHandEye::MarkerBoardResult> markers;
+  std::vector<std::vector<double>> robotRows;
+  if (!ReadParamTable("计算失败", false, markers, robotRows)) return;
+  const int rows = ui->ParamList->rowCount();
   const TamoHandEye::AlgoParam settings = Settings(ui->CheckBoxExhaust->isChecked());
   if (!Calculate(ui->RobotSelect->currentIndex(), markers, robotRows, settings)) return;
   lastReportRows.resize(static_cast<std::size_t>(rows));

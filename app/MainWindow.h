@@ -131,6 +131,10 @@ class MainWindow : public QMainWindow {
   /// Reads one parameter table row for a calculation; reports an empty or non-numeric cell itself
   /// (`recompute` selects the wording of "再计算").
   bool ReadParamRow(int row, bool recompute, TamoHandEye::MarkerBoardResult& marker, std::vector<double>& robotRow);
+  /// Reads every parameter table row, as ReadParamRow does; an empty table is reported in a box titled
+  /// `title`. False when a row could not be read.
+  bool ReadParamTable(const QString& title, bool recompute, std::vector<TamoHandEye::MarkerBoardResult>& markers,
+                      std::vector<std::vector<double>>& robotRows);
   /// The settings of a calculation from the window.
   TamoHandEye::AlgoParam Settings(bool exhaust) const;
   /// Calls the library for the robot type; stores the last result on success, reports a failure.

@@ -74,16 +74,9 @@ bool MainWindow::CalibrationToVerify(const TarnWorkflow::RobotType& type, const 
 }
 
 void MainWindow::Verify() {
-  const int rows = ui->ParamList->rowCount();
-  if (rows == 0) {
-    dialogs->Warning(this, "验证失败", "数据不能为空!", Dialogs::Button::Ok);
-    return;
-  }
-  std::vector<TamoHandEye::MarkerBoardResult> markers(static_cast<std::size_t>(rows));
-  std::vector<std::vector<double>> robotRows(static_cast<std::size_t>(rows));
-  for (int i = 0; i < rows; ++i) {
-    if (!ReadParamRow(i, true, At(markers, i), At(robotRows, i))) return;
-  }
+  std::vector<TamoHandEye::MarkerBoardResult> markers;
+  std::vector<std::vector<double>> robotRows;
+  if (!ReadParamTable("验证失败", true, markers, robotRows)) return;
   const TarnWorkflow::RobotType* type = TarnWorkflow::RobotTypeAt(ui->RobotSelect->currentIndex());
   if (type == nullptr) {
     emit error("不存在的机器人类型!");
