@@ -9,8 +9,12 @@
 // "Report*" runs the same calibration through the calibration report (uncertainty, leave-one-out, pose set,
 // warnings): beside "FanucNoSearch" its own cost shows. "…SetupCheck" gives it a poor fit (KUKA rows read
 // as FANUC, or generic rows in reverse order), so that the set-up check solves every alternative reading.
+//
+// "Suggest" proposes three next poses (a calibration, then every candidate scored for each of the three)
+// for 6, 20 and 200 poses taken; beside "FanucNoSearchPoses" the candidates' own cost shows.
 
 #include <tarn/CalibrationReport.h>
+#include <tarn/PoseSuggestion.h>
 #include <tarn/SolveFinalResult.h>
 
 #include "HandEyeScene.h"
@@ -121,7 +125,22 @@ void FanucNoSearchPoses(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 
+void Suggest(benchmark::State& state) {
+  TarnSim::SceneOptions options;
+  options.poses = static_cast<int>(state.range(0));
+  options.pointNoise = 0.0003;
+  const TarnSim::Scene scene = TarnSim::MakeScene(options);
+  const auto markers = scene.Markers();
+  const RobotRows rows = TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc);
+  for (auto _ : state) {
+    PoseSuggestions suggestions;
+    benchmark::DoNotOptimize(
+        SuggestNextPoses(markers, rows, AlgoParam{}, RobotKind::Fanuc, SuggestOptions{}, suggestions));
+  }
+}
+
 BENCHMARK(FanucNoSearch)->Unit(benchmark::kMicrosecond);
+BENCHMARK(Suggest)->Arg(6)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond);
 BENCHMARK(FanucNoSearchPoses)->Arg(20)->Arg(200)->Arg(2000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportFanuc)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportFanucOutlier)->Unit(benchmark::kMicrosecond);

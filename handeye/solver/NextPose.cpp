@@ -13,12 +13,6 @@ namespace {
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 constexpr int kAxes = 26;
 
-// A candidate pose: its flange, the rows it adds to the normal matrix, and how it was made.
-struct Candidate {
-  NextPose pose;
-  Matrix9d information = Matrix9d::Zero();  ///< JᵀJ
-};
-
 // `count` directions spread evenly over the sphere (a Fibonacci lattice).
 std::vector<Eigen::Vector3d> SpreadAxes(int count) {
   const double golden = 3.14159265358979323846 * (3.0 - std::sqrt(5.0));
@@ -112,49 +106,78 @@ class Geometry {
   Eigen::Isometry3d z = Eigen::Isometry3d::Identity();
 };
 
-// Every candidate that keeps the marker in view and its face towards the camera.
-// `marginDeg`: how far inside the view cone the marker is kept, for the calibration's own error.
-std::vector<Candidate> Candidates(const SolvedPoses& poses, const Geometry& g, const NextPoseOptions& options,
-                                  double marginDeg) {
-  std::vector<std::size_t> used;
-  Eigen::Vector3d meanSight = Eigen::Vector3d::Zero();
-  for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
-    if (!poses.Used(i)) continue;
-    used.push_back(i);
-    meanSight += g.LineOfSight(g.Flange(poses.robotPoses[i]));
+// The candidates of a solved pose set: each pose used, turned, placed and kept or not (see the header).
+class CandidateSet {
+ public:
+  // `marginDeg`: how far inside the view cone the marker is kept, for the calibration's own error.
+  CandidateSet(const SolvedPoses& poses, const Geometry& g, const NextPoseOptions& options, double marginDeg)
+      : geometry(g),
+        axes(SpreadAxes(kAxes)),
+        directions(ViewDirections(std::max(0.0, options.viewConeDeg - marginDeg))),
+        maxTurnDeg(options.maxTurnDeg) {
+    for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
+      if (!poses.Used(i)) continue;
+      const Eigen::Isometry3d flange = g.Flange(poses.robotPoses[i]);
+      const double distance = (g.Camera(flange).inverse() * g.Marker(flange)).norm();
+      if (!(distance > 0.0)) continue;
+      from.push_back({i, flange, distance});
+      meanSight += g.LineOfSight(flange);
+    }
+    if (meanSight.norm() < 1e-9) from.clear();
+    meanSight.normalize();
   }
-  if (meanSight.norm() < 1e-9) return {};
-  meanSight.normalize();
-  const std::vector<Eigen::Vector3d> axes = SpreadAxes(kAxes);
-  const std::vector<Eigen::Vector3d> directions = ViewDirections(std::max(0.0, options.viewConeDeg - marginDeg));
-  std::vector<Candidate> out;
-  for (const std::size_t i : used) {
-    const Eigen::Isometry3d flange = g.Flange(poses.robotPoses[i]);
-    const double distance = (g.Camera(flange).inverse() * g.Marker(flange)).norm();
-    if (!(distance > 0.0)) continue;
-    for (const Eigen::Vector3d& direction : directions) {
-      const double view = AngleDeg(direction, Eigen::Vector3d::UnitZ());
-      for (const Eigen::Vector3d& axis : axes) {
-        for (const double part : {1.0 / 3.0, 2.0 / 3.0, 1.0}) {
-          const double turn = part * options.maxTurnDeg;
-          const Eigen::Matrix3d rotation = Eigen::AngleAxisd(turn * kDegree, axis) * flange.linear();
-          Candidate c;
-          const Eigen::Isometry3d placed = g.Place(rotation, distance * direction);
-          if (AngleDeg(g.LineOfSight(placed), meanSight) > options.maxTurnDeg) continue;
-          const Eigen::Matrix<double, 3, 9> j = g.Jacobian(placed, distance * direction);
-          c.information.noalias() = j.transpose() * j;
-          c.pose.flange = placed.matrix();
-          c.pose.from = static_cast<int>(i);
-          c.pose.axis = axis;
-          c.pose.turnDeg = turn;
-          c.pose.viewDeg = view;
-          c.pose.distanceMm = 1000.0 * distance;
-          out.push_back(std::move(c));
+
+  // Calls visit(key, pose, rows of the derivative) for every candidate kept, in a fixed order; `key`
+  // numbers the candidates.
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    std::size_t key = 0;
+    for (const From& f : from) {
+      for (const Eigen::Vector3d& direction : directions) {
+        const Eigen::Vector3d inCamera = f.distance * direction;
+        for (const Eigen::Vector3d& axis : axes) {
+          for (const double part : {1.0 / 3.0, 2.0 / 3.0, 1.0}) {
+            const double turn = part * maxTurnDeg;
+            const Eigen::Matrix3d rotation = Eigen::AngleAxisd(turn * kDegree, axis) * f.flange.linear();
+            const Eigen::Isometry3d placed = geometry.Place(rotation, inCamera);
+            if (AngleDeg(geometry.LineOfSight(placed), meanSight) <= maxTurnDeg) {
+              NextPose pose;
+              pose.flange = placed.matrix();
+              pose.from = static_cast<int>(f.index);
+              pose.axis = axis;
+              pose.turnDeg = turn;
+              pose.viewDeg = AngleDeg(direction, Eigen::Vector3d::UnitZ());
+              pose.distanceMm = 1000.0 * f.distance;
+              visit(key, pose, geometry.Jacobian(placed, inCamera));
+            }
+            ++key;
+          }
         }
       }
     }
   }
-  return out;
+
+ private:
+  struct From {
+    std::size_t index;
+    Eigen::Isometry3d flange;
+    double distance;
+  };
+  const Geometry& geometry;
+  std::vector<Eigen::Vector3d> axes;
+  std::vector<Eigen::Vector3d> directions;
+  double maxTurnDeg;
+  std::vector<From> from;
+  Eigen::Vector3d meanSight = Eigen::Vector3d::Zero();
+};
+
+// The trace of the camera translation's block of (N + JᵀJ)⁻¹, from C = N⁻¹ and that block's trace now, by
+// the rank-3 update: (N + JᵀJ)⁻¹ = C − C·Jᵀ·(I + J·C·Jᵀ)⁻¹·J·C.
+double TranslationTraceAfter(const Matrix9d& c, double traceNow, const Eigen::Matrix<double, 3, 9>& j) {
+  const Eigen::Matrix<double, 3, 9> jc = j * c;
+  const Eigen::Matrix3d s = Eigen::Matrix3d::Identity() + jc * j.transpose();
+  const Eigen::Matrix3d k = jc.rightCols<3>();
+  return traceNow - (k.transpose() * s.inverse() * k).trace();
 }
 
 // The camera's nearest distance to the marker over the poses used (mm).
@@ -186,23 +209,31 @@ NextPoses SuggestPoses(const SolvedPoses& poses, const Kel::SE3d& marker, const 
   const Uncertainty u = UncertaintyOf(normal.normal, variance);
   const double nearestMm = NearestDistanceMm(poses, g);
   const double marginDeg = std::max(1.0, 3.0 * (u.rotationDeg + u.translationNormMm / nearestMm / kDegree));
-  std::vector<Candidate> candidates = Candidates(poses, g, options, marginDeg);
+  const CandidateSet candidates(poses, g, options, marginDeg);
   Matrix9d current = normal.normal;
-  for (int k = 0; k < options.count && !candidates.empty(); ++k) {
+  std::vector<std::size_t> taken;
+  for (int k = 0; k < options.count; ++k) {
+    const Eigen::LDLT<Matrix9d> ldlt(current);
+    if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) break;
+    const Matrix9d c = ldlt.solve(Matrix9d::Identity());
+    const double traceNow = c.bottomRightCorner<3, 3>().trace();
     double best = std::numeric_limits<double>::infinity();
-    std::size_t chosen = candidates.size();
-    for (std::size_t c = 0; c < candidates.size(); ++c) {
-      const double sigma = TranslationSigmaMm(current + candidates[c].information, variance);
-      if (sigma < best) {
-        best = sigma;
-        chosen = c;
-      }
-    }
-    if (chosen == candidates.size()) break;
-    current += candidates[chosen].information;
-    candidates[chosen].pose.sigmaMm = best;
-    out.poses.push_back(candidates[chosen].pose);
-    candidates.erase(candidates.begin() + static_cast<std::ptrdiff_t>(chosen));
+    std::size_t bestKey = 0;
+    NextPose bestPose;
+    Eigen::Matrix<double, 3, 9> bestRows;
+    candidates.ForEach([&](std::size_t key, const NextPose& pose, const Eigen::Matrix<double, 3, 9>& j) {
+      const double trace = TranslationTraceAfter(c, traceNow, j);
+      if (!(trace < best) || std::find(taken.begin(), taken.end(), key) != taken.end()) return;
+      best = trace;
+      bestKey = key;
+      bestPose = pose;
+      bestRows = j;
+    });
+    if (!std::isfinite(best) || !(best > 0.0)) break;
+    current.noalias() += bestRows.transpose() * bestRows;
+    taken.push_back(bestKey);
+    bestPose.sigmaMm = 1000.0 * std::sqrt(best * variance);
+    out.poses.push_back(bestPose);
   }
   return out;
 }
