@@ -43,8 +43,13 @@ ErrorCode Suggest(const std::vector<MarkerBoardResult>& markers, const RobotRows
   FinalResult result;
   const ErrorCode code = RunEntryPoint(kind, markers, rows, param, std::nullopt, result, &run);
   if (code != Success) {
-    out.failure =
-        run.failure.empty() ? std::string("the poses taken could not be calibrated: ") + parseCode(code) : run.failure;
+    // The report says why and what to do (without the set-up check: that is not what was asked).
+    ReportOptions explain;
+    explain.setupCheck = false;
+    CalibrationReport report;
+    SolveCalibrationReport(markers, rows, param, kind, explain, report);
+    out.failure = "the poses taken could not be calibrated: " +
+                  (report.failure.empty() ? std::string(parseCode(code)) : report.failure);
     return code;
   }
   const IRobot& robot = *run.robot->robot;

@@ -3,9 +3,11 @@
 // Built and run under ThreadSanitizer as well (make tsan-test).
 
 #include <Kel/Logger.h>
+#include <tarn/CalibrationCheck.h>
 #include <tarn/CalibrationReport.h>
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
+#include <tarn/PoseSuggestion.h>
 #include <tarn/SolveFinalResult.h>
 
 #include "HandEyeScene.h"
@@ -153,6 +155,32 @@ std::vector<Job> Jobs() {
       return o;
     });
   }
+  // The next poses, and the shots checked against the scene's true transforms as a saved calibration.
+  const auto markers = inHand.Markers();
+  const auto rows = TarnSim::RobotRows(inHand, RowFormat::Fanuc);
+  jobs.push_back([=] {
+    PoseSuggestions s;
+    const ErrorCode code = SuggestNextPoses(markers, rows, AlgoParam{}, RobotKind::Fanuc, SuggestOptions{}, s);
+    Outcome o{static_cast<int>(code), {s.sigmaMm}};
+    for (const PoseSuggestion& p : s.suggestions) {
+      o.values.insert(o.values.end(), p.row.begin(), p.row.end());
+      o.values.push_back(p.sigmaMmAfter);
+    }
+    return o;
+  });
+  SavedCalibration saved;
+  for (int r = 0; r < 4; ++r) {
+    std::vector<double>& row = saved.cameraMatrix.emplace_back();
+    for (int c = 0; c < 4; ++c) row.push_back(inHand.camera.matrix()(r, c) * (c == 3 && r < 3 ? 1000.0 : 1.0));
+  }
+  for (int k = 0; k < 3; ++k) saved.markerPosition.push_back(1000.0 * inHand.marker[k]);
+  jobs.push_back([=] {
+    CalibrationCheck c;
+    const ErrorCode code = CheckCalibration(markers, rows, AlgoParam{}, RobotKind::Fanuc, saved, CheckOptions{}, c);
+    Outcome o{static_cast<int>(code), {c.rmsMm, c.maxMm, c.limitMm, c.displacementNormMm}};
+    for (const ShotCheck& s : c.shots) o.values.push_back(s.residualMm);
+    return o;
+  });
   return jobs;
 }
 
@@ -188,6 +216,8 @@ TEST(ConcurrentCalls, SolvesDetectionsAndLoggersFromEightThreads) {
   ASSERT_EQ(reference[11].code, ShotFileProblem::PointCloud);
   ASSERT_EQ(reference[12].code, Success);
   ASSERT_EQ(reference[13].code, Success);
+  ASSERT_EQ(reference[14].code, Success);
+  ASSERT_EQ(reference[15].code, Success);
 
   const std::string logFile = ::testing::TempDir() + "tarn-concurrent-" + std::to_string(::getpid()) + ".log";
   std::atomic<int> mismatches{0};

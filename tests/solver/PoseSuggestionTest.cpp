@@ -103,4 +103,26 @@ TEST(PoseSuggestion, SuggestedPosesShrinkTheUncertaintyAndKeepTheMarkerInView) {
   }
 }
 
+// What cannot be calibrated gets the entry point's code and the report's reason; bad options are refused.
+TEST(PoseSuggestion, RefusesPosesThatDoNotCalibrateAndBadOptions) {
+  TarnSim::SceneOptions o;
+  o.poses = 6;
+  const Scene scene = TarnSim::MakeScene(o);
+  std::vector<MarkerBoardResult> markers = scene.Markers();
+  RobotRows rows = TarnSim::RobotRows(scene, RowFormat::Fanuc);
+  PoseSuggestions s;
+  SuggestOptions options;
+  options.count = 0;
+  EXPECT_EQ(SuggestNextPoses(markers, rows, Param(false), RobotKind::Fanuc, options, s), Err_Solve_Fail);
+  EXPECT_NE(s.failure.find("count"), std::string::npos) << s.failure;
+  markers.resize(4);
+  rows.resize(4);
+  EXPECT_EQ(SuggestNextPoses(markers, rows, Param(false), RobotKind::Fanuc, SuggestOptions{}, s), Err_Solve_Fail);
+  EXPECT_NE(s.failure.find("at least 5 poses"), std::string::npos) << s.failure;
+  EXPECT_TRUE(s.suggestions.empty());
+  rows.pop_back();
+  EXPECT_EQ(SuggestNextPoses(markers, rows, Param(false), RobotKind::Fanuc, SuggestOptions{}, s),
+            Err_Solve_Count_Mismatch);
+}
+
 }  // namespace
