@@ -63,6 +63,10 @@ ErrorCode CheckEntryInput(RobotKind kind, const std::vector<MarkerBoardResult>& 
 
 std::size_t RowLength(RobotKind kind) { return kind == RobotKind::ABBQuat || kind == RobotKind::Common4 ? 7 : 6; }
 
+bool RowsInMetres(RobotKind kind, const AlgoParam& param) {
+  return param.IsMeter && kind != RobotKind::Fanuc && kind != RobotKind::Kuka && kind != RobotKind::ABBQuat;
+}
+
 std::unique_ptr<Robot> MakeRobot(RobotKind kind, const std::vector<MarkerBoardResult>& markers) {
   switch (kind) {
     case RobotKind::Fanuc: return std::make_unique<Fanuc>(markers);

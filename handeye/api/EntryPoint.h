@@ -20,6 +20,9 @@ ErrorCode CheckEntryInput(RobotKind kind, const std::vector<MarkerBoardResult>& 
                           std::string& failure);
 /// 6 or 7.
 std::size_t RowLength(RobotKind kind);
+/// The kind's rows give translations in metres: IsMeter, where the kind honours it (the generic kinds and
+/// UR); millimetres otherwise.
+bool RowsInMetres(RobotKind kind, const AlgoParam& param);
 /// A fresh robot type object of that kind over `markers`.
 std::unique_ptr<Robot> MakeRobot(RobotKind kind, const std::vector<MarkerBoardResult>& markers);
 /// The rotation conventions the kind's rows may be in: one for the vendor kinds ("sxyz", "rzyx", "wxyz",

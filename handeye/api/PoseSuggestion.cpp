@@ -23,8 +23,7 @@ std::string CheckOptions(const SuggestOptions& o) {
 // The flange pose (metres) as a row of the kind, in the units of `param`.
 ErrorCode ToRow(RobotKind kind, const std::string& convention, const AlgoParam& param, const Eigen::Matrix4d& flange,
                 std::vector<double>& row) {
-  const bool rowsInMetres =
-      param.IsMeter && kind != RobotKind::Fanuc && kind != RobotKind::Kuka && kind != RobotKind::ABBQuat;
+  const bool rowsInMetres = RowsInMetres(kind, param);
   std::vector<std::vector<double>> matrix(4, std::vector<double>(4));
   for (int r = 0; r < 4; ++r) {
     for (int c = 0; c < 4; ++c) {

@@ -45,9 +45,7 @@ ErrorCode RobotRowToMatrix(RobotKind kind, const std::string& convention, const 
     std::vector<Kel::SE3d> poses;
     robot->robot->AddRobotPose(0, poses);
     if (poses.size() != 1) return Err_Solve_Fail;
-    const double toUnit =
-        units.IsMeter && kind != RobotKind::Fanuc && kind != RobotKind::Kuka && kind != RobotKind::ABBQuat ? 1.0
-                                                                                                           : 1000.0;
+    const double toUnit = RowsInMetres(kind, units) ? 1.0 : 1000.0;
     Eigen::Matrix4d m = poses.front().Matrix();
     m.topRightCorner<3, 1>() *= toUnit;
     std::vector<std::vector<double>> out(4, std::vector<double>(4));
@@ -78,9 +76,7 @@ ErrorCode MatrixToRobotRow(RobotKind kind, const std::string& convention, const 
         (rotation.transpose() * rotation - Eigen::Matrix3d::Identity()).cwiseAbs().maxCoeff() <= kRotationTolerance &&
         std::abs(rotation.determinant() - 1.0) <= kRotationTolerance;
     if (!isRotation || m.row(3) != Eigen::RowVector4d(0, 0, 0, 1)) return Err_Solve_Fail;
-    const double fromUnit =
-        units.IsMeter && kind != RobotKind::Fanuc && kind != RobotKind::Kuka && kind != RobotKind::ABBQuat ? 1.0
-                                                                                                           : 0.001;
+    const double fromUnit = RowsInMetres(kind, units) ? 1.0 : 0.001;
     const Eigen::Quaterniond q(rotation);
     const Kel::SE3d pose(m.topRightCorner<3, 1>() * fromUnit, Kel::SO3d(q.normalized()));
     std::vector<double> out;

@@ -114,7 +114,7 @@ std::vector<Reading> Readings(RobotKind kind, const std::vector<MarkerBoardResul
                               const AlgoParam& param) {
   std::vector<Reading> readings;
   const Magnitudes size = TypicalMagnitudes(markers, rows);
-  const double rowMetres = size.rows * (HonoursMeter(kind) && param.IsMeter ? 1.0 : 0.001);
+  const double rowMetres = size.rows * (RowsInMetres(kind, param) ? 1.0 : 0.001);
   const Reading same{"", kind, param, rows};
   Reading r = same;
   r.param.HandEyeType = param.HandEyeType != 0 ? 0 : 1;
@@ -136,7 +136,7 @@ std::vector<Reading> Readings(RobotKind kind, const std::vector<MarkerBoardResul
     }
     r.code = "meter";
     readings.push_back(r);
-  } else if (rowMetres > kFarthest && HonoursMeter(kind) && param.IsMeter) {
+  } else if (rowMetres > kFarthest && RowsInMetres(kind, param)) {
     r = same;
     r.param.IsMeter = false;
     r.code = "millimetre";

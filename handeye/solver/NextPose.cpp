@@ -220,7 +220,7 @@ NextPoses SuggestPoses(const SolvedPoses& poses, const Kel::SE3d& marker, const 
     double best = std::numeric_limits<double>::infinity();
     std::size_t bestKey = 0;
     NextPose bestPose;
-    Eigen::Matrix<double, 3, 9> bestRows;
+    Eigen::Matrix<double, 3, 9> bestRows = Eigen::Matrix<double, 3, 9>::Zero();
     candidates.ForEach([&](std::size_t key, const NextPose& pose, const Eigen::Matrix<double, 3, 9>& j) {
       const double trace = TranslationTraceAfter(c, traceNow, j);
       if (!(trace < best) || std::find(taken.begin(), taken.end(), key) != taken.end()) return;
