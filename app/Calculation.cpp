@@ -89,8 +89,10 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   // A pose set the report warns about: the next poses that would help most.
   lastSuggestions = {};
   lastSuggestionColumns.clear();
+  TamoHandEye::SuggestOptions next;
+  next.seed = report.seed;  // the same poses dropped as the calculation's
   if (TarnWorkflow::WarnsAboutPoseSet(lastReport) &&
-      TamoHandEye::SuggestNextPoses(markers, robotRows, settings, type->kind, {}, lastSuggestions) ==
+      TamoHandEye::SuggestNextPoses(markers, robotRows, settings, type->kind, next, lastSuggestions) ==
           TamoHandEye::Success) {
     lastSuggestionColumns = QString::fromStdString(TarnWorkflow::RowColumns(*type, settings));
   }

@@ -40,10 +40,11 @@ ErrorCode Suggest(const std::vector<MarkerBoardResult>& markers, const RobotRows
   if (!out.failure.empty()) return Err_Solve_Fail;
   EntryRun run;
   FinalResult result;
-  const ErrorCode code = RunEntryPoint(kind, markers, rows, param, std::nullopt, result, &run);
+  const ErrorCode code = RunEntryPoint(kind, markers, rows, param, options.seed, result, &run);
   if (code != Success) {
     // The report says why and what to do (without the set-up check: that is not what was asked).
     ReportOptions explain;
+    explain.seed = options.seed;
     explain.setupCheck = false;
     CalibrationReport report;
     SolveCalibrationReport(markers, rows, param, kind, explain, report);

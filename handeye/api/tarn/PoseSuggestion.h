@@ -31,6 +31,7 @@
 #include <tarn/TarnExport.h>
 
 #include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ struct SuggestOptions {
   int count = 3;              ///< suggestions wanted
   double maxTurnDeg = 45.0;   ///< the largest turn from a pose taken
   double viewConeDeg = 25.0;  ///< the marker's largest angle from the camera's optical axis
+  /// The pose search's seed (AlgoParam::Exhaust), as ReportOptions::seed: the same seed drops the same poses.
+  std::uint32_t seed = ReportOptions{}.seed;
 };
 
 struct PoseSuggestion {
