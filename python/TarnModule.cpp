@@ -321,6 +321,13 @@ py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcec
                 const py::object& savedCalibration, const std::optional<std::string>& robotName,
                 std::optional<bool> eyeToHand, bool meter, bool radian, std::optional<double> limitMm) {
   TarnWorkflow::SavedResult saved = SavedOf(savedCalibration);
+  if (saved.robot == "matrix") {
+    // A calibration of 4 x 4 flange poses: the module hands such rows over as ABB quaternion rows.
+    if (robotName != "abb-quat") {
+      throw py::value_error("the calibration was made from 4 x 4 flange poses: give robot='matrix' and matrices");
+    }
+    saved.robot = "abb-quat";
+  }
   if (robotName && !saved.robot.empty() && *robotName != saved.robot) {
     throw py::value_error("the calibration was saved with robot type " + saved.robot + ", not " + *robotName);
   }

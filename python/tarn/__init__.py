@@ -176,12 +176,14 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
 
 
 def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: Optional[bool] = None,
-           meter: bool = False, radian: bool = False, limit_mm: Optional[float] = None) -> Verification:
+           meter: bool = False, radian: bool = False, limit_mm: Optional[float] = None,
+           invert: bool = False) -> Verification:
     """Checks new shots against a saved calibration, without calibrating again.
 
     ``saved`` is a :class:`Calibration`, or the path of what ``tarn calibrate --json`` printed or of a result
     file the desktop program saved. ``points`` and ``robot_rows`` are the new shots as for :func:`calibrate`;
-    the robot type and set-up are the saved calibration's unless given. The verdict is "drift" when the RMS
+    the robot type and set-up are the saved calibration's unless given (robot="matrix", with ``invert``, as for
+    :func:`calibrate`; a calibration saved from matrices needs it). The verdict is "drift" when the RMS
     residual exceeds the limit: 2.5 times the saved calibration's leave-one-out RMS (at least 0.1 mm), 1 mm for
     a file without it, or ``limit_mm``. Raises :class:`TarnError` (201 a saved matrix that is not a rigid
     transform, 202, 203, 204 as for calibrate) and ValueError for a file that is not a saved result.
@@ -193,6 +195,11 @@ def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: 
                  "unit": saved.unit}
     elif not isinstance(saved, str):
         saved = str(saved)
+    if robot == "matrix":
+        robot_rows = _matrix_rows(robot_rows, meter, invert)
+        robot, meter = "abb-quat", False
+    elif invert:
+        raise ValueError("invert applies to robot='matrix' only")
     v = _tarn.verify(_marker_points(points), np.asarray(robot_rows, dtype=float), saved, robot, eye_to_hand, meter,
                      radian, limit_mm)
     return Verification(**v)

@@ -170,6 +170,19 @@ def test_verify_agrees_with_the_command_line_and_catches_a_moved_camera(tmp_path
     with pytest.raises(ValueError):
         tarn.verify(fresh.points, fresh.robot_rows, saved, robot="fanuc")
 
+    # Flange poses as 4 x 4 matrices: calibrated so by the command line, checked so from Python.
+    write_rows(tmp_path / "old-matrices.txt", [tarn.row_to_matrix(r, "ur").ravel() for r in
+                                               tarn.synthetic_scene(poses=12, robot="ur", noise_mm=0.1, seed=3).robot_rows])
+    cli = run_cli("calibrate", "--json", "--robot", "matrix", "--markers", str(tmp_path / "old-markers.txt"), "--poses",
+                  str(tmp_path / "old-matrices.txt"), "--output", str(tmp_path / "matrix-result.json"))
+    assert cli.returncode == 0, cli.stderr
+    matrices = np.array([tarn.row_to_matrix(r, "ur") for r in fresh.robot_rows])
+    from_matrices = tarn.verify(fresh.points, matrices, str(tmp_path / "matrix-result.json"), robot="matrix")
+    assert from_matrices.verdict == "ok"
+    np.testing.assert_allclose(from_matrices.residual_mm, same.residual_mm, rtol=0, atol=1e-3)
+    with pytest.raises(ValueError):
+        tarn.verify(fresh.points, fresh.robot_rows, str(tmp_path / "matrix-result.json"))
+
 
 def test_suggest_agrees_with_the_command_line_and_keeps_the_marker_in_view(tmp_path):
     scene = tarn.synthetic_scene(poses=6, robot="fanuc", noise_mm=0.2, seed=4)
