@@ -30,6 +30,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -110,14 +111,18 @@ void ReportCommon3SetupCheck(benchmark::State& state) {
   Report(state, RobotKind::Common3, Scene20().kukaReversed, true);
 }
 
-// One solve without the search as the pose count grows: the time should grow as the count does.
-void FanucNoSearchPoses(benchmark::State& state) {
+// A scene of the benchmark's argument in poses: its markers and FANUC rows.
+std::pair<std::vector<MarkerBoardResult>, RobotRows> ScenePoses(const benchmark::State& state) {
   TarnSim::SceneOptions options;
   options.poses = static_cast<int>(state.range(0));
   options.pointNoise = 0.0003;
   const TarnSim::Scene scene = TarnSim::MakeScene(options);
-  const auto markers = scene.Markers();
-  const RobotRows rows = TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc);
+  return {scene.Markers(), TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc)};
+}
+
+// One solve without the search as the pose count grows: the time should grow as the count does.
+void FanucNoSearchPoses(benchmark::State& state) {
+  const auto [markers, rows] = ScenePoses(state);
   for (auto _ : state) {
     FinalResult result;
     benchmark::DoNotOptimize(FanucSolveFinalResult(markers, rows, AlgoParam{}, result));
@@ -126,12 +131,7 @@ void FanucNoSearchPoses(benchmark::State& state) {
 }
 
 void Suggest(benchmark::State& state) {
-  TarnSim::SceneOptions options;
-  options.poses = static_cast<int>(state.range(0));
-  options.pointNoise = 0.0003;
-  const TarnSim::Scene scene = TarnSim::MakeScene(options);
-  const auto markers = scene.Markers();
-  const RobotRows rows = TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc);
+  const auto [markers, rows] = ScenePoses(state);
   for (auto _ : state) {
     PoseSuggestions suggestions;
     benchmark::DoNotOptimize(

@@ -164,11 +164,7 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     Raises :class:`TarnError` (code 201 and what to do, 202 empty, 203 counts differ, 204 a row's length).
     """
     points = _marker_points(points)
-    if robot == "matrix":
-        robot_rows = _matrix_rows(robot_rows, meter, invert)
-        robot, meter = "abb-quat", False
-    elif invert:
-        raise ValueError("invert applies to robot='matrix' only")
+    robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
     c = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian, ransac_mm,
                         seed, setup_check)
     c["warnings"] = [ReportWarning(**w) for w in c["warnings"]]
@@ -195,11 +191,7 @@ def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: 
                  "unit": saved.unit}
     elif not isinstance(saved, str):
         saved = str(saved)
-    if robot == "matrix":
-        robot_rows = _matrix_rows(robot_rows, meter, invert)
-        robot, meter = "abb-quat", False
-    elif invert:
-        raise ValueError("invert applies to robot='matrix' only")
+    robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
     v = _tarn.verify(_marker_points(points), np.asarray(robot_rows, dtype=float), saved, robot, eye_to_hand, meter,
                      radian, limit_mm)
     return Verification(**v)
@@ -223,6 +215,15 @@ def suggest(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False,
                       count)
     s["suggestions"] = [Suggestion(**x) for x in s["suggestions"]]
     return Suggestions(**s)
+
+
+def _rows_of(robot_rows, robot, meter: bool, invert: bool):
+    """The rows, robot type and unit the module takes: 4 x 4 flange poses (robot="matrix") as ABB quaternion rows."""
+    if robot == "matrix":
+        return _matrix_rows(robot_rows, meter, invert), "abb-quat", False
+    if invert:
+        raise ValueError("invert applies to robot='matrix' only")
+    return robot_rows, robot, meter
 
 
 def _nearest_rotation(m):
