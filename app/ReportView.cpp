@@ -16,8 +16,6 @@ namespace {
 
 const QColor kSuspect(160, 0, 0);
 
-QString Fixed(double value, int digits) { return QString::number(value, 'f', digits); }
-
 QString Axes(const std::array<double, 3>& axes, int digits) {
   return QString("X %1，Y %2，Z %3").arg(Fixed(axes[0], digits), Fixed(axes[1], digits), Fixed(axes[2], digits));
 }

@@ -18,8 +18,6 @@ using namespace WindowParts;
 
 namespace {
 
-QString Fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
-
 // Each shot's distance by table row, the RMS and maximum against the limit, the displacement and the verdict.
 QString CheckText(const TamoHandEye::CalibrationCheck& check) {
   QStringList lines;

@@ -27,6 +27,8 @@ auto& At(Container& container, int i) {
 }
 
 inline QString Number(double value, int precision) { return QString::number(value, 'g', precision); }
+/// Fixed-point with `decimals` decimals.
+inline QString Fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
 
 /// A path as the window's own files are opened with it: the locale codec's 8-bit text.
 inline std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
