@@ -94,6 +94,7 @@ Vector3d MeasuredPoint(const SceneOptions& o, const Scene& scene, const Isometry
   const Vector3d truePoint = o.eyeToHand ? Vector3d(scene.camera.inverse() * (flange * scene.marker))
                                          : Vector3d((flange * scene.camera).inverse() * scene.marker);
   Vector3d point = truePoint + o.pointNoise * Vector3d(normal(noiseRng), normal(noiseRng), normal(noiseRng));
+  if (o.depthNoise > 0.0) point += o.depthNoise * normal(noiseRng) * truePoint.normalized();
   for (const int outlier : o.outliers) {
     if (outlier == i) point += o.outlierOffset * Vector3d(1, -1, 1).normalized();
   }

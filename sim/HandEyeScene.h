@@ -25,6 +25,7 @@ struct SceneOptions {
   Motion motion = Motion::General;
   double rotationSpreadDeg = 30.0;     ///< spread of the viewing directions and rolls, degrees
   double pointNoise = 0.0;             ///< σ of each measured point coordinate, metres
+  double depthNoise = 0.0;             ///< σ added along the camera's line of sight, metres (a depth camera's)
   double robotTranslationNoise = 0.0;  ///< σ of each reported flange translation coordinate, metres
   double robotRotationNoise = 0.0;     ///< σ of each reported flange rotation-vector component, radians
   std::vector<int> outliers;           ///< poses whose measured point is displaced

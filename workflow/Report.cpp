@@ -24,6 +24,8 @@ Calibration Calibrate(const RobotType& robot, const std::vector<MarkerBoardResul
   }
   c.reported = true;
   c.code = SolveCalibrationReport(markers, rows, c.param, robot.kind, *report, c.report);
+  // The distance the search used: the option's, the settings', or the one taken from the data.
+  if (c.report.searchDistanceMm > 0.0) c.param.RansacDist = c.report.searchDistanceMm / 1000.0;
   if (report->searchDistance > 0.0) c.param.RansacDist = report->searchDistance;
   c.result = c.report.result;
   return c;
@@ -141,12 +143,22 @@ void WriteResiduals(std::ostream& out, const Calibration& c) {
   out << "Dropped by the pose search: ";
   if (!c.param.Exhaust) {
     out << "no search\n";
-  } else if (dropped.empty()) {
-    out << "none\n";
-  } else {
-    for (std::size_t k = 0; k < dropped.size(); ++k) out << (k ? ", " : "") << dropped[k];
-    out << "\n";
+    return;
   }
+  if (dropped.empty()) {
+    out << "none";
+  } else if (!c.reported) {
+    for (std::size_t k = 0; k < dropped.size(); ++k) out << (k ? ", " : "") << dropped[k];
+  } else {
+    out << dropped.size() << " of " << r.residuals.size();
+  }
+  if (c.reported && c.report.searchDistanceMm > 0.0) {
+    out << " (distance " << Fixed(c.report.searchDistanceMm, 3) << " mm"
+        << (c.report.searchDistanceFromData ? ", from the data's own noise)" : ")");
+  }
+  out << "\n";
+  if (!c.reported) return;
+  for (const DroppedPose& d : c.report.dropped) out << "  pose " << d.pose << ": " << d.reason << "\n";
 }
 
 void WriteCameraUncertainty(std::ostream& out, const CalibrationReport& report) {
@@ -160,8 +172,19 @@ void WriteCameraUncertainty(std::ostream& out, const CalibrationReport& report) 
       << Fixed(u.translationMm[2], 3) << "), rotation +/- " << Fixed(u.rotationDeg, 4) << " deg\n";
 }
 
+void WriteTolerance(std::ostream& out, const CalibrationReport& report) {
+  out << "Tolerance " << Fixed(report.toleranceMm, 3) << " mm, " << Fixed(report.toleranceDeg, 3) << " deg (1 sigma): ";
+  if (!report.uncertainty.known) {
+    out << "cannot tell (the uncertainty is not known)\n";
+  } else {
+    out << (report.meetsTolerance ? "met" : "not met") << " (+/- " << Fixed(report.uncertainty.translationNormMm, 3)
+        << " mm, " << Fixed(report.uncertainty.rotationDeg, 4) << " deg)\n";
+  }
+}
+
 void WriteReport(std::ostream& out, const Calibration& c) {
   const CalibrationReport& report = c.report;
+  WriteTolerance(out, report);
   const PoseSetCheck& set = report.poseSet;
   out << "Pose set: " << set.poses << " poses used, largest relative rotation " << Fixed(set.largestRotationDeg, 1)
       << " deg, rotation axis spread " << Fixed(set.axisSpread, 3) << " (0 flat, 0.333 even), flange moved "
@@ -195,6 +218,26 @@ void AddReportJson(json& j, const CalibrationReport& report) {
   json leaveOut = json::array();
   for (const double v : report.leaveOneOutMm) leaveOut.push_back(std::isfinite(v) ? json(v) : json(nullptr));
   j["leave_one_out_mm"] = leaveOut;
+  json studentised = json::array();
+  for (const double v : report.leaveOneOutStudentised) {
+    studentised.push_back(std::isfinite(v) ? json(v) : json(nullptr));
+  }
+  j["leave_one_out_studentised"] = studentised;
+  j["suspect_limit"] = std::isfinite(report.suspectLimit) ? json(report.suspectLimit) : json(nullptr);
+  j["tolerance"] = {{"translation_mm", report.toleranceMm},
+                    {"rotation_deg", report.toleranceDeg},
+                    {"met", report.meetsTolerance}};
+  json dropped = json::array();
+  for (const DroppedPose& d : report.dropped) {
+    dropped.push_back({{"pose", d.pose},
+                       {"residual_mm", d.residualMm},
+                       {"distance_mm", d.distanceMm},
+                       {"sigmas", d.sigmasOff},
+                       {"reason", d.reason}});
+  }
+  j["search"] = {{"distance_mm", report.searchDistanceMm},
+                 {"distance_from_data", report.searchDistanceFromData},
+                 {"dropped", dropped}};
   const PoseSetCheck& set = report.poseSet;
   j["pose_set"] = {{"poses", set.poses},
                    {"largest_rotation_deg", set.largestRotationDeg},

@@ -4,12 +4,14 @@
 #include "api/SetupCheck.h"
 #include "solver/CalibrationPipeline.h"
 #include "solver/SolutionDiagnostics.h"
+#include "solver/Statistics.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
+#include <limits>
 
 namespace TamoHandEye {
 namespace {
@@ -18,13 +20,20 @@ namespace {
 constexpr int kFewPoses = 8;
 constexpr double kNarrowRotationDeg = 15.0;
 constexpr double kSingleAxisSpread = 0.01;  // the middle eigenvalue of the normalised axis scatter
-constexpr double kUncertainMm = 1.0;
-constexpr double kUncertainDeg = 0.1;
 constexpr double kPoorFitMm = 3.0;
-constexpr double kSuspectRatio = 3.0;
-constexpr double kSuspectMm = 1.0;
-constexpr double kBetterFactor = 10.0;  // an alternative must fit this many times better
+// The share of good calibrations that may raise "suspect-pose" (family-wise, over the poses).
+constexpr double kSuspectAlpha = 0.01;
+constexpr double kBetterFactor = 10.0;        // an alternative fitting this many times better is named
+constexpr double kSignificantlyBetter = 0.999;  // or one better by Fisher's F at this level
 constexpr std::size_t kMinPoses = 5;
+// The pose search's distance from the data: this many per-axis σ (a 3-axis Gaussian's distance exceeds
+// it once in 10,000), and never below kSearchFloorMm.
+constexpr double kSearchSigmas = 4.6;
+constexpr double kSearchFloorMm = 0.1;
+constexpr double kChiMedian3 = 1.5382;  // the median distance of a 3-axis Gaussian of unit σ
+// "search-dropped-many": more than this share dropped, or a dropped pose within this many σ of the fit.
+constexpr double kDroppedShare = 0.2;
+constexpr double kDroppedSigmas = 3.0;
 
 __attribute__((format(printf, 1, 2))) std::string Format(const char* format, ...) {
   char text[512];
@@ -100,11 +109,13 @@ void WarnAboutPoseSet(CalibrationReport& report) {
 void WarnAboutFit(CalibrationReport& report, bool poorFit) {
   const Uncertainty& u = report.uncertainty;
   // Under a poor fit the model itself is wrong: its σ says nothing more.
-  if (!poorFit && u.known && (u.translationNormMm > kUncertainMm || u.rotationDeg > kUncertainDeg)) {
+  if (!poorFit && u.known && (u.translationNormMm > report.toleranceMm || u.rotationDeg > report.toleranceDeg)) {
     Warn(report, "uncertain",
-         Format("The result is uncertain: camera translation +/- %.2f mm, rotation +/- %.3f degrees (1 sigma).",
-                u.translationNormMm, u.rotationDeg),
-         Format("标定结果不确定度较大：相机平移 ±%.2f mm，旋转 ±%.3f°（1σ）。", u.translationNormMm, u.rotationDeg),
+         Format("The result is uncertain: camera translation +/- %.2f mm, rotation +/- %.3f degrees (1 sigma); "
+                "the tolerance is %.2f mm and %.3f degrees.",
+                u.translationNormMm, u.rotationDeg, report.toleranceMm, report.toleranceDeg),
+         Format("标定结果不确定度较大：相机平移 ±%.2f mm，旋转 ±%.3f°（1σ），超出容差 %.2f mm、%.3f°。",
+                u.translationNormMm, u.rotationDeg, report.toleranceMm, report.toleranceDeg),
          "Add poses with larger rotations about different axes.", "请增加绕不同轴、旋转幅度更大的位姿。");
   }
   const FinalResult& r = report.result;
@@ -117,33 +128,60 @@ void WarnAboutFit(CalibrationReport& report, bool poorFit) {
          "Check the robot type, the units, the hand-eye type and that each robot row belongs to its shot.",
          "请检查机器人类型、单位、手眼类型，以及每行机器人数据是否与其图像对应。");
   }
-  for (std::size_t i = 0; i < report.leaveOneOutMm.size(); ++i) {
+  for (std::size_t i = 0; i < report.leaveOneOutStudentised.size(); ++i) {
+    const double t = report.leaveOneOutStudentised[i];
+    if (!(t > report.suspectLimit)) continue;
     const double loo = report.leaveOneOutMm[i];
-    const bool used = r.mask.empty() || r.mask[i] != 0;
-    if (!used || !(loo > kSuspectRatio * r.rmsError && loo > kSuspectMm)) continue;
     const int pose = static_cast<int>(i);
     Warn(report, "suspect-pose",
          "Pose " + std::to_string(pose) +
-             Format(": %.2f mm from the calibration computed without it (%.1f times the RMS).", loo,
-                    loo / std::max(r.rmsError, 1e-12)),
+             Format(": %.2f mm from the calibration computed without it, %.1f times the spread expected there "
+                    "(a pose like the others stays below %.1f).",
+                    loo, t, report.suspectLimit),
          "第 " + std::to_string(pose + 1) + " 个位姿" +
-             Format("与不含它的标定结果相差 %.2f mm（均方根误差的 %.1f 倍）。", loo, loo / std::max(r.rmsError, 1e-12)),
+             Format("与不含它的标定结果相差 %.2f mm，为该处预期离散度的 %.1f 倍（正常位姿应低于 %.1f 倍）。", loo, t,
+                    report.suspectLimit),
          "Check or retake pose " + std::to_string(pose) + ", or leave it out.",
          "请检查或重新采集第 " + std::to_string(pose + 1) + " 个位姿，或将其剔除。", pose);
   }
+}
+
+// Why the scale as given is not physical, for an alternative that undoes it.
+std::pair<std::string, std::string> ImplausibleText(const std::string& code) {
+  if (code == "meter") {
+    return {"and as given the rows put the flange within 10 mm of the robot base.",
+            "而按给定数值，法兰距机器人基座不到 10 mm。"};
+  }
+  if (code == "millimetre") {
+    return {"and as given the rows put the flange over 10 m from the robot base.",
+            "而按给定数值，法兰距机器人基座超过 10 m。"};
+  }
+  if (code == "markers-x0.001") {
+    return {"and as given the marker points lie over 10 m from the camera.", "而按给定数值，标定板点距相机超过 10 m。"};
+  }
+  return {"and as given the marker points lie within 10 mm of the camera.", "而按给定数值，标定板点距相机不到 10 mm。"};
 }
 
 void WarnAboutSetup(CalibrationReport& report, double fittedMm) {
   if (report.alternatives.empty()) return;
   const SetupAlternative& a = report.alternatives.front();
   const auto [fix, fixZh] = AlternativeFix(a);
-  if (fittedMm > 0.0) {
+  const double ratio = fittedMm / std::max(a.rmsMm, 1e-9);
+  if (fittedMm > 0.0 && std::isfinite(fittedMm) && ratio >= 1.5) {
     Warn(report, "likely-setup",
-         "The data fit " + Format("%.0f times better if ", fittedMm / std::max(a.rmsMm, 1e-9)) + a.text +
+         "The data fit " + Format("%.*f times better if ", ratio < 10.0 ? 1 : 0, ratio) + a.text +
              Format(" (RMS %.3f mm instead of %.2f mm).", a.rmsMm, fittedMm),
          "若" + a.textZh +
-             Format("，数据的拟合好 %.0f 倍（均方根误差 %.3f mm，而非 %.2f mm）。", fittedMm / std::max(a.rmsMm, 1e-9),
-                    a.rmsMm, fittedMm),
+             Format("，数据的拟合好 %.*f 倍（均方根误差 %.3f mm，而非 %.2f mm）。", ratio < 10.0 ? 1 : 0, ratio, a.rmsMm,
+                    fittedMm),
+         fix, fixZh);
+  } else if (fittedMm > 0.0 && std::isfinite(fittedMm)) {
+    // A scale reading that fits about as well: the values as given are not physical.
+    Warn(report, "likely-setup",
+         "The data fit as well if " + a.text + Format(" (RMS %.3f mm instead of %.2f mm), ", a.rmsMm, fittedMm) +
+             ImplausibleText(a.code).first,
+         "若" + a.textZh + Format("，数据拟合同样好（均方根误差 %.3f mm，而非 %.2f mm），", a.rmsMm, fittedMm) +
+             ImplausibleText(a.code).second,
          fix, fixZh);
   } else {
     Warn(report, "likely-setup", "The data fit if " + a.text + Format(" (RMS %.3f mm).", a.rmsMm),
@@ -172,6 +210,67 @@ void RunnerUp(const IRobot& robot, CalibrationReport& report) {
   }
 }
 
+// The alternatives worth naming against the reading given, solved the same way (`givenMm`, its RMS over
+// all `poses`): ten times better, significantly better, or — a scale that is not physical as given — as
+// good.
+std::vector<SetupAlternative> NamedAlternatives(std::vector<SetupAlternative> all, double givenMm, std::size_t poses) {
+  const double freedom = 3.0 * static_cast<double>(poses) - 9.0;
+  const double f = freedom >= 1.0 ? FisherQuantile(kSignificantlyBetter, freedom, freedom) : 1e300;
+  std::vector<SetupAlternative> named;
+  for (SetupAlternative& a : all) {
+    const double given2 = givenMm * givenMm;
+    const double alt2 = a.rmsMm * a.rmsMm;
+    const bool better = kBetterFactor * a.rmsMm <= givenMm || given2 > f * alt2;
+    const bool asGood = UndoesImplausibleScale(a) && alt2 <= f * given2;
+    if (better || asGood) named.push_back(std::move(a));
+  }
+  return named;
+}
+
+// The per-axis σ of the residuals of the poses used (mm): their sum of squares over 3m − 9.
+double ResidualSigmaMm(const FinalResult& r, const SolvedPoses& poses) {
+  double squares = 0.0;
+  for (std::size_t i = 0; i < r.residuals.size(); ++i) {
+    if (poses.Used(i)) squares += r.residuals[i].distance * r.residuals[i].distance;
+  }
+  const double freedom = 3.0 * static_cast<double>(poses.UsedCount()) - 9.0;
+  return freedom >= 1.0 ? std::sqrt(squares / freedom) : 0.0;
+}
+
+// Each pose the search left out, with why; "search-dropped-many" when many were, or ordinary ones.
+void ExplainDropped(const SolvedPoses& poses, CalibrationReport& report) {
+  const FinalResult& r = report.result;
+  const double sigma = ResidualSigmaMm(r, poses);
+  bool ordinary = false;
+  for (std::size_t i = 0; i < r.residuals.size(); ++i) {
+    if (poses.Used(i)) continue;
+    DroppedPose d;
+    d.pose = static_cast<int>(i);
+    d.residualMm = r.residuals[i].distance;
+    d.distanceMm = report.searchDistanceMm;
+    d.sigmasOff = sigma > 0.0 ? d.residualMm / sigma : 0.0;
+    ordinary = ordinary || d.sigmasOff <= kDroppedSigmas;
+    d.reason = Format("residual %.2f mm, not below the search distance %.2f mm (%.1f sigma of the fit)",
+                      d.residualMm, d.distanceMm, d.sigmasOff);
+    d.reasonZh = Format("残差 %.2f mm，不小于筛选距离 %.2f mm（拟合的 %.1f 倍 σ）", d.residualMm, d.distanceMm,
+                        d.sigmasOff);
+    report.dropped.push_back(std::move(d));
+  }
+  const std::size_t n = r.residuals.size();
+  const bool many = static_cast<double>(report.dropped.size()) > kDroppedShare * static_cast<double>(n);
+  if (!many && !ordinary) return;
+  Warn(report, "search-dropped-many",
+       Format("The pose search dropped %zu of %zu poses", report.dropped.size(), n) +
+           (ordinary ? Format(", some within %.0f sigma of the fit (ordinary noise)", kDroppedSigmas) : "") +
+           Format("; its distance %.2f mm is too tight for this camera's noise (sigma %.2f mm per axis).",
+                  report.searchDistanceMm, sigma),
+       Format("位姿筛选剔除了 %zu / %zu 个位姿", report.dropped.size(), n) +
+           (ordinary ? Format("，其中有的仅偏离拟合 %.0f 倍 σ 以内（正常噪声）", kDroppedSigmas) : "") +
+           Format("；筛选距离 %.2f mm 对该相机的噪声（每轴 σ %.2f mm）过紧。", report.searchDistanceMm, sigma),
+       "Run the search without a distance (it then follows the data's own noise), or raise the distance.",
+       "请不指定距离进行筛选（距离将按数据自身噪声确定），或增大距离阈值。");
+}
+
 // The report's analysis of a successful run.
 void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
              const AlgoParam& param, const ReportOptions& options, const IRobot& robot, CalibrationReport& report) {
@@ -183,20 +282,31 @@ void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, cons
   const Kel::SE3d marker = poses.eyeToHand ? robot.handEye->GetMarkerToFlange() : robot.handEye->GetMarkerToBase();
   const Kel::SE3d camera = poses.eyeToHand ? robot.handEye->GetCameraToBase() : robot.handEye->GetCameraToFlange();
   report.uncertainty = SolutionUncertainty(poses, marker, camera);
-  report.leaveOneOutMm = LeaveOneOutResiduals(poses, marker, camera);
-  for (double& v : report.leaveOneOutMm) v *= 1000.0;
+  const Uncertainty& u = report.uncertainty;
+  report.meetsTolerance =
+      u.known && u.translationNormMm <= report.toleranceMm && u.rotationDeg <= report.toleranceDeg;
+  for (const LeftOut& left : LeaveOneOutResiduals(poses, marker, camera)) {
+    report.leaveOneOutMm.push_back(left.distance * 1000.0);
+    report.leaveOneOutStudentised.push_back(left.studentised);
+  }
+  report.suspectLimit = StudentisedLimit(poses.UsedCount(), kSuspectAlpha);
   report.poseSet = PoseSpread(poses);
+  if (param.Exhaust && !r.mask.empty()) report.searchDistanceMm = param.RansacDist * 1000.0;
 
   const bool halfDropped = 2 * poses.UsedCount() < r.residuals.size();
   const bool poorFit = r.rmsError > kPoorFitMm || halfDropped;
-  const double allRms = RmsOverAll(r);
-  if (poorFit && options.setupCheck) {
+  double givenMm = RmsOverAll(r);
+  if (options.setupCheck) {
     report.setupChecked = true;
-    report.alternatives = FindSetupAlternatives(kind, markers, rows, param, allRms / kBetterFactor);
+    const std::vector<SetupAlternative> all = FindSetupAlternatives(
+        kind, markers, rows, param, std::numeric_limits<double>::infinity(), &givenMm);
+    if (!std::isfinite(givenMm)) givenMm = RmsOverAll(r);
+    report.alternatives = NamedAlternatives(all, givenMm, r.residuals.size());
   }
   WarnAboutPoseSet(report);
   WarnAboutFit(report, poorFit);
-  WarnAboutSetup(report, allRms);
+  ExplainDropped(poses, report);
+  WarnAboutSetup(report, givenMm);
 }
 
 // What to say when the solve failed.
@@ -228,6 +338,25 @@ void ExplainFailure(const EntryRun& run, const std::vector<MarkerBoardResult>& m
   }
 }
 
+// A search without a distance: the distance from the residuals of a first solve over all poses (see the
+// header); false when that solve fails.
+bool DistanceFromData(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, RobotKind robot,
+                      std::uint32_t seed, AlgoParam& settings, CalibrationReport& report) {
+  AlgoParam all = settings;
+  all.Exhaust = false;
+  FinalResult first;
+  if (RunEntryPoint(robot, markers, rows, all, seed, first) != Success) return false;
+  std::vector<double> distances;
+  for (const PoseResidual& p : first.residuals) distances.push_back(p.distance);
+  const auto middle = distances.begin() + static_cast<std::ptrdiff_t>(distances.size() / 2);
+  std::nth_element(distances.begin(), middle, distances.end());
+  const double n = static_cast<double>(distances.size());
+  const double sigmaMm = *middle / kChiMedian3 * std::sqrt(3.0 * n / std::max(1.0, 3.0 * n - 9.0));
+  settings.RansacDist = std::max(kSearchFloorMm, kSearchSigmas * sigmaMm) / 1000.0;
+  report.searchDistanceFromData = true;
+  return true;
+}
+
 }  // namespace
 
 ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, const RobotRows& robotRows,
@@ -235,9 +364,15 @@ ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, 
                                  CalibrationReport& report) {
   report = CalibrationReport{};
   report.seed = options.seed;
+  report.toleranceMm = options.toleranceMm;
+  report.toleranceDeg = options.toleranceDeg;
   AlgoParam settings = param;
   if (options.searchDistance > 0.0) settings.RansacDist = options.searchDistance;
   try {
+    if (settings.Exhaust && !(settings.RansacDist > 0.0) && markers.size() > kMinPoses) {
+      // When the first solve fails, the calibration fails alike and says why (without the search).
+      if (!DistanceFromData(markers, robotRows, robot, options.seed, settings, report)) settings.Exhaust = false;
+    }
     EntryRun run;
     run.everyConvention = true;  // the runner-up is read from every candidate's fit
     const ErrorCode code = RunEntryPoint(robot, markers, robotRows, settings, options.seed, report.result, &run);

@@ -240,8 +240,21 @@ std::string RobotKindNameZh(RobotKind kind) {
   return {};
 }
 
+bool UndoesImplausibleScale(const SetupAlternative& alternative) {
+  const std::string& c = alternative.code;
+  return c == "meter" || c == "millimetre" || c == "markers-x0.001" || c == "markers-x1000";
+}
+
 std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::vector<MarkerBoardResult>& markers,
-                                                    const RobotRows& rows, const AlgoParam& param, double limitMm) {
+                                                    const RobotRows& rows, const AlgoParam& param, double limitMm,
+                                                    double* givenRmsMm) {
+  if (givenRmsMm != nullptr) {
+    try {
+      *givenRmsMm = FitReading(Reading{"", kind, param, rows}, markers).rmsMm;
+    } catch (const std::exception&) {
+      *givenRmsMm = std::numeric_limits<double>::infinity();
+    }
+  }
   std::vector<SetupAlternative> found;
   std::vector<double> offsets;
   for (const Reading& reading : Readings(kind, markers, rows, param)) {

@@ -14,8 +14,15 @@ namespace TamoHandEye {
 /// inverted, the rows reversed), each solved over all poses without the pose search and under each
 /// convention of its kind; those whose best RMS is at most `limitMm` and whose poses are not degenerate,
 /// best first.
+/// `givenRmsMm`, when not null, receives the RMS of the reading given solved the same way (infinite when
+/// it does not solve or its poses are degenerate).
 std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::vector<MarkerBoardResult>& markers,
-                                                    const RobotRows& rows, const AlgoParam& param, double limitMm);
+                                                    const RobotRows& rows, const AlgoParam& param, double limitMm,
+                                                    double* givenRmsMm = nullptr);
+
+/// The alternative undoes a scale that is not physical as given (a flange within 1 cm of its base or 10 m
+/// from it, marker points as near to or as far from the camera): such readings are only ever tried then.
+bool UndoesImplausibleScale(const SetupAlternative& alternative);
 
 /// The kind's name for messages, e.g. "KUKA (or ABB Euler)".
 std::string RobotKindName(RobotKind kind);

@@ -1,5 +1,7 @@
 #include "solver/SolutionDiagnostics.h"
 
+#include "solver/Statistics.h"
+
 #include <Kel/PointPoseSolver.h>
 
 #include <LieGroup/SO3Tangent.h>
@@ -83,19 +85,41 @@ Uncertainty SolutionUncertainty(const SolvedPoses& poses, const Kel::SE3d& marke
   return UncertaintyOf(m.normal, m.squares / static_cast<double>(3 * m.poses - 9));
 }
 
-std::vector<double> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
+namespace {
+
+// The studentised residual of pose `i` left out (see LeftOut): `e` its residual under the solution (x, z)
+// of the others, whose sum of squares is `othersSquares` over `others` poses; the normal matrix of the
+// others taken as the full one less the pose's own term.
+double Studentise(const Eigen::Vector3d& e, const Eigen::Matrix<double, 3, 9>& jacobian, const Matrix9d& normal,
+                  double othersSquares, std::size_t others) {
+  const double freedom = 3.0 * static_cast<double>(others) - 9.0;
+  if (freedom < 1.0 || !(othersSquares > 0.0)) return std::numeric_limits<double>::quiet_NaN();
+  const Matrix9d rest = normal - jacobian.transpose() * jacobian;
+  const Eigen::LDLT<Matrix9d> solve(rest);
+  if (solve.info() != Eigen::Success || !solve.isPositive()) return std::numeric_limits<double>::quiet_NaN();
+  const Eigen::Matrix3d spread = Eigen::Matrix3d::Identity() + jacobian * solve.solve(jacobian.transpose());
+  const double variance = othersSquares / freedom;
+  const double t2 = e.dot(spread.ldlt().solve(e)) / (3.0 * variance);
+  return t2 >= 0.0 ? std::sqrt(t2) : std::numeric_limits<double>::quiet_NaN();
+}
+
+}  // namespace
+
+std::vector<LeftOut> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
   const std::size_t n = poses.robotPoses.size();
-  std::vector<double> out(n, std::numeric_limits<double>::quiet_NaN());
+  std::vector<LeftOut> out(n);
   std::vector<Kel::SE3d> a(n);
   for (std::size_t i = 0; i < n; ++i) a[i] = PoseA(poses, i);
-  const auto residual = [&](std::size_t i, const Kel::SE3d& x, const Kel::SE3d& z) {
-    return ((a[i] * x).Translation() - (z * poses.markerPoses[i]).Translation()).norm();
+  const auto residual = [&](std::size_t i, const Kel::SE3d& x, const Kel::SE3d& z) -> Eigen::Vector3d {
+    return (a[i] * x).Translation() - (z * poses.markerPoses[i]).Translation();
   };
+  const Matrix9d normal = TranslationNormal(poses, marker, camera).normal;
+  const Eigen::Matrix3d rz = camera.Rotation().RotationMatrix();
   std::vector<Kel::SE3d> otherA;
   std::vector<Kel::SE3d> otherB;
   for (std::size_t i = 0; i < n; ++i) {
     if (!poses.Used(i)) {
-      out[i] = residual(i, marker, camera);
+      out[i].distance = residual(i, marker, camera).norm();
       continue;
     }
     otherA.clear();
@@ -108,9 +132,24 @@ std::vector<double> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE
     // The solution without pose i lies near the solution with it: refine from there.
     Kel::SE3d x = marker;
     Kel::SE3d z = camera;
-    if (Kel::SolveAXpZBpinNumerical(otherA, otherB, marker, camera, x, z, kTolerance)) out[i] = residual(i, x, z);
+    if (!Kel::SolveAXpZBpinNumerical(otherA, otherB, marker, camera, x, z, kTolerance)) continue;
+    const Eigen::Vector3d e = residual(i, x, z);
+    out[i].distance = e.norm();
+    double squares = 0.0;
+    for (std::size_t k = 0; k < otherA.size(); ++k) {
+      squares += ((otherA[k] * x).Translation() - (z * otherB[k]).Translation()).squaredNorm();
+    }
+    const Eigen::Matrix<double, 3, 9> j =
+        TranslationJacobian(a[i].Rotation().RotationMatrix(), poses.markerPoses[i].Translation(), rz);
+    out[i].studentised = Studentise(e, j, normal, squares, otherA.size());
   }
   return out;
+}
+
+double StudentisedLimit(std::size_t used, double alpha) {
+  if (used < 5) return std::numeric_limits<double>::infinity();
+  const double n = static_cast<double>(used);
+  return std::sqrt(FisherQuantile(1.0 - alpha / n, 3.0, 3.0 * (n - 1.0) - 9.0));
 }
 
 PoseSetCheck PoseSpread(const SolvedPoses& poses) {

@@ -8,6 +8,7 @@
 
 #include <Eigen/Core>
 
+#include <limits>
 #include <vector>
 
 namespace TamoHandEye {
@@ -45,9 +46,24 @@ Uncertainty UncertaintyOf(const Matrix9d& normal, double variance);
 /// Unknown (known = false) with fewer than 4 poses used or a singular normal matrix.
 Uncertainty SolutionUncertainty(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
 
-/// Per pose, the residual distance (metres) under the solution over the poses used without it; a pose not
-/// used gets its residual under `marker` and `camera`; NaN where the solve failed.
-std::vector<double> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
+/// One pose under the solution computed without it.
+struct LeftOut {
+  double distance = std::numeric_limits<double>::quiet_NaN();  ///< its residual distance, metres
+  /// The residual over its own predicted spread: √(eᵀ C⁻¹ e / 3) / s, with C = I + J N⁻¹ Jᵀ (the noise of a
+  /// new point plus the uncertainty of the solution without the pose, J the pose's Jacobian, N the normal
+  /// matrix of the others) and s the others' residual σ (3(n−1) − 9 degrees of freedom). Its square is
+  /// Fisher's F with 3 and 3(n−1) − 9 degrees of freedom for a pose like the others under Gaussian noise.
+  /// NaN for a pose not used or when unknown.
+  double studentised = std::numeric_limits<double>::quiet_NaN();
+};
+
+/// Per pose, its residual under the solution over the poses used without it, and that residual studentised
+/// (above); a pose not used gets its residual under `marker` and `camera`; NaN where the solve failed.
+std::vector<LeftOut> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
+
+/// The studentised leave-one-out residual above which a pose of `used` is an outlier at family-wise
+/// significance `alpha` (Bonferroni over the poses); infinite with fewer than 5 poses used.
+double StudentisedLimit(std::size_t used, double alpha);
 
 /// The spread of the poses used.
 PoseSetCheck PoseSpread(const SolvedPoses& poses);

@@ -16,20 +16,32 @@
 //                 solution times their variance (sum of squares over 3n - 9 degrees of freedom);
 //   leaveOneOut   per pose, its residual distance (mm) under the solution computed without it: what a
 //                 new shot would see. A pose the search dropped gets its residual under the solution;
+//   studentised   per pose used, that residual over its own predicted spread: the new-shot noise (the
+//                 others' residual σ) plus the uncertainty of the solution without it at that pose (its
+//                 leverage), as √(eᵀC⁻¹e / 3) / σ; about 1 for an ordinary pose;
 //   poseSet       the spread of the poses used: how many, the largest rotation between two of them, how
 //                 the relative rotation axes are spread, how far the flange moved;
-//   alternatives  when the fit is poor (RMS above 3 mm, or the pose search kept fewer than half the
-//                 poses), the obvious set-up mistakes undone one at a time (other hand-eye type, marker
-//                 points scaled by 0.001 or 1000, the other unit of the rows' translations or angles, the
-//                 other robot kinds with the same row length, every row inverted, the rows in reverse
-//                 order), each solved over all poses; those fitting at least 10 times better are listed,
-//                 best first;
+//   alternatives  the obvious set-up mistakes undone one at a time (other hand-eye type, marker points
+//                 scaled by 0.001 or 1000, the other unit of the rows' translations or angles, the other
+//                 robot kinds with the same row length, every row inverted, the rows in reverse order),
+//                 each solved over all poses, whatever the fit. Listed, best first, are those that fit at
+//                 least 10 times better than the reading given, solved the same way (its RMS over all
+//                 poses, no pose search), or significantly better (the
+//                 ratio of their sums of squares beyond Fisher's F at 99.9 % with 3n − 9 and 3n − 9
+//                 degrees of freedom), or — for a scale reading, tried only when the given scale is not
+//                 physical (a flange within 1 cm of the base or 10 m from it, a marker as near or as far
+//                 from the camera) — that fit as well (not significantly worse);
+//   tolerance     whether the 1σ figures are within ReportOptions::toleranceMm and toleranceDeg;
+//   dropped       each pose the pose search left out, with its residual and why;
 //   warnings      stable codes with an English and a Chinese text and, when there is one, the fix:
 //                 "few-poses" (fewer than 8 poses used), "narrow-rotation" (largest relative rotation below
 //                 15°), "single-axis" (the relative rotations nearly all about one axis), "uncertain"
-//                 (σ translation above 1 mm or σ rotation above 0.1°), "poor-fit", "suspect-pose" (a
-//                 leave-one-out residual above 3 times the RMS and above 1 mm; one warning per pose) and
-//                 "likely-setup" (the best alternative found).
+//                 (σ translation above the tolerance in mm or σ rotation above the tolerance in degrees),
+//                 "poor-fit", "suspect-pose" (a studentised leave-one-out residual above the point of
+//                 Fisher's F(3, 3(n−1) − 9) that a pose like the others passes with probability 1 − 1 % / n,
+//                 so that a good set of n poses raises it in about 1 % of calibrations; one warning per
+//                 pose), "likely-setup" (the best alternative found) and "search-dropped-many" (the pose
+//                 search dropped more than 20 % of the poses, or dropped a pose within 3σ of the fit).
 //
 // On failure the code is that of the entry point, the report's FinalResult stays empty and `failure`
 // says in English (and `failureZh` in Chinese) what went wrong and what to do. No function throws.
@@ -53,9 +65,15 @@ enum class RobotKind { Fanuc, Kuka, ABBQuat, Ur, Common3, Common4 };
 
 struct ReportOptions {
   std::uint32_t seed = 20261208;  ///< the pose search's random seed
-  /// The pose search's inlier distance (metres) when above 0; otherwise AlgoParam::RansacDist.
+  /// The pose search's inlier distance (metres) when above 0; otherwise AlgoParam::RansacDist when above
+  /// 0; otherwise (AlgoParam::Exhaust without a distance) taken from the data's own noise: a first solve
+  /// over all poses gives the robust per-axis σ of its residuals (their median distance over the median
+  /// of a 3-axis Gaussian's, 1.538σ, corrected for the 9 parameters fitted), and the distance is 4.6 σ,
+  /// which a pose like the others exceeds once in 10,000 (at least 0.1 mm).
   double searchDistance = 0.0;
-  bool setupCheck = true;  ///< look for set-up mistakes when the fit is poor
+  bool setupCheck = true;  ///< look for set-up mistakes (solves every alternative reading: milliseconds)
+  double toleranceMm = 1.0;   ///< the camera translation 1σ the result is held to (mm)
+  double toleranceDeg = 0.1;  ///< the camera rotation 1σ the result is held to (degrees)
 };
 
 struct Uncertainty {
@@ -98,6 +116,16 @@ struct ReportWarning {
   int pose = -1;  ///< the pose (0-based, input order) of a "suspect-pose"; -1 otherwise
 };
 
+/// A pose the pose search left out.
+struct DroppedPose {
+  int pose = -1;              ///< 0-based, input order
+  double residualMm = 0.0;    ///< its residual under the result
+  double distanceMm = 0.0;    ///< the search's inlier distance it was not below
+  double sigmasOff = 0.0;     ///< its residual over the fit's per-axis σ (a pose like the others: about 1.7)
+  std::string reason;         ///< in English
+  std::string reasonZh;
+};
+
 struct CalibrationReport {
   FinalResult result;  ///< as the entry point gives it
   std::string convention;
@@ -105,9 +133,18 @@ struct CalibrationReport {
   double runnerUpRmsMm = 0.0;  ///< its RMS (over the poses its own search kept)
   Uncertainty uncertainty;
   std::vector<double> leaveOneOutMm;  ///< one per pose; NaN where the solve without it failed
+  /// One per pose: the studentised leave-one-out residual; NaN for a pose not used or when unknown.
+  std::vector<double> leaveOneOutStudentised;
+  double suspectLimit = 0.0;  ///< the studentised residual above which a pose is "suspect-pose"
   PoseSetCheck poseSet;
-  bool setupChecked = false;  ///< the set-up check ran (the fit was poor and the option on)
+  bool setupChecked = false;  ///< the set-up check ran (the option on)
   std::vector<SetupAlternative> alternatives;
+  double toleranceMm = 0.0;  ///< the tolerance held to (ReportOptions)
+  double toleranceDeg = 0.0;
+  bool meetsTolerance = false;  ///< the uncertainty is known and within the tolerance
+  double searchDistanceMm = 0.0;  ///< the pose search's inlier distance used (0 without a search)
+  bool searchDistanceFromData = false;  ///< that distance was taken from the data's own noise
+  std::vector<DroppedPose> dropped;     ///< the poses the search left out, input order
   std::vector<ReportWarning> warnings;
   std::uint32_t seed = 0;  ///< the pose search's seed used
   std::string failure;     ///< on failure: what went wrong and what to do
