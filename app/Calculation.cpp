@@ -75,6 +75,8 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   // with the same result.
   TamoHandEye::ReportOptions report;
   report.seed = std::random_device{}();
+  report.toleranceMm = ui->DSpinBoxToleranceMm->value();
+  report.toleranceDeg = ui->DSpinBoxToleranceDeg->value();
   const TarnWorkflow::Calibration calibration = TarnWorkflow::Calibrate(*type, markers, robotRows, settings, report);
   QApplication::restoreOverrideCursor();
   if (calibration.code != 0) {
@@ -83,6 +85,7 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   }
   lastResult = calibration.result;
   lastReport = calibration.report;
+  lastReportCentroids = ui->MakerSelect->currentIndex() == 0;  // "同心圆": ring centroids
   lastReportGeneric = type->kind == TamoHandEye::RobotKind::Common3 || type->kind == TamoHandEye::RobotKind::Common4;
   lastRobotIndex = robotIndex;
   lastSettings = settings;

@@ -105,6 +105,7 @@ void MainWindow::ConnectActions() {
 void MainWindow::SetUpCollection() {
   // Marker type, input hint, eye-in-hand.
   ui->MakerSelect->addItems(MarkerTypeTexts());
+  ui->MakerSelect->setCurrentIndex(1);  // "同心圆(平面拟合)": the precise centre
   ui->ParamList->setInputMethodHints(Qt::ImhHiddenText);
   ui->AlgoType0->setChecked(true);
   // Robot types: filling the list selects index 0 once.
@@ -115,6 +116,11 @@ void MainWindow::SetUpCollection() {
   ui->DSpinBoxMaxDist->setMaximum(0.01);
   ui->DSpinBoxMaxDist->setSingleStep(0.0005);
   ui->DSpinBoxMaxDist->setValue(0.001);
+  // 0: the distance follows the data's own noise.
+  ui->DSpinBoxMaxDist->setSpecialValueText("自动");
+  ui->DSpinBoxMaxDist->setToolTip("位姿筛选的距离阈值（米）；设为 0（自动）时按数据自身的噪声确定");
+  ui->DSpinBoxToleranceMm->setToolTip("相机平移不确定度（1σ）的要求，下次计算时生效");
+  ui->DSpinBoxToleranceDeg->setToolTip("相机旋转不确定度（1σ）的要求，下次计算时生效");
   ui->label_17->setEnabled(false);
   // The parameter table.
   const QStringList headers{"X", "Y", "Z", "操作", "X", "Y", "Z", "R1", "R2", "R3", "操作"};

@@ -174,6 +174,7 @@ class MainWindow : public QMainWindow {
   FinalResult lastResult{};
   TamoHandEye::CalibrationReport lastReport{};   ///< the report of the last successful calculation
   bool lastReportGeneric = false;                ///< it came from a generic robot type
+  bool lastReportCentroids = false;              ///< with "同心圆" (ring centroids) selected
   std::vector<int> lastReportRows;               ///< the residual table row of each of its poses
   TamoHandEye::PoseSuggestions lastSuggestions;  ///< its next poses, when its report warned about the pose set
   QString lastSuggestionColumns;                 ///< their rows' columns and units

@@ -33,11 +33,39 @@ QString SuggestionText(const TamoHandEye::PoseSuggestions& s, const QString& col
                     .arg(Fixed(s.sigmaMm, 3));
 }
 
-QString DiagnosisText(const TamoHandEye::CalibrationReport& report) {
+// Whether the result meets the tolerance asked for.
+QString ToleranceText(const TamoHandEye::CalibrationReport& report) {
+  const TamoHandEye::Uncertainty& u = report.uncertainty;
+  const QString asked = QString("要求精度 %1 mm、%2°（1σ）")
+                            .arg(Fixed(report.toleranceMm, 3), Fixed(report.toleranceDeg, 3));
+  if (!u.known) return asked + "：无法判断（不确定度未知）。\n";
+  return asked + (report.meetsTolerance ? "：满足" : "：不满足") +
+         QString("（平移 ±%1 mm，旋转 ±%2°）。\n").arg(Fixed(u.translationNormMm, 3), Fixed(u.rotationDeg, 4));
+}
+
+// The poses the search dropped, each with why.
+QString DroppedText(const TamoHandEye::CalibrationReport& report) {
+  if (report.searchDistanceMm <= 0.0) return {};
+  QString text = QString("位姿筛选距离 %1 mm%2，剔除 %3 个位姿。\n")
+                     .arg(Fixed(report.searchDistanceMm, 3))
+                     .arg(report.searchDistanceFromData ? "（按数据自身噪声确定）" : "")
+                     .arg(report.dropped.size());
+  for (const TamoHandEye::DroppedPose& d : report.dropped) {
+    text += QString("  第 %1 个位姿：%2\n").arg(d.pose + 1).arg(QString::fromStdString(d.reasonZh));
+  }
+  return text;
+}
+
+QString DiagnosisText(const TamoHandEye::CalibrationReport& report, bool centroids) {
   const TamoHandEye::PoseSetCheck& set = report.poseSet;
   QString text = QString("使用位姿 %1 个，最大相对旋转 %2°，旋转轴分布 %3（0 为共面，0.333 为均匀）。\n")
                      .arg(set.poses)
                      .arg(Fixed(set.largestRotationDeg, 1), Fixed(set.axisSpread, 3));
+  text += ToleranceText(report) + DroppedText(report);
+  if (centroids) {
+    text += "注意：标记中心取自各圆环质心（“同心圆”），在透视下有偏差（通常 0.5–2 mm），上述 σ 不包含该偏差；"
+            "选择“同心圆(平面拟合)”并重新计算标记位置可消除。\n";
+  }
   if (report.warnings.empty()) return text + "无警告。";
   for (const TamoHandEye::ReportWarning& w : report.warnings) {
     text += "\n• " + QString::fromStdString(w.messageZh);
@@ -89,7 +117,7 @@ void MainWindow::ShowReport(const FinalResult& result) {
     ui->LabelCameraUncertainty->setText("不确定度：位姿太少，无法估计");
     ui->LabelMarkerUncertainty->clear();
   }
-  QString diagnosis = DiagnosisText(report);
+  QString diagnosis = DiagnosisText(report, lastReportCentroids);
   if (!lastSuggestions.suggestions.empty()) diagnosis += SuggestionText(lastSuggestions, lastSuggestionColumns);
   ui->TextDiagnosis->setPlainText(diagnosis);
   for (const TamoHandEye::ReportWarning& w : report.warnings) {

@@ -209,6 +209,29 @@ py::dict CalibrationDict(const TarnWorkflow::Calibration& c, const RobotType& ro
   out["pose_set"] = set;
   out["warnings"] = Warnings(report);
   out["seed"] = report.seed;
+  out["leave_one_out_studentised"] = Array(report.leaveOneOutStudentised, {n});
+  out["suspect_limit"] = report.suspectLimit;
+  py::dict tolerance;
+  tolerance["translation_mm"] = report.toleranceMm;
+  tolerance["rotation_deg"] = report.toleranceDeg;
+  tolerance["met"] = report.meetsTolerance;
+  out["tolerance"] = tolerance;
+  py::list dropped;
+  for (const DroppedPose& d : report.dropped) {
+    py::dict one;
+    one["pose"] = d.pose;
+    one["residual_mm"] = d.residualMm;
+    one["distance_mm"] = d.distanceMm;
+    one["sigmas"] = d.sigmasOff;
+    one["reason"] = d.reason;
+    one["reason_zh"] = d.reasonZh;
+    dropped.append(one);
+  }
+  py::dict search;
+  search["distance_mm"] = report.searchDistanceMm;
+  search["distance_from_data"] = report.searchDistanceFromData;
+  search["dropped"] = dropped;
+  out["search"] = search;
   return out;
 }
 
@@ -225,14 +248,28 @@ std::vector<MarkerBoardResult> MarkersOf(const py::array_t<double, py::array::c_
 py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                    const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                    const std::string& robotName, bool eyeToHand, bool meter, bool radian,
-                   std::optional<double> ransacMm, const py::object& seed, bool setupCheck) {
+                   const py::object& ransac, const py::object& seed, bool setupCheck, double toleranceMm,
+                   double toleranceDeg) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
+  // None: no search; "auto" (or 0): a search whose distance follows the data's noise; else millimetres.
+  std::optional<double> ransacMm;
+  if (py::isinstance<py::str>(ransac)) {
+    if (ransac.cast<std::string>() != "auto") throw py::value_error("ransac_mm must be a number of millimetres or \"auto\"");
+    ransacMm = 0.0;
+  } else if (!ransac.is_none()) {
+    ransacMm = ransac.cast<double>();
+  }
   if (ransacMm && !(std::isfinite(*ransacMm) && *ransacMm >= 0.0)) {
-    throw py::value_error("ransac_mm must be a finite number of millimetres, 0 or more");
+    throw py::value_error("ransac_mm must be a finite number of millimetres, 0 or more, or \"auto\"");
+  }
+  if (!(std::isfinite(toleranceMm) && toleranceMm > 0.0 && std::isfinite(toleranceDeg) && toleranceDeg > 0.0)) {
+    throw py::value_error("tolerance_mm and tolerance_deg must be finite numbers above 0");
   }
   ReportOptions options;
+  options.toleranceMm = toleranceMm;
+  options.toleranceDeg = toleranceDeg;
   if (seed.is_none()) {
     options.seed = std::random_device{}();
   } else {
@@ -528,7 +565,8 @@ PYBIND11_MODULE(_tarn, m) {
   m.def("detect", &DetectMarker, py::arg("image"), py::arg("cloud"), py::arg("centre") = "fit");
   m.def("calibrate", &Calibrate, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
         py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false,
-        py::arg("ransac_mm") = py::none(), py::arg("seed") = ReportOptions{}.seed, py::arg("setup_check") = true);
+        py::arg("ransac_mm") = py::none(), py::arg("seed") = ReportOptions{}.seed, py::arg("setup_check") = true,
+        py::arg("tolerance_mm") = ReportOptions{}.toleranceMm, py::arg("tolerance_deg") = ReportOptions{}.toleranceDeg);
   m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
         py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
         py::arg("limit_mm") = py::none());

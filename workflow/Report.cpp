@@ -118,6 +118,11 @@ std::string ToYaml(const json& value) {
   return out.str();
 }
 
+std::string CentroidBiasNote() {
+  return "the marker centres are the rings' centroids, which perspective shifts (typically 0.5-2 mm); the "
+         "uncertainty does not include that bias. Use --centre fit for the precise centre.";
+}
+
 json ErrorJson(int code, const std::string& message) { return {{"error", {{"code", code}, {"message", message}}}}; }
 
 namespace {

@@ -49,6 +49,8 @@ nlohmann::json CameraRowsJson(const TamoHandEye::FinalResult& result, const Tamo
 void WriteCameraRows(std::ostream& out, const nlohmann::json& rows);
 /// A JSON value as YAML (block style; strings quoted as JSON strings, which YAML reads alike).
 std::string ToYaml(const nlohmann::json& value);
+/// The note for centres found as ring centroids: biased under perspective, outside the σ.
+std::string CentroidBiasNote();
 /// {"error": {"code", "message"}}.
 nlohmann::json ErrorJson(int code, const std::string& message);
 /// One shot's detection: its files, code, and the marker or the reason; the fit's figures when the centre

@@ -84,6 +84,12 @@ class Calibration:
     pose_set: dict  #: poses, largest_rotation_deg, axis_spread, second_axis_spread, translation_spread_mm
     warnings: List[ReportWarning] = field(default_factory=list)
     seed: int = 0  #: the pose search's seed
+    #: n: each pose's leave-one-out residual over its own predicted spread (NaN for a pose not used)
+    leave_one_out_studentised: Optional[np.ndarray] = None
+    suspect_limit: float = 0.0  #: the studentised residual above which a pose is flagged "suspect-pose"
+    tolerance: dict = field(default_factory=dict)  #: translation_mm, rotation_deg, met (the 1σ within them)
+    #: distance_mm, distance_from_data, dropped: [{pose, residual_mm, distance_mm, sigmas, reason, reason_zh}]
+    search: dict = field(default_factory=dict)
 
 
 @dataclass
@@ -152,21 +158,25 @@ def detect(image: PathOrArray, cloud: PathOrArray, centre: str = "fit") -> Detec
 
 
 def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,
-              radian: bool = False, ransac_mm: Optional[float] = None, seed: Optional[int] = 20261208,
-              setup_check: bool = True, invert: bool = False) -> Calibration:
+              radian: bool = False, ransac_mm: Union[float, str, None] = None, seed: Optional[int] = 20261208,
+              setup_check: bool = True, invert: bool = False, tolerance_mm: float = 1.0,
+              tolerance_deg: float = 0.1) -> Calibration:
     """Solves the camera transform and the marker position, and reports on the result.
 
     ``points``: n x 3 marker points (metres, camera frame), or n x 4 x 4 target poses whose translations are
     the marker points; ``robot_rows``: n rows of the robot type (see :data:`ROBOTS`), or with robot="matrix"
     the flange poses as n x 4 x 4 matrices (or n x 16, n x 12 row by row; millimetres, metres with ``meter``;
     base-in-flange with ``invert``). ``ransac_mm`` drops poses whose residual is not below it first, with the pose search
-    seeded by ``seed`` (None: a random seed). ``setup_check`` looks for set-up mistakes when the fit is poor.
+    seeded by ``seed`` (None: a random seed); "auto" (or 0) takes the distance from the data's own noise; every
+    dropped pose is listed in ``search`` with why. ``setup_check`` looks for set-up mistakes (other units, robot
+    type, hand-eye type, row order). ``tolerance_mm`` and ``tolerance_deg`` are the 1σ the result is held to
+    ("uncertain", and ``tolerance["met"]``).
     Raises :class:`TarnError` (code 201 and what to do, 202 empty, 203 counts differ, 204 a row's length).
     """
     points = _marker_points(points)
     robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
     c = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian, ransac_mm,
-                        seed, setup_check)
+                        seed, setup_check, tolerance_mm, tolerance_deg)
     c["warnings"] = [ReportWarning(**w) for w in c["warnings"]]
     return Calibration(**c)
 

@@ -44,6 +44,23 @@ def test_calibration_agrees_with_the_command_line(tmp_path):
     assert error < 4 * result.uncertainty["translation_norm_mm"]
 
 
+def test_a_search_without_a_distance_explains_its_drops_and_the_tolerance_decides():
+    scene = tarn.synthetic_scene(poses=14, noise_mm=1.5, seed=4, outliers=[2], outlier_mm=30)
+    result = tarn.calibrate(scene.points, scene.robot_rows, ransac_mm="auto")
+    assert result.search["distance_from_data"] and result.search["distance_mm"] > 4
+    assert [d["pose"] for d in result.search["dropped"]] == [2]
+    assert "not below the search distance" in result.search["dropped"][0]["reason"]
+    assert len(result.leave_one_out_studentised) == 14 and np.isnan(result.leave_one_out_studentised[2])
+    sigma = result.uncertainty["translation_norm_mm"]
+    assert result.tolerance["met"] == (sigma <= 1.0 and result.uncertainty["rotation_deg"] <= 0.1)
+    loose = tarn.calibrate(scene.points, scene.robot_rows, ransac_mm="auto", tolerance_mm=sigma * 2, tolerance_deg=5)
+    assert loose.tolerance["met"] and "uncertain" not in [w.code for w in loose.warnings]
+    with pytest.raises(ValueError):
+        tarn.calibrate(scene.points, scene.robot_rows, ransac_mm="sometimes")
+    with pytest.raises(ValueError):
+        tarn.calibrate(scene.points, scene.robot_rows, tolerance_mm=0)
+
+
 def test_failures_raise_with_the_library_code():
     scene = tarn.synthetic_scene(poses=4)
     with pytest.raises(tarn.TarnError) as failure:

@@ -260,6 +260,16 @@ class CalculationTest : public QObject, private WindowUnderTest {
     QCOMPARE(Background(residuals, 3, 1), QColor(200, 200, 200));
     QCOMPARE(MainWindowTester::Plot(*window, 0)->Points().size(), 14);
     CompareWithTruth(scene, 2.0, 5e-3);
+
+    // At 0 ("自动") the distance follows the data; the 诊断 box lists the dropped pose and why.
+    ui->DSpinBoxMaxDist->setValue(0.0);
+    QCOMPARE(ui->DSpinBoxMaxDist->text(), QString("自动"));
+    ui->CalculateBtn->click();
+    QVERIFY_NO_BOX(dialogs);
+    for (int r = 0; r < 15; ++r) QCOMPARE(Box(residuals, r)->isChecked(), r != 3);
+    const QString diagnosis = ui->TextDiagnosis->toPlainText();
+    QVERIFY2(diagnosis.contains("（按数据自身噪声确定），剔除 1 个位姿。") && diagnosis.contains("第 4 个位姿：残差"),
+             qUtf8Printable(diagnosis));
   }
 
   void resultTabShowsTheReport() {

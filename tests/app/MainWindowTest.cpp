@@ -40,7 +40,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.ImageFormatSelect->currentText(), QString("png"));
     QCOMPARE(ui.MakerSelect->itemText(0), QString("同心圆"));
     QCOMPARE(ui.MakerSelect->itemText(1), QString("同心圆(平面拟合)"));
-    QCOMPARE(ui.MakerSelect->currentIndex(), 0);
+    QCOMPARE(ui.MakerSelect->currentIndex(), 1);  // the precise centre by default
     QVERIFY(ui.AlgoType0->isChecked());
     QVERIFY(!ui.CheckBoxIsm->isHidden() && !ui.CheckBoxRadian->isHidden());
     QVERIFY(!ui.CheckBoxIsm->isChecked() && !ui.CheckBoxRadian->isChecked() && !ui.CheckBoxExhaust->isChecked());

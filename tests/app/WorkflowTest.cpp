@@ -197,6 +197,7 @@ class WorkflowTest : public QObject, private WindowUnderTest {
   void wholeCalibrationFromFolders() {
     PickFolders(Images(), Clouds());
     ui->RobotSelect->setCurrentIndex(2);  // FANUC
+    ui->MakerSelect->setCurrentIndex(0);  // "同心圆": the rings' centroids
     ui->CalculateMarker->click();
     QVERIFY_NO_BOX(dialogs);
     QCOMPARE(dialogs->progressLabels.first(), QString("正在计算第1组标记位置|取消"));
@@ -224,6 +225,11 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     ui->CalculateBtn->click();
     QVERIFY_NO_BOX(dialogs);
     QCOMPARE(ui->tabWidget->currentIndex(), 1);
+
+    // The report says the centroids' bias is not in its σ, and whether the tolerance is met.
+    const QString diagnosis = ui->TextDiagnosis->toPlainText();
+    QVERIFY2(diagnosis.contains("上述 σ 不包含该偏差") && diagnosis.contains("要求精度 1.000 mm、0.100°（1σ）：满足"),
+             qUtf8Printable(diagnosis));
 
     // Within what 800 x 600 shots allow: about a pixel of centroid shift at half a metre.
     const auto& matrix = truth["camera"]["matrixMm"];
@@ -262,9 +268,7 @@ class WorkflowTest : public QObject, private WindowUnderTest {
   // pixel where the centroids are off by tenths; the choice travels in the parameter file, and a file
   // without it is one made with the centroids.
   void fittedCentresFromTheMarkerBox() {
-    QCOMPARE(ui->MakerSelect->currentText(), QString("同心圆"));
-    ui->MakerSelect->setCurrentIndex(1);
-    QCOMPARE(ui->MakerSelect->currentText(), QString("同心圆(平面拟合)"));
+    QCOMPARE(ui->MakerSelect->currentText(), QString("同心圆(平面拟合)"));  // the default
     PickFolders(Images(), Clouds());
     ui->CalculateMarker->click();
     QVERIFY_NO_BOX(dialogs);

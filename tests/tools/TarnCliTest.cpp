@@ -353,6 +353,22 @@ TEST(TarnCli, ReportNamesMistakesAndFailuresSayWhatToDo) {
   EXPECT_EQ(json::parse(first.out)["seed"], 42);
   EXPECT_TRUE(json::parse(first.out)["warnings"].empty());
 
+  // A search without a distance follows the data; a tolerance tighter than the data allows is "uncertain",
+  // and --strict holds the result to it.
+  o = Tarn(base + " --ransac --tolerance 0.001,5 --strict --poses " + (dir / "robot.txt").string());
+  EXPECT_EQ(o.status, 3) << o.err;
+  const json tight = json::parse(o.out);
+  EXPECT_TRUE(tight["search"]["distance_from_data"].get<bool>());
+  EXPECT_TRUE(tight["search"]["dropped"].empty());
+  EXPECT_FALSE(tight["tolerance"]["met"].get<bool>());
+  EXPECT_EQ(tight["warnings"].size(), 1u);
+  EXPECT_EQ(tight["warnings"][0]["code"], "uncertain");
+  for (const std::string bad : {"0", "1,-1", "x", "1,nan"}) {
+    o = Tarn(base + " --tolerance " + bad + " --poses " + (dir / "robot.txt").string());
+    EXPECT_EQ(o.status, 1) << bad;
+    EXPECT_THAT(o.err, HasSubstr("--tolerance")) << bad;
+  }
+
   o = Tarn(base + " --poses " + (dir / "few.txt").string());
   EXPECT_EQ(o.status, 1);  // 10 markers, 4 rows: the command line's own check
   EXPECT_THAT(o.out, HasSubstr("\"error\""));

@@ -62,7 +62,11 @@ void SetShotInputs(CalibrateOptions& o, const std::string& robot) {
 int Calibrate(CalibrateState& state) {
   CalibrateOptions& o = state.calibrate;
   SetShotInputs(o, state.robot);
-  o.ransac = state.ransacGiven ? state.ransacMm / 1000.0 : -1.0;
+  o.ransac = -1.0;
+  if (state.ransacGiven) o.ransac = state.ransac.empty() || state.ransac == "auto" ? 0.0 : std::stod(state.ransac) / 1000.0;
+  const std::size_t comma = state.tolerance.find(',');
+  o.toleranceMm = std::stod(state.tolerance.substr(0, comma));
+  if (comma != std::string::npos) o.toleranceDeg = std::stod(state.tolerance.substr(comma + 1));
   if (state.seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state.seed));
   return RunCalibrate(o);
 }

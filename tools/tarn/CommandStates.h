@@ -22,8 +22,9 @@ struct SynthState {
 struct CalibrateState {
   CalibrateOptions calibrate;  ///< all but the robot type, the pose search distance and its seed
   std::string robot;
-  double ransacMm = 0.0;
+  std::string ransac;  ///< millimetres; empty, "auto" or 0 with ransacGiven: from the data
   bool ransacGiven = false;
+  std::string tolerance = "1,0.1";  ///< MM[,DEG]
   std::string seed = std::to_string(TamoHandEye::ReportOptions{}.seed);  ///< a number or "random"
 };
 

@@ -105,6 +105,8 @@ Calibration Solve(const std::vector<MarkerBoardResult>& markers, const RobotRows
   const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, o.ransac);
   TamoHandEye::ReportOptions report;
   report.seed = o.seed ? *o.seed : std::random_device{}();
+  report.toleranceMm = o.toleranceMm;
+  report.toleranceDeg = o.toleranceDeg;
   TarnWorkflow::QuietStdout quiet;
   return TarnWorkflow::Calibrate(*o.robot, markers, rows, param, report);
 }
@@ -211,12 +213,16 @@ int CalibrateChecked(const CalibrateOptions& o) {
   json result = TarnWorkflow::CalibrationJson(c, *o.robot, detections);
   if (o.matrixRows) result["robot"] = "matrix";
   if (o.allConventions) result["cameraRows"] = TarnWorkflow::CameraRowsJson(c.result, c.param);
+  // Centres found here as ring centroids carry a perspective bias the σ does not hold.
+  const bool centroids = !detections.empty() && o.centre == Centre::Centroid;
+  if (centroids) result["notes"] = json::array({TarnWorkflow::CentroidBiasNote()});
   if (o.json) {
     std::cout << result.dump(2) << "\n";
   } else {
     if (o.matrixRows) std::cout << "Robot poses: 4 x 4 matrices" << (o.invert ? ", inverted" : "") << "\n";
     TarnWorkflow::WriteCalibrationText(std::cout, c, *o.robot);
     if (o.allConventions) TarnWorkflow::WriteCameraRows(std::cout, result["cameraRows"]);
+    if (centroids) std::cout << "Note: " << TarnWorkflow::CentroidBiasNote() << "\n";
   }
   if (!o.output.empty()) WriteOutput(o.output, result);
   if (!o.save.empty()) {

@@ -38,7 +38,9 @@ struct CalibrateOptions {
   bool eyeToHand = false;
   bool meter = false;
   bool radian = false;
-  double ransac = -1.0;  ///< metres; below 0: no pose search
+  double ransac = -1.0;  ///< metres; below 0: no pose search; 0: a search whose distance follows the data
+  double toleranceMm = 1.0;   ///< the camera translation 1σ the result is held to
+  double toleranceDeg = 0.1;  ///< and its rotation 1σ
   std::string save;
   bool json = false;
   std::optional<std::uint32_t> seed;  ///< the pose search's seed; none: drawn from the system's random device

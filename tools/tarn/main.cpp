@@ -118,13 +118,25 @@ Command AddDetect(CLI::App& app) {
   return {command, [detect] { return RunInModule("detect", detect.get()); }};
 }
 
-// --ransac: a finite distance of 0 mm or more.
+// --ransac: a finite distance of 0 mm or more, or none (or "auto"): from the data's own noise.
 std::string CheckDistance(std::string& text) {
   double value = 0.0;
+  if (text.empty() || text == "auto") return {};
   if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || value < 0.0) {
-    return "must be a finite number of millimetres, 0 or more: " + text;
+    return "must be a finite number of millimetres, 0 or more, or auto: " + text;
   }
   return {};
+}
+
+// --tolerance: MM or MM,DEG, each a finite number above 0.
+std::string CheckTolerance(std::string& text) {
+  const std::size_t comma = text.find(',');
+  double mm = 0.0;
+  double deg = 0.0;
+  const bool ok = CLI::detail::lexical_cast(text.substr(0, comma), mm) && std::isfinite(mm) && mm > 0.0 &&
+                  (comma == std::string::npos ||
+                   (CLI::detail::lexical_cast(text.substr(comma + 1), deg) && std::isfinite(deg) && deg > 0.0));
+  return ok ? std::string() : "must be MM or MM,DEG, each a number above 0: " + text;
 }
 
 // --seed: a whole number from 0 to 4294967295, or "random".
@@ -176,8 +188,12 @@ Command AddCalibrate(CLI::App& app) {
   command->add_flag("--meter", calibrate.meter, "Robot translations in metres (generic types, matrix)");
   command->add_flag("--radian", calibrate.radian, "Robot angles in radians (generic3)");
   CLI::Option* ransac =
-      command->add_option("--ransac", state->ransacMm, "Drop poses whose residual is not below DIST mm first")
-          ->check(CLI::Validator(CheckDistance, "DIST >= 0", "finite non-negative"));
+      command
+          ->add_option("--ransac", state->ransac,
+                       "Drop poses whose residual is not below DIST mm first; without DIST (or auto, or 0) the "
+                       "distance follows the data's own noise")
+          ->expected(0, 1)
+          ->check(CLI::Validator(CheckDistance, "[DIST]", "finite non-negative"));
   command->add_option("--save", calibrate.save, "Write the settings and result as the desktop program's 保存 does");
   command->add_flag("--json", calibrate.json, "Print JSON instead of text");
   command->add_option("--output", calibrate.output,
@@ -191,6 +207,12 @@ Command AddCalibrate(CLI::App& app) {
       ->check(CLI::Validator(CheckSeed, "N|random", "seed"))
       ->capture_default_str();
   command->add_flag("--strict", calibrate.strict, "Exit with status 3 when the report raises any warning");
+  command
+      ->add_option("--tolerance", state->tolerance,
+                   "The 1 sigma the result is held to, camera translation in mm and rotation in degrees (what "
+                   "'uncertain' and --strict judge by)")
+      ->check(CLI::Validator(CheckTolerance, "MM[,DEG]", "tolerance"))
+      ->capture_default_str();
   AddCentreOption(*command, calibrate.centre);
   return {command, [state, ransac] {
             state->ransacGiven = ransac->count() > 0;
