@@ -1,13 +1,20 @@
 #include <tarn/CalibrationCheck.h>
 
 #include "api/EntryPoint.h"
+#include "solver/SolutionDiagnostics.h"
+#include "solver/Statistics.h"
 
+#include <Eigen/Cholesky>
+#include <Eigen/Eigenvalues>
 #include <Eigen/Geometry>
 #include <Eigen/SVD>
+
+#include <LieGroup/SO3Tangent.h>
 
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <limits>
 
 namespace TamoHandEye {
 namespace {
@@ -141,6 +148,233 @@ void EstimateDisplacement(const std::vector<Eigen::Vector3d>& predicted, const s
   check.displacementRotationDeg = angle.angle() * 180.0 / kPi;
 }
 
+// ---- The verdict that knows what the shots can see (see the header) ----
+
+constexpr double kDriftAlpha = 0.01;  // the three tests together
+constexpr double kDetectPower = 0.9;
+constexpr int kMostShots = 100000;
+
+// The shots' residuals e = q − p (camera frame, metres) under the saved calibration, and their covariance
+// σ²(I + E N⁻¹ Eᵀ): E the residuals' derivative over the saved parameters, N = σ² Σθ⁻¹. Products with the
+// inverse by the Woodbury identity, so that a few 9 x 9 matrices stand for the 3m x 3m one; the shots may
+// be repeated `copies` times (what more shots like these would give).
+struct ShotModel {
+  Eigen::VectorXd e;
+  Eigen::MatrixXd E;   // 3m x 9
+  Matrix9d N;          // σ² Σθ⁻¹
+  double sigma2 = 0.0;
+  double freedom = 0.0;
+  Eigen::Matrix3Xd q;  // the predicted points, camera frame
+
+  // KᵀV⁻¹K for `copies` copies of the shots, and KᵀV⁻¹e for the shots themselves.
+  Eigen::MatrixXd Information(const Eigen::MatrixXd& K, double copies = 1.0) const {
+    const Eigen::MatrixXd ke = K.transpose() * E;
+    const Matrix9d inner = N + copies * (E.transpose() * E);
+    return (copies * (K.transpose() * K) - copies * copies * ke * inner.ldlt().solve(ke.transpose())) / sigma2;
+  }
+  Eigen::VectorXd Score(const Eigen::MatrixXd& K) const {
+    const Matrix9d inner = N + E.transpose() * E;
+    const Eigen::VectorXd ve = (e - E * inner.ldlt().solve(E.transpose() * e)) / sigma2;
+    return K.transpose() * ve;
+  }
+  double Total() const {
+    const Matrix9d inner = N + E.transpose() * E;
+    return e.dot(e - E * inner.ldlt().solve(E.transpose() * e)) / sigma2;
+  }
+};
+
+// The pseudo-inverse of a symmetric matrix, its directions of no information left out.
+Eigen::MatrixXd PseudoInverse(const Eigen::MatrixXd& m) {
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(m);
+  const double top = eigen.eigenvalues().cwiseAbs().maxCoeff();
+  Eigen::VectorXd inverse = eigen.eigenvalues();
+  for (Eigen::Index i = 0; i < inverse.size(); ++i) inverse(i) = inverse(i) > 1e-10 * top ? 1.0 / inverse(i) : 0.0;
+  return eigen.eigenvectors() * inverse.asDiagonal() * eigen.eigenvectors().transpose();
+}
+
+// The columns of a displacement: a shift (e = d), a turn about the camera's centre (e = ω × q).
+Eigen::MatrixXd ShiftColumns(const ShotModel& s) {
+  Eigen::MatrixXd k = Eigen::MatrixXd::Zero(s.e.size(), 3);
+  for (Eigen::Index i = 0; i < s.q.cols(); ++i) k.block<3, 3>(3 * i, 0).setIdentity();
+  return k;
+}
+Eigen::MatrixXd TurnColumns(const ShotModel& s) {
+  Eigen::MatrixXd k = Eigen::MatrixXd::Zero(s.e.size(), 3);
+  for (Eigen::Index i = 0; i < s.q.cols(); ++i) k.block<3, 3>(3 * i, 0) = -Kel::SO3Tangentd::Hat(s.q.col(i));
+  return k;
+}
+// Two axes across the mean line of sight.
+Eigen::Matrix<double, 3, 2> AcrossSight(const ShotModel& s) {
+  const Eigen::Vector3d sight = s.q.rowwise().mean().normalized();
+  const Eigen::Vector3d helper = std::abs(sight.x()) < 0.9 ? Eigen::Vector3d::UnitX() : Eigen::Vector3d::UnitY();
+  Eigen::Matrix<double, 3, 2> axes;
+  axes.col(0) = sight.cross(helper).normalized();
+  axes.col(1) = sight.cross(axes.col(0));
+  return axes;
+}
+
+// The p-value of a test with `k` degrees of freedom whose statistic is `q` (a χ² in σ units).
+double PValue(double q, double k, double freedom) { return 1.0 - FisherCdf(q / k, k, freedom); }
+
+// The smallest size of a move along the worst direction that information `m` detects 90 % of the time.
+double SmallestDetectable(const Eigen::MatrixXd& m, double freedom) {
+  const double lambda = DetectableNoncentrality(kDriftAlpha / 3.0, kDetectPower, static_cast<double>(m.rows()), freedom);
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(m, Eigen::EigenvaluesOnly);
+  const double weakest = eigen.eigenvalues()(0);
+  return weakest > 0.0 ? std::sqrt(lambda / weakest) : std::numeric_limits<double>::infinity();
+}
+
+// How many shots like these to add so that a shift of `target` metres is detectable; -1 when none would.
+int MoreShotsFor(const ShotModel& s, const Eigen::MatrixXd& shift, double target) {
+  const double m = static_cast<double>(s.q.cols());
+  const auto detectable = [&](double total) { return SmallestDetectable(s.Information(shift, total / m), s.freedom); };
+  if (detectable(m) <= target) return 0;
+  if (detectable(kMostShots) > target) return -1;
+  long low = static_cast<long>(m);
+  long high = kMostShots;
+  while (high - low > 1) {
+    const long mid = (low + high) / 2;
+    (detectable(static_cast<double>(mid)) <= target ? high : low) = mid;
+  }
+  return static_cast<int>(high - static_cast<long>(m));
+}
+
+// The saved covariance in metres, as N = σ² Σθ⁻¹; false when it is not a covariance.
+bool SavedInformation(const CalibrationCovariance& c, Matrix9d& n, double& sigma2) {
+  Matrix9d sigma;
+  for (int i = 0; i < 9; ++i) {
+    for (int j = 0; j < 9; ++j) {
+      const bool ti = i < 3 || i >= 6;
+      const bool tj = j < 3 || j >= 6;
+      sigma(i, j) = c.matrix[static_cast<std::size_t>(9 * i + j)] / ((ti ? 1000.0 : 1.0) * (tj ? 1000.0 : 1.0));
+    }
+  }
+  sigma2 = std::pow(c.residualSigmaMm / 1000.0, 2);
+  if (!sigma.allFinite() || !(sigma2 > 0.0) || !std::isfinite(sigma2) || c.freedom < 1) return false;
+  const Eigen::LDLT<Matrix9d> ldlt(0.5 * (sigma + sigma.transpose()));
+  if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || !(ldlt.vectorD().minCoeff() > 0.0)) return false;
+  n = ldlt.solve(Matrix9d::Identity()) * sigma2;
+  return n.allFinite();
+}
+
+// The displacement by generalised least squares: the simpler of a shift and a turn unless the full motion
+// explains significantly more (at 99 %) with points spread in two directions.
+void EstimateDisplacementWithCovariance(const ShotModel& s, CalibrationCheck& check) {
+  const auto n = s.q.cols();
+  if (n < 3) return;
+  const Eigen::MatrixXd shift = ShiftColumns(s);
+  const Eigen::MatrixXd turn = TurnColumns(s);
+  Eigen::MatrixXd full(shift.rows(), 6);
+  full << shift, turn;
+  struct Fit {
+    Eigen::VectorXd eta;
+    Eigen::MatrixXd covariance;
+    double explained = 0.0;
+  };
+  const auto fit = [&](const Eigen::MatrixXd& k) {
+    Fit f;
+    f.covariance = PseudoInverse(s.Information(k));
+    const Eigen::VectorXd g = s.Score(k);
+    f.eta = f.covariance * g;
+    f.explained = g.dot(f.eta);
+    return f;
+  };
+  const Fit shiftFit = fit(shift);
+  const Fit turnFit = fit(turn);
+  Fit best = shiftFit.explained >= turnFit.explained ? shiftFit : turnFit;
+  bool shiftOnly = shiftFit.explained >= turnFit.explained;
+  bool fullMotion = false;
+  const Eigen::Matrix3Xd centred = s.q.colwise() - s.q.rowwise().mean();
+  const Eigen::JacobiSVD<Eigen::Matrix3Xd> spread(centred);
+  if (1000.0 * spread.singularValues()(1) / std::sqrt(static_cast<double>(n)) >= kSpreadForDisplacementMm) {
+    const Fit fullFit = fit(full);
+    if (PValue(fullFit.explained - best.explained, 3.0, s.freedom) < 0.01) {
+      best = fullFit;
+      fullMotion = true;
+    }
+  }
+  Eigen::Vector3d d = Eigen::Vector3d::Zero();
+  Eigen::Vector3d w = Eigen::Vector3d::Zero();
+  Eigen::Matrix3d dCov = Eigen::Matrix3d::Zero();
+  Eigen::Matrix3d wCov = Eigen::Matrix3d::Zero();
+  if (fullMotion) {
+    d = best.eta.head<3>();
+    w = best.eta.tail<3>();
+    dCov = best.covariance.topLeftCorner<3, 3>();
+    wCov = best.covariance.bottomRightCorner<3, 3>();
+  } else if (shiftOnly) {
+    d = best.eta;
+    dCov = best.covariance;
+  } else {
+    w = best.eta;
+    wCov = best.covariance;
+  }
+  if (!d.allFinite() || !w.allFinite()) return;
+  // The camera's move, as the residual-free motion: measured = D⁻¹·predicted, D = (exp(ω), d).
+  check.displacementKnown = true;
+  for (int k = 0; k < 3; ++k) {
+    check.displacementMm[static_cast<std::size_t>(k)] = 1000.0 * d(k);
+    check.displacementSigmaMm[static_cast<std::size_t>(k)] = 1000.0 * std::sqrt(std::max(0.0, dCov(k, k)));
+    check.displacementAxis[static_cast<std::size_t>(k)] = w.norm() > 0.0 ? w(k) / w.norm() : 0.0;
+  }
+  check.displacementNormMm = 1000.0 * d.norm();
+  check.displacementRotationDeg = w.norm() * 180.0 / kPi;
+  check.displacementRotationSigmaDeg = std::sqrt(std::max(0.0, wCov.trace())) * 180.0 / kPi;
+}
+
+// The verdict with the saved covariance; false when the covariance is not usable.
+bool JudgeWithCovariance(const SavedCalibration& saved, const Saved& transform, bool eyeToHand,
+                         const std::vector<Kel::SE3d>& flanges, const std::vector<Eigen::Vector3d>& predicted,
+                         const std::vector<Eigen::Vector3d>& measured, const CheckOptions& options,
+                         CalibrationCheck& check) {
+  ShotModel s;
+  if (!saved.covariance.known || !SavedInformation(saved.covariance, s.N, s.sigma2)) return false;
+  s.freedom = saved.covariance.freedom;
+  const auto m = static_cast<Eigen::Index>(predicted.size());
+  s.e.resize(3 * m);
+  s.E.resize(3 * m, 9);
+  s.q.resize(3, m);
+  const Eigen::Matrix3d rz = transform.camera.linear();
+  for (Eigen::Index i = 0; i < m; ++i) {
+    const auto at = static_cast<std::size_t>(i);
+    Eigen::Isometry3d flange = Eigen::Isometry3d::Identity();
+    flange.matrix() = flanges[at].Matrix();
+    // A as the calibration read the flange: flange_from_base eye-in-hand, base_from_flange eye-to-hand.
+    const Eigen::Matrix3d ra = eyeToHand ? flange.linear() : Eigen::Matrix3d(flange.linear().transpose());
+    s.e.segment<3>(3 * i) = predicted[at] - measured[at];
+    s.E.block<3, 9>(3 * i, 0) = rz.transpose() * TranslationJacobian(ra, predicted[at], rz);
+    s.q.col(i) = predicted[at];
+  }
+  const Eigen::MatrixXd shift = ShiftColumns(s);
+  const Eigen::MatrixXd turn = TurnColumns(s) * AcrossSight(s);
+  const Eigen::MatrixXd shiftInfo = s.Information(shift);
+  const Eigen::MatrixXd turnInfo = s.Information(turn);
+  const auto statistic = [&](const Eigen::MatrixXd& k, const Eigen::MatrixXd& info) {
+    const Eigen::VectorXd g = s.Score(k);
+    return g.dot(PseudoInverse(info) * g);
+  };
+  const double pShift = PValue(statistic(shift, shiftInfo), 3.0, s.freedom);
+  const double pTurn = PValue(statistic(turn, turnInfo), 2.0, s.freedom);
+  const double pAll = PValue(s.Total(), 3.0 * static_cast<double>(m), s.freedom);
+  check.pValue = std::min(1.0, 3.0 * std::min({pShift, pTurn, pAll}));
+  check.powerKnown = true;
+  check.toleranceMm = options.toleranceMm;
+  check.toleranceDeg = options.toleranceDeg;
+  check.detectableShiftMm = 1000.0 * SmallestDetectable(shiftInfo, s.freedom);
+  check.detectableTurnDeg = SmallestDetectable(turnInfo, s.freedom) * 180.0 / kPi;
+  check.moreShots = MoreShotsFor(s, shift, options.toleranceMm / 1000.0);
+  if (check.pValue < kDriftAlpha) {
+    check.verdict = CheckVerdict::Drift;
+  } else if (check.detectableShiftMm <= options.toleranceMm && check.detectableTurnDeg <= options.toleranceDeg) {
+    check.verdict = CheckVerdict::Ok;
+  } else {
+    check.verdict = CheckVerdict::Inconclusive;
+  }
+  check.drift = check.verdict == CheckVerdict::Drift;
+  EstimateDisplacementWithCovariance(s, check);
+  return true;
+}
+
 // The limit of the verdict (see the header).
 void SetLimit(const SavedCalibration& saved, const CheckOptions& options, double distanceMm, CalibrationCheck& check) {
   if (options.limitMm > 0.0) {
@@ -191,7 +425,7 @@ ErrorCode Check(const std::vector<MarkerBoardResult>& markers, const RobotRows& 
   robot->SetRobotData(rows);
   robot->robot->param = ToSolverParam(param);
   const bool eyeToHand = param.HandEyeType != 0;
-  std::vector<Kel::SE3d> flanges, points, bestPoints;
+  std::vector<Kel::SE3d> flanges, points, bestPoints, bestFlanges;
   std::vector<Eigen::Vector3d> best;
   double bestRms = 0.0;
   for (const std::string& reading : readings) {
@@ -202,6 +436,7 @@ ErrorCode Check(const std::vector<MarkerBoardResult>& markers, const RobotRows& 
     if (best.empty() || rms < bestRms) {
       best = std::move(predicted);
       bestPoints = points;
+      bestFlanges = flanges;
       bestRms = rms;
       check.convention = reading;
     }
@@ -222,8 +457,12 @@ ErrorCode Check(const std::vector<MarkerBoardResult>& markers, const RobotRows& 
   double distance = 0.0;
   for (const Eigen::Vector3d& p : measured) distance += 1000.0 * p.norm() / static_cast<double>(measured.size());
   SetLimit(saved, options, distance, check);
-  check.drift = check.rmsMm > check.limitMm;
-  EstimateDisplacement(best, measured, check);
+  if (options.limitMm > 0.0 ||
+      !JudgeWithCovariance(saved, transform, eyeToHand, bestFlanges, best, measured, options, check)) {
+    check.drift = check.rmsMm > check.limitMm;
+    check.verdict = check.drift ? CheckVerdict::Drift : CheckVerdict::Ok;
+    EstimateDisplacement(best, measured, check);
+  }
   return Success;
 }
 

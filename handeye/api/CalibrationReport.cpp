@@ -282,6 +282,7 @@ void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, cons
   const Kel::SE3d marker = poses.eyeToHand ? robot.handEye->GetMarkerToFlange() : robot.handEye->GetMarkerToBase();
   const Kel::SE3d camera = poses.eyeToHand ? robot.handEye->GetCameraToBase() : robot.handEye->GetCameraToFlange();
   report.uncertainty = SolutionUncertainty(poses, marker, camera);
+  report.covariance = SolutionCovariance(poses, marker, camera);
   const Uncertainty& u = report.uncertainty;
   report.meetsTolerance =
       u.known && u.translationNormMm <= report.toleranceMm && u.rotationDeg <= report.toleranceDeg;

@@ -105,6 +105,33 @@ double Studentise(const Eigen::Vector3d& e, const Eigen::Matrix<double, 3, 9>& j
 
 }  // namespace
 
+CalibrationCovariance SolutionCovariance(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
+  CalibrationCovariance c;
+  if (poses.UsedCount() < 4) return c;
+  const NormalMatrix m = TranslationNormal(poses, marker, camera);
+  const double variance = m.squares / static_cast<double>(3 * m.poses - 9);
+  const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(m.normal);
+  if (eigen.info() != Eigen::Success || !(eigen.eigenvalues()(0) > 1e-12 * eigen.eigenvalues()(8))) return c;
+  Matrix9d covariance = eigen.eigenvectors() * eigen.eigenvalues().cwiseInverse().asDiagonal() *
+                        eigen.eigenvectors().transpose() * variance;
+  // Metres to millimetres for the translations (rows and columns 0–2 and 6–8).
+  for (int i = 0; i < 9; ++i) {
+    for (int j = 0; j < 9; ++j) {
+      const bool ti = i < 3 || i >= 6;
+      const bool tj = j < 3 || j >= 6;
+      covariance(i, j) *= (ti ? 1000.0 : 1.0) * (tj ? 1000.0 : 1.0);
+    }
+  }
+  if (!covariance.allFinite()) return c;
+  for (int i = 0; i < 9; ++i) {
+    for (int j = 0; j < 9; ++j) c.matrix[static_cast<std::size_t>(9 * i + j)] = covariance(i, j);
+  }
+  c.residualSigmaMm = std::sqrt(variance) * 1000.0;
+  c.freedom = static_cast<int>(3 * m.poses - 9);
+  c.known = true;
+  return c;
+}
+
 std::vector<LeftOut> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
   const std::size_t n = poses.robotPoses.size();
   std::vector<LeftOut> out(n);

@@ -41,6 +41,9 @@ NormalMatrix TranslationNormal(const SolvedPoses& poses, const Kel::SE3d& marker
 /// The 1σ figures of the normal matrix `normal` and residual variance `variance` (m²); unknown when singular.
 Uncertainty UncertaintyOf(const Matrix9d& normal, double variance);
 
+/// The whole covariance (CalibrationCovariance) of the same solve; unknown as SolutionUncertainty.
+CalibrationCovariance SolutionCovariance(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
+
 /// 1σ of the camera transform `camera` (Z) and marker point `marker` (X's translation) from the normal
 /// matrix of the translation residuals over the poses used and their variance (3n - 9 degrees of freedom).
 /// Unknown (known = false) with fewer than 4 poses used or a singular normal matrix.

@@ -74,6 +74,24 @@ double FisherQuantile(double p, double d1, double d2) {
   return d2 * x / (d1 * (1.0 - x));
 }
 
+double DetectableNoncentrality(double alpha, double power, double d1, double d2) {
+  const double critical = FisherQuantile(1.0 - alpha, d1, d2);
+  // χ'²(d1, λ) ≈ a·χ²(f): the statistic ≈ (a·f/d1)·F(f, d2).
+  const auto detects = [&](double lambda) {
+    const double a = (d1 + 2.0 * lambda) / (d1 + lambda);
+    const double f = (d1 + lambda) * (d1 + lambda) / (d1 + 2.0 * lambda);
+    return 1.0 - FisherCdf(critical * d1 / (a * f), f, d2);
+  };
+  double low = 0.0;
+  double high = 1.0;
+  while (detects(high) < power && high < 1e8) high *= 2.0;
+  for (int i = 0; i < 100 && high - low > 1e-9 * high; ++i) {
+    const double mid = 0.5 * (low + high);
+    (detects(mid) < power ? low : high) = mid;
+  }
+  return 0.5 * (low + high);
+}
+
 double ChiSquareQuantile(double p, double k) {
   // χ²/k is F(k, ∞): the limit is reached closely enough with a very large second freedom.
   return k * FisherQuantile(p, k, 1e7);

@@ -127,3 +127,106 @@ TEST(CalibrationCheck, FindsTheRowsConventionAndRefusesABrokenSavedMatrix) {
 }
 
 }  // namespace
+
+// ---- With the saved covariance: a verdict that knows what the shots can see ----
+
+// A noisy depth camera (per axis `noiseMm`, twice that along the line of sight) calibrated on 15 poses and
+// saved with its covariance; new shots drawn from the same scene's other poses.
+struct NoisyCamera {
+  Scene scene;
+  SavedCalibration saved;
+};
+
+NoisyCamera CalibrateNoisy(double noiseMm, unsigned seed) {
+  SceneOptions o;
+  o.poses = 60;
+  o.pointNoise = noiseMm / 1000.0;
+  o.depthNoise = noiseMm / 1000.0;
+  o.robotTranslationNoise = 0.0001;
+  o.seed = seed;
+  NoisyCamera c{TarnSim::MakeScene(o), {}};
+  Scene first = c.scene;
+  first.flange.resize(15);
+  first.points.resize(15);
+  CalibrationReport report;
+  EXPECT_EQ(SolveCalibrationReport(first.Markers(), TarnSim::RobotRows(first, RowFormat::Fanuc), Param(false),
+                                   RobotKind::Fanuc, ReportOptions{}, report),
+            Success);
+  c.saved.cameraMatrix = report.result.cameraMatrix;
+  c.saved.markerPosition = report.result.markerPosition;
+  c.saved.rmsErrorMm = report.result.rmsError;
+  c.saved.covariance = report.covariance;
+  EXPECT_TRUE(report.covariance.known);
+  return c;
+}
+
+// Shots `from` … `from + count - 1` of the scene (not among the 15 calibrated).
+Scene Shots(const Scene& scene, std::size_t from, std::size_t count) {
+  Scene shots = scene;
+  shots.flange.assign(scene.flange.begin() + static_cast<long>(from), scene.flange.begin() + static_cast<long>(from + count));
+  shots.points.assign(scene.points.begin() + static_cast<long>(from), scene.points.begin() + static_cast<long>(from + count));
+  return shots;
+}
+
+TEST(CalibrationCheck, WithItsCovarianceTheVerdictKnowsWhatTheShotsCanSee) {
+  Isometry3d shift = Isometry3d::Identity();
+  shift.translation() = 0.002 * Vector3d(1, -2, 0.5).normalized();
+  Isometry3d turn = Isometry3d::Identity();
+  turn.linear() = AngleAxisd(0.5 * kPi / 180.0, Vector3d(1, 0.4, 0).normalized()).toRotationMatrix();
+  int falseDrift = 0;
+  int okWhileBlind = 0;
+  int drifts = 0;
+  int drifts25 = 0;
+  for (unsigned seed = 1; seed <= 10; ++seed) {
+    const NoisyCamera noisy = CalibrateNoisy(1.2, seed);  // ≈ 2 mm per shot, as the noisier real sets
+    for (std::size_t from = 15; from + 5 <= 60; from += 9) {  // five splits of five new shots
+      const Scene shots = Shots(noisy.scene, from, 5);
+      const CalibrationCheck same = Check(shots, noisy.saved, false);
+      ASSERT_TRUE(same.powerKnown);
+      falseDrift += same.drift;
+      for (const Isometry3d& move : {shift, turn}) {
+        const CalibrationCheck c = Check(Moved(shots, move), noisy.saved, false);
+        const bool blind = c.detectableShiftMm > 2.0 || c.detectableTurnDeg > 0.5;
+        okWhileBlind += c.verdict == CheckVerdict::Ok && blind;
+        EXPECT_GT(c.detectableShiftMm, 0.5);  // five 2 mm shots cannot see a fraction of a millimetre
+      }
+    }
+    // Twenty precise shots see a 2 mm shift and measure it within a quarter.
+    const NoisyCamera precise = CalibrateNoisy(0.2, seed + 100);
+    const CalibrationCheck moved = Check(Moved(Shots(precise.scene, 20, 20), shift), precise.saved, false);
+    drifts += moved.verdict == CheckVerdict::Drift;
+    drifts25 += std::abs(moved.displacementNormMm - 2.0) <= 0.5;
+    const CalibrationCheck still = Check(Shots(precise.scene, 20, 20), precise.saved, false);
+    EXPECT_NE(still.verdict, CheckVerdict::Drift);
+    EXPECT_LT(still.detectableShiftMm, 2.0);
+  }
+  std::printf("drift on unmoved shots: %d of 50; ok while blind to the move: %d of 100; 2 mm caught %d of 10, "
+              "measured within 25 %% %d of 10\n",
+              falseDrift, okWhileBlind, drifts, drifts25);
+  EXPECT_LE(falseDrift, 1);
+  EXPECT_EQ(okWhileBlind, 0);
+  EXPECT_GE(drifts, 9);
+  EXPECT_GE(drifts25, 9);
+}
+
+TEST(CalibrationCheck, AnUncertainCalibrationSaysNoNumberOfShotsWouldSeeAMillimetre) {
+  const NoisyCamera noisy = CalibrateNoisy(3.0, 7);
+  CalibrationCheck c = Check(Shots(noisy.scene, 20, 5), noisy.saved, false);
+  EXPECT_EQ(c.verdict, CheckVerdict::Inconclusive);
+  EXPECT_EQ(c.moreShots, -1);
+  // A looser tolerance is reachable with more shots; a given limit judges by the RMS alone.
+  CheckOptions options;
+  options.toleranceMm = 3.0 * c.detectableShiftMm;
+  ASSERT_EQ(CheckCalibration(Shots(noisy.scene, 20, 5).Markers(),
+                             TarnSim::RobotRows(Shots(noisy.scene, 20, 5), RowFormat::Fanuc), Param(false),
+                             RobotKind::Fanuc, noisy.saved, options, c),
+            Success);
+  EXPECT_EQ(c.moreShots, 0);
+  options.limitMm = 100.0;
+  ASSERT_EQ(CheckCalibration(Shots(noisy.scene, 20, 5).Markers(),
+                             TarnSim::RobotRows(Shots(noisy.scene, 20, 5), RowFormat::Fanuc), Param(false),
+                             RobotKind::Fanuc, noisy.saved, options, c),
+            Success);
+  EXPECT_FALSE(c.powerKnown);
+  EXPECT_EQ(c.verdict, CheckVerdict::Ok);
+}

@@ -8,7 +8,24 @@
 // seen from the fixed camera. The distance between that prediction and the measured point is the shot's
 // residual, the same quantity as a calibration's per-pose residual.
 //
-// The verdict is "drift" when the shots' RMS residual exceeds the limit, "ok" otherwise. The limit is 2.5
+// When the saved calibration carries its covariance (CalibrationCovariance) and no limit is given, the
+// verdict knows what these shots can see. The shots' residuals (predicted minus measured, camera frame)
+// are compared with what the saved calibration predicts for them, its own uncertainty included: noise of
+// the saved residual σ per axis on every shot, plus the saved parameters' error, which is common to all
+// shots. Three tests, by generalised least squares under that covariance, each at 1 % / 3 (Fisher's F
+// against the saved residual σ's degrees of freedom): a shift of the camera (3 degrees of freedom), a
+// turn of the camera about its centre across the mean line of sight (2; a turn about the line of sight
+// moves no marker point near it), and all residuals together (3 per shot: anything else). Then:
+//   drift         one test is significant (the displacement below, with its 1σ);
+//   ok            none is, and the smallest shift and turn these shots would detect 90 % of the time
+//                 (in their worst direction) are within CheckOptions::toleranceMm and toleranceDeg;
+//   inconclusive  none is, but these shots could not have seen a move of that size: the smallest
+//                 detectable shift and turn say what they can see, and `moreShots` how many more shots
+//                 like these would make a shift of toleranceMm detectable (-1: no number would — the saved
+//                 calibration's own uncertainty is too large for it; recalibrate with more poses).
+//
+// Otherwise (a limit given, or a saved calibration without covariance, saved by an older version) the
+// verdict is "drift" when the shots' RMS residual exceeds a limit, "ok" otherwise. The limit is 2.5
 // times what a new shot of the saved calibration is expected to miss by: the RMS of its leave-one-out
 // residuals (each pose's residual under the calibration solved without it), or, when the saved
 // calibration does not carry them, √(rms² + σt² + σm² + (d · σr)²) from its RMS residual (rms), its 1σ
@@ -21,7 +38,7 @@
 //
 // With three or more shots, the camera displacement that best explains them is estimated: a motion of the
 // camera (in its own frame at the saved pose) that brings the measured points onto the predicted ones by
-// least squares. Over a few shots near the camera's axis a shift and a turn look alike, so it is the simpler
+// least squares (generalised, under the covariance above, when it is known). Over a few shots near the camera's axis a shift and a turn look alike, so it is the simpler
 // of a shift alone and a turn about the camera's centre alone, unless the full rigid motion fits
 // significantly better (F test at 99 %) and the points spread at least 5 mm (RMS) in two directions.
 
@@ -55,13 +72,20 @@ struct SavedCalibration {
   std::vector<double> leaveOneOutMm;
   /// Its uncertainty, when known.
   Uncertainty uncertainty;
+  /// Its covariance, when known: then the verdict knows what the shots can see (see above).
+  CalibrationCovariance covariance;
 };
 
 struct CheckOptions {
   double limitMm = 0.0;         ///< when above 0, the limit itself
   double minimumLimitMm = 0.1;  ///< the lowest limit derived from the saved figures
   double defaultLimitMm = 1.0;  ///< the limit when the saved calibration carries no RMS
+  /// The smallest move the verdict "ok" must have been able to see: a camera shift (mm) and turn (degrees).
+  double toleranceMm = 1.0;
+  double toleranceDeg = 0.1;
 };
+
+enum class CheckVerdict { Ok, Drift, Inconclusive };
 
 /// One new shot.
 struct ShotCheck {
@@ -76,7 +100,16 @@ struct CalibrationCheck {
   double maxMm = 0.0;                 ///< the largest residual
   double limitMm = 0.0;               ///< the limit used
   bool limitFromCalibration = false;  ///< derived from the saved calibration's figures (see above)
-  bool drift = false;                 ///< rmsMm > limitMm
+  bool drift = false;                 ///< the verdict is Drift
+  CheckVerdict verdict = CheckVerdict::Ok;
+  /// Judged with the saved covariance (see above); false: by the RMS limit.
+  bool powerKnown = false;
+  double detectableShiftMm = 0.0;  ///< the smallest shift these shots detect 90 % of the time, worst direction
+  double detectableTurnDeg = 0.0;  ///< the same for a turn across the mean line of sight
+  int moreShots = -1;              ///< shots like these to add to detect a shift of toleranceMm; -1 none would
+  double toleranceMm = 0.0;        ///< the options' tolerance, as judged by
+  double toleranceDeg = 0.0;
+  double pValue = 1.0;  ///< the smallest of the three tests' p-values (times 3): below 0.01 is drift
   std::string convention;             ///< the rows' rotation convention used
   /// The camera displacement that best explains the shots (see above): known with three or more shots.
   bool displacementKnown = false;
@@ -84,6 +117,9 @@ struct CalibrationCheck {
   double displacementNormMm = 0.0;
   std::array<double, 3> displacementAxis{};  ///< the unit axis of its turn, camera axes
   double displacementRotationDeg = 0.0;      ///< the angle of its turn
+  /// With the covariance: 1σ of the displacement's shift (mm, camera axes) and of its turn (degrees).
+  std::array<double, 3> displacementSigmaMm{};
+  double displacementRotationSigmaDeg = 0.0;
   std::string failure;                       ///< on failure: what went wrong, in English
 };
 

@@ -14,6 +14,8 @@
 //                 squares), of the camera rotation (deg, the root of the three small-angle variances) and of
 //                 the marker position (mm): the inverse normal matrix of the translation residuals at the
 //                 solution times their variance (sum of squares over 3n - 9 degrees of freedom);
+//   covariance    that whole 9 x 9 covariance with the residual σ: what a later check needs to tell a
+//                 moved camera from the calibration's own uncertainty (save it with the result);
 //   leaveOneOut   per pose, its residual distance (mm) under the solution computed without it: what a
 //                 new shot would see. A pose the search dropped gets its residual under the solution;
 //   studentised   per pose used, that residual over its own predicted spread: the new-shot noise (the
@@ -116,6 +118,19 @@ struct ReportWarning {
   int pose = -1;  ///< the pose (0-based, input order) of a "suspect-pose"; -1 otherwise
 };
 
+/// What a later check of the calibration against new shots needs of it: the covariance of the solved
+/// parameters and the residual σ it came from.
+struct CalibrationCovariance {
+  bool known = false;  ///< false with fewer than 4 poses used or a singular fit
+  /// 9 x 9, row by row, over (marker position x, y, z in mm; camera rotation δ x, y, z in radians, the camera
+  /// turned by exp(δ) in its own frame; camera translation x, y, z in mm), in the frames of FinalResult
+  /// (eye-in-hand: marker in the base, camera in the flange; eye-to-hand: marker in the flange, camera in
+  /// the base): the inverse normal matrix of the translation residuals times their variance.
+  std::array<double, 81> matrix{};
+  double residualSigmaMm = 0.0;  ///< per-axis σ of a pose's residual: √(sum of squares / (3n − 9))
+  int freedom = 0;               ///< 3n − 9, n the poses used
+};
+
 /// A pose the pose search left out.
 struct DroppedPose {
   int pose = -1;              ///< 0-based, input order
@@ -132,6 +147,7 @@ struct CalibrationReport {
   std::string runnerUp;        ///< generic kinds: the next best convention; empty otherwise
   double runnerUpRmsMm = 0.0;  ///< its RMS (over the poses its own search kept)
   Uncertainty uncertainty;
+  CalibrationCovariance covariance;   ///< what a later check against new shots needs (CheckCalibration)
   std::vector<double> leaveOneOutMm;  ///< one per pose; NaN where the solve without it failed
   /// One per pose: the studentised leave-one-out residual; NaN for a pose not used or when unknown.
   std::vector<double> leaveOneOutStudentised;
