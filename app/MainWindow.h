@@ -112,7 +112,9 @@ class MainWindow : public QMainWindow {
   void ComputeMarkers(const QStringList& images, const QStringList& clouds);
 
   /// Writes the window's settings and `tables` to `path`.
-  bool WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables) const;
+  /// Writes the settings and `tables`; with `covariance` (a result's, when known) its settings entry too.
+  bool WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables,
+                 const TamoHandEye::CalibrationCovariance* covariance = nullptr) const;
   enum class ReadOutcome { Read, Failed, NotParameterFile };
   /// Applies a parameter file's settings to the window and loads its rows into the parameter table. A
   /// file whose table is not a parameter table of the robot type it names (a result file, say) changes

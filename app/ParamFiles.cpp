@@ -33,8 +33,10 @@ TarnWorkflow::FileTable TableOf(const QTableWidget* table) {
 
 }  // namespace
 
-bool MainWindow::WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables) const {
+bool MainWindow::WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables,
+                           const TamoHandEye::CalibrationCovariance* covariance) const {
   TarnWorkflow::FileSettings settings;
+  if (covariance != nullptr && covariance->known) settings.covariance = *covariance;
   settings.handEyeType = ui->AlgoType0->isChecked() ? 0 : 1;
   settings.robotType = ui->RobotSelect->currentText().toStdString();
   settings.markerType = ui->MakerSelect->currentText().toStdString();
@@ -119,7 +121,10 @@ void MainWindow::slotInputBtn() {
 void MainWindow::slotSaveResultBtn() {
   const QString path = dialogs->SaveFile(this, "选择保存路径", "Robot Data Files (*.csv)");
   if (path.isEmpty()) return;
-  if (WriteFile(path, {ui->TableWidgetZV, ui->TableWidgetZ, ui->TableWidgetX})) {
+  // The report's covariance, when it belongs to the result shown: what a later 验证 needs.
+  const bool reported = lastReport.result.cameraMatrix == lastResult.cameraMatrix;
+  if (WriteFile(path, {ui->TableWidgetZV, ui->TableWidgetZ, ui->TableWidgetX},
+                reported ? &lastReport.covariance : nullptr)) {
     dialogs->Information(this, "提示", "数据导出成功.", Dialogs::Button::Ok);
   } else {
     dialogs->Warning(this, "警告", "数据导出失败!", Dialogs::Button::Ok);

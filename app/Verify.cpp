@@ -24,15 +24,42 @@ QString CheckText(const TamoHandEye::CalibrationCheck& check) {
   for (std::size_t i = 0; i < check.shots.size(); ++i) {
     lines << QString("第%1行: %2 mm").arg(i + 1).arg(Fixed(check.shots[i].residualMm, 3));
   }
-  lines << QString("RMS %1 mm, 最大 %2 mm, 限值 %3 mm%4")
-               .arg(Fixed(check.rmsMm, 3), Fixed(check.maxMm, 3), Fixed(check.limitMm, 3),
-                    check.limitFromCalibration ? "(由标定结果的残差和不确定度得出)" : "(默认)");
+  if (check.powerKnown) {
+    lines << QString("RMS %1 mm, 最大 %2 mm (与标定结果的预测比较, 已计入其自身不确定度)")
+                 .arg(Fixed(check.rmsMm, 3), Fixed(check.maxMm, 3));
+  } else {
+    lines << QString("RMS %1 mm, 最大 %2 mm, 限值 %3 mm%4")
+                 .arg(Fixed(check.rmsMm, 3), Fixed(check.maxMm, 3), Fixed(check.limitMm, 3),
+                      check.limitFromCalibration ? "(由标定结果的残差和不确定度得出)" : "(默认)");
+  }
   if (check.displacementKnown) {
     lines << QString("相机位移: %1 mm, 转动 %2°")
                  .arg(Fixed(check.displacementNormMm, 2), Fixed(check.displacementRotationDeg, 3));
   }
-  lines << (check.drift ? "结论: 漂移 — 标定结果已不能预测标记位置, 请检查相机安装和工具后重新标定"
-                        : "结论: 通过 — 标定结果仍然有效");
+  if (check.powerKnown) {
+    QString power = QString("这 %1 组数据只能发现大于 %2 mm / %3° 的移动 (要求 %4 mm, %5°)")
+                        .arg(check.shots.size())
+                        .arg(Fixed(check.detectableShiftMm, 2), Fixed(check.detectableTurnDeg, 3),
+                             Fixed(check.toleranceMm, 2), Fixed(check.toleranceDeg, 3));
+    if (check.moreShots > 0) {
+      power += QString("; 再采集约 %1 组同样的数据可发现 %2 mm 的平移").arg(check.moreShots).arg(Fixed(check.toleranceMm, 2));
+    } else if (check.moreShots < 0) {
+      power += QString("; 标定结果本身不确定度过大, 再多数据也无法发现 %1 mm 的平移, 请用更多位姿重新标定")
+                   .arg(Fixed(check.toleranceMm, 2));
+    }
+    lines << power;
+  } else {
+    lines << "结果文件不含协方差, 按 RMS 限值判断 (无法得知这些数据能发现多大的移动)";
+  }
+  switch (check.verdict) {
+    case TamoHandEye::CheckVerdict::Drift:
+      lines << "结论: 漂移 — 标定结果已不能预测标记位置, 请检查相机安装和工具后重新标定";
+      break;
+    case TamoHandEye::CheckVerdict::Inconclusive:
+      lines << "结论: 无法判断 — 未发现移动, 但这些数据发现不了要求大小的移动; 请增加数据或放宽要求";
+      break;
+    case TamoHandEye::CheckVerdict::Ok: lines << "结论: 通过 — 标定结果仍然有效"; break;
+  }
   return lines.join("\n");
 }
 
@@ -52,6 +79,7 @@ bool MainWindow::CalibrationToVerify(const TarnWorkflow::RobotType& type, const 
     if (lastReportGeneric) c.convention = lastReport.convention;
     c.leaveOneOutMm = lastReport.leaveOneOutMm;
     c.uncertainty = lastReport.uncertainty;
+    if (lastReport.result.cameraMatrix == lastResult.cameraMatrix) c.covariance = lastReport.covariance;
     saved.meter = lastSettings.IsMeter;
   } else {
     const QString path = dialogs->OpenFile(this, "选择标定结果文件", "Result Files (*.csv *.json)");
@@ -86,8 +114,11 @@ void MainWindow::Verify() {
 
   QApplication::setOverrideCursor(Qt::WaitCursor);
   TamoHandEye::CalibrationCheck check;
+  TamoHandEye::CheckOptions options;
+  options.toleranceMm = ui->DSpinBoxToleranceMm->value();
+  options.toleranceDeg = ui->DSpinBoxToleranceDeg->value();
   const TamoHandEye::ErrorCode code =
-      TamoHandEye::CheckCalibration(markers, robotRows, settings, type->kind, saved.calibration, {}, check);
+      TamoHandEye::CheckCalibration(markers, robotRows, settings, type->kind, saved.calibration, options, check);
   QApplication::restoreOverrideCursor();
   if (code != TamoHandEye::Success) {
     QString text = QString("验证出错, 错误信息:%1").arg(QString::fromUtf8(TamoHandEye::parseCode(code)));

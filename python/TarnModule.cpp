@@ -210,6 +210,15 @@ py::dict CalibrationDict(const TarnWorkflow::Calibration& c, const RobotType& ro
   out["warnings"] = Warnings(report);
   out["seed"] = report.seed;
   out["leave_one_out_studentised"] = Array(report.leaveOneOutStudentised, {n});
+  if (report.covariance.known) {
+    py::dict covariance;
+    covariance["matrix"] = Array({report.covariance.matrix.begin(), report.covariance.matrix.end()}, {9, 9});
+    covariance["residual_sigma_mm"] = report.covariance.residualSigmaMm;
+    covariance["freedom"] = report.covariance.freedom;
+    out["covariance"] = covariance;
+  } else {
+    out["covariance"] = py::none();
+  }
   out["suspect_limit"] = report.suspectLimit;
   py::dict tolerance;
   tolerance["translation_mm"] = report.toleranceMm;
@@ -315,6 +324,15 @@ TarnWorkflow::SavedResult SavedOf(const py::object& saved) {
     c.uncertainty.markerNormMm = u["marker_norm_mm"].cast<double>();
     c.uncertainty.rotationDeg = u["rotation_deg"].cast<double>();
   }
+  if (d.contains("covariance") && !d["covariance"].is_none()) {
+    const auto cov = d["covariance"].cast<py::dict>();
+    const auto matrix = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(cov["matrix"]);
+    if (!matrix || matrix.size() != 81) throw py::value_error("covariance['matrix'] must be 9 x 9");
+    std::copy(matrix.data(), matrix.data() + 81, c.covariance.matrix.begin());
+    c.covariance.residualSigmaMm = cov["residual_sigma_mm"].cast<double>();
+    c.covariance.freedom = cov["freedom"].cast<int>();
+    c.covariance.known = true;
+  }
   c.convention = d["convention"].cast<std::string>();
   out.robot = d["robot"].cast<std::string>();
   out.eyeToHand = d["eye_to_hand"].cast<bool>();
@@ -339,6 +357,20 @@ py::dict CheckDict(const TamoHandEye::CalibrationCheck& check, bool limitGiven) 
   out["limit_mm"] = check.limitMm;
   out["limit_from"] = TarnWorkflow::LimitSource(check, limitGiven);
   out["verdict"] = TarnWorkflow::VerdictText(check);
+  out["judged_by"] = check.powerKnown ? "covariance" : "limit";
+  if (check.powerKnown) {
+    py::dict power;
+    power["detectable_shift_mm"] = check.detectableShiftMm;
+    power["detectable_turn_deg"] = check.detectableTurnDeg;
+    power["more_shots"] = check.moreShots;
+    power["tolerance_mm"] = check.toleranceMm;
+    power["tolerance_deg"] = check.toleranceDeg;
+    power["p_value"] = check.pValue;
+    power["text"] = TarnWorkflow::PowerText(check);
+    out["power"] = power;
+  } else {
+    out["power"] = py::none();
+  }
   out["convention"] = check.convention;
   if (check.displacementKnown) {
     py::dict drift;
@@ -346,6 +378,9 @@ py::dict CheckDict(const TamoHandEye::CalibrationCheck& check, bool limitGiven) 
     drift["rotation_deg"] = check.displacementRotationDeg;
     drift["translation_xyz_mm"] = Array({check.displacementMm.begin(), check.displacementMm.end()}, {3});
     drift["axis"] = Array({check.displacementAxis.begin(), check.displacementAxis.end()}, {3});
+    drift["translation_sigma_mm"] =
+        Array({check.displacementSigmaMm.begin(), check.displacementSigmaMm.end()}, {3});
+    drift["rotation_sigma_deg"] = check.displacementRotationSigmaDeg;
     out["drift"] = drift;
   } else {
     out["drift"] = py::none();
@@ -356,7 +391,8 @@ py::dict CheckDict(const TamoHandEye::CalibrationCheck& check, bool limitGiven) 
 py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                 const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                 const py::object& savedCalibration, const std::optional<std::string>& robotName,
-                std::optional<bool> eyeToHand, bool meter, bool radian, std::optional<double> limitMm) {
+                std::optional<bool> eyeToHand, bool meter, bool radian, std::optional<double> limitMm,
+                double toleranceMm, double toleranceDeg) {
   TarnWorkflow::SavedResult saved = SavedOf(savedCalibration);
   if (saved.robot == "matrix") {
     // A calibration of 4 x 4 flange poses: the module hands such rows over as ABB quaternion rows.
@@ -380,8 +416,13 @@ py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcec
   const RobotRows rows = Rows(robotRows, "robot_rows");
   const AlgoParam param = robot.Settings(fixedCamera, meter, radian, -1.0);
   TarnWorkflow::ToUnitOfRows(saved, robot.meterChoice, param.IsMeter);
+  if (!(std::isfinite(toleranceMm) && toleranceMm > 0.0 && std::isfinite(toleranceDeg) && toleranceDeg > 0.0)) {
+    throw py::value_error("tolerance_mm and tolerance_deg must be finite numbers above 0");
+  }
   TamoHandEye::CheckOptions options;
   options.limitMm = limitMm.value_or(0.0);
+  options.toleranceMm = toleranceMm;
+  options.toleranceDeg = toleranceDeg;
   TamoHandEye::CalibrationCheck check;
   ErrorCode code = Success;
   {
@@ -569,7 +610,9 @@ PYBIND11_MODULE(_tarn, m) {
         py::arg("tolerance_mm") = ReportOptions{}.toleranceMm, py::arg("tolerance_deg") = ReportOptions{}.toleranceDeg);
   m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
         py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
-        py::arg("limit_mm") = py::none());
+        py::arg("limit_mm") = py::none(),
+        py::arg("tolerance_mm") = TamoHandEye::CheckOptions{}.toleranceMm,
+        py::arg("tolerance_deg") = TamoHandEye::CheckOptions{}.toleranceDeg);
   m.def("suggest", &Suggest, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
         py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false, py::arg("count") = 3);
   m.def("row_to_matrix", &RowToMatrix, py::arg("row"), py::arg("robot") = "fanuc", py::arg("convention") = "",

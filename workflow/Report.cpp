@@ -210,6 +210,20 @@ json Uncertain(const std::array<double, 3>& axes, double norm) {
   return {{"x", axes[0]}, {"y", axes[1]}, {"z", axes[2]}, {"norm", norm}};
 }
 
+json CovarianceJson(const CalibrationCovariance& c) {
+  if (!c.known) return nullptr;
+  json matrix = json::array();
+  for (std::size_t r = 0; r < 9; ++r) {
+    matrix.push_back(std::vector<double>(c.matrix.begin() + static_cast<std::ptrdiff_t>(9 * r),
+                                         c.matrix.begin() + static_cast<std::ptrdiff_t>(9 * r + 9)));
+  }
+  return {{"parameters", {"marker_x_mm", "marker_y_mm", "marker_z_mm", "camera_rx_rad", "camera_ry_rad",
+                          "camera_rz_rad", "camera_x_mm", "camera_y_mm", "camera_z_mm"}},
+          {"matrix", matrix},
+          {"residual_sigma_mm", c.residualSigmaMm},
+          {"freedom", c.freedom}};
+}
+
 void AddReportJson(json& j, const CalibrationReport& report) {
   j["convention"] = report.convention;
   const Uncertainty& u = report.uncertainty;
@@ -220,6 +234,7 @@ void AddReportJson(json& j, const CalibrationReport& report) {
   } else {
     j["uncertainty"] = {{"translation_mm", nullptr}, {"rotation_deg", nullptr}, {"marker_mm", nullptr}};
   }
+  j["covariance"] = CovarianceJson(report.covariance);
   json leaveOut = json::array();
   for (const double v : report.leaveOneOutMm) leaveOut.push_back(std::isfinite(v) ? json(v) : json(nullptr));
   j["leave_one_out_mm"] = leaveOut;

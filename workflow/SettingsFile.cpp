@@ -3,7 +3,9 @@
 #include "DataFiles.h"
 #include "Text.h"
 
+#include <cmath>
 #include <filesystem>
+#include <locale>
 #include <fstream>
 #include <sstream>
 
@@ -29,6 +31,31 @@ std::vector<std::string> Numbers(const std::vector<double>& values) {
 
 }  // namespace
 
+std::string CovarianceEntry(const TamoHandEye::CalibrationCovariance& c) {
+  std::ostringstream out;
+  out.imbue(std::locale::classic());
+  out.precision(17);
+  out << c.residualSigmaMm << " " << c.freedom;
+  for (const double v : c.matrix) out << " " << v;
+  return out.str();
+}
+
+bool ParseCovarianceEntry(const std::string& text, TamoHandEye::CalibrationCovariance& c) {
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  TamoHandEye::CalibrationCovariance read;
+  in >> read.residualSigmaMm >> read.freedom;
+  for (double& v : read.matrix) in >> v;
+  std::string rest;
+  if (in.fail() || (in >> rest) || !std::isfinite(read.residualSigmaMm) || read.residualSigmaMm <= 0.0 ||
+      read.freedom < 1) {
+    return false;
+  }
+  read.known = true;
+  c = read;
+  return true;
+}
+
 const std::string& CentroidMarkerText() {
   static const std::string text = "同心圆";
   return text;
@@ -48,6 +75,7 @@ std::string SettingsFileText(const FileSettings& s, const std::vector<FileTable>
       << "Exhaust:" << (s.exhaust ? 1 : 0) << "\n"
       << "RansacDist:" << FormatNumber(s.ransacDist) << "\n";
   if (s.markerType) out << "MarkerType:" << *s.markerType << "\n";
+  if (s.covariance && s.covariance->known) out << "Covariance:" << CovarianceEntry(*s.covariance) << "\n";
   out << "END:\n";
   for (const FileTable& table : tables) {
     for (const std::string& h : table.headers) out << h << ",";

@@ -5,6 +5,7 @@
 // GB2312 text is), lines ending in a line feed. The desktop program writes its parameter table or its
 // result tables into it and reads parameter tables back; the command line writes results.
 
+#include <tarn/CalibrationReport.h>
 #include <tarn/FinalResult.h>
 
 #include <optional>
@@ -23,7 +24,15 @@ struct FileSettings {
   /// How the markers were found, as the marker list names it ("同心圆" or "同心圆(平面拟合)"); no entry
   /// when it is not known.
   std::optional<std::string> markerType;
+  /// A result's covariance, for checking it later against new shots: an entry "Covariance:" of the residual
+  /// σ (mm), its degrees of freedom and the 81 values row by row, separated by spaces (readers that do not
+  /// know it skip it); no entry when not known.
+  std::optional<TamoHandEye::CalibrationCovariance> covariance;
 };
+
+/// The covariance entry's value, and back (false when it is not one).
+std::string CovarianceEntry(const TamoHandEye::CalibrationCovariance& covariance);
+bool ParseCovarianceEntry(const std::string& text, TamoHandEye::CalibrationCovariance& covariance);
 
 /// A table as the file holds it: texts, UTF-8.
 struct FileTable {

@@ -23,6 +23,28 @@ std::optional<double> Number(const json& object, const char* key) {
   return it->get<double>();
 }
 
+// A calibration's "covariance" as CalibrationJson writes it; left unknown when it is not whole.
+void ReadCovariance(const json& j, TamoHandEye::CalibrationCovariance& out) {
+  const auto matrix = j.find("matrix");
+  const std::optional<double> sigma = Number(j, "residual_sigma_mm");
+  const std::optional<double> freedom = Number(j, "freedom");
+  if (matrix == j.end() || !matrix->is_array() || matrix->size() != 9 || !sigma || !freedom) return;
+  TamoHandEye::CalibrationCovariance c;
+  for (std::size_t r = 0; r < 9; ++r) {
+    const json& row = (*matrix)[r];
+    if (!row.is_array() || row.size() != 9) return;
+    for (std::size_t k = 0; k < 9; ++k) {
+      if (!row[k].is_number()) return;
+      c.matrix[9 * r + k] = row[k].get<double>();
+    }
+  }
+  if (!(*sigma > 0.0) || !(*freedom >= 1.0) || !(*freedom < 1e6)) return;
+  c.residualSigmaMm = *sigma;
+  c.freedom = static_cast<int>(*freedom);
+  c.known = true;
+  out = c;
+}
+
 bool ReadJsonResult(const std::string& text, SavedResult& out, std::string& error) {
   const json j = json::parse(text, nullptr, false);
   if (j.is_discarded() || !j.is_object()) {
@@ -58,6 +80,7 @@ bool ReadJsonResult(const std::string& text, SavedResult& out, std::string& erro
       c.uncertainty.rotationDeg = *r;
     }
   }
+  if (const auto cov = j.find("covariance"); cov != j.end() && cov->is_object()) ReadCovariance(*cov, c.covariance);
   if (const auto v = j.find("convention"); v != j.end() && v->is_string()) c.convention = v->get<std::string>();
   if (const auto v = j.find("robot"); v != j.end() && v->is_string()) out.robot = v->get<std::string>();
   if (const auto v = j.find("handEye"); v != j.end() && v->is_string()) {
@@ -114,6 +137,7 @@ bool ReadDesktopResult(const std::string& path, SavedResult& out, std::string& e
   }
   if (const auto type = content.Find("HandEyeType")) out.eyeToHand = *type != "0";
   if (const auto meter = content.Find("IsMeter")) out.meter = *meter != "0";
+  if (const auto covariance = content.Find("Covariance")) ParseCovarianceEntry(*covariance, out.calibration.covariance);
   return true;
 }
 
@@ -140,7 +164,32 @@ bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& 
   return true;
 }
 
-const char* VerdictText(const CalibrationCheck& check) { return check.drift ? "drift" : "ok"; }
+const char* VerdictText(const CalibrationCheck& check) {
+  switch (check.verdict) {
+    case TamoHandEye::CheckVerdict::Drift: return "drift";
+    case TamoHandEye::CheckVerdict::Inconclusive: return "inconclusive";
+    case TamoHandEye::CheckVerdict::Ok: break;
+  }
+  return "ok";
+}
+
+std::string PowerText(const CalibrationCheck& check) {
+  // e.g. "These 5 shots can only see moves above 3.10 mm / 0.400 deg (…); no number of shots …".
+  if (!check.powerKnown) return {};
+  const std::size_t n = check.shots.size();
+  std::string text = "These " + std::to_string(n) + " shot" + (n == 1 ? "" : "s") + " can only see moves above " +
+                     Fixed(check.detectableShiftMm, 2) + " mm / " + Fixed(check.detectableTurnDeg, 3) +
+                     " deg (tolerance " + Fixed(check.toleranceMm, 2) + " mm, " + Fixed(check.toleranceDeg, 3) +
+                     " deg)";
+  if (check.moreShots > 0) {
+    text += "; about " + std::to_string(check.moreShots) + " more shots like these would see a " +
+            Fixed(check.toleranceMm, 2) + " mm shift";
+  } else if (check.moreShots < 0) {
+    text += "; no number of shots would see a " + Fixed(check.toleranceMm, 2) +
+            " mm shift: the saved calibration is itself too uncertain (calibrate again with more poses)";
+  }
+  return text + ".";
+}
 
 const char* LimitSource(const CalibrationCheck& check, bool limitGiven) {
   return limitGiven ? "option" : (check.limitFromCalibration ? "calibration" : "default");
@@ -157,7 +206,7 @@ void ToUnitOfRows(SavedResult& saved, bool typeHasUnitChoice, bool meter) {
   saved.meter = meter;
 }
 
-void WriteCheckText(std::ostream& out, const CalibrationCheck& check) {
+void WriteCheckText(std::ostream& out, const CalibrationCheck& check, bool limitGiven) {
   out << "# shot   predicted x y z (mm)              measured x y z (mm)          residual (mm)\n";
   for (std::size_t i = 0; i < check.shots.size(); ++i) {
     const TamoHandEye::ShotCheck& s = check.shots[i];
@@ -167,18 +216,40 @@ void WriteCheckText(std::ostream& out, const CalibrationCheck& check) {
     for (const double v : s.measuredMm) out << std::setw(11) << Fixed(v, 3);
     out << std::setw(12) << Fixed(s.residualMm, 3) << "\n";
   }
-  out << "RMS " << Fixed(check.rmsMm, 3) << " mm, max " << Fixed(check.maxMm, 3) << " mm; limit "
-      << Fixed(check.limitMm, 3) << " mm"
-      << (check.limitFromCalibration ? " (2.5 x what a new shot of the saved calibration is expected to miss by)" : "")
-      << "\n";
+  out << "RMS " << Fixed(check.rmsMm, 3) << " mm, max " << Fixed(check.maxMm, 3) << " mm";
+  if (check.powerKnown) {
+    out << "; judged against what the saved calibration predicts, its own uncertainty included (p = "
+        << Fixed(check.pValue, 4) << ")\n";
+  } else {
+    out << "; limit " << Fixed(check.limitMm, 3) << " mm"
+        << (check.limitFromCalibration ? " (2.5 x what a new shot of the saved calibration is expected to miss by)"
+                                       : "")
+        << "\n";
+  }
   if (!check.convention.empty()) out << "Robot rows read as: " << check.convention << "\n";
   if (check.displacementKnown) {
     out << "Camera displacement that best explains the shots: " << Fixed(check.displacementNormMm, 2) << " mm ("
         << Fixed(check.displacementMm[0], 2) << " " << Fixed(check.displacementMm[1], 2) << " "
         << Fixed(check.displacementMm[2], 2) << " in camera axes), turned " << Fixed(check.displacementRotationDeg, 3)
-        << " deg\n";
+        << " deg";
+    if (check.powerKnown) {
+      const auto& s = check.displacementSigmaMm;
+      out << " (1 sigma: " << Fixed(std::sqrt(s[0] * s[0] + s[1] * s[1] + s[2] * s[2]), 2) << " mm, "
+          << Fixed(check.displacementRotationSigmaDeg, 3) << " deg)";
+    }
+    out << "\n";
   }
+  if (check.powerKnown) out << PowerText(check) << "\n";
   out << "Verdict: " << VerdictText(check) << "\n";
+  if (!check.powerKnown) {
+    out << (limitGiven ? "Judged by the RMS limit given.\n"
+                       : "Judged by the RMS limit: the saved result carries no covariance, so what these shots "
+                         "can see is not known (a result saved by this version carries it).\n");
+  }
+  if (check.verdict == TamoHandEye::CheckVerdict::Inconclusive) {
+    out << "Inconclusive: no move was seen, but these shots could not have seen one of the tolerance's size; take "
+           "more shots, or hold the check to a larger tolerance.\n";
+  }
   if (check.drift) {
     out << "The camera transform no longer predicts the marker: check the camera's mounting and the tool, then "
            "recalibrate.\n";
@@ -197,12 +268,26 @@ json CheckJson(const CalibrationCheck& check, bool limitGiven) {
   j["limit_mm"] = check.limitMm;
   j["limit_from"] = LimitSource(check, limitGiven);
   j["verdict"] = VerdictText(check);
+  j["judged_by"] = check.powerKnown ? "covariance" : "limit";
+  if (check.powerKnown) {
+    j["power"] = {{"detectable_shift_mm", check.detectableShiftMm},
+                  {"detectable_turn_deg", check.detectableTurnDeg},
+                  {"more_shots", check.moreShots},
+                  {"tolerance_mm", check.toleranceMm},
+                  {"tolerance_deg", check.toleranceDeg},
+                  {"p_value", check.pValue},
+                  {"text", PowerText(check)}};
+  } else {
+    j["power"] = nullptr;
+  }
   j["convention"] = check.convention;
   if (check.displacementKnown) {
     j["drift"] = {{"translation_mm", check.displacementNormMm},
                   {"rotation_deg", check.displacementRotationDeg},
                   {"translation_xyz_mm", check.displacementMm},
-                  {"axis", check.displacementAxis}};
+                  {"axis", check.displacementAxis},
+                  {"translation_sigma_mm", check.displacementSigmaMm},
+                  {"rotation_sigma_deg", check.displacementRotationSigmaDeg}};
   } else {
     j["drift"] = nullptr;
   }

@@ -30,17 +30,23 @@ bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& 
 /// (`typeHasUnitChoice` false) gives its results in millimetres whatever a desktop file's "IsMeter" says.
 void ToUnitOfRows(SavedResult& saved, bool typeHasUnitChoice, bool meter);
 
-/// "ok" or "drift".
+/// "ok", "drift" or "inconclusive".
 const char* VerdictText(const TamoHandEye::CalibrationCheck& check);
+/// What the shots can see, when judged with the saved covariance: the smallest shift and turn they detect
+/// and how many more shots would see a shift of the tolerance; empty otherwise.
+std::string PowerText(const TamoHandEye::CalibrationCheck& check);
 /// Where the limit came from: "option" (given), "calibration" (the saved figures) or "default".
 const char* LimitSource(const TamoHandEye::CalibrationCheck& check, bool limitGiven);
 
 /// The check for a reader: per shot the predicted and measured marker and their distance, RMS and
 /// maximum against the limit and how it was set, the verdict, and the camera displacement when known.
-void WriteCheckText(std::ostream& out, const TamoHandEye::CalibrationCheck& check);
+void WriteCheckText(std::ostream& out, const TamoHandEye::CalibrationCheck& check, bool limitGiven = false);
 /// The same as JSON: "shots" [{"predicted_mm", "measured_mm", "residual_mm"}], "rms_mm", "max_mm",
-/// "limit_mm", "limit_from" ("calibration", "default" or "option"), "verdict" ("ok" or "drift"),
-/// "convention", and "drift" {"translation_mm", "rotation_deg", "translation_xyz_mm", "axis"} or null.
+/// "limit_mm", "limit_from" ("calibration", "default" or "option"), "verdict" ("ok", "drift" or
+/// "inconclusive"), "judged_by" ("covariance" or "limit"), "power" {"detectable_shift_mm",
+/// "detectable_turn_deg", "more_shots", "tolerance_mm", "tolerance_deg", "p_value", "text"} or null,
+/// "convention", and "drift" {"translation_mm", "rotation_deg", "translation_xyz_mm", "axis",
+/// "translation_sigma_mm", "rotation_sigma_deg"} or null.
 nlohmann::json CheckJson(const TamoHandEye::CalibrationCheck& check, bool limitGiven);
 
 }  // namespace TarnWorkflow

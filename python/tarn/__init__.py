@@ -90,6 +90,9 @@ class Calibration:
     tolerance: dict = field(default_factory=dict)  #: translation_mm, rotation_deg, met (the 1σ within them)
     #: distance_mm, distance_from_data, dropped: [{pose, residual_mm, distance_mm, sigmas, reason, reason_zh}]
     search: dict = field(default_factory=dict)
+    #: matrix (9 x 9 over marker mm, camera rotation rad, camera translation mm), residual_sigma_mm, freedom:
+    #: what :func:`verify` needs to know what new shots can see; None when not known
+    covariance: Optional[dict] = None
 
 
 @dataclass
@@ -103,9 +106,14 @@ class Verification:
     max_mm: float
     limit_mm: float  #: the verdict's limit on rms_mm
     limit_from: str  #: "calibration", "default" (a saved file without residuals) or "option"
-    verdict: str  #: "ok" or "drift"
+    verdict: str  #: "ok", "drift" or "inconclusive" (no move seen, but none of the tolerance's size could be)
     convention: str  #: the rows' rotation convention used
-    drift: Optional[dict]  #: the camera's displacement (translation_mm, rotation_deg, translation_xyz_mm, axis)
+    #: the camera's displacement (translation_mm, rotation_deg, translation_xyz_mm, axis; with the covariance
+    #: also translation_sigma_mm, rotation_sigma_deg)
+    drift: Optional[dict]
+    judged_by: str = "limit"  #: "covariance" (knows what the shots can see) or "limit" (the RMS limit)
+    #: detectable_shift_mm, detectable_turn_deg, more_shots, tolerance_mm, tolerance_deg, p_value, text
+    power: Optional[dict] = None
 
 
 @dataclass
@@ -183,27 +191,31 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
 
 def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: Optional[bool] = None,
            meter: bool = False, radian: bool = False, limit_mm: Optional[float] = None,
-           invert: bool = False) -> Verification:
+           invert: bool = False, tolerance_mm: float = 1.0, tolerance_deg: float = 0.1) -> Verification:
     """Checks new shots against a saved calibration, without calibrating again.
 
     ``saved`` is a :class:`Calibration`, or the path of what ``tarn calibrate --json`` printed or of a result
     file the desktop program saved. ``points`` and ``robot_rows`` are the new shots as for :func:`calibrate`;
     the robot type and set-up are the saved calibration's unless given (robot="matrix", with ``invert``, as for
-    :func:`calibrate`; a calibration saved from matrices needs it). The verdict is "drift" when the RMS
-    residual exceeds the limit: 2.5 times the saved calibration's leave-one-out RMS (at least 0.1 mm), 1 mm for
-    a file without it, or ``limit_mm``. Raises :class:`TarnError` (201 a saved matrix that is not a rigid
+    :func:`calibrate`; a calibration saved from matrices needs it). With the saved calibration's covariance
+    (a :class:`Calibration`, or a file saved by this version) the shots are judged against what it predicts,
+    its own uncertainty included: "drift" when a move is significant at 99 %, "ok" when none is and the shots
+    would have seen a shift of ``tolerance_mm`` and a turn of ``tolerance_deg``, "inconclusive" otherwise
+    (``power`` says what they can see and how many more shots would see ``tolerance_mm``). Without it, or with
+    ``limit_mm``, the verdict is "drift" when the RMS residual exceeds the limit: 2.5 times the saved
+    calibration's leave-one-out RMS (at least 0.1 mm), 1 mm for a file without it, or ``limit_mm``. Raises :class:`TarnError` (201 a saved matrix that is not a rigid
     transform, 202, 203, 204 as for calibrate) and ValueError for a file that is not a saved result.
     """
     if isinstance(saved, Calibration):
         saved = {"camera": saved.camera, "marker": saved.marker, "rms_mm": saved.rms_mm,
                  "leave_one_out_mm": saved.leave_one_out_mm, "uncertainty": saved.uncertainty,
                  "convention": saved.convention, "robot": saved.robot, "eye_to_hand": saved.eye_to_hand,
-                 "unit": saved.unit}
+                 "unit": saved.unit, "covariance": saved.covariance}
     elif not isinstance(saved, str):
         saved = str(saved)
     robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
     v = _tarn.verify(_marker_points(points), np.asarray(robot_rows, dtype=float), saved, robot, eye_to_hand, meter,
-                     radian, limit_mm)
+                     radian, limit_mm, tolerance_mm, tolerance_deg)
     return Verification(**v)
 
 

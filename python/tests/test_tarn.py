@@ -162,7 +162,11 @@ def test_verify_agrees_with_the_command_line_and_catches_a_moved_camera(tmp_path
     saved = tarn.calibrate(*_scene_arrays(tarn.synthetic_scene(poses=12, robot="ur", noise_mm=0.1, seed=3)), robot="ur")
     fresh = tarn.synthetic_scene(poses=6, robot="ur", noise_mm=0.1, seed=21)
     same = tarn.verify(fresh.points, fresh.robot_rows, saved)
-    assert same.verdict == "ok" and same.limit_from == "calibration"
+    assert same.verdict == "ok" and same.judged_by == "covariance"
+    assert same.power["detectable_shift_mm"] < 1.0 and same.power["more_shots"] == 0
+    # Asked to see a hundredth of a millimetre, six shots cannot: inconclusive, and it says so.
+    blind = tarn.verify(fresh.points, fresh.robot_rows, saved, tolerance_mm=0.01)
+    assert blind.verdict == "inconclusive" and "can only see moves above" in blind.power["text"]
     # A camera moved by 2 mm along its y axis sees every point 2 mm the other way.
     moved = tarn.verify(fresh.points - [0.0, 0.002, 0.0], fresh.robot_rows, saved)
     assert moved.verdict == "drift"
@@ -184,6 +188,8 @@ def test_verify_agrees_with_the_command_line_and_catches_a_moved_camera(tmp_path
     np.testing.assert_allclose(from_file.residual_mm, [s["residual_mm"] for s in expected["shots"]], rtol=0, atol=1e-9)
     np.testing.assert_allclose(from_file.residual_mm, same.residual_mm, rtol=0, atol=1e-9)
     assert from_file.limit_mm == pytest.approx(expected["limit_mm"])
+    assert from_file.judged_by == expected["judged_by"] == "covariance"
+    assert from_file.power["detectable_shift_mm"] == pytest.approx(same.power["detectable_shift_mm"], rel=1e-6)
     with pytest.raises(ValueError):
         tarn.verify(fresh.points, fresh.robot_rows, saved, robot="fanuc")
 

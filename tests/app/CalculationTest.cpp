@@ -411,7 +411,7 @@ class CalculationTest : public QObject, private WindowUnderTest {
     };
     QString shown = verify(shots);
     QVERIFY2(shown.startsWith("验证结果|第1行: ") && shown.contains("第5行: ") && shown.contains("结论: 通过") &&
-                 shown.contains("(由标定结果的残差和不确定度得出)"),
+                 shown.contains("已计入其自身不确定度") && shown.contains("这 5 组数据只能发现大于"),
              qUtf8Printable(shown));
 
     Eigen::Isometry3d moved = Eigen::Isometry3d::Identity();
@@ -436,7 +436,14 @@ class CalculationTest : public QObject, private WindowUnderTest {
     ui->RobotSelect->setCurrentIndex(2);
     shown = verify(TarnSim::MakeScene(options));
     QCOMPARE(dialogs->pickers.last(), QString("选择标定结果文件|Result Files (*.csv *.json)"));
-    QVERIFY2(shown.contains("结论: 通过") && shown.contains("限值 1.000 mm(默认)"), qUtf8Printable(shown));
+    QVERIFY2(shown.contains("结论: 通过") && shown.contains("已计入其自身不确定度"), qUtf8Printable(shown));
+    // A file saved before the covariance entry existed is judged by the plain limit, and says so.
+    QByteArray older = ReadText(dialogs->path);
+    older.remove(older.indexOf("Covariance:"), older.indexOf("\nEND:") - older.indexOf("Covariance:") + 1);
+    QVERIFY(older.contains("MarkerType:") && WriteText(dialogs->path, older));
+    shown = verify(TarnSim::MakeScene(options));
+    QVERIFY2(shown.contains("结论: 通过") && shown.contains("限值 1.000 mm(默认)") && shown.contains("不含协方差"),
+             qUtf8Printable(shown));
     ui->RobotSelect->setCurrentIndex(4);
     QCOMPARE(verify(TarnSim::MakeScene(options)), QString("验证失败|结果文件的机器人类型或手眼类型与当前选择不同!|OK"));
   }

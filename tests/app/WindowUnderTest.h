@@ -6,6 +6,8 @@
 #include "MainWindowTester.h"
 #include "ScriptedDialogs.h"
 
+#include <QFile>
+
 #include <memory>
 
 class WindowUnderTest {
@@ -28,3 +30,14 @@ class WindowUnderTest {
 
 /// No message box has been shown (else the test fails listing them).
 #define QVERIFY_NO_BOX(dialogs) QVERIFY2((dialogs)->shown.isEmpty(), qUtf8Printable((dialogs)->shown.join("\n")))
+
+/// A file's bytes written whole, and read back.
+inline bool WriteText(const QString& path, const QByteArray& content) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size();
+}
+
+inline QByteArray ReadText(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}

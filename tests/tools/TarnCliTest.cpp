@@ -130,7 +130,8 @@ TEST(TarnCli, EyeToHandWithThePoseSearchAndSaving) {
               testing::StartsWith(
                   "HandEyeType:1\nRobotType:KUKA [X,Y,Z]mm|[A B C]deg\nIsMeter:0\nIsRadian:0\n"
                   "Exhaust:1\nRansacDist:0.003\nMarkerType:\xCD\xAC\xD0\xC4\xD4\xB2(\xC6\xBD\xC3\xE6\xC4\xE2\xBA\xCF)\n"
-                  "END:\nX,Y,Z,R1,R2,R3,\n"));
+                  "Covariance:"));
+  EXPECT_THAT(text, HasSubstr("\nEND:\nX,Y,Z,R1,R2,R3,\n"));
   EXPECT_THAT(text, HasSubstr("\n\n\xC1\xD0"
                               "1,\xC1\xD0"
                               "2,\xC1\xD0"

@@ -161,7 +161,13 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   result.cameraPose = {1.5, 2, 3, 0.25, 0.5, 0.75, 1};
   result.cameraMatrix = {{1, 0, 0, 1.5}, {0, 1, 0, 2}, {0, 0, 1, 3}, {0, 0, 0, 1}};
   result.markerPosition = {7, 8, 9.125};
-  const FileSettings settings{1, "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText()};
+  TamoHandEye::CalibrationCovariance covariance;
+  covariance.known = true;
+  covariance.residualSigmaMm = 1.0 / 3.0;
+  covariance.freedom = 27;
+  for (std::size_t i = 0; i < 81; ++i) covariance.matrix[i] = (i % 10 == 0 ? 2.0 : 1e-7) / 7.0;
+  const FileSettings settings{1,    "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText(),
+                              covariance};
   ASSERT_TRUE(WriteSettingsFile(path, settings, ResultTables(result)));
 
   std::ifstream in(path, std::ios::binary);
@@ -181,6 +187,14 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   ASSERT_EQ(content.rows.size(), 8u);  // the pose row, the matrix's header and rows, the marker's header and row
   EXPECT_EQ(content.rows[1], "列1,列2,列3,列4,");
   EXPECT_EQ(content.rows[7], "7,8,9.125,");
+  // The covariance entry comes back to the last bit; a damaged one is no covariance.
+  TamoHandEye::CalibrationCovariance back;
+  ASSERT_TRUE(ParseCovarianceEntry(*content.Find("Covariance"), back));
+  EXPECT_EQ(back.matrix, covariance.matrix);
+  EXPECT_EQ(back.residualSigmaMm, covariance.residualSigmaMm);
+  EXPECT_EQ(back.freedom, 27);
+  EXPECT_FALSE(ParseCovarianceEntry("0.3 27 1 2 3", back));
+  EXPECT_FALSE(ParseCovarianceEntry(CovarianceEntry(covariance) + " 5", back));
 }
 
 }  // namespace

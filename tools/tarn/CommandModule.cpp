@@ -59,20 +59,26 @@ void SetShotInputs(CalibrateOptions& o, const std::string& robot) {
   if (!robot.empty()) o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : robot);
 }
 
+// --tolerance MM[,DEG], checked by the parser.
+void SetTolerance(const std::string& text, CalibrateOptions& o) {
+  const std::size_t comma = text.find(',');
+  o.toleranceMm = std::stod(text.substr(0, comma));
+  if (comma != std::string::npos) o.toleranceDeg = std::stod(text.substr(comma + 1));
+}
+
 int Calibrate(CalibrateState& state) {
   CalibrateOptions& o = state.calibrate;
   SetShotInputs(o, state.robot);
   o.ransac = -1.0;
   if (state.ransacGiven) o.ransac = state.ransac.empty() || state.ransac == "auto" ? 0.0 : std::stod(state.ransac) / 1000.0;
-  const std::size_t comma = state.tolerance.find(',');
-  o.toleranceMm = std::stod(state.tolerance.substr(0, comma));
-  if (comma != std::string::npos) o.toleranceDeg = std::stod(state.tolerance.substr(comma + 1));
+  SetTolerance(state.tolerance, o);
   if (state.seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state.seed));
   return RunCalibrate(o);
 }
 
 int Verify(VerifyState& state) {
   SetShotInputs(state.inputs, state.robot);
+  SetTolerance(state.tolerance, state.inputs);
   return RunVerify(state.inputs, state.result, state.limitMm);
 }
 

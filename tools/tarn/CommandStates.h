@@ -33,6 +33,7 @@ struct VerifyState {
   std::string robot;        ///< empty: the saved result's
   std::string result;       ///< the saved result file
   double limitMm = 0.0;     ///< above 0: the verdict's limit
+  std::string tolerance = "1,0.1";  ///< MM[,DEG]: the smallest move "ok" must have been able to see
 };
 
 struct SuggestState {

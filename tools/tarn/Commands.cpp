@@ -233,7 +233,9 @@ int CalibrateChecked(const CalibrateOptions& o) {
                                         c.param.IsRadian,
                                         c.param.Exhaust,
                                         c.param.RansacDist,
+                                        std::nullopt,
                                         std::nullopt};
+    if (c.report.covariance.known) settings.covariance = c.report.covariance;
     if (o.markers.empty()) {
       settings.markerType =
           o.centre == Centre::Fit ? TarnWorkflow::FittedMarkerText() : TarnWorkflow::CentroidMarkerText();
@@ -287,6 +289,8 @@ int VerifyChecked(const CalibrateOptions& given, const std::string& resultFile, 
   TarnWorkflow::ToUnitOfRows(saved, o.robot->meterChoice, param.IsMeter);
   TamoHandEye::CheckOptions options;
   options.limitMm = limitMm;
+  options.toleranceMm = o.toleranceMm;
+  options.toleranceDeg = o.toleranceDeg;
   TamoHandEye::CalibrationCheck check;
   ErrorCode code = Success;
   {
@@ -301,7 +305,7 @@ int VerifyChecked(const CalibrateOptions& given, const std::string& resultFile, 
   if (o.json) {
     std::cout << TarnWorkflow::CheckJson(check, limitMm > 0.0).dump(2) << "\n";
   } else {
-    TarnWorkflow::WriteCheckText(std::cout, check);
+    TarnWorkflow::WriteCheckText(std::cout, check, limitMm > 0.0);
   }
   return o.strict && check.drift ? 3 : 0;
 }

@@ -240,10 +240,17 @@ Command AddVerify(CLI::App& app) {
   command->add_flag("--radian", inputs.radian, "Robot angles in radians (generic3)");
   command
       ->add_option("--limit", state->limitMm,
-                   "The verdict's limit on the RMS residual, mm (default: from the saved calibration)")
+                   "A plain limit on the RMS residual, mm: drift above it (default: judged with the saved "
+                   "calibration's covariance, or a limit from its residuals when it has none)")
       ->check(CLI::PositiveNumber);
   command->add_flag("--json", inputs.json, "Print JSON instead of text");
   command->add_flag("--strict", inputs.strict, "Exit with status 3 when the verdict is drift");
+  command
+      ->add_option("--tolerance", state->tolerance,
+                   "The smallest camera shift (mm) and turn (degrees) the verdict ok must have been able to see; "
+                   "shots that could not see them are inconclusive")
+      ->check(CLI::Validator(CheckTolerance, "MM[,DEG]", "tolerance"))
+      ->capture_default_str();
   AddCentreOption(*command, inputs.centre);
   return {command, [state] { return RunInModule("verify", state.get()); }};
 }
