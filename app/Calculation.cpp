@@ -94,6 +94,7 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   lastSuggestionColumns.clear();
   TamoHandEye::SuggestOptions next;
   next.seed = report.seed;  // the same poses dropped as the calculation's
+  next.camera = markerPinhole;
   if (TarnWorkflow::WarnsAboutPoseSet(lastReport) &&
       TamoHandEye::SuggestNextPoses(markers, robotRows, settings, type->kind, next, lastSuggestions) ==
           TamoHandEye::Success) {

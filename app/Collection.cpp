@@ -158,6 +158,12 @@ void MainWindow::ComputeMarkers(const QStringList& images, const QStringList& cl
     markerResults.push_back(record);
     if (progress->Cancelled()) break;
   }
+  // The camera's pinhole from the first shot whose cloud gives one: the suggested poses keep the marker in
+  // its image.
+  markerPinhole = {};
+  for (std::size_t k = 0; k < shots.size() && k < 3 && markerPinhole.width == 0; ++k) {
+    TamoHandEye::EstimateCameraPinhole(shots[k].image, shots[k].cloud, markerPinhole);
+  }
   if (!errors.isEmpty()) {
     QString lines;
     for (const QString& line : errors) lines += line + "\n";

@@ -173,6 +173,7 @@ class MainWindow : public QMainWindow {
   QStringList files2D;
   QStringList files3D;
   std::vector<TamoHandEye::MarkerBoardResult> markerResults;
+  TamoHandEye::CameraPinhole markerPinhole;  ///< of the shots detected last; unknown (width 0) otherwise
   FinalResult lastResult{};
   TamoHandEye::CalibrationReport lastReport{};   ///< the report of the last successful calculation
   bool lastReportGeneric = false;                ///< it came from a generic robot type

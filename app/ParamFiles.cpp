@@ -80,6 +80,7 @@ MainWindow::ReadOutcome MainWindow::ReadParamFile(const QString& path) {
   if (find("Exhaust", value)) ui->CheckBoxExhaust->setChecked(value.toInt() != 0);
   if (find("RansacDist", value)) ui->DSpinBoxMaxDist->setValue(value.toDouble());
   markerResults.clear();
+  markerPinhole = {};
 
   QTableWidget* table = ui->ParamList;
   table->setRowCount(static_cast<int>(content.rows.size()));

@@ -147,6 +147,7 @@ void MainWindow::ClearParamList() {
   }
   table->clear();
   markerResults.clear();
+  markerPinhole = {};
   DisableResultTabs();
   table->setRowCount(0);
   table->setColumnCount(headers.size());

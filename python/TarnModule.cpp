@@ -22,6 +22,7 @@
 #include <pybind11/stl.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include <array>
 #include <cmath>
 #include <optional>
 #include <random>
@@ -434,15 +435,48 @@ py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcec
   return CheckDict(check, limitMm.has_value());
 }
 
+// The pinhole of a shot's cloud (a path, with its image's path, or an H x W x 3 array); None when it gives none.
+py::object Pinhole(const py::object& cloud, const py::object& image) {
+  TamoHandEye::CameraPinhole p;
+  bool found = false;
+  if (py::isinstance<py::str>(cloud)) {
+    if (!py::isinstance<py::str>(image)) throw py::value_error("a cloud file needs its image file (for its size)");
+    const std::string cloudPath = cloud.cast<std::string>();
+    const std::string imagePath = image.cast<std::string>();
+    TarnWorkflow::QuietStdout quiet;
+    py::gil_scoped_release release;
+    found = TamoHandEye::EstimateCameraPinhole(imagePath, cloudPath, p);
+  } else {
+    const cv::Mat pts = CloudOf(cloud);
+    py::gil_scoped_release release;
+    found = TamoHandEye::EstimateCameraPinhole(pts, p);
+  }
+  if (!found) return py::none();
+  return py::make_tuple(p.fx, p.fy, p.cx, p.cy, p.width, p.height);
+}
+
 py::dict Suggest(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                  const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
-                 const std::string& robotName, bool eyeToHand, bool meter, bool radian, int count) {
+                 const std::string& robotName, bool eyeToHand, bool meter, bool radian, int count,
+                 const std::optional<std::array<double, 4>>& intrinsics,
+                 const std::optional<std::array<int, 2>>& imageSize) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
   const AlgoParam param = robot.Settings(eyeToHand, meter, radian, -1.0);
   TamoHandEye::SuggestOptions options;
   options.count = count;
+  if (intrinsics.has_value() != imageSize.has_value()) {
+    throw py::value_error("give intrinsics (fx, fy, cx, cy) and image_size (width, height) together");
+  }
+  if (intrinsics) {
+    const auto& k = *intrinsics;
+    options.camera = {k[0], k[1], k[2], k[3], (*imageSize)[0], (*imageSize)[1]};
+    if (!(k[0] > 0.0 && k[1] > 0.0 && std::isfinite(k[0] + k[1] + k[2] + k[3]) && (*imageSize)[0] > 0 &&
+          (*imageSize)[1] > 0)) {
+      throw py::value_error("intrinsics need focal lengths above 0 and finite values; image_size above 0");
+    }
+  }
   TamoHandEye::PoseSuggestions s;
   ErrorCode code = Success;
   {
@@ -461,6 +495,7 @@ py::dict Suggest(const py::array_t<double, py::array::c_style | py::array::force
     d["axis"] = Array({p.axis.begin(), p.axis.end()}, {3});
     d["view_deg"] = p.viewAngleDeg;
     d["distance_mm"] = p.distanceMm;
+    d["pixel"] = s.inImage ? py::object(Array({p.u, p.v}, {2})) : py::object(py::none());
     list.append(d);
   }
   py::dict out;
@@ -469,6 +504,7 @@ py::dict Suggest(const py::array_t<double, py::array::c_style | py::array::force
   out["columns"] = TarnWorkflow::RowColumns(robot, param);
   out["suggestions"] = list;
   out["note"] = s.failure;
+  out["kept_in"] = s.inImage ? "image" : "view cone";
   return out;
 }
 
@@ -614,7 +650,9 @@ PYBIND11_MODULE(_tarn, m) {
         py::arg("tolerance_mm") = TamoHandEye::CheckOptions{}.toleranceMm,
         py::arg("tolerance_deg") = TamoHandEye::CheckOptions{}.toleranceDeg);
   m.def("suggest", &Suggest, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
-        py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false, py::arg("count") = 3);
+        py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false, py::arg("count") = 3,
+        py::arg("intrinsics") = py::none(), py::arg("image_size") = py::none());
+  m.def("pinhole", &Pinhole, py::arg("cloud"), py::arg("image") = py::none());
   m.def("row_to_matrix", &RowToMatrix, py::arg("row"), py::arg("robot") = "fanuc", py::arg("convention") = "",
         py::arg("meter") = false, py::arg("radian") = false);
   m.def("matrix_to_row", &MatrixToRow, py::arg("matrix"), py::arg("robot") = "fanuc", py::arg("convention") = "",

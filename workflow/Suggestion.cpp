@@ -39,7 +39,9 @@ void WriteSuggestionText(std::ostream& out, const TamoHandEye::PoseSuggestions& 
     out << std::setw(3) << i + 1 << " ";
     for (const double v : p.row) out << std::setw(12) << Fixed(v, robot.rowLength == 7 ? 6 : 3);
     out << "   sigma after " << Fixed(p.sigmaMmAfter, 3) << " mm  (pose " << p.fromPose + 1 << " turned "
-        << Fixed(p.turnDeg, 0) << " deg, marker " << Fixed(p.viewAngleDeg, 1) << " deg off the optical axis)\n";
+        << Fixed(p.turnDeg, 0) << " deg, marker " << Fixed(p.viewAngleDeg, 1) << " deg off the optical axis";
+    if (s.inImage) out << ", at pixel " << Fixed(p.u, 0) << ", " << Fixed(p.v, 0);
+    out << ")\n";
   }
   out << "Move the robot to a suggested row, take the shot, add it, and ask again: each new shot changes what is "
          "best next.\n";
@@ -55,7 +57,8 @@ nlohmann::json SuggestionJson(const TamoHandEye::PoseSuggestions& s, const Robot
                     {"turn_deg", p.turnDeg},
                     {"axis", p.axis},
                     {"view_deg", p.viewAngleDeg},
-                    {"distance_mm", p.distanceMm}});
+                    {"distance_mm", p.distanceMm},
+                    {"pixel", s.inImage ? nlohmann::json({p.u, p.v}) : nlohmann::json(nullptr)}});
   }
   nlohmann::json j;
   j["sigma_mm"] = s.sigmaMm;
@@ -64,6 +67,42 @@ nlohmann::json SuggestionJson(const TamoHandEye::PoseSuggestions& s, const Robot
   j["suggestions"] = list;
   if (s.suggestions.empty()) j["note"] = s.failure;
   return j;
+}
+
+TamoHandEye::CameraPinhole PinholeOfShots(const std::vector<ShotDetection>& detections) {
+  int tried = 0;
+  for (const ShotDetection& d : detections) {
+    if (d.code != TamoHandEye::Success || tried++ == 3) continue;
+    TamoHandEye::CameraPinhole p;
+    if (TamoHandEye::EstimateCameraPinhole(d.pair.image, d.pair.cloud, p)) return p;
+  }
+  return {};
+}
+
+std::string PinholeText(const TamoHandEye::SuggestOptions& options, PinholeSource source) {
+  const TamoHandEye::CameraPinhole& p = options.camera;
+  if (source == PinholeSource::None || p.width <= 0) {
+    return "Each marker kept within " + Fixed(options.viewConeDeg, 0) +
+           " deg of the optical axis: the camera's pinhole is not known (give --intrinsics and --image-size, or "
+           "images and clouds), so the image's border is not.";
+  }
+  return "Each marker kept inside the " + std::to_string(p.width) + " x " + std::to_string(p.height) +
+         " image, " + Fixed(100.0 * options.imageMargin, 0) + " % from its border (pinhole fx " + Fixed(p.fx, 1) +
+         ", fy " + Fixed(p.fy, 1) + ", cx " + Fixed(p.cx, 1) + ", cy " + Fixed(p.cy, 1) +
+         (source == PinholeSource::Given ? ", given)." : ", estimated from the clouds).");
+}
+
+void AddPinholeJson(nlohmann::json& j, const TamoHandEye::SuggestOptions& options, PinholeSource source) {
+  const TamoHandEye::CameraPinhole& p = options.camera;
+  const bool known = source != PinholeSource::None && p.width > 0;
+  j["kept_in"] = known ? "image" : "view cone";
+  if (!known) {
+    j["pinhole"] = nullptr;
+    return;
+  }
+  j["pinhole"] = {{"fx", p.fx},       {"fy", p.fy},         {"cx", p.cx},
+                  {"cy", p.cy},       {"width", p.width}, {"height", p.height},
+                  {"from", source == PinholeSource::Given ? "given" : "clouds"}};
 }
 
 }  // namespace TarnWorkflow

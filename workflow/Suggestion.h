@@ -2,6 +2,7 @@
 
 // The suggested next poses for a reader and as JSON.
 
+#include "MarkerBatch.h"
 #include "RobotTypes.h"
 
 #include <tarn/PoseSuggestion.h>
@@ -28,5 +29,16 @@ void WriteSuggestionText(std::ostream& out, const TamoHandEye::PoseSuggestions& 
 /// "turn_deg", "axis", "view_deg", "distance_mm"}]; "note" when there is none.
 nlohmann::json SuggestionJson(const TamoHandEye::PoseSuggestions& s, const RobotType& robot,
                               const TamoHandEye::AlgoParam& param);
+
+/// Where the suggestions' pinhole came from.
+enum class PinholeSource { None, Given, Clouds };
+
+/// The pinhole of the first of the first three successfully detected shots whose cloud gives one; unknown
+/// (width 0) when none does.
+TamoHandEye::CameraPinhole PinholeOfShots(const std::vector<ShotDetection>& detections);
+/// One line: the marker kept inside the image of that pinhole (and where it came from), or in the view cone.
+std::string PinholeText(const TamoHandEye::SuggestOptions& options, PinholeSource source);
+/// "kept_in": "image" or "view cone", and "pinhole" {"fx", "fy", "cx", "cy", "width", "height", "from"} or null.
+void AddPinholeJson(nlohmann::json& j, const TamoHandEye::SuggestOptions& options, PinholeSource source);
 
 }  // namespace TarnWorkflow

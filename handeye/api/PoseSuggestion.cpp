@@ -17,6 +17,12 @@ std::string CheckOptions(const SuggestOptions& o) {
   if (o.count < 1 || o.count > kMostSuggestions) return "the count of suggestions must be 1 to 50";
   if (!(o.maxTurnDeg > 0.0 && o.maxTurnDeg <= 90.0)) return "the largest turn must be above 0 and at most 90 degrees";
   if (!(o.viewConeDeg > 0.0 && o.viewConeDeg < 90.0)) return "the view cone must be above 0 and below 90 degrees";
+  if (!(o.imageMargin >= 0.0 && o.imageMargin < 0.5)) return "the image margin must be 0 or more and below 0.5";
+  const CameraPinhole& c = o.camera;
+  if (c.width != 0 && !(c.width > 0 && c.height > 0 && std::isfinite(c.fx) && c.fx > 0.0 && std::isfinite(c.fy) &&
+                        c.fy > 0.0 && std::isfinite(c.cx) && std::isfinite(c.cy))) {
+    return "the camera's pinhole needs focal lengths above 0, a finite principal point and an image size";
+  }
   return {};
 }
 
@@ -58,7 +64,10 @@ ErrorCode Suggest(const std::vector<MarkerBoardResult>& markers, const RobotRows
   const Kel::SE3d marker = eyeToHand ? robot.handEye->GetMarkerToFlange() : robot.handEye->GetMarkerToBase();
   const Kel::SE3d camera = eyeToHand ? robot.handEye->GetCameraToBase() : robot.handEye->GetCameraToFlange();
   out.convention = ConventionUsed(kind, robot);
-  const NextPoses next = SuggestPoses(poses, marker, camera, {options.count, options.maxTurnDeg, options.viewConeDeg});
+  const NextPoses next = SuggestPoses(
+      poses, marker, camera,
+      {options.count, options.maxTurnDeg, options.viewConeDeg, options.camera, options.imageMargin});
+  out.inImage = options.camera.width > 0;
   if (!std::isfinite(next.sigmaMm)) {
     out.failure = "the poses used leave the camera translation's uncertainty unknown (too few, or degenerate)";
     return Err_Solve_Fail;
@@ -73,12 +82,15 @@ ErrorCode Suggest(const std::vector<MarkerBoardResult>& markers, const RobotRows
     s.turnDeg = p.turnDeg;
     s.viewAngleDeg = p.viewDeg;
     s.distanceMm = p.distanceMm;
+    s.u = p.pixel.x();
+    s.v = p.pixel.y();
     out.suggestions.push_back(std::move(s));
   }
   if (out.suggestions.empty()) {
-    out.failure =
-        "no turn of the poses taken keeps the marker in view: take a pose with the marker near the image's "
-        "centre";
+    out.failure = out.inImage ? "no turn of the poses taken keeps the marker inside the image: take a pose with the "
+                                "marker near the image's centre"
+                              : "no turn of the poses taken keeps the marker in view: take a pose with the marker "
+                                "near the image's centre";
   }
   return Success;
 }

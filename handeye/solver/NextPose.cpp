@@ -39,6 +39,34 @@ std::vector<Eigen::Vector3d> ViewDirections(double coneDeg) {
   return out;
 }
 
+// With the pinhole known: the principal point, and 8 places each half-way to and on the border of the image
+// shrunk by `margin` of its size and by `marginDeg` of direction error on every side; directions of the
+// camera frame. Empty when that leaves no image.
+std::vector<Eigen::Vector3d> ImageDirections(const CameraPinhole& p, double margin, double marginDeg) {
+  const double slackU = margin * p.width + p.fx * std::tan(marginDeg * kDegree);
+  const double slackV = margin * p.height + p.fy * std::tan(marginDeg * kDegree);
+  const double left = slackU - 0.5, right = p.width - 0.5 - slackU;
+  const double top = slackV - 0.5, bottom = p.height - 0.5 - slackV;
+  if (!(left < right && top < bottom)) return {};
+  const double u0 = std::clamp(p.cx, left, right);
+  const double v0 = std::clamp(p.cy, top, bottom);
+  std::vector<Eigen::Vector2d> pixels{{u0, v0}};
+  for (const double part : {0.5, 1.0}) {
+    for (int k = 0; k < 8; ++k) {
+      const int du = k == 0 || k == 1 || k == 7 ? 1 : (k == 3 || k == 4 || k == 5 ? -1 : 0);
+      const int dv = k >= 1 && k <= 3 ? 1 : (k >= 5 ? -1 : 0);
+      const double u = u0 + part * (du > 0 ? right - u0 : (du < 0 ? left - u0 : 0.0));
+      const double v = v0 + part * (dv > 0 ? bottom - v0 : (dv < 0 ? top - v0 : 0.0));
+      pixels.emplace_back(u, v);
+    }
+  }
+  std::vector<Eigen::Vector3d> out;
+  for (const Eigen::Vector2d& px : pixels) {
+    out.push_back(Eigen::Vector3d((px.x() - p.cx) / p.fx, (px.y() - p.cy) / p.fy, 1.0).normalized());
+  }
+  return out;
+}
+
 double AngleDeg(const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
   return std::atan2(a.cross(b).norm(), a.dot(b)) / kDegree;
 }
@@ -113,7 +141,9 @@ class CandidateSet {
   CandidateSet(const SolvedPoses& poses, const Geometry& g, const NextPoseOptions& options, double marginDeg)
       : geometry(g),
         axes(SpreadAxes(kAxes)),
-        directions(ViewDirections(std::max(0.0, options.viewConeDeg - marginDeg))),
+        directions(options.camera.width > 0 ? ImageDirections(options.camera, options.imageMargin, marginDeg)
+                                            : ViewDirections(std::max(0.0, options.viewConeDeg - marginDeg))),
+        camera(options.camera),
         maxTurnDeg(options.maxTurnDeg) {
     for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
       if (!poses.Used(i)) continue;
@@ -147,6 +177,10 @@ class CandidateSet {
               pose.axis = axis;
               pose.turnDeg = turn;
               pose.viewDeg = AngleDeg(direction, Eigen::Vector3d::UnitZ());
+              if (camera.width > 0) {
+                pose.pixel = Eigen::Vector2d(camera.fx * direction.x() / direction.z() + camera.cx,
+                                             camera.fy * direction.y() / direction.z() + camera.cy);
+              }
               pose.distanceMm = 1000.0 * f.distance;
               visit(key, pose, geometry.Jacobian(placed, inCamera));
             }
@@ -166,6 +200,7 @@ class CandidateSet {
   const Geometry& geometry;
   std::vector<Eigen::Vector3d> axes;
   std::vector<Eigen::Vector3d> directions;
+  CameraPinhole camera;
   double maxTurnDeg;
   std::vector<From> from;
   Eigen::Vector3d meanSight = Eigen::Vector3d::Zero();

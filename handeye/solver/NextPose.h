@@ -5,6 +5,8 @@
 
 #include "solver/SolutionDiagnostics.h"
 
+#include <tarn/PoseSuggestion.h>
+
 #include <string>
 #include <vector>
 
@@ -14,6 +16,8 @@ struct NextPoseOptions {
   int count = 3;
   double maxTurnDeg = 45.0;
   double viewConeDeg = 25.0;
+  CameraPinhole camera;  ///< when known (width above 0): the marker kept inside the image instead of the cone
+  double imageMargin = 0.1;
 };
 
 struct NextPose {
@@ -24,6 +28,7 @@ struct NextPose {
   double turnDeg = 0.0;
   double viewDeg = 0.0;
   double distanceMm = 0.0;
+  Eigen::Vector2d pixel = Eigen::Vector2d::Zero();  ///< where the marker is seen, the pinhole known
 };
 
 struct NextPoses {

@@ -16,7 +16,7 @@ import numpy as np
 
 __all__ = [
     "TarnError", "Detection", "ReportWarning", "Calibration", "Verification", "Suggestion", "Suggestions", "Scene",
-    "ROBOTS", "detect", "calibrate", "verify", "suggest",
+    "ROBOTS", "detect", "calibrate", "verify", "suggest", "pinhole",
     "row_to_matrix", "matrix_to_row", "euler_to_matrix", "matrix_to_euler", "quaternion_to_matrix",
     "matrix_to_quaternion", "synthetic_scene", "synthesise", "read_robot_rows", "read_markers", "columns",
     "__version__",
@@ -127,6 +127,7 @@ class Suggestion:
     axis: np.ndarray  #: the turn's unit axis, base frame
     view_deg: float  #: the marker's angle from the optical axis in the new pose
     distance_mm: float  #: the camera's distance from the marker
+    pixel: Optional[np.ndarray] = None  #: where the marker is seen (u, v), when the pinhole is known
 
 
 @dataclass
@@ -138,6 +139,7 @@ class Suggestions:
     columns: str  #: the row's columns and units, e.g. "X Y Z W P R (mm, deg)"
     suggestions: List[Suggestion]
     note: str  #: why there is no suggestion, when there is none
+    kept_in: str = "view cone"  #: "image" (the pinhole known: kept 10 % inside its border) or "view cone"
 
 
 @dataclass
@@ -220,23 +222,36 @@ def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: 
 
 
 def suggest(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,
-            radian: bool = False, count: int = 3) -> Suggestions:
+            radian: bool = False, count: int = 3, intrinsics: Optional[Sequence[float]] = None,
+            image_size: Optional[Sequence[int]] = None) -> Suggestions:
     """The next robot poses to take: those that shrink the camera translation's uncertainty most.
 
     ``points`` and ``robot_rows`` are the shots taken, as for :func:`calibrate` (not robot="matrix": a suggestion
-    is a row of the robot's own convention). Each suggestion keeps the camera's distance to the marker and the
-    marker within 25 degrees of the optical axis; its ``sigma_mm_after`` counts the suggestions before it. Take
-    the first, add its shot, and ask again. Raises :class:`TarnError` as :func:`calibrate` does (the poses taken
-    must calibrate) and ValueError for a count outside 1 to 50.
+    is a row of the robot's own convention). Each suggestion keeps the camera's distance to the marker and, with
+    ``intrinsics`` (fx, fy, cx, cy in pixels, as :func:`pinhole` estimates them from a shot's cloud) and
+    ``image_size`` (width, height), the marker inside the image, 10 % from its border; without them within 25
+    degrees of the optical axis. Its ``sigma_mm_after`` counts the suggestions before it. Take the first, add its
+    shot, and ask again. Raises :class:`TarnError` as :func:`calibrate` does (the poses taken must calibrate) and
+    ValueError for a count outside 1 to 50.
     """
     if robot == "matrix":
         raise ValueError("robot='matrix' has no row convention to suggest poses in: give the robot's type")
     if not 1 <= count <= 50:
         raise ValueError("count must be 1 to 50")
     s = _tarn.suggest(_marker_points(points), np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
-                      count)
+                      count, None if intrinsics is None else [float(v) for v in intrinsics],
+                      None if image_size is None else [int(v) for v in image_size])
     s["suggestions"] = [Suggestion(**x) for x in s["suggestions"]]
     return Suggestions(**s)
+
+
+def pinhole(cloud: PathOrArray, image: Optional[str] = None):
+    """The camera's pinhole from a shot's organised cloud: (fx, fy, cx, cy, width, height), or None.
+
+    ``cloud`` is a PLY path (with ``image``, its image's path, for the size) or an H x W x 3 array of points in
+    metres (NaN for none). Pixel (u, v) sees the ray ((u - cx) / fx, (v - cy) / fy, 1).
+    """
+    return _tarn.pinhole(cloud, image)
 
 
 def _rows_of(robot_rows, robot, meter: bool, invert: bool):

@@ -237,6 +237,20 @@ def test_suggest_agrees_with_the_command_line_and_keeps_the_marker_in_view(tmp_p
     with pytest.raises(ValueError):
         tarn.suggest(scene.points, scene.robot_rows, robot="matrix")
 
+    # With a long lens's pinhole, given to both front ends, each marker stays inside the image.
+    k, size = [2400.0, 2400.0, 980.0, 590.0], [1920, 1200]
+    inside = tarn.suggest(scene.points, scene.robot_rows, count=3, intrinsics=k, image_size=size)
+    assert inside.kept_in == "image" and s.kept_in == "view cone"
+    for x in inside.suggestions:
+        assert 0.1 * 1920 - 1 <= x.pixel[0] <= 0.9 * 1920 and 0.1 * 1200 - 1 <= x.pixel[1] <= 0.9 * 1200
+    cli = run_cli("suggest", "--json", "--count", "3", "--robot", "fanuc", "--markers", str(tmp_path / "markers.txt"),
+                  "--poses", str(tmp_path / "robot.txt"), "--intrinsics", "2400,2400,980,590", "--image-size",
+                  "1920x1200")
+    assert cli.returncode == 0, cli.stderr
+    expected = json.loads(cli.stdout)
+    assert expected["kept_in"] == "image" and expected["pinhole"]["from"] == "given"
+    np.testing.assert_allclose(inside.suggestions[0].row, expected["suggestions"][0]["row"], rtol=0, atol=1e-6)
+
 
 def _scene_arrays(scene):
     return scene.points, scene.robot_rows

@@ -519,7 +519,8 @@ TEST(TarnCli, VerifyASavedCalibrationAgainstNewShots) {
 
 // The suggested rows of a generic type come in the convention the calibration found and in the rows' units,
 // best first, each σ below the one before; read back as KUKA rows (Rz(A)·Ry(B)·Rx(C)) with the true camera
-// they keep the marker within 25° of the optical axis. Matrix rows have no convention to suggest in.
+// they keep the marker inside the rendered image, a tenth from its border (the pinhole estimated from the
+// clouds). Matrix rows have no convention to suggest in.
 TEST(TarnCli, SuggestTheNextPosesAsRowsToTypeIn) {
   const json truth = Synthesise("suggest", "--robot kuka --seed 5");
   const fs::path set = DataSet("suggest");
@@ -547,8 +548,16 @@ TEST(TarnCli, SuggestTheNextPosesAsRowsToTypeIn) {
                                        .toRotationMatrix();
     flange.topRightCorner<3, 1>() = Eigen::Vector3d(row[0], row[1], row[2]);
     const Eigen::Vector4d seen = (flange * camera).inverse() * marker.homogeneous();
-    EXPECT_LE(std::acos(seen.head<3>().normalized().z()) * 180.0 / 3.14159265358979323846, 25.0);
+    // Inside the rendered image, a tenth of it from the border, through the renderer's own camera.
+    const double f = truth["focalPx"].get<double>();
+    const double u = f * seen.x() / seen.z() + 511.5;
+    const double v = f * seen.y() / seen.z() + 383.5;
+    EXPECT_TRUE(u > 0.1 * 1024 - 2 && u < 0.9 * 1024 && v > 0.1 * 768 - 2 && v < 0.9 * 768) << u << " " << v;
   }
+  // The pinhole came from the clouds, as the renderer's.
+  EXPECT_EQ(j["kept_in"], "image");
+  EXPECT_EQ(j["pinhole"]["from"], "clouds");
+  EXPECT_NEAR(j["pinhole"]["fx"].get<double>(), truth["focalPx"].get<double>(), 0.5);
   const Outcome matrix = Tarn(common + " --robot matrix");
   EXPECT_EQ(matrix.status, 1);
   EXPECT_THAT(matrix.err, HasSubstr("no row convention"));

@@ -87,7 +87,17 @@ int Suggest(SuggestState& state) {
   if (state.inputs.matrixRows) {
     throw std::runtime_error("--robot matrix has no row convention to suggest poses in: give the robot's type");
   }
-  return RunSuggest(state.inputs, state.count);
+  TamoHandEye::CameraPinhole pinhole;
+  if (!state.intrinsics.empty()) {
+    std::stringstream fields(state.intrinsics);
+    std::string field;
+    std::vector<double> v;
+    while (std::getline(fields, field, ',')) v.push_back(std::stod(field));
+    const std::size_t x = state.imageSize.find('x');
+    pinhole = {v.at(0), v.at(1), v.at(2), v.at(3), std::stoi(state.imageSize.substr(0, x)),
+               std::stoi(state.imageSize.substr(x + 1))};
+  }
+  return RunSuggest(state.inputs, state.count, pinhole);
 }
 
 int Marker(const MarkerState& state) {

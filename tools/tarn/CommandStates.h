@@ -40,6 +40,8 @@ struct SuggestState {
   CalibrateOptions inputs;  ///< the poses taken as calibrate reads them (no pose search)
   std::string robot;
   int count = 3;  ///< suggestions wanted
+  std::string intrinsics;  ///< fx,fy,cx,cy, checked by the parser; empty: estimated from the clouds
+  std::string imageSize;   ///< WxH, with intrinsics
 };
 
 struct MarkerState {

@@ -324,12 +324,16 @@ int RunVerify(const CalibrateOptions& inputs, const std::string& resultFile, dou
 
 namespace {
 
-int SuggestChecked(const CalibrateOptions& o, int count) {
+int SuggestChecked(const CalibrateOptions& o, int count, const TamoHandEye::CameraPinhole& given) {
   if (o.robot == nullptr) throw std::runtime_error("unknown robot type; use one of " + TarnWorkflow::RobotTypeNames());
   const Shots shots = ReadShots(o);
   const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, -1.0);
   TamoHandEye::SuggestOptions options;
   options.count = count;
+  options.camera = given.width > 0 ? given : TarnWorkflow::PinholeOfShots(shots.detections);
+  const TarnWorkflow::PinholeSource source = given.width > 0 ? TarnWorkflow::PinholeSource::Given
+                                             : options.camera.width > 0 ? TarnWorkflow::PinholeSource::Clouds
+                                                                        : TarnWorkflow::PinholeSource::None;
   TamoHandEye::PoseSuggestions suggestions;
   ErrorCode code = Success;
   {
@@ -342,19 +346,22 @@ int SuggestChecked(const CalibrateOptions& o, int count) {
     return 2;
   }
   if (o.json) {
-    std::cout << TarnWorkflow::SuggestionJson(suggestions, *o.robot, param).dump(2) << "\n";
+    nlohmann::json j = TarnWorkflow::SuggestionJson(suggestions, *o.robot, param);
+    TarnWorkflow::AddPinholeJson(j, options, source);
+    std::cout << j.dump(2) << "\n";
   } else {
     TarnWorkflow::WriteSuggestionText(std::cout, suggestions, *o.robot, param);
+    std::cout << TarnWorkflow::PinholeText(options, source) << "\n";
   }
   return 0;
 }
 
 }  // namespace
 
-int RunSuggest(const CalibrateOptions& inputs, int count) {
-  if (!inputs.json) return SuggestChecked(inputs, count);
+int RunSuggest(const CalibrateOptions& inputs, int count, const TamoHandEye::CameraPinhole& pinhole) {
+  if (!inputs.json) return SuggestChecked(inputs, count, pinhole);
   try {
-    return SuggestChecked(inputs, count);
+    return SuggestChecked(inputs, count, pinhole);
   } catch (const std::exception& e) {
     std::cout << TarnWorkflow::ErrorJson(1, e.what()).dump(2) << "\n";
     throw;

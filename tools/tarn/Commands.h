@@ -6,6 +6,8 @@
 #include "MarkerBatch.h"
 #include "RobotTypes.h"
 
+#include <tarn/PoseSuggestion.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -59,9 +61,11 @@ int RunCalibrate(const CalibrateOptions& options);
 /// check (or {"error": …}) as JSON.
 int RunVerify(const CalibrateOptions& inputs, const std::string& resultFile, double limitMm);
 /// Suggests the `count` next poses for the shots taken of `inputs` (markers or images and clouds, robot
-/// rows, robot type and set-up). Exit status 0 (also when nothing can be suggested: said why), 1 bad input,
-/// 2 the poses taken could not be calibrated; with `inputs.json` the suggestions (or {"error": …}) as JSON.
-int RunSuggest(const CalibrateOptions& inputs, int count);
+/// rows, robot type and set-up), the marker kept inside the image of `pinhole` when it is known, else of the
+/// pinhole estimated from the first shot's cloud that gives one, else in the view cone (the output says
+/// which). Exit status 0 (also when nothing can be suggested: said why), 1 bad input, 2 the poses taken
+/// could not be calibrated; with `inputs.json` the suggestions (or {"error": …}) as JSON.
+int RunSuggest(const CalibrateOptions& inputs, int count, const TamoHandEye::CameraPinhole& pinhole);
 /// Synthesises the sample set into `folder` (a temporary folder when empty), detects and calibrates with
 /// both centre methods, and compares each with the ground truth; `centre` is the one printed in full and
 /// held to the bound (0.05 mm and 0.02° for Fit, 2 mm and 0.2° for Centroid).

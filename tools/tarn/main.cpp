@@ -128,6 +128,31 @@ std::string CheckDistance(std::string& text) {
   return {};
 }
 
+// --intrinsics: four finite numbers, the focal lengths above 0.
+std::string CheckIntrinsics(std::string& text) {
+  std::stringstream fields(text);
+  std::string field;
+  std::vector<double> values;
+  while (std::getline(fields, field, ',')) {
+    double v = 0.0;
+    if (!CLI::detail::lexical_cast(field, v) || !std::isfinite(v)) break;
+    values.push_back(v);
+  }
+  return values.size() == 4 && values[0] > 0.0 && values[1] > 0.0 && !fields
+             ? std::string()
+             : "must be fx,fy,cx,cy in pixels, the focal lengths above 0: " + text;
+}
+
+// --image-size: WxH, each 1 to 100000.
+std::string CheckImageSize(std::string& text) {
+  const std::size_t x = text.find('x');
+  int w = 0;
+  int h = 0;
+  const bool ok = x != std::string::npos && CLI::detail::lexical_cast(text.substr(0, x), w) &&
+                  CLI::detail::lexical_cast(text.substr(x + 1), h) && w >= 1 && h >= 1 && w <= 100000 && h <= 100000;
+  return ok ? std::string() : "must be WxH in pixels: " + text;
+}
+
 // --tolerance: MM or MM,DEG, each a finite number above 0.
 std::string CheckTolerance(std::string& text) {
   const std::size_t comma = text.find(',');
@@ -270,6 +295,16 @@ Command AddSuggest(CLI::App& app) {
   command->add_option("--count", state->count, "How many poses to suggest")
       ->check(CLI::Range(1, 50))
       ->capture_default_str();
+  auto* intrinsics =
+      command
+          ->add_option("--intrinsics", state->intrinsics,
+                       "The camera's pinhole fx,fy,cx,cy (pixels): keeps the marker inside the image (default: "
+                       "estimated from the clouds)")
+          ->check(CLI::Validator(CheckIntrinsics, "FX,FY,CX,CY", "pinhole"));
+  auto* imageSize = command->add_option("--image-size", state->imageSize, "The image's size WxH, with --intrinsics")
+                        ->check(CLI::Validator(CheckImageSize, "WxH", "image size"));
+  intrinsics->needs(imageSize);
+  imageSize->needs(intrinsics);
   command->add_flag("--json", inputs.json, "Print JSON instead of text");
   AddCentreOption(*command, inputs.centre);
   return {command, [state] { return RunInModule("suggest", state.get()); }};

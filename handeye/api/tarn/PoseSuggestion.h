@@ -10,7 +10,12 @@
 // 8 on its edge (off-axis shots are what separate the camera's translation from its rotation). So that the
 // real camera, not only the calibrated one, sees the marker within SuggestOptions::viewConeDeg (25°) of its
 // optical axis, the edge is taken three σ of the calibration's own direction error inside the cone (its
-// rotation σ plus its translation σ over the nearest distance; at least 1°). A candidate is kept when the
+// rotation σ plus its translation σ over the nearest distance; at least 1°).
+// With the camera's pinhole known (SuggestOptions::camera: estimated from a shot's organised cloud by
+// EstimateCameraPinhole, or given), the image replaces the cone: the marker goes to the principal point
+// and to 16 places around it, 8 half-way to and 8 on the border of the image shrunk by
+// SuggestOptions::imageMargin (10 %) of its width and height on every side, and that same margin of error
+// further (its tangent times the focal length, in pixels). A candidate is kept when the
 // camera sees the marker's face: its line of sight to the marker, in the marker's own frame (the base for
 // eye-in-hand, the flange for eye-to-hand), lies within maxTurnDeg of the mean line of sight of the poses
 // used (the face is taken to point there).
@@ -30,6 +35,8 @@
 #include <tarn/SolveFinalResult.h>
 #include <tarn/TarnExport.h>
 
+#include <opencv2/core.hpp>
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -37,12 +44,37 @@
 
 namespace TamoHandEye {
 
+/// A pinhole camera: pixel (u, v) (column, row; pixel centres at integers) sees the ray
+/// ((u − cx) / fx, (v − cy) / fy, 1) of the camera frame. Unknown while its width is 0.
+struct CameraPinhole {
+  double fx = 0.0;
+  double fy = 0.0;
+  double cx = 0.0;
+  double cy = 0.0;
+  int width = 0;
+  int height = 0;
+};
+
+/// The pinhole of the camera that took an organised cloud (CV_64FC3 or CV_32FC3; NaN or z ≤ 0 for no point):
+/// u = fx·X/Z + cx and v = fy·Y/Z + cy fitted by least squares over the cloud's points (every 4th row and
+/// column), one more pass without those off by more than 0.5 px; the image is the cloud's size. False,
+/// with `pinhole` untouched, when fewer than 100 points are found or they span less than a tenth of the
+/// image in either direction, or the fit leaves more than 0.5 px RMS (a cloud that is not organised as its
+/// image). From files: the image's size from its header, the PLY read as the detection reads it (only the
+/// rows used). Never throws.
+TARN_EXPORT bool EstimateCameraPinhole(const cv::Mat& pointCloud, CameraPinhole& pinhole);
+TARN_EXPORT bool EstimateCameraPinhole(const std::string& imagePath, const std::string& pointCloudPath,
+                                       CameraPinhole& pinhole);
+
 struct SuggestOptions {
   int count = 3;              ///< suggestions wanted
   double maxTurnDeg = 45.0;   ///< the largest turn from a pose taken
   double viewConeDeg = 25.0;  ///< the marker's largest angle from the camera's optical axis
   /// The pose search's seed (AlgoParam::Exhaust), as ReportOptions::seed: the same seed drops the same poses.
   std::uint32_t seed = ReportOptions{}.seed;
+  /// The camera's pinhole: when known, the marker is kept inside the image (see above) instead of the cone.
+  CameraPinhole camera;
+  double imageMargin = 0.1;  ///< the share of the image's width and height kept clear on every side
 };
 
 struct PoseSuggestion {
@@ -54,12 +86,15 @@ struct PoseSuggestion {
   std::array<double, 3> axis{};  ///< the turn's unit axis, base frame
   double turnDeg = 0.0;          ///< the turn's angle
   double viewAngleDeg = 0.0;     ///< the marker's angle from the optical axis in the new pose
+  double u = 0.0;                ///< where the calibrated camera sees the marker, pixels (the pinhole known)
+  double v = 0.0;
   double distanceMm = 0.0;       ///< the camera's distance from the marker (that of `fromPose`)
 };
 
 struct PoseSuggestions {
   double sigmaMm = 0.0;                     ///< camera translation 1σ (mm) of the poses taken
   std::string convention;                   ///< the rows' rotation convention
+  bool inImage = false;  ///< the marker was kept inside the image (the pinhole known); false: in the view cone
   std::vector<PoseSuggestion> suggestions;  ///< best first
   std::string failure;                      ///< on failure, or when nothing could be suggested: why
 };
