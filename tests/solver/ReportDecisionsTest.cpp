@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,26 +84,61 @@ TEST(ReportDecisions, SuspectPoseIsRareOnGoodSmallSetsAndCatchesAPlanted20Millim
   EXPECT_GE(caught, kRuns / 5 - 1);
 }
 
+// One set-up mistake: the rows, points and settings a user gives, and the code that names it.
 struct NamedMistake {
   std::string name;
   RobotKind kind;
-  RowFormat format;
-  bool metres;
   std::string code;
+  std::function<void(Scene&, RobotRows&, AlgoParam&)> make;  // from a correct FANUC set
+  bool eyeToHand = false;                                     // that set's
 };
 
-TEST(ReportDecisions, SetUpMistakesAreNamedOnSmallNoisySetsAndCorrectSetsRaiseNone) {
-  const std::vector<NamedMistake> mistakes = {
-      {"metres given as millimetres", RobotKind::Fanuc, RowFormat::Fanuc, true, "meter"},
-      {"KUKA rows read as FANUC", RobotKind::Fanuc, RowFormat::Kuka, false, "robot"},
-      {"correct", RobotKind::Fanuc, RowFormat::Fanuc, false, ""},
+std::vector<NamedMistake> Mistakes() {
+  const auto rows = [](RowFormat format, bool metres = false, bool radians = false) {
+    return [=](Scene& s, RobotRows& r, AlgoParam&) { r = TarnSim::RobotRows(s, format, metres, radians); };
   };
+  return {
+      {"metres given as millimetres", RobotKind::Fanuc, "meter", rows(RowFormat::Fanuc, true)},
+      {"KUKA rows read as FANUC", RobotKind::Fanuc, "robot", rows(RowFormat::Kuka)},
+      {"rows in reverse order", RobotKind::Fanuc, "reversed",
+       [](Scene&, RobotRows& r, AlgoParam&) { std::reverse(r.begin(), r.end()); }},
+      {"base-in-flange rows", RobotKind::Fanuc, "inverted",
+       [](Scene& s, RobotRows& r, AlgoParam&) {
+         Scene inverted = s;
+         for (auto& pose : inverted.flange) pose = pose.inverse();
+         r = TarnSim::RobotRows(inverted, RowFormat::Fanuc);
+       }},
+      {"marker points in millimetres", RobotKind::Fanuc, "markers-x0.001",
+       [](Scene& s, RobotRows&, AlgoParam&) {
+         for (auto& p : s.points) p *= 1000.0;
+       }},
+      {"UR angles in degrees", RobotKind::Ur, "degree",
+       [](Scene& s, RobotRows& r, AlgoParam& p) {
+         r = TarnSim::RobotRows(s, RowFormat::Ur);
+         p.IsRadian = true;
+       }},
+      {"radians without the radian flag", RobotKind::Common3, "radian", rows(RowFormat::Kuka, false, true)},
+      {"eye-to-hand solved as eye-in-hand", RobotKind::Fanuc, "eye-to-hand", [](Scene&, RobotRows&, AlgoParam&) {},
+       true},
+      {"correct", RobotKind::Fanuc, "", [](Scene&, RobotRows&, AlgoParam&) {}},
+      {"correct, generic rows", RobotKind::Common3, "", rows(RowFormat::Kuka)},
+      {"correct, eye-to-hand", RobotKind::Fanuc, "", [](Scene&, RobotRows&, AlgoParam& p) { p.HandEyeType = 1; },
+       true},
+  };
+}
+
+TEST(ReportDecisions, SetUpMistakesAreNamedOnSmallNoisySetsAndCorrectSetsRaiseNone) {
   constexpr int kRuns = 40;
-  for (const NamedMistake& m : mistakes) {
+  for (const NamedMistake& m : Mistakes()) {
     int named = 0;
     for (int run = 0; run < kRuns; ++run) {
-      const Scene scene = TarnSim::MakeScene(RealCamera(8, static_cast<unsigned>(500 + run)));
-      const CalibrationReport r = Report(scene, TarnSim::RobotRows(scene, m.format, m.metres), m.kind);
+      SceneOptions o = RealCamera(8, static_cast<unsigned>(500 + run));
+      o.eyeToHand = m.eyeToHand;
+      Scene scene = TarnSim::MakeScene(o);
+      RobotRows rows = TarnSim::RobotRows(scene, RowFormat::Fanuc);
+      AlgoParam param;
+      m.make(scene, rows, param);
+      const CalibrationReport r = Report(scene, rows, m.kind, param);
       EXPECT_TRUE(r.setupChecked);
       if (!r.alternatives.empty() && r.alternatives.front().code == m.code && Count(r, "likely-setup") == 1) ++named;
       if (m.code.empty()) {
