@@ -7,12 +7,16 @@
 // calibration once per candidate convention (25).
 //
 // "Report*" runs the same calibration through the calibration report (uncertainty, leave-one-out, pose set,
-// warnings): beside "FanucNoSearch" its own cost shows. "…SetupCheck" gives it a poor fit (KUKA rows read
-// as FANUC, or generic rows in reverse order), so that the set-up check solves every alternative reading.
+// warnings, and the set-up check, which solves every alternative reading whatever the fit): beside
+// "FanucNoSearch" its own cost shows, and beside "ReportFanucNoSetupCheck" the set-up check's. "…SetupCheck"
+// gives it a poor fit (KUKA rows read as FANUC, or generic rows in reverse order); "ReportCommon3Clean" is a
+// good generic set (25 conventions per reading). "ReportFanucSearchFromData" searches without a distance.
+// "Check*" checks five new shots against a saved calibration, with and without its covariance.
 //
 // "Suggest" proposes three next poses (a calibration, then every candidate scored for each of the three)
 // for 6, 20 and 200 poses taken; beside "FanucNoSearchPoses" the candidates' own cost shows.
 
+#include <tarn/CalibrationCheck.h>
 #include <tarn/CalibrationReport.h>
 #include <tarn/PoseSuggestion.h>
 #include <tarn/SolveFinalResult.h>
@@ -43,6 +47,7 @@ struct Data {
   RobotRows kukaReversed;
   std::vector<MarkerBoardResult> cleanMarkers;  ///< the same poses without the outlier
   RobotRows cleanFanuc;
+  RobotRows cleanKuka;
 };
 
 const Data& Scene20() {
@@ -60,7 +65,8 @@ const Data& Scene20() {
                 kuka,
                 RobotRows(kuka.rbegin(), kuka.rend()),
                 clean.Markers(),
-                TarnSim::RobotRows(clean, TarnSim::RowFormat::Fanuc)};
+                TarnSim::RobotRows(clean, TarnSim::RowFormat::Fanuc),
+                TarnSim::RobotRows(clean, TarnSim::RowFormat::Kuka)};
   }();
   return data;
 }
@@ -89,12 +95,12 @@ void Common3SearchNoConsensus(benchmark::State& state) {
 }
 
 void Report(benchmark::State& state, RobotKind kind, const RobotRows& rows, bool setupCheck,
-            const std::vector<MarkerBoardResult>& markers = Scene20().markers) {
+            const std::vector<MarkerBoardResult>& markers = Scene20().markers, const AlgoParam& param = {}) {
   ReportOptions options;
   options.setupCheck = setupCheck;
   for (auto _ : state) {
     CalibrationReport report;
-    const ErrorCode code = SolveCalibrationReport(markers, rows, AlgoParam{}, kind, options, report);
+    const ErrorCode code = SolveCalibrationReport(markers, rows, param, kind, options, report);
     benchmark::DoNotOptimize(code);
     benchmark::DoNotOptimize(report.uncertainty.translationNormMm);
   }
@@ -110,6 +116,40 @@ void ReportFanucPoorFitNoSetupCheck(benchmark::State& state) { Report(state, Rob
 void ReportCommon3SetupCheck(benchmark::State& state) {
   Report(state, RobotKind::Common3, Scene20().kukaReversed, true);
 }
+void ReportFanucNoSetupCheck(benchmark::State& state) {
+  Report(state, RobotKind::Fanuc, Scene20().cleanFanuc, false, Scene20().cleanMarkers);
+}
+void ReportCommon3Clean(benchmark::State& state) {
+  Report(state, RobotKind::Common3, Scene20().cleanKuka, true, Scene20().cleanMarkers);
+}
+// The pose search without a distance: a first solve gives it from the data's noise.
+void ReportFanucSearchFromData(benchmark::State& state) {
+  AlgoParam param;
+  param.Exhaust = true;
+  Report(state, RobotKind::Fanuc, Scene20().fanuc, true, Scene20().markers, param);
+}
+
+// Five new shots checked against a calibration saved with its covariance (the verdict that knows what the
+// shots can see, with how many more shots would see 1 mm) and without it (the RMS limit).
+void Check(benchmark::State& state, bool covariance) {
+  const Data& data = Scene20();
+  CalibrationReport report;
+  SolveCalibrationReport(data.cleanMarkers, data.cleanFanuc, AlgoParam{}, RobotKind::Fanuc, {}, report);
+  SavedCalibration saved;
+  saved.cameraMatrix = report.result.cameraMatrix;
+  saved.markerPosition = report.result.markerPosition;
+  saved.rmsErrorMm = report.result.rmsError;
+  saved.leaveOneOutMm = report.leaveOneOutMm;
+  if (covariance) saved.covariance = report.covariance;
+  const std::vector<MarkerBoardResult> markers(data.cleanMarkers.begin(), data.cleanMarkers.begin() + 5);
+  const RobotRows rows(data.cleanFanuc.begin(), data.cleanFanuc.begin() + 5);
+  for (auto _ : state) {
+    CalibrationCheck check;
+    benchmark::DoNotOptimize(CheckCalibration(markers, rows, AlgoParam{}, RobotKind::Fanuc, saved, {}, check));
+  }
+}
+void CheckWithCovariance(benchmark::State& state) { Check(state, true); }
+void CheckByLimit(benchmark::State& state) { Check(state, false); }
 
 // A scene of the benchmark's argument in poses: its markers and FANUC rows.
 std::pair<std::vector<MarkerBoardResult>, RobotRows> ScenePoses(const benchmark::State& state) {
@@ -143,6 +183,11 @@ BENCHMARK(FanucNoSearch)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Suggest)->Arg(6)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond);
 BENCHMARK(FanucNoSearchPoses)->Arg(20)->Arg(200)->Arg(2000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportFanuc)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReportFanucNoSetupCheck)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReportCommon3Clean)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReportFanucSearchFromData)->Unit(benchmark::kMillisecond);
+BENCHMARK(CheckWithCovariance)->Unit(benchmark::kMicrosecond);
+BENCHMARK(CheckByLimit)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportFanucOutlier)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportFanucOutlierSetupCheck)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReportFanucPoorFitNoSetupCheck)->Unit(benchmark::kMicrosecond);

@@ -181,6 +181,30 @@ std::vector<Job> Jobs() {
     for (const ShotCheck& s : c.shots) o.values.push_back(s.residualMm);
     return o;
   });
+  // The same check with a calibration's covariance, and suggestions kept inside an image.
+  CalibrationReport report;
+  SolveCalibrationReport(markers, rows, AlgoParam{}, RobotKind::Fanuc, ReportOptions{}, report);
+  saved.covariance = report.covariance;
+  jobs.push_back([=] {
+    CalibrationCheck c;
+    const ErrorCode code = CheckCalibration(markers, rows, AlgoParam{}, RobotKind::Fanuc, saved, CheckOptions{}, c);
+    return Outcome{static_cast<int>(code), {c.detectableShiftMm, c.detectableTurnDeg, c.pValue,
+                                            static_cast<double>(c.moreShots), c.displacementNormMm}};
+  });
+  jobs.push_back([=] {
+    SuggestOptions inImage;
+    inImage.camera = {1200.0, 1200.0, 640.0, 480.0, 1280, 960};
+    PoseSuggestions s;
+    const ErrorCode code = SuggestNextPoses(markers, rows, AlgoParam{}, RobotKind::Fanuc, inImage, s);
+    Outcome o{static_cast<int>(code), {s.sigmaMm}};
+    for (const PoseSuggestion& p : s.suggestions) o.values.insert(o.values.end(), {p.u, p.v, p.sigmaMmAfter});
+    return o;
+  });
+  jobs.push_back([=] {
+    CameraPinhole p;
+    const bool found = EstimateCameraPinhole(stem + ".png", stem + ".ply", p);
+    return Outcome{found ? 0 : 1, {p.fx, p.fy, p.cx, p.cy, static_cast<double>(p.width)}};
+  });
   return jobs;
 }
 
@@ -218,6 +242,7 @@ TEST(ConcurrentCalls, SolvesDetectionsAndLoggersFromEightThreads) {
   ASSERT_EQ(reference[13].code, Success);
   ASSERT_EQ(reference[14].code, Success);
   ASSERT_EQ(reference[15].code, Success);
+  for (std::size_t k = 16; k < reference.size(); ++k) ASSERT_EQ(reference[k].code, Success) << k;
 
   const std::string logFile = ::testing::TempDir() + "tarn-concurrent-" + std::to_string(::getpid()) + ".log";
   std::atomic<int> mismatches{0};
