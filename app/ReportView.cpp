@@ -36,8 +36,8 @@ QString SuggestionText(const TamoHandEye::PoseSuggestions& s, const QString& col
 // Whether the result meets the tolerance asked for.
 QString ToleranceText(const TamoHandEye::CalibrationReport& report) {
   const TamoHandEye::Uncertainty& u = report.uncertainty;
-  const QString asked = QString("要求精度 %1 mm、%2°（1σ）")
-                            .arg(Fixed(report.toleranceMm, 3), Fixed(report.toleranceDeg, 3));
+  const QString asked =
+      QString("要求精度 %1 mm、%2°（1σ）").arg(Fixed(report.toleranceMm, 3), Fixed(report.toleranceDeg, 3));
   if (!u.known) return asked + "：无法判断（不确定度未知）。\n";
   return asked + (report.meetsTolerance ? "：满足" : "：不满足") +
          QString("（平移 ±%1 mm，旋转 ±%2°）。\n").arg(Fixed(u.translationNormMm, 3), Fixed(u.rotationDeg, 4));
@@ -63,8 +63,9 @@ QString DiagnosisText(const TamoHandEye::CalibrationReport& report, bool centroi
                      .arg(Fixed(set.largestRotationDeg, 1), Fixed(set.axisSpread, 3));
   text += ToleranceText(report) + DroppedText(report);
   if (centroids) {
-    text += "注意：标记中心取自各圆环质心（“同心圆”），在透视下有偏差（通常 0.5–2 mm），上述 σ 不包含该偏差；"
-            "选择“同心圆(平面拟合)”并重新计算标记位置可消除。\n";
+    text +=
+        "注意：标记中心取自各圆环质心（“同心圆”），在透视下有偏差（通常 0.5–2 mm），上述 σ 不包含该偏差；"
+        "选择“同心圆(平面拟合)”并重新计算标记位置可消除。\n";
   }
   if (report.warnings.empty()) return text + "无警告。";
   for (const TamoHandEye::ReportWarning& w : report.warnings) {

@@ -42,7 +42,9 @@ QString CheckText(const TamoHandEye::CalibrationCheck& check) {
                         .arg(Fixed(check.detectableShiftMm, 2), Fixed(check.detectableTurnDeg, 3),
                              Fixed(check.toleranceMm, 2), Fixed(check.toleranceDeg, 3));
     if (check.moreShots > 0) {
-      power += QString("; 再采集约 %1 组同样的数据可发现 %2 mm 的平移").arg(check.moreShots).arg(Fixed(check.toleranceMm, 2));
+      power += QString("; 再采集约 %1 组同样的数据可发现 %2 mm 的平移")
+                   .arg(check.moreShots)
+                   .arg(Fixed(check.toleranceMm, 2));
     } else if (check.moreShots < 0) {
       power += QString("; 标定结果本身不确定度过大, 再多数据也无法发现 %1 mm 的平移, 请用更多位姿重新标定")
                    .arg(Fixed(check.toleranceMm, 2));

@@ -257,16 +257,16 @@ std::vector<MarkerBoardResult> MarkersOf(const py::array_t<double, py::array::c_
 
 py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                    const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
-                   const std::string& robotName, bool eyeToHand, bool meter, bool radian,
-                   const py::object& ransac, const py::object& seed, bool setupCheck, double toleranceMm,
-                   double toleranceDeg) {
+                   const std::string& robotName, bool eyeToHand, bool meter, bool radian, const py::object& ransac,
+                   const py::object& seed, bool setupCheck, double toleranceMm, double toleranceDeg) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
   // None: no search; "auto" (or 0): a search whose distance follows the data's noise; else millimetres.
   std::optional<double> ransacMm;
   if (py::isinstance<py::str>(ransac)) {
-    if (ransac.cast<std::string>() != "auto") throw py::value_error("ransac_mm must be a number of millimetres or \"auto\"");
+    if (ransac.cast<std::string>() != "auto")
+      throw py::value_error("ransac_mm must be a number of millimetres or \"auto\"");
     ransacMm = 0.0;
   } else if (!ransac.is_none()) {
     ransacMm = ransac.cast<double>();
@@ -379,8 +379,7 @@ py::dict CheckDict(const TamoHandEye::CalibrationCheck& check, bool limitGiven) 
     drift["rotation_deg"] = check.displacementRotationDeg;
     drift["translation_xyz_mm"] = Array({check.displacementMm.begin(), check.displacementMm.end()}, {3});
     drift["axis"] = Array({check.displacementAxis.begin(), check.displacementAxis.end()}, {3});
-    drift["translation_sigma_mm"] =
-        Array({check.displacementSigmaMm.begin(), check.displacementSigmaMm.end()}, {3});
+    drift["translation_sigma_mm"] = Array({check.displacementSigmaMm.begin(), check.displacementSigmaMm.end()}, {3});
     drift["rotation_sigma_deg"] = check.displacementRotationSigmaDeg;
     out["drift"] = drift;
   } else {
@@ -646,8 +645,7 @@ PYBIND11_MODULE(_tarn, m) {
         py::arg("tolerance_mm") = ReportOptions{}.toleranceMm, py::arg("tolerance_deg") = ReportOptions{}.toleranceDeg);
   m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
         py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
-        py::arg("limit_mm") = py::none(),
-        py::arg("tolerance_mm") = TamoHandEye::CheckOptions{}.toleranceMm,
+        py::arg("limit_mm") = py::none(), py::arg("tolerance_mm") = TamoHandEye::CheckOptions{}.toleranceMm,
         py::arg("tolerance_deg") = TamoHandEye::CheckOptions{}.toleranceDeg);
   m.def("suggest", &Suggest, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
         py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false, py::arg("count") = 3,

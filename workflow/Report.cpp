@@ -217,8 +217,9 @@ json CovarianceJson(const CalibrationCovariance& c) {
     matrix.push_back(std::vector<double>(c.matrix.begin() + static_cast<std::ptrdiff_t>(9 * r),
                                          c.matrix.begin() + static_cast<std::ptrdiff_t>(9 * r + 9)));
   }
-  return {{"parameters", {"marker_x_mm", "marker_y_mm", "marker_z_mm", "camera_rx_rad", "camera_ry_rad",
-                          "camera_rz_rad", "camera_x_mm", "camera_y_mm", "camera_z_mm"}},
+  return {{"parameters",
+           {"marker_x_mm", "marker_y_mm", "marker_z_mm", "camera_rx_rad", "camera_ry_rad", "camera_rz_rad",
+            "camera_x_mm", "camera_y_mm", "camera_z_mm"}},
           {"matrix", matrix},
           {"residual_sigma_mm", c.residualSigmaMm},
           {"freedom", c.freedom}};
@@ -244,9 +245,8 @@ void AddReportJson(json& j, const CalibrationReport& report) {
   }
   j["leave_one_out_studentised"] = studentised;
   j["suspect_limit"] = std::isfinite(report.suspectLimit) ? json(report.suspectLimit) : json(nullptr);
-  j["tolerance"] = {{"translation_mm", report.toleranceMm},
-                    {"rotation_deg", report.toleranceDeg},
-                    {"met", report.meetsTolerance}};
+  j["tolerance"] = {
+      {"translation_mm", report.toleranceMm}, {"rotation_deg", report.toleranceDeg}, {"met", report.meetsTolerance}};
   json dropped = json::array();
   for (const DroppedPose& d : report.dropped) {
     dropped.push_back({{"pose", d.pose},

@@ -5,8 +5,8 @@
 
 #include <cmath>
 #include <filesystem>
-#include <locale>
 #include <fstream>
+#include <locale>
 #include <sstream>
 
 namespace TarnWorkflow {

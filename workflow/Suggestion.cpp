@@ -86,9 +86,9 @@ std::string PinholeText(const TamoHandEye::SuggestOptions& options, PinholeSourc
            " deg of the optical axis: the camera's pinhole is not known (give --intrinsics and --image-size, or "
            "images and clouds), so the image's border is not.";
   }
-  return "Each marker kept inside the " + std::to_string(p.width) + " x " + std::to_string(p.height) +
-         " image, " + Fixed(100.0 * options.imageMargin, 0) + " % from its border (pinhole fx " + Fixed(p.fx, 1) +
-         ", fy " + Fixed(p.fy, 1) + ", cx " + Fixed(p.cx, 1) + ", cy " + Fixed(p.cy, 1) +
+  return "Each marker kept inside the " + std::to_string(p.width) + " x " + std::to_string(p.height) + " image, " +
+         Fixed(100.0 * options.imageMargin, 0) + " % from its border (pinhole fx " + Fixed(p.fx, 1) + ", fy " +
+         Fixed(p.fy, 1) + ", cx " + Fixed(p.cx, 1) + ", cy " + Fixed(p.cy, 1) +
          (source == PinholeSource::Given ? ", given)." : ", estimated from the clouds).");
 }
 
@@ -100,8 +100,12 @@ void AddPinholeJson(nlohmann::json& j, const TamoHandEye::SuggestOptions& option
     j["pinhole"] = nullptr;
     return;
   }
-  j["pinhole"] = {{"fx", p.fx},       {"fy", p.fy},         {"cx", p.cx},
-                  {"cy", p.cy},       {"width", p.width}, {"height", p.height},
+  j["pinhole"] = {{"fx", p.fx},
+                  {"fy", p.fy},
+                  {"cx", p.cx},
+                  {"cy", p.cy},
+                  {"width", p.width},
+                  {"height", p.height},
                   {"from", source == PinholeSource::Given ? "given" : "clouds"}};
 }
 

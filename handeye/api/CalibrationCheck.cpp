@@ -160,8 +160,8 @@ constexpr int kMostShots = 100000;
 // be repeated `copies` times (what more shots like these would give).
 struct ShotModel {
   Eigen::VectorXd e;
-  Eigen::MatrixXd E;   // 3m x 9
-  Matrix9d N;          // σ² Σθ⁻¹
+  Eigen::MatrixXd E;  // 3m x 9
+  Matrix9d N;         // σ² Σθ⁻¹
   double sigma2 = 0.0;
   double freedom = 0.0;
   Eigen::Matrix3Xd q;  // the predicted points, camera frame
@@ -218,7 +218,8 @@ double PValue(double q, double k, double freedom) { return 1.0 - FisherCdf(q / k
 
 // The smallest size of a move along the worst direction that information `m` detects 90 % of the time.
 double SmallestDetectable(const Eigen::MatrixXd& m, double freedom) {
-  const double lambda = DetectableNoncentrality(kDriftAlpha / 3.0, kDetectPower, static_cast<double>(m.rows()), freedom);
+  const double lambda =
+      DetectableNoncentrality(kDriftAlpha / 3.0, kDetectPower, static_cast<double>(m.rows()), freedom);
   const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eigen(m, Eigen::EigenvaluesOnly);
   const double weakest = eigen.eigenvalues()(0);
   return weakest > 0.0 ? std::sqrt(lambda / weakest) : std::numeric_limits<double>::infinity();

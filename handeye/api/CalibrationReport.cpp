@@ -23,7 +23,7 @@ constexpr double kSingleAxisSpread = 0.01;  // the middle eigenvalue of the norm
 constexpr double kPoorFitMm = 3.0;
 // The share of good calibrations that may raise "suspect-pose" (family-wise, over the poses).
 constexpr double kSuspectAlpha = 0.01;
-constexpr double kBetterFactor = 10.0;        // an alternative fitting this many times better is named
+constexpr double kBetterFactor = 10.0;          // an alternative fitting this many times better is named
 constexpr double kSignificantlyBetter = 0.999;  // or one better by Fisher's F at this level
 constexpr std::size_t kMinPoses = 5;
 // The pose search's distance from the data: this many per-axis σ (a 3-axis Gaussian's distance exceeds
@@ -172,8 +172,8 @@ void WarnAboutSetup(CalibrationReport& report, double fittedMm) {
          "The data fit " + Format("%.*f times better if ", ratio < 10.0 ? 1 : 0, ratio) + a.text +
              Format(" (RMS %.3f mm instead of %.2f mm).", a.rmsMm, fittedMm),
          "若" + a.textZh +
-             Format("，数据的拟合好 %.*f 倍（均方根误差 %.3f mm，而非 %.2f mm）。", ratio < 10.0 ? 1 : 0, ratio, a.rmsMm,
-                    fittedMm),
+             Format("，数据的拟合好 %.*f 倍（均方根误差 %.3f mm，而非 %.2f mm）。", ratio < 10.0 ? 1 : 0, ratio,
+                    a.rmsMm, fittedMm),
          fix, fixZh);
   } else if (fittedMm > 0.0 && std::isfinite(fittedMm)) {
     // A scale reading that fits about as well: the values as given are not physical.
@@ -250,10 +250,10 @@ void ExplainDropped(const SolvedPoses& poses, CalibrationReport& report) {
     d.distanceMm = report.searchDistanceMm;
     d.sigmasOff = sigma > 0.0 ? d.residualMm / sigma : 0.0;
     ordinary = ordinary || d.sigmasOff <= kDroppedSigmas;
-    d.reason = Format("residual %.2f mm, not below the search distance %.2f mm (%.1f sigma of the fit)",
-                      d.residualMm, d.distanceMm, d.sigmasOff);
-    d.reasonZh = Format("残差 %.2f mm，不小于筛选距离 %.2f mm（拟合的 %.1f 倍 σ）", d.residualMm, d.distanceMm,
-                        d.sigmasOff);
+    d.reason = Format("residual %.2f mm, not below the search distance %.2f mm (%.1f sigma of the fit)", d.residualMm,
+                      d.distanceMm, d.sigmasOff);
+    d.reasonZh =
+        Format("残差 %.2f mm，不小于筛选距离 %.2f mm（拟合的 %.1f 倍 σ）", d.residualMm, d.distanceMm, d.sigmasOff);
     report.dropped.push_back(std::move(d));
   }
   const std::size_t n = r.residuals.size();
@@ -284,8 +284,7 @@ void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, cons
   report.uncertainty = SolutionUncertainty(poses, marker, camera);
   report.covariance = SolutionCovariance(poses, marker, camera);
   const Uncertainty& u = report.uncertainty;
-  report.meetsTolerance =
-      u.known && u.translationNormMm <= report.toleranceMm && u.rotationDeg <= report.toleranceDeg;
+  report.meetsTolerance = u.known && u.translationNormMm <= report.toleranceMm && u.rotationDeg <= report.toleranceDeg;
   for (const LeftOut& left : LeaveOneOutResiduals(poses, marker, camera)) {
     report.leaveOneOutMm.push_back(left.distance * 1000.0);
     report.leaveOneOutStudentised.push_back(left.studentised);
@@ -299,8 +298,8 @@ void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, cons
   double givenMm = RmsOverAll(r);
   if (options.setupCheck) {
     report.setupChecked = true;
-    const std::vector<SetupAlternative> all = FindSetupAlternatives(
-        kind, markers, rows, param, std::numeric_limits<double>::infinity(), &givenMm);
+    const std::vector<SetupAlternative> all =
+        FindSetupAlternatives(kind, markers, rows, param, std::numeric_limits<double>::infinity(), &givenMm);
     if (!std::isfinite(givenMm)) givenMm = RmsOverAll(r);
     report.alternatives = NamedAlternatives(all, givenMm, r.residuals.size());
   }

@@ -89,18 +89,19 @@ bool EstimateCameraPinhole(const cv::Mat& cloud, CameraPinhole& pinhole) {
   try {
     if (cloud.empty() || cloud.dims != 2 || (cloud.type() != CV_64FC3 && cloud.type() != CV_32FC3)) return false;
     const bool doubles = cloud.type() == CV_64FC3;
-    return Fit(cloud.rows, cloud.cols,
-               [&](int r, int c, double& x, double& y, double& z) {
-                 if (doubles) {
-                   const cv::Vec3d& p = cloud.at<cv::Vec3d>(r, c);
-                   x = p[0], y = p[1], z = p[2];
-                 } else {
-                   const cv::Vec3f& p = cloud.at<cv::Vec3f>(r, c);
-                   x = p[0], y = p[1], z = p[2];
-                 }
-                 return true;
-               },
-               pinhole);
+    return Fit(
+        cloud.rows, cloud.cols,
+        [&](int r, int c, double& x, double& y, double& z) {
+          if (doubles) {
+            const cv::Vec3d& p = cloud.at<cv::Vec3d>(r, c);
+            x = p[0], y = p[1], z = p[2];
+          } else {
+            const cv::Vec3f& p = cloud.at<cv::Vec3f>(r, c);
+            x = p[0], y = p[1], z = p[2];
+          }
+          return true;
+        },
+        pinhole);
   } catch (const std::exception&) {
     return false;
   }

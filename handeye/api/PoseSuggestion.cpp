@@ -64,9 +64,9 @@ ErrorCode Suggest(const std::vector<MarkerBoardResult>& markers, const RobotRows
   const Kel::SE3d marker = eyeToHand ? robot.handEye->GetMarkerToFlange() : robot.handEye->GetMarkerToBase();
   const Kel::SE3d camera = eyeToHand ? robot.handEye->GetCameraToBase() : robot.handEye->GetCameraToFlange();
   out.convention = ConventionUsed(kind, robot);
-  const NextPoses next = SuggestPoses(
-      poses, marker, camera,
-      {options.count, options.maxTurnDeg, options.viewConeDeg, options.camera, options.imageMargin});
+  const NextPoses next =
+      SuggestPoses(poses, marker, camera,
+                   {options.count, options.maxTurnDeg, options.viewConeDeg, options.camera, options.imageMargin});
   out.inImage = options.camera.width > 0;
   if (!std::isfinite(next.sigmaMm)) {
     out.failure = "the poses used leave the camera translation's uncertainty unknown (too few, or degenerate)";

@@ -188,8 +188,9 @@ std::vector<Job> Jobs() {
   jobs.push_back([=] {
     CalibrationCheck c;
     const ErrorCode code = CheckCalibration(markers, rows, AlgoParam{}, RobotKind::Fanuc, saved, CheckOptions{}, c);
-    return Outcome{static_cast<int>(code), {c.detectableShiftMm, c.detectableTurnDeg, c.pValue,
-                                            static_cast<double>(c.moreShots), c.displacementNormMm}};
+    return Outcome{
+        static_cast<int>(code),
+        {c.detectableShiftMm, c.detectableTurnDeg, c.pValue, static_cast<double>(c.moreShots), c.displacementNormMm}};
   });
   jobs.push_back([=] {
     SuggestOptions inImage;

@@ -163,8 +163,10 @@ NoisyCamera CalibrateNoisy(double noiseMm, unsigned seed) {
 // Shots `from` … `from + count - 1` of the scene (not among the 15 calibrated).
 Scene Shots(const Scene& scene, std::size_t from, std::size_t count) {
   Scene shots = scene;
-  shots.flange.assign(scene.flange.begin() + static_cast<long>(from), scene.flange.begin() + static_cast<long>(from + count));
-  shots.points.assign(scene.points.begin() + static_cast<long>(from), scene.points.begin() + static_cast<long>(from + count));
+  shots.flange.assign(scene.flange.begin() + static_cast<long>(from),
+                      scene.flange.begin() + static_cast<long>(from + count));
+  shots.points.assign(scene.points.begin() + static_cast<long>(from),
+                      scene.points.begin() + static_cast<long>(from + count));
   return shots;
 }
 
@@ -178,7 +180,7 @@ TEST(CalibrationCheck, WithItsCovarianceTheVerdictKnowsWhatTheShotsCanSee) {
   int drifts = 0;
   int drifts25 = 0;
   for (unsigned seed = 1; seed <= 10; ++seed) {
-    const NoisyCamera noisy = CalibrateNoisy(1.2, seed);  // ≈ 2 mm per shot, as the noisier real sets
+    const NoisyCamera noisy = CalibrateNoisy(1.2, seed);      // ≈ 2 mm per shot, as the noisier real sets
     for (std::size_t from = 15; from + 5 <= 60; from += 9) {  // five splits of five new shots
       const Scene shots = Shots(noisy.scene, from, 5);
       const CalibrationCheck same = Check(shots, noisy.saved, false);
@@ -200,9 +202,10 @@ TEST(CalibrationCheck, WithItsCovarianceTheVerdictKnowsWhatTheShotsCanSee) {
     EXPECT_NE(still.verdict, CheckVerdict::Drift);
     EXPECT_LT(still.detectableShiftMm, 2.0);
   }
-  std::printf("drift on unmoved shots: %d of 50; ok while blind to the move: %d of 100; 2 mm caught %d of 10, "
-              "measured within 25 %% %d of 10\n",
-              falseDrift, okWhileBlind, drifts, drifts25);
+  std::printf(
+      "drift on unmoved shots: %d of 50; ok while blind to the move: %d of 100; 2 mm caught %d of 10, "
+      "measured within 25 %% %d of 10\n",
+      falseDrift, okWhileBlind, drifts, drifts25);
   EXPECT_LE(falseDrift, 1);
   EXPECT_EQ(okWhileBlind, 0);
   EXPECT_GE(drifts, 9);

@@ -90,7 +90,7 @@ struct NamedMistake {
   RobotKind kind;
   std::string code;
   std::function<void(Scene&, RobotRows&, AlgoParam&)> make;  // from a correct FANUC set
-  bool eyeToHand = false;                                     // that set's
+  bool eyeToHand = false;                                    // that set's
 };
 
 std::vector<NamedMistake> Mistakes() {
@@ -122,8 +122,7 @@ std::vector<NamedMistake> Mistakes() {
        true},
       {"correct", RobotKind::Fanuc, "", [](Scene&, RobotRows&, AlgoParam&) {}},
       {"correct, generic rows", RobotKind::Common3, "", rows(RowFormat::Kuka)},
-      {"correct, eye-to-hand", RobotKind::Fanuc, "", [](Scene&, RobotRows&, AlgoParam& p) { p.HandEyeType = 1; },
-       true},
+      {"correct, eye-to-hand", RobotKind::Fanuc, "", [](Scene&, RobotRows&, AlgoParam& p) { p.HandEyeType = 1; }, true},
   };
 }
 

@@ -166,8 +166,8 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   covariance.residualSigmaMm = 1.0 / 3.0;
   covariance.freedom = 27;
   for (std::size_t i = 0; i < 81; ++i) covariance.matrix[i] = (i % 10 == 0 ? 2.0 : 1e-7) / 7.0;
-  const FileSettings settings{1,    "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText(),
-                              covariance};
+  const FileSettings settings{
+      1, "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText(), covariance};
   ASSERT_TRUE(WriteSettingsFile(path, settings, ResultTables(result)));
 
   std::ifstream in(path, std::ios::binary);

@@ -70,7 +70,8 @@ int Calibrate(CalibrateState& state) {
   CalibrateOptions& o = state.calibrate;
   SetShotInputs(o, state.robot);
   o.ransac = -1.0;
-  if (state.ransacGiven) o.ransac = state.ransac.empty() || state.ransac == "auto" ? 0.0 : std::stod(state.ransac) / 1000.0;
+  if (state.ransacGiven)
+    o.ransac = state.ransac.empty() || state.ransac == "auto" ? 0.0 : std::stod(state.ransac) / 1000.0;
   SetTolerance(state.tolerance, o);
   if (state.seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state.seed));
   return RunCalibrate(o);
@@ -94,7 +95,11 @@ int Suggest(SuggestState& state) {
     std::vector<double> v;
     while (std::getline(fields, field, ',')) v.push_back(std::stod(field));
     const std::size_t x = state.imageSize.find('x');
-    pinhole = {v.at(0), v.at(1), v.at(2), v.at(3), std::stoi(state.imageSize.substr(0, x)),
+    pinhole = {v.at(0),
+               v.at(1),
+               v.at(2),
+               v.at(3),
+               std::stoi(state.imageSize.substr(0, x)),
                std::stoi(state.imageSize.substr(x + 1))};
   }
   return RunSuggest(state.inputs, state.count, pinhole);

@@ -24,22 +24,22 @@ struct CalibrateState {
   std::string robot;
   std::string ransac;  ///< millimetres; empty, "auto" or 0 with ransacGiven: from the data
   bool ransacGiven = false;
-  std::string tolerance = "1,0.1";  ///< MM[,DEG]
+  std::string tolerance = "1,0.1";                                       ///< MM[,DEG]
   std::string seed = std::to_string(TamoHandEye::ReportOptions{}.seed);  ///< a number or "random"
 };
 
 struct VerifyState {
-  CalibrateOptions inputs;  ///< the new shots as calibrate reads them (its solve settings unused)
-  std::string robot;        ///< empty: the saved result's
-  std::string result;       ///< the saved result file
-  double limitMm = 0.0;     ///< above 0: the verdict's limit
+  CalibrateOptions inputs;          ///< the new shots as calibrate reads them (its solve settings unused)
+  std::string robot;                ///< empty: the saved result's
+  std::string result;               ///< the saved result file
+  double limitMm = 0.0;             ///< above 0: the verdict's limit
   std::string tolerance = "1,0.1";  ///< MM[,DEG]: the smallest move "ok" must have been able to see
 };
 
 struct SuggestState {
   CalibrateOptions inputs;  ///< the poses taken as calibrate reads them (no pose search)
   std::string robot;
-  int count = 3;  ///< suggestions wanted
+  int count = 3;           ///< suggestions wanted
   std::string intrinsics;  ///< fx,fy,cx,cy, checked by the parser; empty: estimated from the clouds
   std::string imageSize;   ///< WxH, with intrinsics
 };

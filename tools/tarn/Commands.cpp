@@ -331,7 +331,7 @@ int SuggestChecked(const CalibrateOptions& o, int count, const TamoHandEye::Came
   TamoHandEye::SuggestOptions options;
   options.count = count;
   options.camera = given.width > 0 ? given : TarnWorkflow::PinholeOfShots(shots.detections);
-  const TarnWorkflow::PinholeSource source = given.width > 0 ? TarnWorkflow::PinholeSource::Given
+  const TarnWorkflow::PinholeSource source = given.width > 0            ? TarnWorkflow::PinholeSource::Given
                                              : options.camera.width > 0 ? TarnWorkflow::PinholeSource::Clouds
                                                                         : TarnWorkflow::PinholeSource::None;
   TamoHandEye::PoseSuggestions suggestions;

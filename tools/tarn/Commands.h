@@ -40,7 +40,7 @@ struct CalibrateOptions {
   bool eyeToHand = false;
   bool meter = false;
   bool radian = false;
-  double ransac = -1.0;  ///< metres; below 0: no pose search; 0: a search whose distance follows the data
+  double ransac = -1.0;       ///< metres; below 0: no pose search; 0: a search whose distance follows the data
   double toleranceMm = 1.0;   ///< the camera translation 1σ the result is held to
   double toleranceDeg = 0.1;  ///< and its rotation 1σ
   std::string save;

@@ -38,9 +38,10 @@
 //
 // With three or more shots, the camera displacement that best explains them is estimated: a motion of the
 // camera (in its own frame at the saved pose) that brings the measured points onto the predicted ones by
-// least squares (generalised, under the covariance above, when it is known). Over a few shots near the camera's axis a shift and a turn look alike, so it is the simpler
-// of a shift alone and a turn about the camera's centre alone, unless the full rigid motion fits
-// significantly better (F test at 99 %) and the points spread at least 5 mm (RMS) in two directions.
+// least squares (generalised, under the covariance above, when it is known). Over a few shots near the camera's axis a
+// shift and a turn look alike, so it is the simpler of a shift alone and a turn about the camera's centre alone, unless
+// the full rigid motion fits significantly better (F test at 99 %) and the points spread at least 5 mm (RMS) in two
+// directions.
 
 #include <tarn/AlgoParam.h>
 #include <tarn/CalibrationReport.h>
@@ -109,8 +110,8 @@ struct CalibrationCheck {
   int moreShots = -1;              ///< shots like these to add to detect a shift of toleranceMm; -1 none would
   double toleranceMm = 0.0;        ///< the options' tolerance, as judged by
   double toleranceDeg = 0.0;
-  double pValue = 1.0;  ///< the smallest of the three tests' p-values (times 3): below 0.01 is drift
-  std::string convention;             ///< the rows' rotation convention used
+  double pValue = 1.0;     ///< the smallest of the three tests' p-values (times 3): below 0.01 is drift
+  std::string convention;  ///< the rows' rotation convention used
   /// The camera displacement that best explains the shots (see above): known with three or more shots.
   bool displacementKnown = false;
   std::array<double, 3> displacementMm{};  ///< the camera's move, in its own axes at the saved pose
@@ -120,7 +121,7 @@ struct CalibrationCheck {
   /// With the covariance: 1σ of the displacement's shift (mm, camera axes) and of its turn (degrees).
   std::array<double, 3> displacementSigmaMm{};
   double displacementRotationSigmaDeg = 0.0;
-  std::string failure;                       ///< on failure: what went wrong, in English
+  std::string failure;  ///< on failure: what went wrong, in English
 };
 
 /// Checks the new shots against the saved calibration (see above). The rows are read as the entry point

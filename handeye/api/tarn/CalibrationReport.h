@@ -73,7 +73,7 @@ struct ReportOptions {
   /// of a 3-axis Gaussian's, 1.538σ, corrected for the 9 parameters fitted), and the distance is 4.6 σ,
   /// which a pose like the others exceeds once in 10,000 (at least 0.1 mm).
   double searchDistance = 0.0;
-  bool setupCheck = true;  ///< look for set-up mistakes (solves every alternative reading: milliseconds)
+  bool setupCheck = true;     ///< look for set-up mistakes (solves every alternative reading: milliseconds)
   double toleranceMm = 1.0;   ///< the camera translation 1σ the result is held to (mm)
   double toleranceDeg = 0.1;  ///< the camera rotation 1σ the result is held to (degrees)
 };
@@ -133,11 +133,11 @@ struct CalibrationCovariance {
 
 /// A pose the pose search left out.
 struct DroppedPose {
-  int pose = -1;              ///< 0-based, input order
-  double residualMm = 0.0;    ///< its residual under the result
-  double distanceMm = 0.0;    ///< the search's inlier distance it was not below
-  double sigmasOff = 0.0;     ///< its residual over the fit's per-axis σ (a pose like the others: about 1.7)
-  std::string reason;         ///< in English
+  int pose = -1;            ///< 0-based, input order
+  double residualMm = 0.0;  ///< its residual under the result
+  double distanceMm = 0.0;  ///< the search's inlier distance it was not below
+  double sigmasOff = 0.0;   ///< its residual over the fit's per-axis σ (a pose like the others: about 1.7)
+  std::string reason;       ///< in English
   std::string reasonZh;
 };
 
@@ -157,8 +157,8 @@ struct CalibrationReport {
   std::vector<SetupAlternative> alternatives;
   double toleranceMm = 0.0;  ///< the tolerance held to (ReportOptions)
   double toleranceDeg = 0.0;
-  bool meetsTolerance = false;  ///< the uncertainty is known and within the tolerance
-  double searchDistanceMm = 0.0;  ///< the pose search's inlier distance used (0 without a search)
+  bool meetsTolerance = false;          ///< the uncertainty is known and within the tolerance
+  double searchDistanceMm = 0.0;        ///< the pose search's inlier distance used (0 without a search)
   bool searchDistanceFromData = false;  ///< that distance was taken from the data's own noise
   std::vector<DroppedPose> dropped;     ///< the poses the search left out, input order
   std::vector<ReportWarning> warnings;

@@ -88,13 +88,13 @@ struct PoseSuggestion {
   double viewAngleDeg = 0.0;     ///< the marker's angle from the optical axis in the new pose
   double u = 0.0;                ///< where the calibrated camera sees the marker, pixels (the pinhole known)
   double v = 0.0;
-  double distanceMm = 0.0;       ///< the camera's distance from the marker (that of `fromPose`)
+  double distanceMm = 0.0;  ///< the camera's distance from the marker (that of `fromPose`)
 };
 
 struct PoseSuggestions {
-  double sigmaMm = 0.0;                     ///< camera translation 1σ (mm) of the poses taken
-  std::string convention;                   ///< the rows' rotation convention
-  bool inImage = false;  ///< the marker was kept inside the image (the pinhole known); false: in the view cone
+  double sigmaMm = 0.0;    ///< camera translation 1σ (mm) of the poses taken
+  std::string convention;  ///< the rows' rotation convention
+  bool inImage = false;    ///< the marker was kept inside the image (the pinhole known); false: in the view cone
   std::vector<PoseSuggestion> suggestions;  ///< best first
   std::string failure;                      ///< on failure, or when nothing could be suggested: why
 };
