@@ -216,6 +216,8 @@ py::dict CalibrationDict(const TarnWorkflow::Calibration& c, const RobotType& ro
     covariance["matrix"] = Array({report.covariance.matrix.begin(), report.covariance.matrix.end()}, {9, 9});
     covariance["residual_sigma_mm"] = report.covariance.residualSigmaMm;
     covariance["freedom"] = report.covariance.freedom;
+    covariance["along_sight_sigma_mm"] = report.covariance.alongSightSigmaMm;
+    covariance["across_sight_sigma_mm"] = report.covariance.acrossSightSigmaMm;
     out["covariance"] = covariance;
   } else {
     out["covariance"] = py::none();
@@ -332,6 +334,10 @@ TarnWorkflow::SavedResult SavedOf(const py::object& saved) {
     std::copy(matrix.data(), matrix.data() + 81, c.covariance.matrix.begin());
     c.covariance.residualSigmaMm = cov["residual_sigma_mm"].cast<double>();
     c.covariance.freedom = cov["freedom"].cast<int>();
+    if (cov.contains("along_sight_sigma_mm") && cov.contains("across_sight_sigma_mm")) {
+      c.covariance.alongSightSigmaMm = cov["along_sight_sigma_mm"].cast<double>();
+      c.covariance.acrossSightSigmaMm = cov["across_sight_sigma_mm"].cast<double>();
+    }
     c.covariance.known = true;
   }
   c.convention = d["convention"].cast<std::string>();

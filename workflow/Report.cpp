@@ -222,7 +222,9 @@ json CovarianceJson(const CalibrationCovariance& c) {
             "camera_x_mm", "camera_y_mm", "camera_z_mm"}},
           {"matrix", matrix},
           {"residual_sigma_mm", c.residualSigmaMm},
-          {"freedom", c.freedom}};
+          {"freedom", c.freedom},
+          {"along_sight_sigma_mm", c.alongSightSigmaMm},
+          {"across_sight_sigma_mm", c.acrossSightSigmaMm}};
 }
 
 void AddReportJson(json& j, const CalibrationReport& report) {

@@ -37,6 +37,7 @@ std::string CovarianceEntry(const TamoHandEye::CalibrationCovariance& c) {
   out.precision(17);
   out << c.residualSigmaMm << " " << c.freedom;
   for (const double v : c.matrix) out << " " << v;
+  out << " " << c.alongSightSigmaMm << " " << c.acrossSightSigmaMm;
   return out.str();
 }
 
@@ -46,6 +47,15 @@ bool ParseCovarianceEntry(const std::string& text, TamoHandEye::CalibrationCovar
   TamoHandEye::CalibrationCovariance read;
   in >> read.residualSigmaMm >> read.freedom;
   for (double& v : read.matrix) in >> v;
+  if (in.fail()) return false;
+  // The shot noise along the line of sight and across it follows (an entry without it leaves it unknown).
+  if (in >> read.alongSightSigmaMm) {
+    in >> read.acrossSightSigmaMm;
+  } else {
+    read.alongSightSigmaMm = 0.0;
+    in.clear();
+    in.setstate(std::ios::eofbit);
+  }
   std::string rest;
   if (in.fail() || (in >> rest) || !std::isfinite(read.residualSigmaMm) || read.residualSigmaMm <= 0.0 ||
       read.freedom < 1) {

@@ -25,8 +25,8 @@ struct FileSettings {
   /// when it is not known.
   std::optional<std::string> markerType;
   /// A result's covariance, for checking it later against new shots: an entry "Covariance:" of the residual
-  /// σ (mm), its degrees of freedom and the 81 values row by row, separated by spaces (readers that do not
-  /// know it skip it); no entry when not known.
+  /// σ (mm), its degrees of freedom, the 81 values row by row and a shot's noise σ along the line of sight and across
+  /// it, separated by spaces (readers that do not know it skip it); no entry when not known.
   std::optional<TamoHandEye::CalibrationCovariance> covariance;
 };
 

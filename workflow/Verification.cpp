@@ -39,6 +39,9 @@ void ReadCovariance(const json& j, TamoHandEye::CalibrationCovariance& out) {
     }
   }
   if (!(*sigma > 0.0) || !(*freedom >= 1.0) || !(*freedom < 1e6)) return;
+  c.alongSightSigmaMm = Number(j, "along_sight_sigma_mm").value_or(0.0);
+  c.acrossSightSigmaMm = Number(j, "across_sight_sigma_mm").value_or(0.0);
+
   c.residualSigmaMm = *sigma;
   c.freedom = static_cast<int>(*freedom);
   c.known = true;

@@ -155,31 +155,41 @@ constexpr double kDetectPower = 0.9;
 constexpr int kMostShots = 100000;
 
 // The shots' residuals e = q − p (camera frame, metres) under the saved calibration, and their covariance
-// σ²(I + E N⁻¹ Eᵀ): E the residuals' derivative over the saved parameters, N = σ² Σθ⁻¹. Products with the
-// inverse by the Woodbury identity, so that a few 9 x 9 matrices stand for the 3m x 3m one; the shots may
-// be repeated `copies` times (what more shots like these would give).
+// diag(Sᵢ) + E Σθ Eᵀ: Sᵢ shot i's noise (the saved σ along its line of sight and across it; σ on every axis
+// without them), E the residuals' derivative over the saved parameters. Everything is kept whitened (each
+// shot's rows times Sᵢ^−½), so that the covariance is I + E N⁻¹ Eᵀ with N = Σθ⁻¹; products with its inverse by the
+// Woodbury identity, a few 9 x 9 matrices standing for the 3m x 3m one. The shots may be repeated `copies` times (what
+// more shots like these would give).
 struct ShotModel {
-  Eigen::VectorXd e;
-  Eigen::MatrixXd E;  // 3m x 9
-  Matrix9d N;         // σ² Σθ⁻¹
-  double sigma2 = 0.0;
+  Eigen::VectorXd e;                    // whitened
+  Eigen::MatrixXd E;                    // 3m x 9, whitened
+  Matrix9d N;                           // Σθ⁻¹
+  std::vector<Eigen::Matrix3d> whiten;  // per shot: its noise covariance to the power −½
   double freedom = 0.0;
   Eigen::Matrix3Xd q;  // the predicted points, camera frame
 
+  Eigen::MatrixXd Whitened(const Eigen::MatrixXd& k) const {
+    Eigen::MatrixXd out(k.rows(), k.cols());
+    for (Eigen::Index i = 0; i + 3 <= k.rows(); i += 3) {
+      out.middleRows<3>(i) = whiten[static_cast<std::size_t>(i / 3)] * k.middleRows<3>(i);
+    }
+    return out;
+  }
   // KᵀV⁻¹K for `copies` copies of the shots, and KᵀV⁻¹e for the shots themselves.
-  Eigen::MatrixXd Information(const Eigen::MatrixXd& K, double copies = 1.0) const {
+  Eigen::MatrixXd Information(const Eigen::MatrixXd& columns, double copies = 1.0) const {
+    const Eigen::MatrixXd K = Whitened(columns);
     const Eigen::MatrixXd ke = K.transpose() * E;
     const Matrix9d inner = N + copies * (E.transpose() * E);
-    return (copies * (K.transpose() * K) - copies * copies * ke * inner.ldlt().solve(ke.transpose())) / sigma2;
+    return copies * (K.transpose() * K) - copies * copies * ke * inner.ldlt().solve(ke.transpose());
   }
-  Eigen::VectorXd Score(const Eigen::MatrixXd& K) const {
+  Eigen::VectorXd Score(const Eigen::MatrixXd& columns) const {
     const Matrix9d inner = N + E.transpose() * E;
-    const Eigen::VectorXd ve = (e - E * inner.ldlt().solve(E.transpose() * e)) / sigma2;
-    return K.transpose() * ve;
+    const Eigen::VectorXd ve = e - E * inner.ldlt().solve(E.transpose() * e);
+    return Whitened(columns).transpose() * ve;
   }
   double Total() const {
     const Matrix9d inner = N + E.transpose() * E;
-    return e.dot(e - E * inner.ldlt().solve(E.transpose() * e)) / sigma2;
+    return e.dot(e - E * inner.ldlt().solve(E.transpose() * e));
   }
 };
 
@@ -240,7 +250,18 @@ int MoreShotsFor(const ShotModel& s, const Eigen::MatrixXd& shift, double target
   return static_cast<int>(high - static_cast<long>(m));
 }
 
-// The saved covariance in metres, as N = σ² Σθ⁻¹; false when it is not a covariance.
+// A shot's noise σ along the line of sight and across it (metres): the saved ones when they were estimated
+// from enough poses and match the saved σ, σ for both otherwise.
+std::pair<double, double> ShotNoise(const CalibrationCovariance& c, double sigma2) {
+  constexpr int kLeastFreedom = 15;  // from at least as many residuals as 8 poses give
+  const double along = c.alongSightSigmaMm / 1000.0;
+  const double across = c.acrossSightSigmaMm / 1000.0;
+  const bool usable = c.freedom >= kLeastFreedom && along > 0.0 && across > 0.0 && std::isfinite(along + across) &&
+                      std::abs(along * along + 2.0 * across * across - 3.0 * sigma2) <= 0.01 * 3.0 * sigma2;
+  return usable ? std::pair{along, across} : std::pair{std::sqrt(sigma2), std::sqrt(sigma2)};
+}
+
+// The saved covariance in metres, as N = Σθ⁻¹, with σ²; false when it is not a covariance.
 bool SavedInformation(const CalibrationCovariance& c, Matrix9d& n, double& sigma2) {
   Matrix9d sigma;
   for (int i = 0; i < 9; ++i) {
@@ -254,7 +275,7 @@ bool SavedInformation(const CalibrationCovariance& c, Matrix9d& n, double& sigma
   if (!sigma.allFinite() || !(sigma2 > 0.0) || !std::isfinite(sigma2) || c.freedom < 1) return false;
   const Eigen::LDLT<Matrix9d> ldlt(0.5 * (sigma + sigma.transpose()));
   if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || !(ldlt.vectorD().minCoeff() > 0.0)) return false;
-  n = ldlt.solve(Matrix9d::Identity()) * sigma2;
+  n = ldlt.solve(Matrix9d::Identity());
   return n.allFinite();
 }
 
@@ -329,8 +350,10 @@ bool JudgeWithCovariance(const SavedCalibration& saved, const Saved& transform, 
                          const std::vector<Eigen::Vector3d>& measured, const CheckOptions& options,
                          CalibrationCheck& check) {
   ShotModel s;
-  if (!saved.covariance.known || !SavedInformation(saved.covariance, s.N, s.sigma2)) return false;
+  double sigma2 = 0.0;
+  if (!saved.covariance.known || !SavedInformation(saved.covariance, s.N, sigma2)) return false;
   s.freedom = saved.covariance.freedom;
+  const auto [along, across] = ShotNoise(saved.covariance, sigma2);
   const auto m = static_cast<Eigen::Index>(predicted.size());
   s.e.resize(3 * m);
   s.E.resize(3 * m, 9);
@@ -345,7 +368,12 @@ bool JudgeWithCovariance(const SavedCalibration& saved, const Saved& transform, 
     s.e.segment<3>(3 * i) = predicted[at] - measured[at];
     s.E.block<3, 9>(3 * i, 0) = rz.transpose() * TranslationJacobian(ra, predicted[at], rz);
     s.q.col(i) = predicted[at];
+    const Eigen::Vector3d sight = predicted[at].normalized();
+    const Eigen::Matrix3d onSight = sight * sight.transpose();
+    s.whiten.push_back(onSight / along + (Eigen::Matrix3d::Identity() - onSight) / across);
   }
+  s.e = s.Whitened(s.e);
+  s.E = s.Whitened(s.E);
   const Eigen::MatrixXd shift = ShiftColumns(s);
   const Eigen::MatrixXd turn = TurnColumns(s) * AcrossSight(s);
   const Eigen::MatrixXd shiftInfo = s.Information(shift);

@@ -128,6 +128,24 @@ CalibrationCovariance SolutionCovariance(const SolvedPoses& poses, const Kel::SE
   }
   c.residualSigmaMm = std::sqrt(variance) * 1000.0;
   c.freedom = static_cast<int>(3 * m.poses - 9);
+  // The residuals in the camera frame (r = R_Z (q − p) for both set-ups), along the line of sight to the
+  // marker and across it.
+  const Eigen::Matrix3d rz = camera.Rotation().RotationMatrix();
+  double along = 0.0;
+  double across = 0.0;
+  for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
+    if (!poses.Used(i)) continue;
+    const Kel::SE3d a = PoseA(poses, i);
+    const Eigen::Vector3d r = (a * marker).Translation() - (camera * poses.markerPoses[i]).Translation();
+    const Eigen::Vector3d e = rz.transpose() * r;
+    const Eigen::Vector3d sight = poses.markerPoses[i].Translation().normalized();
+    const double part = e.dot(sight);
+    along += part * part;
+    across += e.squaredNorm() - part * part;
+  }
+  const double correction = 3.0 / static_cast<double>(c.freedom);  // n poses: 3n / (3n − 9) per pose
+  c.alongSightSigmaMm = std::sqrt(along * correction) * 1000.0;
+  c.acrossSightSigmaMm = std::sqrt(across * correction / 2.0) * 1000.0;
   c.known = true;
   return c;
 }

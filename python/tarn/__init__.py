@@ -90,8 +90,9 @@ class Calibration:
     tolerance: dict = field(default_factory=dict)  #: translation_mm, rotation_deg, met (the 1σ within them)
     #: distance_mm, distance_from_data, dropped: [{pose, residual_mm, distance_mm, sigmas, reason, reason_zh}]
     search: dict = field(default_factory=dict)
-    #: matrix (9 x 9 over marker mm, camera rotation rad, camera translation mm), residual_sigma_mm, freedom:
-    #: what :func:`verify` needs to know what new shots can see; None when not known
+    #: matrix (9 x 9 over marker mm, camera rotation rad, camera translation mm), residual_sigma_mm, freedom,
+    #: along_sight_sigma_mm, across_sight_sigma_mm (a shot's noise): what :func:`verify` needs to know what new shots can see; None
+    #: when not known
     covariance: Optional[dict] = None
 
 

@@ -166,6 +166,8 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   covariance.residualSigmaMm = 1.0 / 3.0;
   covariance.freedom = 27;
   for (std::size_t i = 0; i < 81; ++i) covariance.matrix[i] = (i % 10 == 0 ? 2.0 : 1e-7) / 7.0;
+  covariance.alongSightSigmaMm = 1.0 / 3.0;
+  covariance.acrossSightSigmaMm = 0.1;
   const FileSettings settings{
       1, "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText(), covariance};
   ASSERT_TRUE(WriteSettingsFile(path, settings, ResultTables(result)));
@@ -191,6 +193,8 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   TamoHandEye::CalibrationCovariance back;
   ASSERT_TRUE(ParseCovarianceEntry(*content.Find("Covariance"), back));
   EXPECT_EQ(back.matrix, covariance.matrix);
+  EXPECT_EQ(back.alongSightSigmaMm, covariance.alongSightSigmaMm);
+  EXPECT_EQ(back.acrossSightSigmaMm, covariance.acrossSightSigmaMm);
   EXPECT_EQ(back.residualSigmaMm, covariance.residualSigmaMm);
   EXPECT_EQ(back.freedom, 27);
   EXPECT_FALSE(ParseCovarianceEntry("0.3 27 1 2 3", back));

@@ -129,6 +129,13 @@ struct CalibrationCovariance {
   std::array<double, 81> matrix{};
   double residualSigmaMm = 0.0;  ///< per-axis σ of a pose's residual: √(sum of squares / (3n − 9))
   int freedom = 0;               ///< 3n − 9, n the poses used
+  /// A shot's noise along the camera's line of sight to the marker and across it (per-axis σ, mm): the
+  /// residuals, turned into the camera frame, split into their part along the line of sight and the two
+  /// across it, with the same correction for the fitted parameters as σ (so that σ² = (along² + 2·across²)
+  /// / 3). A depth camera's noise lies mostly along its line of sight; a check of new shots weighs their
+  /// residuals by it. 0 when not known (then σ on every axis).
+  double alongSightSigmaMm = 0.0;
+  double acrossSightSigmaMm = 0.0;
 };
 
 /// A pose the pose search left out.
