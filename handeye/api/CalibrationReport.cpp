@@ -267,8 +267,8 @@ void ExplainDropped(const SolvedPoses& poses, CalibrationReport& report) {
        Format("位姿筛选剔除了 %zu / %zu 个位姿", report.dropped.size(), n) +
            (ordinary ? Format("，其中有的仅偏离拟合 %.0f 倍 σ 以内（正常噪声）", kDroppedSigmas) : "") +
            Format("；筛选距离 %.2f mm 对该相机的噪声（每轴 σ %.2f mm）过紧。", report.searchDistanceMm, sigma),
-       "Run the search without a distance (it then follows the data's own noise), or raise the distance.",
-       "请不指定距离进行筛选（距离将按数据自身噪声确定），或增大距离阈值。");
+       "Let the search take its distance from the data's own noise (give none, or 0), or raise the distance.",
+       "请让筛选距离按数据自身噪声确定（不指定距离，或设为 0），或增大距离阈值。");
 }
 
 // The report's analysis of a successful run.
