@@ -12,6 +12,8 @@
 
 #include <QApplication>
 
+#include <cmath>
+
 // "验证": the table's shots checked against a calibration without changing it.
 
 using namespace WindowParts;
@@ -37,10 +39,14 @@ QString CheckText(const TamoHandEye::CalibrationCheck& check) {
                  .arg(Fixed(check.displacementNormMm, 2), Fixed(check.displacementRotationDeg, 3));
   }
   if (check.powerKnown) {
-    QString power = QString("这 %1 组数据只能发现大于 %2 mm / %3° 的移动 (要求 %4 mm, %5°)")
+    // Too few shots, or shots on one line of sight, see no turn at all.
+    const QString sees = std::isfinite(check.detectableTurnDeg)
+                             ? QString("大于 %1 mm / %2° 的移动")
+                                   .arg(Fixed(check.detectableShiftMm, 2), Fixed(check.detectableTurnDeg, 3))
+                             : QString("大于 %1 mm 的平移, 无法发现转动").arg(Fixed(check.detectableShiftMm, 2));
+    QString power = QString("这 %1 组数据只能发现%2 (要求 %3 mm, %4°)")
                         .arg(check.shots.size())
-                        .arg(Fixed(check.detectableShiftMm, 2), Fixed(check.detectableTurnDeg, 3),
-                             Fixed(check.toleranceMm, 2), Fixed(check.toleranceDeg, 3));
+                        .arg(sees, Fixed(check.toleranceMm, 2), Fixed(check.toleranceDeg, 3));
     if (check.moreShots > 0) {
       power += QString("; 再采集约 %1 组同样的数据可发现 %2 mm 的平移")
                    .arg(check.moreShots)

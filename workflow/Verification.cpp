@@ -180,10 +180,12 @@ std::string PowerText(const CalibrationCheck& check) {
   // e.g. "These 5 shots can only see moves above 3.10 mm / 0.400 deg (…); no number of shots …".
   if (!check.powerKnown) return {};
   const std::size_t n = check.shots.size();
+  // Too few shots, or shots on one line of sight, see no turn at all.
+  const std::string turn =
+      std::isfinite(check.detectableTurnDeg) ? Fixed(check.detectableTurnDeg, 3) + " deg" : "no turn at all";
   std::string text = "These " + std::to_string(n) + " shot" + (n == 1 ? "" : "s") + " can only see moves above " +
-                     Fixed(check.detectableShiftMm, 2) + " mm / " + Fixed(check.detectableTurnDeg, 3) +
-                     " deg (tolerance " + Fixed(check.toleranceMm, 2) + " mm, " + Fixed(check.toleranceDeg, 3) +
-                     " deg)";
+                     Fixed(check.detectableShiftMm, 2) + " mm / " + turn + " (tolerance " +
+                     Fixed(check.toleranceMm, 2) + " mm, " + Fixed(check.toleranceDeg, 3) + " deg)";
   if (check.moreShots > 0) {
     text += "; about " + std::to_string(check.moreShots) + " more shots like these would see a " +
             Fixed(check.toleranceMm, 2) + " mm shift";
