@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <math.h>  // lgamma_r
 #include <limits>
 
 namespace TamoHandEye {
@@ -41,12 +42,18 @@ double BetaFraction(double a, double b, double x) {
   return h;
 }
 
+// ln Γ(x) for x > 0. std::lgamma writes the sign into a global (signgam): a race when two threads test at
+// once; the reentrant form keeps it local.
+double LogGamma(double x) {
+  int sign = 0;
+  return ::lgamma_r(x, &sign);
+}
+
 // I_x(a, b): P(B ≤ x) for B ~ Beta(a, b).
 double RegularisedBeta(double x, double a, double b) {
   if (x <= 0.0) return 0.0;
   if (x >= 1.0) return 1.0;
-  const double front =
-      std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) + a * std::log(x) + b * std::log1p(-x));
+  const double front = std::exp(LogGamma(a + b) - LogGamma(a) - LogGamma(b) + a * std::log(x) + b * std::log1p(-x));
   // The fraction converges fast on this side of the mean; the other side by symmetry.
   if (x < (a + 1.0) / (a + b + 2.0)) return front * BetaFraction(a, b, x) / a;
   return 1.0 - front * BetaFraction(b, a, 1.0 - x) / b;
