@@ -46,14 +46,14 @@ QString CheckText(const TamoHandEye::CalibrationCheck& check) {
                              : QString("大于 %1 mm 的平移, 无法发现转动").arg(Fixed(check.detectableShiftMm, 2));
     QString power = QString("这 %1 组数据只能发现%2 (要求 %3 mm, %4°)")
                         .arg(check.shots.size())
-                        .arg(sees, Fixed(check.toleranceMm, 2), Fixed(check.toleranceDeg, 3));
+                        .arg(sees, Fixed(check.toleranceMm, 3), Fixed(check.toleranceDeg, 3));
     if (check.moreShots > 0) {
       power += QString("; 再采集约 %1 组同样的数据可发现 %2 mm 的平移")
                    .arg(check.moreShots)
-                   .arg(Fixed(check.toleranceMm, 2));
+                   .arg(Fixed(check.toleranceMm, 3));
     } else if (check.moreShots < 0) {
       power += QString("; 标定结果本身不确定度过大, 再多数据也无法发现 %1 mm 的平移, 请用更多位姿重新标定")
-                   .arg(Fixed(check.toleranceMm, 2));
+                   .arg(Fixed(check.toleranceMm, 3));
     }
     lines << power;
   } else {

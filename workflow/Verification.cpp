@@ -185,12 +185,12 @@ std::string PowerText(const CalibrationCheck& check) {
       std::isfinite(check.detectableTurnDeg) ? Fixed(check.detectableTurnDeg, 3) + " deg" : "no turn at all";
   std::string text = "These " + std::to_string(n) + " shot" + (n == 1 ? "" : "s") + " can only see moves above " +
                      Fixed(check.detectableShiftMm, 2) + " mm / " + turn + " (tolerance " +
-                     Fixed(check.toleranceMm, 2) + " mm, " + Fixed(check.toleranceDeg, 3) + " deg)";
+                     Fixed(check.toleranceMm, 3) + " mm, " + Fixed(check.toleranceDeg, 3) + " deg)";
   if (check.moreShots > 0) {
     text += "; about " + std::to_string(check.moreShots) + " more shots like these would see a " +
-            Fixed(check.toleranceMm, 2) + " mm shift";
+            Fixed(check.toleranceMm, 3) + " mm shift";
   } else if (check.moreShots < 0) {
-    text += "; no number of shots would see a " + Fixed(check.toleranceMm, 2) +
+    text += "; no number of shots would see a " + Fixed(check.toleranceMm, 3) +
             " mm shift: the saved calibration is itself too uncertain (calibrate again with more poses)";
   }
   return text + ".";
