@@ -44,8 +44,10 @@ QString CheckText(const TamoHandEye::CalibrationCheck& check) {
                              ? QString("大于 %1 mm / %2° 的移动")
                                    .arg(Fixed(check.detectableShiftMm, 2), Fixed(check.detectableTurnDeg, 3))
                              : QString("大于 %1 mm 的平移, 无法发现转动").arg(Fixed(check.detectableShiftMm, 2));
-    QString power = QString("这 %1 组数据只能发现%2 (要求 %3 mm, %4°)")
+    const bool enough = check.detectableShiftMm <= check.toleranceMm && check.detectableTurnDeg <= check.toleranceDeg;
+    QString power = QString("这 %1 组数据%2发现%3 (要求 %4 mm, %5°)")
                         .arg(check.shots.size())
+                        .arg(enough ? "能" : "只能")
                         .arg(sees, Fixed(check.toleranceMm, 3), Fixed(check.toleranceDeg, 3));
     if (check.moreShots > 0) {
       power += QString("; 再采集约 %1 组同样的数据可发现 %2 mm 的平移")

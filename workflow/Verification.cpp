@@ -183,9 +183,11 @@ std::string PowerText(const CalibrationCheck& check) {
   // Too few shots, or shots on one line of sight, see no turn at all.
   const std::string turn =
       std::isfinite(check.detectableTurnDeg) ? Fixed(check.detectableTurnDeg, 3) + " deg" : "no turn at all";
-  std::string text = "These " + std::to_string(n) + " shot" + (n == 1 ? "" : "s") + " can only see moves above " +
-                     Fixed(check.detectableShiftMm, 2) + " mm / " + turn + " (tolerance " +
-                     Fixed(check.toleranceMm, 3) + " mm, " + Fixed(check.toleranceDeg, 3) + " deg)";
+  const bool enough = check.detectableShiftMm <= check.toleranceMm && check.detectableTurnDeg <= check.toleranceDeg;
+  std::string text = "These " + std::to_string(n) + " shot" + (n == 1 ? "" : "s") +
+                     (enough ? " see moves above " : " can only see moves above ") + Fixed(check.detectableShiftMm, 2) +
+                     " mm / " + turn + " (tolerance " + Fixed(check.toleranceMm, 3) + " mm, " +
+                     Fixed(check.toleranceDeg, 3) + " deg)";
   if (check.moreShots > 0) {
     text += "; about " + std::to_string(check.moreShots) + " more shots like these would see a " +
             Fixed(check.toleranceMm, 3) + " mm shift";

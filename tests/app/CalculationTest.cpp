@@ -411,7 +411,7 @@ class CalculationTest : public QObject, private WindowUnderTest {
     };
     QString shown = verify(shots);
     QVERIFY2(shown.startsWith("验证结果|第1行: ") && shown.contains("第5行: ") && shown.contains("结论: 通过") &&
-                 shown.contains("已计入其自身不确定度") && shown.contains("这 5 组数据只能发现大于"),
+                 shown.contains("已计入其自身不确定度") && shown.contains("这 5 组数据能发现大于"),
              qUtf8Printable(shown));
 
     Eigen::Isometry3d moved = Eigen::Isometry3d::Identity();
