@@ -257,6 +257,13 @@ std::vector<MarkerBoardResult> MarkersOf(const py::array_t<double, py::array::c_
   return markers;
 }
 
+// The tolerance of calibrate and verify: two finite numbers above 0.
+void CheckTolerance(double mm, double deg) {
+  if (!(std::isfinite(mm) && mm > 0.0 && std::isfinite(deg) && deg > 0.0)) {
+    throw py::value_error("tolerance_mm and tolerance_deg must be finite numbers above 0");
+  }
+}
+
 py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                    const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                    const std::string& robotName, bool eyeToHand, bool meter, bool radian, const py::object& ransac,
@@ -276,9 +283,7 @@ py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::for
   if (ransacMm && !(std::isfinite(*ransacMm) && *ransacMm >= 0.0)) {
     throw py::value_error("ransac_mm must be a finite number of millimetres, 0 or more, or \"auto\"");
   }
-  if (!(std::isfinite(toleranceMm) && toleranceMm > 0.0 && std::isfinite(toleranceDeg) && toleranceDeg > 0.0)) {
-    throw py::value_error("tolerance_mm and tolerance_deg must be finite numbers above 0");
-  }
+  CheckTolerance(toleranceMm, toleranceDeg);
   ReportOptions options;
   options.toleranceMm = toleranceMm;
   options.toleranceDeg = toleranceDeg;
@@ -422,9 +427,7 @@ py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcec
   const RobotRows rows = Rows(robotRows, "robot_rows");
   const AlgoParam param = robot.Settings(fixedCamera, meter, radian, -1.0);
   TarnWorkflow::ToUnitOfRows(saved, robot.meterChoice, param.IsMeter);
-  if (!(std::isfinite(toleranceMm) && toleranceMm > 0.0 && std::isfinite(toleranceDeg) && toleranceDeg > 0.0)) {
-    throw py::value_error("tolerance_mm and tolerance_deg must be finite numbers above 0");
-  }
+  CheckTolerance(toleranceMm, toleranceDeg);
   TamoHandEye::CheckOptions options;
   options.limitMm = limitMm.value_or(0.0);
   options.toleranceMm = toleranceMm;

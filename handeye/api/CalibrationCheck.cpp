@@ -265,12 +265,9 @@ std::pair<double, double> ShotNoise(const CalibrationCovariance& c, double sigma
 bool SavedInformation(const CalibrationCovariance& c, Matrix9d& n, double& sigma2) {
   Matrix9d sigma;
   for (int i = 0; i < 9; ++i) {
-    for (int j = 0; j < 9; ++j) {
-      const bool ti = i < 3 || i >= 6;
-      const bool tj = j < 3 || j >= 6;
-      sigma(i, j) = c.matrix[static_cast<std::size_t>(9 * i + j)] / ((ti ? 1000.0 : 1.0) * (tj ? 1000.0 : 1.0));
-    }
+    for (int j = 0; j < 9; ++j) sigma(i, j) = c.matrix[static_cast<std::size_t>(9 * i + j)];
   }
+  sigma = sigma.cwiseQuotient(MillimetreScale());
   sigma2 = std::pow(c.residualSigmaMm / 1000.0, 2);
   if (!sigma.allFinite() || !(sigma2 > 0.0) || !std::isfinite(sigma2) || c.freedom < 1) return false;
   const Eigen::LDLT<Matrix9d> ldlt(0.5 * (sigma + sigma.transpose()));

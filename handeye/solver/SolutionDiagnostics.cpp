@@ -105,6 +105,12 @@ double Studentise(const Eigen::Vector3d& e, const Eigen::Matrix<double, 3, 9>& j
 
 }  // namespace
 
+Matrix9d MillimetreScale() {
+  Eigen::Matrix<double, 9, 1> unit = Eigen::Matrix<double, 9, 1>::Constant(1000.0);
+  unit.segment<3>(3).setOnes();  // the rotation's radians
+  return unit * unit.transpose();
+}
+
 CalibrationCovariance SolutionCovariance(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
   CalibrationCovariance c;
   if (poses.UsedCount() < 4) return c;
@@ -114,14 +120,7 @@ CalibrationCovariance SolutionCovariance(const SolvedPoses& poses, const Kel::SE
   if (eigen.info() != Eigen::Success || !(eigen.eigenvalues()(0) > 1e-12 * eigen.eigenvalues()(8))) return c;
   Matrix9d covariance = eigen.eigenvectors() * eigen.eigenvalues().cwiseInverse().asDiagonal() *
                         eigen.eigenvectors().transpose() * variance;
-  // Metres to millimetres for the translations (rows and columns 0–2 and 6–8).
-  for (int i = 0; i < 9; ++i) {
-    for (int j = 0; j < 9; ++j) {
-      const bool ti = i < 3 || i >= 6;
-      const bool tj = j < 3 || j >= 6;
-      covariance(i, j) *= (ti ? 1000.0 : 1.0) * (tj ? 1000.0 : 1.0);
-    }
-  }
+  covariance = covariance.cwiseProduct(MillimetreScale());
   if (!covariance.allFinite()) return c;
   for (int i = 0; i < 9; ++i) {
     for (int j = 0; j < 9; ++j) c.matrix[static_cast<std::size_t>(9 * i + j)] = covariance(i, j);

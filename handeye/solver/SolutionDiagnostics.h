@@ -41,6 +41,10 @@ NormalMatrix TranslationNormal(const SolvedPoses& poses, const Kel::SE3d& marker
 /// The 1σ figures of the normal matrix `normal` and residual variance `variance` (m²); unknown when singular.
 Uncertainty UncertaintyOf(const Matrix9d& normal, double variance);
 
+/// The factor from a covariance over (x, δ, t_Z) in metres and radians to CalibrationCovariance's
+/// millimetres: 1000 per translation (rows and columns 0–2 and 6–8) in entry (i, j).
+Matrix9d MillimetreScale();
+
 /// The whole covariance (CalibrationCovariance) of the same solve; unknown as SolutionUncertainty.
 CalibrationCovariance SolutionCovariance(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
 
