@@ -86,7 +86,7 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   lastResult = calibration.result;
   lastReport = calibration.report;
   lastReportCentroids = ui->MakerSelect->currentIndex() == 0;  // "同心圆": ring centroids
-  lastReportGeneric = type->kind == TamoHandEye::RobotKind::Common3 || type->kind == TamoHandEye::RobotKind::Common4;
+  lastReportGeneric = TamoHandEye::IsGeneric(type->kind);
   lastRobotIndex = robotIndex;
   lastSettings = settings;
   // A pose set the report warns about: the next poses that would help most.

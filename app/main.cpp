@@ -1,6 +1,7 @@
 // tarn_studio: the operator's desktop program for hand-eye calibration.
 #include "MainWindow.h"
 
+#include "LibraryOutput.h"
 #include "ProcessMemory.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 
 int main(int argc, char* argv[]) {
   TarnWorkflow::KeepFreedMemory();
+  TarnWorkflow::SilenceLibraryOutput();
   QApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
   QApplication app(argc, argv);
   Q_INIT_RESOURCE(resources);  // the icons live in the widgets' static library

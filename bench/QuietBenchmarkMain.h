@@ -1,13 +1,11 @@
 #pragma once
 
-// Runs the registered benchmarks with the report on the original standard output while everything the
-// library itself prints there (progress lines of detection and solving) goes to /dev/null.
+// Runs the registered benchmarks with the library's own standard-output lines switched off.
 
-#include "QuietStdout.h"
+#include "LibraryOutput.h"
 
 #include <benchmark/benchmark.h>
 
-#include <fstream>
 #include <iostream>
 #include <string>
 
@@ -15,10 +13,9 @@ inline int RunBenchmarksQuietly(int argc, char** argv, void (*prepare)() = nullp
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   if (prepare != nullptr) prepare();
-  const TarnWorkflow::QuietStdout quiet;
-  std::ofstream report("/proc/self/fd/" + std::to_string(quiet.Original()));
+  TarnWorkflow::SilenceLibraryOutput();
   benchmark::ConsoleReporter reporter(benchmark::ConsoleReporter::OO_Tabular);
-  reporter.SetOutputStream(&report);
+  reporter.SetOutputStream(&std::cout);
   reporter.SetErrorStream(&std::cerr);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();

@@ -10,7 +10,7 @@
 
 #include "DataSet.h"
 #include "HandEyeScene.h"
-#include "QuietStdout.h"
+#include "LibraryOutput.h"
 #include "Report.h"
 #include "RobotTypes.h"
 #include "Suggestion.h"
@@ -48,6 +48,23 @@ const RobotType& Robot(const std::string& name) {
     throw py::value_error("unknown robot type '" + name + "'; use one of " + TarnWorkflow::RobotTypeNames());
   }
   return *robot;
+}
+
+// The robot list, from the library's robot table.
+py::list RobotTypeList() {
+  py::list types;
+  for (const RobotType& type : TarnWorkflow::RobotTypes()) {
+    py::dict d;
+    d["name"] = type.name;
+    d["text"] = type.text;
+    d["kind"] = TamoHandEye::KindInfo(type.kind).name;
+    d["columns"] = type.ColumnNames();
+    d["meter"] = type.meterChoice;
+    d["radian"] = type.radianChoice;
+    d["angles_in_radians"] = type.radian;
+    types.append(d);
+  }
+  return types;
 }
 
 py::array_t<double> Array(const std::vector<double>& values, std::vector<py::ssize_t> shape) {
@@ -109,7 +126,6 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
   MarkerFitQuality quality;
   ErrorCode code = Success;
   {
-    TarnWorkflow::QuietStdout quiet;
     if (py::isinstance<py::str>(image) && py::isinstance<py::str>(cloud)) {
       const std::string imagePath = image.cast<std::string>();
       const std::string cloudPath = cloud.cast<std::string>();
@@ -296,7 +312,6 @@ py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::for
   const AlgoParam param = robot.Settings(eyeToHand, meter, radian, ransacMm ? *ransacMm / 1000.0 : -1.0);
   TarnWorkflow::Calibration c;
   {
-    TarnWorkflow::QuietStdout quiet;
     py::gil_scoped_release release;
     c = TarnWorkflow::Calibrate(robot, markers, rows, param, options);
   }
@@ -435,7 +450,6 @@ py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcec
   TamoHandEye::CalibrationCheck check;
   ErrorCode code = Success;
   {
-    TarnWorkflow::QuietStdout quiet;
     py::gil_scoped_release release;
     code = TamoHandEye::CheckCalibration(markers, rows, param, robot.kind, saved.calibration, options, check);
   }
@@ -451,7 +465,6 @@ py::object Pinhole(const py::object& cloud, const py::object& image) {
     if (!py::isinstance<py::str>(image)) throw py::value_error("a cloud file needs its image file (for its size)");
     const std::string cloudPath = cloud.cast<std::string>();
     const std::string imagePath = image.cast<std::string>();
-    TarnWorkflow::QuietStdout quiet;
     py::gil_scoped_release release;
     found = TamoHandEye::EstimateCameraPinhole(imagePath, cloudPath, p);
   } else {
@@ -488,7 +501,6 @@ py::dict Suggest(const py::array_t<double, py::array::c_style | py::array::force
   TamoHandEye::PoseSuggestions s;
   ErrorCode code = Success;
   {
-    TarnWorkflow::QuietStdout quiet;
     py::gil_scoped_release release;
     code = TamoHandEye::SuggestNextPoses(markers, rows, param, robot.kind, options, s);
   }
@@ -630,7 +642,6 @@ void Synthesise(const std::string& folder, int poses, bool eyeToHand, const std:
   o.width = width;
   o.height = height;
   o.force = force;
-  TarnWorkflow::QuietStdout quiet;
   TarnSim::Synthesise(o);
 }
 
@@ -646,6 +657,7 @@ PYBIND11_MODULE(_tarn, m) {
       PyErr_SetObject(error.get_type().ptr(), error.ptr());
     }
   });
+  TarnWorkflow::SilenceLibraryOutput();  // a script's standard output is its own
   m.def("version", [] { return std::string(GetVersion()); });
   m.def("detect", &DetectMarker, py::arg("image"), py::arg("cloud"), py::arg("centre") = "fit");
   m.def("calibrate", &Calibrate, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
@@ -668,6 +680,7 @@ PYBIND11_MODULE(_tarn, m) {
   m.def("read_markers", &ReadMarkersFile, py::arg("path"), py::arg("targets") = false, py::arg("unit") = "m");
   m.def(
       "columns", [](const std::string& robot) { return Robot(robot).ColumnNames(); }, py::arg("robot"));
+  m.def("robot_types", &RobotTypeList);
   m.def("synthetic_scene", &Scene, py::arg("poses") = 12, py::arg("eye_to_hand") = false, py::arg("robot") = "fanuc",
         py::arg("noise_mm") = 0.0, py::arg("seed") = 1u, py::arg("meter") = false, py::arg("radian") = false,
         py::arg("outliers") = std::vector<int>{}, py::arg("outlier_mm") = 50.0);

@@ -15,18 +15,14 @@ using namespace TamoHandEye;
 using nlohmann::json;
 
 Calibration Calibrate(const RobotType& robot, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
-                      const AlgoParam& param, const std::optional<ReportOptions>& report) {
+                      const AlgoParam& param, const ReportOptions& report) {
   Calibration c;
   c.param = param;
-  if (!report) {
-    c.code = robot.entry(markers, rows, c.param, c.result);
-    return c;
-  }
   c.reported = true;
-  c.code = SolveCalibrationReport(markers, rows, c.param, robot.kind, *report, c.report);
+  c.code = SolveCalibrationReport(markers, rows, c.param, robot.kind, report, c.report);
   // The distance the search used: the option's, the settings', or the one taken from the data.
   if (c.report.searchDistanceMm > 0.0) c.param.RansacDist = c.report.searchDistanceMm / 1000.0;
-  if (report->searchDistance > 0.0) c.param.RansacDist = report->searchDistance;
+  if (report.searchDistance > 0.0) c.param.RansacDist = report.searchDistance;
   c.result = c.report.result;
   return c;
 }
@@ -48,9 +44,10 @@ json CameraRowsJson(const FinalResult& result, const AlgoParam& param) {
   }
   json rows = json::object();
   for (const RobotType& type : RobotTypes()) {
-    if (type.kind == RobotKind::Common3) continue;  // a generic row is one of the vendor rows' conventions
+    // A generic three-angle row is one of the vendor rows' conventions; a generic quaternion is x y z w.
+    if (IsGeneric(type.kind) && !KindInfo(type.kind).quaternion) continue;
     std::vector<double> row;
-    const std::string convention = type.kind == RobotKind::Common4 ? "xyzw" : "";
+    const std::string convention = IsGeneric(type.kind) ? "xyzw" : "";
     if (MatrixToRobotRow(type.kind, convention, type.Settings(false, false, false, -1.0), matrix, row) == Success) {
       rows[type.name] = row;
     }

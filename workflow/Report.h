@@ -23,11 +23,11 @@ struct Calibration {
   TamoHandEye::CalibrationReport report;  ///< when reported (its result is `result`)
 };
 
-/// Solves `markers` and `rows` with the robot type's entry point, or, with `report` options, through the
-/// calibration report (the same entry point, its pose search seeded by the options).
+/// Solves `markers` and `rows` as the robot type's entry point does, through the calibration report (its
+/// pose search seeded by the options).
 Calibration Calibrate(const RobotType& robot, const std::vector<TamoHandEye::MarkerBoardResult>& markers,
                       const TamoHandEye::RobotRows& rows, const TamoHandEye::AlgoParam& param,
-                      const std::optional<TamoHandEye::ReportOptions>& report = std::nullopt);
+                      const TamoHandEye::ReportOptions& report);
 
 /// The result for a reader: the camera as a robot row and a matrix, the marker, every pose's residual and
 /// whether it was used, RMS and maximum, and the poses the search dropped; with a report also the

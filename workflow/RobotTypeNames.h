@@ -1,22 +1,21 @@
 #pragma once
 
-// The robot types' short names, in the order of the desktop program's robot list: the one list the
-// robot types are built from, readable by a program that does not load the library.
+// The robot types' short names for help texts and messages, read from the library's robot table (plain
+// data in a header: a program that does not load the library can list them).
 
-#include <iterator>
+#include <tarn/RobotTypes.h>
+
 #include <string>
 
 namespace TarnWorkflow {
 
-inline constexpr const char* kRobotTypeNames[] = {"generic3", "generic4", "fanuc",    "abb-euler",
-                                                  "kuka",     "yaskawa",  "abb-quat", "ur"};
-inline constexpr std::size_t kRobotTypeCount = std::size(kRobotTypeNames);
-
-/// "generic3, generic4, fanuc, …" for help texts and messages.
-inline std::string RobotTypeNames() {
+/// "generic3, generic4, fanuc, …" of `types`, the robot list by default.
+template <class Types>
+std::string RobotTypeNames(const Types& types) {
   std::string names;
-  for (const char* name : kRobotTypeNames) names += (names.empty() ? "" : ", ") + std::string(name);
+  for (const TamoHandEye::RobotTypeInfo& type : types) names += (names.empty() ? "" : ", ") + std::string(type.name);
   return names;
 }
+inline std::string RobotTypeNames() { return RobotTypeNames(TamoHandEye::kRobotTypes); }
 
 }  // namespace TarnWorkflow

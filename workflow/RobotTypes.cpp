@@ -2,11 +2,30 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 
 namespace TarnWorkflow {
 
 using namespace TamoHandEye;
 using TarnSim::RowFormat;
+
+namespace {
+
+// How the synthetic data writes rows of a kind (a generic three-angle row as KUKA's Z Y X angles, a
+// generic quaternion as x y z w).
+RowFormat SyntheticFormat(RobotKind kind) {
+  switch (kind) {
+    case RobotKind::Fanuc: return RowFormat::Fanuc;
+    case RobotKind::Kuka: return RowFormat::Kuka;
+    case RobotKind::ABBQuat: return RowFormat::AbbQuat;
+    case RobotKind::Ur: return RowFormat::Ur;
+    case RobotKind::Common3: return RowFormat::Kuka;
+    case RobotKind::Common4: return RowFormat::Xyzw;
+  }
+  return RowFormat::Fanuc;
+}
+
+}  // namespace
 
 std::vector<std::string> RobotType::ColumnNames() const {
   std::vector<std::string> names{"X", "Y", "Z"};
@@ -24,37 +43,39 @@ AlgoParam RobotType::Settings(bool eyeToHand, bool meter, bool radianRows, doubl
   return param;
 }
 
-const std::vector<RobotType>& RobotTypes() {
-  // One robot type a row.
-  // clang-format off
-  static const std::vector<RobotType> types = {
-      {kRobotTypeNames[0], "XYZR1R2R3", 0, 6, Common3SolveFinalResult, RobotKind::Common3, true, true, false,
-       RowFormat::Kuka, {"R1", "R2", "R3"}},
-      {kRobotTypeNames[1], "XYZR1R2R3R4", 1, 7, Common4SolveFinalResult, RobotKind::Common4, true, false, false,
-       RowFormat::Xyzw, {"R1", "R2", "R3", "R4"}},
-      {kRobotTypeNames[2], "FANUC [X,Y,Z]mm|[W P R]deg", 2, 6, FanucSolveFinalResult, RobotKind::Fanuc, false, false, false,
-       RowFormat::Fanuc, {"W", "P", "R"}},
-      {kRobotTypeNames[3], "ABB [X,Y,Z]mm|[EZ EY EX]deg", 3, 6, KukaSolveFinalResult, RobotKind::Kuka, false, false, false,
-       RowFormat::Kuka, {"EZ", "EY", "EX"}},
-      {kRobotTypeNames[4], "KUKA [X,Y,Z]mm|[A B C]deg", 4, 6, KukaSolveFinalResult, RobotKind::Kuka, false, false, false,
-       RowFormat::Kuka, {"A", "B", "C"}},
-      {kRobotTypeNames[5], "YASKAWA [X,Y,Z]mm|[RX RY RZ]deg", 5, 6, FanucSolveFinalResult, RobotKind::Fanuc, false, false,
-       false, RowFormat::Fanuc, {"RX", "RY", "RZ"}},
-      {kRobotTypeNames[6], "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", 6, 7, ABBQuatSolveFinalResult, RobotKind::ABBQuat, false, false,
-       false, RowFormat::AbbQuat, {"Q1", "Q2", "Q3", "Q4"}},
-      {kRobotTypeNames[7], "UR [X,Y,Z]mm|[RX RY RZ]rad", 7, 6, UrSolveFinalResult, RobotKind::Ur, false, false, true,
-       RowFormat::Ur, {"RX", "RY", "RZ"}},
-  };
-  // clang-format on
-  static_assert(kRobotTypeCount == 8);
+std::vector<RobotType> RobotTypesOf(const std::vector<RobotTypeInfo>& table) {
+  std::vector<RobotType> types;
+  for (const RobotTypeInfo& info : table) {
+    const RobotKindInfo& kind = KindInfo(info.kind);
+    RobotType type{info.name,
+                   info.text,
+                   static_cast<int>(types.size()),
+                   kind.rowLength,
+                   info.kind,
+                   kind.offersMeter,
+                   kind.offersRadian,
+                   kind.radian,
+                   SyntheticFormat(info.kind),
+                   {}};
+    for (const char* name : info.rotation) {
+      if (name != nullptr) type.rotationNames.emplace_back(name);
+    }
+    types.push_back(std::move(type));
+  }
   return types;
 }
 
-const RobotType* FindRobotType(const std::string& name) {
+const std::vector<RobotType>& RobotTypes() {
+  static const std::vector<RobotType> types =
+      RobotTypesOf(std::vector<RobotTypeInfo>(std::begin(kRobotTypes), std::end(kRobotTypes)));
+  return types;
+}
+
+const RobotType* FindRobotType(const std::string& name, const std::vector<RobotType>& types) {
   std::string lower = name;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  for (const RobotType& type : RobotTypes()) {
+  for (const RobotType& type : types) {
     if (type.name == lower) return &type;
   }
   return nullptr;

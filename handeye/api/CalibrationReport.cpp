@@ -58,18 +58,36 @@ std::pair<std::string, std::string> AlternativeFix(const SetupAlternative& a) {
     return {"Give the marker points in metres (divide them by 1000).", "标定板点请以米为单位（除以 1000）。"};
   if (a.code == "markers-x1000")
     return {"Give the marker points in metres (multiply them by 1000).", "标定板点请以米为单位（乘以 1000）。"};
+  const RobotKindInfo& kind = KindInfo(a.robot);
+  const std::string name = kind.name;
+  const std::string nameZh = kind.nameZh;
   if (a.code == "meter") {
-    return {"Select metres for the robot data, or give X, Y, Z in millimetres.",
-            "请将机器人数据单位设为米，或以毫米填写 X、Y、Z。"};
+    if (kind.offersMeter) {
+      return {"Select metres for the robot data, or give X, Y, Z in millimetres.",
+              "请将机器人数据单位设为米，或以毫米填写 X、Y、Z。"};
+    }
+    return {"The rows look like metres; " + name + " rows are millimetres: multiply X, Y, Z by 1000.",
+            "机器人数据看起来以米为单位；" + nameZh + " 的数据以毫米为单位，请将 X、Y、Z 乘以 1000。"};
   }
-  if (a.code == "millimetre") return {"Select millimetres for the robot data.", "请将机器人数据单位设为毫米。"};
+  if (a.code == "millimetre") {
+    if (kind.offersMeter) return {"Select millimetres for the robot data.", "请将机器人数据单位设为毫米。"};
+    return {"Give X, Y, Z in metres (divide them by 1000).", "请以米填写 X、Y、Z（除以 1000）。"};
+  }
   if (a.code == "radian") {
-    return {"Select radians for the robot data, or give the angles in degrees.",
-            "请将角度单位设为弧度，或以度填写角度。"};
+    if (kind.offersRadian) {
+      return {"Select radians for the robot data, or give the angles in degrees.",
+              "请将角度单位设为弧度，或以度填写角度。"};
+    }
+    return {"The angles look like radians; these rows are read in degrees: multiply the angles by 57.2958.",
+            "角度看起来以弧度为单位；该数据按度读取，请将角度乘以 57.2958。"};
   }
   if (a.code == "degree") {
-    return {"Select degrees for the robot data, or give the angles in radians.",
-            "请将角度单位设为度，或以弧度填写角度。"};
+    if (kind.offersRadian) {
+      return {"Select degrees for the robot data, or give the angles in radians.",
+              "请将角度单位设为度，或以弧度填写角度。"};
+    }
+    return {"The angles look like degrees; " + name + " rows are radians: multiply the angles by 0.0174533.",
+            "角度看起来以度为单位；" + nameZh + " 的数据以弧度为单位，请将角度乘以 0.0174533。"};
   }
   if (a.code == "robot") {
     return {"Select the " + RobotKindName(a.robot) + " robot type.",
@@ -275,7 +293,7 @@ void ExplainDropped(const SolvedPoses& poses, CalibrationReport& report) {
 void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
              const AlgoParam& param, const ReportOptions& options, const IRobot& robot, CalibrationReport& report) {
   report.convention = ConventionUsed(kind, robot);
-  if (kind == RobotKind::Common3 || kind == RobotKind::Common4) RunnerUp(robot, report);
+  if (IsGeneric(kind)) RunnerUp(robot, report);
 
   const FinalResult& r = report.result;
   const SolvedPoses poses{robot.robotPoses, robot.markerPoses, r.mask, param.HandEyeType != 0};

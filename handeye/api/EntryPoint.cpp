@@ -61,11 +61,9 @@ ErrorCode CheckEntryInput(RobotKind kind, const std::vector<MarkerBoardResult>& 
   return Success;
 }
 
-std::size_t RowLength(RobotKind kind) { return kind == RobotKind::ABBQuat || kind == RobotKind::Common4 ? 7 : 6; }
+std::size_t RowLength(RobotKind kind) { return KindInfo(kind).rowLength; }
 
-bool RowsInMetres(RobotKind kind, const AlgoParam& param) {
-  return param.IsMeter && kind != RobotKind::Fanuc && kind != RobotKind::Kuka && kind != RobotKind::ABBQuat;
-}
+bool RowsInMetres(RobotKind kind, const AlgoParam& param) { return RowsInMetres(kind, param.IsMeter); }
 
 std::unique_ptr<Robot> MakeRobot(RobotKind kind, const std::vector<MarkerBoardResult>& markers) {
   switch (kind) {
@@ -80,15 +78,8 @@ std::unique_ptr<Robot> MakeRobot(RobotKind kind, const std::vector<MarkerBoardRe
 }
 
 std::vector<std::string> ConventionsOf(RobotKind kind) {
-  switch (kind) {
-    case RobotKind::Fanuc: return {"sxyz"};
-    case RobotKind::Kuka: return {"rzyx"};
-    case RobotKind::ABBQuat: return {"wxyz"};
-    case RobotKind::Ur: return {"axis"};
-    case RobotKind::Common3: return R1R2R3::Candidates();
-    case RobotKind::Common4: return R1R2R3R4::Candidates();
-  }
-  return {};
+  if (!IsGeneric(kind)) return {KindInfo(kind).convention};
+  return KindInfo(kind).rowLength == 7 ? R1R2R3R4::Candidates() : R1R2R3::Candidates();
 }
 
 void SetConvention(IRobot& robot, const std::string& key) {

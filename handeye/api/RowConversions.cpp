@@ -19,7 +19,7 @@ std::unique_ptr<Robot> ConventionObject(RobotKind kind, std::string convention, 
   std::transform(convention.begin(), convention.end(), convention.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const std::vector<std::string> keys = ConventionsOf(kind);
-  const bool generic = kind == RobotKind::Common3 || kind == RobotKind::Common4;
+  const bool generic = IsGeneric(kind);
   if (convention.empty() && generic) return nullptr;
   if (convention.empty()) convention = keys.front();
   if (std::find(keys.begin(), keys.end(), convention) == keys.end()) return nullptr;

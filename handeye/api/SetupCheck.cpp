@@ -24,11 +24,9 @@ struct Reading {
   bool reverse = false;
 };
 
-bool HonoursMeter(RobotKind kind) {
-  return kind == RobotKind::Ur || kind == RobotKind::Common3 || kind == RobotKind::Common4;
-}
-bool HonoursRadian(RobotKind kind) { return kind == RobotKind::Ur || kind == RobotKind::Common3; }
-bool HasAngles(RobotKind kind) { return kind != RobotKind::ABBQuat && kind != RobotKind::Common4; }
+bool HonoursMeter(RobotKind kind) { return KindInfo(kind).readsMeter; }
+bool HonoursRadian(RobotKind kind) { return KindInfo(kind).readsRadian; }
+bool HasAngles(RobotKind kind) { return !KindInfo(kind).quaternion; }
 
 RobotRows ScaleColumns(RobotRows rows, std::size_t first, std::size_t last, double factor) {
   for (auto& row : rows) {
@@ -152,14 +150,13 @@ std::vector<Reading> Readings(RobotKind kind, const std::vector<MarkerBoardResul
     r.code = HonoursRadian(kind) && param.IsRadian ? "degree" : "radian";
     readings.push_back(r);
   }
-  for (const RobotKind other :
-       {RobotKind::Fanuc, RobotKind::Kuka, RobotKind::Ur, RobotKind::Common3, RobotKind::ABBQuat, RobotKind::Common4}) {
-    if (other == kind || RowLength(other) != RowLength(kind)) continue;
+  for (const RobotKindInfo& other : kRobotKinds) {
+    if (other.kind == kind || other.rowLength != RowLength(kind)) continue;
     r = same;
-    r.kind = other;
+    r.kind = other.kind;
     r.code = "robot";
-    // UR rows are in radians when the selected kind has no angle setting.
-    if (other == RobotKind::Ur && !HonoursRadian(kind)) r.param.IsRadian = true;
+    // Rows of a kind with its own angle unit are read in it when the selected kind has no angle setting.
+    if (other.readsRadian && !other.offersRadian && !HonoursRadian(kind)) r.param.IsRadian = other.radian;
     readings.push_back(r);
   }
   r = same;
@@ -173,7 +170,7 @@ std::vector<Reading> Readings(RobotKind kind, const std::vector<MarkerBoardResul
   return readings;
 }
 
-void Describe(SetupAlternative& a, bool meterHonoured, bool radianHonoured) {
+void Describe(SetupAlternative& a, bool meterOffered, bool radianOffered) {
   if (a.code == "eye-to-hand") {
     a.text = "the camera is fixed and the marker rides on the flange (eye-to-hand)";
     a.textZh = "相机固定、标定板装在法兰上（眼在手外）";
@@ -187,18 +184,18 @@ void Describe(SetupAlternative& a, bool meterHonoured, bool radianHonoured) {
     a.text = "the marker points are 1000 times too small (they should be metres)";
     a.textZh = "标定板点小了 1000 倍（应以米为单位）";
   } else if (a.code == "meter") {
-    a.text = meterHonoured ? "the robot rows' X, Y, Z are in metres"
-                           : "the robot rows' X, Y, Z are in metres, though this robot type reads millimetres";
+    a.text = meterOffered ? "the robot rows' X, Y, Z are in metres"
+                          : "the robot rows' X, Y, Z are in metres, though this robot type reads millimetres";
     a.textZh =
-        meterHonoured ? "机器人数据的 X、Y、Z 以米为单位" : "机器人数据的 X、Y、Z 以米为单位，而该机器人类型按毫米读取";
+        meterOffered ? "机器人数据的 X、Y、Z 以米为单位" : "机器人数据的 X、Y、Z 以米为单位，而该机器人类型按毫米读取";
   } else if (a.code == "millimetre") {
     a.text = "the robot rows' X, Y, Z are in millimetres";
     a.textZh = "机器人数据的 X、Y、Z 以毫米为单位";
   } else if (a.code == "radian") {
-    a.text = radianHonoured ? "the robot rows' angles are in radians"
-                            : "the robot rows' angles are in radians, though this robot type reads degrees";
+    a.text = radianOffered ? "the robot rows' angles are in radians"
+                           : "the robot rows' angles are in radians, though this robot type reads degrees";
     a.textZh =
-        radianHonoured ? "机器人数据的角度以弧度为单位" : "机器人数据的角度以弧度为单位，而该机器人类型按角度读取";
+        radianOffered ? "机器人数据的角度以弧度为单位" : "机器人数据的角度以弧度为单位，而该机器人类型按角度读取";
   } else if (a.code == "degree") {
     a.text = "the robot rows' angles are in degrees";
     a.textZh = "机器人数据的角度以度为单位";
@@ -216,29 +213,8 @@ void Describe(SetupAlternative& a, bool meterHonoured, bool radianHonoured) {
 
 }  // namespace
 
-std::string RobotKindName(RobotKind kind) {
-  switch (kind) {
-    case RobotKind::Fanuc: return "FANUC (or YASKAWA)";
-    case RobotKind::Kuka: return "KUKA (or ABB Euler)";
-    case RobotKind::ABBQuat: return "ABB quaternion";
-    case RobotKind::Ur: return "UR";
-    case RobotKind::Common3: return "generic X Y Z R1 R2 R3";
-    case RobotKind::Common4: return "generic quaternion";
-  }
-  return {};
-}
-
-std::string RobotKindNameZh(RobotKind kind) {
-  switch (kind) {
-    case RobotKind::Fanuc: return "FANUC（或 YASKAWA）";
-    case RobotKind::Kuka: return "KUKA（或 ABB 欧拉角）";
-    case RobotKind::ABBQuat: return "ABB 四元数";
-    case RobotKind::Ur: return "UR";
-    case RobotKind::Common3: return "通用 XYZR1R2R3";
-    case RobotKind::Common4: return "通用 XYZR1R2R3R4";
-  }
-  return {};
-}
+std::string RobotKindName(RobotKind kind) { return KindInfo(kind).name; }
+std::string RobotKindNameZh(RobotKind kind) { return KindInfo(kind).nameZh; }
 
 bool UndoesImplausibleScale(const SetupAlternative& alternative) {
   const std::string& c = alternative.code;
@@ -271,7 +247,7 @@ std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::v
     a.param = reading.param;
     a.convention = fit.convention;
     a.rmsMm = fit.rmsMm;
-    Describe(a, HonoursMeter(kind), HonoursRadian(kind));
+    Describe(a, KindInfo(kind).offersMeter, KindInfo(kind).offersRadian);
     found.push_back(a);
     offsets.push_back(fit.flangeOffset);
   }

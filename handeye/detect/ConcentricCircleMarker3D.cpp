@@ -1,4 +1,5 @@
 #include "detect/ConcentricCircleMarker3D.h"
+#include <tarn/Output.h>
 
 #include "api/LibraryLogger.h"
 #include "detect/MedianFilter.h"
@@ -58,7 +59,7 @@ void ConcentricCircleMarker3D::BuildParamQueue() {
       hDown -= paramStep;
     } while (hUp - blockHalfStart < blockHalfRange);
   }
-  std::cout << "detect params size:" << paramQueue.size() << "\n";
+  if (StandardOutputTexts()) std::cout << "detect params size:" << paramQueue.size() << "\n";
   paramCount = static_cast<int>(paramQueue.size());
 }
 
@@ -93,16 +94,18 @@ ErrorCode ConcentricCircleMarker3D::DetectMarker(MarkerBoardResult& result) {
   NextAttempt();
   if (const ErrorCode code = CheckAttempt(); code != Success) return code;
   if (centers.empty()) {
-    std::cout << "Err_Algo_Marker_Fail_NoCircle\n";
+    if (StandardOutputTexts()) std::cout << "Err_Algo_Marker_Fail_NoCircle\n";
     return Err_Algo_Marker_Fail_NoCircle;
   }
   if (centers.size() > 1) {
-    for (const cv::Point2f& c : centers) std::cout << "x:" << c.x << ",y:" << c.y << "\t";
-    std::cout << "\nErr_Algo_Marker_Fail_ExceedOneCircle\n";
+    if (StandardOutputTexts()) {
+      for (const cv::Point2f& c : centers) std::cout << "x:" << c.x << ",y:" << c.y << "\t";
+      std::cout << "\nErr_Algo_Marker_Fail_ExceedOneCircle\n";
+    }
     return Err_Algo_Marker_Fail_ExceedOneCircle;
   }
   if (points3D.empty() || pointValid.empty() || pointValid[0] == 0) {
-    std::cout << "Err_Algo_Marker_Fail_NoPoint\n";
+    if (StandardOutputTexts()) std::cout << "Err_Algo_Marker_Fail_NoPoint\n";
     return Err_Algo_Marker_Fail_NoPoint;
   }
   result.x = static_cast<double>(points3D[0].x);
@@ -117,7 +120,7 @@ void ConcentricCircleMarker3D::NextAttempt() {
   if (lastGoodParams != Pair(-1, -1)) {
     if (!RunAttempt(lastGoodParams.first, lastGoodParams.second)) {
       lastGoodParams = {-1, -1};
-      std::cout << "reset flags\n";
+      if (StandardOutputTexts()) std::cout << "reset flags\n";
     }
     return;
   }

@@ -1,4 +1,5 @@
 #include "robot/R1R2R3R4.h"
+#include <tarn/Output.h>
 
 #include "api/LibraryLogger.h"
 
@@ -23,8 +24,10 @@ R1R2R3R4::Order R1R2R3R4::CurrentOrder() const {
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   if (lower == "wxyz") return Order::ScalarFirst;
   if (lower == "xyzw") return Order::ScalarLast;
-  std::printf("Unsupported axes: %s", axes.c_str());
-  std::fflush(stdout);
+  if (StandardOutputTexts()) {
+    std::printf("Unsupported axes: %s", axes.c_str());
+    std::fflush(stdout);
+  }
   return Order::Unsupported;
 }
 

@@ -1,4 +1,5 @@
 #include "robot/RotationConversions.h"
+#include <tarn/Output.h>
 
 #include "api/LibraryLogger.h"
 
@@ -37,7 +38,7 @@ const AxesTuple* LookUp(const std::string& axes) {
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const AxesTuple* row = FindAxes(lower);
-  if (row == nullptr) {
+  if (row == nullptr && StandardOutputTexts()) {
     std::printf("Unknown axes type: %s", axes.c_str());
     std::fflush(stdout);
   }

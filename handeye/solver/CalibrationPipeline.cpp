@@ -1,4 +1,5 @@
 #include "solver/CalibrationPipeline.h"
+#include <tarn/Output.h>
 
 #include "robot/IRobot.h"
 #include "solver/HandEyeKel.h"
@@ -80,8 +81,10 @@ void IRobot::SetPoseSearchSeed(std::optional<std::uint32_t> seed) { PoseSearchSe
 
 int IRobot::Solve(const SolverParam& solverParam, FinalResult& result) {
   param = solverParam;
-  std::printf("type:%d\n", param.type ? 1 : 0);
-  std::fflush(stdout);
+  if (StandardOutputTexts()) {
+    std::printf("type:%d\n", param.type ? 1 : 0);
+    std::fflush(stdout);
+  }
 
   std::vector<Kel::SE3d> robotTransforms;
   std::vector<Kel::SE3d> markerTransforms;
@@ -111,9 +114,7 @@ void IRobot::BuildTransforms(std::vector<Kel::SE3d>& robotTransforms, std::vecto
   for (std::size_t i = 0; i < robotData.size(); ++i) {
     AddRobotPose(static_cast<int>(i), robotTransforms);
     const MarkerBoardResult& m = markers.at(i);
-    Kel::SO3d noRotation(0.0, 0.0, 0.0, 0.0);
-    noRotation.Normalize();  // the identity
-    markerTransforms.emplace_back(Eigen::Vector3d(m.x, m.y, m.z), noRotation);
+    markerTransforms.emplace_back(Eigen::Vector3d(m.x, m.y, m.z), Kel::SO3d());  // a point: no rotation
   }
 }
 

@@ -16,7 +16,7 @@ import numpy as np
 
 __all__ = [
     "TarnError", "Detection", "ReportWarning", "Calibration", "Verification", "Suggestion", "Suggestions", "Scene",
-    "ROBOTS", "detect", "calibrate", "verify", "suggest", "pinhole",
+    "ROBOTS", "robot_types", "detect", "calibrate", "verify", "suggest", "pinhole",
     "row_to_matrix", "matrix_to_row", "euler_to_matrix", "matrix_to_euler", "quaternion_to_matrix",
     "matrix_to_quaternion", "synthetic_scene", "synthesise", "read_robot_rows", "read_markers", "columns",
     "__version__",
@@ -36,8 +36,14 @@ from . import _tarn  # noqa: E402  (the compiled part raises TarnError, defined 
 
 __version__ = _tarn.version()
 
-#: The robot types, as the command line names them.
-ROBOTS = ("generic3", "generic4", "fanuc", "abb-euler", "kuka", "yaskawa", "abb-quat", "ur")
+#: The robot types, as the command line names them (the library's robot table, in the desktop's list order).
+ROBOTS = tuple(t["name"] for t in _tarn.robot_types())
+
+
+def robot_types() -> list:
+    """The robot types with their facts: name, text (the desktop list's), kind, columns, meter and radian
+    (whether the rows may be given in metres / radians), angles_in_radians (the fixed unit otherwise)."""
+    return _tarn.robot_types()
 
 
 @dataclass

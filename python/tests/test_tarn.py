@@ -61,6 +61,15 @@ def test_a_search_without_a_distance_explains_its_drops_and_the_tolerance_decide
         tarn.calibrate(scene.points, scene.robot_rows, tolerance_mm=0)
 
 
+def test_robot_types_are_the_command_lines_and_print_nothing(capfd):
+    assert ", ".join(tarn.ROBOTS) in run_cli("calibrate", "--help").stdout
+    for t in tarn.robot_types():
+        assert tarn.columns(t["name"]) == t["columns"]
+    scene = tarn.synthetic_scene(poses=8, robot="ur", noise_mm=0.1, seed=2)
+    tarn.calibrate(scene.points, scene.robot_rows, robot="ur")
+    assert capfd.readouterr().out == ""  # the library's own lines stay out of the script's output
+
+
 def test_failures_raise_with_the_library_code():
     scene = tarn.synthetic_scene(poses=4)
     with pytest.raises(tarn.TarnError) as failure:

@@ -1,5 +1,6 @@
 // The calibration entry points end to end, on synthetic scenes with a known camera transform and marker.
 
+#include <tarn/Output.h>
 #include <tarn/SolveFinalResult.h>
 
 #include "api/EntryPoint.h"
@@ -311,6 +312,21 @@ TEST(SolveFinalResult, HandEyeTypeOtherThanZeroIsEyeToHand) {
   ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), param, result),
             Success);
   EXPECT_TRUE(RecoversTruth(result, scene, 1000.0));
+}
+
+TEST(SolveFinalResult, PrintsItsOneLineUntilTheProgramTurnsTheTextsOff) {
+  const Scene scene = TarnSim::MakeScene(SceneOptions{});
+  const RobotRows rows = TarnSim::RobotRows(scene, RowFormat::Fanuc);
+  FinalResult result;
+  // On by default: the documented line and nothing else (no log record about the marker points).
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), rows, AlgoParam{}, result), Success);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "type:0\n");
+  SetStandardOutputTexts(false);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), rows, AlgoParam{}, result), Success);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  SetStandardOutputTexts(true);
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // The command module: the work behind each parsed command, loaded by the program only to run one.
 
 #include "CommandStates.h"
+#include "LibraryOutput.h"
 #include "ProcessMemory.h"
 
 #include <cstring>
@@ -131,7 +132,8 @@ int Run(const std::string& name, void* state) {
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int TarnRunCommand(const char* name, void* state) {
-  TarnWorkflow::KeepFreedMemory();  // a batch's buffers reuse the pages of the shot before
+  TarnWorkflow::KeepFreedMemory();       // a batch's buffers reuse the pages of the shot before
+  TarnWorkflow::SilenceLibraryOutput();  // the command's reports own standard output
   try {
     return Run(name, state);
   } catch (const std::exception& e) {

@@ -2,7 +2,6 @@
 
 #include "DataFiles.h"
 #include "DataSet.h"
-#include "QuietStdout.h"
 #include "Report.h"
 #include "SettingsFile.h"
 #include "Suggestion.h"
@@ -60,7 +59,6 @@ std::vector<ShotDetection> DetectAll(const std::string& images, const std::strin
   TarnWorkflow::BatchOptions batch;
   batch.centre = centre;
   batch.onShot = [&](const ShotDetection&, std::size_t, std::size_t done) { Progress(done, pairing.pairs.size()); };
-  TarnWorkflow::QuietStdout quiet;
   return TarnWorkflow::DetectShots(pairing.pairs, batch);
 }
 
@@ -107,7 +105,6 @@ Calibration Solve(const std::vector<MarkerBoardResult>& markers, const RobotRows
   report.seed = o.seed ? *o.seed : std::random_device{}();
   report.toleranceMm = o.toleranceMm;
   report.toleranceDeg = o.toleranceDeg;
-  TarnWorkflow::QuietStdout quiet;
   return TarnWorkflow::Calibrate(*o.robot, markers, rows, param, report);
 }
 
@@ -293,10 +290,7 @@ int VerifyChecked(const CalibrateOptions& given, const std::string& resultFile, 
   options.toleranceDeg = o.toleranceDeg;
   TamoHandEye::CalibrationCheck check;
   ErrorCode code = Success;
-  {
-    TarnWorkflow::QuietStdout quiet;  // the library's log lines
-    code = TamoHandEye::CheckCalibration(markers, rows, param, o.robot->kind, saved.calibration, options, check);
-  }
+  { code = TamoHandEye::CheckCalibration(markers, rows, param, o.robot->kind, saved.calibration, options, check); }
   if (code != Success) {
     if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(code), check.failure).dump(2) << "\n";
     std::cerr << "the check failed (code " << static_cast<int>(code) << "): " << check.failure << "\n";
@@ -336,10 +330,7 @@ int SuggestChecked(const CalibrateOptions& o, int count, const TamoHandEye::Came
                                                                         : TarnWorkflow::PinholeSource::None;
   TamoHandEye::PoseSuggestions suggestions;
   ErrorCode code = Success;
-  {
-    TarnWorkflow::QuietStdout quiet;  // the library's log lines
-    code = TamoHandEye::SuggestNextPoses(shots.markers, shots.rows, param, o.robot->kind, options, suggestions);
-  }
+  { code = TamoHandEye::SuggestNextPoses(shots.markers, shots.rows, param, o.robot->kind, options, suggestions); }
   if (code != Success) {
     if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(code), suggestions.failure).dump(2) << "\n";
     std::cerr << "no suggestion (code " << static_cast<int>(code) << "): " << suggestions.failure << "\n";

@@ -52,6 +52,7 @@
 #include <tarn/ErrorCode.h>
 #include <tarn/FinalResult.h>
 #include <tarn/MarkerBoardResult.h>
+#include <tarn/RobotTypes.h>
 #include <tarn/SolveFinalResult.h>
 #include <tarn/TarnExport.h>
 
@@ -61,9 +62,6 @@
 #include <vector>
 
 namespace TamoHandEye {
-
-/// Which entry point solves the rows.
-enum class RobotKind { Fanuc, Kuka, ABBQuat, Ur, Common3, Common4 };
 
 struct ReportOptions {
   std::uint32_t seed = 20261208;  ///< the pose search's random seed
