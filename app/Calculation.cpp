@@ -70,6 +70,11 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
     emit error("不存在的机器人类型!");
     return false;
   }
+  // The solve needs five poses; say so rather than that the equations failed.
+  if (!markers.empty() && markers.size() < TamoHandEye::kMinimumPoses) {
+    emit warn(QString("至少需要%1个位姿, 当前%2个").arg(TamoHandEye::kMinimumPoses).arg(markers.size()));
+    return false;
+  }
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // The pose search keeps its seed from the system's random device, as the entry point's; the report comes
   // with the same result.

@@ -181,7 +181,7 @@ py::list Warnings(const CalibrationReport& report) {
     d["message_zh"] = w.messageZh;
     d["fix"] = w.fix;
     d["fix_zh"] = w.fixZh;
-    d["pose"] = w.pose >= 0 ? py::object(py::int_(w.pose)) : py::object(py::none());
+    d["pose"] = w.pose >= 0 ? py::object(py::int_(w.pose + 1)) : py::object(py::none());
     list.append(d);
   }
   return list;
@@ -247,7 +247,7 @@ py::dict CalibrationDict(const TarnWorkflow::Calibration& c, const RobotType& ro
   py::list dropped;
   for (const DroppedPose& d : report.dropped) {
     py::dict one;
-    one["pose"] = d.pose;
+    one["pose"] = d.pose + 1;
     one["residual_mm"] = d.residualMm;
     one["distance_mm"] = d.distanceMm;
     one["sigmas"] = d.sigmasOff;
@@ -510,7 +510,7 @@ py::dict Suggest(const py::array_t<double, py::array::c_style | py::array::force
     py::dict d;
     d["row"] = Array(p.row, {static_cast<py::ssize_t>(p.row.size())});
     d["sigma_mm_after"] = p.sigmaMmAfter;
-    d["from_index"] = p.fromPose;
+    d["from_pose"] = p.fromPose + 1;
     d["turn_deg"] = p.turnDeg;
     d["axis"] = Array({p.axis.begin(), p.axis.end()}, {3});
     d["view_deg"] = p.viewAngleDeg;

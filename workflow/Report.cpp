@@ -136,7 +136,7 @@ void WriteResiduals(std::ostream& out, const Calibration& c) {
     const bool used = r.mask.empty() || r.mask[i] != 0;
     if (!used) dropped.push_back(i);
     const PoseResidual& p = r.residuals[i];
-    out << std::setw(6) << i << std::setw(6) << (used ? "yes" : "no") << std::setw(10) << Fixed(p.distance, 3)
+    out << std::setw(6) << i + 1 << std::setw(6) << (used ? "yes" : "no") << std::setw(10) << Fixed(p.distance, 3)
         << std::setw(10) << Fixed(p.dx, 3) << std::setw(10) << Fixed(p.dy, 3) << std::setw(10) << Fixed(p.dz, 3);
     if (leaveOut) out << std::setw(10) << Optional(c.report.leaveOneOutMm[i], 3);
     out << "\n";
@@ -149,8 +149,6 @@ void WriteResiduals(std::ostream& out, const Calibration& c) {
   }
   if (dropped.empty()) {
     out << "none";
-  } else if (!c.reported) {
-    for (std::size_t k = 0; k < dropped.size(); ++k) out << (k ? ", " : "") << dropped[k];
   } else {
     out << dropped.size() << " of " << r.residuals.size();
   }
@@ -159,8 +157,7 @@ void WriteResiduals(std::ostream& out, const Calibration& c) {
         << (c.report.searchDistanceFromData ? ", from the data's own noise)" : ")");
   }
   out << "\n";
-  if (!c.reported) return;
-  for (const DroppedPose& d : c.report.dropped) out << "  pose " << d.pose << ": " << d.reason << "\n";
+  for (const DroppedPose& d : c.report.dropped) out << "  pose " << d.pose + 1 << ": " << d.reason << "\n";
 }
 
 void WriteCameraUncertainty(std::ostream& out, const CalibrationReport& report) {
@@ -248,7 +245,7 @@ void AddReportJson(json& j, const CalibrationReport& report) {
       {"translation_mm", report.toleranceMm}, {"rotation_deg", report.toleranceDeg}, {"met", report.meetsTolerance}};
   json dropped = json::array();
   for (const DroppedPose& d : report.dropped) {
-    dropped.push_back({{"pose", d.pose},
+    dropped.push_back({{"pose", d.pose + 1},
                        {"residual_mm", d.residualMm},
                        {"distance_mm", d.distanceMm},
                        {"sigmas", d.sigmasOff},
@@ -265,7 +262,9 @@ void AddReportJson(json& j, const CalibrationReport& report) {
                    {"translation_spread_mm", set.translationSpreadMm}};
   json warnings = json::array();
   for (const ReportWarning& w : report.warnings) {
-    warnings.push_back({{"code", w.code}, {"message", w.message}, {"fix", w.fix}});
+    json warning = {{"code", w.code}, {"message", w.message}, {"fix", w.fix}};
+    if (w.pose >= 0) warning["pose"] = w.pose + 1;
+    warnings.push_back(warning);
   }
   j["warnings"] = warnings;
   j["seed"] = report.seed;

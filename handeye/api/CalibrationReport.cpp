@@ -25,7 +25,6 @@ constexpr double kPoorFitMm = 3.0;
 constexpr double kSuspectAlpha = 0.01;
 constexpr double kBetterFactor = 10.0;          // an alternative fitting this many times better is named
 constexpr double kSignificantlyBetter = 0.999;  // or one better by Fisher's F at this level
-constexpr std::size_t kMinPoses = 5;
 // The pose search's distance from the data: this many per-axis σ (a 3-axis Gaussian's distance exceeds
 // it once in 10,000), and never below kSearchFloorMm.
 constexpr double kSearchSigmas = 4.6;
@@ -152,14 +151,14 @@ void WarnAboutFit(CalibrationReport& report, bool poorFit) {
     const double loo = report.leaveOneOutMm[i];
     const int pose = static_cast<int>(i);
     Warn(report, "suspect-pose",
-         "Pose " + std::to_string(pose) +
+         "Pose " + std::to_string(pose + 1) +
              Format(": %.2f mm from the calibration computed without it, %.1f times the spread expected there "
                     "(a pose like the others stays below %.1f).",
                     loo, t, report.suspectLimit),
          "第 " + std::to_string(pose + 1) + " 个位姿" +
              Format("与不含它的标定结果相差 %.2f mm，为该处预期离散度的 %.1f 倍（正常位姿应低于 %.1f 倍）。", loo, t,
                     report.suspectLimit),
-         "Check or retake pose " + std::to_string(pose) + ", or leave it out.",
+         "Check or retake pose " + std::to_string(pose + 1) + ", or leave it out.",
          "请检查或重新采集第 " + std::to_string(pose + 1) + " 个位姿，或将其剔除。", pose);
   }
 }
@@ -336,9 +335,9 @@ void ExplainFailure(const EntryRun& run, const std::vector<MarkerBoardResult>& m
     return;
   }
   const std::size_t n = markers.size();
-  if (n < kMinPoses) {
-    report.failure = "needs at least 5 poses, got " + std::to_string(n);
-    report.failureZh = "至少需要 5 个位姿，当前只有 " + std::to_string(n) + " 个";
+  if (n < kMinimumPoses) {
+    report.failure = "needs at least " + std::to_string(kMinimumPoses) + " poses, got " + std::to_string(n);
+    report.failureZh = "至少需要 " + std::to_string(kMinimumPoses) + " 个位姿，当前只有 " + std::to_string(n) + " 个";
   } else if (run.status == kDegeneratePoses) {
     report.failure =
         "the poses rotate about one axis only (or not at all): tilt the flange about at least two different axes";
@@ -387,7 +386,7 @@ ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, 
   AlgoParam settings = param;
   if (options.searchDistance > 0.0) settings.RansacDist = options.searchDistance;
   try {
-    if (settings.Exhaust && !(settings.RansacDist > 0.0) && markers.size() > kMinPoses) {
+    if (settings.Exhaust && !(settings.RansacDist > 0.0) && markers.size() > kMinimumPoses) {
       // When the first solve fails, the calibration fails alike and says why (without the search).
       if (!DistanceFromData(markers, robotRows, robot, options.seed, settings, report)) settings.Exhaust = false;
     }
@@ -397,7 +396,7 @@ ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, 
     if (code != Success) {
       ExplainFailure(run, markers, settings, report);
       // A failed solve may still be a set-up mistake: name a reading under which the poses fit.
-      if (run.robot && run.failure.empty() && markers.size() >= kMinPoses && options.setupCheck) {
+      if (run.robot && run.failure.empty() && markers.size() >= kMinimumPoses && options.setupCheck) {
         report.setupChecked = true;
         report.alternatives = FindSetupAlternatives(robot, markers, robotRows, settings, kPoorFitMm);
         WarnAboutSetup(report, 0.0);

@@ -64,7 +64,7 @@ class ReportWarning:
     message_zh: str
     fix: str
     fix_zh: str
-    pose: Optional[int] = None  #: the pose (0-based) of a suspect-pose
+    pose: Optional[int] = None  #: the pose a suspect-pose names, counted from 1 (line of the robot file)
 
 
 @dataclass
@@ -94,7 +94,7 @@ class Calibration:
     leave_one_out_studentised: Optional[np.ndarray] = None
     suspect_limit: float = 0.0  #: the studentised residual above which a pose is flagged "suspect-pose"
     tolerance: dict = field(default_factory=dict)  #: translation_mm, rotation_deg, met (the 1σ within them)
-    #: distance_mm, distance_from_data, dropped: [{pose, residual_mm, distance_mm, sigmas, reason, reason_zh}]
+    #: distance_mm, distance_from_data, dropped: [{pose (from 1), residual_mm, distance_mm, sigmas, reason, reason_zh}]
     search: dict = field(default_factory=dict)
     #: matrix (9 x 9 over marker mm, camera rotation rad, camera translation mm), residual_sigma_mm, freedom,
     #: along_sight_sigma_mm, across_sight_sigma_mm (a shot's noise): what :func:`verify` needs to know what new shots can see; None
@@ -129,7 +129,7 @@ class Suggestion:
 
     row: np.ndarray  #: the flange pose as a robot row of the type (its convention and units)
     sigma_mm_after: float  #: camera translation 1 sigma (mm) with this and the suggestions before it taken
-    from_index: int  #: the pose taken it turns from (0-based)
+    from_pose: int  #: the pose taken it turns from, counted from 1
     turn_deg: float  #: how far it turns from that pose
     axis: np.ndarray  #: the turn's unit axis, base frame
     view_deg: float  #: the marker's angle from the optical axis in the new pose

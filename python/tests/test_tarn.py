@@ -48,7 +48,7 @@ def test_a_search_without_a_distance_explains_its_drops_and_the_tolerance_decide
     scene = tarn.synthetic_scene(poses=14, noise_mm=1.5, seed=4, outliers=[2], outlier_mm=30)
     result = tarn.calibrate(scene.points, scene.robot_rows, ransac_mm="auto")
     assert result.search["distance_from_data"] and result.search["distance_mm"] > 4
-    assert [d["pose"] for d in result.search["dropped"]] == [2]
+    assert [d["pose"] for d in result.search["dropped"]] == [3]  # the third pose: index 2
     assert "not below the search distance" in result.search["dropped"][0]["reason"]
     assert len(result.leave_one_out_studentised) == 14 and np.isnan(result.leave_one_out_studentised[2])
     sigma = result.uncertainty["translation_norm_mm"]
@@ -242,7 +242,7 @@ def test_suggest_agrees_with_the_command_line_and_keeps_the_marker_in_view(tmp_p
     assert expected["sigma_mm"] == pytest.approx(s.sigma_mm, rel=1e-6)
     for x, e in zip(s.suggestions, expected["suggestions"]):
         np.testing.assert_allclose(x.row, e["row"], rtol=0, atol=1e-6)
-        assert e["from_pose"] == x.from_index + 1
+        assert e["from_pose"] == x.from_pose
     with pytest.raises(ValueError):
         tarn.suggest(scene.points, scene.robot_rows, robot="matrix")
 

@@ -359,6 +359,11 @@ class CalculationTest : public QObject, private WindowUnderTest {
     ui->PushButtonReCompute->click();
     const QString empty = QString::fromUtf8(TamoHandEye::parseCode(TamoHandEye::ErrorCode(202)));
     QCOMPARE(dialogs->shown, QStringList({"警告|计算出错, 错误信息:" + empty}));
+    // Four: the count, not a failed equation.
+    for (const int r : {3, 4, 5, 6}) Box(residuals, r)->setChecked(true);
+    dialogs->shown.clear();
+    ui->PushButtonReCompute->click();
+    QCOMPARE(dialogs->shown, QStringList({"警告|至少需要5个位姿, 当前4个"}));
   }
 
   // Six poses draw the "few poses" warning: the report box lists the next poses to take, as the library

@@ -370,6 +370,28 @@ TEST(TarnCli, ReportNamesMistakesAndFailuresSayWhatToDo) {
     EXPECT_THAT(o.err, HasSubstr("--tolerance")) << bad;
   }
 
+  // Poses are counted from 1, as the robot file's lines: a marker moved on line 7 is "pose 7" everywhere.
+  std::ifstream points(dir / "markers.txt");
+  std::ofstream bumped(dir / "bumped.txt");
+  int lineNumber = 0;
+  for (std::string text; std::getline(points, text);) {
+    std::istringstream values(text);
+    double x = 0.0, y = 0.0, z = 0.0;
+    values >> x >> y >> z;
+    bumped << std::setprecision(17) << x + (++lineNumber == 7 ? 0.03 : 0.0) << " " << y << " " << z << "\n";
+  }
+  bumped.close();
+  const std::string bumpedRun =
+      "calibrate --robot fanuc --markers " + (dir / "bumped.txt").string() + " --poses " + (dir / "robot.txt").string();
+  o = Tarn(bumpedRun);
+  EXPECT_THAT(o.out, HasSubstr("Pose 7: ")) << o.out;
+  EXPECT_THAT(o.out, testing::ContainsRegex("\n +10 +yes"));  // the residual table's last line
+  o = Tarn(bumpedRun + " --json");
+  bool seven = false;
+  const json bumpedReport = json::parse(o.out);
+  for (const json& w : bumpedReport["warnings"]) seven |= w["code"] == "suspect-pose" && w["pose"] == 7;
+  EXPECT_TRUE(seven) << o.out;
+
   o = Tarn(base + " --poses " + (dir / "few.txt").string());
   EXPECT_EQ(o.status, 1);  // 10 markers, 4 rows: the command line's own check
   EXPECT_THAT(o.out, HasSubstr("\"error\""));

@@ -63,6 +63,9 @@
 
 namespace TamoHandEye {
 
+/// The fewest poses a calibration solves from.
+inline constexpr std::size_t kMinimumPoses = 5;
+
 struct ReportOptions {
   std::uint32_t seed = 20261208;  ///< the pose search's random seed
   /// The pose search's inlier distance (metres) when above 0; otherwise AlgoParam::RansacDist when above
