@@ -90,6 +90,8 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   }
   lastResult = calibration.result;
   lastReport = calibration.report;
+  lastReportNumber = ++calculationCount;
+  lastResultNumber = lastReportNumber;
   lastReportCentroids = ui->MakerSelect->currentIndex() == 0;  // "同心圆": ring centroids
   lastReportGeneric = TamoHandEye::IsGeneric(type->kind);
   lastRobotIndex = robotIndex;
@@ -134,8 +136,12 @@ void MainWindow::slotCalculateBtn() {
   lastReportRows.resize(static_cast<std::size_t>(rows));
   for (int i = 0; i < rows; ++i) At(lastReportRows, i) = i;
   ShowResultTabs(settings.HandEyeType);
+  sendingNumber = lastReportNumber;
   emit signalCalculateResultSend(lastResult);
+  sendingNumber = 0;
 }
+
+bool MainWindow::ResultIsReported() const { return lastResultNumber != 0 && lastResultNumber == lastReportNumber; }
 
 bool MainWindow::ResidualRowChecked(int row) const {
   const auto* box = qobject_cast<const QCheckBox*>(ui->TableWidgetResidual->cellWidget(row, 0));
@@ -176,6 +182,7 @@ void SetResidualItems(QTableWidget* table, int row, const TamoHandEye::PoseResid
 
 void MainWindow::slotCalculateResult(FinalResult result) {
   lastResult = result;
+  lastResultNumber = sendingNumber;
   QTableWidget* table = ui->TableWidgetResidual;
   const int rows = static_cast<int>(result.residuals.size());
   table->setRowCount(rows);

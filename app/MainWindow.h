@@ -167,6 +167,8 @@ class MainWindow : public QMainWindow {
   /// Fills the camera row, camera matrix and marker tables from the last result.
   void FillPoseTables();
   bool ResidualRowChecked(int row) const;
+  /// The result shown is the one the last report was made with (not one sent from elsewhere).
+  bool ResultIsReported() const;
 
   QString folder2D;
   QString folder3D;
@@ -175,10 +177,14 @@ class MainWindow : public QMainWindow {
   std::vector<TamoHandEye::MarkerBoardResult> markerResults;
   TamoHandEye::CameraPinhole markerPinhole;  ///< of the shots detected last; unknown (width 0) otherwise
   FinalResult lastResult{};
-  TamoHandEye::CalibrationReport lastReport{};   ///< the report of the last successful calculation
-  bool lastReportGeneric = false;                ///< it came from a generic robot type
-  bool lastReportCentroids = false;              ///< with "同心圆" (ring centroids) selected
-  std::vector<int> lastReportRows;               ///< the residual table row of each of its poses
+  TamoHandEye::CalibrationReport lastReport{};  ///< the report of the last successful calculation
+  bool lastReportGeneric = false;               ///< it came from a generic robot type
+  bool lastReportCentroids = false;             ///< with "同心圆" (ring centroids) selected
+  std::vector<int> lastReportRows;              ///< the residual table row of each of its poses
+  int calculationCount = 0;  ///< successful calculations so far: each one's number identifies its report
+  int lastReportNumber = 0;  ///< the calculation lastReport belongs to
+  int lastResultNumber = 0;  ///< the calculation lastResult came from (0: a result sent from elsewhere)
+  int sendingNumber = 0;     ///< while this window sends its own result on: that calculation's number
   TamoHandEye::PoseSuggestions lastSuggestions;  ///< its next poses, when its report warned about the pose set
   QString lastSuggestionColumns;                 ///< their rows' columns and units
   int lastRobotIndex = -1;                       ///< the robot type of the last successful calculation

@@ -123,7 +123,7 @@ void MainWindow::slotSaveResultBtn() {
   const QString path = dialogs->SaveFile(this, "选择保存路径", "Robot Data Files (*.csv)");
   if (path.isEmpty()) return;
   // The report's covariance, when it belongs to the result shown: what a later 验证 needs.
-  const bool reported = lastReport.result.cameraMatrix == lastResult.cameraMatrix;
+  const bool reported = ResultIsReported();
   if (WriteFile(path, {ui->TableWidgetZV, ui->TableWidgetZ, ui->TableWidgetX},
                 reported ? &lastReport.covariance : nullptr)) {
     dialogs->Information(this, "提示", "数据导出成功.", Dialogs::Button::Ok);

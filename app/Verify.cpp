@@ -86,10 +86,12 @@ bool MainWindow::CalibrationToVerify(const TarnWorkflow::RobotType& type, const 
     c.cameraMatrix = lastResult.cameraMatrix;
     c.markerPosition = lastResult.markerPosition;
     c.rmsErrorMm = lastResult.rmsError;
-    if (lastReportGeneric) c.convention = lastReport.convention;
-    c.leaveOneOutMm = lastReport.leaveOneOutMm;
-    c.uncertainty = lastReport.uncertainty;
-    if (lastReport.result.cameraMatrix == lastResult.cameraMatrix) c.covariance = lastReport.covariance;
+    if (ResultIsReported()) {  // what the report says belongs to this result
+      if (lastReportGeneric) c.convention = lastReport.convention;
+      c.leaveOneOutMm = lastReport.leaveOneOutMm;
+      c.uncertainty = lastReport.uncertainty;
+      c.covariance = lastReport.covariance;
+    }
     saved.meter = lastSettings.IsMeter;
   } else {
     const QString path = dialogs->OpenFile(this, "选择标定结果文件", "Result Files (*.csv *.json)");

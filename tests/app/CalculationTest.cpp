@@ -435,6 +435,12 @@ class CalculationTest : public QObject, private WindowUnderTest {
     QTemporaryDir dir;
     dialogs->path = dir.filePath("result.csv");
     ui->PushButtonSave->click();
+    QVERIFY(ReadText(dialogs->path).contains("Covariance:"));
+    // The same numbers sent from elsewhere are not the report's result: saved without its covariance.
+    emit window->signalCalculateResultSend(MainWindowTester::LastResult(*window));
+    dialogs->path = dir.filePath("sent.csv");
+    ui->PushButtonSave->click();
+    QVERIFY(!ReadText(dialogs->path).contains("Covariance:"));
     Close();
     Open();
     dialogs->path = dir.filePath("result.csv");
