@@ -4,7 +4,7 @@
 #include "WindowParts.h"
 #include "ui_MainWindow.h"
 
-#include "DataFiles.h"
+#include "Tables.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -39,8 +39,8 @@ bool MainWindow::LoadRobotData(const QString& path) {
   std::vector<std::vector<std::string>> words;
   TarnWorkflow::DataFileError error;
   const std::string typeName = ui->RobotSelect->currentText().toStdString();
-  if (!TarnWorkflow::ReadRobotRows(LocalPath(path), static_cast<std::size_t>(robotValues), typeName, rows, error,
-                                   &words)) {
+  if (!TarnWorkflow::ReadRobotTable(LocalPath(path), static_cast<std::size_t>(robotValues), typeName, rows, error,
+                                    &words)) {
     using Kind = TarnWorkflow::DataFileError::Kind;
     const char* text = "文件数据错误,请检查文件数据是否正确！";
     if (error.kind == Kind::CannotOpen) text = "文件打开失败！";

@@ -98,7 +98,7 @@ bool ReadTable(const std::string& path, const std::string& what, std::vector<Tab
                   At(path, number) + "\"" + fields.front() + "\" has no values (a shot without its marker?)");
     }
     if (!IsNumber(fields.front()) && fields.size() > 1 && IsNumber(fields[1])) fields.erase(fields.begin());
-    TableRow row{number, {}};
+    TableRow row{number, {}, {}};
     for (const std::string& field : fields) {
       double v = 0.0;
       if (!ParseDecimal(field, v) || !std::isfinite(v)) {
@@ -110,6 +110,7 @@ bool ReadTable(const std::string& path, const std::string& what, std::vector<Tab
         return Fail(error, Kind::NotNumber, number, At(path, number) + "\"" + field + "\" is not a number");
       }
       row.values.push_back(v);
+      row.texts.push_back(field);
     }
     headerAllowed = false;
     if (rows.size() >= kMaxRows) {
@@ -125,10 +126,11 @@ bool ReadTable(const std::string& path, const std::string& what, std::vector<Tab
 }
 
 bool ReadRobotTable(const std::string& path, std::size_t rowLength, const std::string& typeName,
-                    TamoHandEye::RobotRows& rows, DataFileError& error) {
+                    TamoHandEye::RobotRows& rows, DataFileError& error, std::vector<std::vector<std::string>>* texts) {
   std::vector<TableRow> table;
   if (!ReadTable(path, "robot data file", table, error)) return false;
   rows.clear();
+  if (texts != nullptr) texts->clear();
   for (const TableRow& row : table) {
     if (row.values.size() != rowLength) {
       return Fail(error, Kind::WrongCount, row.line,
@@ -136,6 +138,7 @@ bool ReadRobotTable(const std::string& path, std::size_t rowLength, const std::s
                       std::to_string(rowLength));
     }
     rows.push_back(row.values);
+    if (texts != nullptr) texts->push_back(row.texts);
   }
   return true;
 }

@@ -19,14 +19,17 @@ namespace TarnWorkflow {
 struct TableRow {
   std::size_t line = 0;  ///< 1-based line in the file
   std::vector<double> values;
+  std::vector<std::string> texts;  ///< the values as the file writes them
 };
 
 /// The rows of numbers of such a file; `what` names the file in messages ("robot data file").
 bool ReadTable(const std::string& path, const std::string& what, std::vector<TableRow>& rows, DataFileError& error);
 
-/// Robot rows of `rowLength` values for the type `typeName`, from such a file.
+/// Robot rows of `rowLength` values for the type `typeName`, from such a file: the one reader of the robot
+/// data file, for every front end. `texts`, when given, receives each value as the file writes it.
 bool ReadRobotTable(const std::string& path, std::size_t rowLength, const std::string& typeName,
-                    TamoHandEye::RobotRows& rows, DataFileError& error);
+                    TamoHandEye::RobotRows& rows, DataFileError& error,
+                    std::vector<std::vector<std::string>>* texts = nullptr);
 
 /// Flange poses as 4 x 4 matrices (16 values row by row, or the first 12 of them), translation in
 /// millimetres (metres when `meter`), each base_from_flange or, with `invert`, flange_from_base; returned

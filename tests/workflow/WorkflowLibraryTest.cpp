@@ -7,6 +7,7 @@
 #include "MarkerRenderer.h"
 #include "SettingsFile.h"
 #include "ShotNames.h"
+#include "Tables.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -123,34 +124,34 @@ TEST(MarkerBatch, WorkersReturnEveryShotInPairOrderAsOneDetectionAtATimeWould) {
   for (const ShotDetection& d : DetectShots(pairs, options)) EXPECT_FALSE(d.done);
 }
 
-TEST(RobotDataFile, LinesAreCheckedForCountThenNumbersAndBlankLinesAsAsked) {
+TEST(RobotDataFile, OneReaderForEveryFrontEnd) {
   const TempFolder f;
-  const auto read = [&](const std::string& content, BlankLines blank, DataFileError& error) {
+  const auto read = [&](const std::string& content, DataFileError& error) {
     f.Touch("robot.txt", content);
-    std::vector<std::vector<double>> rows;
-    std::vector<std::vector<std::string>> words;
-    const bool ok = ReadRobotRows((f.path / "robot.txt").string(), 6, "fanuc", blank, rows, error, &words);
-    return ok ? words : std::vector<std::vector<std::string>>{};
+    TamoHandEye::RobotRows rows;
+    std::vector<std::vector<std::string>> texts;
+    const bool ok = ReadRobotTable((f.path / "robot.txt").string(), 6, "fanuc", rows, error, &texts);
+    return ok ? texts : std::vector<std::vector<std::string>>{};
   };
   DataFileError error;
-  // CR LF line ends and empty lines are fine; the values keep the text they were written with.
-  const auto words = read("1.50 2 3 4 5 6\r\n\r\n-0.000 1e3 3 4 5 6\n", BlankLines::OnlyEmptySkipped, error);
-  ASSERT_EQ(words.size(), 2u) << error.message;
-  EXPECT_EQ(words[0][0], "1.50");
-  EXPECT_EQ(words[1][1], "1e3");
-
-  EXPECT_TRUE(read("1 2 3 4 5 6\n \t \n", BlankLines::OnlyEmptySkipped, error).empty());
+  // CR LF line ends and blank lines are fine; the values keep the text they were written with.
+  auto texts = read("1.50 2 3 4 5 6\r\n\r\n \t \n-0.000 1e3 3 4 5 6\n", error);
+  ASSERT_EQ(texts.size(), 2u) << error.message;
+  EXPECT_EQ(texts[0][0], "1.50");
+  EXPECT_EQ(texts[1][1], "1e3");
+  // What a spreadsheet writes: a header line, commas or semicolons, comments.
+  texts = read("X,Y,Z,W,P,R\n# taken on site\n1,2,3,4,5,6\n7;8;9;10;11;12 # last\n", error);
+  ASSERT_EQ(texts.size(), 2u) << error.message;
+  EXPECT_EQ(texts[1][5], "12");
+  EXPECT_TRUE(read("1 2 3 4 5 6\n1 2 3 4 5\n", error).empty());
   EXPECT_EQ(error.kind, DataFileError::Kind::WrongCount);
-  EXPECT_EQ(read("1 2 3 4 5 6\n \t \n", BlankLines::WhiteSpaceSkipped, error).size(), 1u);
-  // Commas do not separate: one value, the wrong count, before any number is read.
-  EXPECT_TRUE(read("1,2,3,4,5,6\n", BlankLines::WhiteSpaceSkipped, error).empty());
-  EXPECT_EQ(error.kind, DataFileError::Kind::WrongCount);
+  EXPECT_EQ(error.line, 2u);
   for (const char* bad : {"1 2 3 4 5 nan\n", "1 2 3 4 5 inf\n", "1 2 3 0x1F 5 6\n"}) {
-    EXPECT_TRUE(read(bad, BlankLines::WhiteSpaceSkipped, error).empty()) << bad;
+    EXPECT_TRUE(read(bad, error).empty()) << bad;
     EXPECT_EQ(error.kind, DataFileError::Kind::NotNumber) << bad;
     EXPECT_EQ(error.line, 1u);
   }
-  EXPECT_TRUE(read("\n\n", BlankLines::OnlyEmptySkipped, error).empty());
+  EXPECT_TRUE(read("\n\n", error).empty());
   EXPECT_EQ(error.kind, DataFileError::Kind::Empty);
 }
 
