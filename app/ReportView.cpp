@@ -50,6 +50,7 @@ QString DroppedText(const TamoHandEye::CalibrationReport& report) {
                      .arg(Fixed(report.searchDistanceMm, 3))
                      .arg(report.searchDistanceFromData ? "（按数据自身噪声确定）" : "")
                      .arg(report.dropped.size());
+  if (report.searchFellBack) text += "与最佳样本一致的位姿无法求解，筛选从该样本本身开始。\n";
   for (const TamoHandEye::DroppedPose& d : report.dropped) {
     text += QString("  第 %1 个位姿：%2\n").arg(d.pose + 1).arg(QString::fromStdString(d.reasonZh));
   }

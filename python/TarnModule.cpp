@@ -258,6 +258,8 @@ py::dict CalibrationDict(const TarnWorkflow::Calibration& c, const RobotType& ro
   py::dict search;
   search["distance_mm"] = report.searchDistanceMm;
   search["distance_from_data"] = report.searchDistanceFromData;
+  search["samples"] = report.searchSamples;
+  search["fell_back"] = report.searchFellBack;
   search["dropped"] = dropped;
   out["search"] = search;
   return out;

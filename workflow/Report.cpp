@@ -156,6 +156,7 @@ void WriteResiduals(std::ostream& out, const Calibration& c) {
     out << " (distance " << Fixed(c.report.searchDistanceMm, 3) << " mm"
         << (c.report.searchDistanceFromData ? ", from the data's own noise)" : ")");
   }
+  if (c.report.searchFellBack) out << "; the poses agreeing with the best sample did not solve: started from its own";
   out << "\n";
   for (const DroppedPose& d : c.report.dropped) out << "  pose " << d.pose + 1 << ": " << d.reason << "\n";
 }
@@ -253,6 +254,8 @@ void AddReportJson(json& j, const CalibrationReport& report) {
   }
   j["search"] = {{"distance_mm", report.searchDistanceMm},
                  {"distance_from_data", report.searchDistanceFromData},
+                 {"samples", report.searchSamples},
+                 {"fell_back", report.searchFellBack},
                  {"dropped", dropped}};
   const PoseSetCheck& set = report.poseSet;
   j["pose_set"] = {{"poses", set.poses},

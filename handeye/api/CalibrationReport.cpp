@@ -213,9 +213,9 @@ double RmsOverAll(const FinalResult& r) {
   return r.residuals.empty() ? 0.0 : std::sqrt(sumSq / static_cast<double>(r.residuals.size()));
 }
 
-void RunnerUp(const IRobot& robot, CalibrationReport& report) {
-  const IRobot::ConventionFit* best = nullptr;
-  for (const IRobot::ConventionFit& fit : robot.conventionFits) {
+void RunnerUp(const SolveRecord& record, CalibrationReport& report) {
+  const ConventionFit* best = nullptr;
+  for (const ConventionFit& fit : record.conventionFits) {
     if (fit.status != 0 || fit.axes == report.convention) continue;
     if (!best || fit.selected > best->selected || (fit.selected == best->selected && fit.rmsMm < best->rmsMm)) {
       best = &fit;
@@ -290,14 +290,18 @@ void ExplainDropped(const SolvedPoses& poses, CalibrationReport& report) {
 
 // The report's analysis of a successful run.
 void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
-             const AlgoParam& param, const ReportOptions& options, const IRobot& robot, CalibrationReport& report) {
-  report.convention = ConventionUsed(kind, robot);
-  if (IsGeneric(kind)) RunnerUp(robot, report);
+             const AlgoParam& param, const ReportOptions& options, const EntryRun& run, CalibrationReport& report) {
+  const SolveRecord& record = run.record;
+  report.convention = ConventionUsed(kind, *run.robot->robot);
+  if (IsGeneric(kind)) RunnerUp(record, report);
+  report.searchFellBack = record.searched && record.search.fellBack;
+  report.searchSamples = record.searched ? record.search.samplesTried : 0;
 
   const FinalResult& r = report.result;
-  const SolvedPoses poses{robot.robotPoses, robot.markerPoses, r.mask, param.HandEyeType != 0};
-  const Kel::SE3d marker = poses.eyeToHand ? robot.handEye->GetMarkerToFlange() : robot.handEye->GetMarkerToBase();
-  const Kel::SE3d camera = poses.eyeToHand ? robot.handEye->GetCameraToBase() : robot.handEye->GetCameraToFlange();
+  const SolvedPoses poses{record.robotPoses, record.markerPoses, r.mask, param.HandEyeType != 0};
+  const IHandEye& solver = *record.handEye;
+  const Kel::SE3d marker = poses.eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
+  const Kel::SE3d camera = poses.eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
   report.uncertainty = SolutionUncertainty(poses, marker, camera);
   report.covariance = SolutionCovariance(poses, marker, camera);
   const Uncertainty& u = report.uncertainty;
@@ -403,7 +407,7 @@ ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, 
       }
       return code;
     }
-    Analyse(robot, markers, robotRows, settings, options, *run.robot->robot, report);
+    Analyse(robot, markers, robotRows, settings, options, run, report);
     return Success;
   } catch (const std::exception& e) {
     report = CalibrationReport{};

@@ -117,10 +117,12 @@ ErrorCode RunEntryPoint(RobotKind kind, const std::vector<MarkerBoardResult>& ma
     robot->robot->searchSeed = seed;
     robot->robot->screenConventions = run == nullptr || !run->everyConvention;
     FinalResult fresh;
-    const int status = robot->Solve(ToSolverParam(param), fresh);
+    SolveRecord record;
+    const int status = robot->Solve(ToSolverParam(param), fresh, record);
     if (run != nullptr) {
       run->status = status;
       run->robot = std::move(robot);
+      run->record = std::move(record);
     }
     if (status != 0) return Err_Solve_Fail;
     result = std::move(fresh);

@@ -4,6 +4,7 @@
 // robot kind's convention object and keeps it for whoever wants to look at the solution.
 
 #include "robot/Robot.h"
+#include "solver/CalibrationPipeline.h"
 
 #include <tarn/CalibrationReport.h>
 
@@ -38,9 +39,10 @@ SolverParam ToSolverParam(const AlgoParam& param);
 /// What one run did beyond its code.
 struct EntryRun {
   /// In: solve every candidate convention of a generic kind, for a caller that reads each one's fit
-  /// (IRobot::conventionFits); otherwise those that cannot be chosen may be left out.
+  /// (SolveRecord::conventionFits); otherwise those that cannot be chosen may be left out.
   bool everyConvention = false;
   std::unique_ptr<Robot> robot;  ///< the solved robot object (on success, and on a failed solve)
+  SolveRecord record;            ///< what its solve left beside the result
   int status = 0;                ///< the convention object's own code (129, -1, 130) when the solve failed
   std::string failure;           ///< on failure: what went wrong, in English
 };

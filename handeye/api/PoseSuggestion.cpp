@@ -58,12 +58,12 @@ ErrorCode Suggest(const std::vector<MarkerBoardResult>& markers, const RobotRows
                   (report.failure.empty() ? std::string(parseCode(code)) : report.failure);
     return code;
   }
-  const IRobot& robot = *run.robot->robot;
   const bool eyeToHand = param.HandEyeType != 0;
-  const SolvedPoses poses{robot.robotPoses, robot.markerPoses, result.mask, eyeToHand};
-  const Kel::SE3d marker = eyeToHand ? robot.handEye->GetMarkerToFlange() : robot.handEye->GetMarkerToBase();
-  const Kel::SE3d camera = eyeToHand ? robot.handEye->GetCameraToBase() : robot.handEye->GetCameraToFlange();
-  out.convention = ConventionUsed(kind, robot);
+  const SolvedPoses poses{run.record.robotPoses, run.record.markerPoses, result.mask, eyeToHand};
+  const IHandEye& solver = *run.record.handEye;
+  const Kel::SE3d marker = eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
+  const Kel::SE3d camera = eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
+  out.convention = ConventionUsed(kind, *run.robot->robot);
   const NextPoses next =
       SuggestPoses(poses, marker, camera,
                    {options.count, options.maxTurnDeg, options.viewConeDeg, options.camera, options.imageMargin});

@@ -16,12 +16,12 @@
 
 namespace TamoHandEye {
 
-class IHandEye;
+struct SolveRecord;
 
 /// A robot controller's pose convention: turns the stored robot rows into flange poses (base_from_flange,
 /// metres) and a solved transform back into a row of the same convention and units; its Solve runs one
 /// calibration over the rows. The conversions are defined with the conventions; the solving members
-/// (Solve, SearchPoses, SolveOverConventions) with the solver, which they hand the work to.
+/// (Solve, SolveOverConventions) with the solver, which they hand the work to.
 class IRobot {
  public:
   explicit IRobot(const std::vector<MarkerBoardResult>& markerRecords);
@@ -30,16 +30,9 @@ class IRobot {
   IRobot& operator=(const IRobot&) = delete;
 
   /// Runs one calibration over the rows with `solverParam`: 0 success (result filled), 129 the numerical
-  /// solve failed, -1 the pose search found no consensus (result untouched).
-  virtual int Solve(const SolverParam& solverParam, FinalResult& result);
-  /// The random-sample consensus over the poses: with `exhaust` and more than 5 poses, drops the poses
-  /// whose residual is not below `ransacDist` (metres) before the final solve, solves again until every
-  /// pose used and only those agree with the solution returned, and writes the mask of the poses used into
-  /// `outMask` (255 used, 0 dropped); otherwise one solve over all poses, `outMask` empty.
-  /// 0 solved, 129 the numerical solve failed, -1 no consensus of at least 5 poses.
-  int SearchPoses(const std::shared_ptr<IHandEye>& solver, const std::vector<Kel::SE3d>& robotTransforms,
-                  const std::vector<Kel::SE3d>& markerTransforms, std::vector<int>& outMask, bool exhaust,
-                  double ransacDist);
+  /// solve failed, -1 the pose search found no consensus (result untouched). `record` receives what the
+  /// solve leaves beside the result (its poses, solver and search).
+  virtual int Solve(const SolverParam& solverParam, FinalResult& result, SolveRecord& record);
   /// Fixes the random seed of every later pose search (tests); std::nullopt returns to seeding from the system's
   /// random device.
   static void SetPoseSearchSeed(std::optional<std::uint32_t> seed);
@@ -53,24 +46,10 @@ class IRobot {
 
   std::vector<MarkerBoardResult> markers;
   std::vector<std::vector<double>> robotData;
-  std::vector<Kel::SE3d> robotPoses;   ///< the rows as poses, stored by a successful Solve
-  std::vector<Kel::SE3d> markerPoses;  ///< the marker points as poses (identity rotation), stored by a successful Solve
-  std::shared_ptr<IHandEye> handEye;   ///< the solver of the current Solve
-  SolverParam param;                   ///< the settings of the current Solve
-  double degenerateFit = 0.0;  ///< when the last Solve found the poses degenerate: its linear fit's RMS (metres)
+  SolverParam param;  ///< the settings of the current Solve
   /// The pose search's seed for this object's solves; none: the one SetPoseSearchSeed fixed, if any.
   std::optional<std::uint32_t> searchSeed;
 
-  /// How one candidate convention of SolveOverConventions fared.
-  struct ConventionFit {
-    std::string axes;
-    int status = 0;            ///< its solve's code
-    std::size_t selected = 0;  ///< poses used (on success)
-    double rmsMm = 0.0;        ///< RMS over those (on success)
-  };
-  std::vector<ConventionFit> conventionFits;  ///< every candidate of the last SolveOverConventions, in order
-  /// The status of a candidate that SolveOverConventions did not solve: it could not have been chosen.
-  static constexpr int kNotTried = -1000;
   /// Whether SolveOverConventions, with the pose search, may leave out candidates that cannot be chosen
   /// (see there); false solves every one, for a caller that reads every candidate's fit.
   bool screenConventions = true;
@@ -110,10 +89,12 @@ class IRobot {
   /// convention such rows only look spread. `axes` ends at the chosen key and the result is written in it. When no
   /// candidate succeeds, returns the last run's code with `axes` at the last candidate.
   /// With the pose search and screenConventions, the candidates are solved in the order of a lower bound
-  /// of their fit over all poses, and one is left out (status kNotTried) when bounds prove that it can
-  /// neither be chosen nor make the poses count as degenerate; the outcome is the same as solving all.
+  /// of their fit over all poses, and one is left out when bounds prove that it can
+  /// neither be chosen nor make the poses count as degenerate (ConventionFit::kNotTried); the outcome is the
+  /// same as solving all.
+  /// `record` is the chosen run's, with every candidate's fit.
   int SolveOverConventions(const std::vector<std::string>& candidates, std::string& axes,
-                           const SolverParam& solverParam, FinalResult& result);
+                           const SolverParam& solverParam, FinalResult& result, SolveRecord& record);
   /// The quaternion of a rotation vector given in the row's angle unit, scaled by `toRadian`.
   static Eigen::Vector4d QuaternionFromRotationVector(double r1, double r2, double r3, double toRadian);
   /// The pose's quaternion (x, y, z, w).

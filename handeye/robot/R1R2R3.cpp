@@ -26,8 +26,8 @@ const std::vector<std::string>& R1R2R3::Candidates() {
   return candidates;
 }
 
-int R1R2R3::Solve(const SolverParam& solverParam, FinalResult& result) {
-  return SolveOverConventions(Candidates(), axes, solverParam, result);
+int R1R2R3::Solve(const SolverParam& solverParam, FinalResult& result, SolveRecord& record) {
+  return SolveOverConventions(Candidates(), axes, solverParam, result, record);
 }
 
 bool R1R2R3::IsRotationVector() const { return Lower(axes) == "axis"; }

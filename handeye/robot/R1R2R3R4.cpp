@@ -14,8 +14,8 @@ const std::vector<std::string>& R1R2R3R4::Candidates() {
   return candidates;
 }
 
-int R1R2R3R4::Solve(const SolverParam& solverParam, FinalResult& result) {
-  return SolveOverConventions(Candidates(), axes, solverParam, result);
+int R1R2R3R4::Solve(const SolverParam& solverParam, FinalResult& result, SolveRecord& record) {
+  return SolveOverConventions(Candidates(), axes, solverParam, result, record);
 }
 
 R1R2R3R4::Order R1R2R3R4::CurrentOrder() const {

@@ -13,7 +13,7 @@ class R1R2R3R4 : public IRobot {
  public:
   using IRobot::IRobot;
 
-  int Solve(const SolverParam& solverParam, FinalResult& result) override;
+  int Solve(const SolverParam& solverParam, FinalResult& result, SolveRecord& record) override;
   void AddRobotPose(int index, std::vector<Kel::SE3d>& poses) override;
   void ToRobotData(const Kel::SE3d& pose, std::vector<double>& row) override;
 

@@ -10,10 +10,10 @@ Robot::~Robot() = default;
 
 void Robot::SetRobotData(std::vector<std::vector<double>> rows) { robot->robotData = std::move(rows); }
 
-int Robot::Solve(const SolverParam& solverParam, FinalResult& result) {
+int Robot::Solve(const SolverParam& solverParam, FinalResult& result, SolveRecord& record) {
   const SolverParam copy = solverParam;
   FinalResult fresh;
-  const int status = robot->Solve(copy, fresh);
+  const int status = robot->Solve(copy, fresh, record);
   result = std::move(fresh);
   return status;
 }

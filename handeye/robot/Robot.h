@@ -18,8 +18,9 @@ class Robot {
   /// Replaces the convention object's rows.
   void SetRobotData(std::vector<std::vector<double>> rows);
   /// Runs the convention object's solve with a copy of `solverParam` and a fresh result record, copies
-  /// that record into `result` whatever the outcome, and returns the convention object's code.
-  virtual int Solve(const SolverParam& solverParam, FinalResult& result);
+  /// that record into `result` whatever the outcome, and returns the convention object's code; `record`
+  /// receives what the solve leaves beside it.
+  virtual int Solve(const SolverParam& solverParam, FinalResult& result, SolveRecord& record);
 
   std::unique_ptr<IRobot> robot;  ///< the convention object
 

@@ -79,29 +79,24 @@ std::size_t CountSelected(const std::vector<int>& mask) {
 
 void IRobot::SetPoseSearchSeed(std::optional<std::uint32_t> seed) { PoseSearchSeed() = seed; }
 
-int IRobot::Solve(const SolverParam& solverParam, FinalResult& result) {
+int IRobot::Solve(const SolverParam& solverParam, FinalResult& result, SolveRecord& record) {
   param = solverParam;
   if (StandardOutputTexts()) {
     std::printf("type:%d\n", param.type ? 1 : 0);
     std::fflush(stdout);
   }
-
-  std::vector<Kel::SE3d> robotTransforms;
-  std::vector<Kel::SE3d> markerTransforms;
-  BuildTransforms(robotTransforms, markerTransforms);
+  record = SolveRecord{};
+  BuildTransforms(record.robotPoses, record.markerPoses);
 
   PoseSearchOptions search;
   search.seed = searchSeed ? searchSeed : PoseSearchSeed();
+  record.searched = param.Exhaust && record.robotPoses.size() > search.sampleSize;
   std::vector<int> mask;
-  PoseSearchReport report;
-  const int status =
-      CalibratePoses(param, robotTransforms, markerTransforms, search, handEye, mask, report, &degenerateFit);
+  const int status = CalibratePoses(param, record.robotPoses, record.markerPoses, search, record.handEye, mask,
+                                    record.search, &record.degenerateFit);
   if (status != 0) return status;
-
-  robotPoses = std::move(robotTransforms);
-  markerPoses = std::move(markerTransforms);
   WriteFinalResult(
-      *handEye, param, mask, [this](const Kel::SE3d& pose, std::vector<double>& row) { ToRobotData(pose, row); },
+      *record.handEye, param, mask, [this](const Kel::SE3d& pose, std::vector<double>& row) { ToRobotData(pose, row); },
       result);
   return 0;
 }
@@ -116,19 +111,6 @@ void IRobot::BuildTransforms(std::vector<Kel::SE3d>& robotTransforms, std::vecto
     const MarkerBoardResult& m = markers.at(i);
     markerTransforms.emplace_back(Eigen::Vector3d(m.x, m.y, m.z), Kel::SO3d());  // a point: no rotation
   }
-}
-
-int IRobot::SearchPoses(const std::shared_ptr<IHandEye>& solver, const std::vector<Kel::SE3d>& robotTransforms,
-                        const std::vector<Kel::SE3d>& markerTransforms, std::vector<int>& outMask, bool exhaust,
-                        double ransacDist) {
-  outMask.clear();
-  PoseSearchOptions search;
-  search.seed = searchSeed ? searchSeed : PoseSearchSeed();
-  search.inlierDistance = ransacDist;
-  if (!exhaust || robotTransforms.size() <= search.sampleSize)
-    return solver->Solve(robotTransforms, markerTransforms, {});
-  PoseSearchReport report;
-  return SearchPoseConsensus(*solver, robotTransforms, markerTransforms, search, outMask, report);
 }
 
 namespace {
@@ -175,9 +157,7 @@ struct ChosenReading {
   std::size_t index = 0;
   FinalResult result;
   std::size_t selected = 0;
-  std::vector<Kel::SE3d> robotPoses;
-  std::vector<Kel::SE3d> markerPoses;
-  std::shared_ptr<IHandEye> handEye;
+  SolveRecord record;
 };
 
 // Whether candidate `index`, solved with `selected` poses at `rmsMm`, is chosen over `best`: most poses,
@@ -208,27 +188,29 @@ void BoundAndOrder(std::size_t n, int type,
 }  // namespace
 
 int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std::string& axes,
-                                 const SolverParam& solverParam, FinalResult& result) {
+                                 const SolverParam& solverParam, FinalResult& result, SolveRecord& record) {
   std::unique_ptr<ChosenReading> best;
   double bestDegenerateFit = std::numeric_limits<double>::infinity();  // metres
   std::vector<int> statuses(candidates.size(), 0);
-  conventionFits.clear();
-  for (const std::string& candidate : candidates) conventionFits.push_back(ConventionFit{candidate, kNotTried, 0, 0.0});
+  std::vector<ConventionFit> conventionFits;
+  for (const std::string& candidate : candidates) {
+    conventionFits.push_back(ConventionFit{candidate, ConventionFit::kNotTried, 0, 0.0});
+  }
 
   const auto solveCandidate = [&](std::size_t c) {
     axes = candidates[c];
     FinalResult trial;
-    const int status = IRobot::Solve(solverParam, trial);
+    SolveRecord trialRecord;
+    const int status = IRobot::Solve(solverParam, trial, trialRecord);
     statuses[c] = status;
     conventionFits[c].status = status;
-    if (status == kDegeneratePoses) bestDegenerateFit = std::min(bestDegenerateFit, degenerateFit);
+    if (status == kDegeneratePoses) bestDegenerateFit = std::min(bestDegenerateFit, trialRecord.degenerateFit);
     if (status != 0) return;
     const std::size_t selected = trial.mask.empty() ? trial.residuals.size() : CountSelected(trial.mask);
     conventionFits[c].selected = selected;
     conventionFits[c].rmsMm = trial.rmsError;
     if (Better(best.get(), c, selected, trial.rmsError)) {
-      best = std::make_unique<ChosenReading>(
-          ChosenReading{c, std::move(trial), selected, robotPoses, markerPoses, handEye});
+      best = std::make_unique<ChosenReading>(ChosenReading{c, std::move(trial), selected, std::move(trialRecord)});
     }
   };
 
@@ -268,20 +250,23 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
   // Rows rotating about one axis read under a wrong convention look spread, and a solve fits them, badly.
   // A reading under which the poses are degenerate and that fits them about as well as the best solved
   // one (a linear RMS within twice its RMS) says the set is degenerate.
+  record = SolveRecord{};
   if (bestDegenerateFit < std::numeric_limits<double>::infinity() &&
       (!best || bestDegenerateFit * 1000.0 <= 2.0 * best->result.rmsError + 1e-9)) {
+    record.degenerateFit = bestDegenerateFit;
+    record.conventionFits = std::move(conventionFits);
     return kDegeneratePoses;
   }
   if (!best) {
     if (!candidates.empty()) axes = candidates.back();
+    record.conventionFits = std::move(conventionFits);
     return statuses.empty() ? 0 : statuses.back();
   }
 
   axes = candidates[best->index];
   result = std::move(best->result);
-  robotPoses = std::move(best->robotPoses);
-  markerPoses = std::move(best->markerPoses);
-  handEye = std::move(best->handEye);
+  record = std::move(best->record);
+  record.conventionFits = std::move(conventionFits);
   return 0;
 }
 

@@ -8,9 +8,33 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace TamoHandEye {
+
+/// How one candidate convention of a generic kind fared.
+struct ConventionFit {
+  /// The status of a candidate that was not solved: it could not have been chosen.
+  static constexpr int kNotTried = -1000;
+  std::string axes;
+  int status = 0;            ///< its solve's code
+  std::size_t selected = 0;  ///< poses used (on success)
+  double rmsMm = 0.0;        ///< RMS over those (on success)
+};
+
+/// What one solve of a robot object leaves beside its result: the poses it solved, its solver, what the
+/// pose search did, and for a generic kind how each candidate convention fared. The poses, solver and
+/// search describe the solution only when the solve succeeded.
+struct SolveRecord {
+  std::vector<Kel::SE3d> robotPoses;          ///< the rows as poses (base_from_flange, metres)
+  std::vector<Kel::SE3d> markerPoses;         ///< the marker points as poses without rotation
+  std::shared_ptr<IHandEye> handEye;          ///< the solver holding the solution
+  bool searched = false;                      ///< the pose search ran
+  PoseSearchReport search;                    ///< what it did
+  double degenerateFit = 0.0;                 ///< on kDegeneratePoses: the linear fit's RMS (metres)
+  std::vector<ConventionFit> conventionFits;  ///< generic kinds: every candidate, in their order
+};
 
 /// The status of a calibration whose poses cannot fix a solution (rotations about one axis, or none): the
 /// solve failed, and would under any noise. The entry points report it as any failed solve.

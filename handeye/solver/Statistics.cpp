@@ -1,8 +1,8 @@
 #include "solver/Statistics.h"
 
+#include <math.h>  // lgamma_r
 #include <algorithm>
 #include <cmath>
-#include <math.h>  // lgamma_r
 #include <limits>
 
 namespace TamoHandEye {

@@ -94,7 +94,8 @@ class Calibration:
     leave_one_out_studentised: Optional[np.ndarray] = None
     suspect_limit: float = 0.0  #: the studentised residual above which a pose is flagged "suspect-pose"
     tolerance: dict = field(default_factory=dict)  #: translation_mm, rotation_deg, met (the 1σ within them)
-    #: distance_mm, distance_from_data, dropped: [{pose (from 1), residual_mm, distance_mm, sigmas, reason, reason_zh}]
+    #: distance_mm, distance_from_data, samples, fell_back,
+    #: dropped: [{pose (from 1), residual_mm, distance_mm, sigmas, reason, reason_zh}]
     search: dict = field(default_factory=dict)
     #: matrix (9 x 9 over marker mm, camera rotation rad, camera translation mm), residual_sigma_mm, freedom,
     #: along_sight_sigma_mm, across_sight_sigma_mm (a shot's noise): what :func:`verify` needs to know what new shots can see; None

@@ -544,7 +544,7 @@ TEST(ConventionSearch, LeavingOutReadingsThatCannotWinChangesNothing) {
     ASSERT_EQ(a, b) << "case " << k;
     ASSERT_TRUE(screenedRun.robot && everyRun.robot);
     EXPECT_EQ(screenedRun.status, everyRun.status) << "case " << k;
-    for (const auto& fit : screenedRun.robot->robot->conventionFits) leftOut += fit.status == IRobot::kNotTried;
+    for (const auto& fit : screenedRun.record.conventionFits) leftOut += fit.status == ConventionFit::kNotTried;
     if (a != Success) continue;
     EXPECT_EQ(ConventionUsed(c.kind, *screenedRun.robot->robot), ConventionUsed(c.kind, *everyRun.robot->robot))
         << "case " << k;

@@ -360,6 +360,8 @@ TEST(TarnCli, ReportNamesMistakesAndFailuresSayWhatToDo) {
   EXPECT_EQ(o.status, 3) << o.err;
   const json tight = json::parse(o.out);
   EXPECT_TRUE(tight["search"]["distance_from_data"].get<bool>());
+  EXPECT_GT(tight["search"]["samples"].get<int>(), 0);  // what the search itself did
+  EXPECT_FALSE(tight["search"]["fell_back"].get<bool>());
   EXPECT_TRUE(tight["search"]["dropped"].empty());
   EXPECT_FALSE(tight["tolerance"]["met"].get<bool>());
   EXPECT_EQ(tight["warnings"].size(), 1u);

@@ -169,6 +169,9 @@ struct CalibrationReport {
   double searchDistanceMm = 0.0;        ///< the pose search's inlier distance used (0 without a search)
   bool searchDistanceFromData = false;  ///< that distance was taken from the data's own noise
   std::vector<DroppedPose> dropped;     ///< the poses the search left out, input order
+  int searchSamples = 0;                ///< random samples the search drew (0 without a search)
+  /// The consensus of the winning sample did not solve: the search started from the sample's poses alone.
+  bool searchFellBack = false;
   std::vector<ReportWarning> warnings;
   std::uint32_t seed = 0;  ///< the pose search's seed used
   std::string failure;     ///< on failure: what went wrong and what to do
