@@ -23,9 +23,13 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <array>
+#include <cctype>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,6 +52,37 @@ const RobotType& Robot(const std::string& name) {
     throw py::value_error("unknown robot type '" + name + "'; use one of " + TarnWorkflow::RobotTypeNames());
   }
   return *robot;
+}
+
+// A JSON value as the Python objects json.loads makes of it.
+py::object FromJson(const nlohmann::json& value) { return py::module_::import("json").attr("loads")(value.dump()); }
+
+// Writes a calibration record (as calibrate returned it) as JSON, or YAML for a .yaml / .yml path, replacing
+// the file whole.
+void SaveRecord(const py::object& record, const std::string& path) {
+  const auto j = nlohmann::json::parse(py::module_::import("json").attr("dumps")(record).cast<std::string>());
+  std::string extension = std::filesystem::path(path).extension().string();
+  for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  const bool yaml = extension == ".yaml" || extension == ".yml";
+  if (!yaml && extension != ".json") throw py::value_error("the path must end in .json, .yaml or .yml: " + path);
+  if (!TarnWorkflow::ReplaceFile(path, yaml ? TarnWorkflow::ToYaml(j) : j.dump(2) + "\n")) {
+    throw py::value_error("cannot write " + path);
+  }
+}
+
+// The record of a calibration saved as JSON or YAML.
+py::object LoadRecord(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw py::value_error("cannot read " + path);
+  std::stringstream text;
+  text << in.rdbuf();
+  nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, false);
+  std::string error = "neither JSON nor YAML";
+  if (j.is_discarded() && !TarnWorkflow::FromYaml(text.str(), j, error)) throw py::value_error(path + ": " + error);
+  if (!j.is_object() || !j.contains("camera_matrix")) {
+    throw py::value_error(path + ": not a calibration record (is it what calibrate saved?)");
+  }
+  return FromJson(j);
 }
 
 // The robot list, from the library's robot table.
@@ -161,111 +196,6 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
 
 // ---- Calibration ----
 
-py::dict Uncertain(const Uncertainty& u) {
-  py::dict d;
-  if (!u.known) return d;
-  d["translation_mm"] = Array({u.translationMm[0], u.translationMm[1], u.translationMm[2]}, {3});
-  d["translation_norm_mm"] = u.translationNormMm;
-  d["rotation_deg"] = u.rotationDeg;
-  d["marker_mm"] = Array({u.markerMm[0], u.markerMm[1], u.markerMm[2]}, {3});
-  d["marker_norm_mm"] = u.markerNormMm;
-  return d;
-}
-
-py::list Warnings(const CalibrationReport& report) {
-  py::list list;
-  for (const ReportWarning& w : report.warnings) {
-    py::dict d;
-    d["code"] = w.code;
-    d["message"] = w.message;
-    d["message_zh"] = w.messageZh;
-    d["fix"] = w.fix;
-    d["fix_zh"] = w.fixZh;
-    d["pose"] = w.pose >= 0 ? py::object(py::int_(w.pose + 1)) : py::object(py::none());
-    list.append(d);
-  }
-  return list;
-}
-
-py::dict CalibrationDict(const TarnWorkflow::Calibration& c, const RobotType& robot) {
-  const FinalResult& r = c.result;
-  const CalibrationReport& report = c.report;
-  py::dict out;
-  out["robot"] = robot.name;
-  out["eye_to_hand"] = c.param.HandEyeType != 0;
-  out["unit"] = c.param.IsMeter ? "m" : "mm";
-  out["camera"] = Matrix(r.cameraMatrix);
-  out["camera_row"] = Array(r.cameraPose, {static_cast<py::ssize_t>(r.cameraPose.size())});
-  out["marker"] = Array(r.markerPosition, {3});
-  std::vector<double> residuals;
-  std::vector<double> distances;
-  for (const PoseResidual& p : r.residuals) {
-    residuals.insert(residuals.end(), {p.dx, p.dy, p.dz});
-    distances.push_back(p.distance);
-  }
-  const auto n = static_cast<py::ssize_t>(r.residuals.size());
-  out["residuals_mm"] = Array(residuals, {n, 3});
-  out["residual_distances_mm"] = Array(distances, {n});
-  py::array_t<bool> used(n);
-  for (py::ssize_t i = 0; i < n; ++i) used.mutable_at(i) = r.mask.empty() || r.mask[static_cast<std::size_t>(i)] != 0;
-  out["used"] = used;
-  out["rms_mm"] = r.rmsError;
-  out["max_mm"] = r.maxError;
-  out["convention"] = report.convention;
-  out["runner_up"] = report.runnerUp.empty() ? py::object(py::none()) : py::object(py::str(report.runnerUp));
-  out["runner_up_rms_mm"] =
-      report.runnerUp.empty() ? py::object(py::none()) : py::object(py::float_(report.runnerUpRmsMm));
-  out["uncertainty"] = Uncertain(report.uncertainty);
-  out["leave_one_out_mm"] = Array(report.leaveOneOutMm, {n});
-  py::dict set;
-  set["poses"] = report.poseSet.poses;
-  set["largest_rotation_deg"] = report.poseSet.largestRotationDeg;
-  set["axis_spread"] = report.poseSet.axisSpread;
-  set["second_axis_spread"] = report.poseSet.secondAxisSpread;
-  set["translation_spread_mm"] = report.poseSet.translationSpreadMm;
-  out["pose_set"] = set;
-  out["warnings"] = Warnings(report);
-  out["seed"] = report.seed;
-  out["leave_one_out_studentised"] = Array(report.leaveOneOutStudentised, {n});
-  if (report.covariance.known) {
-    py::dict covariance;
-    covariance["matrix"] = Array({report.covariance.matrix.begin(), report.covariance.matrix.end()}, {9, 9});
-    covariance["residual_sigma_mm"] = report.covariance.residualSigmaMm;
-    covariance["freedom"] = report.covariance.freedom;
-    covariance["along_sight_sigma_mm"] = report.covariance.alongSightSigmaMm;
-    covariance["across_sight_sigma_mm"] = report.covariance.acrossSightSigmaMm;
-    out["covariance"] = covariance;
-  } else {
-    out["covariance"] = py::none();
-  }
-  out["suspect_limit"] = report.suspectLimit;
-  py::dict tolerance;
-  tolerance["translation_mm"] = report.toleranceMm;
-  tolerance["rotation_deg"] = report.toleranceDeg;
-  tolerance["met"] = report.meetsTolerance;
-  out["tolerance"] = tolerance;
-  py::list dropped;
-  for (const DroppedPose& d : report.dropped) {
-    py::dict one;
-    one["pose"] = d.pose + 1;
-    one["residual_mm"] = d.residualMm;
-    one["distance_mm"] = d.distanceMm;
-    one["sigmas"] = d.sigmasOff;
-    one["reason"] = d.reason;
-    one["reason_zh"] = d.reasonZh;
-    dropped.append(one);
-  }
-  py::dict search;
-  search["distance_mm"] = report.searchDistanceMm;
-  search["distance_from_data"] = report.searchDistanceFromData;
-  search["samples"] = report.searchSamples;
-  search["fell_back"] = report.searchFellBack;
-  search["dropped"] = dropped;
-  out["search"] = search;
-  return out;
-}
-
-// n x 3 marker points (metres, camera frame) as the library takes them.
 std::vector<MarkerBoardResult> MarkersOf(const py::array_t<double, py::array::c_style | py::array::forcecast>& points) {
   std::vector<MarkerBoardResult> markers;
   for (const auto& p : Rows(points, "points")) {
@@ -282,10 +212,10 @@ void CheckTolerance(double mm, double deg) {
   }
 }
 
-py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
-                   const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
-                   const std::string& robotName, bool eyeToHand, bool meter, bool radian, const py::object& ransac,
-                   const py::object& seed, bool setupCheck, double toleranceMm, double toleranceDeg) {
+py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
+                     const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
+                     const std::string& robotName, bool eyeToHand, bool meter, bool radian, const py::object& ransac,
+                     const py::object& seed, bool setupCheck, double toleranceMm, double toleranceDeg) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
@@ -318,7 +248,7 @@ py::dict Calibrate(const py::array_t<double, py::array::c_style | py::array::for
     c = TarnWorkflow::Calibrate(robot, markers, rows, param, options);
   }
   if (c.code != Success) throw Failure(c.code, TarnWorkflow::FailureMessage(c));
-  return CalibrationDict(c, robot);
+  return FromJson(TarnWorkflow::CalibrationJson(c, robot, {}));
 }
 
 // ---- Checking a saved calibration ----
@@ -683,6 +613,8 @@ PYBIND11_MODULE(_tarn, m) {
   m.def(
       "columns", [](const std::string& robot) { return Robot(robot).ColumnNames(); }, py::arg("robot"));
   m.def("robot_types", &RobotTypeList);
+  m.def("save_record", &SaveRecord, py::arg("record"), py::arg("path"));
+  m.def("load_record", &LoadRecord, py::arg("path"));
   m.def("synthetic_scene", &Scene, py::arg("poses") = 12, py::arg("eye_to_hand") = false, py::arg("robot") = "fanuc",
         py::arg("noise_mm") = 0.0, py::arg("seed") = 1u, py::arg("meter") = false, py::arg("radian") = false,
         py::arg("outliers") = std::vector<int>{}, py::arg("outlier_mm") = 50.0);

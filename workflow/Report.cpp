@@ -5,9 +5,12 @@
 #include <tarn/RowConversions.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <iomanip>
 #include <sstream>
+#include <stdexcept>
+#include <vector>
 
 namespace TarnWorkflow {
 
@@ -107,6 +110,81 @@ void Yaml(std::ostream& out, const json& value, int indent) {
   }
 }
 
+// The lines of a YAML text as ToYaml writes it: each with its indent and its text.
+struct YamlLine {
+  std::size_t indent = 0;
+  std::string text;
+};
+
+// "key: rest" or "key:" with a plain key; false for anything else.
+bool SplitKey(const std::string& text, std::string& key, std::string& rest) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos || colon == 0) return false;
+  for (std::size_t i = 0; i < colon; ++i) {
+    const char c = text[i];
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-')) return false;
+  }
+  if (colon + 1 < text.size() && text[colon + 1] != ' ') return false;
+  key = text.substr(0, colon);
+  rest = colon + 1 < text.size() ? text.substr(colon + 2) : "";
+  return true;
+}
+
+class YamlReader {
+ public:
+  explicit YamlReader(std::vector<YamlLine> read) : lines(std::move(read)) {}
+
+  // The block starting at the current line, whose lines are indented by `indent`.
+  json Block(std::size_t indent) {
+    if (at < lines.size() && lines[at].text.rfind("- ", 0) == 0) return Sequence(indent);
+    return Mapping(indent);
+  }
+  bool Done() const { return at == lines.size(); }
+
+ private:
+  json Mapping(std::size_t indent) {
+    json object = json::object();
+    std::string key, rest;
+    while (at < lines.size() && lines[at].indent == indent && SplitKey(lines[at].text, key, rest)) {
+      ++at;
+      object[key] = rest.empty() ? Nested(indent) : Inline(rest);
+    }
+    return object;
+  }
+
+  json Sequence(std::size_t indent) {
+    json array = json::array();
+    while (at < lines.size() && lines[at].indent == indent && lines[at].text.rfind("- ", 0) == 0) {
+      const std::string item = lines[at].text.substr(2);
+      std::string key, rest;
+      if (SplitKey(item, key, rest)) {
+        lines[at] = {indent + 2, item};  // the dash's item is a mapping indented past it
+        array.push_back(Mapping(indent + 2));
+      } else {
+        ++at;
+        array.push_back(Inline(item));
+      }
+    }
+    return array;
+  }
+
+  // The value under a "key:" line: the deeper block that follows, or an empty object.
+  json Nested(std::size_t indent) {
+    if (at < lines.size() && lines[at].indent > indent) return Block(lines[at].indent);
+    if (at < lines.size() && lines[at].indent == indent && lines[at].text.rfind("- ", 0) == 0) return Sequence(indent);
+    return json::object();
+  }
+
+  static json Inline(const std::string& text) {
+    json value = json::parse(text, nullptr, false);
+    if (value.is_discarded()) throw std::runtime_error("not a value: " + text);
+    return value;
+  }
+
+  std::vector<YamlLine> lines;
+  std::size_t at = 0;
+};
+
 }  // namespace
 
 std::string ToYaml(const json& value) {
@@ -115,12 +193,35 @@ std::string ToYaml(const json& value) {
   return out.str();
 }
 
+bool FromYaml(const std::string& text, json& value, std::string& error) {
+  std::vector<YamlLine> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::size_t first = line.find_first_not_of(' ');
+    if (first == std::string::npos || line[first] == '#') continue;
+    lines.push_back({first, line.substr(first)});
+  }
+  try {
+    YamlReader reader(std::move(lines));
+    json read = reader.Block(0);
+    if (!reader.Done()) throw std::runtime_error("a line out of place");
+    value = std::move(read);
+    return true;
+  } catch (const std::exception& e) {
+    error = std::string("not the YAML tarn writes (") + e.what() + ")";
+    return false;
+  }
+}
+
 std::string CentroidBiasNote() {
   return "the marker centres are the rings' centroids, which perspective shifts (typically 0.5-2 mm); the "
          "uncertainty does not include that bias. Use --centre fit for the precise centre.";
 }
 
-json ErrorJson(int code, const std::string& message) { return {{"error", {{"code", code}, {"message", message}}}}; }
+json ErrorJson(int code, const std::string& message) {
+  return {{"schema", kSchema}, {"error", {{"code", code}, {"message", message}}}};
+}
 
 namespace {
 
@@ -224,6 +325,8 @@ json CovarianceJson(const CalibrationCovariance& c) {
 
 void AddReportJson(json& j, const CalibrationReport& report) {
   j["convention"] = report.convention;
+  j["runner_up"] = report.runnerUp.empty() ? json(nullptr) : json(report.runnerUp);
+  j["runner_up_rms_mm"] = report.runnerUp.empty() ? json(nullptr) : json(report.runnerUpRmsMm);
   const Uncertainty& u = report.uncertainty;
   if (u.known) {
     j["uncertainty"] = {{"translation_mm", Uncertain(u.translationMm, u.translationNormMm)},
@@ -250,7 +353,8 @@ void AddReportJson(json& j, const CalibrationReport& report) {
                        {"residual_mm", d.residualMm},
                        {"distance_mm", d.distanceMm},
                        {"sigmas", d.sigmasOff},
-                       {"reason", d.reason}});
+                       {"reason", d.reason},
+                       {"reason_zh", d.reasonZh}});
   }
   j["search"] = {{"distance_mm", report.searchDistanceMm},
                  {"distance_from_data", report.searchDistanceFromData},
@@ -265,7 +369,8 @@ void AddReportJson(json& j, const CalibrationReport& report) {
                    {"translation_spread_mm", set.translationSpreadMm}};
   json warnings = json::array();
   for (const ReportWarning& w : report.warnings) {
-    json warning = {{"code", w.code}, {"message", w.message}, {"fix", w.fix}};
+    json warning = {
+        {"code", w.code}, {"message", w.message}, {"message_zh", w.messageZh}, {"fix", w.fix}, {"fix_zh", w.fixZh}};
     if (w.pose >= 0) warning["pose"] = w.pose + 1;
     warnings.push_back(warning);
   }
@@ -320,31 +425,32 @@ json ShotJson(const ShotDetection& d) {
   }
   if (d.fitted) {
     const MarkerFitQuality& q = d.quality;
-    j["fit"] = {{"radiiMm", {q.radiiMm[0], q.radiiMm[1], q.radiiMm[2], q.radiiMm[3]}},
-                {"ratioDeviation", q.ratioDeviation},
-                {"planeRmsMm", q.planeRmsMm},
-                {"edgePoints", q.edgePoints},
-                {"planePoints", q.planePoints}};
+    j["fit"] = {{"radii_mm", {q.radiiMm[0], q.radiiMm[1], q.radiiMm[2], q.radiiMm[3]}},
+                {"ratio_deviation", q.ratioDeviation},
+                {"plane_rms_mm", q.planeRmsMm},
+                {"edge_points", q.edgePoints},
+                {"plane_points", q.planePoints}};
   }
   return j;
 }
 
 json CalibrationJson(const Calibration& c, const RobotType& robot, const std::vector<ShotDetection>& detections) {
   json j;
+  j["schema"] = kSchema;
   j["robot"] = robot.name;
-  j["handEye"] = c.param.HandEyeType != 0 ? "eye-to-hand" : "eye-in-hand";
+  j["hand_eye"] = c.param.HandEyeType != 0 ? "eye-to-hand" : "eye-in-hand";
   j["unit"] = c.param.IsMeter ? "m" : "mm";
-  j["cameraPose"] = c.result.cameraPose;
-  j["cameraMatrix"] = c.result.cameraMatrix;
-  j["markerPosition"] = c.result.markerPosition;
-  j["rmsErrorMm"] = c.result.rmsError;
-  j["maxErrorMm"] = c.result.maxError;
+  j["camera_row"] = c.result.cameraPose;
+  j["camera_matrix"] = c.result.cameraMatrix;
+  j["marker_position"] = c.result.markerPosition;
+  j["rms_error_mm"] = c.result.rmsError;
+  j["max_error_mm"] = c.result.maxError;
   j["mask"] = c.result.mask;
   json residuals = json::array();
   for (const PoseResidual& p : c.result.residuals) {
     residuals.push_back({{"distance", p.distance}, {"dx", p.dx}, {"dy", p.dy}, {"dz", p.dz}});
   }
-  j["residualsMm"] = residuals;
+  j["residuals_mm"] = residuals;
   if (c.reported) AddReportJson(j, c.report);
   if (!detections.empty()) {
     json shots = json::array();

@@ -36,10 +36,17 @@ void WriteCalibrationText(std::ostream& out, const Calibration& calibration, con
 /// Why a calibration failed, in English: the code and what to do (and the likely set-up mistake when the
 /// report found one).
 std::string FailureMessage(const Calibration& calibration);
-/// The same as JSON: robot, handEye, unit, cameraPose, cameraMatrix, markerPosition, rmsErrorMm, maxErrorMm,
-/// mask, residualsMm, and "shots" with each shot's detection when `detections` is not empty; with a report
-/// also "convention", "uncertainty" {"translation_mm", "rotation_deg", "marker_mm"}, "leave_one_out_mm",
-/// "pose_set", "warnings" [{"code", "message", "fix"}] and "seed".
+/// The layout of every JSON and YAML document the programs write; readers take this one and the earlier,
+/// unnumbered one (camelCase result keys).
+inline constexpr int kSchema = 1;
+
+/// The result record, the one serialiser of a calibration (command line, Python, saved files): schema,
+/// robot, hand_eye, unit, camera_row, camera_matrix, marker_position, rms_error_mm, max_error_mm, mask,
+/// residuals_mm, and "shots" with each shot's detection when `detections` is not empty; the report's
+/// "convention", "uncertainty" {"translation_mm", "rotation_deg", "marker_mm"}, "covariance",
+/// "leave_one_out_mm", "pose_set", "search", "tolerance", "warnings" [{"code", "message", "fix", "pose"}]
+/// and "seed". A pose named is counted from 1 ("pose": 8 is line 8 of the robot file); arrays keep the
+/// file's order.
 nlohmann::json CalibrationJson(const Calibration& calibration, const RobotType& robot,
                                const std::vector<ShotDetection>& detections);
 /// The camera of a result as a row of every vendor robot type (in its own units: millimetres, degrees or
@@ -49,6 +56,9 @@ nlohmann::json CameraRowsJson(const TamoHandEye::FinalResult& result, const Tamo
 void WriteCameraRows(std::ostream& out, const nlohmann::json& rows);
 /// A JSON value as YAML (block style; strings quoted as JSON strings, which YAML reads alike).
 std::string ToYaml(const nlohmann::json& value);
+/// The value of a YAML text as ToYaml writes it (comments and blank lines allowed); false with `error`
+/// for anything else.
+bool FromYaml(const std::string& text, nlohmann::json& value, std::string& error);
 /// The note for centres found as ring centroids: biased under perspective, outside the σ.
 std::string CentroidBiasNote();
 /// {"error": {"code", "message"}}.

@@ -1,5 +1,7 @@
 #include "Suggestion.h"
 
+#include "Report.h"
+
 #include "Text.h"
 
 #include <iomanip>
@@ -61,6 +63,7 @@ nlohmann::json SuggestionJson(const TamoHandEye::PoseSuggestions& s, const Robot
                     {"pixel", s.inImage ? nlohmann::json({p.u, p.v}) : nlohmann::json(nullptr)}});
   }
   nlohmann::json j;
+  j["schema"] = kSchema;
   j["sigma_mm"] = s.sigmaMm;
   j["convention"] = s.convention;
   j["columns"] = RowColumns(robot, param);

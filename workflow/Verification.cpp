@@ -1,10 +1,14 @@
 #include "Verification.h"
 
+#include "Report.h"
 #include "RobotTypes.h"
 #include "SettingsFile.h"
 #include "Text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <limits>
@@ -48,16 +52,26 @@ void ReadCovariance(const json& j, TamoHandEye::CalibrationCovariance& out) {
   out = c;
 }
 
-bool ReadJsonResult(const std::string& text, SavedResult& out, std::string& error) {
-  const json j = json::parse(text, nullptr, false);
-  if (j.is_discarded() || !j.is_object()) {
-    error = "not valid JSON";
+// The member of `j` under the current key or, in a file written before the keys were snake_case, the
+// earlier one.
+json::const_iterator Member(const json& j, const char* key, const char* earlierKey) {
+  const auto it = j.find(key);
+  return it != j.end() ? it : j.find(earlierKey);
+}
+
+bool ReadResultRecord(const json& j, SavedResult& out, std::string& error) {
+  if (!j.is_object()) {
+    error = "not a calibration result";
     return false;
   }
-  const auto matrix = j.find("cameraMatrix");
-  const auto marker = j.find("markerPosition");
+  if (const auto schema = j.find("schema"); schema != j.end() && !(schema->is_number() && *schema <= kSchema)) {
+    error = "written by a newer tarn (schema " + schema->dump() + "); this one reads schema " + std::to_string(kSchema);
+    return false;
+  }
+  const auto matrix = Member(j, "camera_matrix", "cameraMatrix");
+  const auto marker = Member(j, "marker_position", "markerPosition");
   if (matrix == j.end() || marker == j.end() || !matrix->is_array() || !marker->is_array()) {
-    error = "no \"cameraMatrix\" and \"markerPosition\" (is it what tarn calibrate --json printed?)";
+    error = "no \"camera_matrix\" and \"marker_position\" (is it what tarn calibrate wrote?)";
     return false;
   }
   TamoHandEye::SavedCalibration& c = out.calibration;
@@ -68,7 +82,8 @@ bool ReadJsonResult(const std::string& text, SavedResult& out, std::string& erro
     c.cameraMatrix.push_back(values);
   }
   for (const json& v : *marker) c.markerPosition.push_back(v.is_number() ? v.get<double>() : std::nan(""));
-  c.rmsErrorMm = Number(j, "rmsErrorMm").value_or(0.0);
+  const auto rms = Member(j, "rms_error_mm", "rmsErrorMm");
+  c.rmsErrorMm = rms != j.end() && rms->is_number() ? rms->get<double>() : 0.0;
   if (const auto loo = j.find("leave_one_out_mm"); loo != j.end() && loo->is_array()) {
     for (const json& v : *loo) c.leaveOneOutMm.push_back(v.is_number() ? v.get<double>() : std::nan(""));
   }
@@ -86,7 +101,7 @@ bool ReadJsonResult(const std::string& text, SavedResult& out, std::string& erro
   if (const auto cov = j.find("covariance"); cov != j.end() && cov->is_object()) ReadCovariance(*cov, c.covariance);
   if (const auto v = j.find("convention"); v != j.end() && v->is_string()) c.convention = v->get<std::string>();
   if (const auto v = j.find("robot"); v != j.end() && v->is_string()) out.robot = v->get<std::string>();
-  if (const auto v = j.find("handEye"); v != j.end() && v->is_string()) {
+  if (const auto v = Member(j, "hand_eye", "handEye"); v != j.end() && v->is_string()) {
     out.eyeToHand = v->get<std::string>() == "eye-to-hand";
   }
   if (const auto v = j.find("unit"); v != j.end() && v->is_string()) out.meter = v->get<std::string>() == "m";
@@ -156,9 +171,21 @@ bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& 
   text << in.rdbuf();
   const std::string body = text.str();
   const std::size_t first = body.find_first_not_of(" \t\r\n");
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   SavedResult read;
-  const bool ok = first != std::string::npos && body[first] == '{' ? ReadJsonResult(body, read, error)
-                                                                   : ReadDesktopResult(path, read, error);
+  bool ok = false;
+  if (first != std::string::npos && body[first] == '{') {
+    const json j = json::parse(body, nullptr, false);
+    ok = !j.is_discarded() && ReadResultRecord(j, read, error);
+    if (j.is_discarded()) error = "not valid JSON";
+  } else if (extension == ".yaml" || extension == ".yml") {
+    json j;
+    ok = FromYaml(body, j, error) && ReadResultRecord(j, read, error);
+  } else {
+    ok = ReadDesktopResult(path, read, error);
+  }
   if (!ok) {
     error = path + ": " + error;
     return false;
@@ -269,6 +296,7 @@ json CheckJson(const CalibrationCheck& check, bool limitGiven) {
     shots.push_back({{"predicted_mm", s.predictedMm}, {"measured_mm", s.measuredMm}, {"residual_mm", s.residualMm}});
   }
   json j;
+  j["schema"] = kSchema;
   j["shots"] = shots;
   j["rms_mm"] = check.rmsMm;
   j["max_mm"] = check.maxMm;

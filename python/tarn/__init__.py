@@ -16,7 +16,7 @@ import numpy as np
 
 __all__ = [
     "TarnError", "Detection", "ReportWarning", "Calibration", "Verification", "Suggestion", "Suggestions", "Scene",
-    "ROBOTS", "robot_types", "detect", "calibrate", "verify", "suggest", "pinhole",
+    "ROBOTS", "robot_types", "load_calibration", "detect", "calibrate", "verify", "suggest", "pinhole",
     "row_to_matrix", "matrix_to_row", "euler_to_matrix", "matrix_to_euler", "quaternion_to_matrix",
     "matrix_to_quaternion", "synthetic_scene", "synthesise", "read_robot_rows", "read_markers", "columns",
     "__version__",
@@ -101,6 +101,15 @@ class Calibration:
     #: along_sight_sigma_mm, across_sight_sigma_mm (a shot's noise): what :func:`verify` needs to know what new shots can see; None
     #: when not known
     covariance: Optional[dict] = None
+    #: the calibration as every program writes it (snake_case keys, "schema": 1): what :meth:`save` writes
+    record: Optional[dict] = field(default=None, repr=False)
+
+    def save(self, path: str) -> None:
+        """Writes the calibration as ``tarn calibrate --output`` does: JSON, or YAML for a .yaml / .yml path.
+        :func:`verify`, ``tarn verify``, the desktop program's "验证" and :func:`load_calibration` read it."""
+        if self.record is None:
+            raise ValueError("this calibration has no record to save (it was not made by calibrate)")
+        _tarn.save_record(self.record, str(path))
 
 
 @dataclass
@@ -193,10 +202,53 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     """
     points = _marker_points(points)
     robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
-    c = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian, ransac_mm,
-                        seed, setup_check, tolerance_mm, tolerance_deg)
-    c["warnings"] = [ReportWarning(**w) for w in c["warnings"]]
-    return Calibration(**c)
+    record = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
+                             ransac_mm, seed, setup_check, tolerance_mm, tolerance_deg)
+    return _calibration_of(record)
+
+
+def load_calibration(path: str) -> Calibration:
+    """A calibration saved by :meth:`Calibration.save` or ``tarn calibrate --output`` (JSON or YAML), with its
+    report; :func:`verify` and the desktop program read the same files. Raises ValueError for anything else."""
+    return _calibration_of(_tarn.load_record(str(path)))
+
+
+def _floats(values) -> np.ndarray:
+    return np.array([np.nan if v is None else v for v in values], dtype=float)
+
+
+def _calibration_of(record: dict) -> Calibration:
+    """The dataclass of a calibration record, the one layout every program writes."""
+    residuals = record["residuals_mm"]
+    n = len(residuals)
+    mask = record.get("mask") or []
+    u = record.get("uncertainty") or {}
+    uncertainty = {}
+    if u.get("translation_mm"):
+        t, m = u["translation_mm"], u["marker_mm"]
+        uncertainty = {"translation_mm": np.array([t["x"], t["y"], t["z"]]), "translation_norm_mm": t["norm"],
+                       "rotation_deg": u["rotation_deg"], "marker_mm": np.array([m["x"], m["y"], m["z"]]),
+                       "marker_norm_mm": m["norm"]}
+    covariance = record.get("covariance")
+    if covariance:
+        covariance = {k: v for k, v in covariance.items() if k != "parameters"}
+        covariance["matrix"] = np.array(covariance["matrix"], dtype=float)
+    limit = record.get("suspect_limit")
+    return Calibration(
+        robot=record["robot"], eye_to_hand=record["hand_eye"] == "eye-to-hand", unit=record["unit"],
+        camera=np.array(record["camera_matrix"], dtype=float), camera_row=np.array(record["camera_row"], dtype=float),
+        marker=np.array(record["marker_position"], dtype=float),
+        residuals_mm=np.array([[r["dx"], r["dy"], r["dz"]] for r in residuals], dtype=float).reshape(n, 3),
+        residual_distances_mm=np.array([r["distance"] for r in residuals], dtype=float),
+        used=np.array([not mask or v != 0 for v in (mask or [1] * n)], dtype=bool),
+        rms_mm=record["rms_error_mm"], max_mm=record["max_error_mm"], convention=record.get("convention", ""),
+        runner_up=record.get("runner_up"), runner_up_rms_mm=record.get("runner_up_rms_mm"), uncertainty=uncertainty,
+        leave_one_out_mm=_floats(record.get("leave_one_out_mm", [])), pose_set=record.get("pose_set", {}),
+        warnings=[ReportWarning(w["code"], w["message"], w.get("message_zh", ""), w.get("fix", ""),
+                                w.get("fix_zh", ""), w.get("pose")) for w in record.get("warnings", [])],
+        seed=record.get("seed", 0), leave_one_out_studentised=_floats(record.get("leave_one_out_studentised", [])),
+        suspect_limit=np.nan if limit is None else limit, tolerance=record.get("tolerance", {}),
+        search=record.get("search", {}), covariance=covariance or None, record=record)
 
 
 def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: Optional[bool] = None,

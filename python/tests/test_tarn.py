@@ -33,7 +33,7 @@ def test_calibration_agrees_with_the_command_line(tmp_path):
 
     result = tarn.calibrate(scene.points, scene.robot_rows, robot="generic3", ransac_mm=2, seed=77)
     # The files carry every digit (repr), so both sides solve the same numbers.
-    np.testing.assert_allclose(result.camera, expected["cameraMatrix"], rtol=0, atol=1e-9)
+    np.testing.assert_allclose(result.camera, expected["camera_matrix"], rtol=0, atol=1e-9)
     np.testing.assert_allclose(result.leave_one_out_mm, expected["leave_one_out_mm"], rtol=0, atol=1e-9)
     assert result.convention == expected["convention"] == "rzyx"
     assert list(result.used) == [bool(m) for m in expected["mask"]]
@@ -68,6 +68,26 @@ def test_robot_types_are_the_command_lines_and_print_nothing(capfd):
     scene = tarn.synthetic_scene(poses=8, robot="ur", noise_mm=0.1, seed=2)
     tarn.calibrate(scene.points, scene.robot_rows, robot="ur")
     assert capfd.readouterr().out == ""  # the library's own lines stay out of the script's output
+
+
+def test_a_saved_calibration_is_read_back_by_python_and_the_command_line(tmp_path):
+    scene = tarn.synthetic_scene(poses=12, robot="kuka", noise_mm=0.2, seed=6)
+    result = tarn.calibrate(scene.points, scene.robot_rows, robot="kuka", ransac_mm=2, seed=3)
+    fresh = tarn.synthetic_scene(poses=8, robot="kuka", noise_mm=0.2, seed=7)
+    write_rows(tmp_path / "markers.txt", fresh.points)
+    write_rows(tmp_path / "robot.txt", fresh.robot_rows)
+    for name in ("saved.json", "saved.yaml"):
+        result.save(tmp_path / name)
+        back = tarn.load_calibration(tmp_path / name)
+        np.testing.assert_array_equal(back.camera, result.camera)
+        assert back.covariance is not None and back.rms_mm == result.rms_mm and back.seed == 3
+        assert tarn.verify(fresh.points, fresh.robot_rows, str(tmp_path / name)).verdict == "ok"
+        cli = run_cli("verify", "--json", "--result", str(tmp_path / name), "--markers", str(tmp_path / "markers.txt"),
+                      "--poses", str(tmp_path / "robot.txt"))
+        assert cli.returncode == 0, cli.stderr
+        assert json.loads(cli.stdout)["schema"] == 1 and json.loads(cli.stdout)["verdict"] == "ok"
+    with pytest.raises(ValueError):
+        tarn.load_calibration(tmp_path / "robot.txt")
 
 
 def test_failures_raise_with_the_library_code():
@@ -164,7 +184,7 @@ def test_matrices_and_target_poses_give_the_same_calibration(tmp_path):
     cli = run_cli("calibrate", "--json", "--robot", "matrix", "--poses", str(tmp_path / "poses.csv"), "--targets",
                   str(tmp_path / "targets.csv"), "--marker-unit", "mm")
     assert cli.returncode == 0, cli.stderr
-    np.testing.assert_allclose(json.loads(cli.stdout)["cameraMatrix"], reference.camera, atol=1e-6)
+    np.testing.assert_allclose(json.loads(cli.stdout)["camera_matrix"], reference.camera, atol=1e-6)
 
 
 def test_verify_agrees_with_the_command_line_and_catches_a_moved_camera(tmp_path):

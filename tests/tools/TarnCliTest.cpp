@@ -62,7 +62,7 @@ Eigen::Matrix4d MatrixOf(const json& rows) {
 
 // Translation error (mm) and rotation error (degrees) of a solved camera matrix against the truth.
 std::pair<double, double> Errors(const json& solved, const json& truth) {
-  const Eigen::Matrix4d s = MatrixOf(solved["cameraMatrix"]);
+  const Eigen::Matrix4d s = MatrixOf(solved["camera_matrix"]);
   const Eigen::Matrix4d t = MatrixOf(truth["camera"]["matrixMm"]);
   const double translation = (s.topRightCorner<3, 1>() - t.topRightCorner<3, 1>()).norm();
   const double rotation =
@@ -103,7 +103,7 @@ TEST(TarnCli, EveryRobotTypeCalibratesItsOwnRows) {
     EXPECT_LT(translation, kTranslationMm);
     EXPECT_LT(rotation, kRotationDeg);
     const std::size_t values = robot == "generic4" || robot == "abb-quat" ? 7 : 6;
-    EXPECT_EQ(result["cameraPose"].size(), values);
+    EXPECT_EQ(result["camera_row"].size(), values);
   }
 }
 
@@ -119,8 +119,9 @@ TEST(TarnCli, EyeToHandWithThePoseSearchAndSaving) {
   EXPECT_LT(rotation, kRotationDeg);
   EXPECT_EQ(result["mask"].size(), 10u);
   ASSERT_EQ(result["shots"].size(), 10u);  // each shot's fitted centre and its figures
-  EXPECT_LT(result["shots"][3]["fit"]["ratioDeviation"].get<double>(), 0.003);
-  const Eigen::Vector3d marker(result["markerPosition"][0], result["markerPosition"][1], result["markerPosition"][2]);
+  EXPECT_LT(result["shots"][3]["fit"]["ratio_deviation"].get<double>(), 0.003);
+  const Eigen::Vector3d marker(result["marker_position"][0], result["marker_position"][1],
+                               result["marker_position"][2]);
   const Eigen::Vector3d markerTruth(truth["markerMm"][0], truth["markerMm"][1], truth["markerMm"][2]);
   EXPECT_LT((marker - markerTruth).norm(), kTranslationMm);
 
@@ -159,7 +160,7 @@ TEST(TarnCli, DetectThenCalibrateFromAMarkersFile) {
   markers << "# x y z u v\n";
   for (std::size_t i = 0; i < shots.size(); ++i) {
     EXPECT_EQ(shots[i]["code"], 0);
-    EXPECT_LT(shots[i]["fit"]["ratioDeviation"].get<double>(), 0.003);
+    EXPECT_LT(shots[i]["fit"]["ratio_deviation"].get<double>(), 0.003);
     EXPECT_FALSE(coarse[i].contains("fit"));
     const auto pixelError = [&](const json& shot) {
       return std::hypot(shot["u"].get<double>() - truth["imageCentresPx"][i][0].get<double>(),
@@ -459,9 +460,9 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
   ASSERT_EQ(o.status, 0) << o.err;
   const json reference = json::parse(o.out);
   for (std::size_t k = 0; k < 6; ++k) {
-    EXPECT_NEAR(reference["cameraRows"]["fanuc"][k].get<double>(), reference["cameraPose"][k].get<double>(), 1e-9);
+    EXPECT_NEAR(reference["camera_rows"]["fanuc"][k].get<double>(), reference["camera_row"][k].get<double>(), 1e-9);
   }
-  const Eigen::Matrix4d expected = MatrixOf(reference["cameraMatrix"]);
+  const Eigen::Matrix4d expected = MatrixOf(reference["camera_matrix"]);
   const fs::path yaml = dir / "result.yaml";
   for (const std::string& variant :
        {"--robot matrix --poses " + (dir / "poses.csv").string() + " --targets " + (dir / "targets.csv").string() +
@@ -473,12 +474,13 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
     o = Tarn("calibrate --json " + variant);
     ASSERT_EQ(o.status, 0) << o.err;
     const json result = json::parse(o.out);
-    EXPECT_LT((MatrixOf(result["cameraMatrix"]) - expected).cwiseAbs().maxCoeff(), 1e-6);
-    EXPECT_EQ(result["residualsMm"].size(), 10u);
+    EXPECT_LT((MatrixOf(result["camera_matrix"]) - expected).cwiseAbs().maxCoeff(), 1e-6);
+    EXPECT_EQ(result["residuals_mm"].size(), 10u);
   }
   const std::string written = Slurp(yaml);
   EXPECT_THAT(written, HasSubstr("robot: \"matrix\"\n"));
-  EXPECT_THAT(written, HasSubstr("cameraMatrix:\n  - ["));
+  EXPECT_THAT(written, HasSubstr("camera_matrix:\n  - ["));
+  EXPECT_THAT(written, HasSubstr("schema: 1\n"));
   EXPECT_THAT(written, HasSubstr("warnings: []\n"));
 
   // tarn detect's table as it stands.
@@ -487,7 +489,7 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
   o = Tarn("calibrate --json --robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " +
            (dir / "detect.txt").string());
   ASSERT_EQ(o.status, 0) << o.err;
-  EXPECT_LT((MatrixOf(json::parse(o.out)["cameraMatrix"]) - expected).cwiseAbs().maxCoeff(), 1e-3);  // 6 decimals
+  EXPECT_LT((MatrixOf(json::parse(o.out)["camera_matrix"]) - expected).cwiseAbs().maxCoeff(), 1e-3);  // 6 decimals
 
   // A markers file in JSON with a shot that has no marker is refused, naming the shot.
   std::ofstream(dir / "missing.json") << R"([{"image": "a.png", "code": 0, "x": 0.1, "y": 0, "z": 0.5},
@@ -505,8 +507,20 @@ TEST(TarnCli, VerifyASavedCalibrationAgainstNewShots) {
   Synthesise("verify-old", "--robot kuka");
   Synthesise("verify-new", "--robot kuka --seed 7");
   const fs::path old = DataSet("verify-old"), fresh = DataSet("verify-new");
-  const json saved = Calibrate("verify-old", "kuka", "--save " + (old / "saved.csv").string());
+  const json saved = Calibrate(
+      "verify-old", "kuka", "--save " + (old / "saved.csv").string() + " --output " + (old / "result.yaml").string());
   std::ofstream(old / "result.json") << saved.dump();
+  // A result written before the keys were snake_case is still read.
+  json earlier = saved;
+  for (const auto& [key, was] : std::map<std::string, std::string>{{"camera_matrix", "cameraMatrix"},
+                                                                   {"marker_position", "markerPosition"},
+                                                                   {"hand_eye", "handEye"},
+                                                                   {"rms_error_mm", "rmsErrorMm"}}) {
+    earlier[was] = earlier[key];
+    earlier.erase(key);
+  }
+  earlier.erase("schema");
+  std::ofstream(old / "earlier.json") << earlier.dump();
   const Outcome detected =
       Tarn("detect --json --images " + (fresh / "images").string() + " --clouds " + (fresh / "clouds").string());
   ASSERT_EQ(detected.status, 0) << detected.err;
@@ -517,7 +531,7 @@ TEST(TarnCli, VerifyASavedCalibrationAgainstNewShots) {
   }
   same.close();
   moved.close();
-  for (const std::string result : {"result.json", "saved.csv"}) {
+  for (const std::string result : {"result.json", "result.yaml", "earlier.json", "saved.csv"}) {
     SCOPED_TRACE(result);
     const std::string common = "verify --json --result " + (old / result).string() + " --poses " +
                                (fresh / "robot.txt").string() + " --markers " + (fresh / "").string();

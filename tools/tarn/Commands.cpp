@@ -209,7 +209,7 @@ int CalibrateChecked(const CalibrateOptions& o) {
   }
   json result = TarnWorkflow::CalibrationJson(c, *o.robot, detections);
   if (o.matrixRows) result["robot"] = "matrix";
-  if (o.allConventions) result["cameraRows"] = TarnWorkflow::CameraRowsJson(c.result, c.param);
+  if (o.allConventions) result["camera_rows"] = TarnWorkflow::CameraRowsJson(c.result, c.param);
   // Centres found here as ring centroids carry a perspective bias the σ does not hold.
   const bool centroids = !detections.empty() && o.centre == Centre::Centroid;
   if (centroids) result["notes"] = json::array({TarnWorkflow::CentroidBiasNote()});
@@ -218,7 +218,7 @@ int CalibrateChecked(const CalibrateOptions& o) {
   } else {
     if (o.matrixRows) std::cout << "Robot poses: 4 x 4 matrices" << (o.invert ? ", inverted" : "") << "\n";
     TarnWorkflow::WriteCalibrationText(std::cout, c, *o.robot);
-    if (o.allConventions) TarnWorkflow::WriteCameraRows(std::cout, result["cameraRows"]);
+    if (o.allConventions) TarnWorkflow::WriteCameraRows(std::cout, result["camera_rows"]);
     if (centroids) std::cout << "Note: " << TarnWorkflow::CentroidBiasNote() << "\n";
   }
   if (!o.output.empty()) WriteOutput(o.output, result);
