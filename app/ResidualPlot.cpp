@@ -33,11 +33,6 @@ ResidualPlot::ResidualPlot(const QString& label, QWidget* parent) : QwtPlot(pare
   setMinimumSize(160, 160);
 }
 
-void ResidualPlot::Clear() {
-  detachItems(QwtPlotItem::Rtti_PlotCurve, true);
-  replot();
-}
-
 void ResidualPlot::Show(const QVector<QPointF>& points) {
   detachItems(QwtPlotItem::Rtti_PlotCurve, true);
   auto* graph = new QwtPlotCurve;

@@ -16,8 +16,6 @@ class ResidualPlot : public QwtPlot {
  public:
   explicit ResidualPlot(const QString& label, QWidget* parent = nullptr);
 
-  /// Removes the points shown so far.
-  void Clear();
   /// Shows `points` as a new scatter graph (replacing any earlier one).
   void Show(const QVector<QPointF>& points);
   /// The points of the graph shown, empty when there is none.

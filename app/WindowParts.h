@@ -45,12 +45,6 @@ inline QStringList ToQt(const std::vector<std::string>& texts) {
   return list;
 }
 
-inline std::vector<std::string> FromQt(const QStringList& texts) {
-  std::vector<std::string> list;
-  for (const QString& t : texts) list.push_back(t.toStdString());
-  return list;
-}
-
 /// Gives a result table its headers and row count, columns stretched.
 void SetResultTable(QTableWidget* table, const QStringList& headers, int rows);
 

@@ -97,7 +97,7 @@ bool EstimateCameraPinhole(const cv::Mat& cloud, CameraPinhole& pinhole) {
             x = p[0], y = p[1], z = p[2];
           } else {
             const cv::Vec3f& p = cloud.at<cv::Vec3f>(r, c);
-            x = p[0], y = p[1], z = p[2];
+            x = static_cast<double>(p[0]), y = static_cast<double>(p[1]), z = static_cast<double>(p[2]);
           }
           return true;
         },
