@@ -1,108 +1,18 @@
 #include <tarn/PoseSuggestion.h>
-#include <tarn/RowConversions.h>
 
-#include "api/EntryPoint.h"
-#include "solver/CalibrationPipeline.h"
-#include "solver/NextPose.h"
+#include "diagnostics/Suggestions.h"
 
-#include <cmath>
 #include <exception>
+#include <string>
 
 namespace TamoHandEye {
-namespace {
-
-constexpr int kMostSuggestions = 50;
-
-std::string CheckOptions(const SuggestOptions& o) {
-  if (o.count < 1 || o.count > kMostSuggestions) return "the count of suggestions must be 1 to 50";
-  if (!(o.maxTurnDeg > 0.0 && o.maxTurnDeg <= 90.0)) return "the largest turn must be above 0 and at most 90 degrees";
-  if (!(o.viewConeDeg > 0.0 && o.viewConeDeg < 90.0)) return "the view cone must be above 0 and below 90 degrees";
-  if (!(o.imageMargin >= 0.0 && o.imageMargin < 0.5)) return "the image margin must be 0 or more and below 0.5";
-  const CameraPinhole& c = o.camera;
-  if (c.width != 0 && !(c.width > 0 && c.height > 0 && std::isfinite(c.fx) && c.fx > 0.0 && std::isfinite(c.fy) &&
-                        c.fy > 0.0 && std::isfinite(c.cx) && std::isfinite(c.cy))) {
-    return "the camera's pinhole needs focal lengths above 0, a finite principal point and an image size";
-  }
-  return {};
-}
-
-// The flange pose (metres) as a row of the kind, in the units of `param`.
-ErrorCode ToRow(RobotKind kind, const std::string& convention, const AlgoParam& param, const Eigen::Matrix4d& flange,
-                std::vector<double>& row) {
-  const bool rowsInMetres = RowsInMetres(kind, param);
-  std::vector<std::vector<double>> matrix(4, std::vector<double>(4));
-  for (int r = 0; r < 4; ++r) {
-    for (int c = 0; c < 4; ++c) {
-      matrix[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)] =
-          flange(r, c) * (c == 3 && r < 3 && !rowsInMetres ? 1000.0 : 1.0);
-    }
-  }
-  return MatrixToRobotRow(kind, convention, param, matrix, row);
-}
-
-ErrorCode Suggest(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, const AlgoParam& param,
-                  RobotKind kind, const SuggestOptions& options, PoseSuggestions& out) {
-  out.failure = CheckOptions(options);
-  if (!out.failure.empty()) return Err_Solve_Fail;
-  EntryRun run;
-  FinalResult result;
-  const ErrorCode code = RunEntryPoint(kind, markers, rows, param, options.seed, result, &run);
-  if (code != Success) {
-    // The report says why and what to do (without the set-up check: that is not what was asked).
-    ReportOptions explain;
-    explain.seed = options.seed;
-    explain.setupCheck = false;
-    CalibrationReport report;
-    SolveCalibrationReport(markers, rows, param, kind, explain, report);
-    out.failure = "the poses taken could not be calibrated: " +
-                  (report.failure.empty() ? std::string(parseCode(code)) : report.failure);
-    return code;
-  }
-  const bool eyeToHand = param.HandEyeType != 0;
-  const SolvedPoses poses{run.record.robotPoses, run.record.markerPoses, result.mask, eyeToHand};
-  const IHandEye& solver = *run.record.handEye;
-  const Kel::SE3d marker = eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
-  const Kel::SE3d camera = eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
-  out.convention = ConventionUsed(kind, *run.robot->robot);
-  const NextPoses next =
-      SuggestPoses(poses, marker, camera,
-                   {options.count, options.maxTurnDeg, options.viewConeDeg, options.camera, options.imageMargin});
-  out.inImage = options.camera.width > 0;
-  if (!std::isfinite(next.sigmaMm)) {
-    out.failure = "the poses used leave the camera translation's uncertainty unknown (too few, or degenerate)";
-    return Err_Solve_Fail;
-  }
-  out.sigmaMm = next.sigmaMm;
-  for (const NextPose& p : next.poses) {
-    PoseSuggestion s;
-    if (ToRow(kind, out.convention, param, p.flange, s.row) != Success) continue;
-    s.sigmaMmAfter = p.sigmaMm;
-    s.fromPose = p.from;
-    for (int k = 0; k < 3; ++k) s.axis[static_cast<std::size_t>(k)] = p.axis(k);
-    s.turnDeg = p.turnDeg;
-    s.viewAngleDeg = p.viewDeg;
-    s.distanceMm = p.distanceMm;
-    s.u = p.pixel.x();
-    s.v = p.pixel.y();
-    out.suggestions.push_back(std::move(s));
-  }
-  if (out.suggestions.empty()) {
-    out.failure = out.inImage ? "no turn of the poses taken keeps the marker inside the image: take a pose with the "
-                                "marker near the image's centre"
-                              : "no turn of the poses taken keeps the marker in view: take a pose with the marker "
-                                "near the image's centre";
-  }
-  return Success;
-}
-
-}  // namespace
 
 ErrorCode SuggestNextPoses(const std::vector<MarkerBoardResult>& markers, const RobotRows& robotRows,
                            const AlgoParam& param, RobotKind robot, const SuggestOptions& options,
                            PoseSuggestions& suggestions) {
   suggestions = PoseSuggestions{};
   try {
-    return Suggest(markers, robotRows, param, robot, options, suggestions);
+    return SuggestFromTaken(markers, robotRows, param, robot, options, suggestions);
   } catch (const std::exception& e) {
     suggestions = PoseSuggestions{};
     suggestions.failure = std::string("internal error: ") + e.what();

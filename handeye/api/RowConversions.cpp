@@ -1,6 +1,6 @@
 #include <tarn/RowConversions.h>
 
-#include "api/EntryPoint.h"
+#include "solver/EntryPath.h"
 
 #include <Eigen/Geometry>
 

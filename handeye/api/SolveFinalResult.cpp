@@ -1,6 +1,6 @@
 #include <tarn/SolveFinalResult.h>
 
-#include "api/EntryPoint.h"
+#include "solver/EntryPath.h"
 
 namespace TamoHandEye {
 

@@ -1,7 +1,7 @@
 #include "detect/PlyBody.h"
 
-#include <charconv>
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>

@@ -3,7 +3,7 @@
 #include <tarn/Output.h>
 #include <tarn/SolveFinalResult.h>
 
-#include "api/EntryPoint.h"
+#include "solver/EntryPath.h"
 #include "robot/IRobot.h"
 #include "solver/HandEyeKel.h"
 

@@ -1,4 +1,4 @@
-#include "api/EntryPoint.h"
+#include "solver/EntryPath.h"
 
 #include "api/LibraryLogger.h"
 #include "robot/ABBQuat.h"

@@ -1,6 +1,6 @@
-#include "api/SetupCheck.h"
+#include "diagnostics/SetupCheck.h"
 
-#include "api/EntryPoint.h"
+#include "solver/EntryPath.h"
 #include "solver/HandEyeKel.h"
 
 #include <algorithm>

@@ -1,0 +1,17 @@
+#pragma once
+
+// The next poses to take: the poses taken solved through the entry path, then candidates turned about a
+// spread of axes around them, the marker kept in view, picked one after another by how much each lowers
+// the camera translation's σ; each returned as a row of the robot kind's convention.
+
+#include <tarn/PoseSuggestion.h>
+
+#include <vector>
+
+namespace TamoHandEye {
+
+/// The suggestions for input the entry point has not yet checked; may throw (the entry point catches).
+ErrorCode SuggestFromTaken(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, const AlgoParam& param,
+                           RobotKind kind, const SuggestOptions& options, PoseSuggestions& out);
+
+}  // namespace TamoHandEye
