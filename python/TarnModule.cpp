@@ -299,54 +299,7 @@ TarnWorkflow::SavedResult SavedOf(const py::object& saved) {
   return out;
 }
 
-py::dict CheckDict(const TamoHandEye::CalibrationCheck& check, bool limitGiven) {
-  std::vector<double> predicted, measured, residuals;
-  for (const TamoHandEye::ShotCheck& shot : check.shots) {
-    predicted.insert(predicted.end(), shot.predictedMm.begin(), shot.predictedMm.end());
-    measured.insert(measured.end(), shot.measuredMm.begin(), shot.measuredMm.end());
-    residuals.push_back(shot.residualMm);
-  }
-  const auto n = static_cast<py::ssize_t>(check.shots.size());
-  py::dict out;
-  out["predicted_mm"] = Array(predicted, {n, 3});
-  out["measured_mm"] = Array(measured, {n, 3});
-  out["residual_mm"] = Array(residuals, {n});
-  out["rms_mm"] = check.rmsMm;
-  out["max_mm"] = check.maxMm;
-  out["limit_mm"] = check.limitMm;
-  out["limit_from"] = TarnWorkflow::LimitSource(check, limitGiven);
-  out["verdict"] = TarnWorkflow::VerdictText(check);
-  out["judged_by"] = check.powerKnown ? "covariance" : "limit";
-  if (check.powerKnown) {
-    py::dict power;
-    power["detectable_shift_mm"] = check.detectableShiftMm;
-    power["detectable_turn_deg"] = check.detectableTurnDeg;
-    power["more_shots"] = check.moreShots;
-    power["tolerance_mm"] = check.toleranceMm;
-    power["tolerance_deg"] = check.toleranceDeg;
-    power["p_value"] = check.pValue;
-    power["text"] = TarnWorkflow::PowerText(check);
-    out["power"] = power;
-  } else {
-    out["power"] = py::none();
-  }
-  out["convention"] = check.convention;
-  if (check.displacementKnown) {
-    py::dict drift;
-    drift["translation_mm"] = check.displacementNormMm;
-    drift["rotation_deg"] = check.displacementRotationDeg;
-    drift["translation_xyz_mm"] = Array({check.displacementMm.begin(), check.displacementMm.end()}, {3});
-    drift["axis"] = Array({check.displacementAxis.begin(), check.displacementAxis.end()}, {3});
-    drift["translation_sigma_mm"] = Array({check.displacementSigmaMm.begin(), check.displacementSigmaMm.end()}, {3});
-    drift["rotation_sigma_deg"] = check.displacementRotationSigmaDeg;
-    out["drift"] = drift;
-  } else {
-    out["drift"] = py::none();
-  }
-  return out;
-}
-
-py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
+py::object Verify(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                 const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                 const py::object& savedCalibration, const std::optional<std::string>& robotName,
                 std::optional<bool> eyeToHand, bool meter, bool radian, std::optional<double> limitMm,
@@ -386,7 +339,7 @@ py::dict Verify(const py::array_t<double, py::array::c_style | py::array::forcec
     code = TamoHandEye::CheckCalibration(markers, rows, param, robot.kind, saved.calibration, options, check);
   }
   if (code != Success) throw Failure(code, check.failure);
-  return CheckDict(check, limitMm.has_value());
+  return FromJson(TarnWorkflow::CheckJson(check, limitMm.has_value()));
 }
 
 // The pinhole of a shot's cloud (a path, with its image's path, or an H x W x 3 array); None when it gives none.
@@ -408,7 +361,7 @@ py::object Pinhole(const py::object& cloud, const py::object& image) {
   return py::make_tuple(p.fx, p.fy, p.cx, p.cy, p.width, p.height);
 }
 
-py::dict Suggest(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
+py::object Suggest(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                  const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                  const std::string& robotName, bool eyeToHand, bool meter, bool radian, int count,
                  const std::optional<std::array<double, 4>>& intrinsics,
@@ -437,27 +390,7 @@ py::dict Suggest(const py::array_t<double, py::array::c_style | py::array::force
     code = TamoHandEye::SuggestNextPoses(markers, rows, param, robot.kind, options, s);
   }
   if (code != Success) throw Failure(code, s.failure);
-  py::list list;
-  for (const TamoHandEye::PoseSuggestion& p : s.suggestions) {
-    py::dict d;
-    d["row"] = Array(p.row, {static_cast<py::ssize_t>(p.row.size())});
-    d["sigma_mm_after"] = p.sigmaMmAfter;
-    d["from_pose"] = p.fromPose + 1;
-    d["turn_deg"] = p.turnDeg;
-    d["axis"] = Array({p.axis.begin(), p.axis.end()}, {3});
-    d["view_deg"] = p.viewAngleDeg;
-    d["distance_mm"] = p.distanceMm;
-    d["pixel"] = s.inImage ? py::object(Array({p.u, p.v}, {2})) : py::object(py::none());
-    list.append(d);
-  }
-  py::dict out;
-  out["sigma_mm"] = s.sigmaMm;
-  out["convention"] = s.convention;
-  out["columns"] = TarnWorkflow::RowColumns(robot, param);
-  out["suggestions"] = list;
-  out["note"] = s.failure;
-  out["kept_in"] = s.inImage ? "image" : "view cone";
-  return out;
+  return FromJson(TarnWorkflow::SuggestionJson(s, robot, param));
 }
 
 // ---- Conversions ----

@@ -68,7 +68,8 @@ nlohmann::json SuggestionJson(const TamoHandEye::PoseSuggestions& s, const Robot
   j["convention"] = s.convention;
   j["columns"] = RowColumns(robot, param);
   j["suggestions"] = list;
-  if (s.suggestions.empty()) j["note"] = s.failure;
+  j["note"] = s.failure;
+  j["kept_in"] = s.inImage ? "image" : "view cone";
   return j;
 }
 

@@ -278,6 +278,12 @@ def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: 
     robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
     v = _tarn.verify(_marker_points(points), np.asarray(robot_rows, dtype=float), saved, robot, eye_to_hand, meter,
                      radian, limit_mm, tolerance_mm, tolerance_deg)
+    shots = v.pop("shots")
+    v.pop("schema", None)
+    for key in ("predicted_mm", "measured_mm", "residual_mm"):
+        v[key] = np.array([s[key] for s in shots], dtype=float).reshape((len(shots), 3) if key != "residual_mm" else -1)
+    if v["drift"]:
+        v["drift"] = {k: np.array(x, dtype=float) if isinstance(x, list) else x for k, x in v["drift"].items()}
     return Verification(**v)
 
 
@@ -301,7 +307,10 @@ def suggest(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False,
     s = _tarn.suggest(_marker_points(points), np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
                       count, None if intrinsics is None else [float(v) for v in intrinsics],
                       None if image_size is None else [int(v) for v in image_size])
-    s["suggestions"] = [Suggestion(**x) for x in s["suggestions"]]
+    s.pop("schema", None)
+    arrays = ("row", "axis", "pixel")
+    s["suggestions"] = [Suggestion(**{k: np.array(v, dtype=float) if k in arrays and v is not None else v
+                                      for k, v in x.items()}) for x in s["suggestions"]]
     return Suggestions(**s)
 
 
