@@ -104,6 +104,12 @@ class Calibration:
     #: the calibration as every program writes it (snake_case keys, "schema": 1): what :meth:`save` writes
     record: Optional[dict] = field(default=None, repr=False)
 
+    # The record's names for the same values.
+    camera_matrix = property(lambda self: self.camera)
+    marker_position = property(lambda self: self.marker)
+    rms_error_mm = property(lambda self: self.rms_mm)
+    max_error_mm = property(lambda self: self.max_mm)
+
     def save(self, path: str) -> None:
         """Writes the calibration as ``tarn calibrate --output`` does: JSON, or YAML for a .yaml / .yml path.
         :func:`verify`, ``tarn verify``, the desktop program's "验证" and :func:`load_calibration` read it."""

@@ -80,6 +80,7 @@ def test_a_saved_calibration_is_read_back_by_python_and_the_command_line(tmp_pat
         result.save(tmp_path / name)
         back = tarn.load_calibration(tmp_path / name)
         np.testing.assert_array_equal(back.camera, result.camera)
+        np.testing.assert_array_equal(back.camera_matrix, back.record["camera_matrix"])
         assert back.covariance is not None and back.rms_mm == result.rms_mm and back.seed == 3
         assert tarn.verify(fresh.points, fresh.robot_rows, str(tmp_path / name)).verdict == "ok"
         cli = run_cli("verify", "--json", "--result", str(tmp_path / name), "--markers", str(tmp_path / "markers.txt"),
