@@ -300,10 +300,10 @@ TarnWorkflow::SavedResult SavedOf(const py::object& saved) {
 }
 
 py::object Verify(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
-                const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
-                const py::object& savedCalibration, const std::optional<std::string>& robotName,
-                std::optional<bool> eyeToHand, bool meter, bool radian, std::optional<double> limitMm,
-                double toleranceMm, double toleranceDeg) {
+                  const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
+                  const py::object& savedCalibration, const std::optional<std::string>& robotName,
+                  std::optional<bool> eyeToHand, bool meter, bool radian, std::optional<double> limitMm,
+                  double toleranceMm, double toleranceDeg) {
   TarnWorkflow::SavedResult saved = SavedOf(savedCalibration);
   if (saved.robot == "matrix") {
     // A calibration of 4 x 4 flange poses: the module hands such rows over as ABB quaternion rows.
@@ -362,10 +362,10 @@ py::object Pinhole(const py::object& cloud, const py::object& image) {
 }
 
 py::object Suggest(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
-                 const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
-                 const std::string& robotName, bool eyeToHand, bool meter, bool radian, int count,
-                 const std::optional<std::array<double, 4>>& intrinsics,
-                 const std::optional<std::array<int, 2>>& imageSize) {
+                   const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
+                   const std::string& robotName, bool eyeToHand, bool meter, bool radian, int count,
+                   const std::optional<std::array<double, 4>>& intrinsics,
+                   const std::optional<std::array<int, 2>>& imageSize) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");

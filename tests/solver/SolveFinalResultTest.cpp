@@ -3,8 +3,8 @@
 #include <tarn/Output.h>
 #include <tarn/SolveFinalResult.h>
 
-#include "solver/EntryPath.h"
 #include "robot/IRobot.h"
+#include "solver/EntryPath.h"
 #include "solver/HandEyeKel.h"
 
 #include "ElementaryRotations.h"
