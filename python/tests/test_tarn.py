@@ -3,6 +3,7 @@ data, a synthetic scene's known transform, rotations built with numpy, and a ren
 import json
 import os
 import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -89,6 +90,47 @@ def test_a_saved_calibration_is_read_back_by_python_and_the_command_line(tmp_pat
         assert json.loads(cli.stdout)["schema"] == 1 and json.loads(cli.stdout)["verdict"] == "ok"
     with pytest.raises(ValueError):
         tarn.load_calibration(tmp_path / "robot.txt")
+
+
+THREADS_SCRIPT = """
+import os, sys, threading
+import tarn
+folder = sys.argv[1]
+tarn.synthesise(folder, poses=1, width=640, height=480, seed=2)
+scene = tarn.synthetic_scene(poses=12, noise_mm=0.5, seed=4)
+before = os.fstat(1)
+done = threading.Event()
+
+def work(k):
+    for _ in range(6):
+        if k % 2:
+            tarn.detect(folder + "/images/shot_0.png", folder + "/clouds/shot_0.ply")
+        else:
+            tarn.calibrate(scene.points, scene.robot_rows, ransac_mm="auto", seed=k)
+
+def talk():
+    for i in range(20000):
+        print("line", i)
+
+workers = [threading.Thread(target=work, args=(k,)) for k in range(8)] + [threading.Thread(target=talk)]
+for t in workers:
+    t.start()
+for t in workers:
+    t.join()
+after = os.fstat(1)
+print("same descriptor", (before.st_dev, before.st_ino) == (after.st_dev, after.st_ino))
+"""
+
+
+def test_threads_keep_the_scripts_standard_output(tmp_path):
+    # Eight threads of calibrate and detect while another prints: every line arrives, fd 1 stays the script's.
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join(p for p in sys.path if p))
+    run = subprocess.run([sys.executable, "-c", THREADS_SCRIPT, str(tmp_path / "set")], capture_output=True,
+                         text=True, env=env, timeout=300)
+    assert run.returncode == 0, run.stderr
+    lines = run.stdout.splitlines()
+    assert lines[-1] == "same descriptor True"
+    assert sum(1 for line in lines if line.startswith("line ")) == 20000
 
 
 def test_failures_raise_with_the_library_code():
