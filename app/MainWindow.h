@@ -115,11 +115,12 @@ class MainWindow : public QMainWindow {
   /// Writes the settings and `tables`; with `covariance` (a result's, when known) its settings entry too.
   bool WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables,
                  const TamoHandEye::CalibrationCovariance* covariance = nullptr) const;
-  enum class ReadOutcome { Read, Failed, NotParameterFile };
-  /// Applies a parameter file's settings to the window and loads its rows into the parameter table. A
+  enum class ReadOutcome { Read, Failed, NotParameterFile, Refused };
+  /// Applies a parameter file's settings to the window and replaces the parameter table by its rows. A
   /// file whose table is not a parameter table of the robot type it names (a result file, say) changes
-  /// nothing: NotParameterFile.
-  ReadOutcome ReadParamFile(const QString& path);
+  /// nothing: NotParameterFile; nor does one without rows, with a row short of the table's columns or a
+  /// field that is neither empty nor a number: Refused, with `why` naming the row and column.
+  ReadOutcome ReadParamFile(const QString& path, QString* why = nullptr);
 
   /// Gives a parameter table row its paste and delete buttons.
   void MakeRowButtons(int row);

@@ -31,6 +31,27 @@ TarnWorkflow::FileTable TableOf(const QTableWidget* table) {
   return file;
 }
 
+// Why the rows cannot replace a parameter table of `columns` columns (the last one the buttons'), or
+// nothing: every row has a field for each column up to the last robot value, each empty or a number.
+std::optional<QString> RowsProblem(const std::vector<std::string>& rows, int columns) {
+  if (rows.empty()) return QString("文件没有数据行, 未导入任何数据!");
+  for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
+    const QStringList parts = QString::fromStdString(At(rows, r)).split(",");
+    const int fields = static_cast<int>(parts.size()) - (parts.last().isEmpty() ? 1 : 0);  // each field ends in ","
+    if (fields < columns - 1) {
+      return QString("第%1行只有%2列, 少于表格的%3列, 未导入任何数据!").arg(r + 1).arg(fields).arg(columns - 1);
+    }
+    for (int j = 0; j < columns - 1; ++j) {
+      bool ok = false;
+      parts[j].toDouble(&ok);
+      if (j != kMarkerPasteColumn && !ok && !parts[j].trimmed().isEmpty()) {
+        return QString("第%1行第%2列不是数字, 未导入任何数据!").arg(r + 1).arg(j + 1);
+      }
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 bool MainWindow::WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables,
@@ -49,7 +70,7 @@ bool MainWindow::WriteFile(const QString& path, const std::vector<const QTableWi
   return TarnWorkflow::WriteSettingsFile(LocalPath(path), settings, files);
 }
 
-MainWindow::ReadOutcome MainWindow::ReadParamFile(const QString& path) {
+MainWindow::ReadOutcome MainWindow::ReadParamFile(const QString& path, QString* why) {
   TarnWorkflow::SettingsFileContent content;
   if (!TarnWorkflow::ReadSettingsFile(LocalPath(path), content)) return ReadOutcome::Failed;
   const auto find = [&content](const char* key, QString& value) {
@@ -66,6 +87,11 @@ MainWindow::ReadOutcome MainWindow::ReadParamFile(const QString& path) {
   QStringList header = QString::fromStdString(content.tableHeader).split(",");
   if (!header.isEmpty() && header.last().isEmpty()) header.removeLast();
   if (header != RobotHeaders(RobotTypeTexts().value(index))) return ReadOutcome::NotParameterFile;
+  // The whole file is checked before anything changes: no cell of the table before stays beside the file's.
+  if (const std::optional<QString> problem = RowsProblem(content.rows, static_cast<int>(header.size()))) {
+    if (why != nullptr) *why = *problem;
+    return ReadOutcome::Refused;
+  }
 
   if (find("RobotType", value)) {
     const int before = ui->RobotSelect->currentIndex();
@@ -83,13 +109,13 @@ MainWindow::ReadOutcome MainWindow::ReadParamFile(const QString& path) {
   markerPinhole = {};
 
   QTableWidget* table = ui->ParamList;
+  table->clearContents();
   table->setRowCount(static_cast<int>(content.rows.size()));
   for (int r = 0; r < table->rowCount(); ++r) {
     const QStringList parts = QString::fromStdString(At(content.rows, r)).split(",");
-    for (int j = 0; j <= parts.size() - 3 && j < table->columnCount(); ++j) {
-      bool ok = false;
-      parts[j].toDouble(&ok);
-      if (j != 3 && ok) table->setItem(r, j, new QTableWidgetItem(parts[j]));
+    for (int j = 0; j < table->columnCount() - 1; ++j) {
+      if (j != kMarkerPasteColumn && !parts[j].trimmed().isEmpty())
+        table->setItem(r, j, new QTableWidgetItem(parts[j]));
     }
   }
   return ReadOutcome::Read;
@@ -108,8 +134,10 @@ void MainWindow::slotExportBtn() {
 void MainWindow::slotInputBtn() {
   const QString path = dialogs->OpenFile(this, "选择导入数据", "Robot Data Files (*.txt *.data *.csv)");
   if (path.isEmpty()) return;
-  switch (ReadParamFile(path)) {
+  QString why;
+  switch (ReadParamFile(path, &why)) {
     case ReadOutcome::Read: break;
+    case ReadOutcome::Refused: dialogs->Warning(this, "提示", why, Dialogs::Button::Ok); return;
     case ReadOutcome::Failed: dialogs->Warning(this, "提示", "文件读取失败", Dialogs::Button::Ok); return;
     case ReadOutcome::NotParameterFile:
       dialogs->Warning(this, "提示", "文件不是参数文件,未导入任何数据!", Dialogs::Button::Ok);

@@ -395,12 +395,16 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     QTemporaryDir out;
     const QString path = out.filePath("in.csv");
     dialogs->path = path;
-    // Settings in any order, an unknown robot type, fields that are empty or not numbers, a long line.
-    QVERIFY(WriteText(
-        path,
-        "IsRadian:1\nRobotType:SOMETHING ELSE\nEND:\nX,Y,Z,\xB2\xD9\xD7\xF7,X,Y,Z,R1,R2,R3,\xB2\xD9\xD7\xF7,\n"
-        "1,,abc,9,5,6,7,8,9,10,11,12,13,14,\n\n2,3,4,\n"));  // GB2312 "操作"
+    // Settings in any order, an unknown robot type, empty fields (empty cells: nothing of the table before
+    // stays), extra fields, a blank line.
+    const QByteArray header = "X,Y,Z,\xB2\xD9\xD7\xF7,X,Y,Z,R1,R2,R3,\xB2\xD9\xD7\xF7,\n";  // GB2312 "操作"
     ui->RobotSelect->setCurrentIndex(4);
+    for (int r = 0; r < 3; ++r) {
+      ui->ParamList->insertRow(r);
+      for (int c : {0, 1, 2, 4, 5}) ui->ParamList->setItem(r, c, new QTableWidgetItem("960.8"));
+    }
+    QVERIFY(WriteText(path, "IsRadian:1\nRobotType:SOMETHING ELSE\nEND:\n" + header +
+                                "1,,,9,5,6,7,8,9,10,11,12,13,14,\n\n2,3,4,,,6,7,8,9,10,\n"));
     ui->InputBtn->click();
     QVERIFY_NO_BOX(dialogs);
     QCOMPARE(ui->RobotSelect->currentIndex(), 0);
@@ -411,9 +415,27 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     QCOMPARE(Cell(ui->ParamList, 0, 2), QString("<none>"));
     QCOMPARE(Cell(ui->ParamList, 0, 3), QString("<none>"));  // the button column is never filled
     QCOMPARE(Cell(ui->ParamList, 0, 9), QString("10"));
-    QCOMPARE(Cell(ui->ParamList, 1, 0), QString("2"));
-    QCOMPARE(Cell(ui->ParamList, 1, 1), QString("3"));  // "2,3,4," is four fields: two are taken
-    QCOMPARE(Cell(ui->ParamList, 1, 2), QString("<none>"));
+    QCOMPARE(Cell(ui->ParamList, 1, 1), QString("3"));
+    QCOMPARE(Cell(ui->ParamList, 1, 4), QString("<none>"));  // not the 960.8 that was there
+
+    // A typo, a row cut short, a file of no rows: refused, naming the row and column; nothing changes.
+    ui->CheckBoxRadian->setChecked(false);
+    for (const auto& [content, message] : std::vector<std::pair<QByteArray, QString>>{
+             {"IsRadian:1\nIsMeter:0\nHandEyeType:0\nEND:\n" + header +
+                  "1,2,3,,4,5,6,7,8,9,\n1,2,3,,1O60.7986,5,6,7,8,9,\n",
+              "第2行第5列不是数字, 未导入任何数据!"},
+             {"IsRadian:1\nIsMeter:0\nHandEyeType:0\nEND:\n" + header + "1,2,3,,4,5,\n",
+              "第1行只有6列, 少于表格的10列, 未导入任何数据!"},
+             {"IsRadian:1\nIsMeter:0\nHandEyeType:0\nEND:\n" + header, "文件没有数据行, 未导入任何数据!"}}) {
+      dialogs->shown.clear();
+      QVERIFY(WriteText(path, content));
+      ui->InputBtn->click();
+      QCOMPARE(dialogs->shown, QStringList({"提示|" + message + "|OK"}));
+      QVERIFY(!ui->CheckBoxRadian->isChecked());
+      QCOMPARE(ui->ParamList->rowCount(), 2);
+      QCOMPARE(Cell(ui->ParamList, 0, 0), QString("1"));
+    }
+    dialogs->shown.clear();
 
     // Tables that are not the parameter table: a header of other columns, no table at all, and a
     // parameter header whose robot columns do not fit the type the file names.
@@ -430,7 +452,7 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     // A file naming a four-value type while rows are present: refusing the question fails the read.
     QVERIFY(WriteText(path,
                       "RobotType:XYZR1R2R3R4\nHandEyeType:1\nEND:\nX,Y,Z,\xB2\xD9\xD7\xF7,X,Y,Z,R1,R2,R3,R4,"
-                      "\xB2\xD9\xD7\xF7,\n1,2,3,\n"));
+                      "\xB2\xD9\xD7\xF7,\n1,2,3,,4,5,6,7,8,9,10,\n"));
     dialogs->answer = false;
     dialogs->shown.clear();
     ui->InputBtn->click();
