@@ -118,6 +118,15 @@ Command AddDetect(CLI::App& app) {
   return {command, [detect] { return RunInModule("detect", detect.get()); }};
 }
 
+// --limit: a finite number of millimetres above 0 (CLI's PositiveNumber lets "nan" through).
+std::string CheckLimit(std::string& text) {
+  double value = 0.0;
+  if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value) || !(value > 0.0)) {
+    return "must be a finite number of millimetres above 0: " + text;
+  }
+  return {};
+}
+
 // --ransac: a finite distance of 0 mm or more, or none (or "auto"): from the data's own noise.
 std::string CheckDistance(std::string& text) {
   double value = 0.0;
@@ -267,7 +276,7 @@ Command AddVerify(CLI::App& app) {
       ->add_option("--limit", state->limitMm,
                    "A plain limit on the RMS residual, mm: drift above it (default: judged with the saved "
                    "calibration's covariance, or a limit from its residuals when it has none)")
-      ->check(CLI::PositiveNumber);
+      ->check(CLI::Validator(CheckLimit, "MM", "limit"));
   command->add_flag("--json", inputs.json, "Print JSON instead of text");
   command->add_flag("--strict", inputs.strict, "Exit with status 3 when the verdict is drift");
   command
