@@ -70,6 +70,10 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
     emit error("不存在的机器人类型!");
     return false;
   }
+  if (const std::optional<std::size_t> zero = TarnWorkflow::ZeroQuaternionRow(*type, robotRows)) {
+    emit warn(QString("第%1行机器人数据的四元数长度为0, 请检查该行!").arg(*zero + 1));
+    return false;
+  }
   // The solve needs five poses; say so rather than that the equations failed.
   if (!markers.empty() && markers.size() < TamoHandEye::kMinimumPoses) {
     emit warn(QString("至少需要%1个位姿, 当前%2个").arg(TamoHandEye::kMinimumPoses).arg(markers.size()));

@@ -43,6 +43,16 @@ AlgoParam RobotType::Settings(bool eyeToHand, bool meter, bool radianRows, doubl
   return param;
 }
 
+std::optional<std::size_t> ZeroQuaternionRow(const RobotType& type, const RobotRows& rows) {
+  if (!KindInfo(type.kind).quaternion) return std::nullopt;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    double squares = 0.0;
+    for (std::size_t k = 3; k < rows[i].size(); ++k) squares += rows[i][k] * rows[i][k];
+    if (rows[i].size() == type.rowLength && !(squares > 1e-24)) return i;
+  }
+  return std::nullopt;
+}
+
 std::vector<RobotType> RobotTypesOf(const std::vector<RobotTypeInfo>& table) {
   std::vector<RobotType> types;
   for (const RobotTypeInfo& info : table) {

@@ -10,6 +10,7 @@
 #include "HandEyeScene.h"
 #include "RobotTypeNames.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,10 @@ struct RobotType {
   /// its rows are (millimetres; degrees, or radians for UR); `ransacMetres` below 0 means no pose search.
   TamoHandEye::AlgoParam Settings(bool eyeToHand, bool meter, bool radianRows, double ransacMetres) const;
 };
+
+/// For a type whose rotation is a quaternion: the first row (from 0) whose quaternion has no length, which
+/// the entry points would read as no rotation at all; the programs refuse it.
+std::optional<std::size_t> ZeroQuaternionRow(const RobotType& type, const TamoHandEye::RobotRows& rows);
 
 /// The types of a robot table, in its order.
 std::vector<RobotType> RobotTypesOf(const std::vector<TamoHandEye::RobotTypeInfo>& table);

@@ -144,6 +144,13 @@ def test_failures_raise_with_the_library_code():
     assert failure.value.code == 204
     with pytest.raises(ValueError):
         tarn.calibrate(scene.points, scene.robot_rows, robot="no-such-robot")
+    # A quaternion row of zeros would be read as no rotation at all: refused, naming the row (from 1).
+    quat = tarn.synthetic_scene(poses=10, robot="abb-quat", seed=5)
+    rows = quat.robot_rows.copy()
+    rows[2, 3:] = 0.0
+    with pytest.raises(tarn.TarnError) as failure:
+        tarn.calibrate(quat.points, rows, robot="abb-quat")
+    assert failure.value.code == 201 and "robot row 3" in failure.value.message
 
 
 def test_a_set_up_mistake_is_named():

@@ -555,9 +555,9 @@ TEST(TarnCli, VerifyASavedCalibrationAgainstNewShots) {
   EXPECT_THAT(wrongType.err, HasSubstr("saved with robot type kuka"));
   // A limit must be a finite number above 0: "nan" is not ignored.
   for (const std::string bad : {"nan", "0", "-1", "inf"}) {
-    const Outcome o = Tarn("verify --result " + (old / "result.json").string() + " --poses " +
-                           (fresh / "robot.txt").string() + " --markers " + (fresh / "moved.txt").string() +
-                           " --limit " + bad);
+    const Outcome o =
+        Tarn("verify --result " + (old / "result.json").string() + " --poses " + (fresh / "robot.txt").string() +
+             " --markers " + (fresh / "moved.txt").string() + " --limit " + bad);
     EXPECT_EQ(o.status, 1) << bad;
     EXPECT_THAT(o.err, HasSubstr("--limit")) << bad;
   }
