@@ -64,14 +64,16 @@ TamoHandEye::AlgoParam MainWindow::Settings(bool exhaust) const {
 }
 
 bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::MarkerBoardResult>& markers,
-                           const std::vector<std::vector<double>>& robotRows, const TamoHandEye::AlgoParam& settings) {
+                           const std::vector<std::vector<double>>& robotRows, const TamoHandEye::AlgoParam& settings,
+                           const std::vector<int>& tableRows) {
   const TarnWorkflow::RobotType* type = TarnWorkflow::RobotTypeAt(robotIndex);
   if (type == nullptr) {
     emit error("不存在的机器人类型!");
     return false;
   }
   if (const std::optional<std::size_t> zero = TarnWorkflow::ZeroQuaternionRow(*type, robotRows)) {
-    emit warn(QString("第%1行机器人数据的四元数长度为0, 请检查该行!").arg(*zero + 1));
+    const int row = tableRows.empty() ? static_cast<int>(*zero) : tableRows.at(*zero);
+    emit warn(QString("第%1行机器人数据的四元数长度为0, 请检查该行!").arg(row + 1));
     return false;
   }
   // The solve needs five poses; say so rather than that the equations failed.
@@ -166,7 +168,7 @@ void MainWindow::Recompute() {
     tableRows.push_back(i);
   }
   const TamoHandEye::AlgoParam settings = Settings(false);
-  if (!Calculate(ui->RobotSelect->currentIndex(), markers, robotRows, settings)) return;
+  if (!Calculate(ui->RobotSelect->currentIndex(), markers, robotRows, settings, tableRows)) return;
   lastReportRows = tableRows;
   ShowResultTabs(settings.HandEyeType);
   RefreshAfterRecompute(lastResult);

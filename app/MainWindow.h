@@ -140,9 +140,11 @@ class MainWindow : public QMainWindow {
                       std::vector<std::vector<double>>& robotRows);
   /// The settings of a calculation from the window.
   TamoHandEye::AlgoParam Settings(bool exhaust) const;
-  /// Calls the library for the robot type; stores the last result on success, reports a failure.
+  /// Calls the library for the robot type; stores the last result on success, reports a failure (a row
+  /// named by its table row: `tableRows` gives each row's, or, when empty, row i is table row i).
   bool Calculate(int robotIndex, const std::vector<TamoHandEye::MarkerBoardResult>& markers,
-                 const std::vector<std::vector<double>>& robotRows, const TamoHandEye::AlgoParam& settings);
+                 const std::vector<std::vector<double>>& robotRows, const TamoHandEye::AlgoParam& settings,
+                 const std::vector<int>& tableRows = {});
   /// The last calculation's report on the result tab: the convention found (generic types), the ± figures,
   /// the "诊断" box, and the residual rows of suspect poses highlighted; cleared when `result` is not the
   /// report's.

@@ -61,13 +61,8 @@ py::object FromJson(const nlohmann::json& value) { return py::module_::import("j
 // the file whole.
 void SaveRecord(const py::object& record, const std::string& path) {
   const auto j = nlohmann::json::parse(py::module_::import("json").attr("dumps")(record).cast<std::string>());
-  std::string extension = std::filesystem::path(path).extension().string();
-  for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  const bool yaml = extension == ".yaml" || extension == ".yml";
-  if (!yaml && extension != ".json") throw py::value_error("the path must end in .json, .yaml or .yml: " + path);
-  if (!TarnWorkflow::ReplaceFile(path, yaml ? TarnWorkflow::ToYaml(j) : j.dump(2) + "\n")) {
-    throw py::value_error("cannot write " + path);
-  }
+  std::string error;
+  if (!TarnWorkflow::WriteRecordFile(path, j, error)) throw py::value_error(error);
 }
 
 // The record of a calibration saved as JSON or YAML.

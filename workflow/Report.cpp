@@ -1,5 +1,6 @@
 #include "Report.h"
 
+#include "DataFiles.h"
 #include "Text.h"
 
 #include <tarn/RowConversions.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <iomanip>
 #include <sstream>
 #include <stdexcept>
@@ -198,6 +200,22 @@ std::string ToYaml(const json& value) {
   std::ostringstream out;
   Yaml(out, value, 0);
   return out.str();
+}
+
+bool WriteRecordFile(const std::string& path, const json& record, std::string& error) {
+  std::string extension = std::filesystem::path(path).extension().string();
+  std::transform(extension.begin(), extension.end(), extension.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  const bool yaml = extension == ".yaml" || extension == ".yml";
+  if (!yaml && extension != ".json") {
+    error = "the file name must end in .json, .yaml or .yml: " + path;
+    return false;
+  }
+  if (!ReplaceFile(path, yaml ? ToYaml(record) : record.dump(2) + "\n")) {
+    error = "cannot write " + path;
+    return false;
+  }
+  return true;
 }
 
 bool FromYaml(const std::string& text, json& value, std::string& error) {

@@ -163,6 +163,13 @@ class CalculationTest : public QObject, private WindowUnderTest {
     QCOMPARE(ui->TableWidgetZV->columnCount(), 7);
     QCOMPARE(ui->TableWidgetZV->horizontalHeaderItem(6)->text(), QString("R4"));
     CompareWithTruth(scene, 1e-3, 1e-5);
+    // A quaternion of zeros in the third row is no rotation at all: refused, naming that row.
+    const QString kept = ui->LabelRMS->text();
+    for (int c = 7; c < 11; ++c) ui->ParamList->item(2, c)->setText("0");
+    ui->CalculateBtn->click();
+    QCOMPARE(dialogs->shown, QStringList({"警告|第3行机器人数据的四元数长度为0, 请检查该行!"}));
+    QCOMPARE(ui->LabelRMS->text(), kept);
+    dialogs->shown.clear();
 
     // UR rows: six values again, under the generic headers.
     ui->RobotSelect->setCurrentIndex(7);

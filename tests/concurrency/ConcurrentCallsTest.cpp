@@ -7,6 +7,7 @@
 #include <tarn/CalibrationReport.h>
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
+#include <tarn/Output.h>
 #include <tarn/PoseSuggestion.h>
 #include <tarn/SolveFinalResult.h>
 
@@ -209,28 +210,18 @@ std::vector<Job> Jobs() {
   return jobs;
 }
 
-// Detection and the solver write progress lines to standard output; keep them out of the test's log.
-class QuietStdout {
+// Detection and the solver print progress lines; the library's switch keeps them out of the test's log.
+class QuietLibrary {
  public:
-  QuietStdout() : saved(::dup(STDOUT_FILENO)) {
-    std::fflush(stdout);
-    const int null = ::open("/dev/null", O_WRONLY);
-    ::dup2(null, STDOUT_FILENO);
-    ::close(null);
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    ::dup2(saved, STDOUT_FILENO);
-    ::close(saved);
-  }
-
- private:
-  int saved;
+  QuietLibrary() { SetStandardOutputTexts(false); }
+  ~QuietLibrary() { SetStandardOutputTexts(true); }
+  QuietLibrary(const QuietLibrary&) = delete;
+  QuietLibrary& operator=(const QuietLibrary&) = delete;
 };
 
 TEST(ConcurrentCalls, SolvesDetectionsAndLoggersFromEightThreads) {
   const std::vector<Job> jobs = Jobs();
-  QuietStdout quiet;
+  const QuietLibrary quiet;
   std::vector<Outcome> reference;
   for (const Job& job : jobs) reference.push_back(job());
   ASSERT_EQ(reference[0].code, Success);

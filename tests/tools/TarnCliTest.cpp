@@ -508,7 +508,7 @@ TEST(TarnCli, VerifyASavedCalibrationAgainstNewShots) {
   Synthesise("verify-new", "--robot kuka --seed 7");
   const fs::path old = DataSet("verify-old"), fresh = DataSet("verify-new");
   const json saved = Calibrate(
-      "verify-old", "kuka", "--save " + (old / "saved.csv").string() + " --output " + (old / "result.yaml").string());
+      "verify-old", "kuka", "--save " + (old / "saved.csv").string() + " --output " + (old / "result.YAML").string());
   std::ofstream(old / "result.json") << saved.dump();
   // A result written before the keys were snake_case is still read.
   json earlier = saved;
@@ -531,7 +531,7 @@ TEST(TarnCli, VerifyASavedCalibrationAgainstNewShots) {
   }
   same.close();
   moved.close();
-  for (const std::string result : {"result.json", "result.yaml", "earlier.json", "saved.csv"}) {
+  for (const std::string result : {"result.json", "result.YAML", "earlier.json", "saved.csv"}) {
     SCOPED_TRACE(result);
     const std::string common = "verify --json --result " + (old / result).string() + " --poses " +
                                (fresh / "robot.txt").string() + " --markers " + (fresh / "").string();

@@ -182,12 +182,8 @@ Shots ReadShots(const CalibrateOptions& o) {
 
 // The result as --json prints it, to a .json or .yaml file, replaced whole.
 void WriteOutput(const std::string& path, const json& result) {
-  const std::string extension = fs::path(path).extension().string();
-  const bool yaml = extension == ".yaml" || extension == ".yml";
-  if (!yaml && extension != ".json") throw std::runtime_error("--output must end in .json, .yaml or .yml: " + path);
-  if (!TarnWorkflow::ReplaceFile(path, yaml ? TarnWorkflow::ToYaml(result) : result.dump(2) + "\n")) {
-    throw std::runtime_error("cannot write " + path);
-  }
+  std::string error;
+  if (!TarnWorkflow::WriteRecordFile(path, result, error)) throw std::runtime_error("--output: " + error);
   std::cerr << "wrote " << path << "\n";
 }
 
