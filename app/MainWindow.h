@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace Ui {
@@ -111,10 +112,11 @@ class MainWindow : public QMainWindow {
   /// Ends by sending the results.
   void ComputeMarkers(const QStringList& images, const QStringList& clouds);
 
-  /// Writes the window's settings and `tables` to `path`.
-  /// Writes the settings and `tables`; with `covariance` (a result's, when known) its settings entry too.
+  /// Writes the window's settings and `tables` to `path`; with a result's `covariance` and RMS residual,
+  /// when known, their settings entries too (what a later 验证 of the file needs).
   bool WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables,
-                 const TamoHandEye::CalibrationCovariance* covariance = nullptr) const;
+                 const TamoHandEye::CalibrationCovariance* covariance = nullptr,
+                 std::optional<double> rmsErrorMm = std::nullopt) const;
   enum class ReadOutcome { Read, Failed, NotParameterFile, Refused };
   /// Applies a parameter file's settings to the window and replaces the parameter table by its rows. A
   /// file whose table is not a parameter table of the robot type it names (a result file, say) changes

@@ -55,9 +55,11 @@ std::optional<QString> RowsProblem(const std::vector<std::string>& rows, int col
 }  // namespace
 
 bool MainWindow::WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables,
-                           const TamoHandEye::CalibrationCovariance* covariance) const {
+                           const TamoHandEye::CalibrationCovariance* covariance,
+                           std::optional<double> rmsErrorMm) const {
   TarnWorkflow::FileSettings settings;
   if (covariance != nullptr && covariance->known) settings.covariance = *covariance;
+  if (rmsErrorMm) settings.rmsErrorMm = *rmsErrorMm;
   settings.handEyeType = ui->AlgoType0->isChecked() ? 0 : 1;
   settings.robotType = ui->RobotSelect->currentText().toStdString();
   settings.markerType = ui->MakerSelect->currentText().toStdString();
@@ -153,7 +155,8 @@ void MainWindow::slotSaveResultBtn() {
   // The report's covariance, when it belongs to the result shown: what a later 验证 needs.
   const bool reported = ResultIsReported();
   if (WriteFile(path, {ui->TableWidgetZV, ui->TableWidgetZ, ui->TableWidgetX},
-                reported ? &lastReport.covariance : nullptr)) {
+                reported ? &lastReport.covariance : nullptr,
+                lastResult.cameraMatrix.empty() ? std::nullopt : std::optional<double>(lastResult.rmsError))) {
     dialogs->Information(this, "提示", "数据导出成功.", Dialogs::Button::Ok);
   } else {
     dialogs->Warning(this, "警告", "数据导出失败!", Dialogs::Button::Ok);

@@ -8,6 +8,7 @@
 #include <tarn/RowConversions.h>
 #include <tarn/Version.h>
 
+#include "DataFiles.h"
 #include "DataSet.h"
 #include "HandEyeScene.h"
 #include "LibraryOutput.h"
@@ -67,13 +68,14 @@ void SaveRecord(const py::object& record, const std::string& path) {
 
 // The record of a calibration saved as JSON or YAML.
 py::object LoadRecord(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw py::value_error("cannot read " + path);
-  std::stringstream text;
-  text << in.rdbuf();
-  nlohmann::json j = nlohmann::json::parse(text.str(), nullptr, false);
+  std::string text;
+  TarnWorkflow::DataFileError read;
+  if (!TarnWorkflow::ReadWholeFile(path, "calibration record", TarnWorkflow::kMaxResultBytes, text, read)) {
+    throw py::value_error(read.message);
+  }
+  nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
   std::string error = "neither JSON nor YAML";
-  if (j.is_discarded() && !TarnWorkflow::FromYaml(text.str(), j, error)) throw py::value_error(path + ": " + error);
+  if (j.is_discarded() && !TarnWorkflow::FromYaml(text, j, error)) throw py::value_error(path + ": " + error);
   if (!j.is_object() || !j.contains("camera_matrix")) {
     throw py::value_error(path + ": not a calibration record (is it what calibrate saved?)");
   }

@@ -219,11 +219,7 @@ bool WriteMarkerSheet(const std::string& path, const MarkerSheet& sheet, std::st
     error = "cannot encode " + path;
     return false;
   }
-  if (!ReplaceFile(path, bytes)) {
-    error = "cannot write " + path;
-    return false;
-  }
-  return true;
+  return ReplaceFile(path, bytes, &error);
 }
 
 }  // namespace TarnWorkflow

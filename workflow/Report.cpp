@@ -3,6 +3,8 @@
 #include "DataFiles.h"
 #include "Text.h"
 
+#include <sys/stat.h>
+
 #include <tarn/RowConversions.h>
 
 #include <algorithm>
@@ -207,14 +209,14 @@ bool WriteRecordFile(const std::string& path, const json& record, std::string& e
   std::transform(extension.begin(), extension.end(), extension.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   const bool yaml = extension == ".yaml" || extension == ".yml";
-  if (!yaml && extension != ".json") {
+  struct stat status {};
+  const bool stream = ::stat(path.c_str(), &status) == 0 && (S_ISCHR(status.st_mode) || S_ISFIFO(status.st_mode));
+  // A device or a pipe (/dev/stdout) gets JSON whatever its name.
+  if (!yaml && extension != ".json" && !stream) {
     error = "the file name must end in .json, .yaml or .yml: " + path;
     return false;
   }
-  if (!ReplaceFile(path, yaml ? ToYaml(record) : record.dump(2) + "\n")) {
-    error = "cannot write " + path;
-    return false;
-  }
+  if (!ReplaceFile(path, yaml ? ToYaml(record) : record.dump(2) + "\n", &error)) return false;
   return true;
 }
 

@@ -56,8 +56,9 @@ nlohmann::json CameraRowsJson(const TamoHandEye::FinalResult& result, const Tamo
 void WriteCameraRows(std::ostream& out, const nlohmann::json& rows);
 /// A JSON value as YAML (block style; strings quoted as JSON strings, which YAML reads alike).
 std::string ToYaml(const nlohmann::json& value);
-/// Writes a record as JSON, or as YAML for a .yaml / .yml path (any letter case), replacing the file whole;
-/// false with `error` for another ending or a failed write.
+/// Writes a record as JSON, or as YAML for a .yaml / .yml path (any letter case), replacing the file whole
+/// as ReplaceFile does (a device or a pipe, such as /dev/stdout, gets JSON whatever its name); false with
+/// `error` for another ending or a failed write.
 bool WriteRecordFile(const std::string& path, const nlohmann::json& record, std::string& error);
 /// The value of a YAML text as ToYaml writes it (comments and blank lines allowed); false with `error`
 /// for anything else.

@@ -86,6 +86,7 @@ std::string SettingsFileText(const FileSettings& s, const std::vector<FileTable>
       << "RansacDist:" << FormatNumber(s.ransacDist) << "\n";
   if (s.markerType) out << "MarkerType:" << *s.markerType << "\n";
   if (s.covariance && s.covariance->known) out << "Covariance:" << CovarianceEntry(*s.covariance) << "\n";
+  if (s.rmsErrorMm && std::isfinite(*s.rmsErrorMm)) out << "RmsError:" << FormatNumber(*s.rmsErrorMm) << "\n";
   out << "END:\n";
   for (const FileTable& table : tables) {
     for (const std::string& h : table.headers) out << h << ",";
@@ -99,8 +100,9 @@ std::string SettingsFileText(const FileSettings& s, const std::vector<FileTable>
   return out.str();
 }
 
-bool WriteSettingsFile(const std::string& path, const FileSettings& settings, const std::vector<FileTable>& tables) {
-  return ReplaceFile(path, Utf8ToGbk(SettingsFileText(settings, tables)));
+bool WriteSettingsFile(const std::string& path, const FileSettings& settings, const std::vector<FileTable>& tables,
+                       std::string* reason) {
+  return ReplaceFile(path, Utf8ToGbk(SettingsFileText(settings, tables)), reason);
 }
 
 std::vector<FileTable> ResultTables(const TamoHandEye::FinalResult& result) {
@@ -120,21 +122,16 @@ std::optional<std::string> SettingsFileContent::Find(const std::string& key) con
 }
 
 bool ReadSettingsFile(const std::string& path, SettingsFileContent& content) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
   std::string bytes;
-  std::vector<char> buffer(1 << 16);
-  while (in.read(buffer.data(), static_cast<std::streamsize>(buffer.size())) || in.gcount() > 0) {
-    bytes.append(buffer.data(), static_cast<std::size_t>(in.gcount()));
-  }
-  if (in.bad()) return false;
+  DataFileError error;
+  if (!ReadWholeFile(path, "parameter file", kMaxTableBytes, bytes, error)) return false;
   const std::string text = GbkToUtf8(bytes);
   std::vector<std::string> lines;
   for (std::string line : Split(text, '\n')) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!line.empty()) lines.push_back(line);
   }
-  if (lines.size() < 5) return false;
+  if (lines.size() < 5 || lines.size() > kMaxTableRows + 100) return false;
 
   content = SettingsFileContent{};
   std::size_t next = 0;

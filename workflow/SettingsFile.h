@@ -28,6 +28,10 @@ struct FileSettings {
   /// σ (mm), its degrees of freedom, the 81 values row by row and a shot's noise σ along the line of sight and across
   /// it, separated by spaces (readers that do not know it skip it); no entry when not known.
   std::optional<TamoHandEye::CalibrationCovariance> covariance;
+  /// A result's RMS residual (mm, whatever the unit of its translations): an entry "RmsError:", from which
+  /// a later check sets its limit when there is no covariance, and refuses a result that did not fit; no
+  /// entry when not known.
+  std::optional<double> rmsErrorMm;
 };
 
 /// The covariance entry's value, and back (false when it is not one).
@@ -48,8 +52,10 @@ const std::string& FittedMarkerText();
 std::string SettingsFileText(const FileSettings& settings, const std::vector<FileTable>& tables);
 /// Writes that text in GBK to a temporary file of a unique name in the target's folder, renamed over
 /// `path` once complete and on disk: a failed write leaves an earlier file whole, and two saves at once
-/// leave one of the two files, never a mix. False when the file could not be written.
-bool WriteSettingsFile(const std::string& path, const FileSettings& settings, const std::vector<FileTable>& tables);
+/// leave one of the two files, never a mix. False when the file could not be written (why in `reason`, as
+/// ReplaceFile says).
+bool WriteSettingsFile(const std::string& path, const FileSettings& settings, const std::vector<FileTable>& tables,
+                       std::string* reason = nullptr);
 
 /// A result's three tables: the camera pose row (X Y Z R1 R2 R3 [R4]), the camera matrix (列1 … 列4) and
 /// the marker position (X Y Z), numbers with up to 6 significant digits.

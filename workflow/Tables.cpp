@@ -16,8 +16,6 @@ namespace {
 
 using Kind = DataFileError::Kind;
 
-constexpr std::size_t kMaxRows = 100000;
-
 bool Fail(DataFileError& error, Kind kind, std::size_t line, const std::string& message) {
   error = DataFileError{kind, line, message};
   return false;
@@ -56,12 +54,14 @@ bool NearestRotation(const Eigen::Matrix3d& m, Eigen::Matrix3d& rotation) {
   return rotation.determinant() > 0.0 && (rotation - m).cwiseAbs().maxCoeff() <= 1e-3;
 }
 
-bool ReadDetectJson(const std::string& path, std::vector<TamoHandEye::MarkerBoardResult>& markers,
-                    DataFileError& error) {
-  std::ifstream in(path, std::ios::binary);
-  const nlohmann::json shots = nlohmann::json::parse(in, nullptr, false);
+bool ReadDetectJson(const std::string& path, const std::string& text,
+                    std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error) {
+  const nlohmann::json shots = nlohmann::json::parse(text, nullptr, false);
   if (shots.is_discarded() || !shots.is_array()) {
-    return Fail(error, Kind::NotNumber, 0, path + " is not the JSON output of tarn detect");
+    return Fail(error, Kind::NotNumber, 0,
+                path +
+                    " is JSON, but not the output of tarn detect (a list of shots, each with \"code\", \"x\", "
+                    "\"y\", \"z\")");
   }
   // A number under `key`, or NaN.
   const auto number = [](const nlohmann::json& shot, const char* key) {
@@ -113,9 +113,9 @@ bool ReadTable(const std::string& path, const std::string& what, std::vector<Tab
       row.texts.push_back(field);
     }
     headerAllowed = false;
-    if (rows.size() >= kMaxRows) {
+    if (rows.size() >= kMaxTableRows) {
       return Fail(error, Kind::TooLarge, number,
-                  path + " holds more than " + std::to_string(kMaxRows) + " rows: is this the right file?");
+                  path + " holds more than " + std::to_string(kMaxTableRows) + " rows: is this the right file?");
     }
     rows.push_back(std::move(row));
     return true;
@@ -175,11 +175,12 @@ bool ReadPoseMatrices(const std::string& path, bool meter, bool invert, TamoHand
 bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
                  std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error) {
   markers.clear();
-  std::ifstream probe(path, std::ios::binary);
-  char first = ' ';
-  while (probe.get(first) && std::isspace(static_cast<unsigned char>(first))) {
+  std::string text;
+  if (!ReadWholeFile(path, "markers file", kMaxTableBytes, text, error)) return false;
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  if (first != std::string::npos && (text[first] == '[' || text[first] == '{')) {
+    return ReadDetectJson(path, text, markers, error);
   }
-  if (probe && first == '[') return ReadDetectJson(path, markers, error);
   std::vector<TableRow> table;
   if (!ReadTable(path, "markers file", table, error)) return false;
   for (const TableRow& row : table) {

@@ -1,5 +1,6 @@
 #include "Verification.h"
 
+#include "DataFiles.h"
 #include "Report.h"
 #include "RobotTypes.h"
 #include "SettingsFile.h"
@@ -156,20 +157,23 @@ bool ReadDesktopResult(const std::string& path, SavedResult& out, std::string& e
   if (const auto type = content.Find("HandEyeType")) out.eyeToHand = *type != "0";
   if (const auto meter = content.Find("IsMeter")) out.meter = *meter != "0";
   if (const auto covariance = content.Find("Covariance")) ParseCovarianceEntry(*covariance, out.calibration.covariance);
+  double rms = 0.0;
+  if (const auto entry = content.Find("RmsError");
+      entry && ParseDecimal(*entry, rms) && std::isfinite(rms) && rms > 0.0) {
+    out.calibration.rmsErrorMm = rms;
+  }
   return true;
 }
 
 }  // namespace
 
 bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    error = "cannot read " + path;
+  std::string body;
+  DataFileError fault;
+  if (!ReadWholeFile(path, "result file", kMaxResultBytes, body, fault)) {
+    error = fault.message;
     return false;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  const std::string body = text.str();
   const std::size_t first = body.find_first_not_of(" \t\r\n");
   std::string extension = std::filesystem::path(path).extension().string();
   std::transform(extension.begin(), extension.end(), extension.begin(),

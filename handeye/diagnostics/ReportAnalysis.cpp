@@ -19,7 +19,6 @@ namespace {
 constexpr int kFewPoses = 8;
 constexpr double kNarrowRotationDeg = 15.0;
 constexpr double kSingleAxisSpread = 0.01;  // the middle eigenvalue of the normalised axis scatter
-constexpr double kPoorFitMm = 3.0;
 // The share of good calibrations that may raise "suspect-pose" (family-wise, over the poses).
 constexpr double kSuspectAlpha = 0.01;
 constexpr double kBetterFactor = 10.0;          // an alternative fitting this many times better is named

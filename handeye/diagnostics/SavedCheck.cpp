@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <limits>
 
@@ -441,6 +442,16 @@ ErrorCode CheckAgainstSaved(const std::vector<MarkerBoardResult>& markers, const
   Saved transform;
   check.failure = ReadSaved(saved, param.IsMeter, transform);
   if (!check.failure.empty()) return Err_Solve_Fail;
+  // A calibration whose own poses did not fit it would set a limit from that misfit, and pass anything.
+  if (!(options.limitMm > 0.0) && saved.rmsErrorMm > kPoorFitMm) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "the saved calibration did not fit its own poses (RMS %.2f mm, above %.0f mm), so it cannot judge "
+                  "new shots: calibrate again, or give the limit yourself",
+                  saved.rmsErrorMm, kPoorFitMm);
+    check.failure = text;
+    return Err_Solve_Fail;
+  }
   std::vector<std::string> readings = ConventionsOf(kind);
   if (!saved.convention.empty() && readings.size() > 1) {
     if (std::find(readings.begin(), readings.end(), saved.convention) == readings.end()) {

@@ -126,6 +126,26 @@ TEST(CalibrationCheck, FindsTheRowsConventionAndRefusesABrokenSavedMatrix) {
   EXPECT_TRUE(check.shots.empty());
 }
 
+// A calibration that did not fit its own poses (RMS 22 mm) would derive a limit near 55 mm and pass a
+// camera moved by 12 mm: it is refused as a reference unless the limit is given.
+TEST(CalibrationCheck, ACalibrationThatDidNotFitIsNoReferenceUnlessALimitIsGiven) {
+  SavedCalibration misfit = Calibrate(false);
+  misfit.rmsErrorMm = 22.0;
+  misfit.leaveOneOutMm.clear();
+  Isometry3d shift = Isometry3d::Identity();
+  shift.translation() = Vector3d(0.012, 0, 0);
+  const Scene shots = Moved(MakeShots(6, false, 41), shift);
+  const auto rows = TarnSim::RobotRows(shots, RowFormat::Fanuc);
+  CalibrationCheck check;
+  EXPECT_EQ(CheckCalibration(shots.Markers(), rows, Param(false), RobotKind::Fanuc, misfit, CheckOptions{}, check),
+            Err_Solve_Fail);
+  EXPECT_NE(check.failure.find("did not fit its own poses (RMS 22.00 mm"), std::string::npos) << check.failure;
+  CheckOptions limit;
+  limit.limitMm = 2.0;
+  ASSERT_EQ(CheckCalibration(shots.Markers(), rows, Param(false), RobotKind::Fanuc, misfit, limit, check), Success);
+  EXPECT_TRUE(check.drift) << check.rmsMm;
+}
+
 }  // namespace
 
 // ---- With the saved covariance: a verdict that knows what the shots can see ----
@@ -213,7 +233,7 @@ TEST(CalibrationCheck, WithItsCovarianceTheVerdictKnowsWhatTheShotsCanSee) {
 }
 
 TEST(CalibrationCheck, AnUncertainCalibrationSaysNoNumberOfShotsWouldSeeAMillimetre) {
-  const NoisyCamera noisy = CalibrateNoisy(3.0, 7);
+  const NoisyCamera noisy = CalibrateNoisy(1.5, 7);
   CalibrationCheck c = Check(Shots(noisy.scene, 20, 5), noisy.saved, false);
   EXPECT_EQ(c.verdict, CheckVerdict::Inconclusive);
   EXPECT_EQ(c.moreShots, -1);

@@ -8,15 +8,22 @@
 #include "SettingsFile.h"
 #include "ShotNames.h"
 #include "Tables.h"
+#include "Verification.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <thread>
 
 namespace {
 
@@ -170,7 +177,7 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   covariance.alongSightSigmaMm = 1.0 / 3.0;
   covariance.acrossSightSigmaMm = 0.1;
   const FileSettings settings{
-      1, "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText(), covariance};
+      1, "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText(), covariance, 0.75};
   ASSERT_TRUE(WriteSettingsFile(path, settings, ResultTables(result)));
 
   std::ifstream in(path, std::ios::binary);
@@ -199,7 +206,104 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   EXPECT_EQ(back.residualSigmaMm, covariance.residualSigmaMm);
   EXPECT_EQ(back.freedom, 27);
   EXPECT_FALSE(ParseCovarianceEntry("0.3 27 1 2 3", back));
+  // A check of the saved file finds the RMS it sets its limit from, and the covariance.
+  SavedResult saved;
+  std::string why;
+  ASSERT_TRUE(ReadSavedResult(path, saved, why)) << why;
+  EXPECT_EQ(saved.calibration.rmsErrorMm, 0.75);
+  EXPECT_TRUE(saved.calibration.covariance.known);
   EXPECT_FALSE(ParseCovarianceEntry(CovarianceEntry(covariance) + " 5", back));
+}
+
+std::string Contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(1 << 12, '\0');
+  in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<std::size_t>(in.gcount()));
+  return bytes;
+}
+
+// A process id that no process has: a child that has ended and been reaped.
+pid_t EndedProcess() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+TEST(ReplaceFile, FollowsLinksWritesStreamsAndRefusesWhatItMustNotReplace) {
+  const TempFolder f;
+  std::string why;
+  // A link: its target gets the new content, the link stays a link.
+  f.Touch("target.json", "old");
+  fs::create_symlink("target.json", f.path / "link.json");
+  ASSERT_TRUE(ReplaceFile((f.path / "link.json").string(), "new", &why)) << why;
+  EXPECT_TRUE(fs::is_symlink(f.path / "link.json"));
+  EXPECT_EQ(Contents(f.path / "target.json"), "new");
+  // A device is written to, not replaced by a file.
+  ASSERT_TRUE(ReplaceFile("/dev/null", "x", &why)) << why;
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  // A pipe: written to when something reads it, refused at once when nothing does.
+  const fs::path fifo = f.path / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(ReplaceFile(fifo.string(), "x", &why));
+  EXPECT_THAT(why, HasSubstr("nothing reads"));
+  auto reader = std::async(std::launch::async, [&] { return Contents(fifo); });
+  while (!ReplaceFile(fifo.string(), "through the pipe", &why)) std::this_thread::yield();
+  EXPECT_EQ(reader.get(), "through the pipe");
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  // A folder, and a read-only file (read-only even to root), are refused and stay as they were.
+  EXPECT_FALSE(ReplaceFile((f.path / "images").string(), "x", &why));
+  EXPECT_THAT(why, HasSubstr("folder"));
+  f.Touch("kept.json", "kept");
+  fs::permissions(f.path / "kept.json", fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_FALSE(ReplaceFile((f.path / "kept.json").string(), "x", &why));
+  EXPECT_THAT(why, HasSubstr("read-only"));
+  EXPECT_EQ(Contents(f.path / "kept.json"), "kept");
+  EXPECT_FALSE(ReplaceFile("", "x", &why));
+  // Temporary files a killed save left are removed by the next save beside them; a running one's stay.
+  const std::string stale = ".out.json.tarn-" + std::to_string(EndedProcess()) + "-Ab12Cd";
+  const std::string running = ".out.json.tarn-" + std::to_string(::getppid()) + "-Ab12Cd";
+  f.Touch(stale);
+  f.Touch(running);
+  ASSERT_TRUE(ReplaceFile((f.path / "out.json").string(), "{}", &why)) << why;
+  EXPECT_FALSE(fs::exists(f.path / stale));
+  EXPECT_TRUE(fs::exists(f.path / running));
+  // A new file gets the permissions the process's mask leaves.
+  const mode_t mask = ::umask(027);
+  ASSERT_TRUE(ReplaceFile((f.path / "masked.json").string(), "{}", &why)) << why;
+  ::umask(mask);
+  struct stat status {};
+  ASSERT_EQ(::stat((f.path / "masked.json").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 0777, 0640u);
+}
+
+TEST(DataFiles, EveryReaderRefusesAPipeAtOnceAndAFileBeyondItsBound) {
+  const TempFolder f;
+  const fs::path fifo = f.path / "pipe";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // Each would wait for a writer forever if it opened the pipe as a file.
+  const auto refuses = [](const std::string& path, bool expectTooLarge) {
+    std::vector<TamoHandEye::MarkerBoardResult> markers;
+    DataFileError error;
+    EXPECT_FALSE(ReadMarkers(path, MarkerForm::Points, 1.0, markers, error)) << path;
+    EXPECT_EQ(error.kind, expectTooLarge ? DataFileError::Kind::TooLarge : DataFileError::Kind::CannotOpen);
+    TamoHandEye::RobotRows rows;
+    EXPECT_FALSE(ReadRobotTable(path, 6, "fanuc", rows, error)) << path;
+    SavedResult saved;
+    std::string why;
+    EXPECT_FALSE(ReadSavedResult(path, saved, why)) << path;
+    SettingsFileContent content;
+    EXPECT_FALSE(ReadSettingsFile(path, content)) << path;
+    return why;
+  };
+  EXPECT_THAT(refuses(fifo.string(), false), HasSubstr("not a regular file (it is a pipe)"));
+  EXPECT_THAT(refuses("/dev/zero", false), HasSubstr("not a regular file (it is a device)"));
+  // A file of 65 MB (sparse: it takes no room) is refused before a byte is read.
+  const fs::path big = f.path / "big.json";
+  std::ofstream(big) << "[";
+  fs::resize_file(big, kMaxTableBytes + 1);
+  EXPECT_THAT(refuses(big.string(), true), HasSubstr("big.json holds 65 MB, more than a result file may (16 MB)"));
 }
 
 }  // namespace

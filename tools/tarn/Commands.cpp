@@ -227,14 +227,16 @@ int CalibrateChecked(const CalibrateOptions& o) {
                                         c.param.Exhaust,
                                         c.param.RansacDist,
                                         std::nullopt,
-                                        std::nullopt};
+                                        std::nullopt,
+                                        c.result.rmsError};
     if (c.report.covariance.known) settings.covariance = c.report.covariance;
     if (o.markers.empty()) {
       settings.markerType =
           o.centre == Centre::Fit ? TarnWorkflow::FittedMarkerText() : TarnWorkflow::CentroidMarkerText();
     }
-    if (!TarnWorkflow::WriteSettingsFile(o.save, settings, TarnWorkflow::ResultTables(c.result))) {
-      throw std::runtime_error("cannot write " + o.save);
+    std::string why;
+    if (!TarnWorkflow::WriteSettingsFile(o.save, settings, TarnWorkflow::ResultTables(c.result), &why)) {
+      throw std::runtime_error("--save: " + why);
     }
     std::cerr << "saved " << o.save << "\n";
   }

@@ -26,6 +26,10 @@
 
 namespace {
 
+// A file or folder name: not empty (an empty --output would write nothing, and succeed).
+std::string CheckFileName(std::string& text) { return text.empty() ? "must name a file, not be empty" : ""; }
+const CLI::Validator kFileName(CheckFileName, "");
+
 using namespace TarnCli;
 using TarnWorkflow::RobotTypeNames;
 
@@ -87,7 +91,7 @@ Command AddSynth(CLI::App& app) {
   const auto state = std::make_shared<SynthState>();
   TarnSim::SynthOptions& synth = state->synth;
   auto* command = app.add_subcommand("synth", "Render a data set: images, point clouds, robot data file, truth.json");
-  command->add_option("OUTDIR", synth.folder, "Folder to write the data set into")->required();
+  command->add_option("OUTDIR", synth.folder, "Folder to write the data set into")->required()->check(kFileName);
   command->add_option("--poses", synth.poses, "Number of robot poses")
       ->check(CLI::Range(3, 500))
       ->capture_default_str();
@@ -108,8 +112,12 @@ Command AddSynth(CLI::App& app) {
 Command AddDetect(CLI::App& app) {
   const auto detect = std::make_shared<DetectOptions>();
   auto* command = app.add_subcommand("detect", "Find the marker in every image / point cloud pair");
-  command->add_option("--images", detect->images, "Folder of 2D images (name_<number>.<format>)")->required();
-  command->add_option("--clouds", detect->clouds, "Folder of PLY point clouds (name_<number>.ply)")->required();
+  command->add_option("--images", detect->images, "Folder of 2D images (name_<number>.<format>)")
+      ->required()
+      ->check(kFileName);
+  command->add_option("--clouds", detect->clouds, "Folder of PLY point clouds (name_<number>.ply)")
+      ->required()
+      ->check(kFileName);
   command->add_option("--format", detect->format, "Image format")
       ->check(CLI::IsMember({"png", "jpg", "bmp"}))
       ->capture_default_str();
@@ -190,6 +198,7 @@ void AddShotOptions(CLI::App& command, CalibrateOptions& o, const std::string& m
   auto* targetsOpt = command.add_option("--targets", o.targets, targetsHelp);
   auto* imagesOpt = command.add_option("--images", o.images, "Folder of 2D images to detect in");
   auto* cloudsOpt = command.add_option("--clouds", o.clouds, "Folder of PLY point clouds");
+  for (CLI::Option* option : {markersOpt, targetsOpt, imagesOpt, cloudsOpt}) option->check(kFileName);
   markersOpt->excludes(imagesOpt)->excludes(cloudsOpt)->excludes(targetsOpt);
   targetsOpt->excludes(imagesOpt)->excludes(cloudsOpt);
   imagesOpt->needs(cloudsOpt);
@@ -214,7 +223,8 @@ Command AddCalibrate(CLI::App& app) {
       ->add_option("--poses", calibrate.poses,
                    "Robot data file: one pose per line, values separated by spaces, tabs, commas or semicolons "
                    "('#' comments and a first line of names skipped)")
-      ->required();
+      ->required()
+      ->check(kFileName);
   command->add_option("--robot", state->robot, RobotHelp() + "; or matrix: 4 x 4 flange poses (16 or 12 values, mm)")
       ->required();
   command->add_flag("--invert", calibrate.invert, "With --robot matrix: the matrices are the base in the flange frame");
@@ -228,10 +238,12 @@ Command AddCalibrate(CLI::App& app) {
                        "distance follows the data's own noise")
           ->expected(0, 1)
           ->check(CLI::Validator(CheckDistance, "[DIST]", "finite non-negative"));
-  command->add_option("--save", calibrate.save, "Write the settings and result as the desktop program's 保存 does");
+  command->add_option("--save", calibrate.save, "Write the settings and result as the desktop program's 保存 does")
+      ->check(kFileName);
   command->add_flag("--json", calibrate.json, "Print JSON instead of text");
-  command->add_option("--output", calibrate.output,
-                      "Also write the result as --json prints it, to FILE.json or FILE.yaml");
+  command
+      ->add_option("--output", calibrate.output, "Also write the result as --json prints it, to FILE.json or FILE.yaml")
+      ->check(kFileName);
   command->add_flag("--all-conventions", calibrate.allConventions,
                     "Also give the camera as a row of every robot type's convention");
   command
@@ -262,10 +274,13 @@ Command AddVerify(CLI::App& app) {
       ->add_option("--result", state->result,
                    "The saved calibration: what tarn calibrate --json printed, or a result file the desktop "
                    "program saved (保存)")
-      ->required();
+      ->required()
+      ->check(kFileName);
   AddShotOptions(*command, inputs, "File of the new shots' marker positions (as for calibrate)",
                  "File of target poses instead (as for calibrate)");
-  command->add_option("--poses", inputs.poses, "Robot data file of the new shots (as for calibrate)")->required();
+  command->add_option("--poses", inputs.poses, "Robot data file of the new shots (as for calibrate)")
+      ->required()
+      ->check(kFileName);
   command->add_option("--robot", state->robot, RobotHelp() + "; or matrix (default: the saved result's)");
   command->add_flag("--invert", inputs.invert, "With --robot matrix: the matrices are the base in the flange frame");
   command->add_flag("--eye-to-hand", inputs.eyeToHand,
@@ -296,7 +311,9 @@ Command AddSuggest(CLI::App& app) {
       "suggest", "Suggest the next robot poses: those that shrink the camera translation's uncertainty most");
   AddShotOptions(*command, inputs, "File of the marker positions of the shots taken (as for calibrate)",
                  "File of target poses instead (as for calibrate)");
-  command->add_option("--poses", inputs.poses, "Robot data file of the shots taken (as for calibrate)")->required();
+  command->add_option("--poses", inputs.poses, "Robot data file of the shots taken (as for calibrate)")
+      ->required()
+      ->check(kFileName);
   command->add_option("--robot", state->robot, RobotHelp())->required();
   command->add_flag("--eye-to-hand", inputs.eyeToHand, "Camera fixed, marker on the flange");
   command->add_flag("--meter", inputs.meter, "Robot translations in metres (generic types); also the suggested rows");
@@ -345,7 +362,7 @@ Command AddMarker(CLI::App& app) {
   command->add_option("--radius", state->sheet.radiusMm, "Outer radius of the marker (e.g. 40mm)")
       ->transform(CLI::Validator(CheckRadius, "LENGTH", "radius"))
       ->capture_default_str();
-  command->add_option("--out", state->out, "File to write: .pdf, .svg or .png")->required();
+  command->add_option("--out", state->out, "File to write: .pdf, .svg or .png")->required()->check(kFileName);
   command->add_option("--dpi", state->sheet.dpi, "Resolution of a PNG")
       ->check(CLI::Range(72, 2400))
       ->capture_default_str();
@@ -371,6 +388,18 @@ int main(int argc, char** argv) {
   const Command commands[] = {AddSynth(app),   AddDetect(app), AddCalibrate(app), AddVerify(app),
                               AddSuggest(app), AddMarker(app), AddDemo(app)};
 
+  // A first word that names no command ("tarn frob") would otherwise be told only that one is required.
+  std::string names;
+  bool known = false;
+  for (const Command& command : commands) {
+    names += (names.empty() ? "" : ", ") + command.parser->get_name();
+    known = known || (argc > 1 && command.parser->get_name() == argv[1]);
+  }
+  if (argc > 1 && argv[1][0] != '-' && !known) {
+    std::cerr << "tarn: there is no command \"" << argv[1] << "\"; the commands are " << names
+              << " (tarn --help says what each does)\n";
+    return 1;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -128,7 +128,8 @@ struct CalibrationCheck {
 /// of `robot` reads them, with `param`'s units and set-up (its search settings are not used). Codes: 0;
 /// 202 no shots; 203 counts differ; 204 a row of the wrong length; 201 a value that is not finite, or a
 /// saved calibration that is not a rigid transform and a point (or a convention the robot type does not
-/// have). On failure `check` holds only `failure`. Never throws.
+/// have), or, when no limit is given, one that did not fit its own poses (RMS residual above kPoorFitMm:
+/// a limit derived from it would pass anything). On failure `check` holds only `failure`. Never throws.
 TARN_EXPORT ErrorCode CheckCalibration(const std::vector<MarkerBoardResult>& markers, const RobotRows& robotRows,
                                        const AlgoParam& param, RobotKind robot, const SavedCalibration& saved,
                                        const CheckOptions& options, CalibrationCheck& check);

@@ -39,11 +39,12 @@
 //                 "few-poses" (fewer than 8 poses used), "narrow-rotation" (largest relative rotation below
 //                 15°), "single-axis" (the relative rotations nearly all about one axis), "uncertain"
 //                 (σ translation above the tolerance in mm or σ rotation above the tolerance in degrees),
-//                 "poor-fit", "suspect-pose" (a studentised leave-one-out residual above the point of
-//                 Fisher's F(3, 3(n−1) − 9) that a pose like the others passes with probability 1 − 1 % / n,
-//                 so that a good set of n poses raises it in about 1 % of calibrations; one warning per
-//                 pose), "likely-setup" (the best alternative found) and "search-dropped-many" (the pose
-//                 search dropped more than 20 % of the poses, or dropped a pose within 3σ of the fit).
+//                 "poor-fit" (RMS above kPoorFitMm, or fewer than half the poses used), "suspect-pose" (a studentised
+//                 leave-one-out residual above the point of Fisher's F(3, 3(n−1) − 9) that a pose like the others
+//                 passes with probability 1 − 1 % / n, so that a good set of n poses raises it in about 1 % of
+//                 calibrations; one warning per pose), "likely-setup" (the best alternative found) and
+//                 "search-dropped-many" (the pose search dropped more than 20 % of the poses, or dropped a pose within
+//                 3σ of the fit).
 //
 // On failure the code is that of the entry point, the report's FinalResult stays empty and `failure`
 // says in English (and `failureZh` in Chinese) what went wrong and what to do. No function throws.
@@ -65,6 +66,8 @@ namespace TamoHandEye {
 
 /// The fewest poses a calibration solves from.
 inline constexpr std::size_t kMinimumPoses = 5;
+/// The RMS residual (mm) above which the poses do not fit one calibration ("poor-fit").
+inline constexpr double kPoorFitMm = 3.0;
 
 struct ReportOptions {
   std::uint32_t seed = 20261208;  ///< the pose search's random seed
