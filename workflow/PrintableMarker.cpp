@@ -155,11 +155,16 @@ std::string MarkerPdf(const MarkerSheet& sheet) {
   return pdf;
 }
 
+cv::Size MarkerImageSize(const MarkerSheet& sheet) {
+  const MarkerLayout l = LayoutOf(sheet);
+  const double px = sheet.dpi / 25.4;  // pixels per mm
+  return {static_cast<int>(std::lround(l.pageWidth * px)), static_cast<int>(std::lround(l.pageHeight * px))};
+}
+
 cv::Mat MarkerImage(const MarkerSheet& sheet) {
   const MarkerLayout l = LayoutOf(sheet);
   const double px = sheet.dpi / 25.4;  // pixels per mm
-  cv::Mat image(static_cast<int>(std::lround(l.pageHeight * px)), static_cast<int>(std::lround(l.pageWidth * px)),
-                CV_8UC1, cv::Scalar(255));
+  cv::Mat image(MarkerImageSize(sheet), CV_8UC1, cv::Scalar(255));
   constexpr int kShift = 8;  // sub-pixel bits of OpenCV's drawing
   const auto at = [px](double mmX, double mmY) {
     return cv::Point(static_cast<int>(std::lround(mmX * px * (1 << kShift))),
@@ -210,6 +215,18 @@ bool WriteMarkerSheet(const std::string& path, const MarkerSheet& sheet, std::st
   } else if (extension == ".svg") {
     bytes = MarkerSvg(sheet);
   } else if (extension == ".png") {
+    const cv::Size size = MarkerImageSize(sheet);
+    const double pixels = static_cast<double>(size.width) * static_cast<double>(size.height);
+    if (pixels > kMaxMarkerPixels) {
+      const auto fits = static_cast<int>(sheet.dpi * std::sqrt(kMaxMarkerPixels / pixels));
+      std::ostringstream why;
+      why << "a PNG of this sheet at " << sheet.dpi << " dpi would be " << size.width << " x " << size.height
+          << " pixels, more than the " << kMaxMarkerPixels / 1e6
+          << " million a PNG may have: write .pdf or .svg (true to size at any resolution)";
+      if (fits >= 72) why << ", or give --dpi " << fits << " or less";
+      error = why.str();
+      return false;
+    }
     bytes = MarkerPng(sheet);
   } else {
     error = "the marker file must end in .pdf, .svg or .png: " + path;

@@ -31,13 +31,19 @@ MarkerLayout LayoutOf(const MarkerSheet& sheet);
 
 std::string MarkerSvg(const MarkerSheet& sheet);
 std::string MarkerPdf(const MarkerSheet& sheet);
+/// The most pixels a PNG sheet may have (160 million: R = 40 mm up to some 1,300 dpi); larger sheets
+/// are for PDF or SVG, which are true to size at any resolution.
+constexpr double kMaxMarkerPixels = 160e6;
+/// The sheet's size in pixels at sheet.dpi.
+cv::Size MarkerImageSize(const MarkerSheet& sheet);
 /// The sheet at sheet.dpi, 8-bit grey.
 cv::Mat MarkerImage(const MarkerSheet& sheet);
 /// The PNG file's bytes, its resolution recorded (pHYs), or empty when encoding failed.
 std::string MarkerPng(const MarkerSheet& sheet);
 
 /// Writes the sheet to `path` as .pdf, .svg or .png (by its extension), through a temporary file renamed
-/// into place; false with `error` set when the extension is none of those or the file cannot be written.
+/// into place; false with `error` set when the extension is none of those, a PNG would have more than
+/// kMaxMarkerPixels, or the file cannot be written.
 bool WriteMarkerSheet(const std::string& path, const MarkerSheet& sheet, std::string& error);
 
 }  // namespace TarnWorkflow

@@ -270,6 +270,10 @@ void WriteResiduals(std::ostream& out, const Calibration& c) {
     out << "\n";
   }
   out << "RMS " << Fixed(r.rmsError, 3) << " mm, maximum " << Fixed(r.maxError, 3) << " mm\n";
+  if (c.reported && c.report.leaveOneOutMm.empty() && c.report.poseSet.poses > 0) {
+    out << "Left-out residuals: not computed above " << TamoHandEye::kMostLeaveOneOutPoses
+        << " poses used (their cost grows with the square of the count)\n";
+  }
   out << "Dropped by the pose search: ";
   if (!c.param.Exhaust) {
     out << "no search\n";

@@ -305,9 +305,11 @@ void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, cons
   report.covariance = SolutionCovariance(poses, marker, camera);
   const Uncertainty& u = report.uncertainty;
   report.meetsTolerance = u.known && u.translationNormMm <= report.toleranceMm && u.rotationDeg <= report.toleranceDeg;
-  for (const LeftOut& left : LeaveOneOutResiduals(poses, marker, camera)) {
-    report.leaveOneOutMm.push_back(left.distance * 1000.0);
-    report.leaveOneOutStudentised.push_back(left.studentised);
+  if (poses.UsedCount() <= kMostLeaveOneOutPoses) {
+    for (const LeftOut& left : LeaveOneOutResiduals(poses, marker, camera)) {
+      report.leaveOneOutMm.push_back(left.distance * 1000.0);
+      report.leaveOneOutStudentised.push_back(left.studentised);
+    }
   }
   report.suspectLimit = StudentisedLimit(poses.UsedCount(), kSuspectAlpha);
   report.poseSet = PoseSpread(poses);

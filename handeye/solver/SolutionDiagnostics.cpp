@@ -204,15 +204,21 @@ PoseSetCheck PoseSpread(const SolvedPoses& poses) {
   }
   check.poses = static_cast<int>(used.size());
   if (used.empty()) return check;
+  // Every pair among at most kMostLeaveOneOutPoses of them, spread evenly (the pairs grow with the square).
+  std::vector<std::size_t> paired = used;
+  if (paired.size() > kMostLeaveOneOutPoses) {
+    paired.resize(kMostLeaveOneOutPoses);
+    for (std::size_t k = 0; k < paired.size(); ++k) paired[k] = used[k * used.size() / kMostLeaveOneOutPoses];
+  }
 
   // Every pair's relative rotation vector; their scatter, normalised, says how the axes spread (a vector and
   // its opposite count alike).
   Eigen::Matrix3d scatter = Eigen::Matrix3d::Zero();
   double largest = 0.0;
-  for (std::size_t a = 0; a < used.size(); ++a) {
-    const Kel::SO3d ra = poses.robotPoses[used[a]].Rotation();
-    for (std::size_t b = a + 1; b < used.size(); ++b) {
-      const Eigen::Vector3d v = (ra.Inverse() * poses.robotPoses[used[b]].Rotation()).Log().Coeffs();
+  for (std::size_t a = 0; a < paired.size(); ++a) {
+    const Kel::SO3d ra = poses.robotPoses[paired[a]].Rotation();
+    for (std::size_t b = a + 1; b < paired.size(); ++b) {
+      const Eigen::Vector3d v = (ra.Inverse() * poses.robotPoses[paired[b]].Rotation()).Log().Coeffs();
       largest = std::max(largest, v.norm());
       scatter.noalias() += v * v.transpose();
     }

@@ -72,7 +72,8 @@ std::vector<LeftOut> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::S
 /// significance `alpha` (Bonferroni over the poses); infinite with fewer than 5 poses used.
 double StudentisedLimit(std::size_t used, double alpha);
 
-/// The spread of the poses used.
+/// The spread of the poses used (their pairs: among kMostLeaveOneOutPoses of them, spread evenly, when
+/// there are more).
 PoseSetCheck PoseSpread(const SolvedPoses& poses);
 
 }  // namespace TamoHandEye

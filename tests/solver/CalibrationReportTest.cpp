@@ -193,6 +193,23 @@ TEST(CalibrationReport, GoodSetHasNoWarningAndNamesTheGenericConvention) {
   EXPECT_TRUE(generic.warnings.empty());
 }
 
+// Beyond the bound the report stays linear in the pose count: no leave-one-out figures, and the pose set
+// judged on pairs of an even sample, which sees the same spread as every pair does.
+TEST(CalibrationReport, AboveTheBoundLeavesOutTheLeaveOneOutFiguresAndSamplesThePairs) {
+  const Scene scene = TarnSim::MakeScene(Options(static_cast<int>(kMostLeaveOneOutPoses) + 1));
+  const CalibrationReport r = Report(scene, RobotKind::Fanuc, TarnSim::RobotRows(scene, RowFormat::Fanuc), Param());
+  EXPECT_TRUE(r.leaveOneOutMm.empty());
+  EXPECT_TRUE(r.leaveOneOutStudentised.empty());
+  EXPECT_EQ(r.poseSet.poses, static_cast<int>(kMostLeaveOneOutPoses) + 1);
+  Scene fewer = scene;
+  fewer.flange.resize(kMostLeaveOneOutPoses);
+  fewer.points.resize(kMostLeaveOneOutPoses);
+  const CalibrationReport all = Report(fewer, RobotKind::Fanuc, TarnSim::RobotRows(fewer, RowFormat::Fanuc), Param());
+  EXPECT_EQ(all.leaveOneOutMm.size(), kMostLeaveOneOutPoses);
+  EXPECT_NEAR(r.poseSet.largestRotationDeg, all.poseSet.largestRotationDeg, 1.0);
+  EXPECT_NEAR(r.poseSet.axisSpread, all.poseSet.axisSpread, 0.01);
+}
+
 TEST(CalibrationReport, NarrowRotationsAreUncertainThoughTheyFit) {
   SceneOptions o = Options(12, true);
   o.rotationSpreadDeg = 0.5;

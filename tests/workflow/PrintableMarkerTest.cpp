@@ -109,6 +109,12 @@ TEST(PrintableMarker, PdfAndSvgAreWellFormedAndTrueToSize) {
   std::string error;
   EXPECT_FALSE(WriteMarkerSheet(::testing::TempDir() + "marker.jpg", sheet, error));
   EXPECT_NE(error.find(".pdf, .svg or .png"), std::string::npos);
+  // A PNG of a half-metre marker at 600 dpi (3,400 million pixels) is refused before any is drawn.
+  sheet.radiusMm = 500.0;
+  const std::string big = ::testing::TempDir() + "big-marker.png";
+  EXPECT_FALSE(WriteMarkerSheet(big, sheet, error));
+  EXPECT_NE(error.find("write .pdf or .svg"), std::string::npos) << error;
+  EXPECT_FALSE(std::filesystem::exists(big));
 }
 
 }  // namespace

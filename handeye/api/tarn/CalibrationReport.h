@@ -17,11 +17,14 @@
 //   covariance    that whole 9 x 9 covariance with the residual σ: what a later check needs to tell a
 //                 moved camera from the calibration's own uncertainty (save it with the result);
 //   leaveOneOut   per pose, its residual distance (mm) under the solution computed without it: what a
-//                 new shot would see. A pose the search dropped gets its residual under the solution;
+//                 new shot would see. A pose the search dropped gets its residual under the solution.
+//                 Above kMostLeaveOneOutPoses poses used, not computed (its cost grows with the square of
+//                 the count): empty, and so are the studentised residuals;
 //   studentised   per pose used, that residual over its own predicted spread: the new-shot noise (the
 //                 others' residual σ) plus the uncertainty of the solution without it at that pose (its
 //                 leverage), as √(eᵀC⁻¹e / 3) / σ; about 1 for an ordinary pose;
-//   poseSet       the spread of the poses used: how many, the largest rotation between two of them, how
+//   poseSet       the spread of the poses used: how many, the largest rotation between two of them (above
+//                 kMostLeaveOneOutPoses poses, between two of that many spread evenly over them), how
 //                 the relative rotation axes are spread, how far the flange moved;
 //   alternatives  the obvious set-up mistakes undone one at a time (other hand-eye type, marker points
 //                 scaled by 0.001 or 1000, the other unit of the rows' translations or angles, the other
@@ -66,6 +69,9 @@ namespace TamoHandEye {
 
 /// The fewest poses a calibration solves from.
 inline constexpr std::size_t kMinimumPoses = 5;
+/// The most poses used for which the report computes leave-one-out residuals and compares every pair of
+/// poses (see above).
+inline constexpr std::size_t kMostLeaveOneOutPoses = 2000;
 /// The RMS residual (mm) above which the poses do not fit one calibration ("poor-fit").
 inline constexpr double kPoorFitMm = 3.0;
 
@@ -158,8 +164,9 @@ struct CalibrationReport {
   std::string runnerUp;        ///< generic kinds: the next best convention; empty otherwise
   double runnerUpRmsMm = 0.0;  ///< its RMS (over the poses its own search kept)
   Uncertainty uncertainty;
-  CalibrationCovariance covariance;   ///< what a later check against new shots needs (CheckCalibration)
-  std::vector<double> leaveOneOutMm;  ///< one per pose; NaN where the solve without it failed
+  CalibrationCovariance covariance;  ///< what a later check against new shots needs (CheckCalibration)
+  /// One per pose; NaN where the solve without it failed; empty above kMostLeaveOneOutPoses poses used.
+  std::vector<double> leaveOneOutMm;
   /// One per pose: the studentised leave-one-out residual; NaN for a pose not used or when unknown.
   std::vector<double> leaveOneOutStudentised;
   double suspectLimit = 0.0;  ///< the studentised residual above which a pose is "suspect-pose"
