@@ -71,9 +71,9 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
     emit error("不存在的机器人类型!");
     return false;
   }
-  if (const std::optional<std::size_t> zero = TarnWorkflow::ZeroQuaternionRow(*type, robotRows)) {
-    const int row = tableRows.empty() ? static_cast<int>(*zero) : tableRows.at(*zero);
-    emit warn(QString("第%1行机器人数据的四元数长度为0, 请检查该行!").arg(row + 1));
+  if (std::optional<TarnWorkflow::UnusableRow> unusable = TarnWorkflow::FindUnusableRow(*type, robotRows)) {
+    unusable->row = tableRows.empty() ? unusable->row : static_cast<std::size_t>(tableRows.at(unusable->row));
+    emit warn(QString::fromStdString(unusable->MessageZh()) + "!");
     return false;
   }
   // The solve needs five poses; say so rather than that the equations failed.

@@ -120,6 +120,10 @@ void MainWindow::Verify() {
     emit error("不存在的机器人类型!");
     return;
   }
+  if (const auto unusable = TarnWorkflow::FindUnusableRow(*type, robotRows)) {
+    dialogs->Warning(this, "验证失败", QString::fromStdString(unusable->MessageZh()) + "!", Dialogs::Button::Ok);
+    return;
+  }
   const TamoHandEye::AlgoParam settings = Settings(false);
   TarnWorkflow::SavedResult saved;
   if (!CalibrationToVerify(*type, settings, saved)) return;

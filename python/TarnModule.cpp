@@ -124,6 +124,16 @@ std::vector<std::vector<double>> Rows(const py::array_t<double, py::array::c_sty
   return rows;
 }
 
+// The robot rows of `robot`; a row that is no pose though its values are numbers (a quaternion of no
+// length, a value beyond any position or angle) is refused as calibrate refuses it, naming the row.
+RobotRows UsableRows(const RobotType& robot,
+                     const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows) {
+  RobotRows rows = Rows(robotRows, "robot_rows");
+  if (const auto unusable = TarnWorkflow::FindUnusableRow(robot, rows))
+    throw Failure(Err_Solve_Fail, unusable->Message());
+  return rows;
+}
+
 // ---- Detection ----
 
 cv::Mat ImageOf(const py::handle& image) {
@@ -235,6 +245,11 @@ py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::f
   if (seed.is_none()) {
     options.seed = std::random_device{}();
   } else {
+    const bool whole = py::isinstance<py::int_>(seed) && !py::isinstance<py::bool_>(seed);
+    if (!whole || seed.attr("__lt__")(0).cast<bool>() || seed.attr("__gt__")(0xFFFFFFFFLL).cast<bool>()) {
+      throw py::value_error("seed must be None or a whole number from 0 to 4294967295, not " +
+                            py::repr(seed).cast<std::string>());
+    }
     options.seed = seed.cast<std::uint32_t>();
   }
   options.setupCheck = setupCheck;
@@ -321,7 +336,7 @@ py::object Verify(const py::array_t<double, py::array::c_style | py::array::forc
   const bool fixedCamera = eyeToHand ? *eyeToHand : saved.eyeToHand.value_or(false);
   if (limitMm && !(std::isfinite(*limitMm) && *limitMm > 0.0)) throw py::value_error("limit_mm must be above 0");
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
-  const RobotRows rows = Rows(robotRows, "robot_rows");
+  const RobotRows rows = UsableRows(robot, robotRows);
   const AlgoParam param = robot.Settings(fixedCamera, meter, radian, -1.0);
   TarnWorkflow::ToUnitOfRows(saved, robot.meterChoice, param.IsMeter);
   CheckTolerance(toleranceMm, toleranceDeg);
@@ -365,7 +380,7 @@ py::object Suggest(const py::array_t<double, py::array::c_style | py::array::for
                    const std::optional<std::array<int, 2>>& imageSize) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
-  const RobotRows rows = Rows(robotRows, "robot_rows");
+  const RobotRows rows = UsableRows(robot, robotRows);
   const AlgoParam param = robot.Settings(eyeToHand, meter, radian, -1.0);
   TamoHandEye::SuggestOptions options;
   options.count = count;
@@ -392,13 +407,38 @@ py::object Suggest(const py::array_t<double, py::array::c_style | py::array::for
 
 // ---- Conversions ----
 
+// Why a conversion failed, in English: which value or convention, and what was expected.
+[[noreturn]] void ConversionFailed(ErrorCode code, const RobotType& robot, const std::string& convention,
+                                   std::size_t rowSize) {
+  std::string message = parseCode(code);
+  if (code == Err_Solve_RobotType_Mismatch && rowSize != 0 && rowSize != robot.rowLength) {
+    message =
+        "a " + robot.name + " row has " + std::to_string(robot.rowLength) + " values, not " + std::to_string(rowSize);
+  } else if (code == Err_Solve_RobotType_Mismatch) {
+    const TamoHandEye::RobotKindInfo& kind = TamoHandEye::KindInfo(robot.kind);
+    const std::string own = kind.convention;
+    const std::string takes =
+        !own.empty()      ? "it takes only its own, \"" + own + "\" (or leave it empty)"
+        : kind.quaternion ? std::string("give the quaternion's order, wxyz or xyzw")
+                          : std::string(
+                                "give an Euler axes key (sxyz, sxyx, ... rzyx, rzyz: s fixed, r moving axes) or "
+                                "axis (a rotation vector)");
+    message = "\"" + convention + "\" is not a rotation convention of the " + robot.name + " type: " + takes;
+  } else if (code == Err_Solve_Fail) {
+    message = rowSize != 0 ? "the row holds a value that is not a finite number"
+                           : "the matrix is not a pose: a 3 x 3 rotation, a translation and a last row 0 0 0 1, "
+                             "all finite";
+  }
+  throw Failure(code, message);
+}
+
 py::array_t<double> RowToMatrix(const std::vector<double>& row, const std::string& robotName,
                                 const std::string& convention, bool meter, bool radian) {
   const RobotType& robot = Robot(robotName);
   std::vector<std::vector<double>> matrix;
   const ErrorCode code =
       RobotRowToMatrix(robot.kind, convention, robot.Settings(false, meter, radian, -1.0), row, matrix);
-  if (code != Success) throw Failure(code, parseCode(code));
+  if (code != Success) ConversionFailed(code, robot, convention, row.size());
   return Matrix(matrix);
 }
 
@@ -408,7 +448,7 @@ py::array_t<double> MatrixToRow(const py::array_t<double, py::array::c_style | p
   std::vector<double> row;
   const ErrorCode code =
       MatrixToRobotRow(robot.kind, convention, robot.Settings(false, meter, radian, -1.0), Rows(matrix, "matrix"), row);
-  if (code != Success) throw Failure(code, parseCode(code));
+  if (code != Success) ConversionFailed(code, robot, convention, 0);
   return Array(row, {static_cast<py::ssize_t>(row.size())});
 }
 

@@ -25,6 +25,7 @@ namespace fs = std::filesystem;
 using Kind = DataFileError::Kind;
 
 constexpr std::size_t kMaxLineLength = 1 << 16;
+constexpr const char* kByteOrderMark = "\xEF\xBB\xBF";  // UTF-8's, which some editors begin a file with
 
 bool Fail(DataFileError& error, Kind kind, std::size_t line, const std::string& message) {
   error = DataFileError{kind, line, message};
@@ -131,6 +132,7 @@ bool ForEachDataLine(const std::string& path, const std::string& what, DataFileE
     for (std::size_t i = 0; i < got; ++i) {
       if (buffer[i] == '\n') {
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (number == 1 && line.rfind(kByteOrderMark, 0) == 0) line.erase(0, 3);
         if (!use(line, number++)) return false;
         line.clear();
       } else if (line.size() >= kMaxLineLength) {
@@ -142,6 +144,7 @@ bool ForEachDataLine(const std::string& path, const std::string& what, DataFileE
       }
     }
   }
+  if (number == 1 && line.rfind(kByteOrderMark, 0) == 0) line.erase(0, 3);
   return line.empty() || use(line, number);
 }
 

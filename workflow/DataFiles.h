@@ -42,7 +42,8 @@ constexpr std::size_t kMaxResultBytes = std::size_t{16} << 20;
 bool ReadWholeFile(const std::string& path, const std::string& what, std::size_t maxBytes, std::string& bytes,
                    DataFileError& error);
 
-/// Calls `use` with each line of a text file (without its line end, CR LF accepted) and its 1-based number,
+/// Calls `use` with each line of a text file (without its line end, CR LF accepted, and without a UTF-8
+/// byte-order mark at the start) and its 1-based number,
 /// reading a bounded piece at a time: a line over 64 KiB, or a file over kMaxTableBytes, is refused as
 /// soon as it is seen. `use` returns
 /// false (with `error` set) to stop; `what` names the file in messages ("robot data file").

@@ -26,11 +26,10 @@ Calibration Calibrate(const RobotType& robot, const std::vector<MarkerBoardResul
   Calibration c;
   c.param = param;
   c.reported = true;
-  if (const std::optional<std::size_t> zero = ZeroQuaternionRow(robot, rows)) {
+  if (const std::optional<UnusableRow> unusable = FindUnusableRow(robot, rows)) {
     c.code = Err_Solve_Fail;
-    c.report.failure = "robot row " + std::to_string(*zero + 1) +
-                       ": its quaternion has no length (all four values 0), so it holds no rotation; check that row";
-    c.report.failureZh = "第" + std::to_string(*zero + 1) + "行机器人数据的四元数长度为0, 请检查该行";
+    c.report.failure = unusable->Message();
+    c.report.failureZh = unusable->MessageZh();
     return c;
   }
   c.code = SolveCalibrationReport(markers, rows, c.param, robot.kind, report, c.report);

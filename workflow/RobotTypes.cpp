@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <iterator>
+#include <sstream>
 
 namespace TarnWorkflow {
 
@@ -43,14 +45,38 @@ AlgoParam RobotType::Settings(bool eyeToHand, bool meter, bool radianRows, doubl
   return param;
 }
 
-std::optional<std::size_t> ZeroQuaternionRow(const RobotType& type, const RobotRows& rows) {
-  if (!KindInfo(type.kind).quaternion) return std::nullopt;
+std::optional<UnusableRow> FindUnusableRow(const RobotType& type, const RobotRows& rows) {
+  const bool quaternion = KindInfo(type.kind).quaternion;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     double squares = 0.0;
-    for (std::size_t k = 3; k < rows[i].size(); ++k) squares += rows[i][k] * rows[i][k];
-    if (rows[i].size() == type.rowLength && !(squares > 1e-24)) return i;
+    for (std::size_t k = 0; k < rows[i].size(); ++k) {
+      const double v = rows[i][k];
+      if (std::abs(v) > kMostRowValue) return UnusableRow{i, k, false, v};
+      if (k >= 3) squares += v * v;
+    }
+    if (quaternion && rows[i].size() == type.rowLength && !(squares > 1e-24)) return UnusableRow{i, 3, true, 0.0};
   }
   return std::nullopt;
+}
+
+std::string UnusableRow::Message() const {
+  const std::string at = "robot row " + std::to_string(row + 1) + ": ";
+  if (zeroQuaternion) {
+    return at + "its quaternion has no length (all four values 0), so it holds no rotation; check that row";
+  }
+  std::ostringstream text;
+  text << at << "value " << column + 1 << " (" << value << ") is beyond +/-" << static_cast<long>(kMostRowValue)
+       << ", no position or angle; check that row";
+  return text.str();
+}
+
+std::string UnusableRow::MessageZh() const {
+  const std::string at = "第" + std::to_string(row + 1) + "行机器人数据";
+  if (zeroQuaternion) return at + "的四元数长度为0, 请检查该行";
+  std::ostringstream text;
+  text << at << "第" << column + 1 << "列的数值(" << value << ")超出±" << static_cast<long>(kMostRowValue)
+       << ", 请检查该行";
+  return text.str();
 }
 
 std::vector<RobotType> RobotTypesOf(const std::vector<RobotTypeInfo>& table) {

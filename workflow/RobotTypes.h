@@ -35,9 +35,20 @@ struct RobotType {
   TamoHandEye::AlgoParam Settings(bool eyeToHand, bool meter, bool radianRows, double ransacMetres) const;
 };
 
-/// For a type whose rotation is a quaternion: the first row (from 0) whose quaternion has no length, which
-/// the entry points would read as no rotation at all; the programs refuse it.
-std::optional<std::size_t> ZeroQuaternionRow(const RobotType& type, const TamoHandEye::RobotRows& rows);
+/// A robot row of finite numbers that still is no pose, which the programs refuse (the entry points would
+/// read it as no rotation, or fail inside): for a type whose rotation is a quaternion, a quaternion of no
+/// length; for any type, a value beyond ±kMostRowValue (no position or angle is that large).
+struct UnusableRow {
+  std::size_t row = 0;          ///< from 0
+  std::size_t column = 0;       ///< from 0: the value out of range; the first quaternion column for a zero one
+  bool zeroQuaternion = false;  ///< the quaternion has no length (otherwise the value is out of range)
+  double value = 0.0;
+  std::string Message() const;    ///< "robot row 3: …"
+  std::string MessageZh() const;  ///< "第3行机器人数据…"
+};
+constexpr double kMostRowValue = 1e6;
+/// The first such row, or nothing.
+std::optional<UnusableRow> FindUnusableRow(const RobotType& type, const TamoHandEye::RobotRows& rows);
 
 /// The types of a robot table, in its order.
 std::vector<RobotType> RobotTypesOf(const std::vector<TamoHandEye::RobotTypeInfo>& table);

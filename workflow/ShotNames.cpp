@@ -115,6 +115,9 @@ std::vector<std::string> ListShotFiles(const std::string& folder, const std::str
                          (entryError ? " (" + entryError.message() + ")" : std::string()) + ", skipped");
     } else if (regular) {
       names.push_back(it->path().filename().string());
+    } else {
+      // A pipe, a device or a folder by a shot's name would block or fail the reading: said, and left out.
+      problems.push_back(it->path().filename().string() + ": not a regular file, skipped");
     }
   }
   if (error) problems.push_back("cannot read the folder " + folder + ": " + error.message());

@@ -44,7 +44,8 @@ struct PairingResult {
 };
 
 /// The regular files of `folder` named "*.<extension>" with the extension in any case, by name; entries
-/// that cannot be looked at and a folder that cannot be read are reported in `problems`.
+/// that cannot be looked at, entries by such a name that are not regular files (a pipe, a device) and a
+/// folder that cannot be read are reported in `problems`.
 std::vector<std::string> ListShotFiles(const std::string& folder, const std::string& extension,
                                        std::vector<std::string>& problems);
 /// Lists the images ("*.<imageExtension>") and point clouds ("*.ply"), collects each list (a second file

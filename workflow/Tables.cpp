@@ -39,6 +39,12 @@ bool IsNumber(const std::string& text) {
   return ParseDecimal(text, v) && std::isfinite(v);
 }
 
+// Reads as a number, finite or not ("nan", "inf"): a value, never a name.
+bool LooksLikeNumber(const std::string& text) {
+  double v = 0.0;
+  return ParseDecimal(text, v);
+}
+
 Eigen::Matrix4d MatrixOf(const std::vector<double>& v) {
   Eigen::Matrix4d m = Eigen::Matrix4d::Identity();
   for (int r = 0; r < 3 + (v.size() == 16 ? 1 : 0); ++r) {
@@ -97,7 +103,7 @@ bool ReadTable(const std::string& path, const std::string& what, std::vector<Tab
       return Fail(error, Kind::WrongCount, number,
                   At(path, number) + "\"" + fields.front() + "\" has no values (a shot without its marker?)");
     }
-    if (!IsNumber(fields.front()) && fields.size() > 1 && IsNumber(fields[1])) fields.erase(fields.begin());
+    if (!LooksLikeNumber(fields.front()) && fields.size() > 1 && IsNumber(fields[1])) fields.erase(fields.begin());
     TableRow row{number, {}, {}};
     for (const std::string& field : fields) {
       double v = 0.0;
@@ -107,7 +113,9 @@ bool ReadTable(const std::string& path, const std::string& what, std::vector<Tab
         const bool header = headerAllowed && 2 * numbers < fields.size();
         headerAllowed = false;
         if (header) return true;
-        return Fail(error, Kind::NotNumber, number, At(path, number) + "\"" + field + "\" is not a number");
+        return Fail(
+            error, Kind::NotNumber, number,
+            At(path, number) + "\"" + field + "\" is not " + (LooksLikeNumber(field) ? "a finite number" : "a number"));
       }
       row.values.push_back(v);
       row.texts.push_back(field);

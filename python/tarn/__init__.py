@@ -9,6 +9,7 @@ Units: marker points are metres in the camera frame; robot rows are in the robot
 results are millimetres unless ``meter``. Every library failure raises :class:`TarnError`.
 """
 
+import os
 from dataclasses import dataclass, field
 from typing import List, Optional, Sequence, Union
 
@@ -175,7 +176,12 @@ class Scene:
     marker: np.ndarray  #: the true marker position, millimetres
 
 
-PathOrArray = Union[str, np.ndarray]
+PathOrArray = Union[str, "os.PathLike[str]", np.ndarray]
+
+
+def _path(value):
+    """A path given as a str or an os.PathLike (pathlib.Path) as the str the module takes; anything else as it is."""
+    return os.fspath(value) if isinstance(value, os.PathLike) else value
 
 
 def detect(image: PathOrArray, cloud: PathOrArray, centre: str = "fit") -> Detection:
@@ -186,7 +192,7 @@ def detect(image: PathOrArray, cloud: PathOrArray, centre: str = "fit") -> Detec
     ``centre``: "fit" fits the rings as concentric circles on the board plane (hundredths of a pixel);
     "centroid" takes the mean of the rings' centroids and the cloud's point there.
     """
-    d = _tarn.detect(image, cloud, centre)
+    d = _tarn.detect(_path(image), _path(cloud), centre)
     return Detection(d["centre"], d["point"], d["quality"])
 
 
@@ -279,8 +285,10 @@ def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: 
                  "leave_one_out_mm": saved.leave_one_out_mm, "uncertainty": saved.uncertainty,
                  "convention": saved.convention, "robot": saved.robot, "eye_to_hand": saved.eye_to_hand,
                  "unit": saved.unit, "covariance": saved.covariance}
+    elif isinstance(saved, os.PathLike):
+        saved = os.fspath(saved)
     elif not isinstance(saved, str):
-        saved = str(saved)
+        raise ValueError("saved must be a Calibration or the path of a saved calibration, not " + repr(saved))
     robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
     v = _tarn.verify(_marker_points(points), np.asarray(robot_rows, dtype=float), saved, robot, eye_to_hand, meter,
                      radian, limit_mm, tolerance_mm, tolerance_deg)
@@ -326,7 +334,7 @@ def pinhole(cloud: PathOrArray, image: Optional[str] = None):
     ``cloud`` is a PLY path (with ``image``, its image's path, for the size) or an H x W x 3 array of points in
     metres (NaN for none). Pixel (u, v) sees the ray ((u - cx) / fx, (v - cy) / fy, 1).
     """
-    return _tarn.pinhole(cloud, image)
+    return _tarn.pinhole(_path(cloud), _path(image))
 
 
 def _rows_of(robot_rows, robot, meter: bool, invert: bool):
@@ -349,6 +357,9 @@ def _nearest_rotation(m):
 def _matrix_rows(matrices, meter: bool, invert: bool) -> np.ndarray:
     """4 x 4 flange poses (n x 4 x 4, n x 16 or n x 12) as ABB quaternion rows (mm)."""
     m = np.asarray(matrices, dtype=float)
+    if not np.isfinite(m).all():
+        bad = int(np.argwhere(~np.isfinite(m.reshape(len(m), -1)))[0][0]) if m.ndim >= 2 else 0
+        raise ValueError(f"robot_rows for robot='matrix': pose {bad + 1} holds a value that is not a finite number")
     if m.ndim == 2 and m.shape[1] in (12, 16):
         m = np.concatenate([m[:, :12], np.tile([0.0, 0.0, 0.0, 1.0], (len(m), 1))], axis=1).reshape(-1, 4, 4)
     if m.ndim != 3 or m.shape[1:] != (4, 4):
@@ -378,14 +389,14 @@ def _marker_points(points) -> np.ndarray:
 def read_robot_rows(path: str, robot: str = "fanuc") -> np.ndarray:
     """The rows of a robot data file as the command line reads it: values separated by spaces, tabs, commas
     or semicolons, '#' comments and a first line of names skipped. With robot="matrix", 16 or 12 values a line."""
-    return _tarn.read_robot_rows(path, robot)
+    return _tarn.read_robot_rows(_path(path), robot)
 
 
 def read_markers(path: str, targets: bool = False, unit: str = "m") -> np.ndarray:
     """Marker points (n x 3, metres) from a markers file (x y z [u v] a line, or tarn detect's table or JSON
     output) or, with ``targets``, a file of target poses (16 or 12 values of a 4 x 4 matrix, or X Y Z and a
     quaternion: the translation); ``unit`` "m" or "mm"."""
-    return _tarn.read_markers(path, targets, unit)
+    return _tarn.read_markers(_path(path), targets, unit)
 
 
 def columns(robot: str) -> List[str]:
@@ -449,4 +460,4 @@ def synthetic_scene(poses: int = 12, eye_to_hand: bool = False, robot: str = "fa
 def synthesise(folder: str, poses: int = 12, eye_to_hand: bool = False, robot: str = "fanuc", noise_mm: float = 0.2,
                seed: int = 1, width: int = 1024, height: int = 768, force: bool = False) -> None:
     """Renders a whole data set into ``folder``: images/, clouds/, robot.txt and truth.json."""
-    _tarn.synthesise(folder, poses, eye_to_hand, robot, noise_mm, seed, width, height, force)
+    _tarn.synthesise(_path(folder), poses, eye_to_hand, robot, noise_mm, seed, width, height, force)

@@ -153,6 +153,31 @@ def test_failures_raise_with_the_library_code():
     assert failure.value.code == 201 and "robot row 3" in failure.value.message
 
 
+def test_odd_arguments_get_messages_that_name_them(tmp_path):
+    scene = tarn.synthetic_scene(poses=8)
+    with pytest.raises(ValueError, match="seed must be None or a whole number"):
+        tarn.calibrate(scene.points, scene.robot_rows, seed=-1)
+    with pytest.raises(ValueError, match="pose 2 holds a value that is not a finite number"):
+        tarn.calibrate(scene.points[:3], [np.eye(4), np.full((4, 4), np.nan), np.eye(4)], robot="matrix")
+    with pytest.raises(tarn.TarnError, match='"syz" is not a rotation convention of the generic3 type'):
+        tarn.euler_to_matrix([1, 2, 3], "syz")
+    rows = scene.robot_rows.copy()
+    rows[1, 4] = 1e308
+    for call in (lambda: tarn.verify(scene.points, rows, tarn.calibrate(scene.points, scene.robot_rows)),
+                 lambda: tarn.suggest(scene.points, rows)):
+        with pytest.raises(tarn.TarnError, match="robot row 2: value 5"):
+            call()
+    # Paths may be pathlib paths; a pipe is refused at once rather than waited on.
+    markers = tmp_path / "markers.txt"
+    markers.write_text("0.1 0.2 0.5\n")
+    assert tarn.read_markers(markers).shape == (1, 3)
+    os.mkfifo(tmp_path / "pipe")
+    with pytest.raises(OSError, match="not a regular file"):
+        tarn.read_markers(tmp_path / "pipe")
+    with pytest.raises(ValueError, match="not a regular file"):
+        tarn.verify(scene.points, scene.robot_rows, tmp_path / "pipe", robot="fanuc")
+
+
 def test_a_set_up_mistake_is_named():
     scene = tarn.synthetic_scene(poses=15, robot="fanuc", noise_mm=0.2, seed=3)
     result = tarn.calibrate(scene.points, scene.robot_rows[::-1], robot="fanuc")  # rows in reverse order

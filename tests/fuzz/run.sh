@@ -17,6 +17,7 @@ mkdir -p "$corpus"
 case "$target" in
   ply_fuzz) tests/fuzz/seeds.sh "$corpus" ;;
   shot_fuzz) cmake --build build-fuzz --target shot_seeds >/dev/null && build-fuzz/tests/fuzz/shot_seeds "$corpus" ;;
+  file_fuzz) cp tests/fuzz/file-seeds/* "$corpus" ;;
 esac
 cd build-fuzz
 # Inputs that once were findings (tests/fuzz/regressions/TARGET) run first, with the corpus.

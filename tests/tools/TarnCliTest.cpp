@@ -3,6 +3,8 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 #include <nlohmann/json.hpp>
 
 #include <Eigen/Geometry>
@@ -312,6 +314,41 @@ TEST(TarnCli, BrokenInputsEndInAMessageAndLoseNothing) {
               HasSubstr("the image shot_6.png cannot be used: not an image"));
   o = Tarn("detect" + shots);
   EXPECT_THAT(o.out, HasSubstr("shot_6.png cannot be used"));
+}
+
+// Files that are not what they seem, each named with what was expected; a pipe is refused, not waited on.
+TEST(TarnCli, OddFilesAndOptionsGetMessagesThatNameThem) {
+  const fs::path dir = DataSet("odd-files");
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  std::ofstream(dir / "markers.txt") << "0.1 0.2 0.5\n0.1 0.3 0.5\n";
+  const std::string markers = " --markers " + (dir / "markers.txt").string();
+  const auto calibrate = [&](const std::string& robotFile, const std::string& extra = "") {
+    std::ofstream(dir / "robot.txt") << robotFile;
+    return Tarn("calibrate --robot fanuc --poses " + (dir / "robot.txt").string() + extra);
+  };
+  // A byte-order mark is not a name column: the row is read whole.
+  EXPECT_THAT(calibrate("\xEF\xBB\xBF"
+                        "1 2 3 4 5 6\n",
+                        markers)
+                  .err,
+              HasSubstr("2 marker positions but 1 robot poses"));
+  EXPECT_THAT(calibrate("nan 2 3 4 5 6\n", markers).err, HasSubstr("\"nan\" is not a finite number"));
+  EXPECT_THAT(calibrate("1 2 3 1e308 5 6\n2 3 4 5 6 7\n", markers).err,
+              HasSubstr("robot row 1: value 4 (1e+308) is beyond"));
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  Outcome o = calibrate("1 2 3 4 5 6\n", " --markers " + (dir / "pipe").string());
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("is not a regular file (it is a pipe)"));
+  std::ofstream(dir / "object.json") << "{\"x\": 1}";
+  EXPECT_THAT(calibrate("1 2 3 4 5 6\n", " --markers " + (dir / "object.json").string()).err,
+              HasSubstr("is JSON, but not the output of tarn detect"));
+  o = calibrate("1 2 3 4 5 6\n", markers + " --output ''");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("--output: must name a file"));
+  o = Tarn("frob");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("there is no command \"frob\"; the commands are synth, detect, calibrate"));
 }
 
 // The calibration report through the command line: a set-up mistake is named and --strict fails on it,

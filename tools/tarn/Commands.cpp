@@ -169,6 +169,9 @@ struct Shots {
 Shots ReadShots(const CalibrateOptions& o) {
   Shots shots;
   shots.rows = ReadPoses(o);
+  if (const auto unusable = TarnWorkflow::FindUnusableRow(*o.robot, shots.rows)) {
+    throw std::runtime_error(o.poses + ", " + unusable->Message());
+  }
   const bool fromFile = !o.markers.empty() || !o.targets.empty();
   if (!fromFile) shots.detections = DetectAll(o.images, o.clouds, o.format, o.centre);
   shots.markers = fromFile ? ReadMarkersFile(o) : MarkersFrom(shots.detections);
