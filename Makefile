@@ -31,10 +31,11 @@ demo: build
 package: build
 	cd $(BUILD) && cpack -G DEB
 
-# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the desktop program's and the
+# Python module's among them.
 asan-test: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-	  -DTARN_SANITIZE="address;undefined" -DTARN_SDK_TEST=OFF -DTARN_BUILD_BENCH=OFF -DTARN_BUILD_PYTHON=OFF $(CMAKE_ARGS)
+	  -DTARN_SANITIZE="address;undefined" -DTARN_SDK_TEST=OFF -DTARN_BUILD_BENCH=OFF $(CMAKE_ARGS)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \

@@ -86,24 +86,38 @@ ssize_t ReadSome(int fd, char* buffer, std::size_t size) {
   }
 }
 
-}  // namespace
-
-bool ReadWholeFile(const std::string& path, const std::string& what, std::size_t maxBytes, std::string& bytes,
-                   DataFileError& error) {
+// Calls `piece` with each piece of the regular file `path` as it is read, the whole within `maxBytes`
+// (a file that grows while it is read included); `piece` returns false (with `error` set) to stop.
+bool ForEachPiece(const std::string& path, const std::string& what, std::size_t maxBytes, DataFileError& error,
+                  const std::function<bool(const char*, std::size_t)>& piece) {
   Descriptor file;
   if (!OpenRegular(path, what, maxBytes, file, error)) return false;
-  std::string read;
+  std::size_t total = 0;
   std::vector<char> buffer(1 << 16);
   for (;;) {
     const ssize_t n = ReadSome(file.fd, buffer.data(), buffer.size());
     if (n < 0)
       return Fail(error, Kind::CannotOpen, 0, "cannot read the " + what + " " + path + ": " + SystemMessage(errno));
-    if (n == 0) break;
-    read.append(buffer.data(), static_cast<std::size_t>(n));
-    if (read.size() > maxBytes) {  // it grew while being read
+    if (n == 0) return true;
+    total += static_cast<std::size_t>(n);
+    if (total > maxBytes) {
       return Fail(error, Kind::TooLarge, 0,
                   path + " holds more than a " + what + " may (" + Megabytes(maxBytes) + "): is this the right file?");
     }
+    if (!piece(buffer.data(), static_cast<std::size_t>(n))) return false;
+  }
+}
+
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, const std::string& what, std::size_t maxBytes, std::string& bytes,
+                   DataFileError& error) {
+  std::string read;
+  if (!ForEachPiece(path, what, maxBytes, error, [&read](const char* data, std::size_t size) {
+        read.append(data, size);
+        return true;
+      })) {
+    return false;
   }
   bytes = std::move(read);
   return true;
@@ -111,24 +125,9 @@ bool ReadWholeFile(const std::string& path, const std::string& what, std::size_t
 
 bool ForEachDataLine(const std::string& path, const std::string& what, DataFileError& error,
                      const std::function<bool(const std::string&, std::size_t)>& use) {
-  Descriptor file;
-  if (!OpenRegular(path, what, kMaxTableBytes, file, error)) return false;
   std::string line;
   std::size_t number = 1;
-  std::size_t total = 0;
-  std::vector<char> buffer(1 << 16);
-  for (;;) {
-    const ssize_t n = ReadSome(file.fd, buffer.data(), buffer.size());
-    if (n < 0)
-      return Fail(error, Kind::CannotOpen, 0, "cannot read the " + what + " " + path + ": " + SystemMessage(errno));
-    if (n == 0) break;
-    const auto got = static_cast<std::size_t>(n);
-    total += got;
-    if (total > kMaxTableBytes) {
-      return Fail(
-          error, Kind::TooLarge, number,
-          path + " holds more than a " + what + " may (" + Megabytes(kMaxTableBytes) + "): is this the right file?");
-    }
+  const bool read = ForEachPiece(path, what, kMaxTableBytes, error, [&](const char* buffer, std::size_t got) {
     for (std::size_t i = 0; i < got; ++i) {
       if (buffer[i] == '\n') {
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -143,7 +142,9 @@ bool ForEachDataLine(const std::string& path, const std::string& what, DataFileE
         line += buffer[i];
       }
     }
-  }
+    return true;
+  });
+  if (!read) return false;
   if (number == 1 && line.rfind(kByteOrderMark, 0) == 0) line.erase(0, 3);
   return line.empty() || use(line, number);
 }

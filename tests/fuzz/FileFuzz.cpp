@@ -16,8 +16,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  static const char* const kNames[] = {"result.json", "result.yaml", "result.csv", "param.csv", "robot.txt",
-                                       "markers.txt", "targets.txt"};
+  static const char* const kNames[] = {"result.json", "result.yaml", "result.csv", "param.csv",
+                                       "robot.txt",   "markers.txt", "targets.txt"};
   const std::size_t reader = data[0] % (sizeof kNames / sizeof kNames[0]);
   const std::string path = "/tmp/tarn-file-fuzz-" + std::to_string(::getpid()) + "-" + kNames[reader];
   {
@@ -47,8 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     default: {
       std::vector<TamoHandEye::MarkerBoardResult> markers;
-      TarnWorkflow::ReadMarkers(path, reader == 5 ? TarnWorkflow::MarkerForm::Points : TarnWorkflow::MarkerForm::Targets,
-                                1.0, markers, fault);
+      TarnWorkflow::ReadMarkers(path,
+                                reader == 5 ? TarnWorkflow::MarkerForm::Points : TarnWorkflow::MarkerForm::Targets, 1.0,
+                                markers, fault);
       break;
     }
   }
