@@ -35,6 +35,9 @@ TarnWorkflow::FileTable TableOf(const QTableWidget* table) {
 // nothing: every row has a field for each column up to the last robot value, each empty or a number.
 std::optional<QString> RowsProblem(const std::vector<std::string>& rows, int columns) {
   if (rows.empty()) return QString("文件没有数据行, 未导入任何数据!");
+  if (rows.size() > static_cast<std::size_t>(kMostTableRows)) {
+    return QString("文件有%1行, 多于表格最多的%2行, 未导入任何数据!").arg(rows.size()).arg(kMostTableRows);
+  }
   for (int r = 0; r < static_cast<int>(rows.size()); ++r) {
     const QStringList parts = QString::fromStdString(At(rows, r)).split(",");
     const int fields = static_cast<int>(parts.size()) - (parts.last().isEmpty() ? 1 : 0);  // each field ends in ","

@@ -49,6 +49,11 @@ bool MainWindow::LoadRobotData(const QString& path) {
     dialogs->Warning(this, "警告", text, Dialogs::Button::Ok);
     return false;
   }
+  if (words.size() > static_cast<std::size_t>(kMostTableRows)) {
+    dialogs->Warning(this, "警告", QString("文件有%1行, 多于表格最多的%2行!").arg(words.size()).arg(kMostTableRows),
+                     Dialogs::Button::Ok);
+    return false;
+  }
   while (table->rowCount() < static_cast<int>(words.size())) {
     table->insertRow(table->rowCount());
     MakeRowButtons(table->rowCount() - 1);

@@ -19,6 +19,9 @@ namespace WindowParts {
 
 constexpr int kMarkerPasteColumn = 3;
 constexpr int kFirstRobotColumn = 4;
+/// The most rows the parameter table takes from a file (each row carries its own buttons; a calibration
+/// uses tens of poses).
+constexpr int kMostTableRows = 2000;
 
 /// Element `i` of a standard container indexed by a Qt row or column number.
 template <class Container>

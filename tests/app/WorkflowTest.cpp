@@ -426,7 +426,10 @@ class WorkflowTest : public QObject, private WindowUnderTest {
               "第2行第5列不是数字, 未导入任何数据!"},
              {"IsRadian:1\nIsMeter:0\nHandEyeType:0\nEND:\n" + header + "1,2,3,,4,5,\n",
               "第1行只有6列, 少于表格的10列, 未导入任何数据!"},
-             {"IsRadian:1\nIsMeter:0\nHandEyeType:0\nEND:\n" + header, "文件没有数据行, 未导入任何数据!"}}) {
+             {"IsRadian:1\nIsMeter:0\nHandEyeType:0\nEND:\n" + header, "文件没有数据行, 未导入任何数据!"},
+             {"IsRadian:1\nIsMeter:0\nHandEyeType:0\nEND:\n" + header +
+                  QByteArray("1,2,3,,4,5,6,7,8,9,\n").repeated(2001),
+              "文件有2001行, 多于表格最多的2000行, 未导入任何数据!"}}) {
       dialogs->shown.clear();
       QVERIFY(WriteText(path, content));
       ui->InputBtn->click();
