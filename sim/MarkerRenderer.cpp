@@ -129,7 +129,9 @@ Shot RenderShot(const ShotOptions& o) {
       Eigen::Vector3d p;
       cv::Vec3d point(nan, nan, nan);
       if (view.Hit(c, r, p) && !std::isnan(view.ShadeOf(p))) {
-        const Eigen::Vector3d noisy = p * (1.0 + o.depthNoise * gauss(rng) / p.z());
+        const double darkness = (kWhite - view.ShadeOf(p)) / (kWhite - kBlack);
+        const double farther = o.darkDepthBias * darkness / p.norm();  // along the ray
+        const Eigen::Vector3d noisy = p * (1.0 + farther + o.depthNoise * gauss(rng) / p.z());
         point = cv::Vec3d(noisy.x(), noisy.y(), noisy.z());
       }
       shot.cloud.at<cv::Vec3d>(r, c) = point;

@@ -24,12 +24,15 @@ struct ShotOptions {
   std::vector<Eigen::Vector2d> markers = {Eigen::Vector2d::Zero()};  ///< marker centres on the board, metres
   double boardHalfWidth = 0.2;
   double boardHalfHeight = 0.15;
-  int supersample = 4;          ///< samples per pixel along each axis
-  double blurSigma = 0.0;       ///< Gaussian blur, pixels
-  double greyNoise = 0.0;       ///< σ of additive grey-level noise
-  double gradient = 0.0;        ///< lighting falls off by this fraction from the left edge to the right
-  bool colour = false;          ///< BGR instead of grey
-  double depthNoise = 0.0;      ///< σ of the cloud's depth, metres
+  int supersample = 4;      ///< samples per pixel along each axis
+  double blurSigma = 0.0;   ///< Gaussian blur, pixels
+  double greyNoise = 0.0;   ///< σ of additive grey-level noise
+  double gradient = 0.0;    ///< lighting falls off by this fraction from the left edge to the right
+  bool colour = false;      ///< BGR instead of grey
+  double depthNoise = 0.0;  ///< σ of the cloud's depth, metres
+  /// Dark surfaces read farther (as many 3D cameras measure them): a point on the black rings lies this
+  /// much farther along its ray, metres (grey between in proportion to the shade).
+  double darkDepthBias = 0.0;
   std::vector<cv::Rect> holes;  ///< pixels whose points are missing (NaN)
   unsigned seed = 1;
 };

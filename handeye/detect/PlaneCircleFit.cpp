@@ -347,24 +347,39 @@ void CentreSamples(std::vector<PlaneSample>& samples, PlaneMap& plane) {
 }  // namespace
 
 bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane,
-                 const RowLoader& loadRows) {
+                 const RowLoader& loadRows, const SurfaceTest& surface) {
   std::vector<PlaneSample> samples;
   if (!CollectPlaneSamples(cloud, region, scale, loadRows, samples)) return false;
+  if (surface) {
+    std::vector<PlaneSample> on;
+    on.reserve(samples.size());
+    for (const PlaneSample& s : samples) {
+      if (surface(s.u, s.v)) on.push_back(s);
+    }
+    if (static_cast<int>(on.size()) >= minPoints) samples.swap(on);
+  }
   if (static_cast<int>(samples.size()) < minPoints) return false;
   CentreSamples(samples, plane);
 
-  // A fit over all samples, then once more without the points whose 1/Z residual from the first fit
-  // exceeds 3σ.
-  if (!SolvePlanePass(
-          samples, [](const PlaneSample&) { return true; }, minPoints, plane))
-    return false;
-  const Eigen::Vector3d first = plane.cz;
-  const auto residual = [&first](const PlaneSample& s) { return s.w - (first(0) + first(1) * s.u + first(2) * s.v); };
-  double squares = 0.0;
-  for (const PlaneSample& s : samples) squares += residual(s) * residual(s);
-  const double limit = 3.0 * std::sqrt(squares / plane.points);
-  const auto kept = [&](const PlaneSample& s) { return std::abs(residual(s)) <= limit; };
+  // A fit over all samples, then twice more without the points beyond 3 robust σ of the fit before.
+  std::vector<char> used(samples.size(), 1);
+  const auto kept = [&](const PlaneSample& s) { return used[static_cast<std::size_t>(&s - samples.data())] != 0; };
   if (!SolvePlanePass(samples, kept, minPoints, plane)) return false;
+  std::vector<double> residuals(samples.size());
+  for (int pass = 0; pass < 2; ++pass) {
+    const Eigen::Vector3d fitted = plane.cz;
+    std::vector<double> sizes;
+    sizes.reserve(samples.size());
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+      const PlaneSample& s = samples[k];
+      residuals[k] = s.w - (fitted(0) + fitted(1) * s.u + fitted(2) * s.v);
+      if (used[k] != 0) sizes.push_back(std::abs(residuals[k]));
+    }
+    // A floor far below any camera's noise keeps an exact plane's rounding from dropping points.
+    const double limit = std::max(3.0 * 1.4826 * Median(sizes), 1e-9 * std::abs(fitted(0)));
+    for (std::size_t k = 0; k < samples.size(); ++k) used[k] = std::abs(residuals[k]) <= limit ? 1 : 0;
+    if (!SolvePlanePass(samples, kept, minPoints, plane)) return false;
+  }
 
   // The depth's RMS about the plane, over the points of the final fit.
   double depth = 0.0;
@@ -477,6 +492,38 @@ bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings
   return true;
 }
 
+namespace {
+
+constexpr double kSurfaceMarginPx = 2.0;
+
+// A fitted boundary: its conic, and its ellipse to tell inside from outside.
+struct Boundary {
+  Conic conic = Conic::Zero();
+  Eigen::Vector2d centre = Eigen::Vector2d::Zero();
+  Eigen::Matrix2d shape = Eigen::Matrix2d::Identity();
+
+  // The distance (pixels, to first order) of (u, v) from the boundary: negative inside, positive outside.
+  double SignedDistance(double u, double v) const {
+    const Eigen::Vector2d p(u, v);
+    const Eigen::Vector2d d = p - centre;
+    const double distance = Sampson(conic, p);
+    return d.dot(shape * d) <= 1.0 ? -distance : distance;
+  }
+};
+
+// Whether pixel (u, v) sees a white surface of the marker's board, kSurfaceMarginPx clear of every
+// boundary (outer to inner): the board outside, the ring between the second and third boundaries, the dot.
+bool OnWhite(const std::array<Boundary, 4>& b, double u, double v) {
+  const double outer = b[0].SignedDistance(u, v);
+  if (outer >= kSurfaceMarginPx) return true;
+  if (outer > -kSurfaceMarginPx || b[1].SignedDistance(u, v) > -kSurfaceMarginPx) return false;
+  const double ring = b[2].SignedDistance(u, v);
+  if (ring >= kSurfaceMarginPx) return true;
+  return ring <= -kSurfaceMarginPx && b[3].SignedDistance(u, v) <= -kSurfaceMarginPx;
+}
+
+}  // namespace
+
 MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours,
                     const RowLoader& loadRows) {
   MarkerFit fit;
@@ -487,7 +534,7 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
   };
   // 1–2: each boundary as an ellipse through its sub-pixel edge.
   std::array<std::vector<Eigen::Vector2d>, 4> edges;
-  Conic outer = Conic::Zero();
+  std::array<Boundary, 4> boundaries;
   for (std::size_t i = 0; i < 4; ++i) {
     std::vector<Eigen::Vector2d> points;
     points.reserve(contours[i].size());
@@ -501,11 +548,15 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
       return refuse("too few sharp edge points on a boundary", true);
     }
     fit.edgePoints += static_cast<int>(edges[i].size());
-    if (i == 0) outer = conic;
+    boundaries[i].conic = conic;
+    if (!EllipseShape(conic, boundaries[i].centre, boundaries[i].shape)) {
+      return refuse("a boundary does not fit an ellipse", true);
+    }
   }
-  // 3: the board plane.
+  // 3: the board plane, from its white surfaces.
   PlaneMap plane;
-  if (!FitPlaneMap(cloud, outer, kRegionScale, kMinPlanePoints, plane, loadRows)) {
+  const auto white = [&boundaries](double u, double v) { return OnWhite(boundaries, u, v); };
+  if (!FitPlaneMap(cloud, boundaries[0].conic, kRegionScale, kMinPlanePoints, plane, loadRows, white)) {
     return refuse("too few cloud points on the board around the marker", true);
   }
   fit.planePoints = plane.points;

@@ -52,13 +52,16 @@ struct PlaneMap {
 };
 
 /// Fits the plane map over the finite cloud points (Z ≠ 0) inside the ellipse `region` scaled by
-/// `scale`, by least squares on the 3×3 normal equations, with one pass that drops points whose 1/Z
-/// residual exceeds 3σ. False with fewer than `minPoints` points. `loadRows`, when given, is asked for the
-/// rows and columns the region covers before they are read (see Image::LoadRows); false from it is false
-/// here.
+/// `scale` — only those at pixels `surface` accepts, when it is given and accepts at least `minPoints` —
+/// by least squares on the 3×3 normal equations, then twice again without the points whose 1/Z residual
+/// lies beyond 3 robust σ (1.4826 × the median absolute residual) of the fit before: a finger, a cable or
+/// flying pixels leave the plane where it is. False with fewer than `minPoints` points. `loadRows`, when
+/// given, is asked for the rows and columns the region covers before they are read (see
+/// Image::LoadRows); false from it is false here.
 using RowLoader = std::function<bool(int firstRow, int lastRow, int firstCol, int lastCol)>;
+using SurfaceTest = std::function<bool(double u, double v)>;
 bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane,
-                 const RowLoader& loadRows = {});
+                 const RowLoader& loadRows = {}, const SurfaceTest& surface = {});
 
 /// Concentric circles in a plane: points of each ring in 3D (on the plane), one centre and one radius
 /// per ring. Linear fit of x² + y² = 2cₓx + 2c_y y + kᵢ in the plane's own coordinates, then three
@@ -88,7 +91,9 @@ struct MarkerFit {
 /// Fits the marker from the four boundary contours (outer to inner) that the contour search found in
 /// `grey` (the image's grey version, not filtered), with `cloud` (CV_64FC3, one point per pixel):
 /// 1. each contour as a robust ellipse; 2. its points moved to the sub-pixel edge, and refitted;
-/// 3. the plane map over the cloud inside the outer ellipse scaled by 1.3;
+/// 3. the plane map over the cloud inside the outer ellipse scaled by 1.3, from the white surfaces only
+///    (the board around the marker, the white ring and the centre dot, each 2 px clear of every
+///    boundary): dark surfaces read farther on many 3D cameras, and the black rings never enter it;
 /// 4. every edge point mapped onto the plane, and concentric circles fitted there;
 /// 5. the centre in 3D and its pixel, the radii and their deviation from kRingRatios.
 /// A fit whose ratios deviate by more than 0.01, or with fewer than 12 edge points on a ring or 50

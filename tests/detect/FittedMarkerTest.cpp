@@ -80,6 +80,24 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"wuxga_tilt_50_diagonal", 1920, 1200, 1700, View(0.6, 0.62, 0.62), 0.0002}),
     [](const testing::TestParamInfo<Case>& p) { return p.param.name; });
 
+// Dark surfaces read farther on many 3D cameras: with the black rings 0.5 mm behind the board, the plane is
+// taken from the white surfaces and the centre stays where it is, at a low tilt and a steep one, and never
+// further off than the ring centroids' point.
+TEST(FittedMarker, BlackRingsReadFartherLeaveTheCentreWhereItIs) {
+  for (const double tilt : {0.09, 0.52}) {
+    SCOPED_TRACE(tilt);
+    ShotOptions options = Options(Case{"dark", 1280, 1024, 1150, View(0.6, tilt, 0.2, 0.01, -0.02), 0.0002});
+    options.darkDepthBias = 0.0005;
+    const Shot shot = RenderShot(options);
+    MarkerBoardResult fitted, centroid;
+    ASSERT_EQ(SolveFittedMarkerResults(shot.image, shot.cloud, fitted), Success);
+    ASSERT_EQ(SolveMarkerBoardResults(shot.image, shot.cloud, centroid), Success);
+    const double error = (Eigen::Vector3d(fitted.x, fitted.y, fitted.z) - shot.points[0]).norm();
+    EXPECT_LT(error, 2e-5);
+    EXPECT_LE(error, (Eigen::Vector3d(centroid.x, centroid.y, centroid.z) - shot.points[0]).norm() + 1e-5);
+  }
+}
+
 // Noise-free points on a known tilted plane seen by a pinhole camera, and on known circles in it: the
 // plane map and the circle fit recover them to rounding.
 TEST(PlaneCircleFit, ExactPlaneAndCirclesAreRecoveredExactly) {
