@@ -194,6 +194,7 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
     q["plane_rms_mm"] = quality.planeRmsMm;
     q["edge_points"] = quality.edgePoints;
     q["plane_points"] = quality.planePoints;
+    q["edge_offset_px"] = quality.edgeOffsetPx;
     out["quality"] = q;
   } else {
     out["quality"] = py::none();

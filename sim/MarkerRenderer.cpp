@@ -101,6 +101,7 @@ cv::Mat FinishImage(cv::Mat& grey, const ShotOptions& o, std::mt19937& rng, std:
     for (int c = 0; c < o.width; ++c) grey.col(c) *= 1.0 - o.gradient * c / std::max(1, o.width - 1);
   }
   if (o.blurSigma > 0.0) cv::GaussianBlur(grey, grey, cv::Size(0, 0), o.blurSigma);
+  if (o.gain != 1.0) grey *= o.gain;
   if (o.greyNoise > 0.0) {
     for (int r = 0; r < o.height; ++r) {
       for (int c = 0; c < o.width; ++c) grey.at<double>(r, c) += o.greyNoise * gauss(rng);

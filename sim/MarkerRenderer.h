@@ -26,6 +26,7 @@ struct ShotOptions {
   double boardHalfHeight = 0.15;
   int supersample = 4;      ///< samples per pixel along each axis
   double blurSigma = 0.0;   ///< Gaussian blur, pixels
+  double gain = 1.0;        ///< exposure: grey levels times this after the blur (above 1 whites clip at 255)
   double greyNoise = 0.0;   ///< σ of additive grey-level noise
   double gradient = 0.0;    ///< lighting falls off by this fraction from the left edge to the right
   bool colour = false;      ///< BGR instead of grey

@@ -459,7 +459,8 @@ json ShotJson(const ShotDetection& d) {
                 {"ratio_deviation", q.ratioDeviation},
                 {"plane_rms_mm", q.planeRmsMm},
                 {"edge_points", q.edgePoints},
-                {"plane_points", q.planePoints}};
+                {"plane_points", q.planePoints},
+                {"edge_offset_px", q.edgeOffsetPx}};
   }
   return j;
 }

@@ -37,6 +37,7 @@ ErrorCode Solve(const Input& image, const Input& cloud, MarkerBoardResult& resul
       quality->planeRmsMm = 1000.0 * fit.planeRms;
       quality->edgePoints = fit.edgePoints;
       quality->planePoints = fit.planePoints;
+      quality->edgeOffsetPx = fit.edgeOffsetPx;
     }
     return code;
   } catch (const std::exception& e) {

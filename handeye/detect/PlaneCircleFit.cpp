@@ -495,6 +495,8 @@ bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings
 namespace {
 
 constexpr double kSurfaceMarginPx = 2.0;
+// Which way each boundary (outer to inner) moves into the black: the outer and third inwards.
+constexpr std::array<double, 4> kIntoBlack = {-1.0, 1.0, -1.0, 1.0};
 
 // A fitted boundary: its conic, and its ellipse to tell inside from outside.
 struct Boundary {
@@ -570,13 +572,27 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
   if (!FitConcentricCircles(rings, circles) || !(circles.radii[0] > 0.0)) {
     return refuse("the boundaries are not concentric circles", false);
   }
-  // 5: the centre, its pixel, and how well the rings match the marker's design.
+  // 5: the centre, its pixel, and how well the rings match the marker's design: rᵢ = ρᵢ·R + sᵢ·δ by least
+  // squares over the four radii.
   fit.centre = circles.centre;
   fit.pixel = plane.PixelOf(circles.centre);
+  Eigen::Matrix2d normal = Eigen::Matrix2d::Zero();
+  Eigen::Vector2d rhs = Eigen::Vector2d::Zero();
   for (std::size_t i = 0; i < 4; ++i) {
     fit.radii[i] = circles.radii[i];
-    fit.ratioDeviation = std::max(fit.ratioDeviation, std::abs(circles.radii[i] / circles.radii[0] - kRingRatios[i]));
+    const Eigen::Vector2d row(kRingRatios[i], kIntoBlack[i]);
+    normal += row * row.transpose();
+    rhs += row * circles.radii[i];
   }
+  const Eigen::Vector2d design = normal.ldlt().solve(rhs);  // R, δ
+  if (!(design(0) > 0.0)) return refuse("the rings' radii do not have the marker's ratios", false);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const double ratio = (circles.radii[i] - kIntoBlack[i] * design(1)) / design(0);
+    fit.ratioDeviation = std::max(fit.ratioDeviation, std::abs(ratio - kRingRatios[i]));
+  }
+  // δ in pixels, at the outer boundary's mean radius in the image.
+  const double outerPx = 1.0 / std::sqrt(std::sqrt(boundaries[0].shape.determinant()));
+  fit.edgeOffsetPx = design(1) * outerPx / circles.radii[0];
   if (!fit.centre.allFinite() || !fit.pixel.allFinite()) return refuse("the fit did not converge", false);
   if (fit.ratioDeviation > kMaxRatioDeviation) return refuse("the rings' radii do not have the marker's ratios", false);
   return fit;

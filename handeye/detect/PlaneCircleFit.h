@@ -80,7 +80,8 @@ struct MarkerFit {
   Eigen::Vector3d centre = Eigen::Vector3d::Zero();  ///< cloud units, camera frame
   Eigen::Vector2d pixel = Eigen::Vector2d::Zero();   ///< (u, v) of the centre
   std::array<double, 4> radii{};                     ///< cloud units, outer to inner
-  double ratioDeviation = 0.0;                       ///< max |rᵢ / r₀ − ρᵢ|
+  double ratioDeviation = 0.0;                       ///< max |(rᵢ − sᵢδ) / R − ρᵢ| (see FitMarker)
+  double edgeOffsetPx = 0.0;                         ///< δ in pixels
   double planeRms = 0.0;                             ///< cloud units
   int edgePoints = 0;
   int planePoints = 0;
@@ -95,7 +96,9 @@ struct MarkerFit {
 ///    (the board around the marker, the white ring and the centre dot, each 2 px clear of every
 ///    boundary): dark surfaces read farther on many 3D cameras, and the black rings never enter it;
 /// 4. every edge point mapped onto the plane, and concentric circles fitted there;
-/// 5. the centre in 3D and its pixel, the radii and their deviation from kRingRatios.
+/// 5. the centre in 3D and its pixel, the radii and their deviation from kRingRatios once fitted as
+///    rᵢ = ρᵢ·R + sᵢ·δ: clipped whites and blur move every boundary into the black by one offset δ (the
+///    outer and third boundaries inwards, s = −1; the second and the dot's outwards, s = +1).
 /// A fit whose ratios deviate by more than 0.01, or with fewer than 12 edge points on a ring or 50
 /// plane points, is refused (see MarkerFit::refusal). `loadRows` as for FitPlaneMap.
 MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours,

@@ -98,6 +98,24 @@ TEST(FittedMarker, BlackRingsReadFartherLeaveTheCentreWhereItIs) {
   }
 }
 
+// Over-exposed shots: whites clipped at gain 2 and 3 on a 2 px blur move every boundary into the black by one
+// offset. The radii are checked once it is taken out: the shot is kept, the offset reported, the centre right.
+TEST(FittedMarker, ClippedWhitesAreKeptWithTheirEdgeOffset) {
+  for (const double gain : {2.0, 3.0}) {
+    SCOPED_TRACE(gain);
+    ShotOptions options = Options(Case{"bloom", 1280, 1024, 1150, View(0.6, 0.35, -0.2, 0.02, 0.01), 0.0002});
+    options.blurSigma = 2.0;
+    options.gain = gain;
+    const Shot shot = RenderShot(options);
+    MarkerBoardResult fitted;
+    MarkerFitQuality quality;
+    ASSERT_EQ(SolveFittedMarkerResults(shot.image, shot.cloud, fitted, quality), Success);
+    EXPECT_LT((Eigen::Vector3d(fitted.x, fitted.y, fitted.z) - shot.points[0]).norm(), kMetres);
+    EXPECT_LT(quality.ratioDeviation, 0.003);
+    EXPECT_GT(quality.edgeOffsetPx, 0.5);
+  }
+}
+
 // Noise-free points on a known tilted plane seen by a pinhole camera, and on known circles in it: the
 // plane map and the circle fit recover them to rounding.
 TEST(PlaneCircleFit, ExactPlaneAndCirclesAreRecoveredExactly) {

@@ -47,10 +47,15 @@ namespace TamoHandEye {
 /// What the fit measured: how far to trust a fitted centre.
 struct MarkerFitQuality {
   double radiiMm[4] = {0.0, 0.0, 0.0, 0.0};  ///< the boundaries' fitted radii, outer to inner, mm
-  double ratioDeviation = 0.0;  ///< max |rᵢ / r₀ − ρᵢ|: below 0.003 on good shots, refused above 0.01
-  double planeRmsMm = 0.0;      ///< RMS of the cloud's depth about the fitted plane, mm
-  int edgePoints = 0;           ///< sub-pixel edge points used, all boundaries together
-  int planePoints = 0;          ///< cloud points the plane was fitted to
+  /// max |(rᵢ ∓ δ) / R − ρᵢ| once the radii are fitted as ρᵢ·R with every boundary moved into the black by
+  /// one offset δ (the bloom of clipped whites): below 0.003 on good shots, refused above 0.01
+  double ratioDeviation = 0.0;
+  double planeRmsMm = 0.0;  ///< RMS of the cloud's depth about the fitted plane, mm
+  int edgePoints = 0;       ///< sub-pixel edge points used, all boundaries together
+  int planePoints = 0;      ///< cloud points the plane was fitted to
+  /// δ in pixels: how far every boundary lies into the black rings (over-exposure, blur); near 0 on a
+  /// well exposed shot, 1 px and more where whites clip
+  double edgeOffsetPx = 0.0;
 };
 
 /// Codes: those of SolveMarkerBoardResults (MarkerDetect.h; 102 does not occur: no cloud point at the
