@@ -368,12 +368,14 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
   std::vector<double> residuals(samples.size());
   for (int pass = 0; pass < 2; ++pass) {
     const Eigen::Vector3d fitted = plane.cz;
+    // The median over an even subsample of at most about 4,096 of the points in use.
+    const std::size_t stride = 1 + static_cast<std::size_t>(plane.points) / 4096;
     std::vector<double> sizes;
-    sizes.reserve(samples.size());
-    for (std::size_t k = 0; k < samples.size(); ++k) {
+    sizes.reserve(static_cast<std::size_t>(plane.points) / stride + 1);
+    for (std::size_t k = 0, counted = 0; k < samples.size(); ++k) {
       const PlaneSample& s = samples[k];
       residuals[k] = s.w - (fitted(0) + fitted(1) * s.u + fitted(2) * s.v);
-      if (used[k] != 0) sizes.push_back(std::abs(residuals[k]));
+      if (used[k] != 0 && counted++ % stride == 0) sizes.push_back(std::abs(residuals[k]));
     }
     // A floor far below any camera's noise keeps an exact plane's rounding from dropping points.
     const double limit = std::max(3.0 * 1.4826 * Median(sizes), 1e-9 * std::abs(fitted(0)));
@@ -498,30 +500,38 @@ constexpr double kSurfaceMarginPx = 2.0;
 // Which way each boundary (outer to inner) moves into the black: the outer and third inwards.
 constexpr std::array<double, 4> kIntoBlack = {-1.0, 1.0, -1.0, 1.0};
 
-// A fitted boundary: its conic, and its ellipse to tell inside from outside.
+// A fitted boundary: its conic, and its ellipse (x − c)ᵀ M (x − c) = 1, with the levels of that form a
+// margin inside and outside it (the margin measured along the ellipse's short axis, where a level is
+// nearest the curve, so that it is at least the margin everywhere).
 struct Boundary {
   Conic conic = Conic::Zero();
   Eigen::Vector2d centre = Eigen::Vector2d::Zero();
   Eigen::Matrix2d shape = Eigen::Matrix2d::Identity();
+  double inner = 1.0, outer = 1.0;  ///< the form's levels kSurfaceMarginPx inside and outside
 
-  // The distance (pixels, to first order) of (u, v) from the boundary: negative inside, positive outside.
-  double SignedDistance(double u, double v) const {
-    const Eigen::Vector2d p(u, v);
-    const Eigen::Vector2d d = p - centre;
-    const double distance = Sampson(conic, p);
-    return d.dot(shape * d) <= 1.0 ? -distance : distance;
+  bool Set(const Conic& q, double margin) {
+    conic = q;
+    if (!EllipseShape(q, centre, shape)) return false;
+    const double shortAxis = 1.0 / std::sqrt(shape.eigenvalues().real().maxCoeff());
+    inner = std::pow(std::max(0.0, 1.0 - margin / shortAxis), 2);
+    outer = std::pow(1.0 + margin / shortAxis, 2);
+    return true;
+  }
+  double Level(double u, double v) const {
+    const Eigen::Vector2d d(u - centre.x(), v - centre.y());
+    return d.dot(shape * d);
   }
 };
 
-// Whether pixel (u, v) sees a white surface of the marker's board, kSurfaceMarginPx clear of every
-// boundary (outer to inner): the board outside, the ring between the second and third boundaries, the dot.
+// Whether pixel (u, v) sees a white surface of the marker's board, clear of every boundary (outer to
+// inner): the board outside, the ring between the second and third boundaries, the centre dot.
 bool OnWhite(const std::array<Boundary, 4>& b, double u, double v) {
-  const double outer = b[0].SignedDistance(u, v);
-  if (outer >= kSurfaceMarginPx) return true;
-  if (outer > -kSurfaceMarginPx || b[1].SignedDistance(u, v) > -kSurfaceMarginPx) return false;
-  const double ring = b[2].SignedDistance(u, v);
-  if (ring >= kSurfaceMarginPx) return true;
-  return ring <= -kSurfaceMarginPx && b[3].SignedDistance(u, v) <= -kSurfaceMarginPx;
+  const double outer = b[0].Level(u, v);
+  if (outer >= b[0].outer) return true;
+  if (outer > b[0].inner || b[1].Level(u, v) > b[1].inner) return false;
+  const double ring = b[2].Level(u, v);
+  if (ring >= b[2].outer) return true;
+  return ring <= b[2].inner && b[3].Level(u, v) <= b[3].inner;
 }
 
 }  // namespace
@@ -550,10 +560,7 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
       return refuse("too few sharp edge points on a boundary", true);
     }
     fit.edgePoints += static_cast<int>(edges[i].size());
-    boundaries[i].conic = conic;
-    if (!EllipseShape(conic, boundaries[i].centre, boundaries[i].shape)) {
-      return refuse("a boundary does not fit an ellipse", true);
-    }
+    if (!boundaries[i].Set(conic, kSurfaceMarginPx)) return refuse("a boundary does not fit an ellipse", true);
   }
   // 3: the board plane, from its white surfaces.
   PlaneMap plane;
