@@ -195,6 +195,8 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
     q["edge_points"] = quality.edgePoints;
     q["plane_points"] = quality.planePoints;
     q["edge_offset_px"] = quality.edgeOffsetPx;
+    q["boundaries_used"] = py::make_tuple(quality.boundaryUsed[0], quality.boundaryUsed[1], quality.boundaryUsed[2],
+                                          quality.boundaryUsed[3]);
     out["quality"] = q;
   } else {
     out["quality"] = py::none();

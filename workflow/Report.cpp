@@ -460,7 +460,8 @@ json ShotJson(const ShotDetection& d) {
                 {"plane_rms_mm", q.planeRmsMm},
                 {"edge_points", q.edgePoints},
                 {"plane_points", q.planePoints},
-                {"edge_offset_px", q.edgeOffsetPx}};
+                {"edge_offset_px", q.edgeOffsetPx},
+                {"boundaries_used", {q.boundaryUsed[0], q.boundaryUsed[1], q.boundaryUsed[2], q.boundaryUsed[3]}}};
   }
   return j;
 }

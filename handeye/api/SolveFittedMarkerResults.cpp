@@ -31,13 +31,14 @@ ErrorCode Solve(const Input& image, const Input& cloud, MarkerBoardResult& resul
     if (code == Success) result = MarkerBoardResult{local.x, local.y, local.z, local.u, local.v};
     if (quality && detector->fitted &&
         (code == Success || code == Err_Algo_Marker_Fit_NotMarker || code == Err_Algo_Marker_Fit_TooFewPoints)) {
-      const Detect::MarkerFit& fit = detector->fit;
+      const Detect::MarkerFit& fit = code == Success ? detector->fit : detector->firstRefused;
       for (int i = 0; i < 4; ++i) quality->radiiMm[i] = 1000.0 * fit.radii[static_cast<std::size_t>(i)];
       quality->ratioDeviation = fit.ratioDeviation;
       quality->planeRmsMm = 1000.0 * fit.planeRms;
       quality->edgePoints = fit.edgePoints;
       quality->planePoints = fit.planePoints;
       quality->edgeOffsetPx = fit.edgeOffsetPx;
+      for (std::size_t i = 0; i < 4; ++i) quality->boundaryUsed[i] = fit.used[i];
     }
     return code;
   } catch (const std::exception& e) {

@@ -64,6 +64,7 @@ void ConcentricCircleMarker3D::BuildParamQueue() {
 }
 
 ErrorCode ConcentricCircleMarker3D::Run(MarkerBoardResult& result) {
+  ErrorCode firstFitFailure = Success;
   for (int attempt = 0; attempt < paramCount; ++attempt) {
     MarkerBoardResult local;
     const ErrorCode code = DetectMarker(local);
@@ -72,10 +73,16 @@ ErrorCode ConcentricCircleMarker3D::Run(MarkerBoardResult& result) {
       case Err_Algo_Marker_Fail_NoCircle: noCircleCodes.push_back(code); break;
       case Err_Algo_Marker_Fail_NoPoint: noPointCodes.push_back(code); break;
       case Err_Algo_Marker_Fail_ExceedOneCircle: multiCircleCodes.push_back(code); break;
+      // A fit refused under one threshold pair (contours that starve a boundary, a ring cut by another
+      // pair's threshold) may pass under the next.
+      case Err_Algo_Marker_Fit_NotMarker:
+      case Err_Algo_Marker_Fit_TooFewPoints:
+        if (firstFitFailure == Success) firstFitFailure = code;
+        break;
       default: return code;
     }
   }
-  return SummarizeFailures();
+  return firstFitFailure != Success ? firstFitFailure : SummarizeFailures();
 }
 
 ErrorCode ConcentricCircleMarker3D::SummarizeFailures() const {

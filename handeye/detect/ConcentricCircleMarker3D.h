@@ -36,7 +36,8 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   ErrorCode DetectMarker(MarkerBoardResult& result) override;
 
   /// Runs the attempts (at most paramCount) and returns 0 with `result` filled, the first input error,
-  /// or the code SummarizeFailures derives from the failed attempts. `result` is written only on success.
+  /// the first fit's refusal (109, 110) when every attempt failed and one was refused, or the code
+  /// SummarizeFailures derives from the failed attempts. `result` is written only on success.
   ErrorCode Run(MarkerBoardResult& result);
 
   /// The code for a run whose attempts all failed, from the tallies of each failure.

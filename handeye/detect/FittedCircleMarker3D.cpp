@@ -26,6 +26,8 @@ ErrorCode FittedCircleMarker3D::DetectMarker(MarkerBoardResult& result) {
   if (const ErrorCode code = CheckAttempt(); code != Success) return code;
   fitted = true;
   if (!fit.refusal.empty()) {
+    if (!refused) firstRefused = fit;
+    refused = true;
     return fit.tooFewPoints ? Err_Algo_Marker_Fit_TooFewPoints : Err_Algo_Marker_Fit_NotMarker;
   }
   result.x = fit.centre.x();

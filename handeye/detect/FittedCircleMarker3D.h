@@ -24,7 +24,9 @@ class FittedCircleMarker3D : public ConcentricCircleMarker3D {
   ErrorCode DetectMarker(MarkerBoardResult& result) override;
 
   MarkerFit fit;
-  bool fitted = false;  ///< a fit was made (fit holds its figures)
+  bool fitted = false;     ///< a fit was made (fit holds its figures)
+  MarkerFit firstRefused;  ///< the first fit refused, what a run that ends refused reports
+  bool refused = false;    ///< a fit was refused (firstRefused holds its figures)
 
  private:
   cv::Mat grey;  ///< the image's grey version, unfiltered, made once

@@ -524,14 +524,68 @@ struct Boundary {
 };
 
 // Whether pixel (u, v) sees a white surface of the marker's board, clear of every boundary (outer to
-// inner): the board outside, the ring between the second and third boundaries, the centre dot.
-bool OnWhite(const std::array<Boundary, 4>& b, double u, double v) {
+// inner): the board outside, the ring between the second and third boundaries, the centre dot. A white
+// surface next to a boundary that was not fitted is left out.
+bool OnWhite(const std::array<Boundary, 4>& b, const std::array<bool, 4>& used, double u, double v) {
   const double outer = b[0].Level(u, v);
   if (outer >= b[0].outer) return true;
-  if (outer > b[0].inner || b[1].Level(u, v) > b[1].inner) return false;
+  if (outer > b[0].inner || !used[1] || !used[2] || b[1].Level(u, v) > b[1].inner) return false;
   const double ring = b[2].Level(u, v);
   if (ring >= b[2].outer) return true;
-  return ring <= b[2].inner && b[3].Level(u, v) <= b[3].inner;
+  return used[3] && ring <= b[2].inner && b[3].Level(u, v) <= b[3].inner;
+}
+
+// The fewest boundaries a fit uses, the outer among them.
+constexpr int kMinBoundaries = 3;
+
+// 1–2: each boundary as an ellipse through its sub-pixel edge; one with too few sharp edge points (a
+// small centre dot, a ring cut by the image border or by something in front of it) is left out.
+bool FitBoundaries(const cv::Mat& grey, const std::array<std::vector<cv::Point>, 4>& contours,
+                   std::array<std::vector<Eigen::Vector2d>, 4>& edges, std::array<Boundary, 4>& boundaries,
+                   MarkerFit& fit) {
+  int used = 0;
+  for (std::size_t i = 0; i < 4; ++i) {
+    std::vector<Eigen::Vector2d> points;
+    points.reserve(contours[i].size());
+    for (const cv::Point& p : contours[i]) points.emplace_back(p.x, p.y);
+    Conic conic;
+    std::vector<Eigen::Vector2d> kept;
+    std::vector<Eigen::Vector2d> moved;
+    if (FitEllipseRobust(points, conic, &kept)) moved = SubPixelEdges(grey, kept, conic);
+    fit.used[i] =
+        static_cast<int>(moved.size()) >= kMinEdgePointsPerRing && FitEllipseRobust(moved, conic, &edges[i]) &&
+        static_cast<int>(edges[i].size()) >= kMinEdgePointsPerRing && boundaries[i].Set(conic, kSurfaceMarginPx);
+    if (!fit.used[i]) {
+      edges[i].clear();
+      continue;
+    }
+    fit.edgePoints += static_cast<int>(edges[i].size());
+    ++used;
+  }
+  return fit.used[0] && used >= kMinBoundaries;
+}
+
+// 5: how well the rings match the marker's design: rᵢ = ρᵢ·R + sᵢ·δ by least squares over the radii
+// fitted, and δ in pixels at the outer boundary's mean radius in the image.
+bool CheckRatios(const Boundary& outer, MarkerFit& fit) {
+  Eigen::Matrix2d normal = Eigen::Matrix2d::Zero();
+  Eigen::Vector2d rhs = Eigen::Vector2d::Zero();
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (!fit.used[i]) continue;
+    const Eigen::Vector2d row(kRingRatios[i], kIntoBlack[i]);
+    normal += row * row.transpose();
+    rhs += row * fit.radii[i];
+  }
+  const Eigen::Vector2d design = normal.ldlt().solve(rhs);  // R, δ
+  if (!(design(0) > 0.0)) return false;
+  for (std::size_t i = 0; i < 4; ++i) {
+    if (!fit.used[i]) continue;
+    const double ratio = (fit.radii[i] - kIntoBlack[i] * design(1)) / design(0);
+    fit.ratioDeviation = std::max(fit.ratioDeviation, std::abs(ratio - kRingRatios[i]));
+  }
+  const double outerPx = 1.0 / std::sqrt(std::sqrt(outer.shape.determinant()));
+  fit.edgeOffsetPx = design(1) * outerPx / fit.radii[0];
+  return fit.ratioDeviation <= kMaxRatioDeviation;
 }
 
 }  // namespace
@@ -544,64 +598,37 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
     fit.tooFewPoints = points;
     return fit;
   };
-  // 1–2: each boundary as an ellipse through its sub-pixel edge.
   std::array<std::vector<Eigen::Vector2d>, 4> edges;
   std::array<Boundary, 4> boundaries;
-  for (std::size_t i = 0; i < 4; ++i) {
-    std::vector<Eigen::Vector2d> points;
-    points.reserve(contours[i].size());
-    for (const cv::Point& p : contours[i]) points.emplace_back(p.x, p.y);
-    Conic conic;
-    std::vector<Eigen::Vector2d> kept;
-    if (!FitEllipseRobust(points, conic, &kept)) return refuse("a boundary does not fit an ellipse", true);
-    const std::vector<Eigen::Vector2d> moved = SubPixelEdges(grey, kept, conic);
-    if (static_cast<int>(moved.size()) < kMinEdgePointsPerRing || !FitEllipseRobust(moved, conic, &edges[i]) ||
-        static_cast<int>(edges[i].size()) < kMinEdgePointsPerRing) {
-      return refuse("too few sharp edge points on a boundary", true);
-    }
-    fit.edgePoints += static_cast<int>(edges[i].size());
-    if (!boundaries[i].Set(conic, kSurfaceMarginPx)) return refuse("a boundary does not fit an ellipse", true);
+  if (!FitBoundaries(grey, contours, edges, boundaries, fit)) {
+    return refuse(fit.used[0] ? "too few sharp edge points on the rings' boundaries"
+                              : "too few sharp edge points on the outer boundary",
+                  true);
   }
   // 3: the board plane, from its white surfaces.
   PlaneMap plane;
-  const auto white = [&boundaries](double u, double v) { return OnWhite(boundaries, u, v); };
+  const auto white = [&](double u, double v) { return OnWhite(boundaries, fit.used, u, v); };
   if (!FitPlaneMap(cloud, boundaries[0].conic, kRegionScale, kMinPlanePoints, plane, loadRows, white)) {
     return refuse("too few cloud points on the board around the marker", true);
   }
   fit.planePoints = plane.points;
   fit.planeRms = plane.rms;
   // 4: the edges on the plane, and concentric circles there.
-  std::vector<std::vector<Eigen::Vector3d>> rings(4);
+  std::vector<std::vector<Eigen::Vector3d>> rings;
   for (std::size_t i = 0; i < 4; ++i) {
-    for (const Eigen::Vector2d& e : edges[i]) rings[i].push_back(plane.At(e.x(), e.y()));
+    if (!fit.used[i]) continue;
+    rings.emplace_back();
+    for (const Eigen::Vector2d& e : edges[i]) rings.back().push_back(plane.At(e.x(), e.y()));
   }
   ConcentricCircles circles;
   if (!FitConcentricCircles(rings, circles) || !(circles.radii[0] > 0.0)) {
     return refuse("the boundaries are not concentric circles", false);
   }
-  // 5: the centre, its pixel, and how well the rings match the marker's design: rᵢ = ρᵢ·R + sᵢ·δ by least
-  // squares over the four radii.
   fit.centre = circles.centre;
   fit.pixel = plane.PixelOf(circles.centre);
-  Eigen::Matrix2d normal = Eigen::Matrix2d::Zero();
-  Eigen::Vector2d rhs = Eigen::Vector2d::Zero();
-  for (std::size_t i = 0; i < 4; ++i) {
-    fit.radii[i] = circles.radii[i];
-    const Eigen::Vector2d row(kRingRatios[i], kIntoBlack[i]);
-    normal += row * row.transpose();
-    rhs += row * circles.radii[i];
-  }
-  const Eigen::Vector2d design = normal.ldlt().solve(rhs);  // R, δ
-  if (!(design(0) > 0.0)) return refuse("the rings' radii do not have the marker's ratios", false);
-  for (std::size_t i = 0; i < 4; ++i) {
-    const double ratio = (circles.radii[i] - kIntoBlack[i] * design(1)) / design(0);
-    fit.ratioDeviation = std::max(fit.ratioDeviation, std::abs(ratio - kRingRatios[i]));
-  }
-  // δ in pixels, at the outer boundary's mean radius in the image.
-  const double outerPx = 1.0 / std::sqrt(std::sqrt(boundaries[0].shape.determinant()));
-  fit.edgeOffsetPx = design(1) * outerPx / circles.radii[0];
+  for (std::size_t i = 0, k = 0; i < 4; ++i) fit.radii[i] = fit.used[i] ? circles.radii[k++] : 0.0;
   if (!fit.centre.allFinite() || !fit.pixel.allFinite()) return refuse("the fit did not converge", false);
-  if (fit.ratioDeviation > kMaxRatioDeviation) return refuse("the rings' radii do not have the marker's ratios", false);
+  if (!CheckRatios(boundaries[0], fit)) return refuse("the rings' radii do not have the marker's ratios", false);
   return fit;
 }
 

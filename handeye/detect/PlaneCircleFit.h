@@ -79,7 +79,8 @@ constexpr std::array<double, 4> kRingRatios = {1.0, 0.7, 0.45, 0.2};
 struct MarkerFit {
   Eigen::Vector3d centre = Eigen::Vector3d::Zero();  ///< cloud units, camera frame
   Eigen::Vector2d pixel = Eigen::Vector2d::Zero();   ///< (u, v) of the centre
-  std::array<double, 4> radii{};                     ///< cloud units, outer to inner
+  std::array<double, 4> radii{};                     ///< cloud units, outer to inner; 0 where not used
+  std::array<bool, 4> used{};                        ///< which boundaries entered the fit
   double ratioDeviation = 0.0;                       ///< max |(rᵢ − sᵢδ) / R − ρᵢ| (see FitMarker)
   double edgeOffsetPx = 0.0;                         ///< δ in pixels
   double planeRms = 0.0;                             ///< cloud units
@@ -91,7 +92,9 @@ struct MarkerFit {
 
 /// Fits the marker from the four boundary contours (outer to inner) that the contour search found in
 /// `grey` (the image's grey version, not filtered), with `cloud` (CV_64FC3, one point per pixel):
-/// 1. each contour as a robust ellipse; 2. its points moved to the sub-pixel edge, and refitted;
+/// 1. each contour as a robust ellipse; 2. its points moved to the sub-pixel edge, and refitted; a
+///    boundary left with fewer than 12 edge points (a small centre dot, a ring cut by the image border
+///    or something in front of it) is left out — the outer one and two others are needed;
 /// 3. the plane map over the cloud inside the outer ellipse scaled by 1.3, from the white surfaces only
 ///    (the board around the marker, the white ring and the centre dot, each 2 px clear of every
 ///    boundary): dark surfaces read farther on many 3D cameras, and the black rings never enter it;
@@ -99,8 +102,8 @@ struct MarkerFit {
 /// 5. the centre in 3D and its pixel, the radii and their deviation from kRingRatios once fitted as
 ///    rᵢ = ρᵢ·R + sᵢ·δ: clipped whites and blur move every boundary into the black by one offset δ (the
 ///    outer and third boundaries inwards, s = −1; the second and the dot's outwards, s = +1).
-/// A fit whose ratios deviate by more than 0.01, or with fewer than 12 edge points on a ring or 50
-/// plane points, is refused (see MarkerFit::refusal). `loadRows` as for FitPlaneMap.
+/// A fit whose ratios deviate by more than 0.01, with too few boundaries or fewer than 50 plane points
+/// is refused (see MarkerFit::refusal). `loadRows` as for FitPlaneMap.
 MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours,
                     const RowLoader& loadRows = {});
 

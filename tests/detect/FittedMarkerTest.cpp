@@ -116,6 +116,27 @@ TEST(FittedMarker, ClippedWhitesAreKeptWithTheirEdgeOffset) {
   }
 }
 
+// A marker of 15 px outer radius: its 3 px centre dot has too few sharp edge points to fit, so the fit
+// uses the other boundaries, says so, and stays within 0.05 mm.
+TEST(FittedMarker, ASmallMarkerIsFittedWithTheBoundariesThatHaveTheirEdges) {
+  int withoutTheDot = 0;
+  for (unsigned seed = 1; seed <= 6; ++seed) {
+    SCOPED_TRACE(seed);
+    ShotOptions options =
+        Options(Case{"small", 640, 480, 600, View(1.2, 0.1 * seed, -0.05 * seed, 0.01 * seed, 0.0), 0.0003});
+    options.seed = seed;
+    const Shot shot = RenderShot(options);
+    MarkerBoardResult fitted;
+    MarkerFitQuality quality;
+    ASSERT_EQ(SolveFittedMarkerResults(shot.image, shot.cloud, fitted, quality), Success);
+    EXPECT_LT((Eigen::Vector3d(fitted.x, fitted.y, fitted.z) - shot.points[0]).norm(), kMetres);
+    EXPECT_TRUE(quality.boundaryUsed[0]);
+    withoutTheDot += quality.boundaryUsed[3] ? 0 : 1;
+    EXPECT_EQ(quality.radiiMm[3] == 0.0, !quality.boundaryUsed[3]);
+  }
+  EXPECT_GT(withoutTheDot, 0);
+}
+
 // Noise-free points on a known tilted plane seen by a pinhole camera, and on known circles in it: the
 // plane map and the circle fit recover them to rounding.
 TEST(PlaneCircleFit, ExactPlaneAndCirclesAreRecoveredExactly) {

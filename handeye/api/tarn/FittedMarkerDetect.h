@@ -46,7 +46,7 @@ namespace TamoHandEye {
 
 /// What the fit measured: how far to trust a fitted centre.
 struct MarkerFitQuality {
-  double radiiMm[4] = {0.0, 0.0, 0.0, 0.0};  ///< the boundaries' fitted radii, outer to inner, mm
+  double radiiMm[4] = {0.0, 0.0, 0.0, 0.0};  ///< the boundaries' fitted radii, outer to inner, mm; 0 if unused
   /// max |(rᵢ ∓ δ) / R − ρᵢ| once the radii are fitted as ρᵢ·R with every boundary moved into the black by
   /// one offset δ (the bloom of clipped whites): below 0.003 on good shots, refused above 0.01
   double ratioDeviation = 0.0;
@@ -56,6 +56,10 @@ struct MarkerFitQuality {
   /// δ in pixels: how far every boundary lies into the black rings (over-exposure, blur); near 0 on a
   /// well exposed shot, 1 px and more where whites clip
   double edgeOffsetPx = 0.0;
+  /// Which boundaries (outer to inner) the fit used: one with too few sharp edge points (a small marker's
+  /// centre dot, a ring cut by the image border or by something in front of it) is left out; the outer
+  /// one and two others are needed
+  bool boundaryUsed[4] = {false, false, false, false};
 };
 
 /// Codes: those of SolveMarkerBoardResults (MarkerDetect.h; 102 does not occur: no cloud point at the
