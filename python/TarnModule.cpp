@@ -161,9 +161,99 @@ cv::Mat CloudOf(const py::handle& cloud) {
       .clone();
 }
 
-py::dict DetectMarker(const py::object& image, const py::object& cloud, const std::string& centre) {
+// The 2D camera's intrinsics as a dict of ImageIntrinsics' fields, and back.
+py::dict IntrinsicsDict(const ImageIntrinsics& k) {
+  py::dict d;
+  d["fx"] = k.fx;
+  d["fy"] = k.fy;
+  d["cx"] = k.cx;
+  d["cy"] = k.cy;
+  d["skew"] = k.skew;
+  d["distortion"] = py::make_tuple(k.k1, k.k2, k.p1, k.p2, k.k3);
+  d["width"] = k.width;
+  d["height"] = k.height;
+  d["shift_px"] = py::make_tuple(k.shiftUPx, k.shiftVPx);
+  d["turn_deg"] = k.turnDeg;
+  return d;
+}
+
+py::dict ReadIntrinsics(const std::string& path) {
+  ImageIntrinsics k;
+  std::string error;
+  if (!ReadImageIntrinsics(path, k, error)) throw py::value_error(error);
+  return IntrinsicsDict(k);
+}
+
+ImageIntrinsics IntrinsicsOf(const py::object& given) {
+  if (py::isinstance<py::str>(given)) {
+    ImageIntrinsics k;
+    std::string error;
+    if (!ReadImageIntrinsics(given.cast<std::string>(), k, error)) throw py::value_error(error);
+    return k;
+  }
+  if (!py::isinstance<py::dict>(given)) {
+    throw py::value_error("image_intrinsics must be a path to a camera YAML file or a dict (fx, fy, cx, cy, …)");
+  }
+  const auto d = given.cast<py::dict>();
+  for (const auto& item : d) {
+    static const char* const kKeys[] = {"fx",         "fy",    "cx",     "cy",       "skew",
+                                        "distortion", "width", "height", "shift_px", "turn_deg"};
+    const std::string key = py::str(item.first).cast<std::string>();
+    if (std::find_if(std::begin(kKeys), std::end(kKeys), [&](const char* k) { return key == k; }) == std::end(kKeys)) {
+      throw py::value_error("image_intrinsics: unknown key \"" + key +
+                            "\" (fx, fy, cx, cy, skew, distortion, width, "
+                            "height, shift_px, turn_deg)");
+    }
+  }
+  ImageIntrinsics k;
+  const auto number = [&](const char* key, double& into) {
+    if (d.contains(key)) into = d[key].cast<double>();
+  };
+  for (const char* key : {"fx", "fy", "cx", "cy"}) {
+    if (!d.contains(key)) throw py::value_error(std::string("image_intrinsics needs ") + key);
+  }
+  number("fx", k.fx);
+  number("fy", k.fy);
+  number("cx", k.cx);
+  number("cy", k.cy);
+  number("skew", k.skew);
+  number("turn_deg", k.turnDeg);
+  if (d.contains("distortion")) {
+    const auto values = d["distortion"].cast<std::vector<double>>();
+    if (values.size() != 4 && values.size() != 5) {
+      throw py::value_error("image_intrinsics: distortion must be k1, k2, p1, p2[, k3]");
+    }
+    k.k1 = values[0];
+    k.k2 = values[1];
+    k.p1 = values[2];
+    k.p2 = values[3];
+    k.k3 = values.size() == 5 ? values[4] : 0.0;
+  }
+  if (d.contains("shift_px")) {
+    const auto shift = d["shift_px"].cast<std::vector<double>>();
+    if (shift.size() != 2) throw py::value_error("image_intrinsics: shift_px must be (u, v)");
+    k.shiftUPx = shift[0];
+    k.shiftVPx = shift[1];
+  }
+  if (d.contains("width")) k.width = d["width"].cast<int>();
+  if (d.contains("height")) k.height = d["height"].cast<int>();
+  if (const std::string problem = CheckImageIntrinsics(k); !problem.empty()) throw py::value_error(problem);
+  return k;
+}
+
+py::dict DetectMarker(const py::object& image, const py::object& cloud, const std::string& centre,
+                      const py::object& imageIntrinsics) {
   if (centre != "fit" && centre != "centroid") throw py::value_error("centre must be 'fit' or 'centroid'");
   const bool fit = centre == "fit";
+  std::optional<ImageIntrinsics> intrinsics;
+  if (!imageIntrinsics.is_none()) {
+    if (!fit) throw py::value_error("image_intrinsics needs the fitted centre (centre=\"fit\")");
+    intrinsics = IntrinsicsOf(imageIntrinsics);
+  }
+  const auto fitted = [&](const auto& img, const auto& pts, MarkerBoardResult& marker, MarkerFitQuality& quality) {
+    return intrinsics ? SolveFittedMarkerResults(img, pts, *intrinsics, marker, quality)
+                      : SolveFittedMarkerResults(img, pts, marker, quality);
+  };
   MarkerBoardResult marker{};
   MarkerFitQuality quality;
   ErrorCode code = Success;
@@ -172,15 +262,15 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
       const std::string imagePath = image.cast<std::string>();
       const std::string cloudPath = cloud.cast<std::string>();
       py::gil_scoped_release release;
-      code = fit ? SolveFittedMarkerResults(imagePath, cloudPath, marker, quality)
-                 : SolveMarkerBoardResults(imagePath, cloudPath, marker);
+      code =
+          fit ? fitted(imagePath, cloudPath, marker, quality) : SolveMarkerBoardResults(imagePath, cloudPath, marker);
     } else if (py::isinstance<py::str>(cloud)) {
       throw py::value_error("give image and cloud both as paths or both as arrays");
     } else {
       const cv::Mat img = ImageOf(image);
       const cv::Mat pts = CloudOf(cloud);
       py::gil_scoped_release release;
-      code = fit ? SolveFittedMarkerResults(img, pts, marker, quality) : SolveMarkerBoardResults(img, pts, marker);
+      code = fit ? fitted(img, pts, marker, quality) : SolveMarkerBoardResults(img, pts, marker);
     }
   }
   if (code != Success) throw Failure(code, parseCode(code));
@@ -197,6 +287,8 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
     q["edge_offset_px"] = quality.edgeOffsetPx;
     q["boundaries_used"] = py::make_tuple(quality.boundaryUsed[0], quality.boundaryUsed[1], quality.boundaryUsed[2],
                                           quality.boundaryUsed[3]);
+    q["centre_sigma_mm"] = quality.centreSigmaMm;
+    q["outer_radius_sigma_mm"] = quality.outerRadiusSigmaMm;
     out["quality"] = q;
   } else {
     out["quality"] = py::none();
@@ -225,7 +317,8 @@ void CheckTolerance(double mm, double deg) {
 py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                      const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                      const std::string& robotName, bool eyeToHand, bool meter, bool radian, const py::object& ransac,
-                     const py::object& seed, bool setupCheck, double toleranceMm, double toleranceDeg) {
+                     const py::object& seed, bool setupCheck, double toleranceMm, double toleranceDeg,
+                     const std::vector<double>& outerRadiiMm, const std::vector<double>& outerRadiusSigmasMm) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
@@ -256,6 +349,12 @@ py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::f
     options.seed = seed.cast<std::uint32_t>();
   }
   options.setupCheck = setupCheck;
+  if (!outerRadiiMm.empty() &&
+      (outerRadiiMm.size() != markers.size() || outerRadiusSigmasMm.size() != markers.size())) {
+    throw py::value_error("detections must hold one detection per point");
+  }
+  options.outerRadiiMm = outerRadiiMm;
+  options.outerRadiusSigmasMm = outerRadiusSigmasMm;
   const AlgoParam param = robot.Settings(eyeToHand, meter, radian, ransacMm ? *ransacMm / 1000.0 : -1.0);
   TarnWorkflow::Calibration c;
   {
@@ -564,11 +663,14 @@ PYBIND11_MODULE(_tarn, m) {
   });
   TarnWorkflow::SilenceLibraryOutput();  // a script's standard output is its own
   m.def("version", [] { return std::string(GetVersion()); });
-  m.def("detect", &DetectMarker, py::arg("image"), py::arg("cloud"), py::arg("centre") = "fit");
+  m.def("detect", &DetectMarker, py::arg("image"), py::arg("cloud"), py::arg("centre") = "fit",
+        py::arg("image_intrinsics") = py::none());
+  m.def("read_image_intrinsics", &ReadIntrinsics, py::arg("path"));
   m.def("calibrate", &Calibrate, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
         py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false,
         py::arg("ransac_mm") = py::none(), py::arg("seed") = ReportOptions{}.seed, py::arg("setup_check") = true,
-        py::arg("tolerance_mm") = ReportOptions{}.toleranceMm, py::arg("tolerance_deg") = ReportOptions{}.toleranceDeg);
+        py::arg("tolerance_mm") = ReportOptions{}.toleranceMm, py::arg("tolerance_deg") = ReportOptions{}.toleranceDeg,
+        py::arg("outer_radii_mm") = std::vector<double>{}, py::arg("outer_radius_sigmas_mm") = std::vector<double>{});
   m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
         py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
         py::arg("limit_mm") = py::none(), py::arg("tolerance_mm") = TamoHandEye::CheckOptions{}.toleranceMm,

@@ -65,6 +65,34 @@ class BoardView {
     return BoardShade(o, b.x(), b.y());
   }
 
+  // The image's lens and registration: where the image sees grid point q, and the inverse.
+  Eigen::Vector2d GridToImage(const Eigen::Vector2d& q) const {
+    const double a = o.imageTurnDeg * kDegree;
+    const Eigen::Vector2d d = q - Eigen::Vector2d(cx, cy);
+    const Eigen::Vector2d ideal(cx + std::cos(a) * d.x() - std::sin(a) * d.y() + o.imageShift.x(),
+                                cy + std::sin(a) * d.x() + std::cos(a) * d.y() + o.imageShift.y());
+    const Eigen::Vector2d x = Lens((ideal - Eigen::Vector2d(cx, cy)) / o.focal);
+    return Eigen::Vector2d(cx, cy) + o.focal * x;
+  }
+  Eigen::Vector2d ImageToGrid(double u, double v) const {
+    if (!distorted) return {u, v};
+    // Undistortion by fixed-point iteration: x = (target − tangential(x)) / radial(x).
+    const Eigen::Vector2d target = (Eigen::Vector2d(u, v) - Eigen::Vector2d(cx, cy)) / o.focal;
+    Eigen::Vector2d x = target;
+    for (int k = 0; k < 200; ++k) {
+      const Eigen::Vector2d lensed = Lens(x);
+      const double radial = Radial(x);
+      const Eigen::Vector2d next = (target - (lensed - x * radial)) / radial;
+      const bool settled = (next - x).squaredNorm() < 1e-30;
+      x = next;
+      if (settled) break;
+    }
+    const Eigen::Vector2d ideal = Eigen::Vector2d(cx, cy) + o.focal * x - o.imageShift;
+    const double a = -o.imageTurnDeg * kDegree;
+    const Eigen::Vector2d d = ideal - Eigen::Vector2d(cx, cy);
+    return {cx + std::cos(a) * d.x() - std::sin(a) * d.y(), cy + std::sin(a) * d.x() + std::cos(a) * d.y()};
+  }
+
   // The mean shade of pixel (r, c) over s x s samples.
   double PixelShade(int r, int c, int s) const {
     double sum = 0.0;
@@ -72,7 +100,8 @@ class BoardView {
       for (int j = 0; j < s; ++j) {
         Eigen::Vector3d p;
         double shade = kBackground;
-        if (Hit(c + (j + 0.5) / s - 0.5, r + (i + 0.5) / s - 0.5, p)) {
+        const Eigen::Vector2d grid = ImageToGrid(c + (j + 0.5) / s - 0.5, r + (i + 0.5) / s - 0.5);
+        if (Hit(grid.x(), grid.y(), p)) {
           const double board = ShadeOf(p);
           if (!std::isnan(board)) shade = board;
         }
@@ -87,7 +116,23 @@ class BoardView {
   }
 
  private:
+  static constexpr double kDegree = 3.14159265358979323846 / 180.0;
+  double Radial(const Eigen::Vector2d& x) const {
+    const double r2 = x.squaredNorm();
+    const auto& k = o.imageDistortion;
+    return 1.0 + k[0] * r2 + k[1] * r2 * r2 + k[4] * r2 * r2 * r2;
+  }
+  // Brown's lens on normalised coordinates, with k = (k1, k2, p1, p2, k3).
+  Eigen::Vector2d Lens(const Eigen::Vector2d& x) const {
+    const auto& k = o.imageDistortion;
+    const double r2 = x.squaredNorm(), xy = x.x() * x.y();
+    return {x.x() * Radial(x) + 2.0 * k[2] * xy + k[3] * (r2 + 2.0 * x.x() * x.x()),
+            x.y() * Radial(x) + k[2] * (r2 + 2.0 * x.y() * x.y()) + 2.0 * k[3] * xy};
+  }
+
   const ShotOptions& o;
+  const bool distorted =
+      o.imageDistortion != std::array<double, 5>{} || o.imageShift != Eigen::Vector2d::Zero() || o.imageTurnDeg != 0.0;
   const Eigen::Isometry3d boardFromCamera;
   const Eigen::Vector3d origin;
   const Eigen::Vector3d normal;
@@ -145,7 +190,7 @@ Shot RenderShot(const ShotOptions& o) {
   for (const Eigen::Vector2d& m : o.markers) {
     const Eigen::Vector3d p = o.cameraFromBoard * Eigen::Vector3d(m.x(), m.y(), 0.0);
     shot.points.push_back(p);
-    shot.centres.push_back(view.Project(p));
+    shot.centres.push_back(view.GridToImage(view.Project(p)));
   }
   return shot;
 }

@@ -34,15 +34,22 @@ struct ShotOptions {
   /// Dark surfaces read farther (as many 3D cameras measure them): a point on the black rings lies this
   /// much farther along its ray, metres (grey between in proportion to the shade).
   double darkDepthBias = 0.0;
+  /// The image's own lens distortion (k1 k2 p1 p2 k3 on normalised coordinates, the cloud's focal length
+  /// and principal point), while the cloud stays a pinhole grid; and a registration between them: a grid
+  /// point q is seen in the image at distort(c + Rot(imageTurnDeg)(q − c) + imageShift).
+  std::array<double, 5> imageDistortion{};
+  Eigen::Vector2d imageShift = Eigen::Vector2d::Zero();
+  double imageTurnDeg = 0.0;
   std::vector<cv::Rect> holes;  ///< pixels whose points are missing (NaN)
   unsigned seed = 1;
 };
 
 struct Shot {
-  cv::Mat image;                         ///< CV_8UC1 or CV_8UC3
-  cv::Mat cloud;                         ///< CV_64FC3, camera frame, metres; NaN off the board and in the holes
-  std::vector<Eigen::Vector2d> centres;  ///< each marker centre projected: (column, row), pixel centres at integers
-  std::vector<Eigen::Vector3d> points;   ///< each marker centre in the camera frame, metres
+  cv::Mat image;  ///< CV_8UC1 or CV_8UC3
+  cv::Mat cloud;  ///< CV_64FC3, camera frame, metres; NaN off the board and in the holes
+  std::vector<Eigen::Vector2d>
+      centres;  ///< each marker centre seen in the image: (column, row), pixel centres at integers
+  std::vector<Eigen::Vector3d> points;  ///< each marker centre in the camera frame, metres
 };
 
 Shot RenderShot(const ShotOptions& options);

@@ -11,11 +11,12 @@ namespace TarnWorkflow {
 
 using namespace TamoHandEye;
 
-ShotDetection DetectShot(const ShotPair& pair, Centre centre) {
+ShotDetection DetectShot(const ShotPair& pair, Centre centre, const std::optional<ImageIntrinsics>& intrinsics) {
   ShotDetection d;
   d.pair = pair;
   if (centre == Centre::Fit) {
-    d.code = SolveFittedMarkerResults(pair.image, pair.cloud, d.marker, d.quality);
+    d.code = intrinsics ? SolveFittedMarkerResults(pair.image, pair.cloud, *intrinsics, d.marker, d.quality)
+                        : SolveFittedMarkerResults(pair.image, pair.cloud, d.marker, d.quality);
     d.fitted =
         d.code == Success || d.code == Err_Algo_Marker_Fit_NotMarker || d.code == Err_Algo_Marker_Fit_TooFewPoints;
   } else {
@@ -26,6 +27,19 @@ ShotDetection DetectShot(const ShotPair& pair, Centre centre) {
   }
   d.done = true;
   return d;
+}
+
+void AddFittedRadii(const std::vector<ShotDetection>& detections, ReportOptions& options) {
+  options.outerRadiiMm.clear();
+  options.outerRadiusSigmasMm.clear();
+  const bool fitted = std::any_of(detections.begin(), detections.end(),
+                                  [](const ShotDetection& d) { return d.fitted && d.code == Success; });
+  if (!fitted) return;
+  for (const ShotDetection& d : detections) {
+    const bool known = d.fitted && d.code == Success;
+    options.outerRadiiMm.push_back(known ? d.quality.radiiMm[0] : 0.0);
+    options.outerRadiusSigmasMm.push_back(known ? d.quality.outerRadiusSigmaMm : 0.0);
+  }
 }
 
 std::vector<ShotDetection> DetectShots(const std::vector<ShotPair>& pairs, const BatchOptions& options) {
@@ -41,7 +55,7 @@ std::vector<ShotDetection> DetectShots(const std::vector<ShotPair>& pairs, const
       if (options.cancel != nullptr && options.cancel->load()) return;
       const std::size_t i = next.fetch_add(1);
       if (i >= pairs.size()) return;
-      detections[i] = DetectShot(pairs[i], options.centre);
+      detections[i] = DetectShot(pairs[i], options.centre, options.intrinsics);
       const std::lock_guard<std::mutex> lock(reporting);
       ++done;
       if (options.onShot) options.onShot(detections[i], i, done);

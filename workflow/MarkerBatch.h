@@ -5,12 +5,14 @@
 
 #include "ShotNames.h"
 
+#include <tarn/CalibrationReport.h>
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
 
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,9 @@ struct ShotDetection {
 
 struct BatchOptions {
   Centre centre = Centre::Fit;
+  /// The 2D camera's own lens model and registration, for the fitted centre; none: the image is the
+  /// cloud's grid.
+  std::optional<TamoHandEye::ImageIntrinsics> intrinsics;
   unsigned threads = 0;  ///< 0: one per core
   /// Called after each shot with its detection, its index in the batch and the number of shots done so far,
   /// from the worker that did it, one call at a time.
@@ -40,10 +45,14 @@ struct BatchOptions {
   const std::atomic<bool>* cancel = nullptr;
 };
 
-/// One shot's detection.
-ShotDetection DetectShot(const ShotPair& pair, Centre centre);
+/// One shot's detection (with the 2D camera's intrinsics, when given, for the fitted centre).
+ShotDetection DetectShot(const ShotPair& pair, Centre centre,
+                         const std::optional<TamoHandEye::ImageIntrinsics>& intrinsics = std::nullopt);
 /// Every shot's detection, in the order of `pairs`.
 std::vector<ShotDetection> DetectShots(const std::vector<ShotPair>& pairs, const BatchOptions& options);
+/// The fitted outer radii of the shots and their 1σ, for the report's "registration" check (nothing when
+/// the centres were not fitted).
+void AddFittedRadii(const std::vector<ShotDetection>& detections, TamoHandEye::ReportOptions& options);
 /// Why a shot has no marker, naming the file at fault when one of its files could not be used.
 std::string FailureText(const ShotDetection& detection);
 

@@ -397,6 +397,9 @@ void AddReportJson(json& j, const CalibrationReport& report) {
                    {"axis_spread", set.axisSpread},
                    {"second_axis_spread", set.secondAxisSpread},
                    {"translation_spread_mm", set.translationSpreadMm}};
+  if (report.radiusSpreadLimitMm > 0.0) {
+    j["outer_radius_spread"] = {{"spread_mm", report.radiusSpreadMm}, {"limit_mm", report.radiusSpreadLimitMm}};
+  }
   json warnings = json::array();
   for (const ReportWarning& w : report.warnings) {
     json warning = {
@@ -461,7 +464,9 @@ json ShotJson(const ShotDetection& d) {
                 {"edge_points", q.edgePoints},
                 {"plane_points", q.planePoints},
                 {"edge_offset_px", q.edgeOffsetPx},
-                {"boundaries_used", {q.boundaryUsed[0], q.boundaryUsed[1], q.boundaryUsed[2], q.boundaryUsed[3]}}};
+                {"boundaries_used", {q.boundaryUsed[0], q.boundaryUsed[1], q.boundaryUsed[2], q.boundaryUsed[3]}},
+                {"centre_sigma_mm", q.centreSigmaMm},
+                {"outer_radius_sigma_mm", q.outerRadiusSigmaMm}};
   }
   return j;
 }

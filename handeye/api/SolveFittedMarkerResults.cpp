@@ -6,6 +6,7 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <type_traits>
 
 namespace TamoHandEye {
@@ -13,8 +14,15 @@ namespace {
 
 // Runs the fitting detector built from `inputs` (two paths or two matrices).
 template <typename Input>
-ErrorCode Solve(const Input& image, const Input& cloud, MarkerBoardResult& result, MarkerFitQuality* quality) {
+ErrorCode Solve(const Input& image, const Input& cloud, const ImageIntrinsics* intrinsics, MarkerBoardResult& result,
+                MarkerFitQuality* quality) {
   try {
+    if (intrinsics) {
+      if (const std::string problem = CheckImageIntrinsics(*intrinsics); !problem.empty()) {
+        std::cerr << "marker fit: " << problem << std::endl;
+        return Err_Data_Invalid_Image;
+      }
+    }
     std::unique_ptr<Detect::FittedCircleMarker3D> detector;
     if constexpr (std::is_same_v<Input, std::string>) {
       if (image.empty() || cloud.empty()) return Err_Data_Empty;
@@ -25,6 +33,18 @@ ErrorCode Solve(const Input& image, const Input& cloud, MarkerBoardResult& resul
         return static_cast<ErrorCode>(code);
       }
       detector = std::make_unique<Detect::FittedCircleMarker3D>(image, cloud);
+    }
+    std::optional<Detect::ImageModel> model;
+    if (intrinsics) {
+      const cv::Size size = detector->data ? detector->data->image.size() : cv::Size();
+      if (intrinsics->width > 0 && intrinsics->height > 0 &&
+          (intrinsics->width != size.width || intrinsics->height != size.height)) {
+        std::cerr << "marker fit: the 2D camera's intrinsics are for " << intrinsics->width << " x "
+                  << intrinsics->height << " pixels, the image has " << size.width << " x " << size.height << std::endl;
+        return Err_Data_Size_Mismatch;
+      }
+      model.emplace(*intrinsics);
+      detector->model = &*model;
     }
     Detect::MarkerBoardResult local;
     const auto code = static_cast<ErrorCode>(detector->Run(local));
@@ -39,6 +59,8 @@ ErrorCode Solve(const Input& image, const Input& cloud, MarkerBoardResult& resul
       quality->planePoints = fit.planePoints;
       quality->edgeOffsetPx = fit.edgeOffsetPx;
       for (std::size_t i = 0; i < 4; ++i) quality->boundaryUsed[i] = fit.used[i];
+      quality->centreSigmaMm = 1000.0 * fit.centreSigma;
+      quality->outerRadiusSigmaMm = 1000.0 * fit.outerRadiusSigma;
     }
     return code;
   } catch (const std::exception& e) {
@@ -51,21 +73,32 @@ ErrorCode Solve(const Input& image, const Input& cloud, MarkerBoardResult& resul
 
 ErrorCode SolveFittedMarkerResults(const std::string& imagePath, const std::string& pointCloudPath,
                                    MarkerBoardResult& result) {
-  return Solve(imagePath, pointCloudPath, result, nullptr);
+  return Solve(imagePath, pointCloudPath, nullptr, result, nullptr);
 }
 
 ErrorCode SolveFittedMarkerResults(const std::string& imagePath, const std::string& pointCloudPath,
                                    MarkerBoardResult& result, MarkerFitQuality& quality) {
-  return Solve(imagePath, pointCloudPath, result, &quality);
+  return Solve(imagePath, pointCloudPath, nullptr, result, &quality);
 }
 
 ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud, MarkerBoardResult& result) {
-  return Solve(image, pointCloud, result, nullptr);
+  return Solve(image, pointCloud, nullptr, result, nullptr);
 }
 
 ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud, MarkerBoardResult& result,
                                    MarkerFitQuality& quality) {
-  return Solve(image, pointCloud, result, &quality);
+  return Solve(image, pointCloud, nullptr, result, &quality);
+}
+
+ErrorCode SolveFittedMarkerResults(const std::string& imagePath, const std::string& pointCloudPath,
+                                   const ImageIntrinsics& intrinsics, MarkerBoardResult& result,
+                                   MarkerFitQuality& quality) {
+  return Solve(imagePath, pointCloudPath, &intrinsics, result, &quality);
+}
+
+ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud, const ImageIntrinsics& intrinsics,
+                                   MarkerBoardResult& result, MarkerFitQuality& quality) {
+  return Solve(image, pointCloud, &intrinsics, result, &quality);
 }
 
 }  // namespace TamoHandEye

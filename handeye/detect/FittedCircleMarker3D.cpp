@@ -20,9 +20,10 @@ ErrorCode FittedCircleMarker3D::DetectMarker(MarkerBoardResult& result) {
       cv::cvtColor(data->image, grey, cv::COLOR_BGR2GRAY);
     }
   }
-  fit = FitMarker(grey, data->cloud, rings.front(), [this](int first, int last, int firstCol, int lastCol) {
-    return data->LoadRows(first, last, firstCol, lastCol);
-  });
+  fit = FitMarker(
+      grey, data->cloud, rings.front(),
+      [this](int first, int last, int firstCol, int lastCol) { return data->LoadRows(first, last, firstCol, lastCol); },
+      model);
   if (const ErrorCode code = CheckAttempt(); code != Success) return code;
   fitted = true;
   if (!fit.refusal.empty()) {

@@ -27,6 +27,8 @@ class FittedCircleMarker3D : public ConcentricCircleMarker3D {
   bool fitted = false;     ///< a fit was made (fit holds its figures)
   MarkerFit firstRefused;  ///< the first fit refused, what a run that ends refused reports
   bool refused = false;    ///< a fit was refused (firstRefused holds its figures)
+  /// The image's own lens model and registration, when it has them (see FitMarker); not owned.
+  const ImageModel* model = nullptr;
 
  private:
   cv::Mat grey;  ///< the image's grey version, unfiltered, made once

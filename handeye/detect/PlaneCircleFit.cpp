@@ -491,6 +491,20 @@ bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings
   if (!x.allFinite()) return false;
   circles.centre = plane.origin + x(0) * plane.e1 + x(1) * plane.e2;
   circles.radii.assign(x.data() + 2, x.data() + 2 + n);
+  // The 1σ figures: the last step's normal matrix inverted, times the residuals' variance.
+  double squares = 0.0;
+  for (std::size_t k = 0; k < total; ++k) {
+    const double r = (q[k] - x.head<2>()).norm() - x(2 + ringOf[k]);
+    squares += r * r;
+  }
+  const double freedom = static_cast<double>(total) - static_cast<double>(m);
+  const Eigen::MatrixXd full = normal.selfadjointView<Eigen::Upper>();
+  const Eigen::MatrixXd covariance =
+      full.ldlt().solve(Eigen::MatrixXd::Identity(m, m)) * (freedom > 0.0 ? squares / freedom : 0.0);
+  circles.centreSigma = std::sqrt(std::max(0.0, covariance(0, 0) + covariance(1, 1)));
+  circles.radiusSigmas.resize(rings.size());
+  for (int i = 0; i < n; ++i)
+    circles.radiusSigmas[static_cast<std::size_t>(i)] = std::sqrt(std::max(0.0, covariance(2 + i, 2 + i)));
   return true;
 }
 
@@ -540,7 +554,8 @@ constexpr int kMinBoundaries = 3;
 
 // 1–2: each boundary as an ellipse through its sub-pixel edge; one with too few sharp edge points (a
 // small centre dot, a ring cut by the image border or by something in front of it) is left out.
-bool FitBoundaries(const cv::Mat& grey, const std::array<std::vector<cv::Point>, 4>& contours,
+// With the image's own lens model, the edge points are taken into the cloud's grid before the refit.
+bool FitBoundaries(const cv::Mat& grey, const std::array<std::vector<cv::Point>, 4>& contours, const ImageModel* model,
                    std::array<std::vector<Eigen::Vector2d>, 4>& edges, std::array<Boundary, 4>& boundaries,
                    MarkerFit& fit) {
   int used = 0;
@@ -552,6 +567,13 @@ bool FitBoundaries(const cv::Mat& grey, const std::array<std::vector<cv::Point>,
     std::vector<Eigen::Vector2d> kept;
     std::vector<Eigen::Vector2d> moved;
     if (FitEllipseRobust(points, conic, &kept)) moved = SubPixelEdges(grey, kept, conic);
+    if (model) {
+      std::size_t mapped = 0;
+      for (const Eigen::Vector2d& e : moved) {
+        if (model->ToGrid(e, moved[mapped])) ++mapped;
+      }
+      moved.resize(mapped);
+    }
     fit.used[i] =
         static_cast<int>(moved.size()) >= kMinEdgePointsPerRing && FitEllipseRobust(moved, conic, &edges[i]) &&
         static_cast<int>(edges[i].size()) >= kMinEdgePointsPerRing && boundaries[i].Set(conic, kSurfaceMarginPx);
@@ -591,7 +613,7 @@ bool CheckRatios(const Boundary& outer, MarkerFit& fit) {
 }  // namespace
 
 MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours,
-                    const RowLoader& loadRows) {
+                    const RowLoader& loadRows, const ImageModel* model) {
   MarkerFit fit;
   const auto refuse = [&](const std::string& why, bool points) {
     fit.refusal = why;
@@ -600,7 +622,7 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
   };
   std::array<std::vector<Eigen::Vector2d>, 4> edges;
   std::array<Boundary, 4> boundaries;
-  if (!FitBoundaries(grey, contours, edges, boundaries, fit)) {
+  if (!FitBoundaries(grey, contours, model, edges, boundaries, fit)) {
     return refuse(fit.used[0] ? "too few sharp edge points on the rings' boundaries"
                               : "too few sharp edge points on the outer boundary",
                   true);
@@ -626,6 +648,9 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
   }
   fit.centre = circles.centre;
   fit.pixel = plane.PixelOf(circles.centre);
+  if (model) fit.pixel = model->ToImage(fit.pixel);
+  fit.centreSigma = circles.centreSigma;
+  fit.outerRadiusSigma = circles.radiusSigmas.front();
   for (std::size_t i = 0, k = 0; i < 4; ++i) fit.radii[i] = fit.used[i] ? circles.radii[k++] : 0.0;
   if (!fit.centre.allFinite() || !fit.pixel.allFinite()) return refuse("the fit did not converge", false);
   if (!CheckRatios(boundaries[0], fit)) return refuse("the rings' radii do not have the marker's ratios", false);

@@ -4,8 +4,10 @@
 // plane that the organised cloud measures.
 //
 // Frames and units: image points are (u, v) = (column, row) in pixels, pixel centres at integers, taken
-// in the image as given (lens distortion is not modelled). Cloud points are in the camera frame, in the
-// cloud's unit (metres for the results below). Every step is written out in FitMarker's comment.
+// in the image as given (its lens distortion modelled only when an ImageModel is given). Cloud points are in the camera
+// frame, in the cloud's unit (metres for the results below). Every step is written out in FitMarker's comment.
+
+#include "detect/ImageModel.h"
 
 #include <opencv2/core.hpp>
 
@@ -69,6 +71,9 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
 struct ConcentricCircles {
   Eigen::Vector3d centre = Eigen::Vector3d::Zero();  ///< cloud units, camera frame
   std::vector<double> radii;                         ///< one per ring, cloud units
+  /// 1σ from the residuals' scatter: the centre in the plane (root of its two variances), each radius.
+  double centreSigma = 0.0;
+  std::vector<double> radiusSigmas;
 };
 bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings, ConcentricCircles& circles);
 
@@ -84,6 +89,8 @@ struct MarkerFit {
   double ratioDeviation = 0.0;                       ///< max |(rᵢ − sᵢδ) / R − ρᵢ| (see FitMarker)
   double edgeOffsetPx = 0.0;                         ///< δ in pixels
   double planeRms = 0.0;                             ///< cloud units
+  double centreSigma = 0.0;                          ///< the circles' centre 1σ in the plane, cloud units
+  double outerRadiusSigma = 0.0;                     ///< the outer radius's 1σ, cloud units
   int edgePoints = 0;
   int planePoints = 0;
   std::string refusal;        ///< empty when the fit can be used; else why not
@@ -103,9 +110,11 @@ struct MarkerFit {
 ///    rᵢ = ρᵢ·R + sᵢ·δ: clipped whites and blur move every boundary into the black by one offset δ (the
 ///    outer and third boundaries inwards, s = −1; the second and the dot's outwards, s = +1).
 /// A fit whose ratios deviate by more than 0.01, with too few boundaries or fewer than 50 plane points
-/// is refused (see MarkerFit::refusal). `loadRows` as for FitPlaneMap.
+/// is refused (see MarkerFit::refusal). `loadRows` as for FitPlaneMap. With `model` (the image's own lens
+/// model and registration), the sub-pixel edge points are taken into the cloud's grid before step 3, and
+/// the centre's pixel back into the image.
 MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<std::vector<cv::Point>, 4>& contours,
-                    const RowLoader& loadRows = {});
+                    const RowLoader& loadRows = {}, const ImageModel* model = nullptr);
 
 }  // namespace Detect
 }  // namespace TamoHandEye

@@ -286,6 +286,43 @@ void ExplainDropped(const SolvedPoses& poses, CalibrationReport& report) {
        "请让筛选距离按数据自身噪声确定（不指定距离，或设为 0），或增大距离阈值。");
 }
 
+// "registration": the same marker measured with different outer radii in different shots, beyond what each
+// fit's noise explains.
+void WarnAboutRegistration(const ReportOptions& options, const SolvedPoses& poses, CalibrationReport& report) {
+  std::vector<double> radii, variances;
+  for (std::size_t i = 0; i < options.outerRadiiMm.size(); ++i) {
+    const double sigma = i < options.outerRadiusSigmasMm.size() ? options.outerRadiusSigmasMm[i] : 0.0;
+    if (!poses.Used(i) || !(options.outerRadiiMm[i] > 0.0) || !std::isfinite(options.outerRadiiMm[i])) continue;
+    radii.push_back(options.outerRadiiMm[i]);
+    variances.push_back(std::isfinite(sigma) ? sigma * sigma : 0.0);
+  }
+  const std::size_t n = radii.size();
+  if (n < 4) return;
+  double mean = 0.0, noise = 0.0, squares = 0.0;
+  for (std::size_t k = 0; k < n; ++k) {
+    mean += radii[k] / static_cast<double>(n);
+    noise += variances[k] / static_cast<double>(n);
+  }
+  for (const double r : radii) squares += (r - mean) * (r - mean);
+  const double freedom = static_cast<double>(n - 1);
+  report.radiusSpreadMm = std::sqrt(squares / freedom);
+  report.radiusSpreadLimitMm =
+      std::sqrt((noise + kRadiusFloorMm * kRadiusFloorMm) * ChiSquareQuantile(kRegistrationLevel, freedom) / freedom);
+  if (report.radiusSpreadMm <= report.radiusSpreadLimitMm) return;
+  Warn(
+      report, "registration",
+      Format("The marker's outer radius spreads by %.3f mm (1 sigma) over the shots, more than the %.3f mm their "
+             "fits explain: the image and the point cloud disagree (lens distortion left in one of them, or the "
+             "image shifted or turned against the cloud), which moves every centre without showing in one shot.",
+             report.radiusSpreadMm, report.radiusSpreadLimitMm),
+      Format(
+          "标记外圆半径在各图像间离散 %.3f mm（1σ），超过拟合噪声可解释的 %.3f mm：图像与点云不一致（其一残留镜头畸变，"
+          "或图像相对点云有平移或旋转），这会使每个中心偏移，而单张图像看不出来。",
+          report.radiusSpreadMm, report.radiusSpreadLimitMm),
+      "give the 2D camera's distortion, check the image-to-cloud registration",
+      "请提供二维相机的畸变参数，并检查图像与点云的配准");
+}
+
 }  // namespace
 
 void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
@@ -329,6 +366,7 @@ void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, cons
   WarnAboutFit(report, poorFit);
   ExplainDropped(poses, report);
   WarnAboutSetup(report, givenMm);
+  WarnAboutRegistration(options, poses, report);
 }
 
 void ExplainFailure(const EntryRun& run, const std::vector<MarkerBoardResult>& markers, const AlgoParam& param,

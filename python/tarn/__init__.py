@@ -17,7 +17,7 @@ import numpy as np
 
 __all__ = [
     "TarnError", "Detection", "ReportWarning", "Calibration", "Verification", "Suggestion", "Suggestions", "Scene",
-    "ROBOTS", "robot_types", "load_calibration", "detect", "calibrate", "verify", "suggest", "pinhole",
+    "ROBOTS", "robot_types", "load_calibration", "detect", "read_image_intrinsics", "calibrate", "verify", "suggest", "pinhole",
     "row_to_matrix", "matrix_to_row", "euler_to_matrix", "matrix_to_euler", "quaternion_to_matrix",
     "matrix_to_quaternion", "synthetic_scene", "synthesise", "read_robot_rows", "read_markers", "columns",
     "__version__",
@@ -60,7 +60,7 @@ class Detection:
 class ReportWarning:
     """One warning of the calibration report."""
 
-    code: str  #: few-poses, narrow-rotation, single-axis, uncertain, poor-fit, suspect-pose, likely-setup
+    code: str  #: few-poses, narrow-rotation, single-axis, uncertain, poor-fit, suspect-pose, likely-setup, registration, …
     message: str
     message_zh: str
     fix: str
@@ -184,22 +184,33 @@ def _path(value):
     return os.fspath(value) if isinstance(value, os.PathLike) else value
 
 
-def detect(image: PathOrArray, cloud: PathOrArray, centre: str = "fit") -> Detection:
+def detect(image: PathOrArray, cloud: PathOrArray, centre: str = "fit", image_intrinsics=None) -> Detection:
     """Finds the marker in one shot.
 
     ``image`` and ``cloud`` are both paths (an image file and a PLY file of as many points as the image has
     pixels) or both arrays (H x W or H x W x 3 uint8 in BGR order; H x W x 3 points in metres, NaN for none).
     ``centre``: "fit" fits the rings as concentric circles on the board plane (hundredths of a pixel);
     "centroid" takes the mean of the rings' centroids and the cloud's point there.
+    ``image_intrinsics``: when the image is not the cloud's own undistorted grid (a colour sensor registered
+    to a depth sensor, distortion left in the image), the 2D camera's intrinsics: a camera YAML file (OpenCV's
+    or ROS's, see :func:`read_image_intrinsics`) or a dict with fx, fy, cx, cy and optionally skew,
+    distortion (k1, k2, p1, p2[, k3]), width, height, shift_px (u, v) and turn_deg (the registration).
     """
-    d = _tarn.detect(_path(image), _path(cloud), centre)
+    intrinsics = _path(image_intrinsics)
+    d = _tarn.detect(_path(image), _path(cloud), centre, intrinsics)
     return Detection(d["centre"], d["point"], d["quality"])
+
+
+def read_image_intrinsics(path) -> dict:
+    """The 2D camera's intrinsics from an OpenCV or ROS camera YAML file, as the dict :func:`detect` takes.
+    Raises ValueError naming what is wrong."""
+    return _tarn.read_image_intrinsics(_path(path))
 
 
 def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,
               radian: bool = False, ransac_mm: Union[float, str, None] = None, seed: Optional[int] = 20261208,
               setup_check: bool = True, invert: bool = False, tolerance_mm: float = 1.0,
-              tolerance_deg: float = 0.1) -> Calibration:
+              tolerance_deg: float = 0.1, detections=None) -> Calibration:
     """Solves the camera transform and the marker position, and reports on the result.
 
     ``points``: n x 3 marker points (metres, camera frame), or n x 4 x 4 target poses whose translations are
@@ -209,13 +220,21 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     seeded by ``seed`` (None: a random seed); "auto" (or 0) takes the distance from the data's own noise; every
     dropped pose is listed in ``search`` with why. ``setup_check`` looks for set-up mistakes (other units, robot
     type, hand-eye type, row order). ``tolerance_mm`` and ``tolerance_deg`` are the 1σ the result is held to
-    ("uncertain", and ``tolerance["met"]``).
+    ("uncertain", and ``tolerance["met"]``). ``detections``: the :class:`Detection` of each point, when the
+    points came from :func:`detect` with the fitted centre: their outer radii are compared over the shots
+    ("registration" when they spread beyond the fits' noise: the image and the cloud disagree).
     Raises :class:`TarnError` (code 201 and what to do, 202 empty, 203 counts differ, 204 a row's length).
     """
     points = _marker_points(points)
     robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
+    radii, sigmas = [], []
+    if detections is not None:
+        for d in detections:
+            q = d.quality if isinstance(d, Detection) else None
+            radii.append(float(q["radii_mm"][0]) if q else 0.0)
+            sigmas.append(float(q["outer_radius_sigma_mm"]) if q else 0.0)
     record = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
-                             ransac_mm, seed, setup_check, tolerance_mm, tolerance_deg)
+                             ransac_mm, seed, setup_check, tolerance_mm, tolerance_deg, radii, sigmas)
     return _calibration_of(record)
 
 

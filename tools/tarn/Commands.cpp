@@ -47,7 +47,18 @@ void Progress(std::size_t done, std::size_t total) {
 
 // Detects every pair of the two folders on all cores, with a progress bar on a terminal.
 std::vector<ShotDetection> DetectAll(const std::string& images, const std::string& clouds, const std::string& format,
-                                     Centre centre) {
+                                     Centre centre, const std::string& intrinsicsFile = {}) {
+  TarnWorkflow::BatchOptions batch;
+  batch.centre = centre;
+  if (!intrinsicsFile.empty()) {
+    if (centre != Centre::Fit) throw std::runtime_error("--image-intrinsics needs the fitted centre (--centre fit)");
+    TamoHandEye::ImageIntrinsics intrinsics;
+    std::string error;
+    if (!TamoHandEye::ReadImageIntrinsics(intrinsicsFile, intrinsics, error)) {
+      throw std::runtime_error("--image-intrinsics: " + error);
+    }
+    batch.intrinsics = intrinsics;
+  }
   if (!fs::is_directory(images)) throw std::runtime_error("the image folder does not exist: " + images);
   if (!fs::is_directory(clouds)) throw std::runtime_error("the point cloud folder does not exist: " + clouds);
   const TarnWorkflow::PairingResult pairing = TarnWorkflow::PairShots(images, format, clouds);
@@ -56,8 +67,6 @@ std::vector<ShotDetection> DetectAll(const std::string& images, const std::strin
     throw std::runtime_error("no image and point cloud pairs (name_<number>." + format +
                              " with name_<number>.ply) in " + images + " and " + clouds);
   }
-  TarnWorkflow::BatchOptions batch;
-  batch.centre = centre;
   batch.onShot = [&](const ShotDetection&, std::size_t, std::size_t done) { Progress(done, pairing.pairs.size()); };
   return TarnWorkflow::DetectShots(pairing.pairs, batch);
 }
@@ -99,9 +108,11 @@ Eigen::Matrix4d ToMatrix(const std::vector<std::vector<double>>& m) {
   return out;
 }
 
-Calibration Solve(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, const CalibrateOptions& o) {
+Calibration Solve(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, const CalibrateOptions& o,
+                  const std::vector<ShotDetection>& detections = {}) {
   const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, o.ransac);
   TamoHandEye::ReportOptions report;
+  TarnWorkflow::AddFittedRadii(detections, report);
   report.seed = o.seed ? *o.seed : std::random_device{}();
   report.toleranceMm = o.toleranceMm;
   report.toleranceDeg = o.toleranceDeg;
@@ -124,7 +135,7 @@ std::vector<MarkerBoardResult> MarkersFrom(const std::vector<ShotDetection>& det
 }  // namespace
 
 int RunDetect(const DetectOptions& o) {
-  const std::vector<ShotDetection> detections = DetectAll(o.images, o.clouds, o.format, o.centre);
+  const std::vector<ShotDetection> detections = DetectAll(o.images, o.clouds, o.format, o.centre, o.imageIntrinsics);
   int failures = 0;
   if (o.json) {
     json all = json::array();
@@ -173,7 +184,7 @@ Shots ReadShots(const CalibrateOptions& o) {
     throw std::runtime_error(o.poses + ", " + unusable->Message());
   }
   const bool fromFile = !o.markers.empty() || !o.targets.empty();
-  if (!fromFile) shots.detections = DetectAll(o.images, o.clouds, o.format, o.centre);
+  if (!fromFile) shots.detections = DetectAll(o.images, o.clouds, o.format, o.centre, o.imageIntrinsics);
   shots.markers = fromFile ? ReadMarkersFile(o) : MarkersFrom(shots.detections);
   if (shots.markers.size() != shots.rows.size()) {
     throw std::runtime_error(std::to_string(shots.markers.size()) + " marker positions but " +
@@ -199,7 +210,7 @@ int CalibrateChecked(const CalibrateOptions& o) {
   }
   const Shots shots = ReadShots(o);
   const std::vector<ShotDetection>& detections = shots.detections;
-  const Calibration c = Solve(shots.markers, shots.rows, o);
+  const Calibration c = Solve(shots.markers, shots.rows, o, shots.detections);
   if (c.code != Success) {
     const std::string message = TarnWorkflow::FailureMessage(c);
     if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(c.code), message).dump(2) << "\n";
@@ -430,9 +441,8 @@ int RunDemo(const std::string& requestedFolder, Centre centre) {
   const RobotRows rows = ReadRobotFile(calibrate.poses, *calibrate.robot);
   TruthErrors errors[2];  // fit, centroid
   for (const Centre method : {Centre::Fit, Centre::Centroid}) {
-    const std::vector<MarkerBoardResult> markers =
-        MarkersFrom(DetectAll(calibrate.images, calibrate.clouds, "png", method));
-    const Calibration c = Solve(markers, rows, calibrate);
+    const std::vector<ShotDetection> detections = DetectAll(calibrate.images, calibrate.clouds, "png", method);
+    const Calibration c = Solve(MarkersFrom(detections), rows, calibrate, detections);
     if (c.code != Success) {
       std::cerr << TarnWorkflow::FailureMessage(c) << "\n";
       return 2;

@@ -22,6 +22,7 @@ struct DetectOptions {
   std::string clouds;
   std::string format = "png";
   Centre centre = Centre::Fit;
+  std::string imageIntrinsics;  ///< the 2D camera's intrinsics file, or empty
   bool json = false;
 };
 
@@ -33,6 +34,7 @@ struct CalibrateOptions {
   std::string clouds;
   std::string format = "png";
   Centre centre = Centre::Fit;
+  std::string imageIntrinsics;  ///< the 2D camera's intrinsics file, or empty
   std::string poses;
   const RobotType* robot = nullptr;  ///< the ABB quaternion type when `matrixRows`
   bool matrixRows = false;           ///< the poses file holds 4 x 4 matrices (mm, or m with `meter`)

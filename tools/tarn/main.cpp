@@ -87,6 +87,16 @@ void AddCentreOption(CLI::App& command, Centre& centre, const std::string& more 
       ->option_text("fit|centroid (default fit)");
 }
 
+// --image-intrinsics FILE, into `path`.
+void AddImageIntrinsicsOption(CLI::App& command, std::string& path) {
+  command
+      .add_option("--image-intrinsics", path,
+                  "The 2D camera's intrinsics and distortion (k1 k2 p1 p2 k3), an OpenCV or ROS camera-info YAML "
+                  "file, when the image is not the cloud's own undistorted grid; the fitted centre maps its edges "
+                  "through them")
+      ->check(kFileName);
+}
+
 Command AddSynth(CLI::App& app) {
   const auto state = std::make_shared<SynthState>();
   TarnSim::SynthOptions& synth = state->synth;
@@ -123,6 +133,7 @@ Command AddDetect(CLI::App& app) {
       ->capture_default_str();
   command->add_flag("--json", detect->json, "Print JSON instead of a table");
   AddCentreOption(*command, detect->centre);
+  AddImageIntrinsicsOption(*command, detect->imageIntrinsics);
   return {command, [detect] { return RunInModule("detect", detect.get()); }};
 }
 
@@ -260,6 +271,7 @@ Command AddCalibrate(CLI::App& app) {
       ->check(CLI::Validator(CheckTolerance, "MM[,DEG]", "tolerance"))
       ->capture_default_str();
   AddCentreOption(*command, calibrate.centre);
+  AddImageIntrinsicsOption(*command, calibrate.imageIntrinsics);
   return {command, [state, ransac] {
             state->ransacGiven = ransac->count() > 0;
             return RunInModule("calibrate", state.get());
@@ -301,6 +313,7 @@ Command AddVerify(CLI::App& app) {
       ->check(CLI::Validator(CheckTolerance, "MM[,DEG]", "tolerance"))
       ->capture_default_str();
   AddCentreOption(*command, inputs.centre);
+  AddImageIntrinsicsOption(*command, inputs.imageIntrinsics);
   return {command, [state] { return RunInModule("verify", state.get()); }};
 }
 
@@ -333,6 +346,7 @@ Command AddSuggest(CLI::App& app) {
   imageSize->needs(intrinsics);
   command->add_flag("--json", inputs.json, "Print JSON instead of text");
   AddCentreOption(*command, inputs.centre);
+  AddImageIntrinsicsOption(*command, inputs.imageIntrinsics);
   return {command, [state] { return RunInModule("suggest", state.get()); }};
 }
 

@@ -47,7 +47,8 @@
 //                 passes with probability 1 − 1 % / n, so that a good set of n poses raises it in about 1 % of
 //                 calibrations; one warning per pose), "likely-setup" (the best alternative found) and
 //                 "search-dropped-many" (the pose search dropped more than 20 % of the poses, or dropped a pose within
-//                 3σ of the fit).
+//                 3σ of the fit) and "registration" (the fitted outer radius, given in the options, spreads over
+//                 the poses used beyond what the fits' noise explains: the image and the cloud disagree).
 //
 // On failure the code is that of the entry point, the report's FinalResult stays empty and `failure`
 // says in English (and `failureZh` in Chinese) what went wrong and what to do. No function throws.
@@ -74,6 +75,11 @@ inline constexpr std::size_t kMinimumPoses = 5;
 inline constexpr std::size_t kMostLeaveOneOutPoses = 2000;
 /// The RMS residual (mm) above which the poses do not fit one calibration ("poor-fit").
 inline constexpr double kPoorFitMm = 3.0;
+/// "registration": the outer radii's variance is tested against χ² with n − 1 degrees of freedom at this
+/// level, under each fit's own σ plus kRadiusFloorMm for the depth errors a single fit does not see (a
+/// depth offset of 1 mm spreads a 20 mm radius by about 0.003 mm over 0.55–0.70 m).
+inline constexpr double kRegistrationLevel = 0.999;
+inline constexpr double kRadiusFloorMm = 0.005;
 
 struct ReportOptions {
   std::uint32_t seed = 20261208;  ///< the pose search's random seed
@@ -86,6 +92,12 @@ struct ReportOptions {
   bool setupCheck = true;     ///< look for set-up mistakes (solves every alternative reading: milliseconds)
   double toleranceMm = 1.0;   ///< the camera translation 1σ the result is held to (mm)
   double toleranceDeg = 0.1;  ///< the camera rotation 1σ the result is held to (degrees)
+  /// When the markers' centres were fitted: each pose's fitted outer radius and its 1σ (mm, input order;
+  /// MarkerFitQuality::radiiMm[0] and outerRadiusSigmaMm), 0 where not known. The same marker must measure
+  /// the same in every shot; a spread beyond the fits' noise says the image and the cloud disagree
+  /// ("registration"). Empty: not checked.
+  std::vector<double> outerRadiiMm;
+  std::vector<double> outerRadiusSigmasMm;
 };
 
 struct Uncertainty {
@@ -182,6 +194,10 @@ struct CalibrationReport {
   int searchSamples = 0;                ///< random samples the search drew (0 without a search)
   /// The consensus of the winning sample did not solve: the search started from the sample's poses alone.
   bool searchFellBack = false;
+  /// The outer radius's standard deviation over the poses used (mm), and the most the fits' noise explains
+  /// (kRegistrationLevel); both 0 when not checked (no radii given, or fewer than 4 poses with one).
+  double radiusSpreadMm = 0.0;
+  double radiusSpreadLimitMm = 0.0;
   std::vector<ReportWarning> warnings;
   std::uint32_t seed = 0;  ///< the pose search's seed used
   std::string failure;     ///< on failure: what went wrong and what to do

@@ -7,8 +7,8 @@
 // error and needs no point at the centre itself.
 //
 // Frames and units: image points (u, v) are (column, row) in pixels, pixel centres at integers, taken in
-// the image as given (lens distortion is not modelled). The cloud is organised (its point (r, c) is the
-// point seen at pixel (c, r)), in the camera frame; its unit is taken as metres.
+// the image as given (its lens distortion modelled only when its intrinsics are given, ImageIntrinsics). The cloud is
+// organised (its point (r, c) is the point seen at pixel (c, r)), in the camera frame; its unit is taken as metres.
 //
 // The method, after the marker's four boundaries (radii ρ = 1, 0.7, 0.45, 0.2 of the outer one) were
 // found as MarkerDetect.h finds them:
@@ -60,7 +60,43 @@ struct MarkerFitQuality {
   /// centre dot, a ring cut by the image border or by something in front of it) is left out; the outer
   /// one and two others are needed
   bool boundaryUsed[4] = {false, false, false, false};
+  /// 1σ of the centre in the board's plane (the root of its two variances), mm, from the scatter of the
+  /// edge points about the fitted circles: it widens when boundaries are left out or their edges are rough.
+  /// Depth errors of the plane are not in it.
+  double centreSigmaMm = 0.0;
+  /// 1σ of the outer radius, mm, from the same fit: what the outer radius's spread over the shots of a
+  /// calibration is compared with (a spread far beyond it says the image and the cloud disagree).
+  double outerRadiusSigmaMm = 0.0;
 };
+
+/// The 2D camera, when its image is not the cloud's own pinhole grid: a colour or grey sensor registered to
+/// a depth sensor, or an image that keeps its lens distortion while the cloud is corrected. Given, every
+/// sub-pixel edge point is undistorted with it (OpenCV's model: x' = x(1 + k1 r² + k2 r⁴ + k3 r⁶) + 2p1 xy +
+/// p2(r² + 2x²), y' = y(1 + …) + p1(r² + 2y²) + 2p2 xy on normalised coordinates, then u = fx x' + skew y' +
+/// cx, v = fy y' + cy), turned and shifted by the registration, and taken into the cloud's grid, which is
+/// the pinhole camera with the same matrix and no distortion. The centre's pixel in the result is then in
+/// the image as given. An image point p and the grid point q it sees are related by
+/// undistort(p) = c + Rot(turnDeg)·(q − c) + shift, with c = (cx, cy).
+struct ImageIntrinsics {
+  double fx = 0.0, fy = 0.0;  ///< focal lengths, pixels (both above 0)
+  double cx = 0.0, cy = 0.0;  ///< principal point, pixels (pixel centres at integers)
+  double skew = 0.0;          ///< the camera matrix's (0, 1) entry, 0 on almost every camera
+  double k1 = 0.0, k2 = 0.0, p1 = 0.0, p2 = 0.0, k3 = 0.0;  ///< distortion, OpenCV's order and meaning
+  int width = 0, height = 0;              ///< the image size they were calibrated at; 0 when not stated (then any)
+  double shiftUPx = 0.0, shiftVPx = 0.0;  ///< registration: where the image sees a grid point, minus where
+  double turnDeg = 0.0;                   ///< the grid sees it, after undistortion; and the turn between them
+};
+
+/// Reads the 2D camera's intrinsics from a YAML file as OpenCV's FileStorage writes them (camera_matrix
+/// and distortion_coefficients as !!opencv-matrix, image_width, image_height), as ROS's camera_info files
+/// hold them (camera_matrix and distortion_coefficients with rows, cols and data, distortion_model
+/// plumb_bob), or as a ROS 2 CameraInfo message prints (k, d, width, height); registration_shift_px:
+/// [u, v] and registration_turn_deg add a registration. Distortion coefficients past the fifth must be 0.
+/// False with `error` saying what is wrong (no file, no camera matrix, another distortion model, …);
+/// nothing thrown.
+TARN_EXPORT bool ReadImageIntrinsics(const std::string& path, ImageIntrinsics& intrinsics, std::string& error);
+/// Empty when the intrinsics can be used; else what is wrong with them.
+TARN_EXPORT std::string CheckImageIntrinsics(const ImageIntrinsics& intrinsics);
 
 /// Codes: those of SolveMarkerBoardResults (MarkerDetect.h; 102 does not occur: no cloud point at the
 /// centre is needed), and 109 (the rings' ratios are not the marker's) and 110 (too few edge or plane
@@ -76,5 +112,14 @@ TARN_EXPORT ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::M
                                                MarkerBoardResult& result);
 TARN_EXPORT ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud,
                                                MarkerBoardResult& result, MarkerFitQuality& quality);
+
+/// With the 2D camera's intrinsics (see ImageIntrinsics): 106 when CheckImageIntrinsics refuses them, 108
+/// when they state a size other than the image's.
+TARN_EXPORT ErrorCode SolveFittedMarkerResults(const std::string& imagePath, const std::string& pointCloudPath,
+                                               const ImageIntrinsics& intrinsics, MarkerBoardResult& result,
+                                               MarkerFitQuality& quality);
+TARN_EXPORT ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud,
+                                               const ImageIntrinsics& intrinsics, MarkerBoardResult& result,
+                                               MarkerFitQuality& quality);
 
 }  // namespace TamoHandEye
