@@ -358,3 +358,36 @@ def test_suggest_agrees_with_the_command_line_and_keeps_the_marker_in_view(tmp_p
 
 def _scene_arrays(scene):
     return scene.points, scene.robot_rows
+
+
+def test_the_image_intrinsics_are_read_used_and_agree_with_the_command_line(tmp_path):
+    folder = tmp_path / "set"
+    tarn.synthesise(str(folder), poses=6, width=640, height=480, seed=3)
+    camera = tmp_path / "camera.yaml"  # the renderer's own pinhole: 0.9 x width, the image centre
+    camera.write_text("image_width: 640\nimage_height: 480\ncamera_matrix:\n  rows: 3\n  cols: 3\n"
+                      "  data: [576, 0, 319.5, 0, 576, 239.5, 0, 0, 1]\ndistortion_model: plumb_bob\n"
+                      "distortion_coefficients:\n  rows: 1\n  cols: 5\n  data: [0, 0, 0, 0, 0]\n")
+    k = tarn.read_image_intrinsics(camera)
+    assert (k["fx"], k["cy"], k["width"], k["distortion"]) == (576.0, 239.5, 640, (0.0, 0.0, 0.0, 0.0, 0.0))
+    image, cloud = folder / "images" / "shot_2.png", folder / "clouds" / "shot_2.ply"
+    plain = tarn.detect(image, cloud)
+    given = tarn.detect(image, cloud, image_intrinsics=camera)
+    np.testing.assert_allclose(given.point, plain.point, atol=1e-9)
+    assert given.quality["centre_sigma_mm"] > 0.0
+    shifted = tarn.detect(image, cloud, image_intrinsics=dict(k, shift_px=(2.0, 0.0)))
+    assert np.linalg.norm(shifted.point - plain.point) > 1e-4
+    cli = run_cli("detect", "--json", "--images", str(folder / "images"), "--clouds", str(folder / "clouds"),
+                  "--image-intrinsics", str(camera))
+    assert cli.returncode == 0, cli.stderr
+    np.testing.assert_allclose([json.loads(cli.stdout)[2][a] for a in "xyz"], given.point, atol=1e-12)
+    with pytest.raises(ValueError, match="no camera matrix"):
+        tarn.detect(image, cloud, image_intrinsics=str(folder / "robot.txt"))
+    bad = run_cli("detect", "--images", str(folder / "images"), "--clouds", str(folder / "clouds"),
+                  "--image-intrinsics", str(camera), "--centre", "centroid")
+    assert bad.returncode == 1 and "--centre fit" in bad.stderr
+
+    detections = [tarn.detect(folder / "images" / f"shot_{i}.png", folder / "clouds" / f"shot_{i}.ply")
+                  for i in range(6)]
+    rows = tarn.read_robot_rows(str(folder / "robot.txt"), "fanuc")
+    result = tarn.calibrate(np.array([d.point for d in detections]), rows, detections=detections)
+    assert "registration" not in [w.code for w in result.warnings]
