@@ -252,7 +252,7 @@ void SensorWorkflow(const Effect& e, unsigned seed, Stats& mm, Stats& deg, int& 
     }
     markers.push_back(m);
     kept.push_back(rows[i]);
-    options.outerRadiiMm.push_back(q.radiiMm[0]);
+    options.outerRadiiMm.push_back(q.markerRadiusMm);
     options.outerRadiusSigmasMm.push_back(q.outerRadiusSigmaMm);
   }
   CalibrationReport report;

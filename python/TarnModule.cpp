@@ -288,6 +288,7 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
     q["boundaries_used"] = py::make_tuple(quality.boundaryUsed[0], quality.boundaryUsed[1], quality.boundaryUsed[2],
                                           quality.boundaryUsed[3]);
     q["centre_sigma_mm"] = quality.centreSigmaMm;
+    q["marker_radius_mm"] = quality.markerRadiusMm;
     q["outer_radius_sigma_mm"] = quality.outerRadiusSigmaMm;
     out["quality"] = q;
   } else {

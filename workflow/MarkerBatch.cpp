@@ -37,7 +37,7 @@ void AddFittedRadii(const std::vector<ShotDetection>& detections, ReportOptions&
   if (!fitted) return;
   for (const ShotDetection& d : detections) {
     const bool known = d.fitted && d.code == Success;
-    options.outerRadiiMm.push_back(known ? d.quality.radiiMm[0] : 0.0);
+    options.outerRadiiMm.push_back(known ? d.quality.markerRadiusMm : 0.0);
     options.outerRadiusSigmasMm.push_back(known ? d.quality.outerRadiusSigmaMm : 0.0);
   }
 }

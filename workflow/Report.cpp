@@ -466,6 +466,7 @@ json ShotJson(const ShotDetection& d) {
                 {"edge_offset_px", q.edgeOffsetPx},
                 {"boundaries_used", {q.boundaryUsed[0], q.boundaryUsed[1], q.boundaryUsed[2], q.boundaryUsed[3]}},
                 {"centre_sigma_mm", q.centreSigmaMm},
+                {"marker_radius_mm", q.markerRadiusMm},
                 {"outer_radius_sigma_mm", q.outerRadiusSigmaMm}};
   }
   return j;

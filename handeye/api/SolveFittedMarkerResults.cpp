@@ -60,6 +60,7 @@ ErrorCode Solve(const Input& image, const Input& cloud, const ImageIntrinsics* i
       quality->edgeOffsetPx = fit.edgeOffsetPx;
       for (std::size_t i = 0; i < 4; ++i) quality->boundaryUsed[i] = fit.used[i];
       quality->centreSigmaMm = 1000.0 * fit.centreSigma;
+      quality->markerRadiusMm = 1000.0 * fit.markerRadius;
       quality->outerRadiusSigmaMm = 1000.0 * fit.outerRadiusSigma;
     }
     return code;

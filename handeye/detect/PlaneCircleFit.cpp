@@ -600,6 +600,7 @@ bool CheckRatios(const Boundary& outer, MarkerFit& fit) {
   }
   const Eigen::Vector2d design = normal.ldlt().solve(rhs);  // R, δ
   if (!(design(0) > 0.0)) return false;
+  fit.markerRadius = design(0);
   for (std::size_t i = 0; i < 4; ++i) {
     if (!fit.used[i]) continue;
     const double ratio = (fit.radii[i] - kIntoBlack[i] * design(1)) / design(0);

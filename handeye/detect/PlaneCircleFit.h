@@ -88,6 +88,7 @@ struct MarkerFit {
   std::array<bool, 4> used{};                        ///< which boundaries entered the fit
   double ratioDeviation = 0.0;                       ///< max |(rᵢ − sᵢδ) / R − ρᵢ| (see FitMarker)
   double edgeOffsetPx = 0.0;                         ///< δ in pixels
+  double markerRadius = 0.0;                         ///< R of that fit, cloud units
   double planeRms = 0.0;                             ///< cloud units
   double centreSigma = 0.0;                          ///< the circles' centre 1σ in the plane, cloud units
   double outerRadiusSigma = 0.0;                     ///< the outer radius's 1σ, cloud units

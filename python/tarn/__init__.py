@@ -231,7 +231,7 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     if detections is not None:
         for d in detections:
             q = d.quality if isinstance(d, Detection) else None
-            radii.append(float(q["radii_mm"][0]) if q else 0.0)
+            radii.append(float(q["marker_radius_mm"]) if q else 0.0)
             sigmas.append(float(q["outer_radius_sigma_mm"]) if q else 0.0)
     record = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
                              ransac_mm, seed, setup_check, tolerance_mm, tolerance_deg, radii, sigmas)

@@ -120,7 +120,7 @@ bool RaisesRegistration(double k1, double told) {
     MarkerFitQuality quality;
     EXPECT_EQ(SolveFittedMarkerResults(shot.image, shot.cloud, k, marker, quality), Success);
     markers.push_back(marker);
-    options.outerRadiiMm.push_back(quality.radiiMm[0]);
+    options.outerRadiiMm.push_back(quality.markerRadiusMm);
     options.outerRadiusSigmasMm.push_back(quality.outerRadiusSigmaMm);
   }
   const auto rows = TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc);

@@ -93,7 +93,7 @@ struct ReportOptions {
   double toleranceMm = 1.0;   ///< the camera translation 1σ the result is held to (mm)
   double toleranceDeg = 0.1;  ///< the camera rotation 1σ the result is held to (degrees)
   /// When the markers' centres were fitted: each pose's fitted outer radius and its 1σ (mm, input order;
-  /// MarkerFitQuality::radiiMm[0] and outerRadiusSigmaMm), 0 where not known. The same marker must measure
+  /// MarkerFitQuality::markerRadiusMm and outerRadiusSigmaMm), 0 where not known. The same marker must measure
   /// the same in every shot; a spread beyond the fits' noise says the image and the cloud disagree
   /// ("registration"). Empty: not checked.
   std::vector<double> outerRadiiMm;

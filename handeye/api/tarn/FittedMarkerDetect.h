@@ -64,8 +64,11 @@ struct MarkerFitQuality {
   /// edge points about the fitted circles: it widens when boundaries are left out or their edges are rough.
   /// Depth errors of the plane are not in it.
   double centreSigmaMm = 0.0;
-  /// 1σ of the outer radius, mm, from the same fit: what the outer radius's spread over the shots of a
-  /// calibration is compared with (a spread far beyond it says the image and the cloud disagree).
+  /// The marker's outer radius R with the edge offset taken out (the radii fitted as ρᵢ·R ∓ δ), mm: the
+  /// same in every shot of one marker, whatever the exposure. Its spread over the shots of a calibration,
+  /// against outerRadiusSigmaMm, says whether the image and the cloud agree.
+  double markerRadiusMm = 0.0;
+  /// 1σ of the outer radius, mm, from the same fit.
   double outerRadiusSigmaMm = 0.0;
 };
 
