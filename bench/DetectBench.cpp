@@ -5,7 +5,7 @@
 // by side. CleanShot and NoMarker run the whole path form (image read, the cloud's rows it needs,
 // detection); compare them with the floor, ImageRead + PlainRead. With --keep-freed-memory the process
 // keeps freed memory as the programs do. FittedShot is CleanShot with the fitted centre
-// instead of the centroids'.
+// instead of the centroids'; FittedShotWithIntrinsics that with the 2D camera's intrinsics given.
 
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
@@ -133,6 +133,25 @@ void FittedShot(benchmark::State& state) {
   }
 }
 
+// The fitted centre given the 2D camera's intrinsics (the renderer's pinhole, k1 0.01): the edge points'
+// undistortion and mapping into the cloud's grid is the difference to FittedShot.
+void FittedShotWithIntrinsics(benchmark::State& state) {
+  const ShotSize& size = kSizes[state.range(0)];
+  TamoHandEye::ImageIntrinsics k;
+  k.fx = k.fy = size.focal;
+  k.cx = (size.width - 1) / 2.0;
+  k.cy = (size.height - 1) / 2.0;
+  k.k1 = 0.01;
+  for (auto _ : state) {
+    TamoHandEye::MarkerBoardResult result;
+    TamoHandEye::MarkerFitQuality quality;
+    const auto code =
+        TamoHandEye::SolveFittedMarkerResults(Shots(state.range(0)).png, Shots(state.range(0)).ply, k, result, quality);
+    if (code != TamoHandEye::Success) state.SkipWithError("the marker was not fitted");
+    benchmark::DoNotOptimize(result.u);
+  }
+}
+
 void NoMarker(benchmark::State& state) {
   for (auto _ : state) {
     TamoHandEye::MarkerBoardResult result;
@@ -163,6 +182,7 @@ BENCHMARK(ReadCloud)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(ImageRead)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(CleanShot)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(FittedShot)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(FittedShotWithIntrinsics)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Median)->ArgNames({"size", "kernel"})->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(NoMarker)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
