@@ -123,6 +123,10 @@ std::string NameOf(const std::string& path, int& depth) {
   std::stringstream split(path);
   std::string part;
   while (std::getline(split, part, '.')) parts.push_back(part);
+  if (parts.empty()) {  // an empty key
+    depth = 0;
+    return {};
+  }
   if (parts.size() > 1 && parts.back() == "data") parts.pop_back();
   depth = static_cast<int>(parts.size());
   std::string name;

@@ -213,6 +213,7 @@ TEST_F(CameraFile, WhatCannotBeUsedIsRefusedWithWhy) {
       {"k: [1000, 0, 500, 0, 1000, 400, 0, 0, 1]\ndistortion_model: equidistant\nd: [0.1, 0, 0, 0]\n", "not supported"},
       {"k: [1000, 0, 500, 0, 1000, 400, 0, 0, 1]\nd: [0.1, 0, 0, 0, 0, 0.2, 0, 0]\n", "coefficient 6 is not 0"},
       {"camera_name: colour\nd: [0.1, 0, 0, 0, 0]\n", "no camera matrix"},
+      {": [1, 2]\n\"\": x\n", "no camera matrix"},  // empty keys
       {"k: [0, 0, 500, 0, 1000, 400, 0, 0, 1]\n", "above 0"},
       {"k: [1000, 0, 500, 0, 1000, 400, 0, 0, 1]\nd: [0.1, 0.2]\n", "k1 k2 p1 p2"},
   };

@@ -1,6 +1,9 @@
 // The readers of the files a user hands over: a saved calibration (JSON, YAML or the desktop program's
-// result file), the desktop program's parameter file, a robot data file and a markers or targets file.
+// result file), the desktop program's parameter file, a robot data file, a markers or targets file and the
+// 2D camera's intrinsics (an OpenCV or ROS camera YAML).
 // The first byte picks the reader, the rest is the file; each reads it from disk as the programs do.
+
+#include <tarn/FittedMarkerDetect.h>
 
 #include "SettingsFile.h"
 #include "Tables.h"
@@ -16,8 +19,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  static const char* const kNames[] = {"result.json", "result.yaml", "result.csv", "param.csv",
-                                       "robot.txt",   "markers.txt", "targets.txt"};
+  static const char* const kNames[] = {"result.json", "result.yaml", "result.csv",  "param.csv",
+                                       "robot.txt",   "markers.txt", "targets.txt", "camera.yaml"};
   const std::size_t reader = data[0] % (sizeof kNames / sizeof kNames[0]);
   const std::string path = "/tmp/tarn-file-fuzz-" + std::to_string(::getpid()) + "-" + kNames[reader];
   {
@@ -43,6 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       TamoHandEye::RobotRows rows;
       std::vector<std::vector<std::string>> texts;
       TarnWorkflow::ReadRobotTable(path, 6, "fanuc", rows, fault, &texts);
+      break;
+    }
+    case 7: {
+      TamoHandEye::ImageIntrinsics intrinsics;
+      TamoHandEye::ReadImageIntrinsics(path, intrinsics, error);
       break;
     }
     default: {
