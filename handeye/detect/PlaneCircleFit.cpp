@@ -240,6 +240,27 @@ Eigen::Vector2d PlaneMap::PixelOf(const Eigen::Vector3d& point) const {
   return Eigen::Vector2d(u0 + d.x(), v0 + d.y());
 }
 
+Eigen::Vector3d PlaneMap::Normal(Eigen::Matrix3d* derivative) const {
+  // (β, γ) = (cz₁, cz₂)·J⁻¹ with J = ∂(X/Z, Y/Z)/∂(u, v); α = cz₀ − β·cx₀ − γ·cy₀.
+  Eigen::Matrix2d j;
+  j << cx(1), cx(2), cy(1), cy(2);
+  const Eigen::Matrix2d inverse = j.inverse();
+  const Eigen::RowVector2d slopes = Eigen::RowVector2d(cz(1), cz(2)) * inverse;
+  const Eigen::Vector3d n(slopes(0), slopes(1), cz(0) - slopes(0) * cx(0) - slopes(1) * cy(0));
+  const double length = n.norm();
+  if (derivative) {
+    Eigen::Matrix3d dn;  // ∂n'/∂cz
+    dn.setZero();
+    dn.block<2, 2>(0, 1) = inverse.transpose();
+    dn(2, 0) = 1.0;
+    for (int k = 1; k < 3; ++k) dn(2, k) = -(cx(0) * dn(0, k) + cy(0) * dn(1, k));
+    // ∂(−n'/‖n'‖)/∂n' = −(I − n̂n̂ᵀ)/‖n'‖
+    const Eigen::Vector3d unit = n / length;
+    *derivative = -(Eigen::Matrix3d::Identity() - unit * unit.transpose()) / length * dn;
+  }
+  return -n / length;
+}
+
 namespace {
 
 // A cloud point for the plane fit: its pixel and the three targets X/Z, Y/Z, 1/Z.
@@ -326,6 +347,7 @@ bool SolvePlanePass(const std::vector<PlaneSample>& samples, const Use& use, int
   plane.cy = solution.col(1);
   plane.cz = solution.col(2);
   plane.points = static_cast<int>(n);
+  plane.czCovariance = ldlt.solve(Eigen::Matrix3d::Identity());  // times the residual variance, later
   return true;
 }
 
@@ -391,6 +413,13 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
     depth += error * error;
   }
   plane.rms = std::sqrt(depth / plane.points);
+  double squares = 0.0;
+  for (const PlaneSample& s : samples) {
+    if (!kept(s)) continue;
+    const double r = s.w - (plane.cz(0) + plane.cz(1) * s.u + plane.cz(2) * s.v);
+    squares += r * r;
+  }
+  plane.czCovariance *= plane.points > 3 ? squares / (plane.points - 3) : 0.0;
   return std::isfinite(plane.rms);
 }
 
@@ -502,6 +531,9 @@ bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings
   const Eigen::MatrixXd covariance =
       full.ldlt().solve(Eigen::MatrixXd::Identity(m, m)) * (freedom > 0.0 ? squares / freedom : 0.0);
   circles.centreSigma = std::sqrt(std::max(0.0, covariance(0, 0) + covariance(1, 1)));
+  Eigen::Matrix<double, 3, 2> axes;
+  axes << plane.e1, plane.e2;
+  circles.centreCovariance = axes * covariance.topLeftCorner<2, 2>() * axes.transpose();
   circles.radiusSigmas.resize(rings.size());
   for (int i = 0; i < n; ++i)
     circles.radiusSigmas[static_cast<std::size_t>(i)] = std::sqrt(std::max(0.0, covariance(2 + i, 2 + i)));
@@ -652,6 +684,15 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
   if (model) fit.pixel = model->ToImage(fit.pixel);
   fit.centreSigma = circles.centreSigma;
   fit.outerRadiusSigma = circles.radiusSigmas.front();
+  Eigen::Matrix3d derivative;
+  fit.normal = plane.Normal(&derivative);
+  fit.normalCovariance = derivative * plane.czCovariance * derivative.transpose();
+  // Along the line of sight: the plane's depth at the centre's pixel, Z = 1 / (cz · a).
+  const Eigen::Vector2d grid = plane.PixelOf(circles.centre);
+  const Eigen::Vector3d a(1.0, grid.x() - plane.u0, grid.y() - plane.v0);
+  const double w = plane.cz.dot(a);
+  const Eigen::Vector3d ray = circles.centre / circles.centre.z();
+  fit.centreCovariance = circles.centreCovariance + ray * ray.transpose() * (a.dot(plane.czCovariance * a) / std::pow(w, 4));
   for (std::size_t i = 0, k = 0; i < 4; ++i) fit.radii[i] = fit.used[i] ? circles.radii[k++] : 0.0;
   if (!fit.centre.allFinite() || !fit.pixel.allFinite()) return refuse("the fit did not converge", false);
   if (!CheckRatios(boundaries[0], fit)) return refuse("the rings' radii do not have the marker's ratios", false);

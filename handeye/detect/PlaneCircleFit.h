@@ -46,11 +46,17 @@ struct PlaneMap {
   double u0 = 0.0, v0 = 0.0;   ///< ū, v̄
   int points = 0;              ///< cloud points in the fit (after the 3σ pass)
   double rms = 0.0;            ///< RMS of Z − Z(u, v) over them, cloud units
+  /// The covariance of cz: the inverse of the last pass's normal matrix times the variance of its 1/Z
+  /// residuals (X/Z and Y/Z are taken as exact: a cloud's directions come from its pixel grid).
+  Eigen::Matrix3d czCovariance = Eigen::Matrix3d::Zero();
 
   /// The plane's point seen at pixel (u, v).
   Eigen::Vector3d At(double u, double v) const;
   /// The pixel at which a point on the plane is seen.
   Eigen::Vector2d PixelOf(const Eigen::Vector3d& point) const;
+  /// The plane's unit normal, pointing towards the camera, and its derivative over cz (3 × 3). The plane
+  /// n'·P = 1 has n' = (β, γ, α) with 1/Z = α + β·X/Z + γ·Y/Z; the normal is −n'/‖n'‖.
+  Eigen::Vector3d Normal(Eigen::Matrix3d* derivative = nullptr) const;
 };
 
 /// Fits the plane map over the finite cloud points (Z ≠ 0) inside the ellipse `region` scaled by
@@ -74,6 +80,7 @@ struct ConcentricCircles {
   /// 1σ from the residuals' scatter: the centre in the plane (root of its two variances), each radius.
   double centreSigma = 0.0;
   std::vector<double> radiusSigmas;
+  Eigen::Matrix3d centreCovariance = Eigen::Matrix3d::Zero();  ///< in the plane (rank 2), cloud units²
 };
 bool FitConcentricCircles(const std::vector<std::vector<Eigen::Vector3d>>& rings, ConcentricCircles& circles);
 
@@ -92,6 +99,12 @@ struct MarkerFit {
   double planeRms = 0.0;                             ///< cloud units
   double centreSigma = 0.0;                          ///< the circles' centre 1σ in the plane, cloud units
   double outerRadiusSigma = 0.0;                     ///< the outer radius's 1σ, cloud units
+  /// The board's unit normal (towards the camera) and its covariance (3 × 3, rank 2, radians²), from the
+  /// plane fit; the centre's covariance (cloud units²): in the plane from the circles, along the line of
+  /// sight from the plane's depth there.
+  Eigen::Vector3d normal = Eigen::Vector3d::Zero();
+  Eigen::Matrix3d normalCovariance = Eigen::Matrix3d::Zero();
+  Eigen::Matrix3d centreCovariance = Eigen::Matrix3d::Zero();
   int edgePoints = 0;
   int planePoints = 0;
   std::string refusal;        ///< empty when the fit can be used; else why not

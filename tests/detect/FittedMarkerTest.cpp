@@ -4,10 +4,12 @@
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
 
+#include "detect/FittedCircleMarker3D.h"
 #include "detect/PlaneCircleFit.h"
 
 #include "MarkerRenderer.h"
 
+#include <Eigen/QR>
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -173,6 +175,32 @@ TEST(FittedMarker, ACutOrCoveredOuterRingIsFoundOrRefusedNeverSilentlyOff) {
           << code;
     }
   }
+}
+
+// The board's normal and the centre against the rendered plane, over seeds: the errors are of the size their
+// covariances say (mean χ² per degree of freedom near 1; a σ wrong by a factor of two fails).
+TEST(FittedMarker, TheNormalAndTheCentreComeWithTheirCovariance) {
+  double normalChi2 = 0.0, centreChi2 = 0.0;
+  constexpr int kSeeds = 12;
+  for (unsigned seed = 1; seed <= kSeeds; ++seed) {
+    ShotOptions options = Options(Case{"normal", 640, 480, 600, View(0.5, 0.05 * seed, -0.3 + 0.05 * seed), 0.0008});
+    options.seed = seed;
+    const Shot shot = RenderShot(options);
+    Detect::FittedCircleMarker3D detector(shot.image, shot.cloud);
+    Detect::MarkerBoardResult result;
+    ASSERT_EQ(detector.Run(result), Detect::Success);
+    const Detect::MarkerFit& fit = detector.fit;
+    const Eigen::Vector3d truth = -options.cameraFromBoard.linear().col(2);  // the board faces the camera
+    ASSERT_GT(fit.normal.dot(truth), 0.999);
+    const Eigen::Vector3d turn = fit.normal - truth;
+    normalChi2 += turn.dot(fit.normalCovariance.completeOrthogonalDecomposition().pseudoInverse() * turn) / 2.0;
+    const Eigen::Vector3d off = fit.centre - shot.points[0];
+    centreChi2 += off.dot(fit.centreCovariance.inverse() * off) / 3.0;
+  }
+  EXPECT_GT(normalChi2 / kSeeds, 0.4);
+  EXPECT_LT(normalChi2 / kSeeds, 2.5);
+  EXPECT_GT(centreChi2 / kSeeds, 0.4);
+  EXPECT_LT(centreChi2 / kSeeds, 2.5);
 }
 
 // Noise-free points on a known tilted plane seen by a pinhole camera, and on known circles in it: the
