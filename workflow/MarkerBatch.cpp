@@ -15,8 +15,11 @@ ShotDetection DetectShot(const ShotPair& pair, Centre centre, const std::optiona
   ShotDetection d;
   d.pair = pair;
   if (centre == Centre::Fit) {
-    d.code = intrinsics ? SolveFittedMarkerResults(pair.image, pair.cloud, *intrinsics, d.marker, d.quality)
-                        : SolveFittedMarkerResults(pair.image, pair.cloud, d.marker, d.quality);
+    d.code = SolveFittedMarkerPlane(pair.image, pair.cloud, d.plane, d.quality, intrinsics ? &*intrinsics : nullptr);
+    if (d.code == Success) {
+      d.marker = MarkerBoardResult{d.plane.x, d.plane.y, d.plane.z, d.plane.u, d.plane.v};
+      d.hasNormal = true;
+    }
     d.fitted =
         d.code == Success || d.code == Err_Algo_Marker_Fit_NotMarker || d.code == Err_Algo_Marker_Fit_TooFewPoints;
   } else {

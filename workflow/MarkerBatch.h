@@ -29,6 +29,9 @@ struct ShotDetection {
   TamoHandEye::MarkerBoardResult marker{};
   bool fitted = false;  ///< the centre was fitted, and quality holds the fit's figures
   TamoHandEye::MarkerFitQuality quality{};
+  /// With the fitted centre found: the board's normal and the covariances (marker holds its centre too).
+  bool hasNormal = false;
+  TamoHandEye::MarkerPlaneResult plane{};
   TamoHandEye::ShotFileProblem problem;  ///< which file could not be used, and why (codes 106 and 107)
 };
 

@@ -453,6 +453,19 @@ json ShotJson(const ShotDetection& d) {
     j["z"] = d.marker.z;
     j["u"] = d.marker.u;
     j["v"] = d.marker.v;
+    if (d.hasNormal) {
+      const MarkerPlaneResult& p = d.plane;
+      j["normal"] = {p.nx, p.ny, p.nz};
+      j["normal_axes"] = {{p.normalAxes[0], p.normalAxes[1], p.normalAxes[2]},
+                          {p.normalAxes[3], p.normalAxes[4], p.normalAxes[5]}};
+      j["normal_covariance_rad2"] = {{p.normalCovariance[0], p.normalCovariance[1]},
+                                     {p.normalCovariance[2], p.normalCovariance[3]}};
+      json centre = json::array();
+      for (int r = 0; r < 3; ++r) {
+        centre.push_back({p.centreCovariance[3 * r], p.centreCovariance[3 * r + 1], p.centreCovariance[3 * r + 2]});
+      }
+      j["centre_covariance_m2"] = centre;
+    }
   } else {
     j["message"] = Utf8Name(FailureText(d));
   }

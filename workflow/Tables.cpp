@@ -194,10 +194,12 @@ bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
   for (const TableRow& row : table) {
     const std::vector<double>& v = row.values;
     const std::size_t n = v.size();
-    // x y z, with u v, and with the fitted centre's two figures as tarn detect's table has them.
-    if (form == MarkerForm::Points && n != 3 && n != 5 && n != 7) {
+    // x y z, with u v, with the board's normal nx ny nz, and with the fitted centre's two figures as tarn
+    // detect's tables have them: 3, 5, 6 (x y z nx ny nz), 7 (x y z u v and the figures), 8 (x y z u v nx ny
+    // nz) or 10 (and the figures).
+    if (form == MarkerForm::Points && n != 3 && n != 5 && n != 6 && n != 7 && n != 8 && n != 10) {
       return Fail(error, Kind::WrongCount, row.line,
-                  At(path, row.line) + "expected x y z [u v], found " + std::to_string(n) + " values");
+                  At(path, row.line) + "expected x y z [u v] [nx ny nz], found " + std::to_string(n) + " values");
     }
     if (form == MarkerForm::Targets && n != 16 && n != 12 && n != 7) {
       return Fail(error, Kind::WrongCount, row.line,
@@ -206,7 +208,7 @@ bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
     }
     const bool matrix = form == MarkerForm::Targets && n != 7;
     const double x = matrix ? v[3] : v[0], y = matrix ? v[7] : v[1], z = matrix ? v[11] : v[2];
-    const bool pixel = form == MarkerForm::Points && n >= 5;
+    const bool pixel = form == MarkerForm::Points && n >= 5 && n != 6;
     markers.push_back({x * toMetre, y * toMetre, z * toMetre, pixel ? v[3] : 0.0, pixel ? v[4] : 0.0});
   }
   return true;

@@ -692,7 +692,8 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
   const Eigen::Vector3d a(1.0, grid.x() - plane.u0, grid.y() - plane.v0);
   const double w = plane.cz.dot(a);
   const Eigen::Vector3d ray = circles.centre / circles.centre.z();
-  fit.centreCovariance = circles.centreCovariance + ray * ray.transpose() * (a.dot(plane.czCovariance * a) / std::pow(w, 4));
+  fit.centreCovariance =
+      circles.centreCovariance + ray * ray.transpose() * (a.dot(plane.czCovariance * a) / std::pow(w, 4));
   for (std::size_t i = 0, k = 0; i < 4; ++i) fit.radii[i] = fit.used[i] ? circles.radii[k++] : 0.0;
   if (!fit.centre.allFinite() || !fit.pixel.allFinite()) return refuse("the fit did not converge", false);
   if (!CheckRatios(boundaries[0], fit)) return refuse("the rings' radii do not have the marker's ratios", false);

@@ -9,8 +9,8 @@
 
 #include "MarkerRenderer.h"
 
-#include <Eigen/QR>
 #include <gtest/gtest.h>
+#include <Eigen/QR>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
@@ -19,6 +19,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -201,6 +202,32 @@ TEST(FittedMarker, TheNormalAndTheCentreComeWithTheirCovariance) {
   EXPECT_LT(normalChi2 / kSeeds, 2.5);
   EXPECT_GT(centreChi2 / kSeeds, 0.4);
   EXPECT_LT(centreChi2 / kSeeds, 2.5);
+}
+
+// The entry point with the normal: the same centre as the fitted one, bit for bit; the normal the rendered
+// board's; its two axes perpendicular to it and to each other; the covariances symmetric and positive.
+TEST(FittedMarker, ThePlaneEntryPointAddsTheNormalToTheSameCentre) {
+  const ShotOptions options = Options(Case{"plane", 1280, 1024, 1150, View(0.6, 0.4, -0.3, 0.02, -0.01), 0.0005});
+  const Shot shot = RenderShot(options);
+  MarkerBoardResult point{};
+  MarkerPlaneResult plane;
+  MarkerFitQuality quality;
+  ASSERT_EQ(SolveFittedMarkerResults(shot.image, shot.cloud, point), Success);
+  ASSERT_EQ(SolveFittedMarkerPlane(shot.image, shot.cloud, plane, quality), Success);
+  EXPECT_EQ(std::make_tuple(plane.x, plane.y, plane.z, plane.u, plane.v),
+            std::make_tuple(point.x, point.y, point.z, point.u, point.v));
+  const Eigen::Vector3d n(plane.nx, plane.ny, plane.nz);
+  const Eigen::Vector3d a1(plane.normalAxes), a2(plane.normalAxes + 3);
+  EXPECT_GT(n.dot(-options.cameraFromBoard.linear().col(2)), std::cos(0.05 * kPi / 180.0));
+  EXPECT_NEAR(a1.dot(n), 0.0, 1e-12);
+  EXPECT_NEAR(a2.dot(n), 0.0, 1e-12);
+  EXPECT_NEAR(a1.dot(a2), 0.0, 1e-12);
+  const Eigen::Map<const Eigen::Matrix<double, 2, 2, Eigen::RowMajor>> turns(plane.normalCovariance);
+  const Eigen::Map<const Eigen::Matrix<double, 3, 3, Eigen::RowMajor>> centre(plane.centreCovariance);
+  EXPECT_LT((turns - turns.transpose()).norm(), 1e-15);
+  EXPECT_GT(turns.determinant(), 0.0);
+  EXPECT_GT(centre.determinant(), 0.0);
+  EXPECT_LT(std::sqrt(centre.trace()), 5e-5);  // metres: within 0.05 mm
 }
 
 // Noise-free points on a known tilted plane seen by a pinhole camera, and on known circles in it: the

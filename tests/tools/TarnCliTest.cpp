@@ -460,16 +460,23 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
   const json shots = json::parse(o.out);
   std::ofstream markers(dir / "markers.txt");
   std::ofstream targets(dir / "targets.csv");
+  std::ofstream normals(dir / "normals.txt");  // x y z and the board's normal
   targets.precision(17);
   markers.precision(17);
+  normals.precision(17);
   targets << "x_mm,y_mm,z_mm,qw,qx,qy,qz\n";
   for (const json& shot : shots) {
     const double x = shot["x"], y = shot["y"], z = shot["z"];
     markers << x << " " << y << " " << z << "\n";
+    const json& n = shot["normal"];
+    ASSERT_NEAR(std::hypot(n[0].get<double>(), n[1].get<double>(), n[2].get<double>()), 1.0, 1e-12);
+    EXPECT_LT(n[2].get<double>(), 0.0);  // towards the camera
+    normals << x << " " << y << " " << z << " " << n[0] << " " << n[1] << " " << n[2] << "\n";
     targets << x * 1000 << "," << y * 1000 << "," << z * 1000 << ",1,0,0,0\n";
   }
   markers.close();
   targets.close();
+  normals.close();
   // FANUC rows as matrices: R = Rz(R)·Ry(P)·Rx(W), built here with Eigen.
   std::ifstream rows(dir / "robot.txt");
   std::ofstream matrices(dir / "poses.csv");
@@ -506,7 +513,8 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
             " --marker-unit mm --output " + yaml.string(),
         "--robot matrix --invert --poses " + (dir / "inverted.csv").string() + " --markers " +
             (dir / "detect.json").string(),
-        "--robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " + (dir / "detect.json").string()}) {
+        "--robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " + (dir / "detect.json").string(),
+        "--robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " + (dir / "normals.txt").string()}) {
     SCOPED_TRACE(variant);
     o = Tarn("calibrate --json " + variant);
     ASSERT_EQ(o.status, 0) << o.err;

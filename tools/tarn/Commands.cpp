@@ -146,13 +146,17 @@ int RunDetect(const DetectOptions& o) {
     std::cout << all.dump(2) << "\n";
   } else {
     std::cout << "# shot            x (m)        y (m)        z (m)      u (px)      v (px)"
-              << (o.centre == Centre::Fit ? "  ratio dev  plane rms (mm)" : "") << "\n";
+              << (o.centre == Centre::Fit ? "        nx        ny        nz  ratio dev  plane rms (mm)" : "") << "\n";
     for (const ShotDetection& d : detections) {
       std::cout << std::left << std::setw(16) << fs::path(d.pair.image).filename().string() << std::right;
       if (d.code == Success) {
         std::cout << std::setw(13) << Fixed(d.marker.x, 6) << std::setw(13) << Fixed(d.marker.y, 6) << std::setw(13)
                   << Fixed(d.marker.z, 6) << std::setw(12) << Fixed(d.marker.u, 3) << std::setw(12)
                   << Fixed(d.marker.v, 3);
+        if (d.hasNormal) {
+          std::cout << std::setw(10) << Fixed(d.plane.nx, 6) << std::setw(10) << Fixed(d.plane.ny, 6) << std::setw(10)
+                    << Fixed(d.plane.nz, 6);
+        }
         if (d.fitted)
           std::cout << std::setw(11) << Fixed(d.quality.ratioDeviation, 5) << std::setw(16)
                     << Fixed(d.quality.planeRmsMm, 3);

@@ -116,6 +116,29 @@ TARN_EXPORT ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::M
 TARN_EXPORT ErrorCode SolveFittedMarkerResults(const cv::Mat& image, const cv::Mat& pointCloud,
                                                MarkerBoardResult& result, MarkerFitQuality& quality);
 
+/// The fitted centre with the board's normal and the covariances of both: what a solve that weighs each
+/// shot by its own noise needs. The covariances come from the fits' residuals (the edge points' scatter about
+/// the circles, the cloud's 1/Z scatter about the plane); depth errors that are smooth over the marker, a bent
+/// board or an image that disagrees with the cloud are not in them.
+struct MarkerPlaneResult {
+  double x = 0.0, y = 0.0, z = 0.0;     ///< the centre, camera frame, the cloud's unit (metres)
+  double u = 0.0, v = 0.0;              ///< its pixel in the image
+  double nx = 0.0, ny = 0.0, nz = 0.0;  ///< the board's unit normal, camera frame, pointing towards the camera
+  /// Two unit axes perpendicular to the normal (a1 = normalise(n × x̂), or n × ŷ when n is near x̂; a2 = n × a1),
+  /// x y z of each; the normal's small turns about them are (θ1, θ2).
+  double normalAxes[6] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+  double normalCovariance[4] = {0.0, 0.0, 0.0, 0.0};                           ///< of (θ1, θ2), radians², row by row
+  double centreCovariance[9] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};  ///< of (x, y, z), unit², row by row
+};
+
+/// As SolveFittedMarkerResults, with the normal and the covariances; `intrinsics` as there when not null.
+/// Codes as SolveFittedMarkerResults'; `result` written only on 0.
+TARN_EXPORT ErrorCode SolveFittedMarkerPlane(const std::string& imagePath, const std::string& pointCloudPath,
+                                             MarkerPlaneResult& result, MarkerFitQuality& quality,
+                                             const ImageIntrinsics* intrinsics = nullptr);
+TARN_EXPORT ErrorCode SolveFittedMarkerPlane(const cv::Mat& image, const cv::Mat& pointCloud, MarkerPlaneResult& result,
+                                             MarkerFitQuality& quality, const ImageIntrinsics* intrinsics = nullptr);
+
 /// With the 2D camera's intrinsics (see ImageIntrinsics): 106 when CheckImageIntrinsics refuses them, 108
 /// when they state a size other than the image's.
 TARN_EXPORT ErrorCode SolveFittedMarkerResults(const std::string& imagePath, const std::string& pointCloudPath,
