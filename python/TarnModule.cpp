@@ -250,9 +250,11 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
     if (!fit) throw py::value_error("image_intrinsics needs the fitted centre (centre=\"fit\")");
     intrinsics = IntrinsicsOf(imageIntrinsics);
   }
+  MarkerPlaneResult plane;
   const auto fitted = [&](const auto& img, const auto& pts, MarkerBoardResult& marker, MarkerFitQuality& quality) {
-    return intrinsics ? SolveFittedMarkerResults(img, pts, *intrinsics, marker, quality)
-                      : SolveFittedMarkerResults(img, pts, marker, quality);
+    const ErrorCode c = SolveFittedMarkerPlane(img, pts, plane, quality, intrinsics ? &*intrinsics : nullptr);
+    if (c == Success) marker = MarkerBoardResult{plane.x, plane.y, plane.z, plane.u, plane.v};
+    return c;
   };
   MarkerBoardResult marker{};
   MarkerFitQuality quality;
@@ -277,6 +279,16 @@ py::dict DetectMarker(const py::object& image, const py::object& cloud, const st
   py::dict out;
   out["point"] = Array({marker.x, marker.y, marker.z}, {3});
   out["centre"] = Array({marker.u, marker.v}, {2});
+  out["normal"] = py::none();
+  if (fit) {
+    const MarkerPlaneResult& p = plane;
+    out["normal"] = Array({p.nx, p.ny, p.nz}, {3});
+    out["normal_axes"] = Array(
+        {p.normalAxes[0], p.normalAxes[1], p.normalAxes[2], p.normalAxes[3], p.normalAxes[4], p.normalAxes[5]}, {2, 3});
+    out["normal_covariance"] =
+        Array({p.normalCovariance[0], p.normalCovariance[1], p.normalCovariance[2], p.normalCovariance[3]}, {2, 2});
+    out["centre_covariance"] = Array(std::vector<double>(p.centreCovariance, p.centreCovariance + 9), {3, 3});
+  }
   if (fit) {
     py::dict q;
     q["radii_mm"] = Array({quality.radiiMm[0], quality.radiiMm[1], quality.radiiMm[2], quality.radiiMm[3]}, {4});

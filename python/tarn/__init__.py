@@ -54,6 +54,12 @@ class Detection:
     centre: np.ndarray  #: its centre in the image, pixels (u, v)
     point: np.ndarray  #: its centre in the camera frame, metres (3)
     quality: Optional[dict] = None  #: the fitted centre's figures (radii_mm, ratio_deviation, plane_rms_mm, …)
+    #: the board's unit normal, camera frame, towards the camera (fitted centre only), with its covariance
+    #: (2 x 2, radians², for turns about ``normal_axes``' two rows) and the centre's (3 x 3, m²)
+    normal: Optional[np.ndarray] = None
+    normal_axes: Optional[np.ndarray] = None
+    normal_covariance: Optional[np.ndarray] = None
+    centre_covariance: Optional[np.ndarray] = None
 
 
 @dataclass
@@ -198,7 +204,8 @@ def detect(image: PathOrArray, cloud: PathOrArray, centre: str = "fit", image_in
     """
     intrinsics = _path(image_intrinsics)
     d = _tarn.detect(_path(image), _path(cloud), centre, intrinsics)
-    return Detection(d["centre"], d["point"], d["quality"])
+    return Detection(d["centre"], d["point"], d["quality"], d["normal"], d.get("normal_axes"),
+                     d.get("normal_covariance"), d.get("centre_covariance"))
 
 
 def read_image_intrinsics(path) -> dict:

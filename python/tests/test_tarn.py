@@ -231,6 +231,9 @@ def test_detection_agrees_with_the_command_line(tmp_path):
     np.testing.assert_allclose(found.point, [expected["x"], expected["y"], expected["z"]], atol=1e-12)
     np.testing.assert_allclose(found.centre, [expected["u"], expected["v"]], atol=1e-9)
     assert found.quality["ratio_deviation"] < 0.01
+    np.testing.assert_allclose(found.normal, expected["normal"], atol=1e-12)
+    np.testing.assert_allclose(found.centre_covariance, expected["centre_covariance_m2"], rtol=1e-12)
+    assert abs(np.linalg.norm(found.normal) - 1.0) < 1e-12 and found.normal_covariance.shape == (2, 2)
     centroid = tarn.detect(str(folder / "images" / "shot_1.png"), str(folder / "clouds" / "shot_1.ply"), "centroid")
     assert np.linalg.norm(centroid.point - found.point) < 0.005
     with pytest.raises(tarn.TarnError) as failure:
