@@ -101,6 +101,19 @@ Vector3d MeasuredPoint(const SceneOptions& o, const Scene& scene, const Isometry
   return point;
 }
 
+// The board's normal as the camera measures it at the true flange pose, turned by the noise across it.
+Vector3d MeasuredNormal(const SceneOptions& o, const Scene& scene, const Isometry3d& flange, std::mt19937& noiseRng,
+                        std::normal_distribution<double>& normal) {
+  const Matrix3d toCamera = o.eyeToHand ? Matrix3d(scene.camera.linear().transpose() * flange.linear())
+                                        : Matrix3d((flange.linear() * scene.camera.linear()).transpose());
+  const Vector3d n = toCamera * scene.boardNormal;
+  const Vector3d a1 = n.cross(std::abs(n.x()) < 0.9 ? Vector3d::UnitX() : Vector3d::UnitY()).normalized();
+  const Vector3d a2 = n.cross(a1);
+  const Vector3d turn = o.normalNoise * (normal(noiseRng) * a1 + normal(noiseRng) * a2);
+  const double angle = turn.norm();
+  return angle > 0.0 ? Vector3d(AngleAxisd(angle, turn / angle) * n) : n;
+}
+
 // The pose as the robot reports it.
 Isometry3d ReportedPose(const SceneOptions& o, const Isometry3d& flange, std::mt19937& noiseRng,
                         std::normal_distribution<double>& normal) {
@@ -129,13 +142,18 @@ Scene MakeScene(const SceneOptions& o) {
     scene.camera = MakeIsometry(AngleAxisd(0.3, Vector3d(1, 2, 0.5).normalized()).toRotationMatrix(),
                                 Vector3d(0.052, -0.031, 0.118));
     scene.marker = Vector3d(0.82, 0.13, 0.02);
+    scene.boardNormal = Vector3d(0.05, -0.03, 1.0).normalized();
   } else {
     scene.camera = MakeIsometry(LookAlong(Vector3d(-0.2, 0.1, -1.0), 0.4), Vector3d(0.9, -0.1, 1.2));
     scene.marker = Vector3d(0.012, -0.025, 0.135);
+    scene.boardNormal = Vector3d(0.03, 0.02, -1.0).normalized();
   }
+  std::mt19937 normalRng(o.noiseSeed != 0 ? o.noiseSeed + 0x5bd1e995u : o.seed + 0x27d4eb2du);
+  std::normal_distribution<double> normalTurn(0.0, 1.0);  // its own: a distribution keeps a draw between calls
   for (int i = 0; i < o.poses; ++i) {
     const Isometry3d flange = o.eyeToHand ? EyeToHandFlange(draws, scene) : EyeInHandFlange(draws, scene);
     scene.points.push_back(MeasuredPoint(o, scene, flange, i, noiseRng, normal));
+    scene.normals.push_back(MeasuredNormal(o, scene, flange, normalRng, normalTurn));
     scene.flange.push_back(ReportedPose(o, flange, noiseRng, normal));
   }
   return scene;

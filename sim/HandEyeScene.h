@@ -30,6 +30,7 @@ struct SceneOptions {
   double robotRotationNoise = 0.0;     ///< σ of each reported flange rotation-vector component, radians
   std::vector<int> outliers;           ///< poses whose measured point is displaced
   double outlierOffset = 0.05;         ///< length of that displacement, metres
+  double normalNoise = 0.0;            ///< σ of the measured board normal's turn about each axis across it, radians
   unsigned seed = 1;                   ///< draws the poses (and, unless noiseSeed is set, seeds the noise)
   unsigned noiseSeed = 0;              ///< when not 0, seeds the noise: same poses, new noise
 };
@@ -44,6 +45,11 @@ struct Scene {
   std::vector<Eigen::Isometry3d> flange;
   /// The marker centre measured in the camera frame (with point noise and outliers), metres.
   std::vector<Eigen::Vector3d> points;
+  /// The board's unit normal in the marker's frame (the base eye-in-hand, the flange eye-to-hand), facing the
+  /// camera, and as each shot measures it in the camera frame (with normal noise, drawn from its own engine:
+  /// the other draws do not depend on it).
+  Eigen::Vector3d boardNormal = Eigen::Vector3d::UnitZ();
+  std::vector<Eigen::Vector3d> normals;
 
   std::vector<TamoHandEye::MarkerBoardResult> Markers() const;
 };

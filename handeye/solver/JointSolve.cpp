@@ -1,0 +1,387 @@
+#include "solver/JointSolve.h"
+
+#include <LieGroup/SO3Tangent.h>
+
+#include <Eigen/Cholesky>
+#include <Eigen/Geometry>
+
+#include <algorithm>
+#include <cmath>
+
+namespace TamoHandEye {
+namespace {
+
+using Kel::SO3Tangentd;
+using Vector11d = Eigen::Matrix<double, 11, 1>;
+using Rows = Eigen::Matrix<double, Eigen::Dynamic, 11, 0, 5, 11>;
+using Column = Eigen::Matrix<double, Eigen::Dynamic, 1, 0, 5, 1>;
+using Square = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, 0, 5, 5>;
+
+// The noise assumed where a shot does not state it, before its scale is taken from the residuals: 1 mm per
+// axis for a point, 0.1° for a normal.
+constexpr double kDefaultPointVariance = 1e-6;
+constexpr double kDefaultNormalVariance = 0.0017453292519943296 * 0.0017453292519943296;
+// The noise factors settle when the residuals of both kinds agree with them within this share.
+constexpr double kFactorSettled = 0.02;
+constexpr int kMostFactorRounds = 8;
+// The solution diverged: a camera or marker further than this from the point solution (metres).
+constexpr double kMostShiftM = 0.5;
+
+struct State {
+  Eigen::Matrix3d rz = Eigen::Matrix3d::Identity();
+  Eigen::Vector3d tz = Eigen::Vector3d::Zero();
+  Eigen::Vector3d x = Eigen::Vector3d::Zero();
+  Eigen::Vector3d n = Eigen::Vector3d::UnitZ();
+};
+
+// Two unit axes across `n`: normalise(n × x̂) (n × ŷ when n is near x̂), and n × that.
+Eigen::Matrix<double, 3, 2> Across(const Eigen::Vector3d& n) {
+  Eigen::Vector3d a1 = n.cross(Eigen::Vector3d::UnitX());
+  if (a1.norm() < 0.1) a1 = n.cross(Eigen::Vector3d::UnitY());
+  a1.normalize();
+  Eigen::Matrix<double, 3, 2> axes;
+  axes.col(0) = a1;
+  axes.col(1) = n.cross(a1);
+  return axes;
+}
+
+Eigen::Matrix3d Turn(const Eigen::Vector3d& w) {
+  const double angle = w.norm();
+  if (angle < 1e-300) return Eigen::Matrix3d::Identity();
+  return Eigen::AngleAxisd(angle, w / angle).toRotationMatrix();
+}
+
+// The stated noise of every shot, with the unstated ones filled: by the mean of the stated ones of their kind,
+// or the defaults when none is stated.
+struct Noise {
+  std::vector<Eigen::Matrix3d> point;
+  std::vector<Eigen::Matrix2d> normal;
+  bool pointStated = false;
+  bool normalStated = false;
+};
+
+Noise StatedNoise(const JointProblem& problem) {
+  Noise noise;
+  const std::size_t n = problem.shots.size();
+  double pointMean = 0.0, normalMean = 0.0;
+  int points = 0, normals = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const JointShot& s = problem.shots[i];
+    if (s.pointCovariance.trace() > 0.0 && s.pointCovariance.allFinite()) {
+      pointMean += s.pointCovariance.trace() / 3.0;
+      ++points;
+    }
+    if (s.hasNormal && s.normalCovariance.trace() > 0.0 && s.normalCovariance.allFinite()) {
+      normalMean += s.normalCovariance.trace() / 2.0;
+      ++normals;
+    }
+  }
+  noise.pointStated = points > 0;
+  noise.normalStated = normals > 0;
+  pointMean = points > 0 ? pointMean / points : kDefaultPointVariance;
+  normalMean = normals > 0 ? normalMean / normals : kDefaultNormalVariance;
+  for (std::size_t i = 0; i < n; ++i) {
+    const JointShot& s = problem.shots[i];
+    const bool pointGiven = s.pointCovariance.trace() > 0.0 && s.pointCovariance.allFinite();
+    noise.point.push_back(pointGiven ? s.pointCovariance : Eigen::Matrix3d(pointMean * Eigen::Matrix3d::Identity()));
+    const bool normalGiven = s.hasNormal && s.normalCovariance.trace() > 0.0 && s.normalCovariance.allFinite();
+    noise.normal.push_back(normalGiven ? s.normalCovariance
+                                       : Eigen::Matrix2d(normalMean * Eigen::Matrix2d::Identity()));
+  }
+  return noise;
+}
+
+Eigen::Matrix3d RotationA(const JointProblem& problem, std::size_t i, Eigen::Vector3d* translation) {
+  const Kel::SE3d a = problem.eyeToHand ? problem.robotPoses[i] : problem.robotPoses[i].Inverse();
+  if (translation != nullptr) *translation = a.Translation();
+  return a.Rotation().RotationMatrix();
+}
+
+// One shot's residual, its derivative over the 11 parameters and its covariance (3 rows, or 5 with a normal).
+struct ShotRows {
+  Column r;
+  Rows j;
+  Square c;
+};
+
+ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t i, const State& s,
+                   const Eigen::Matrix<double, 3, 2>& tangent, double pointFactor, double normalFactor) {
+  const JointShot& shot = problem.shots[i];
+  const int m = shot.hasNormal ? 5 : 3;
+  ShotRows rows{Column(m), Rows::Zero(m, 11), Square::Zero(m, m)};
+  Eigen::Vector3d ta;
+  const Eigen::Matrix3d ra = RotationA(problem, i, &ta);
+  const Eigen::Vector3d q = ra * s.x + ta;
+  rows.r.head<3>() = q - s.rz * shot.point - s.tz;
+  rows.j.block<3, 3>(0, 0) = ra;
+  rows.j.block<3, 3>(0, 3) = s.rz * SO3Tangentd::Hat(shot.point);
+  rows.j.block<3, 3>(0, 6) = -Eigen::Matrix3d::Identity();
+  rows.c.topLeftCorner<3, 3>() = pointFactor * s.rz * noise.point[i] * s.rz.transpose();
+  // The robot's noise as a turn ω and shift v of the flange in its own frame: F·exp(v, ω).
+  Eigen::Matrix<double, 5, 6> g = Eigen::Matrix<double, 5, 6>::Zero();
+  if (problem.eyeToHand) {
+    g.block<3, 3>(0, 0) = ra;
+    g.block<3, 3>(0, 3) = -ra * SO3Tangentd::Hat(s.x);
+  } else {
+    g.block<3, 3>(0, 0) = -Eigen::Matrix3d::Identity();
+    g.block<3, 3>(0, 3) = SO3Tangentd::Hat(q);
+  }
+  if (shot.hasNormal) {
+    const Eigen::Matrix<double, 3, 2> u = shot.normalAxes;
+    const Eigen::Vector3d m3 = s.rz.transpose() * ra * s.n;
+    rows.r.tail<2>() = u.transpose() * m3;
+    rows.j.block<2, 3>(3, 3) = u.transpose() * SO3Tangentd::Hat(m3);
+    rows.j.block<2, 2>(3, 9) = u.transpose() * s.rz.transpose() * ra * tangent;
+    rows.c.bottomRightCorner<2, 2>() = normalFactor * noise.normal[i];
+    if (problem.eyeToHand) {
+      g.block<2, 3>(3, 3) = -u.transpose() * s.rz.transpose() * ra * SO3Tangentd::Hat(s.n);
+    } else {
+      g.block<2, 3>(3, 3) = u.transpose() * s.rz.transpose() * SO3Tangentd::Hat(ra * s.n);
+    }
+  }
+  const double sv = problem.options.robotNoiseM * problem.options.robotNoiseM;
+  const double sw = problem.options.robotNoiseRad * problem.options.robotNoiseRad;
+  if (sv > 0.0 || sw > 0.0) {
+    Eigen::Matrix<double, 6, 1> spread;
+    spread << sv, sv, sv, sw, sw, sw;
+    const Eigen::Matrix<double, 5, 6> gm = g.topRows(5);
+    const Eigen::Matrix<double, 5, 5> robot = gm * spread.asDiagonal() * gm.transpose();
+    rows.c += robot.topLeftCorner(m, m);
+  }
+  return rows;
+}
+
+// The weights of one round: every used shot's covariance, frozen over the round's iterations.
+struct Round {
+  std::vector<Square> covariance;
+};
+
+Round Weights(const JointProblem& problem, const Noise& noise, const State& s, double pointFactor,
+              double normalFactor) {
+  Round round;
+  const Eigen::Matrix<double, 3, 2> tangent = Across(s.n);
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    round.covariance.push_back(problem.Used(i) ? BuildRows(problem, noise, i, s, tangent, pointFactor, normalFactor).c
+                                               : Square());
+  }
+  return round;
+}
+
+// Σ J̃ᵀJ̃ and Σ J̃ᵀr̃ of the whitened rows, and the cost Σ r̃ᵀr̃; false when a covariance is not positive.
+struct Normal {
+  Matrix11d h = Matrix11d::Zero();
+  Vector11d g = Vector11d::Zero();
+  double cost = 0.0;
+};
+
+bool Accumulate(const JointProblem& problem, const Noise& noise, const Round& round, const State& s, Normal& out) {
+  out = Normal{};
+  const Eigen::Matrix<double, 3, 2> tangent = Across(s.n);
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    if (!problem.Used(i)) continue;
+    const ShotRows rows = BuildRows(problem, noise, i, s, tangent, 1.0, 1.0);
+    const Eigen::LLT<Square> llt(round.covariance[i]);
+    if (llt.info() != Eigen::Success) return false;
+    const Rows j = llt.matrixL().solve(rows.j);
+    const Column r = llt.matrixL().solve(rows.r);
+    out.h.noalias() += j.transpose() * j;
+    out.g.noalias() += j.transpose() * r;
+    out.cost += r.squaredNorm();
+  }
+  return out.h.allFinite() && std::isfinite(out.cost);
+}
+
+State Step(const State& s, const Vector11d& d) {
+  State next = s;
+  next.x += d.segment<3>(0);
+  next.rz = s.rz * Turn(d.segment<3>(3));
+  next.tz += d.segment<3>(6);
+  next.n = (s.n + Across(s.n) * d.segment<2>(9)).normalized();
+  return next;
+}
+
+// Levenberg-Marquardt under one round's weights; false when the system is singular.
+bool Minimise(const JointProblem& problem, const Noise& noise, const Round& round, State& s, int& iterations) {
+  Normal current;
+  if (!Accumulate(problem, noise, round, s, current)) return false;
+  double lambda = 1e-6;
+  for (int k = 0; k < problem.options.maxIterations; ++k) {
+    ++iterations;
+    Matrix11d damped = current.h;
+    damped.diagonal() *= 1.0 + lambda;
+    const Eigen::LDLT<Matrix11d> ldlt(damped);
+    if (ldlt.info() != Eigen::Success) return false;
+    const Vector11d d = -ldlt.solve(current.g);
+    if (!d.allFinite()) return false;
+    const State trial = Step(s, d);
+    Normal next;
+    if (Accumulate(problem, noise, round, trial, next) && next.cost <= current.cost) {
+      const bool settled = current.cost - next.cost <= 1e-12 * (1.0 + current.cost) || d.norm() < 1e-12;
+      s = trial;
+      current = next;
+      lambda = std::max(lambda / 3.0, 1e-12);
+      if (settled) return true;
+    } else {
+      lambda *= 4.0;
+      if (lambda > 1e8) return true;  // no step lowers the cost: at the minimum within rounding
+    }
+  }
+  return true;
+}
+
+// The share of the redundancy and the sum of squares of each kind (points, normals), whitened by each kind's
+// own block of the covariance.
+struct Shares {
+  double pointSquares = 0.0, pointFreedom = 0.0;
+  double normalSquares = 0.0, normalFreedom = 0.0;
+};
+
+Shares SharesOf(const JointProblem& problem, const Noise& noise, const Round& round, const State& s) {
+  const Eigen::Matrix<double, 3, 2> tangent = Across(s.n);
+  std::vector<Rows> js;
+  std::vector<Column> rs;
+  Matrix11d h = Matrix11d::Zero();
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    if (!problem.Used(i)) continue;
+    const ShotRows rows = BuildRows(problem, noise, i, s, tangent, 1.0, 1.0);
+    const Square& c = round.covariance[i];
+    Rows j(rows.j.rows(), 11);
+    Column r(rows.r.rows());
+    const Eigen::LLT<Eigen::Matrix3d> lp(c.topLeftCorner<3, 3>());
+    j.topRows<3>() = lp.matrixL().solve(rows.j.topRows<3>());
+    r.head<3>() = lp.matrixL().solve(rows.r.head<3>());
+    if (rows.r.rows() == 5) {
+      const Eigen::LLT<Eigen::Matrix2d> ln(c.bottomRightCorner<2, 2>());
+      j.bottomRows<2>() = ln.matrixL().solve(rows.j.bottomRows<2>());
+      r.tail<2>() = ln.matrixL().solve(rows.r.tail<2>());
+    }
+    h.noalias() += j.transpose() * j;
+    js.push_back(j);
+    rs.push_back(r);
+  }
+  Shares shares;
+  const Eigen::LDLT<Matrix11d> ldlt(h);
+  for (std::size_t k = 0; k < js.size(); ++k) {
+    for (Eigen::Index row = 0; row < js[k].rows(); ++row) {
+      const Vector11d jr = js[k].row(row).transpose();
+      const double leverage = jr.dot(ldlt.solve(jr));
+      const double square = rs[k](row) * rs[k](row);
+      if (row < 3) {
+        shares.pointSquares += square;
+        shares.pointFreedom += 1.0 - leverage;
+      } else {
+        shares.normalSquares += square;
+        shares.normalFreedom += 1.0 - leverage;
+      }
+    }
+  }
+  return shares;
+}
+
+// A new factor from the residuals of its kind: f·χ²/r; not below 1 where the shots stated their noise.
+double NextFactor(double factor, double squares, double freedom, bool stated) {
+  if (!(freedom >= 1.0) || !(squares > 0.0)) return factor;
+  const double next = factor * squares / freedom;
+  return stated ? std::max(next, 1.0) : std::max(next, 1e-12);
+}
+
+}  // namespace
+
+JointSolution SolveJoint(const JointProblem& problem, const Kel::SE3d& marker, const Kel::SE3d& camera) {
+  JointSolution out;
+  State s;
+  s.rz = camera.Rotation().RotationMatrix();
+  s.tz = camera.Translation();
+  s.x = marker.Translation();
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+  std::size_t used = 0;
+  for (std::size_t i = 0; i < problem.shots.size() && i < problem.robotPoses.size(); ++i) {
+    if (!problem.Used(i)) continue;
+    ++used;
+    if (!problem.shots[i].hasNormal) continue;
+    ++out.normals;
+    sum += RotationA(problem, i, nullptr).transpose() * s.rz * problem.shots[i].normal;
+  }
+  if (used < 5 || out.normals == 0 || problem.shots.size() != problem.robotPoses.size() || !(sum.norm() > 0.0)) {
+    return out;
+  }
+  s.n = sum.normalized();
+  const Noise noise = StatedNoise(problem);
+  double fp = 1.0, fn = 1.0;
+  for (int round = 0; round < kMostFactorRounds; ++round) {
+    const Round weights = Weights(problem, noise, s, fp, fn);
+    if (!Minimise(problem, noise, weights, s, out.iterations)) return out;
+    const Shares shares = SharesOf(problem, noise, weights, s);
+    const double nfp = NextFactor(fp, shares.pointSquares, shares.pointFreedom, noise.pointStated);
+    const double nfn = NextFactor(fn, shares.normalSquares, shares.normalFreedom, noise.normalStated);
+    const bool settled = std::abs(nfp / fp - 1.0) < kFactorSettled && std::abs(nfn / fn - 1.0) < kFactorSettled;
+    fp = nfp;
+    fn = nfn;
+    if (settled) break;
+  }
+  const Round weights = Weights(problem, noise, s, fp, fn);
+  if (!Minimise(problem, noise, weights, s, out.iterations)) return out;
+  Normal normal;
+  if (!Accumulate(problem, noise, weights, s, normal)) return out;
+  const Eigen::LDLT<Matrix11d> ldlt(normal.h);
+  if (ldlt.info() != Eigen::Success || !(ldlt.vectorD().minCoeff() > 1e-12 * ldlt.vectorD().maxCoeff())) return out;
+  out.covariance = ldlt.solve(Matrix11d::Identity());
+  if (!out.covariance.allFinite() || (s.x - marker.Translation()).norm() > kMostShiftM ||
+      (s.tz - camera.Translation()).norm() > kMostShiftM) {
+    return out;
+  }
+  double squares = 0.0;
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    if (!problem.Used(i) || !problem.shots[i].hasNormal) continue;
+    const Eigen::Vector3d predicted = s.rz.transpose() * RotationA(problem, i, nullptr) * s.n;
+    const double angle =
+        std::atan2(predicted.cross(problem.shots[i].normal).norm(), predicted.dot(problem.shots[i].normal));
+    squares += angle * angle;
+  }
+  out.normalRmsRad = std::sqrt(squares / out.normals);
+  out.marker = Kel::SE3d(s.x, Kel::SO3d());
+  out.camera = Kel::SE3d(s.tz, Kel::SO3d(Eigen::Quaterniond(s.rz).normalized()));
+  out.normal = s.n;
+  out.normalAxes = Across(s.n);
+  out.pointFactor = fp;
+  out.normalFactor = fn;
+  out.solved = true;
+  return out;
+}
+
+std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const JointSolution& solution) {
+  std::vector<JointLeftOut> out(problem.shots.size());
+  if (!solution.solved) return out;
+  State s;
+  s.rz = solution.camera.Rotation().RotationMatrix();
+  s.tz = solution.camera.Translation();
+  s.x = solution.marker.Translation();
+  s.n = solution.normal;
+  const Noise noise = StatedNoise(problem);
+  const Round weights = Weights(problem, noise, s, solution.pointFactor, solution.normalFactor);
+  const Eigen::Matrix<double, 3, 2> tangent = Across(s.n);
+  Normal all;
+  if (!Accumulate(problem, noise, weights, s, all)) return out;
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    const ShotRows rows = BuildRows(problem, noise, i, s, tangent, solution.pointFactor, solution.normalFactor);
+    if (!problem.Used(i)) {
+      out[i].distance = rows.r.head<3>().norm();
+      continue;
+    }
+    const Eigen::LLT<Square> llt(weights.covariance[i]);
+    const Rows j = llt.matrixL().solve(rows.j);
+    const Column r = llt.matrixL().solve(rows.r);
+    const Matrix11d without = all.h - j.transpose() * j;
+    const Eigen::LDLT<Matrix11d> ldlt(without);
+    if (ldlt.info() != Eigen::Success || !(ldlt.vectorD().minCoeff() > 1e-12 * ldlt.vectorD().maxCoeff())) continue;
+    const Vector11d step = ldlt.solve(j.transpose() * r);
+    const Eigen::Vector3d e = rows.r.head<3>() + rows.j.topRows<3>() * step;
+    const Eigen::Matrix<double, 3, 11> jp = rows.j.topRows<3>();
+    const Eigen::Matrix3d spread = rows.c.topLeftCorner<3, 3>() + jp * ldlt.solve(jp.transpose());
+    out[i].distance = e.norm();
+    out[i].studentised = std::sqrt(e.dot(spread.ldlt().solve(e)) / 3.0);
+  }
+  return out;
+}
+
+}  // namespace TamoHandEye
