@@ -45,6 +45,23 @@ void AddFittedRadii(const std::vector<ShotDetection>& detections, ReportOptions&
   }
 }
 
+ShotPlane PlaneOf(const MarkerPlaneResult& plane) {
+  ShotPlane out;
+  out.hasNormal = true;
+  out.normal = {plane.nx, plane.ny, plane.nz};
+  std::copy(std::begin(plane.normalAxes), std::end(plane.normalAxes), out.normalAxes.begin());
+  std::copy(std::begin(plane.normalCovariance), std::end(plane.normalCovariance), out.normalCovariance.begin());
+  std::copy(std::begin(plane.centreCovariance), std::end(plane.centreCovariance), out.centreCovariance.begin());
+  return out;
+}
+
+void AddShotPlanes(const std::vector<ShotDetection>& detections, ReportOptions& options) {
+  options.shots.clear();
+  const auto withNormal = [](const ShotDetection& d) { return d.hasNormal && d.code == Success; };
+  if (std::none_of(detections.begin(), detections.end(), withNormal)) return;
+  for (const ShotDetection& d : detections) options.shots.push_back(withNormal(d) ? PlaneOf(d.plane) : ShotPlane{});
+}
+
 std::vector<ShotDetection> DetectShots(const std::vector<ShotPair>& pairs, const BatchOptions& options) {
   std::vector<ShotDetection> detections(pairs.size());
   for (std::size_t i = 0; i < pairs.size(); ++i) detections[i].pair = pairs[i];

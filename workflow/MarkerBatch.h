@@ -56,6 +56,11 @@ std::vector<ShotDetection> DetectShots(const std::vector<ShotPair>& pairs, const
 /// The fitted outer radii of the shots and their 1σ, for the report's "registration" check (nothing when
 /// the centres were not fitted).
 void AddFittedRadii(const std::vector<ShotDetection>& detections, TamoHandEye::ReportOptions& options);
+/// The board's plane of a detection with a normal, as the report takes it.
+TamoHandEye::ShotPlane PlaneOf(const TamoHandEye::MarkerPlaneResult& plane);
+/// Every detection's plane into `options.shots` (none for a detection without a normal); empty when no
+/// detection has one.
+void AddShotPlanes(const std::vector<ShotDetection>& detections, TamoHandEye::ReportOptions& options);
 /// Why a shot has no marker, naming the file at fault when one of its files could not be used.
 std::string FailureText(const ShotDetection& detection);
 

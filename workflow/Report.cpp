@@ -313,8 +313,21 @@ void WriteTolerance(std::ostream& out, const CalibrationReport& report) {
   }
 }
 
+void WriteModel(std::ostream& out, const CalibrationReport& report) {
+  if (report.model == "point") {
+    out << "Model: point (the marker points alone)\n";
+    return;
+  }
+  const BoardPlane& b = report.board;
+  out << "Model: " << report.model << " (" << report.shotsWithNormal << " of " << report.poseSet.poses
+      << " poses with the board's normal; normals fit to " << Fixed(b.residualRmsDeg, 4) << " deg RMS, board normal ("
+      << Fixed(b.normal[0], 5) << ", " << Fixed(b.normal[1], 5) << ", " << Fixed(b.normal[2], 5) << ") +/- "
+      << Fixed(b.normalSigmaDeg, 4) << " deg)\n";
+}
+
 void WriteReport(std::ostream& out, const Calibration& c) {
   const CalibrationReport& report = c.report;
+  WriteModel(out, report);
   WriteTolerance(out, report);
   const PoseSetCheck& set = report.poseSet;
   out << "Pose set: " << set.poses << " poses used, largest relative rotation " << Fixed(set.largestRotationDeg, 1)
@@ -354,6 +367,17 @@ json CovarianceJson(const CalibrationCovariance& c) {
 }
 
 void AddReportJson(json& j, const CalibrationReport& report) {
+  j["model"] = report.model;
+  j["shots_with_normal"] = report.shotsWithNormal;
+  if (report.model != "point") {
+    const BoardPlane& b = report.board;
+    j["board"] = {{"normal", b.normal},
+                  {"normal_sigma_deg", b.normalSigmaDeg},
+                  {"normal_rms_deg", b.residualRmsDeg},
+                  {"point_noise_factor", b.pointNoiseFactor},
+                  {"normal_noise_factor", b.normalNoiseFactor},
+                  {"sight_noise_mm", b.sightNoiseMm}};
+  }
   j["convention"] = report.convention;
   j["runner_up"] = report.runnerUp.empty() ? json(nullptr) : json(report.runnerUp);
   j["runner_up_rms_mm"] = report.runnerUp.empty() ? json(nullptr) : json(report.runnerUpRmsMm);

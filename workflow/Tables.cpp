@@ -60,8 +60,44 @@ bool NearestRotation(const Eigen::Matrix3d& m, Eigen::Matrix3d& rotation) {
   return rotation.determinant() > 0.0 && (rotation - m).cwiseAbs().maxCoeff() <= 1e-3;
 }
 
+// The values of a JSON list of lists (or of numbers), row by row, when it has exactly `count` finite numbers.
+bool Numbers(const nlohmann::json& shot, const char* key, std::size_t count, double* out) {
+  const auto it = shot.find(key);
+  if (it == shot.end() || !it->is_array()) return false;
+  std::size_t k = 0;
+  for (const nlohmann::json& item : *it) {
+    const nlohmann::json row = item.is_array() ? item : nlohmann::json::array({item});
+    for (const nlohmann::json& value : row) {
+      if (!value.is_number() || k >= count) return false;
+      out[k++] = value.get<double>();
+    }
+  }
+  return k == count;
+}
+
+// The board's normal of one shot of tarn detect's output, with its axes and covariances where given.
+TamoHandEye::ShotPlane PlaneOfShot(const nlohmann::json& shot) {
+  TamoHandEye::ShotPlane plane;
+  plane.hasNormal = Numbers(shot, "normal", 3, plane.normal.data());
+  if (!plane.hasNormal) return plane;
+  if (!Numbers(shot, "normal_axes", 6, plane.normalAxes.data()) ||
+      !Numbers(shot, "normal_covariance_rad2", 4, plane.normalCovariance.data())) {
+    plane.normalAxes = {};
+    plane.normalCovariance = {};
+  }
+  if (!Numbers(shot, "centre_covariance_m2", 9, plane.centreCovariance.data())) plane.centreCovariance = {};
+  return plane;
+}
+
+bool UnitNormal(const TamoHandEye::ShotPlane& plane) {
+  const double length = std::sqrt(plane.normal[0] * plane.normal[0] + plane.normal[1] * plane.normal[1] +
+                                  plane.normal[2] * plane.normal[2]);
+  return !plane.hasNormal || std::abs(length - 1.0) <= 0.01;
+}
+
 bool ReadDetectJson(const std::string& path, const std::string& text,
-                    std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error) {
+                    std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error,
+                    std::vector<TamoHandEye::ShotPlane>* planes) {
   const nlohmann::json shots = nlohmann::json::parse(text, nullptr, false);
   if (shots.is_discarded() || !shots.is_array()) {
     return Fail(error, Kind::NotNumber, 0,
@@ -86,6 +122,13 @@ bool ReadDetectJson(const std::string& path, const std::string& text,
     const double u = number(shot, "u"), v = number(shot, "v");
     markers.push_back(
         {x, number(shot, "y"), number(shot, "z"), std::isfinite(u) ? u : 0.0, std::isfinite(v) ? v : 0.0});
+    if (planes != nullptr) {
+      planes->push_back(PlaneOfShot(shot));
+      if (!UnitNormal(planes->back())) {
+        return Fail(error, Kind::NotNumber, 0,
+                    path + ": shot " + std::to_string(index) + " has a \"normal\" that is not of unit length");
+      }
+    }
   }
   if (markers.empty()) return Fail(error, Kind::Empty, 0, "the markers file is empty: " + path);
   return true;
@@ -181,13 +224,15 @@ bool ReadPoseMatrices(const std::string& path, bool meter, bool invert, TamoHand
 }
 
 bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
-                 std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error) {
+                 std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error,
+                 std::vector<TamoHandEye::ShotPlane>* planes) {
   markers.clear();
+  if (planes != nullptr) planes->clear();
   std::string text;
   if (!ReadWholeFile(path, "markers file", kMaxTableBytes, text, error)) return false;
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   if (first != std::string::npos && (text[first] == '[' || text[first] == '{')) {
-    return ReadDetectJson(path, text, markers, error);
+    return ReadDetectJson(path, text, markers, error, planes);
   }
   std::vector<TableRow> table;
   if (!ReadTable(path, "markers file", table, error)) return false;
@@ -210,6 +255,16 @@ bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
     const double x = matrix ? v[3] : v[0], y = matrix ? v[7] : v[1], z = matrix ? v[11] : v[2];
     const bool pixel = form == MarkerForm::Points && n >= 5 && n != 6;
     markers.push_back({x * toMetre, y * toMetre, z * toMetre, pixel ? v[3] : 0.0, pixel ? v[4] : 0.0});
+    if (planes == nullptr) continue;
+    TamoHandEye::ShotPlane plane;
+    const std::size_t normalAt = n == 6 ? 3 : 5;
+    plane.hasNormal = form == MarkerForm::Points && (n == 6 || n == 8 || n == 10);
+    if (plane.hasNormal) plane.normal = {v[normalAt], v[normalAt + 1], v[normalAt + 2]};
+    if (!UnitNormal(plane)) {
+      return Fail(error, Kind::NotNumber, row.line,
+                  At(path, row.line) + "nx ny nz is not a unit normal (its length is not 1)");
+    }
+    planes->push_back(plane);
   }
   return true;
 }

@@ -7,6 +7,7 @@
 
 #include "DataFiles.h"
 
+#include <tarn/CalibrationReport.h>
 #include <tarn/MarkerBoardResult.h>
 #include <tarn/SolveFinalResult.h>
 
@@ -46,7 +47,11 @@ enum class MarkerForm {
 
 /// The marker points of a markers file, in metres (the file's values times `toMetre`): a table in the given
 /// form, or `tarn detect --json` output (a file starting with '['), every shot of which must have its marker.
+/// `planes`, when given, receives one entry per marker: the board's normal where the file gives one (a table's
+/// nx ny nz columns; tarn detect's "normal" with its axes and covariances, and the centre's covariance), none
+/// otherwise. A normal that is not of unit length (within 1 %) is refused.
 bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
-                 std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error);
+                 std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error,
+                 std::vector<TamoHandEye::ShotPlane>* planes = nullptr);
 
 }  // namespace TarnWorkflow

@@ -1,5 +1,7 @@
 #include "diagnostics/ReportAnalysis.h"
 
+#include "diagnostics/JointModel.h"
+
 #include "diagnostics/SetupCheck.h"
 #include "solver/CalibrationPipeline.h"
 #include "solver/SolutionDiagnostics.h"
@@ -335,19 +337,21 @@ void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, cons
 
   const FinalResult& r = report.result;
   const SolvedPoses poses{record.robotPoses, record.markerPoses, r.mask, param.HandEyeType != 0};
-  const IHandEye& solver = *record.handEye;
-  const Kel::SE3d marker = poses.eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
-  const Kel::SE3d camera = poses.eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
-  report.uncertainty = SolutionUncertainty(poses, marker, camera);
-  report.covariance = SolutionCovariance(poses, marker, camera);
-  const Uncertainty& u = report.uncertainty;
-  report.meetsTolerance = u.known && u.translationNormMm <= report.toleranceMm && u.rotationDeg <= report.toleranceDeg;
-  if (poses.UsedCount() <= kMostLeaveOneOutPoses) {
-    for (const LeftOut& left : LeaveOneOutResiduals(poses, marker, camera)) {
-      report.leaveOneOutMm.push_back(left.distance * 1000.0);
-      report.leaveOneOutStudentised.push_back(left.studentised);
+  if (!ApplyJointModel(options, run, poses, report)) {
+    const IHandEye& solver = *record.handEye;
+    const Kel::SE3d marker = poses.eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
+    const Kel::SE3d camera = poses.eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
+    report.uncertainty = SolutionUncertainty(poses, marker, camera);
+    report.covariance = SolutionCovariance(poses, marker, camera);
+    if (poses.UsedCount() <= kMostLeaveOneOutPoses) {
+      for (const LeftOut& left : LeaveOneOutResiduals(poses, marker, camera)) {
+        report.leaveOneOutMm.push_back(left.distance * 1000.0);
+        report.leaveOneOutStudentised.push_back(left.studentised);
+      }
     }
   }
+  const Uncertainty& u = report.uncertainty;
+  report.meetsTolerance = u.known && u.translationNormMm <= report.toleranceMm && u.rotationDeg <= report.toleranceDeg;
   report.suspectLimit = StudentisedLimit(poses.UsedCount(), kSuspectAlpha);
   report.poseSet = PoseSpread(poses);
   if (param.Exhaust && !r.mask.empty()) report.searchDistanceMm = param.RansacDist * 1000.0;

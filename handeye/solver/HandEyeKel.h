@@ -24,6 +24,11 @@ class HandEyeKel : public IHandEye {
   Kel::SE3d GetMarkerToBase() const override { return X; }
   Kel::SE3d GetMarkerToFlange() const override { return X; }
   Kel::SE3d GetCameraToBase() const override { return Z; }
+  void SetSolution(const Kel::SE3d& marker, const Kel::SE3d& camera) override {
+    X = marker;
+    Z = camera;
+    ComputeResiduals();
+  }
   std::vector<Eigen::Vector3d> GetResiduals() const override { return residuals; }
   /// True when the poses cannot fix a solution whatever the noise: the refinement's normal equations at
   /// the linear estimate are singular (smallest eigenvalue below 1e-10 of the largest), as with rotations

@@ -27,6 +27,9 @@ class IHandEye {
   virtual Kel::SE3d GetMarkerToBase() const = 0;    ///< X (eye-in-hand)
   virtual Kel::SE3d GetMarkerToFlange() const = 0;  ///< X (eye-to-hand)
   virtual Kel::SE3d GetCameraToBase() const = 0;    ///< Z (eye-to-hand)
+  /// Replaces the solution by X = `marker`, Z = `camera` (a solve of the same poses under another model)
+  /// and recomputes the residuals and errors over the poses of the last solve.
+  virtual void SetSolution(const Kel::SE3d& marker, const Kel::SE3d& camera) = 0;
   /// The residual of every pose, selected or not, in metres.
   virtual std::vector<Eigen::Vector3d> GetResiduals() const = 0;
   /// The largest and the root mean square of the selected residual lengths, metres.

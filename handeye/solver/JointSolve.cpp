@@ -97,6 +97,14 @@ Eigen::Matrix3d RotationA(const JointProblem& problem, std::size_t i, Eigen::Vec
   return a.Rotation().RotationMatrix();
 }
 
+// How the stated noise is scaled: the points' covariance by `point`, plus `sight` (m²) along each point's line of
+// sight (the depth errors of a real camera no single shot shows), the normals' by `normal`.
+struct NoiseScale {
+  double point = 1.0;
+  double sight = 0.0;
+  double normal = 1.0;
+};
+
 // One shot's residual, its derivative over the 11 parameters and its covariance (3 rows, or 5 with a normal).
 struct ShotRows {
   Column r;
@@ -105,7 +113,7 @@ struct ShotRows {
 };
 
 ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t i, const State& s,
-                   const Eigen::Matrix<double, 3, 2>& tangent, double pointFactor, double normalFactor) {
+                   const Eigen::Matrix<double, 3, 2>& tangent, const NoiseScale& scale) {
   const JointShot& shot = problem.shots[i];
   const int m = shot.hasNormal ? 5 : 3;
   ShotRows rows{Column(m), Rows::Zero(m, 11), Square::Zero(m, m)};
@@ -116,7 +124,9 @@ ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t 
   rows.j.block<3, 3>(0, 0) = ra;
   rows.j.block<3, 3>(0, 3) = s.rz * SO3Tangentd::Hat(shot.point);
   rows.j.block<3, 3>(0, 6) = -Eigen::Matrix3d::Identity();
-  rows.c.topLeftCorner<3, 3>() = pointFactor * s.rz * noise.point[i] * s.rz.transpose();
+  const Eigen::Vector3d sight = shot.point.normalized();
+  const Eigen::Matrix3d inCamera = scale.point * noise.point[i] + scale.sight * sight * sight.transpose();
+  rows.c.topLeftCorner<3, 3>() = s.rz * inCamera * s.rz.transpose();
   // The robot's noise as a turn ω and shift v of the flange in its own frame: F·exp(v, ω).
   Eigen::Matrix<double, 5, 6> g = Eigen::Matrix<double, 5, 6>::Zero();
   if (problem.eyeToHand) {
@@ -132,7 +142,7 @@ ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t 
     rows.r.tail<2>() = u.transpose() * m3;
     rows.j.block<2, 3>(3, 3) = u.transpose() * SO3Tangentd::Hat(m3);
     rows.j.block<2, 2>(3, 9) = u.transpose() * s.rz.transpose() * ra * tangent;
-    rows.c.bottomRightCorner<2, 2>() = normalFactor * noise.normal[i];
+    rows.c.bottomRightCorner<2, 2>() = scale.normal * noise.normal[i];
     if (problem.eyeToHand) {
       g.block<2, 3>(3, 3) = -u.transpose() * s.rz.transpose() * ra * SO3Tangentd::Hat(s.n);
     } else {
@@ -156,13 +166,11 @@ struct Round {
   std::vector<Square> covariance;
 };
 
-Round Weights(const JointProblem& problem, const Noise& noise, const State& s, double pointFactor,
-              double normalFactor) {
+Round Weights(const JointProblem& problem, const Noise& noise, const State& s, const NoiseScale& scale) {
   Round round;
   const Eigen::Matrix<double, 3, 2> tangent = Across(s.n);
   for (std::size_t i = 0; i < problem.shots.size(); ++i) {
-    round.covariance.push_back(problem.Used(i) ? BuildRows(problem, noise, i, s, tangent, pointFactor, normalFactor).c
-                                               : Square());
+    round.covariance.push_back(problem.Used(i) ? BuildRows(problem, noise, i, s, tangent, scale).c : Square());
   }
   return round;
 }
@@ -179,7 +187,7 @@ bool Accumulate(const JointProblem& problem, const Noise& noise, const Round& ro
   const Eigen::Matrix<double, 3, 2> tangent = Across(s.n);
   for (std::size_t i = 0; i < problem.shots.size(); ++i) {
     if (!problem.Used(i)) continue;
-    const ShotRows rows = BuildRows(problem, noise, i, s, tangent, 1.0, 1.0);
+    const ShotRows rows = BuildRows(problem, noise, i, s, tangent, NoiseScale{});
     const Eigen::LLT<Square> llt(round.covariance[i]);
     if (llt.info() != Eigen::Success) return false;
     const Rows j = llt.matrixL().solve(rows.j);
@@ -229,50 +237,64 @@ bool Minimise(const JointProblem& problem, const Noise& noise, const Round& roun
   return true;
 }
 
-// The share of the redundancy and the sum of squares of each kind (points, normals), whitened by each kind's
-// own block of the covariance.
+// The share of the redundancy and the sum of squares of each kind of residual: a point's along its line of sight
+// and across it (in the camera frame), and the normals', each whitened by its own block of the covariance.
 struct Shares {
-  double pointSquares = 0.0, pointFreedom = 0.0;
-  double normalSquares = 0.0, normalFreedom = 0.0;
+  double squares[3] = {0.0, 0.0, 0.0};  // along, across, normal
+  double freedom[3] = {0.0, 0.0, 0.0};
+  double alongVariance = 0.0;  // the mean variance along the line of sight (m²)
 };
+
+// The point's rows along its line of sight (row 0) and across it (rows 1-2), each part whitened by its own block.
+void WhitenPoint(const ShotRows& rows, const Eigen::Matrix3d& rz, const Eigen::Vector3d& sight, Rows& j, Column& r) {
+  const Eigen::Matrix3d c = rows.c.topLeftCorner<3, 3>();
+  const Eigen::Matrix<double, 3, 11> jp = rows.j.topRows<3>();
+  const Eigen::Vector3d rp = rows.r.head<3>();
+  const Eigen::Vector3d along = rz * sight;
+  const double spread = std::sqrt(along.dot(c * along));
+  j.row(0) = along.transpose() * jp / spread;
+  r(0) = along.dot(rp) / spread;
+  const Eigen::Matrix<double, 2, 3> across = (rz * Across(sight)).transpose();
+  const Eigen::LLT<Eigen::Matrix2d> llt(across * c * across.transpose());
+  j.middleRows<2>(1) = llt.matrixL().solve(across * jp);
+  r.segment<2>(1) = llt.matrixL().solve(across * rp);
+}
 
 Shares SharesOf(const JointProblem& problem, const Noise& noise, const Round& round, const State& s) {
   const Eigen::Matrix<double, 3, 2> tangent = Across(s.n);
   std::vector<Rows> js;
   std::vector<Column> rs;
   Matrix11d h = Matrix11d::Zero();
+  Shares shares;
+  int used = 0;
   for (std::size_t i = 0; i < problem.shots.size(); ++i) {
     if (!problem.Used(i)) continue;
-    const ShotRows rows = BuildRows(problem, noise, i, s, tangent, 1.0, 1.0);
-    const Square& c = round.covariance[i];
+    ShotRows rows = BuildRows(problem, noise, i, s, tangent, NoiseScale{});
+    rows.c = round.covariance[i];
+    const Eigen::Vector3d sight = problem.shots[i].point.normalized();
     Rows j(rows.j.rows(), 11);
     Column r(rows.r.rows());
-    const Eigen::LLT<Eigen::Matrix3d> lp(c.topLeftCorner<3, 3>());
-    j.topRows<3>() = lp.matrixL().solve(rows.j.topRows<3>());
-    r.head<3>() = lp.matrixL().solve(rows.r.head<3>());
+    WhitenPoint(rows, s.rz, sight, j, r);
     if (rows.r.rows() == 5) {
-      const Eigen::LLT<Eigen::Matrix2d> ln(c.bottomRightCorner<2, 2>());
+      const Eigen::LLT<Eigen::Matrix2d> ln(rows.c.bottomRightCorner<2, 2>());
       j.bottomRows<2>() = ln.matrixL().solve(rows.j.bottomRows<2>());
       r.tail<2>() = ln.matrixL().solve(rows.r.tail<2>());
     }
+    const Eigen::Vector3d along = s.rz * sight;
+    shares.alongVariance += along.dot(rows.c.topLeftCorner<3, 3>() * along);
+    ++used;
     h.noalias() += j.transpose() * j;
     js.push_back(j);
     rs.push_back(r);
   }
-  Shares shares;
+  shares.alongVariance /= std::max(used, 1);
   const Eigen::LDLT<Matrix11d> ldlt(h);
   for (std::size_t k = 0; k < js.size(); ++k) {
     for (Eigen::Index row = 0; row < js[k].rows(); ++row) {
       const Vector11d jr = js[k].row(row).transpose();
-      const double leverage = jr.dot(ldlt.solve(jr));
-      const double square = rs[k](row) * rs[k](row);
-      if (row < 3) {
-        shares.pointSquares += square;
-        shares.pointFreedom += 1.0 - leverage;
-      } else {
-        shares.normalSquares += square;
-        shares.normalFreedom += 1.0 - leverage;
-      }
+      const int kind = row == 0 ? 0 : row < 3 ? 1 : 2;
+      shares.squares[kind] += rs[k](row) * rs[k](row);
+      shares.freedom[kind] += 1.0 - jr.dot(ldlt.solve(jr));
     }
   }
   return shares;
@@ -283,6 +305,23 @@ double NextFactor(double factor, double squares, double freedom, bool stated) {
   if (!(freedom >= 1.0) || !(squares > 0.0)) return factor;
   const double next = factor * squares / freedom;
   return stated ? std::max(next, 1.0) : std::max(next, 1e-12);
+}
+
+// The next scale from one round's residuals, and whether it settled.
+bool NextScale(const Shares& shares, const Noise& noise, NoiseScale& scale) {
+  NoiseScale next = scale;
+  next.point = NextFactor(scale.point, shares.squares[1], shares.freedom[1], noise.pointStated);
+  next.normal = NextFactor(scale.normal, shares.squares[2], shares.freedom[2], noise.normalStated);
+  double alongRatio = 1.0;
+  if (shares.freedom[0] >= 1.0) {
+    alongRatio = shares.squares[0] / shares.freedom[0];
+    next.sight = std::max(0.0, scale.sight + (alongRatio - 1.0) * shares.alongVariance);
+  }
+  const bool settled = std::abs(next.point / scale.point - 1.0) < kFactorSettled &&
+                       std::abs(next.normal / scale.normal - 1.0) < kFactorSettled &&
+                       (std::abs(alongRatio - 1.0) < kFactorSettled || (next.sight == 0.0 && alongRatio < 1.0));
+  scale = next;
+  return settled;
 }
 
 }  // namespace
@@ -307,19 +346,13 @@ JointSolution SolveJoint(const JointProblem& problem, const Kel::SE3d& marker, c
   }
   s.n = sum.normalized();
   const Noise noise = StatedNoise(problem);
-  double fp = 1.0, fn = 1.0;
+  NoiseScale scale;
   for (int round = 0; round < kMostFactorRounds; ++round) {
-    const Round weights = Weights(problem, noise, s, fp, fn);
+    const Round weights = Weights(problem, noise, s, scale);
     if (!Minimise(problem, noise, weights, s, out.iterations)) return out;
-    const Shares shares = SharesOf(problem, noise, weights, s);
-    const double nfp = NextFactor(fp, shares.pointSquares, shares.pointFreedom, noise.pointStated);
-    const double nfn = NextFactor(fn, shares.normalSquares, shares.normalFreedom, noise.normalStated);
-    const bool settled = std::abs(nfp / fp - 1.0) < kFactorSettled && std::abs(nfn / fn - 1.0) < kFactorSettled;
-    fp = nfp;
-    fn = nfn;
-    if (settled) break;
+    if (NextScale(SharesOf(problem, noise, weights, s), noise, scale)) break;
   }
-  const Round weights = Weights(problem, noise, s, fp, fn);
+  const Round weights = Weights(problem, noise, s, scale);
   if (!Minimise(problem, noise, weights, s, out.iterations)) return out;
   Normal normal;
   if (!Accumulate(problem, noise, weights, s, normal)) return out;
@@ -343,8 +376,9 @@ JointSolution SolveJoint(const JointProblem& problem, const Kel::SE3d& marker, c
   out.camera = Kel::SE3d(s.tz, Kel::SO3d(Eigen::Quaterniond(s.rz).normalized()));
   out.normal = s.n;
   out.normalAxes = Across(s.n);
-  out.pointFactor = fp;
-  out.normalFactor = fn;
+  out.pointFactor = scale.point;
+  out.sightVariance = scale.sight;
+  out.normalFactor = scale.normal;
   out.solved = true;
   return out;
 }
@@ -358,12 +392,13 @@ std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const Jo
   s.x = solution.marker.Translation();
   s.n = solution.normal;
   const Noise noise = StatedNoise(problem);
-  const Round weights = Weights(problem, noise, s, solution.pointFactor, solution.normalFactor);
+  const NoiseScale scale{solution.pointFactor, solution.sightVariance, solution.normalFactor};
+  const Round weights = Weights(problem, noise, s, scale);
   const Eigen::Matrix<double, 3, 2> tangent = Across(s.n);
   Normal all;
   if (!Accumulate(problem, noise, weights, s, all)) return out;
   for (std::size_t i = 0; i < problem.shots.size(); ++i) {
-    const ShotRows rows = BuildRows(problem, noise, i, s, tangent, solution.pointFactor, solution.normalFactor);
+    const ShotRows rows = BuildRows(problem, noise, i, s, tangent, scale);
     if (!problem.Used(i)) {
       out[i].distance = rows.r.head<3>().norm();
       continue;

@@ -8,11 +8,13 @@
 // eye-to-hand) that measured the point p and the normal n (camera frame) has the residuals
 //   point   r_p = R_A·x + t_A − R_Z·p − t_Z                        (3, in Z's parent frame)
 //   normal  r_n = Uᵀ·R_Zᵀ·R_A·N                                     (2, U the two axes across the measured n)
-// with the covariance C = blockdiag(f_p·R_Z·Σ_p·R_Zᵀ, f_n·Σ_n) + G·S·Gᵀ, S the robot noise (per axis, of a turn
-// and shift in the flange frame) and G the residuals' derivative by it. The solve minimises Σ rᵀC⁻¹r by
-// Levenberg-Marquardt from the point solution; f_p and f_n (how far the shots' stated noise under-states what
-// the residuals show) are estimated from the residuals of each kind over their share of the redundancy, never
-// below 1 where the shots stated their noise, and the solve repeated until they settle.
+// with the covariance C = blockdiag(R_Z·(f_p·Σ_p + s²·uuᵀ)·R_Zᵀ, f_n·Σ_n) + G·S·Gᵀ, u the point's line of sight,
+// S the robot noise (per axis, of a turn and shift in the flange frame) and G the residuals' derivative by it.
+// The solve minimises Σ rᵀC⁻¹r by Levenberg-Marquardt from the point solution. How far the shots' stated noise
+// under-states what the residuals show is estimated from the residuals of each kind over their share of the
+// redundancy: f_p from the points across their line of sight, s² (a real camera's depth errors, which no single
+// shot shows: dark or shiny surfaces, a depth scale or offset) from them along it, f_n from the normals; f_p and
+// f_n never below 1 where the shots stated their noise. The solve is repeated until they settle.
 
 #include <LieGroup/SE3.h>
 
@@ -53,6 +55,7 @@ struct JointSolution {
   Eigen::Matrix<double, 3, 2> normalAxes = Eigen::Matrix<double, 3, 2>::Zero();  ///< the axes of 9–10
   Matrix11d covariance = Matrix11d::Zero();  ///< metres and radians; known only when `solved`
   double pointFactor = 1.0;                  ///< f_p
+  double sightVariance = 0.0;                ///< s² (m²)
   double normalFactor = 1.0;                 ///< f_n
   int normals = 0;                           ///< shots used that carried a normal
   double normalRmsRad = 0.0;                 ///< RMS angle between measured and predicted normals

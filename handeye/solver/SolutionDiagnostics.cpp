@@ -65,8 +65,12 @@ Uncertainty UncertaintyOf(const Matrix9d& normal, double variance) {
   const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(normal);
   if (eigen.info() != Eigen::Success || !(eigen.eigenvalues()(0) > 1e-12 * eigen.eigenvalues()(8))) return u;
   const Eigen::VectorXd inverseValues = eigen.eigenvalues().cwiseInverse();
-  const Matrix9d covariance =
-      eigen.eigenvectors() * inverseValues.asDiagonal() * eigen.eigenvectors().transpose() * variance;
+  return UncertaintyOfCovariance(eigen.eigenvectors() * inverseValues.asDiagonal() * eigen.eigenvectors().transpose() *
+                                 variance);
+}
+
+Uncertainty UncertaintyOfCovariance(const Matrix9d& covariance) {
+  Uncertainty u;
   for (int k = 0; k < 3; ++k) {
     u.markerMm[static_cast<std::size_t>(k)] = std::sqrt(covariance(k, k)) * 1000.0;
     u.translationMm[static_cast<std::size_t>(k)] = std::sqrt(covariance(6 + k, 6 + k)) * 1000.0;

@@ -40,6 +40,8 @@ struct NormalMatrix {
 NormalMatrix TranslationNormal(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
 /// The 1σ figures of the normal matrix `normal` and residual variance `variance` (m²); unknown when singular.
 Uncertainty UncertaintyOf(const Matrix9d& normal, double variance);
+/// The 1σ figures of a covariance over (x, δ, t_Z), metres and radians.
+Uncertainty UncertaintyOfCovariance(const Matrix9d& covariance);
 
 /// The factor from a covariance over (x, δ, t_Z) in metres and radians to CalibrationCovariance's
 /// millimetres: 1000 per translation (rows and columns 0–2 and 6–8) in entry (i, j).

@@ -2,6 +2,8 @@
 // marker and board: it recovers them exactly without noise, beats the point model by the margin the normal's
 // information allows, and its covariance is the size of its errors.
 
+#include <tarn/CalibrationReport.h>
+
 #include "solver/HandEyeKel.h"
 #include "solver/JointSolve.h"
 
@@ -118,6 +120,35 @@ TEST(JointSolve, RecoversANoiselessSceneFromAnOffStart) {
   }
 }
 
+// The leave-one-out residuals (one step from the solution) against solves without the pose.
+TEST(JointSolve, LeaveOneOutMatchesSolvesWithoutThePose) {
+  const Noise noise{0.00005, 0.0003, 0.01 * kDegree, 0.00003, 0.005 * kDegree};
+  const TarnSim::Scene scene = MakeNoisyScene(true, 10, noise, 5);
+  const std::vector<JointShot> shots = ShotsOf(scene, noise);
+  std::vector<Kel::SE3d> robot;
+  for (const auto& f : scene.flange) robot.push_back(ToSE3(f));
+  JointOptions options;
+  options.robotNoiseM = noise.robotM;
+  options.robotNoiseRad = noise.robotRad;
+  const std::vector<int> all;
+  const JointProblem problem{true, robot, shots, all, options};
+  const JointSolution full = SolveJoint(problem, Kel::SE3d(scene.marker, Kel::SO3d()), ToSE3(scene.camera));
+  ASSERT_TRUE(full.solved);
+  const std::vector<JointLeftOut> left = JointLeaveOneOut(problem, full);
+  for (std::size_t i = 0; i < shots.size(); ++i) {
+    std::vector<int> mask(shots.size(), 255);
+    mask[i] = 0;
+    const JointProblem without{true, robot, shots, mask, options};
+    const JointSolution w = SolveJoint(without, full.marker, full.camera);
+    ASSERT_TRUE(w.solved);
+    const Vector3d q =
+        ToSE3(scene.flange[i]).Rotation().RotationMatrix() * w.marker.Translation() + scene.flange[i].translation();
+    const double distance =
+        (q - (w.camera.Rotation().RotationMatrix() * shots[i].point + w.camera.Translation())).norm();
+    EXPECT_NEAR(left[i].distance, distance, 0.1 * distance + 2e-6) << i;
+  }
+}
+
 // 15 poses tilted ±30°, point noise 0.05 mm across the line of sight and 0.3 mm along it, normal 0.01°, robot
 // noise 0.03 mm / 0.005° stated to the solve. (Without the depth noise the normal gains less: 1.1-1.4x in
 // translation, the camera's turn about its line of sight is what the normals see least.)
@@ -146,6 +177,81 @@ TEST(JointSolve, TheNormalCutsTheCameraErrorAndTheCovarianceIsItsSize) {
     EXPECT_GT(pointR / jointR, 3.0) << eyeToHand;
     EXPECT_NEAR(chi, 1.0, 0.3) << eyeToHand;
   }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<ShotPlane> PlanesOf(const std::vector<JointShot>& shots, double turnSigma) {
+  std::vector<ShotPlane> planes;
+  for (const JointShot& s : shots) {
+    ShotPlane p;
+    p.hasNormal = true;
+    for (int k = 0; k < 3; ++k) {
+      p.normal[std::size_t(k)] = s.normal(k);
+      p.normalAxes[std::size_t(k)] = s.normalAxes(k, 0);
+      p.normalAxes[std::size_t(3 + k)] = s.normalAxes(k, 1);
+      for (int c = 0; c < 3; ++c) p.centreCovariance[std::size_t(3 * k + c)] = s.pointCovariance(k, c);
+    }
+    p.normalCovariance = {turnSigma * turnSigma, 0.0, 0.0, turnSigma * turnSigma};
+    planes.push_back(p);
+  }
+  return planes;
+}
+
+double TranslationError(const FinalResult& r, const Eigen::Isometry3d& truth) {
+  const Vector3d t(r.cameraMatrix[0][3], r.cameraMatrix[1][3], r.cameraMatrix[2][3]);
+  return (t / 1000.0 - truth.translation()).norm() * 1000.0;
+}
+
+// Through the report: the point model stays the entry point's bit for bit; the normals change the model, shrink the
+// error within the σ they report; shots without a normal (rows typed by hand) count as points.
+TEST(JointModelReport, TheModelFollowsTheNormalsTheShotsCarry) {
+  const Noise noise{0.00005, 0.0003, 0.01 * kDegree, 0.00003, 0.005 * kDegree};
+  const TarnSim::Scene scene = MakeNoisyScene(false, 12, noise, 31);
+  const auto rows = TarnSim::RobotRows(scene, TarnSim::RowFormat::Fanuc);
+  FinalResult entry;
+  ASSERT_EQ(FanucSolveFinalResult(scene.Markers(), rows, AlgoParam{}, entry), Success);
+
+  ReportOptions options;
+  options.shots = PlanesOf(ShotsOf(scene, noise), noise.normal);
+  options.robotNoiseMm = 0.03;
+  options.robotNoiseDeg = 0.005;
+  options.model = SolveModel::Point;
+  CalibrationReport point;
+  ASSERT_EQ(SolveCalibrationReport(scene.Markers(), rows, AlgoParam{}, RobotKind::Fanuc, options, point), Success);
+  EXPECT_EQ(point.model, "point");
+  EXPECT_EQ(point.result.cameraMatrix, entry.cameraMatrix);
+  EXPECT_EQ(point.result.markerPosition, entry.markerPosition);
+
+  options.model = SolveModel::Auto;
+  CalibrationReport joint;
+  ASSERT_EQ(SolveCalibrationReport(scene.Markers(), rows, AlgoParam{}, RobotKind::Fanuc, options, joint), Success);
+  EXPECT_EQ(joint.model, "point+normal");
+  EXPECT_EQ(joint.shotsWithNormal, 12);
+  const double pointError = TranslationError(point.result, scene.camera);
+  const double jointError = TranslationError(joint.result, scene.camera);
+  EXPECT_LT(jointError, pointError);
+  EXPECT_LT(jointError, 3.0 * joint.uncertainty.translationNormMm);
+  EXPECT_LT(joint.uncertainty.translationNormMm, point.uncertainty.translationNormMm);
+  ASSERT_EQ(joint.leaveOneOutMm.size(), 12u);
+  for (std::size_t i = 0; i < 12; ++i) {
+    EXPECT_TRUE(std::isfinite(joint.leaveOneOutMm[i]));
+    EXPECT_LT(joint.leaveOneOutStudentised[i], joint.suspectLimit);
+  }
+  EXPECT_NEAR(Vector3d(joint.board.normal[0], joint.board.normal[1], joint.board.normal[2]).dot(scene.boardNormal), 1.0,
+              1e-6);
+
+  options.shots[3].hasNormal = false;
+  options.shots[7] = ShotPlane{};
+  CalibrationReport edited;
+  ASSERT_EQ(SolveCalibrationReport(scene.Markers(), rows, AlgoParam{}, RobotKind::Fanuc, options, edited), Success);
+  EXPECT_EQ(edited.shotsWithNormal, 10);
+  for (std::size_t i = 2; i < 12; ++i) options.shots[i].hasNormal = false;
+  ASSERT_EQ(SolveCalibrationReport(scene.Markers(), rows, AlgoParam{}, RobotKind::Fanuc, options, edited), Success);
+  EXPECT_EQ(edited.model, "point");
+  EXPECT_EQ(edited.result.cameraMatrix, entry.cameraMatrix);
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ class SmallSamplesOnly : public IHandEye {
   Kel::SE3d GetMarkerToBase() const override { return {}; }
   Kel::SE3d GetMarkerToFlange() const override { return {}; }
   Kel::SE3d GetCameraToBase() const override { return {}; }
+  void SetSolution(const Kel::SE3d& /*marker*/, const Kel::SE3d& /*camera*/) override {}
   std::vector<Eigen::Vector3d> GetResiduals() const override { return residuals; }
   void GetErrors(double& maxError, double& rmsError) const override { maxError = rmsError = 0.0; }
 

@@ -511,10 +511,12 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
   for (const std::string& variant :
        {"--robot matrix --poses " + (dir / "poses.csv").string() + " --targets " + (dir / "targets.csv").string() +
             " --marker-unit mm --output " + yaml.string(),
-        "--robot matrix --invert --poses " + (dir / "inverted.csv").string() + " --markers " +
+        "--robot matrix --invert --model point --poses " + (dir / "inverted.csv").string() + " --markers " +
             (dir / "detect.json").string(),
-        "--robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " + (dir / "detect.json").string(),
-        "--robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " + (dir / "normals.txt").string()}) {
+        "--robot fanuc --model point --poses " + (dir / "robot.txt").string() + " --markers " +
+            (dir / "detect.json").string(),
+        "--robot fanuc --model point --poses " + (dir / "robot.txt").string() + " --markers " +
+            (dir / "normals.txt").string()}) {
     SCOPED_TRACE(variant);
     o = Tarn("calibrate --json " + variant);
     ASSERT_EQ(o.status, 0) << o.err;
@@ -522,6 +524,24 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
     EXPECT_LT((MatrixOf(result["camera_matrix"]) - expected).cwiseAbs().maxCoeff(), 1e-6);
     EXPECT_EQ(result["residuals_mm"].size(), 10u);
   }
+  EXPECT_EQ(reference["model"], "point");
+  // With the normals the file carries, the solve uses them: near the points' solution on these clean renders, and
+  // held to no looser a σ.
+  for (const std::string file : {"detect.json", "normals.txt"}) {
+    SCOPED_TRACE(file);
+    o = Tarn("calibrate --json --robot-noise 0.01mm,0.002deg --robot fanuc --poses " + (dir / "robot.txt").string() +
+             " --markers " + (dir / file).string());
+    ASSERT_EQ(o.status, 0) << o.err;
+    const json result = json::parse(o.out);
+    EXPECT_EQ(result["model"], "point+normal");
+    EXPECT_EQ(result["shots_with_normal"], 10);
+    EXPECT_LT((MatrixOf(result["camera_matrix"]) - expected).cwiseAbs().maxCoeff(), 0.05);
+    EXPECT_NEAR(result["board"]["normal"][2].get<double>(), 1.0, 0.01);  // the board lies flat in the base
+  }
+  o = Tarn("calibrate --robot fanuc --robot-noise 0.03 --poses " + (dir / "robot.txt").string() + " --markers " +
+           (dir / "normals.txt").string());
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("MM,DEG"));
   const std::string written = Slurp(yaml);
   EXPECT_THAT(written, HasSubstr("robot: \"matrix\"\n"));
   EXPECT_THAT(written, HasSubstr("camera_matrix:\n  - ["));
@@ -531,7 +551,7 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
   // tarn detect's table as it stands.
   o = Tarn("detect --images " + (dir / "images").string() + " --clouds " + (dir / "clouds").string());
   std::ofstream(dir / "detect.txt") << o.out;
-  o = Tarn("calibrate --json --robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " +
+  o = Tarn("calibrate --json --model point --robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " +
            (dir / "detect.txt").string());
   ASSERT_EQ(o.status, 0) << o.err;
   EXPECT_LT((MatrixOf(json::parse(o.out)["camera_matrix"]) - expected).cwiseAbs().maxCoeff(), 1e-3);  // 6 decimals

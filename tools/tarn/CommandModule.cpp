@@ -75,6 +75,12 @@ int Calibrate(CalibrateState& state) {
     o.ransac = state.ransac.empty() || state.ransac == "auto" ? 0.0 : std::stod(state.ransac) / 1000.0;
   SetTolerance(state.tolerance, o);
   if (state.seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state.seed));
+  o.pointModel = state.model == "point";
+  if (!state.robotNoise.empty()) {
+    const std::size_t comma = state.robotNoise.find(',');
+    o.robotNoiseMm = std::stod(state.robotNoise.substr(0, comma));  // stod stops at the unit
+    o.robotNoiseDeg = std::stod(state.robotNoise.substr(comma + 1));
+  }
   return RunCalibrate(o);
 }
 

@@ -26,6 +26,8 @@ struct CalibrateState {
   bool ransacGiven = false;
   std::string tolerance = "1,0.1";                                       ///< MM[,DEG]
   std::string seed = std::to_string(TamoHandEye::ReportOptions{}.seed);  ///< a number or "random"
+  std::string model = "auto";                                            ///< "auto" or "point"
+  std::string robotNoise;  ///< MM[mm],DEG[deg], checked by the parser; empty: none
 };
 
 struct VerifyState {

@@ -88,13 +88,14 @@ RobotRows ReadPoses(const CalibrateOptions& o) {
   return rows;
 }
 
-std::vector<MarkerBoardResult> ReadMarkersFile(const CalibrateOptions& o) {
+std::vector<MarkerBoardResult> ReadMarkersFile(const CalibrateOptions& o,
+                                               std::vector<TamoHandEye::ShotPlane>* planes = nullptr) {
   std::vector<MarkerBoardResult> markers;
   TarnWorkflow::DataFileError error;
   const bool targets = !o.targets.empty();
   if (!TarnWorkflow::ReadMarkers(targets ? o.targets : o.markers,
                                  targets ? TarnWorkflow::MarkerForm::Targets : TarnWorkflow::MarkerForm::Points,
-                                 o.markerUnit == "mm" ? 0.001 : 1.0, markers, error)) {
+                                 o.markerUnit == "mm" ? 0.001 : 1.0, markers, error, planes)) {
     throw std::runtime_error(error.message);
   }
   return markers;
@@ -109,10 +110,16 @@ Eigen::Matrix4d ToMatrix(const std::vector<std::vector<double>>& m) {
 }
 
 Calibration Solve(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, const CalibrateOptions& o,
-                  const std::vector<ShotDetection>& detections = {}) {
+                  const std::vector<ShotDetection>& detections = {},
+                  const std::vector<TamoHandEye::ShotPlane>& planes = {}) {
   const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, o.ransac);
   TamoHandEye::ReportOptions report;
   TarnWorkflow::AddFittedRadii(detections, report);
+  TarnWorkflow::AddShotPlanes(detections, report);
+  if (detections.empty()) report.shots = planes;
+  report.model = o.pointModel ? TamoHandEye::SolveModel::Point : TamoHandEye::SolveModel::Auto;
+  report.robotNoiseMm = o.robotNoiseMm;
+  report.robotNoiseDeg = o.robotNoiseDeg;
   report.seed = o.seed ? *o.seed : std::random_device{}();
   report.toleranceMm = o.toleranceMm;
   report.toleranceDeg = o.toleranceDeg;
@@ -179,6 +186,7 @@ struct Shots {
   RobotRows rows;
   std::vector<ShotDetection> detections;
   std::vector<MarkerBoardResult> markers;
+  std::vector<TamoHandEye::ShotPlane> planes;  ///< from a markers file: one per marker
 };
 
 Shots ReadShots(const CalibrateOptions& o) {
@@ -189,7 +197,7 @@ Shots ReadShots(const CalibrateOptions& o) {
   }
   const bool fromFile = !o.markers.empty() || !o.targets.empty();
   if (!fromFile) shots.detections = DetectAll(o.images, o.clouds, o.format, o.centre, o.imageIntrinsics);
-  shots.markers = fromFile ? ReadMarkersFile(o) : MarkersFrom(shots.detections);
+  shots.markers = fromFile ? ReadMarkersFile(o, &shots.planes) : MarkersFrom(shots.detections);
   if (shots.markers.size() != shots.rows.size()) {
     throw std::runtime_error(std::to_string(shots.markers.size()) + " marker positions but " +
                              std::to_string(shots.rows.size()) +
@@ -214,7 +222,7 @@ int CalibrateChecked(const CalibrateOptions& o) {
   }
   const Shots shots = ReadShots(o);
   const std::vector<ShotDetection>& detections = shots.detections;
-  const Calibration c = Solve(shots.markers, shots.rows, o, shots.detections);
+  const Calibration c = Solve(shots.markers, shots.rows, o, shots.detections, shots.planes);
   if (c.code != Success) {
     const std::string message = TarnWorkflow::FailureMessage(c);
     if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(c.code), message).dump(2) << "\n";

@@ -51,6 +51,9 @@ struct CalibrateOptions {
   bool strict = false;                ///< any warning of the report makes the exit status 3
   std::string output;                 ///< also write the JSON result here (.json) or as YAML (.yaml, .yml)
   bool allConventions = false;        ///< add the camera as a row of every robot type
+  bool pointModel = false;            ///< solve with the marker points alone, whatever normals the shots carry
+  double robotNoiseMm = 0.0;          ///< the robot's pose noise (1 sigma per axis): shift, mm
+  double robotNoiseDeg = 0.0;         ///< and turn, degrees
 };
 
 int RunDetect(const DetectOptions& options);

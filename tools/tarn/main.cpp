@@ -192,6 +192,21 @@ std::string CheckTolerance(std::string& text) {
   return ok ? std::string() : "must be MM or MM,DEG, each a number above 0: " + text;
 }
 
+// --robot-noise: MM,DEG with optional units ("0.03mm,0.005deg"), each a finite number not below 0.
+std::string CheckRobotNoise(std::string& text) {
+  const std::size_t comma = text.find(',');
+  const auto value = [](std::string field, const std::string& unit) {
+    if (field.size() > unit.size() && field.compare(field.size() - unit.size(), unit.size(), unit) == 0) {
+      field.resize(field.size() - unit.size());
+    }
+    double v = -1.0;
+    return CLI::detail::lexical_cast(field, v) && std::isfinite(v) && v >= 0.0;
+  };
+  const bool ok =
+      comma != std::string::npos && value(text.substr(0, comma), "mm") && value(text.substr(comma + 1), "deg");
+  return ok ? std::string() : "must be MM,DEG (e.g. 0.03mm,0.005deg), each a number not below 0: " + text;
+}
+
 // --seed: a whole number from 0 to 4294967295, or "random".
 std::string CheckSeed(std::string& text) {
   if (text == "random") return {};
@@ -270,6 +285,17 @@ Command AddCalibrate(CLI::App& app) {
                    "'uncertain' and --strict judge by)")
       ->check(CLI::Validator(CheckTolerance, "MM[,DEG]", "tolerance"))
       ->capture_default_str();
+  command
+      ->add_option("--model", state->model,
+                   "auto: solve with each shot's board normal too where the shots carry one (found in images and "
+                   "clouds, or in the markers file), weighted by its noise; point: the marker points alone")
+      ->check(CLI::IsMember({"auto", "point"}))
+      ->capture_default_str();
+  command
+      ->add_option("--robot-noise", state->robotNoise,
+                   "The robot's pose noise, 1 sigma per axis of a shift (mm) and a turn (degrees), e.g. "
+                   "0.03mm,0.005deg: weighs each shot in the solve with normals")
+      ->check(CLI::Validator(CheckRobotNoise, "MM,DEG", "robot noise"));
   AddCentreOption(*command, calibrate.centre);
   AddImageIntrinsicsOption(*command, calibrate.imageIntrinsics);
   return {command, [state, ransac] {

@@ -5,7 +5,14 @@
 // SolveCalibrationReport takes what an entry point of SolveFinalResult.h takes, plus which entry point
 // (the robot kind) and the report's options. It runs that entry point's calibration (with the pose
 // search's seed fixed by the options, so the same data and seed give the same result bit for bit) and
-// returns its code and FinalResult unchanged, with:
+// returns its code and FinalResult unchanged, with the figures below.
+//
+// With the shots' normals (ReportOptions::shots, SolveModel::Auto) the poses the entry point used are solved
+// again, jointly for the camera, the marker and the board's normal, each shot's point and normal weighted by
+// their covariance and the robot's stated noise (model "point+normal"); the result then carries that solution,
+// and the uncertainty, covariance and leave-one-out figures are the joint solve's (its inverse normal matrix;
+// the leave-one-out solutions one Gauss-Newton step from it). The pose search, the convention, the set-up
+// check and the pose set are the point model's in both.
 //
 //   convention    the rows' rotation convention used: an Euler axes key ("sxyz", "rzyx", …), "axis" (a
 //                 rotation vector) or a quaternion order ("wxyz", "xyzw"); for the generic kinds the one
@@ -81,6 +88,30 @@ inline constexpr double kPoorFitMm = 3.0;
 inline constexpr double kRegistrationLevel = 0.999;
 inline constexpr double kRadiusFloorMm = 0.005;
 
+/// The model a calibration is solved under.
+enum class SolveModel {
+  /// The marker point and the board's normal, each weighted by its covariance, wherever at least
+  /// kLeastNormalShots of the poses used carry a normal (ReportOptions::shots); the point alone otherwise.
+  Auto,
+  Point,  ///< the marker point alone, as the entry point solves it
+};
+
+/// The fewest poses used with a normal for which SolveModel::Auto solves with the normals.
+inline constexpr int kLeastNormalShots = 3;
+
+/// What one shot measured beyond its centre, as MarkerPlaneResult gives it. A shot without a normal (a row
+/// typed or edited by hand) counts as a point only.
+struct ShotPlane {
+  bool hasNormal = false;
+  std::array<double, 3> normal{};  ///< the board's unit normal, camera frame, towards the camera
+  /// Two unit axes across the normal and the covariance of its small turns (θ1, θ2) about them (radians²,
+  /// row by row); a zero covariance: not stated (the normals' noise is then taken from their residuals).
+  std::array<double, 6> normalAxes{};
+  std::array<double, 4> normalCovariance{};
+  /// The centre's covariance (x, y, z; the markers' unit², row by row); zero: not stated.
+  std::array<double, 9> centreCovariance{};
+};
+
 struct ReportOptions {
   std::uint32_t seed = 20261208;  ///< the pose search's random seed
   /// The pose search's inlier distance (metres) when above 0; otherwise AlgoParam::RansacDist when above
@@ -98,6 +129,13 @@ struct ReportOptions {
   /// ("registration"). Empty: not checked.
   std::vector<double> outerRadiiMm;
   std::vector<double> outerRadiusSigmasMm;
+  SolveModel model = SolveModel::Auto;
+  /// One per pose (input order), or empty: every shot a point only.
+  std::vector<ShotPlane> shots;
+  /// The robot's pose noise (1σ per axis of a shift and of a turn of the flange), carried through every shot
+  /// into the weights of the solve with normals; 0: the shots' own noise only.
+  double robotNoiseMm = 0.0;
+  double robotNoiseDeg = 0.0;
 };
 
 struct Uncertainty {
@@ -170,8 +208,28 @@ struct DroppedPose {
   std::string reasonZh;
 };
 
+/// The board's plane under the solve with normals.
+struct BoardPlane {
+  /// The board's unit normal in the marker's frame (the base eye-in-hand, the flange eye-to-hand).
+  std::array<double, 3> normal{};
+  double normalSigmaDeg = 0.0;  ///< its 1σ (the root of the two small-angle variances)
+  double residualRmsDeg = 0.0;  ///< RMS angle between each shot's normal and the solution's
+  /// How far the shots' stated noise under-stated what their residuals show (points, normals): the factor their
+  /// covariances were scaled by (1: as stated; where not stated, the variance itself in (mm², deg²)).
+  double pointNoiseFactor = 1.0;
+  double normalNoiseFactor = 1.0;
+  /// The points' extra noise along each line of sight that the residuals show beyond the stated (1σ, mm): a
+  /// real camera's depth errors (dark or shiny surfaces, a depth scale or offset) that no single shot shows.
+  double sightNoiseMm = 0.0;
+};
+
 struct CalibrationReport {
-  FinalResult result;  ///< as the entry point gives it
+  /// As the entry point gives it under the point model; under "point+normal" the same poses and mask with the
+  /// camera transform, the marker and every residual of the solve with normals.
+  FinalResult result;
+  std::string model = "point";  ///< the model solved under: "point" or "point+normal"
+  int shotsWithNormal = 0;      ///< poses used that carried a normal ("point+normal"; 0 otherwise)
+  BoardPlane board;             ///< "point+normal" only
   std::string convention;
   std::string runnerUp;        ///< generic kinds: the next best convention; empty otherwise
   double runnerUpRmsMm = 0.0;  ///< its RMS (over the poses its own search kept)

@@ -1,0 +1,127 @@
+#include "diagnostics/JointModel.h"
+
+#include <Eigen/Cholesky>
+
+#include <cmath>
+
+namespace TamoHandEye {
+namespace {
+
+constexpr double kRadianToDegree = 57.29577951308232;
+
+template <std::size_t N>
+bool Finite(const std::array<double, N>& values) {
+  for (const double v : values) {
+    if (!std::isfinite(v)) return false;
+  }
+  return true;
+}
+
+template <int N>
+bool PositiveDefinite(const Eigen::Matrix<double, N, N>& m) {
+  if (!m.allFinite() || !(m - m.transpose()).isZero(1e-9 * m.cwiseAbs().maxCoeff())) return false;
+  const Eigen::LLT<Eigen::Matrix<double, N, N>> llt(m);
+  return llt.info() == Eigen::Success && m.trace() > 0.0;
+}
+
+JointShot ShotOf(const ShotPlane& plane, const Kel::SE3d& markerPose) {
+  JointShot shot;
+  shot.point = markerPose.Translation();
+  const Eigen::Matrix3d centre =
+      Eigen::Map<const Eigen::Matrix<double, 3, 3, Eigen::RowMajor>>(plane.centreCovariance.data());
+  if (PositiveDefinite<3>(centre)) shot.pointCovariance = centre;
+  const Eigen::Vector3d n(plane.normal[0], plane.normal[1], plane.normal[2]);
+  if (!plane.hasNormal || !n.allFinite() || std::abs(n.norm() - 1.0) > 1e-3) return shot;
+  shot.hasNormal = true;
+  shot.normal = n.normalized();
+  Eigen::Vector3d a1(plane.normalAxes[0], plane.normalAxes[1], plane.normalAxes[2]);
+  Eigen::Vector3d a2(plane.normalAxes[3], plane.normalAxes[4], plane.normalAxes[5]);
+  const Eigen::Matrix2d turns =
+      Eigen::Map<const Eigen::Matrix<double, 2, 2, Eigen::RowMajor>>(plane.normalCovariance.data());
+  const bool axesGood = Finite(plane.normalAxes) && std::abs(a1.norm() - 1.0) < 1e-3 &&
+                        std::abs(a2.norm() - 1.0) < 1e-3 && std::abs(a1.dot(a2)) < 1e-3 &&
+                        std::abs(a1.dot(shot.normal)) < 1e-3 && std::abs(a2.dot(shot.normal)) < 1e-3;
+  if (!axesGood) {
+    a1 = shot.normal.cross(std::abs(shot.normal.x()) < 0.9 ? Eigen::Vector3d::UnitX() : Eigen::Vector3d::UnitY())
+             .normalized();
+    a2 = shot.normal.cross(a1);
+  }
+  shot.normalAxes << a1, a2;
+  if (axesGood && PositiveDefinite<2>(turns)) {
+    // A turn θ about axis a moves the normal by θ·(a × n): the displacement along (a1, a2) is M·θ.
+    Eigen::Matrix<double, 3, 2> moves;
+    moves << a1.cross(shot.normal), a2.cross(shot.normal);
+    const Eigen::Matrix2d m = shot.normalAxes.transpose() * moves;
+    shot.normalCovariance = m * turns * m.transpose();
+  }
+  return shot;
+}
+
+}  // namespace
+
+std::vector<JointShot> JointShots(const std::vector<ShotPlane>& planes, const std::vector<Kel::SE3d>& markerPoses) {
+  std::vector<JointShot> shots;
+  for (std::size_t i = 0; i < markerPoses.size(); ++i) {
+    shots.push_back(i < planes.size() ? ShotOf(planes[i], markerPoses[i]) : ShotOf(ShotPlane{}, markerPoses[i]));
+  }
+  return shots;
+}
+
+bool ApplyJointModel(const ReportOptions& options, const EntryRun& run, const SolvedPoses& poses,
+                     CalibrationReport& report) {
+  if (options.model != SolveModel::Auto || options.shots.size() != poses.markerPoses.size()) return false;
+  const std::vector<JointShot> shots = JointShots(options.shots, poses.markerPoses);
+  int normals = 0;
+  for (std::size_t i = 0; i < shots.size(); ++i) {
+    if (poses.Used(i) && shots[i].hasNormal) ++normals;
+  }
+  if (normals < kLeastNormalShots) return false;
+  JointOptions jointOptions;
+  const double shift = options.robotNoiseMm / 1000.0;
+  const double turn = options.robotNoiseDeg / kRadianToDegree;
+  jointOptions.robotNoiseM = std::isfinite(shift) && shift > 0.0 ? shift : 0.0;
+  jointOptions.robotNoiseRad = std::isfinite(turn) && turn > 0.0 ? turn : 0.0;
+  const JointProblem problem{poses.eyeToHand, poses.robotPoses, shots, poses.mask, jointOptions};
+  IHandEye& solver = *run.record.handEye;
+  const Kel::SE3d marker = poses.eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
+  const Kel::SE3d camera = poses.eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
+  const JointSolution joint = SolveJoint(problem, marker, camera);
+  if (!joint.solved) return false;
+
+  solver.SetSolution(joint.marker, joint.camera);
+  IRobot& robot = *run.robot->robot;
+  const std::vector<int> mask = report.result.mask;
+  WriteFinalResult(
+      solver, robot.param, mask,
+      [&robot](const Kel::SE3d& pose, std::vector<double>& row) { robot.ToRobotData(pose, row); }, report.result);
+  report.model = "point+normal";
+  report.shotsWithNormal = joint.normals;
+  BoardPlane& board = report.board;
+  for (int k = 0; k < 3; ++k) board.normal[static_cast<std::size_t>(k)] = joint.normal(k);
+  board.normalSigmaDeg = std::sqrt(joint.covariance.block<2, 2>(9, 9).trace()) * kRadianToDegree;
+  board.residualRmsDeg = joint.normalRmsRad * kRadianToDegree;
+  board.pointNoiseFactor = joint.pointFactor;
+  board.normalNoiseFactor = joint.normalFactor;
+  board.sightNoiseMm = std::sqrt(joint.sightVariance) * 1000.0;
+
+  const Matrix9d covariance = joint.covariance.topLeftCorner<9, 9>();
+  report.uncertainty = UncertaintyOfCovariance(covariance);
+  report.covariance = SolutionCovariance(poses, joint.marker, joint.camera);
+  if (report.covariance.known) {
+    const Matrix9d millimetres = covariance.cwiseProduct(MillimetreScale());
+    for (int i = 0; i < 9; ++i) {
+      for (int j = 0; j < 9; ++j) report.covariance.matrix[static_cast<std::size_t>(9 * i + j)] = millimetres(i, j);
+    }
+  }
+  report.leaveOneOutMm.clear();
+  report.leaveOneOutStudentised.clear();
+  if (poses.UsedCount() <= kMostLeaveOneOutPoses) {
+    for (const JointLeftOut& left : JointLeaveOneOut(problem, joint)) {
+      report.leaveOneOutMm.push_back(left.distance * 1000.0);
+      report.leaveOneOutStudentised.push_back(left.studentised);
+    }
+  }
+  return true;
+}
+
+}  // namespace TamoHandEye
