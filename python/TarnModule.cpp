@@ -327,11 +327,36 @@ void CheckTolerance(double mm, double deg) {
   }
 }
 
+// Each shot's plane as the package passes it: empty (a point only) or the normal (3), its axes (6), their turns'
+// covariance (4) and the centre's covariance (9), zeros where not stated.
+std::vector<ShotPlane> ShotPlanesOf(const std::vector<std::vector<double>>& planes, std::size_t count) {
+  if (planes.empty()) return {};
+  if (planes.size() != count) throw py::value_error("normals must hold one entry per point");
+  std::vector<ShotPlane> out;
+  for (const std::vector<double>& p : planes) {
+    ShotPlane plane;
+    if (!p.empty()) {
+      if (p.size() != 22) throw py::value_error("a shot's plane must have 22 values (normal, axes, covariances)");
+      plane.hasNormal = true;
+      std::copy(p.begin(), p.begin() + 3, plane.normal.begin());
+      std::copy(p.begin() + 3, p.begin() + 9, plane.normalAxes.begin());
+      std::copy(p.begin() + 9, p.begin() + 13, plane.normalCovariance.begin());
+      std::copy(p.begin() + 13, p.end(), plane.centreCovariance.begin());
+      const double length = std::hypot(plane.normal[0], plane.normal[1], plane.normal[2]);
+      if (!(std::abs(length - 1.0) <= 0.01)) throw py::value_error("a normal must be a unit vector");
+    }
+    out.push_back(plane);
+  }
+  return out;
+}
+
 py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                      const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                      const std::string& robotName, bool eyeToHand, bool meter, bool radian, const py::object& ransac,
                      const py::object& seed, bool setupCheck, double toleranceMm, double toleranceDeg,
-                     const std::vector<double>& outerRadiiMm, const std::vector<double>& outerRadiusSigmasMm) {
+                     const std::vector<double>& outerRadiiMm, const std::vector<double>& outerRadiusSigmasMm,
+                     const std::vector<std::vector<double>>& planes, const std::string& model, double robotNoiseMm,
+                     double robotNoiseDeg) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
@@ -368,6 +393,14 @@ py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::f
   }
   options.outerRadiiMm = outerRadiiMm;
   options.outerRadiusSigmasMm = outerRadiusSigmasMm;
+  options.shots = ShotPlanesOf(planes, markers.size());
+  if (model != "auto" && model != "point") throw py::value_error("model must be \"auto\" or \"point\", not " + model);
+  options.model = model == "point" ? SolveModel::Point : SolveModel::Auto;
+  if (!(std::isfinite(robotNoiseMm) && robotNoiseMm >= 0.0 && std::isfinite(robotNoiseDeg) && robotNoiseDeg >= 0.0)) {
+    throw py::value_error("robot_noise must be (mm, deg), two finite numbers not below 0");
+  }
+  options.robotNoiseMm = robotNoiseMm;
+  options.robotNoiseDeg = robotNoiseDeg;
   const AlgoParam param = robot.Settings(eyeToHand, meter, radian, ransacMm ? *ransacMm / 1000.0 : -1.0);
   TarnWorkflow::Calibration c;
   {
@@ -683,7 +716,9 @@ PYBIND11_MODULE(_tarn, m) {
         py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false,
         py::arg("ransac_mm") = py::none(), py::arg("seed") = ReportOptions{}.seed, py::arg("setup_check") = true,
         py::arg("tolerance_mm") = ReportOptions{}.toleranceMm, py::arg("tolerance_deg") = ReportOptions{}.toleranceDeg,
-        py::arg("outer_radii_mm") = std::vector<double>{}, py::arg("outer_radius_sigmas_mm") = std::vector<double>{});
+        py::arg("outer_radii_mm") = std::vector<double>{}, py::arg("outer_radius_sigmas_mm") = std::vector<double>{},
+        py::arg("planes") = std::vector<std::vector<double>>{}, py::arg("model") = "auto",
+        py::arg("robot_noise_mm") = 0.0, py::arg("robot_noise_deg") = 0.0);
   m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
         py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
         py::arg("limit_mm") = py::none(), py::arg("tolerance_mm") = TamoHandEye::CheckOptions{}.toleranceMm,

@@ -97,6 +97,11 @@ class Calibration:
     pose_set: dict  #: poses, largest_rotation_deg, axis_spread, second_axis_spread, translation_spread_mm
     warnings: List[ReportWarning] = field(default_factory=list)
     seed: int = 0  #: the pose search's seed
+    model: str = "point"  #: the model solved under: "point" or "point+normal"
+    shots_with_normal: int = 0  #: poses used that carried the board's normal (under "point+normal")
+    #: under "point+normal": normal (the board's, in the base eye-in-hand or the flange eye-to-hand),
+    #: normal_sigma_deg, normal_rms_deg, point_noise_factor, normal_noise_factor, sight_noise_mm
+    board: Optional[dict] = None
     #: n: each pose's leave-one-out residual over its own predicted spread (NaN for a pose not used)
     leave_one_out_studentised: Optional[np.ndarray] = None
     suspect_limit: float = 0.0  #: the studentised residual above which a pose is flagged "suspect-pose"
@@ -217,7 +222,8 @@ def read_image_intrinsics(path) -> dict:
 def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,
               radian: bool = False, ransac_mm: Union[float, str, None] = None, seed: Optional[int] = 20261208,
               setup_check: bool = True, invert: bool = False, tolerance_mm: float = 1.0,
-              tolerance_deg: float = 0.1, detections=None) -> Calibration:
+              tolerance_deg: float = 0.1, detections=None, normals=None, model: str = "auto",
+              robot_noise=None) -> Calibration:
     """Solves the camera transform and the marker position, and reports on the result.
 
     ``points``: n x 3 marker points (metres, camera frame), or n x 4 x 4 target poses whose translations are
@@ -229,7 +235,12 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     type, hand-eye type, row order). ``tolerance_mm`` and ``tolerance_deg`` are the 1σ the result is held to
     ("uncertain", and ``tolerance["met"]``). ``detections``: the :class:`Detection` of each point, when the
     points came from :func:`detect` with the fitted centre: their outer radii are compared over the shots
-    ("registration" when they spread beyond the fits' noise: the image and the cloud disagree).
+    ("registration" when they spread beyond the fits' noise: the image and the cloud disagree), and their board
+    normals and covariances are used in the solve. ``normals``: n x 3 board normals (camera frame, towards the
+    camera; a row of NaN for a shot without one) when the points came without detections. With normals (from
+    either) the camera, the marker and the board are solved jointly, each shot weighted by its noise (``model``
+    "point+normal"); ``model="point"`` solves with the points alone. ``robot_noise``: (mm, deg), the robot's
+    pose noise (1σ per axis of a shift and a turn), weighs the shots in that solve.
     Raises :class:`TarnError` (code 201 and what to do, 202 empty, 203 counts differ, 204 a row's length).
     """
     points = _marker_points(points)
@@ -240,9 +251,33 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
             q = d.quality if isinstance(d, Detection) else None
             radii.append(float(q["marker_radius_mm"]) if q else 0.0)
             sigmas.append(float(q["outer_radius_sigma_mm"]) if q else 0.0)
+    planes = _planes_of(detections, normals, len(points))
+    noise_mm, noise_deg = (0.0, 0.0) if robot_noise is None else (float(robot_noise[0]), float(robot_noise[1]))
     record = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
-                             ransac_mm, seed, setup_check, tolerance_mm, tolerance_deg, radii, sigmas)
+                             ransac_mm, seed, setup_check, tolerance_mm, tolerance_deg, radii, sigmas, planes, model,
+                             noise_mm, noise_deg)
     return _calibration_of(record)
+
+
+def _planes_of(detections, normals, count: int) -> list:
+    """Each shot's board plane as the module takes it: [] for none, else normal, axes, turn and centre covariances
+    (22 numbers, zeros where not stated)."""
+    planes = []
+    if detections is not None:
+        for d in detections:
+            if not isinstance(d, Detection) or d.normal is None:
+                planes.append([])
+                continue
+            parts = [d.normal, d.normal_axes, d.normal_covariance, d.centre_covariance]
+            sizes = [3, 6, 4, 9]
+            planes.append([float(v) for part, size in zip(parts, sizes)
+                           for v in (np.zeros(size) if part is None else np.asarray(part, dtype=float).ravel())])
+    elif normals is not None:
+        normals = np.asarray(normals, dtype=float)
+        if normals.shape != (count, 3):
+            raise ValueError(f"normals must be {count} x 3, not {' x '.join(map(str, normals.shape))}")
+        planes = [[] if np.isnan(n).any() else [float(v) for v in n] + [0.0] * 19 for n in normals]
+    return planes
 
 
 def load_calibration(path: str) -> Calibration:
@@ -286,7 +321,8 @@ def _calibration_of(record: dict) -> Calibration:
                                 w.get("fix_zh", ""), w.get("pose")) for w in record.get("warnings", [])],
         seed=record.get("seed", 0), leave_one_out_studentised=_floats(record.get("leave_one_out_studentised", [])),
         suspect_limit=np.nan if limit is None else limit, tolerance=record.get("tolerance", {}),
-        search=record.get("search", {}), covariance=covariance or None, record=record)
+        search=record.get("search", {}), covariance=covariance or None, model=record.get("model", "point"),
+        shots_with_normal=record.get("shots_with_normal", 0), board=record.get("board"), record=record)
 
 
 def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: Optional[bool] = None,

@@ -394,3 +394,17 @@ def test_the_image_intrinsics_are_read_used_and_agree_with_the_command_line(tmp_
     rows = tarn.read_robot_rows(str(folder / "robot.txt"), "fanuc")
     result = tarn.calibrate(np.array([d.point for d in detections]), rows, detections=detections)
     assert "registration" not in [w.code for w in result.warnings]
+    # The detections' normals are used in the solve, as the command line uses them from the same shots.
+    assert (result.model, result.shots_with_normal) == ("point+normal", 6)
+    cli = run_cli("calibrate", "--json", "--robot", "fanuc", "--images", str(folder / "images"), "--clouds",
+                  str(folder / "clouds"), "--poses", str(folder / "robot.txt"))
+    assert cli.returncode == 0, cli.stderr
+    expected = json.loads(cli.stdout)
+    assert expected["model"] == "point+normal"
+    np.testing.assert_allclose(result.camera, expected["camera_matrix"], rtol=0, atol=1e-9)
+    points = np.array([d.point for d in detections])
+    assert tarn.calibrate(points, rows, detections=detections, model="point").model == "point"
+    bare = tarn.calibrate(points, rows, normals=[d.normal for d in detections], robot_noise=(0.02, 0.005))
+    assert bare.model == "point+normal" and np.isclose(np.linalg.norm(bare.board["normal"]), 1.0)
+    with pytest.raises(ValueError, match="model"):
+        tarn.calibrate(points, rows, detections=detections, model="plane")
