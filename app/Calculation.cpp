@@ -88,6 +88,8 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   report.seed = std::random_device{}();
   report.toleranceMm = ui->DSpinBoxToleranceMm->value();
   report.toleranceDeg = ui->DSpinBoxToleranceDeg->value();
+  // Each row's board normal from the batch, where the row still holds what the batch found.
+  report.shots = RowPlanes(tableRows, markers.size());
   const TarnWorkflow::Calibration calibration = TarnWorkflow::Calibrate(*type, markers, robotRows, settings, report);
   QApplication::restoreOverrideCursor();
   if (calibration.code != 0) {

@@ -113,6 +113,7 @@ TamoHandEye::MarkerBoardResult NoMarker() {
 
 void MainWindow::ComputeMarkers(const QStringList& images, const QStringList& clouds) {
   markerResults.clear();
+  markerPlanes.clear();
   if (images.size() != clouds.size()) {
     dialogs->Warning(this, "提示", "2D图片数据和3D图片数据数量不匹配,请检查图片后重新导入", Dialogs::Button::Ok);
     return;
@@ -139,6 +140,7 @@ void MainWindow::ComputeMarkers(const QStringList& images, const QStringList& cl
   QStringList errors;
   for (int n = 1; n <= pairs; ++n) {
     MarkerBoardResult record = NoMarker();
+    std::optional<TamoHandEye::ShotPlane> plane;
     if (!At(missing, n - 1).isEmpty()) {
       errors << QString("第%1组数据检测失败, 错误信息:无法找到目标文件%2").arg(n).arg(At(missing, n - 1));
     } else {
@@ -151,11 +153,13 @@ void MainWindow::ComputeMarkers(const QStringList& images, const QStringList& cl
                                             folder3D + "//" + clouds[n - 1]));
       } else {
         record = detection->marker;
+        if (detection->hasNormal) plane = TarnWorkflow::PlaneOf(detection->plane);
       }
     }
     progress->SetLabel(QString("正在计算第%1组标记位置").arg(std::min(n + 1, pairs)));
     progress->SetValue(static_cast<int>(n * 100.0 / pairs));
     markerResults.push_back(record);
+    markerPlanes.push_back(plane);
     if (progress->Cancelled()) break;
   }
   // The camera's pinhole from the first shot whose cloud gives one: the suggested poses keep the marker in
@@ -188,7 +192,13 @@ void MainWindow::slotMarkerResultsChanged(std::vector<MarkerBoardResult> results
       continue;
     }
     const double values[3] = {result.x, result.y, result.z};
-    for (int c = 0; c < 3; ++c) table->setItem(j, c, new QTableWidgetItem(Number(values[c], 10)));
+    QStringList texts;
+    for (int c = 0; c < 3; ++c) {
+      texts << Number(values[c], 10);
+      table->setItem(j, c, new QTableWidgetItem(texts.back()));
+    }
+    if (j < static_cast<int>(markerPlanes.size()) && At(markerPlanes, j))
+      SetRowPlane(*table->item(j, 0), *At(markerPlanes, j), texts);
     if (!item) continue;
     QImage image(folder2D + "/" + item->text());
     if (image.isNull()) continue;

@@ -172,6 +172,9 @@ class MainWindow : public QMainWindow {
   /// Fills the camera row, camera matrix and marker tables from the last result.
   void FillPoseTables();
   bool ResidualRowChecked(int row) const;
+  /// The board plane the batch found for each of `tableRows` (empty: rows 0 to count − 1), where the row's marker
+  /// cells still hold what it found; none where edited. Empty when no row has one.
+  std::vector<TamoHandEye::ShotPlane> RowPlanes(const std::vector<int>& tableRows, std::size_t count) const;
   /// The result shown is the one the last report was made with (not one sent from elsewhere).
   bool ResultIsReported() const;
 
@@ -180,6 +183,9 @@ class MainWindow : public QMainWindow {
   QStringList files2D;
   QStringList files3D;
   std::vector<TamoHandEye::MarkerBoardResult> markerResults;
+  /// Beside markerResults: each shot's board plane when its centre was fitted (the table keeps it on the row's
+  /// first cell with the texts it was found with; a row edited, pasted or loaded has none).
+  std::vector<std::optional<TamoHandEye::ShotPlane>> markerPlanes;
   TamoHandEye::CameraPinhole markerPinhole;  ///< of the shots detected last; unknown (width 0) otherwise
   FinalResult lastResult{};
   TamoHandEye::CalibrationReport lastReport{};  ///< the report of the last successful calculation

@@ -158,3 +158,49 @@ void MainWindow::ClearParamList() {
   table->setColumnCount(headers.size());
   table->setHorizontalHeaderLabels(headers);
 }
+
+namespace WindowParts {
+namespace {
+// Where a row's first marker cell keeps its shot's board plane (22 numbers) and the marker texts it was found with.
+constexpr int kPlaneRole = Qt::UserRole + 11;
+constexpr int kPlaneTextsRole = Qt::UserRole + 12;
+}  // namespace
+
+void SetRowPlane(QTableWidgetItem& item, const TamoHandEye::ShotPlane& plane, const QStringList& texts) {
+  QVariantList values;
+  for (const double v : plane.normal) values << v;
+  for (const double v : plane.normalAxes) values << v;
+  for (const double v : plane.normalCovariance) values << v;
+  for (const double v : plane.centreCovariance) values << v;
+  item.setData(kPlaneRole, values);
+  item.setData(kPlaneTextsRole, texts);
+}
+
+bool RowPlaneOf(const QTableWidgetItem* item, const QStringList& texts, TamoHandEye::ShotPlane& plane) {
+  if (item == nullptr || item->data(kPlaneTextsRole).toStringList() != texts) return false;
+  const QVariantList values = item->data(kPlaneRole).toList();
+  if (values.size() != 22) return false;
+  plane = {};
+  plane.hasNormal = true;
+  int k = 0;
+  for (double& v : plane.normal) v = values[k++].toDouble();
+  for (double& v : plane.normalAxes) v = values[k++].toDouble();
+  for (double& v : plane.normalCovariance) v = values[k++].toDouble();
+  for (double& v : plane.centreCovariance) v = values[k++].toDouble();
+  return true;
+}
+
+}  // namespace WindowParts
+
+std::vector<TamoHandEye::ShotPlane> MainWindow::RowPlanes(const std::vector<int>& tableRows, std::size_t count) const {
+  std::vector<TamoHandEye::ShotPlane> planes(count);
+  bool any = false;
+  const QTableWidget* table = ui->ParamList;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int row = tableRows.empty() ? static_cast<int>(i) : tableRows[i];
+    QStringList texts;
+    for (int c = 0; c < 3; ++c) texts << (table->item(row, c) ? table->item(row, c)->text() : QString());
+    any = RowPlaneOf(table->item(row, 0), texts, planes[i]) || any;
+  }
+  return any ? planes : std::vector<TamoHandEye::ShotPlane>{};
+}

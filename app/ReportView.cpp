@@ -43,6 +43,15 @@ QString ToleranceText(const TamoHandEye::CalibrationReport& report) {
          QString("（平移 ±%1 mm，旋转 ±%2°）。\n").arg(Fixed(u.translationNormMm, 3), Fixed(u.rotationDeg, 4));
 }
 
+// Which model solved: the marker points alone, or with each shot's board normal.
+QString ModelText(const TamoHandEye::CalibrationReport& report) {
+  if (report.model == "point") return "求解模型：仅标记点。\n";
+  return QString("求解模型：标记点 + 标定板法向（%1/%2 个位姿含法向，法向残差均方根 %3°，标定板法向 ±%4°）。\n")
+      .arg(report.shotsWithNormal)
+      .arg(report.poseSet.poses)
+      .arg(Fixed(report.board.residualRmsDeg, 4), Fixed(report.board.normalSigmaDeg, 4));
+}
+
 // The poses the search dropped, each with why.
 QString DroppedText(const TamoHandEye::CalibrationReport& report) {
   if (report.searchDistanceMm <= 0.0) return {};
@@ -62,7 +71,7 @@ QString DiagnosisText(const TamoHandEye::CalibrationReport& report, bool centroi
   QString text = QString("使用位姿 %1 个，最大相对旋转 %2°，旋转轴分布 %3（0 为共面，0.333 为均匀）。\n")
                      .arg(set.poses)
                      .arg(Fixed(set.largestRotationDeg, 1), Fixed(set.axisSpread, 3));
-  text += ToleranceText(report) + DroppedText(report);
+  text += ModelText(report) + ToleranceText(report) + DroppedText(report);
   if (centroids) {
     text +=
         "注意：标记中心取自各圆环质心（“同心圆”），在透视下有偏差（通常 0.5–2 mm），上述 σ 不包含该偏差；"

@@ -14,8 +14,18 @@
 #include <vector>
 
 class QTableWidget;
+class QTableWidgetItem;
+
+namespace TamoHandEye {
+struct ShotPlane;
+}
 
 namespace WindowParts {
+
+/// Keeps a shot's board plane on its row's first marker cell, with the three marker texts it was found with.
+void SetRowPlane(QTableWidgetItem& item, const TamoHandEye::ShotPlane& plane, const QStringList& texts);
+/// The plane kept on that cell when `texts` (the row's marker cells now) are still those it was found with.
+bool RowPlaneOf(const QTableWidgetItem* item, const QStringList& texts, TamoHandEye::ShotPlane& plane);
 
 constexpr int kMarkerPasteColumn = 3;
 constexpr int kFirstRobotColumn = 4;

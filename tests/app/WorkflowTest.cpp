@@ -218,7 +218,8 @@ class WorkflowTest : public QObject, private WindowUnderTest {
 
     // The report says the centroids' bias is not in its σ, and whether the tolerance is met.
     const QString diagnosis = ui->TextDiagnosis->toPlainText();
-    QVERIFY2(diagnosis.contains("上述 σ 不包含该偏差") && diagnosis.contains("要求精度 1.000 mm、0.100°（1σ）：满足"),
+    QVERIFY2(diagnosis.contains("上述 σ 不包含该偏差") && diagnosis.contains("要求精度 1.000 mm、0.100°（1σ）：满足") &&
+                 diagnosis.contains("求解模型：仅标记点。"),  // the centroids give no normal
              qUtf8Printable(diagnosis));
 
     // Within what 800 x 600 shots allow: about a pixel of centroid shift at half a metre.
@@ -271,6 +272,18 @@ class WorkflowTest : public QObject, private WindowUnderTest {
       worst = std::max(worst, std::hypot(record.u - centre[0].get<double>(), record.v - centre[1].get<double>()));
     }
     QVERIFY2(worst < 0.05, qUtf8Printable(QString::number(worst)));
+
+    // The batch's normals go into the calculation; a row edited by hand counts as a point only.
+    dialogs->path = data.filePath("robot.txt");
+    ui->RobotParamPathBtn->click();
+    ui->CalculateBtn->click();
+    QVERIFY_NO_BOX(dialogs);
+    QVERIFY2(ui->TextDiagnosis->toPlainText().contains("求解模型：标记点 + 标定板法向（12/12 个位姿含法向"),
+             qUtf8Printable(ui->TextDiagnosis->toPlainText()));
+    ui->ParamList->item(3, 0)->setText(ui->ParamList->item(3, 0)->text() + "1");
+    ui->CalculateBtn->click();
+    QVERIFY2(ui->TextDiagnosis->toPlainText().contains("（11/12 个位姿含法向"),
+             qUtf8Printable(ui->TextDiagnosis->toPlainText()));
 
     QTemporaryDir out;
     dialogs->path = out.filePath("fitted.csv");
