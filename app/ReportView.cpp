@@ -46,6 +46,12 @@ QString ToleranceText(const TamoHandEye::CalibrationReport& report) {
 // Which model solved: the marker points alone, or with each shot's board normal.
 QString ModelText(const TamoHandEye::CalibrationReport& report) {
   if (report.model == "point") return "求解模型：仅标记点。\n";
+  if (report.model == "point+rotation") {
+    return QString("求解模型：标记点 + 标记位姿旋转（%1/%2 个位姿含旋转，旋转残差均方根 %3°）。\n")
+        .arg(report.shotsWithNormal)
+        .arg(report.poseSet.poses)
+        .arg(Fixed(report.board.residualRmsDeg, 4));
+  }
   return QString("求解模型：标记点 + 标定板法向（%1/%2 个位姿含法向，法向残差均方根 %3°，标定板法向 ±%4°）。\n")
       .arg(report.shotsWithNormal)
       .arg(report.poseSet.poses)

@@ -329,12 +329,20 @@ void CheckTolerance(double mm, double deg) {
 
 // Each shot's plane as the package passes it: empty (a point only) or the normal (3), its axes (6), their turns'
 // covariance (4) and the centre's covariance (9), zeros where not stated.
-std::vector<ShotPlane> ShotPlanesOf(const std::vector<std::vector<double>>& planes, std::size_t count) {
-  if (planes.empty()) return {};
-  if (planes.size() != count) throw py::value_error("normals must hold one entry per point");
-  std::vector<ShotPlane> out;
-  for (const std::vector<double>& p : planes) {
-    ShotPlane plane;
+std::vector<ShotPlane> ShotPlanesOf(const std::vector<std::vector<double>>& planes,
+                                    const std::vector<std::vector<double>>& rotations, std::size_t count) {
+  if (planes.empty() && rotations.empty()) return {};
+  if (!planes.empty() && planes.size() != count) throw py::value_error("normals must hold one entry per point");
+  std::vector<ShotPlane> out(count);
+  for (std::size_t i = 0; i < rotations.size() && i < count; ++i) {
+    if (rotations[i].size() != 9) throw py::value_error("a target's rotation must have 9 values");
+    out[i].hasRotation = true;
+    std::copy(rotations[i].begin(), rotations[i].end(), out[i].rotation.begin());
+  }
+  if (planes.empty()) return out;
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::vector<double>& p = planes[i];
+    ShotPlane& plane = out[i];
     if (!p.empty()) {
       if (p.size() != 22) throw py::value_error("a shot's plane must have 22 values (normal, axes, covariances)");
       plane.hasNormal = true;
@@ -345,7 +353,6 @@ std::vector<ShotPlane> ShotPlanesOf(const std::vector<std::vector<double>>& plan
       const double length = std::hypot(plane.normal[0], plane.normal[1], plane.normal[2]);
       if (!(std::abs(length - 1.0) <= 0.01)) throw py::value_error("a normal must be a unit vector");
     }
-    out.push_back(plane);
   }
   return out;
 }
@@ -356,7 +363,7 @@ py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::f
                      const py::object& seed, bool setupCheck, double toleranceMm, double toleranceDeg,
                      const std::vector<double>& outerRadiiMm, const std::vector<double>& outerRadiusSigmasMm,
                      const std::vector<std::vector<double>>& planes, const std::string& model, double robotNoiseMm,
-                     double robotNoiseDeg) {
+                     double robotNoiseDeg, const std::vector<std::vector<double>>& rotations) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
@@ -393,7 +400,7 @@ py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::f
   }
   options.outerRadiiMm = outerRadiiMm;
   options.outerRadiusSigmasMm = outerRadiusSigmasMm;
-  options.shots = ShotPlanesOf(planes, markers.size());
+  options.shots = ShotPlanesOf(planes, rotations, markers.size());
   if (model != "auto" && model != "point") throw py::value_error("model must be \"auto\" or \"point\", not " + model);
   options.model = model == "point" ? SolveModel::Point : SolveModel::Auto;
   if (!(std::isfinite(robotNoiseMm) && robotNoiseMm >= 0.0 && std::isfinite(robotNoiseDeg) && robotNoiseDeg >= 0.0)) {
@@ -718,7 +725,8 @@ PYBIND11_MODULE(_tarn, m) {
         py::arg("tolerance_mm") = ReportOptions{}.toleranceMm, py::arg("tolerance_deg") = ReportOptions{}.toleranceDeg,
         py::arg("outer_radii_mm") = std::vector<double>{}, py::arg("outer_radius_sigmas_mm") = std::vector<double>{},
         py::arg("planes") = std::vector<std::vector<double>>{}, py::arg("model") = "auto",
-        py::arg("robot_noise_mm") = 0.0, py::arg("robot_noise_deg") = 0.0);
+        py::arg("robot_noise_mm") = 0.0, py::arg("robot_noise_deg") = 0.0,
+        py::arg("rotations") = std::vector<std::vector<double>>{});
   m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
         py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
         py::arg("limit_mm") = py::none(), py::arg("tolerance_mm") = TamoHandEye::CheckOptions{}.toleranceMm,

@@ -319,8 +319,11 @@ void WriteModel(std::ostream& out, const CalibrationReport& report) {
     return;
   }
   const BoardPlane& b = report.board;
+  const bool rotations = report.model == "point+rotation";
   out << "Model: " << report.model << " (" << report.shotsWithNormal << " of " << report.poseSet.poses
-      << " poses with the board's normal; normals fit to " << Fixed(b.residualRmsDeg, 4) << " deg RMS, board normal ("
+      << (rotations ? " poses with the target's rotation; rotations fit to "
+                    : " poses with the board's normal; normals fit to ")
+      << Fixed(b.residualRmsDeg, 4) << " deg RMS, " << (rotations ? "target z axis (" : "board normal (")
       << Fixed(b.normal[0], 5) << ", " << Fixed(b.normal[1], 5) << ", " << Fixed(b.normal[2], 5) << ") +/- "
       << Fixed(b.normalSigmaDeg, 4) << " deg)\n";
 }

@@ -89,6 +89,21 @@ TamoHandEye::ShotPlane PlaneOfShot(const nlohmann::json& shot) {
   return plane;
 }
 
+// Where a target's quaternion has its scalar: named by the file's column names ("qw" or "w" first or last of the
+// four), unknown without them (then only the translation is read).
+enum class QuaternionOrder { Unknown, ScalarFirst, ScalarLast };
+
+QuaternionOrder OrderOf(const std::vector<std::string>& names) {
+  if (names.size() != 7) return QuaternionOrder::Unknown;
+  const auto scalar = [](std::string name) {
+    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+    return name == "w" || name == "qw";
+  };
+  if (scalar(names[3])) return QuaternionOrder::ScalarFirst;
+  if (scalar(names[6])) return QuaternionOrder::ScalarLast;
+  return QuaternionOrder::Unknown;
+}
+
 bool UnitNormal(const TamoHandEye::ShotPlane& plane) {
   const double length = std::sqrt(plane.normal[0] * plane.normal[0] + plane.normal[1] * plane.normal[1] +
                                   plane.normal[2] * plane.normal[2]);
@@ -136,8 +151,10 @@ bool ReadDetectJson(const std::string& path, const std::string& text,
 
 }  // namespace
 
-bool ReadTable(const std::string& path, const std::string& what, std::vector<TableRow>& rows, DataFileError& error) {
+bool ReadTable(const std::string& path, const std::string& what, std::vector<TableRow>& rows, DataFileError& error,
+               std::vector<std::string>* names) {
   rows.clear();
+  if (names != nullptr) names->clear();
   bool headerAllowed = true;
   const bool read = ForEachDataLine(path, what, error, [&](const std::string& line, std::size_t number) {
     std::vector<std::string> fields = Fields(line);
@@ -155,6 +172,7 @@ bool ReadTable(const std::string& path, const std::string& what, std::vector<Tab
         const auto numbers = static_cast<std::size_t>(std::count_if(fields.begin(), fields.end(), IsNumber));
         const bool header = headerAllowed && 2 * numbers < fields.size();
         headerAllowed = false;
+        if (header && names != nullptr) *names = fields;
         if (header) return true;
         return Fail(
             error, Kind::NotNumber, number,
@@ -235,7 +253,9 @@ bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
     return ReadDetectJson(path, text, markers, error, planes);
   }
   std::vector<TableRow> table;
-  if (!ReadTable(path, "markers file", table, error)) return false;
+  std::vector<std::string> names;
+  if (!ReadTable(path, "markers file", table, error, &names)) return false;
+  const QuaternionOrder order = OrderOf(names);
   for (const TableRow& row : table) {
     const std::vector<double>& v = row.values;
     const std::size_t n = v.size();
@@ -257,6 +277,21 @@ bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
     markers.push_back({x * toMetre, y * toMetre, z * toMetre, pixel ? v[3] : 0.0, pixel ? v[4] : 0.0});
     if (planes == nullptr) continue;
     TamoHandEye::ShotPlane plane;
+    if (form == MarkerForm::Targets && (matrix || order != QuaternionOrder::Unknown)) {
+      // The target's rotation: the matrix's, or the quaternion's in the order its column names give.
+      Eigen::Matrix3d turn = Eigen::Matrix3d::Identity();
+      const Eigen::Quaterniond q = order == QuaternionOrder::ScalarFirst ? Eigen::Quaterniond(v[3], v[4], v[5], v[6])
+                                                                         : Eigen::Quaterniond(v[6], v[3], v[4], v[5]);
+      const bool read =
+          matrix ? NearestRotation(MatrixOf(v).topLeftCorner<3, 3>(), turn) : std::abs(q.norm() - 1.0) <= 1e-3;
+      if (!read) {
+        return Fail(error, Kind::NotNumber, row.line,
+                    At(path, row.line) + "the target's rotation is not one (a rotation matrix, or a unit quaternion)");
+      }
+      if (!matrix) turn = q.normalized().toRotationMatrix();
+      plane.hasRotation = true;
+      for (int k = 0; k < 9; ++k) plane.rotation[static_cast<std::size_t>(k)] = turn(k / 3, k % 3);
+    }
     const std::size_t normalAt = n == 6 ? 3 : 5;
     plane.hasNormal = form == MarkerForm::Points && (n == 6 || n == 8 || n == 10);
     if (plane.hasNormal) plane.normal = {v[normalAt], v[normalAt + 1], v[normalAt + 2]};

@@ -24,7 +24,9 @@ struct TableRow {
 };
 
 /// The rows of numbers of such a file; `what` names the file in messages ("robot data file").
-bool ReadTable(const std::string& path, const std::string& what, std::vector<TableRow>& rows, DataFileError& error);
+/// `names`, when given, receives the fields of a header line of names (empty without one).
+bool ReadTable(const std::string& path, const std::string& what, std::vector<TableRow>& rows, DataFileError& error,
+               std::vector<std::string>* names = nullptr);
 
 /// Robot rows of `rowLength` values for the type `typeName`, from such a file: the one reader of the robot
 /// data file, for every front end. `texts`, when given, receives each value as the file writes it.
@@ -48,7 +50,8 @@ enum class MarkerForm {
 /// The marker points of a markers file, in metres (the file's values times `toMetre`): a table in the given
 /// form, or `tarn detect --json` output (a file starting with '['), every shot of which must have its marker.
 /// `planes`, when given, receives one entry per marker: the board's normal where the file gives one (a table's
-/// nx ny nz columns; tarn detect's "normal" with its axes and covariances, and the centre's covariance), none
+/// nx ny nz columns; tarn detect's "normal" with its axes and covariances, and the centre's covariance), or a
+/// target's rotation (a matrix's; a quaternion's where the column names say its order: "qw" or "w" first or last), none
 /// otherwise. A normal that is not of unit length (within 1 %) is refused.
 bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
                  std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error,

@@ -2,6 +2,7 @@
 
 #include <Eigen/Cholesky>
 
+#include <algorithm>
 #include <cmath>
 
 namespace TamoHandEye {
@@ -30,6 +31,16 @@ JointShot ShotOf(const ShotPlane& plane, const Kel::SE3d& markerPose) {
   const Eigen::Matrix3d centre =
       Eigen::Map<const Eigen::Matrix<double, 3, 3, Eigen::RowMajor>>(plane.centreCovariance.data());
   if (PositiveDefinite<3>(centre)) shot.pointCovariance = centre;
+  const Eigen::Matrix3d rotation =
+      Eigen::Map<const Eigen::Matrix<double, 3, 3, Eigen::RowMajor>>(plane.rotation.data());
+  if (plane.hasRotation && rotation.allFinite() &&
+      (rotation.transpose() * rotation - Eigen::Matrix3d::Identity()).norm() < 1e-6 && rotation.determinant() > 0.0) {
+    shot.hasRotation = true;
+    shot.rotation = rotation;
+    const Eigen::Matrix3d turns =
+        Eigen::Map<const Eigen::Matrix<double, 3, 3, Eigen::RowMajor>>(plane.rotationCovariance.data());
+    if (PositiveDefinite<3>(turns)) shot.rotationCovariance = turns;
+  }
   const Eigen::Vector3d n(plane.normal[0], plane.normal[1], plane.normal[2]);
   if (!plane.hasNormal || !n.allFinite() || std::abs(n.norm() - 1.0) > 1e-3) return shot;
   shot.hasNormal = true;
@@ -71,11 +82,12 @@ bool ApplyJointModel(const ReportOptions& options, const EntryRun& run, const So
                      CalibrationReport& report) {
   if (options.model != SolveModel::Auto || options.shots.size() != poses.markerPoses.size()) return false;
   const std::vector<JointShot> shots = JointShots(options.shots, poses.markerPoses);
-  int normals = 0;
+  int normals = 0, rotations = 0;
   for (std::size_t i = 0; i < shots.size(); ++i) {
     if (poses.Used(i) && shots[i].hasNormal) ++normals;
+    if (poses.Used(i) && shots[i].hasRotation) ++rotations;
   }
-  if (normals < kLeastNormalShots) return false;
+  if (std::max(normals, rotations) < kLeastNormalShots) return false;
   JointOptions jointOptions;
   const double shift = options.robotNoiseMm / 1000.0;
   const double turn = options.robotNoiseDeg / kRadianToDegree;
@@ -94,11 +106,12 @@ bool ApplyJointModel(const ReportOptions& options, const EntryRun& run, const So
   WriteFinalResult(
       solver, robot.param, mask,
       [&robot](const Kel::SE3d& pose, std::vector<double>& row) { robot.ToRobotData(pose, row); }, report.result);
-  report.model = "point+normal";
+  report.model = joint.rotations ? "point+rotation" : "point+normal";
   report.shotsWithNormal = joint.normals;
   BoardPlane& board = report.board;
   for (int k = 0; k < 3; ++k) board.normal[static_cast<std::size_t>(k)] = joint.normal(k);
-  board.normalSigmaDeg = std::sqrt(joint.covariance.block<2, 2>(9, 9).trace()) * kRadianToDegree;
+  const int turns = joint.rotations ? 3 : 2;
+  board.normalSigmaDeg = std::sqrt(joint.covariance.block(9, 9, turns, turns).trace()) * kRadianToDegree;
   board.residualRmsDeg = joint.normalRmsRad * kRadianToDegree;
   board.pointNoiseFactor = joint.pointFactor;
   board.normalNoiseFactor = joint.normalFactor;

@@ -19,11 +19,11 @@ namespace TamoHandEye {
 /// the normal's displacement along them.
 std::vector<JointShot> JointShots(const std::vector<ShotPlane>& planes, const std::vector<Kel::SE3d>& markerPoses);
 
-/// Under SolveModel::Auto with at least kLeastNormalShots poses used carrying a normal: solves jointly from the
-/// run's point solution over the same poses, puts the solution into the run's solver and `report.result`, and
-/// fills the model, the board plane, the uncertainty, the covariance and (up to kMostLeaveOneOutPoses poses
-/// used) the leave-one-out figures. False (the report untouched) when the model is the point's or the joint
-/// solve fails.
+/// Under SolveModel::Auto with at least kLeastNormalShots poses used carrying a normal (or a target rotation): solves
+/// jointly from the run's point solution over the same poses, puts the solution into the run's solver and
+/// `report.result`, and fills the model, the board plane, the uncertainty, the covariance and (up to
+/// kMostLeaveOneOutPoses poses used) the leave-one-out figures. False (the report untouched) when the model is the
+/// point's or the joint solve fails.
 bool ApplyJointModel(const ReportOptions& options, const EntryRun& run, const SolvedPoses& poses,
                      CalibrationReport& report);
 

@@ -4,6 +4,7 @@
 
 #include <Eigen/Cholesky>
 #include <Eigen/Geometry>
+#include <Eigen/SVD>
 
 #include <algorithm>
 #include <cmath>
@@ -12,13 +13,13 @@ namespace TamoHandEye {
 namespace {
 
 using Kel::SO3Tangentd;
-using Vector11d = Eigen::Matrix<double, 11, 1>;
-using Rows = Eigen::Matrix<double, Eigen::Dynamic, 11, 0, 5, 11>;
-using Column = Eigen::Matrix<double, Eigen::Dynamic, 1, 0, 5, 1>;
-using Square = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, 0, 5, 5>;
+using Vector12d = Eigen::Matrix<double, 12, 1>;
+using Rows = Eigen::Matrix<double, Eigen::Dynamic, 12, 0, 6, 12>;
+using Column = Eigen::Matrix<double, Eigen::Dynamic, 1, 0, 6, 1>;
+using Square = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, 0, 6, 6>;
 
 // The noise assumed where a shot does not state it, before its scale is taken from the residuals: 1 mm per
-// axis for a point, 0.1° for a normal.
+// axis for a point, 0.1° for a normal or a target's rotation.
 constexpr double kDefaultPointVariance = 1e-6;
 constexpr double kDefaultNormalVariance = 0.0017453292519943296 * 0.0017453292519943296;
 // The noise factors settle when the residuals of both kinds agree with them within this share.
@@ -32,6 +33,8 @@ struct State {
   Eigen::Vector3d tz = Eigen::Vector3d::Zero();
   Eigen::Vector3d x = Eigen::Vector3d::Zero();
   Eigen::Vector3d n = Eigen::Vector3d::UnitZ();
+  bool rotations = false;  // the shots' target rotations are measured (parameters 9–11: rb), not normals (9–10: n)
+  Eigen::Matrix3d rb = Eigen::Matrix3d::Identity();
 };
 
 // Two unit axes across `n`: normalise(n × x̂) (n × ŷ when n is near x̂), and n × that.
@@ -56,15 +59,17 @@ Eigen::Matrix3d Turn(const Eigen::Vector3d& w) {
 struct Noise {
   std::vector<Eigen::Matrix3d> point;
   std::vector<Eigen::Matrix2d> normal;
+  std::vector<Eigen::Matrix3d> rotation;
   bool pointStated = false;
   bool normalStated = false;
+  bool rotationStated = false;
 };
 
 Noise StatedNoise(const JointProblem& problem) {
   Noise noise;
   const std::size_t n = problem.shots.size();
-  double pointMean = 0.0, normalMean = 0.0;
-  int points = 0, normals = 0;
+  double pointMean = 0.0, normalMean = 0.0, rotationMean = 0.0;
+  int points = 0, normals = 0, rotations = 0;
   for (std::size_t i = 0; i < n; ++i) {
     const JointShot& s = problem.shots[i];
     if (s.pointCovariance.trace() > 0.0 && s.pointCovariance.allFinite()) {
@@ -75,7 +80,13 @@ Noise StatedNoise(const JointProblem& problem) {
       normalMean += s.normalCovariance.trace() / 2.0;
       ++normals;
     }
+    if (s.hasRotation && s.rotationCovariance.trace() > 0.0 && s.rotationCovariance.allFinite()) {
+      rotationMean += s.rotationCovariance.trace() / 3.0;
+      ++rotations;
+    }
   }
+  noise.rotationStated = rotations > 0;
+  rotationMean = rotations > 0 ? rotationMean / rotations : kDefaultNormalVariance;
   noise.pointStated = points > 0;
   noise.normalStated = normals > 0;
   pointMean = points > 0 ? pointMean / points : kDefaultPointVariance;
@@ -87,6 +98,9 @@ Noise StatedNoise(const JointProblem& problem) {
     const bool normalGiven = s.hasNormal && s.normalCovariance.trace() > 0.0 && s.normalCovariance.allFinite();
     noise.normal.push_back(normalGiven ? s.normalCovariance
                                        : Eigen::Matrix2d(normalMean * Eigen::Matrix2d::Identity()));
+    const bool rotationGiven = s.hasRotation && s.rotationCovariance.trace() > 0.0 && s.rotationCovariance.allFinite();
+    noise.rotation.push_back(rotationGiven ? s.rotationCovariance
+                                           : Eigen::Matrix3d(rotationMean * Eigen::Matrix3d::Identity()));
   }
   return noise;
 }
@@ -98,14 +112,15 @@ Eigen::Matrix3d RotationA(const JointProblem& problem, std::size_t i, Eigen::Vec
 }
 
 // How the stated noise is scaled: the points' covariance by `point`, plus `sight` (m²) along each point's line of
-// sight (the depth errors of a real camera no single shot shows), the normals' by `normal`.
+// sight (the depth errors of a real camera no single shot shows), the normals' (or rotations') by `normal`.
 struct NoiseScale {
   double point = 1.0;
   double sight = 0.0;
   double normal = 1.0;
 };
 
-// One shot's residual, its derivative over the 11 parameters and its covariance (3 rows, or 5 with a normal).
+// One shot's residual, its derivative over the 12 parameters and its covariance (3 rows for the point, then 2 for a
+// normal or 3 for a target's rotation).
 struct ShotRows {
   Column r;
   Rows j;
@@ -115,8 +130,8 @@ struct ShotRows {
 ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t i, const State& s,
                    const Eigen::Matrix<double, 3, 2>& tangent, const NoiseScale& scale) {
   const JointShot& shot = problem.shots[i];
-  const int m = shot.hasNormal ? 5 : 3;
-  ShotRows rows{Column(m), Rows::Zero(m, 11), Square::Zero(m, m)};
+  const int m = 3 + (s.rotations ? (shot.hasRotation ? 3 : 0) : (shot.hasNormal ? 2 : 0));
+  ShotRows rows{Column(m), Rows::Zero(m, 12), Square::Zero(m, m)};
   Eigen::Vector3d ta;
   const Eigen::Matrix3d ra = RotationA(problem, i, &ta);
   const Eigen::Vector3d q = ra * s.x + ta;
@@ -128,7 +143,7 @@ ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t 
   const Eigen::Matrix3d inCamera = scale.point * noise.point[i] + scale.sight * sight * sight.transpose();
   rows.c.topLeftCorner<3, 3>() = s.rz * inCamera * s.rz.transpose();
   // The robot's noise as a turn ω and shift v of the flange in its own frame: F·exp(v, ω).
-  Eigen::Matrix<double, 5, 6> g = Eigen::Matrix<double, 5, 6>::Zero();
+  Eigen::Matrix<double, 6, 6> g = Eigen::Matrix<double, 6, 6>::Zero();
   if (problem.eyeToHand) {
     g.block<3, 3>(0, 0) = ra;
     g.block<3, 3>(0, 3) = -ra * SO3Tangentd::Hat(s.x);
@@ -136,7 +151,17 @@ ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t 
     g.block<3, 3>(0, 0) = -Eigen::Matrix3d::Identity();
     g.block<3, 3>(0, 3) = SO3Tangentd::Hat(q);
   }
-  if (shot.hasNormal) {
+  if (m == 6) {
+    // M = R_Tᵀ·R_Zᵀ·R_A·R_B ≈ I: the measured target rotation against the predicted one, r = log(M).
+    const Eigen::Matrix3d predicted = s.rz.transpose() * ra * s.rb;
+    const Eigen::AngleAxisd turn(Eigen::Matrix3d(shot.rotation.transpose() * predicted));
+    rows.r.tail<3>() = turn.axis() * turn.angle();
+    rows.j.block<3, 3>(3, 3) = -shot.rotation.transpose();
+    rows.j.block<3, 3>(3, 9) = Eigen::Matrix3d::Identity();
+    rows.c.bottomRightCorner<3, 3>() = scale.normal * noise.rotation[i];
+    g.block<3, 3>(3, 3) = problem.eyeToHand ? Eigen::Matrix3d(s.rb.transpose())
+                                            : Eigen::Matrix3d(-shot.rotation.transpose() * s.rz.transpose());
+  } else if (m == 5) {
     const Eigen::Matrix<double, 3, 2> u = shot.normalAxes;
     const Eigen::Vector3d m3 = s.rz.transpose() * ra * s.n;
     rows.r.tail<2>() = u.transpose() * m3;
@@ -154,8 +179,7 @@ ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t 
   if (sv > 0.0 || sw > 0.0) {
     Eigen::Matrix<double, 6, 1> spread;
     spread << sv, sv, sv, sw, sw, sw;
-    const Eigen::Matrix<double, 5, 6> gm = g.topRows(5);
-    const Eigen::Matrix<double, 5, 5> robot = gm * spread.asDiagonal() * gm.transpose();
+    const Eigen::Matrix<double, 6, 6> robot = g * spread.asDiagonal() * g.transpose();
     rows.c += robot.topLeftCorner(m, m);
   }
   return rows;
@@ -177,10 +201,16 @@ Round Weights(const JointProblem& problem, const Noise& noise, const State& s, c
 
 // Σ J̃ᵀJ̃ and Σ J̃ᵀr̃ of the whitened rows, and the cost Σ r̃ᵀr̃; false when a covariance is not positive.
 struct Normal {
-  Matrix11d h = Matrix11d::Zero();
-  Vector11d g = Vector11d::Zero();
+  Matrix12d h = Matrix12d::Zero();
+  Vector12d g = Vector12d::Zero();
   double cost = 0.0;
 };
+
+// With normals the last parameter is not used: pinned (at the scale of the others, which it does not touch), so
+// that the system stays regular.
+void PinUnused(const State& s, Matrix12d& h) {
+  if (!s.rotations) h(11, 11) = std::max(h.diagonal().head<11>().maxCoeff(), 1.0);
+}
 
 bool Accumulate(const JointProblem& problem, const Noise& noise, const Round& round, const State& s, Normal& out) {
   out = Normal{};
@@ -196,15 +226,20 @@ bool Accumulate(const JointProblem& problem, const Noise& noise, const Round& ro
     out.g.noalias() += j.transpose() * r;
     out.cost += r.squaredNorm();
   }
+  PinUnused(s, out.h);
   return out.h.allFinite() && std::isfinite(out.cost);
 }
 
-State Step(const State& s, const Vector11d& d) {
+State Step(const State& s, const Vector12d& d) {
   State next = s;
   next.x += d.segment<3>(0);
   next.rz = s.rz * Turn(d.segment<3>(3));
   next.tz += d.segment<3>(6);
-  next.n = (s.n + Across(s.n) * d.segment<2>(9)).normalized();
+  if (s.rotations) {
+    next.rb = s.rb * Turn(d.segment<3>(9));
+  } else {
+    next.n = (s.n + Across(s.n) * d.segment<2>(9)).normalized();
+  }
   return next;
 }
 
@@ -215,11 +250,11 @@ bool Minimise(const JointProblem& problem, const Noise& noise, const Round& roun
   double lambda = 1e-6;
   for (int k = 0; k < problem.options.maxIterations; ++k) {
     ++iterations;
-    Matrix11d damped = current.h;
+    Matrix12d damped = current.h;
     damped.diagonal() *= 1.0 + lambda;
-    const Eigen::LDLT<Matrix11d> ldlt(damped);
+    const Eigen::LDLT<Matrix12d> ldlt(damped);
     if (ldlt.info() != Eigen::Success) return false;
-    const Vector11d d = -ldlt.solve(current.g);
+    const Vector12d d = -ldlt.solve(current.g);
     if (!d.allFinite()) return false;
     const State trial = Step(s, d);
     Normal next;
@@ -240,7 +275,7 @@ bool Minimise(const JointProblem& problem, const Noise& noise, const Round& roun
 // The share of the redundancy and the sum of squares of each kind of residual: a point's along its line of sight
 // and across it (in the camera frame), and the normals', each whitened by its own block of the covariance.
 struct Shares {
-  double squares[3] = {0.0, 0.0, 0.0};  // along, across, normal
+  double squares[3] = {0.0, 0.0, 0.0};  // along, across, normal (or rotation)
   double freedom[3] = {0.0, 0.0, 0.0};
   double alongVariance = 0.0;  // the mean variance along the line of sight (m²)
 };
@@ -248,7 +283,7 @@ struct Shares {
 // The point's rows along its line of sight (row 0) and across it (rows 1-2), each part whitened by its own block.
 void WhitenPoint(const ShotRows& rows, const Eigen::Matrix3d& rz, const Eigen::Vector3d& sight, Rows& j, Column& r) {
   const Eigen::Matrix3d c = rows.c.topLeftCorner<3, 3>();
-  const Eigen::Matrix<double, 3, 11> jp = rows.j.topRows<3>();
+  const Eigen::Matrix<double, 3, 12> jp = rows.j.topRows<3>();
   const Eigen::Vector3d rp = rows.r.head<3>();
   const Eigen::Vector3d along = rz * sight;
   const double spread = std::sqrt(along.dot(c * along));
@@ -264,7 +299,7 @@ Shares SharesOf(const JointProblem& problem, const Noise& noise, const Round& ro
   const Eigen::Matrix<double, 3, 2> tangent = Across(s.n);
   std::vector<Rows> js;
   std::vector<Column> rs;
-  Matrix11d h = Matrix11d::Zero();
+  Matrix12d h = Matrix12d::Zero();
   Shares shares;
   int used = 0;
   for (std::size_t i = 0; i < problem.shots.size(); ++i) {
@@ -272,13 +307,15 @@ Shares SharesOf(const JointProblem& problem, const Noise& noise, const Round& ro
     ShotRows rows = BuildRows(problem, noise, i, s, tangent, NoiseScale{});
     rows.c = round.covariance[i];
     const Eigen::Vector3d sight = problem.shots[i].point.normalized();
-    Rows j(rows.j.rows(), 11);
+    Rows j(rows.j.rows(), 12);
     Column r(rows.r.rows());
     WhitenPoint(rows, s.rz, sight, j, r);
-    if (rows.r.rows() == 5) {
-      const Eigen::LLT<Eigen::Matrix2d> ln(rows.c.bottomRightCorner<2, 2>());
-      j.bottomRows<2>() = ln.matrixL().solve(rows.j.bottomRows<2>());
-      r.tail<2>() = ln.matrixL().solve(rows.r.tail<2>());
+    const Eigen::Index extra = rows.r.rows() - 3;
+    if (extra > 0) {
+      const Square c = rows.c.bottomRightCorner(extra, extra);
+      const Eigen::LLT<Square> ln(c);
+      j.bottomRows(extra) = ln.matrixL().solve(rows.j.bottomRows(extra));
+      r.tail(extra) = ln.matrixL().solve(rows.r.tail(extra));
     }
     const Eigen::Vector3d along = s.rz * sight;
     shares.alongVariance += along.dot(rows.c.topLeftCorner<3, 3>() * along);
@@ -288,10 +325,11 @@ Shares SharesOf(const JointProblem& problem, const Noise& noise, const Round& ro
     rs.push_back(r);
   }
   shares.alongVariance /= std::max(used, 1);
-  const Eigen::LDLT<Matrix11d> ldlt(h);
+  PinUnused(s, h);
+  const Eigen::LDLT<Matrix12d> ldlt(h);
   for (std::size_t k = 0; k < js.size(); ++k) {
     for (Eigen::Index row = 0; row < js[k].rows(); ++row) {
-      const Vector11d jr = js[k].row(row).transpose();
+      const Vector12d jr = js[k].row(row).transpose();
       const int kind = row == 0 ? 0 : row < 3 ? 1 : 2;
       shares.squares[kind] += rs[k](row) * rs[k](row);
       shares.freedom[kind] += 1.0 - jr.dot(ldlt.solve(jr));
@@ -326,25 +364,72 @@ bool NextScale(const Shares& shares, const Noise& noise, NoiseScale& scale) {
 
 }  // namespace
 
+namespace {
+
+// The starting orientation of the board (or target) in the fixed frame, from every shot that measured it; false
+// when none did. With any target rotation, the rotations are used (normals then are not).
+bool StartOrientation(const JointProblem& problem, State& s, int& count) {
+  count = 0;
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+  Eigen::Matrix3d rotations = Eigen::Matrix3d::Zero();
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    if (!problem.Used(i)) continue;
+    const JointShot& shot = problem.shots[i];
+    const Eigen::Matrix3d toFixed = RotationA(problem, i, nullptr).transpose() * s.rz;
+    if (shot.hasRotation) rotations += toFixed * shot.rotation;
+    if (shot.hasNormal) sum += toFixed * shot.normal;
+  }
+  s.rotations = rotations.norm() > 0.0;
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    if (problem.Used(i) && (s.rotations ? problem.shots[i].hasRotation : problem.shots[i].hasNormal)) ++count;
+  }
+  if (s.rotations) {
+    const Eigen::JacobiSVD<Eigen::Matrix3d> svd(rotations, Eigen::ComputeFullU | Eigen::ComputeFullV);
+    Eigen::Matrix3d d = Eigen::Matrix3d::Identity();
+    d(2, 2) = (svd.matrixU() * svd.matrixV().transpose()).determinant() < 0.0 ? -1.0 : 1.0;
+    s.rb = svd.matrixU() * d * svd.matrixV().transpose();
+    return true;
+  }
+  if (!(sum.norm() > 0.0)) return false;
+  s.n = sum.normalized();
+  return true;
+}
+
+// RMS angle between each shot's measured normal (or target rotation) and the solution's.
+double OrientationRms(const JointProblem& problem, const State& s) {
+  double squares = 0.0;
+  int count = 0;
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    const JointShot& shot = problem.shots[i];
+    if (!problem.Used(i) || !(s.rotations ? shot.hasRotation : shot.hasNormal)) continue;
+    const Eigen::Matrix3d toCamera = s.rz.transpose() * RotationA(problem, i, nullptr);
+    double angle = 0.0;
+    if (s.rotations) {
+      angle = Eigen::AngleAxisd(Eigen::Matrix3d(shot.rotation.transpose() * toCamera * s.rb)).angle();
+    } else {
+      const Eigen::Vector3d predicted = toCamera * s.n;
+      angle = std::atan2(predicted.cross(shot.normal).norm(), predicted.dot(shot.normal));
+    }
+    squares += angle * angle;
+    ++count;
+  }
+  return count > 0 ? std::sqrt(squares / count) : 0.0;
+}
+
+}  // namespace
+
 JointSolution SolveJoint(const JointProblem& problem, const Kel::SE3d& marker, const Kel::SE3d& camera) {
   JointSolution out;
   State s;
   s.rz = camera.Rotation().RotationMatrix();
   s.tz = camera.Translation();
   s.x = marker.Translation();
-  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
   std::size_t used = 0;
-  for (std::size_t i = 0; i < problem.shots.size() && i < problem.robotPoses.size(); ++i) {
-    if (!problem.Used(i)) continue;
-    ++used;
-    if (!problem.shots[i].hasNormal) continue;
-    ++out.normals;
-    sum += RotationA(problem, i, nullptr).transpose() * s.rz * problem.shots[i].normal;
-  }
-  if (used < 5 || out.normals == 0 || problem.shots.size() != problem.robotPoses.size() || !(sum.norm() > 0.0)) {
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) used += problem.Used(i) ? 1u : 0u;
+  if (used < 5 || problem.shots.size() != problem.robotPoses.size() || !StartOrientation(problem, s, out.normals) ||
+      out.normals == 0) {
     return out;
   }
-  s.n = sum.normalized();
   const Noise noise = StatedNoise(problem);
   NoiseScale scale;
   for (int round = 0; round < kMostFactorRounds; ++round) {
@@ -356,25 +441,19 @@ JointSolution SolveJoint(const JointProblem& problem, const Kel::SE3d& marker, c
   if (!Minimise(problem, noise, weights, s, out.iterations)) return out;
   Normal normal;
   if (!Accumulate(problem, noise, weights, s, normal)) return out;
-  const Eigen::LDLT<Matrix11d> ldlt(normal.h);
+  const Eigen::LDLT<Matrix12d> ldlt(normal.h);
   if (ldlt.info() != Eigen::Success || !(ldlt.vectorD().minCoeff() > 1e-12 * ldlt.vectorD().maxCoeff())) return out;
-  out.covariance = ldlt.solve(Matrix11d::Identity());
+  out.covariance = ldlt.solve(Matrix12d::Identity());
   if (!out.covariance.allFinite() || (s.x - marker.Translation()).norm() > kMostShiftM ||
       (s.tz - camera.Translation()).norm() > kMostShiftM) {
     return out;
   }
-  double squares = 0.0;
-  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
-    if (!problem.Used(i) || !problem.shots[i].hasNormal) continue;
-    const Eigen::Vector3d predicted = s.rz.transpose() * RotationA(problem, i, nullptr) * s.n;
-    const double angle =
-        std::atan2(predicted.cross(problem.shots[i].normal).norm(), predicted.dot(problem.shots[i].normal));
-    squares += angle * angle;
-  }
-  out.normalRmsRad = std::sqrt(squares / out.normals);
+  out.normalRmsRad = OrientationRms(problem, s);
   out.marker = Kel::SE3d(s.x, Kel::SO3d());
   out.camera = Kel::SE3d(s.tz, Kel::SO3d(Eigen::Quaterniond(s.rz).normalized()));
-  out.normal = s.n;
+  out.rotations = s.rotations;
+  out.boardRotation = s.rb;
+  out.normal = s.rotations ? Eigen::Vector3d(s.rb.col(2)) : s.n;
   out.normalAxes = Across(s.n);
   out.pointFactor = scale.point;
   out.sightVariance = scale.sight;
@@ -391,6 +470,8 @@ std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const Jo
   s.tz = solution.camera.Translation();
   s.x = solution.marker.Translation();
   s.n = solution.normal;
+  s.rotations = solution.rotations;
+  s.rb = solution.boardRotation;
   const Noise noise = StatedNoise(problem);
   const NoiseScale scale{solution.pointFactor, solution.sightVariance, solution.normalFactor};
   const Round weights = Weights(problem, noise, s, scale);
@@ -406,12 +487,12 @@ std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const Jo
     const Eigen::LLT<Square> llt(weights.covariance[i]);
     const Rows j = llt.matrixL().solve(rows.j);
     const Column r = llt.matrixL().solve(rows.r);
-    const Matrix11d without = all.h - j.transpose() * j;
-    const Eigen::LDLT<Matrix11d> ldlt(without);
+    const Matrix12d without = all.h - j.transpose() * j;
+    const Eigen::LDLT<Matrix12d> ldlt(without);
     if (ldlt.info() != Eigen::Success || !(ldlt.vectorD().minCoeff() > 1e-12 * ldlt.vectorD().maxCoeff())) continue;
-    const Vector11d step = ldlt.solve(j.transpose() * r);
+    const Vector12d step = ldlt.solve(j.transpose() * r);
     const Eigen::Vector3d e = rows.r.head<3>() + rows.j.topRows<3>() * step;
-    const Eigen::Matrix<double, 3, 11> jp = rows.j.topRows<3>();
+    const Eigen::Matrix<double, 3, 12> jp = rows.j.topRows<3>();
     const Eigen::Matrix3d spread = rows.c.topLeftCorner<3, 3>() + jp * ldlt.solve(jp.transpose());
     out[i].distance = e.norm();
     out[i].studentised = std::sqrt(e.dot(spread.ldlt().solve(e)) / 3.0);

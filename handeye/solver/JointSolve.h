@@ -35,6 +35,11 @@ struct JointShot {
   /// The normal's displacement covariance along two unit axes across it (radians²); zero: not stated.
   Eigen::Matrix<double, 3, 2> normalAxes = Eigen::Matrix<double, 3, 2>::Zero();
   Eigen::Matrix2d normalCovariance = Eigen::Matrix2d::Zero();
+  /// A target's full pose measured: its rotation (camera_from_target) and the covariance of its small turn in the
+  /// target's frame (radians²; zero: not stated). With any, the rotations are used instead of the normals.
+  bool hasRotation = false;
+  Eigen::Matrix3d rotation = Eigen::Matrix3d::Identity();
+  Eigen::Matrix3d rotationCovariance = Eigen::Matrix3d::Zero();
 };
 
 struct JointOptions {
@@ -44,8 +49,9 @@ struct JointOptions {
 };
 
 /// The parameters' order in JointSolution::covariance: x (0–2), the camera turned by exp(δ) in its own frame
-/// (3–5), t_Z (6–8), the normal's turn about two axes across it (9–10).
-using Matrix11d = Eigen::Matrix<double, 11, 11>;
+/// (3–5), t_Z (6–8), the normal's turn about two axes across it (9–10; 11 unused) or, with target rotations, the
+/// target turned by exp(φ) in its own frame (9–11).
+using Matrix12d = Eigen::Matrix<double, 12, 12>;
 
 struct JointSolution {
   bool solved = false;
@@ -53,12 +59,14 @@ struct JointSolution {
   Kel::SE3d camera;                                  ///< Z
   Eigen::Vector3d normal = Eigen::Vector3d::Zero();  ///< N, fixed frame
   Eigen::Matrix<double, 3, 2> normalAxes = Eigen::Matrix<double, 3, 2>::Zero();  ///< the axes of 9–10
-  Matrix11d covariance = Matrix11d::Zero();  ///< metres and radians; known only when `solved`
-  double pointFactor = 1.0;                  ///< f_p
-  double sightVariance = 0.0;                ///< s² (m²)
-  double normalFactor = 1.0;                 ///< f_n
-  int normals = 0;                           ///< shots used that carried a normal
-  double normalRmsRad = 0.0;                 ///< RMS angle between measured and predicted normals
+  Matrix12d covariance = Matrix12d::Zero();                     ///< metres and radians; known only when `solved`
+  double pointFactor = 1.0;                                     ///< f_p
+  double sightVariance = 0.0;                                   ///< s² (m²)
+  double normalFactor = 1.0;                                    ///< f_n
+  bool rotations = false;                                       ///< the target rotations were used (not the normals)
+  Eigen::Matrix3d boardRotation = Eigen::Matrix3d::Identity();  ///< R_B: the target in the fixed frame
+  int normals = 0;                                              ///< shots used that carried a normal (or a rotation)
+  double normalRmsRad = 0.0;                                    ///< RMS angle between measured and predicted normals
   int iterations = 0;
 };
 

@@ -97,7 +97,7 @@ class Calibration:
     pose_set: dict  #: poses, largest_rotation_deg, axis_spread, second_axis_spread, translation_spread_mm
     warnings: List[ReportWarning] = field(default_factory=list)
     seed: int = 0  #: the pose search's seed
-    model: str = "point"  #: the model solved under: "point" or "point+normal"
+    model: str = "point"  #: the model solved under: "point", "point+normal" or "point+rotation"
     shots_with_normal: int = 0  #: poses used that carried the board's normal (under "point+normal")
     #: under "point+normal": normal (the board's, in the base eye-in-hand or the flange eye-to-hand),
     #: normal_sigma_deg, normal_rms_deg, point_noise_factor, normal_noise_factor, sight_noise_mm
@@ -227,7 +227,7 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     """Solves the camera transform and the marker position, and reports on the result.
 
     ``points``: n x 3 marker points (metres, camera frame), or n x 4 x 4 target poses whose translations are
-    the marker points; ``robot_rows``: n rows of the robot type (see :data:`ROBOTS`), or with robot="matrix"
+    the marker points and whose rotations are used in the solve too (``model`` "point+rotation"); ``robot_rows``: n rows of the robot type (see :data:`ROBOTS`), or with robot="matrix"
     the flange poses as n x 4 x 4 matrices (or n x 16, n x 12 row by row; millimetres, metres with ``meter``;
     base-in-flange with ``invert``). ``ransac_mm`` drops poses whose residual is not below it first, with the pose search
     seeded by ``seed`` (None: a random seed); "auto" (or 0) takes the distance from the data's own noise; every
@@ -243,6 +243,8 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     pose noise (1σ per axis of a shift and a turn), weighs the shots in that solve.
     Raises :class:`TarnError` (code 201 and what to do, 202 empty, 203 counts differ, 204 a row's length).
     """
+    targets = np.asarray(points, dtype=float)
+    rotations = [list(r.ravel()) for r in targets[:, :3, :3]] if targets.ndim == 3 and targets.shape[1:] == (4, 4) else []
     points = _marker_points(points)
     robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
     radii, sigmas = [], []
@@ -255,7 +257,7 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     noise_mm, noise_deg = (0.0, 0.0) if robot_noise is None else (float(robot_noise[0]), float(robot_noise[1]))
     record = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
                              ransac_mm, seed, setup_check, tolerance_mm, tolerance_deg, radii, sigmas, planes, model,
-                             noise_mm, noise_deg)
+                             noise_mm, noise_deg, rotations)
     return _calibration_of(record)
 
 

@@ -12,7 +12,8 @@ def calibrate(points: np.ndarray, robot_rows: np.ndarray, robot: str = ..., eye_
               seed: Optional[int] = ..., setup_check: bool = ..., tolerance_mm: float = ...,
               tolerance_deg: float = ..., outer_radii_mm: List[float] = ...,
               outer_radius_sigmas_mm: List[float] = ..., planes: List[List[float]] = ..., model: str = ...,
-              robot_noise_mm: float = ..., robot_noise_deg: float = ...) -> Dict[str, Any]: ...
+              robot_noise_mm: float = ..., robot_noise_deg: float = ...,
+              rotations: List[List[float]] = ...) -> Dict[str, Any]: ...
 def verify(points: np.ndarray, robot_rows: np.ndarray, saved: Union[str, Dict[str, Any]], robot: Optional[str] = ...,
            eye_to_hand: Optional[bool] = ..., meter: bool = ..., radian: bool = ...,
            limit_mm: Optional[float] = ..., tolerance_mm: float = ..., tolerance_deg: float = ...) -> Dict[str, Any]: ...

@@ -259,10 +259,20 @@ def test_matrices_and_target_poses_give_the_same_calibration(tmp_path):
     for result in (tarn.calibrate(points, rows, robot="matrix"),
                    tarn.calibrate(points, [np.linalg.inv(p) for p in poses], robot="matrix", invert=True)):
         np.testing.assert_allclose(result.camera, reference.camera, atol=1e-6)
-    cli = run_cli("calibrate", "--json", "--robot", "matrix", "--poses", str(tmp_path / "poses.csv"), "--targets",
-                  str(tmp_path / "targets.csv"), "--marker-unit", "mm")
+    # The file's rotations are placeholders (the identity): the points alone give the reference.
+    cli = run_cli("calibrate", "--json", "--robot", "matrix", "--model", "point", "--poses", str(tmp_path / "poses.csv"),
+                  "--targets", str(tmp_path / "targets.csv"), "--marker-unit", "mm")
     assert cli.returncode == 0, cli.stderr
     np.testing.assert_allclose(json.loads(cli.stdout)["camera_matrix"], reference.camera, atol=1e-6)
+    # Whole target poses (camera_from_target, the target's axes the base's) are used with their rotations.
+    targets = np.zeros((12, 4, 4))
+    targets[:, 3, 3] = 1.0
+    for k, pose in enumerate(poses):
+        targets[k, :3, :3] = (pose[:3, :3] @ scene.camera[:3, :3]).T
+        targets[k, :3, 3] = scene.points[k]
+    whole = tarn.calibrate(targets, scene.robot_rows, robot="fanuc")
+    assert (whole.model, whole.shots_with_normal) == ("point+rotation", 12)
+    assert np.linalg.norm(whole.camera[:3, 3] - scene.camera[:3, 3]) < 4 * whole.uncertainty["translation_norm_mm"]
 
 
 def test_verify_agrees_with_the_command_line_and_catches_a_moved_camera(tmp_path):

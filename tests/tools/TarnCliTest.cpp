@@ -452,7 +452,7 @@ TEST(TarnCli, ReportNamesMistakesAndFailuresSayWhatToDo) {
 // header line, in millimetres; tarn detect's JSON as the markers file. Each gives the calibration of the
 // same data in the robot type's rows and a markers file of points.
 TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
-  Synthesise("formats", "--robot fanuc --seed 6");
+  const json truth = Synthesise("formats", "--robot fanuc --seed 6");
   const fs::path dir = DataSet("formats");
   Outcome o = Tarn("detect --json --images " + (dir / "images").string() + " --clouds " + (dir / "clouds").string());
   ASSERT_EQ(o.status, 0) << o.err;
@@ -480,6 +480,11 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
   // FANUC rows as matrices: R = Rz(R)·Ry(P)·Rx(W), built here with Eigen.
   std::ifstream rows(dir / "robot.txt");
   std::ofstream matrices(dir / "poses.csv");
+  std::ofstream whole(dir /
+                      "whole-targets.txt");  // the target's true pose: (flange·camera)⁻¹ · board (the base's axes)
+  whole.precision(17);
+  const Eigen::Matrix4d camera = MatrixOf(truth["camera"]["matrixMm"]);
+  std::size_t shot = 0;
   std::ofstream inverted(dir / "inverted.csv");
   matrices.precision(17);
   inverted.precision(17);
@@ -495,9 +500,15 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
     for (const auto& [m, out] : {std::pair{pose.matrix(), &matrices}, std::pair{pose.inverse().matrix(), &inverted}}) {
       for (int k = 0; k < 16; ++k) *out << m(k / 4, k % 4) << (k < 15 ? "," : "\n");
     }
+    Eigen::Matrix4d target = Eigen::Matrix4d::Identity();
+    target.topLeftCorner<3, 3>() = (pose.linear() * camera.topLeftCorner<3, 3>()).transpose();
+    const json& s = shots[shot++];
+    target.topRightCorner<3, 1>() = Eigen::Vector3d(s["x"], s["y"], s["z"]);
+    for (int k = 0; k < 12; ++k) whole << target(k / 4, k % 4) << (k < 11 ? " " : "\n");
   }
   matrices.close();
   inverted.close();
+  whole.close();
 
   o = Tarn("calibrate --json --all-conventions --robot fanuc --poses " + (dir / "robot.txt").string() + " --markers " +
            (dir / "markers.txt").string());
@@ -509,8 +520,8 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
   const Eigen::Matrix4d expected = MatrixOf(reference["camera_matrix"]);
   const fs::path yaml = dir / "result.yaml";
   for (const std::string& variant :
-       {"--robot matrix --poses " + (dir / "poses.csv").string() + " --targets " + (dir / "targets.csv").string() +
-            " --marker-unit mm --output " + yaml.string(),
+       {"--robot matrix --model point --poses " + (dir / "poses.csv").string() + " --targets " +
+            (dir / "targets.csv").string() + " --marker-unit mm --output " + yaml.string(),
         "--robot matrix --invert --model point --poses " + (dir / "inverted.csv").string() + " --markers " +
             (dir / "detect.json").string(),
         "--robot fanuc --model point --poses " + (dir / "robot.txt").string() + " --markers " +
@@ -538,6 +549,18 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
     EXPECT_LT((MatrixOf(result["camera_matrix"]) - expected).cwiseAbs().maxCoeff(), 0.05);
     EXPECT_NEAR(result["board"]["normal"][2].get<double>(), 1.0, 0.01);  // the board lies flat in the base
   }
+  // Whole target poses: their rotations are measured too.
+  o = Tarn("calibrate --json --robot fanuc --poses " + (dir / "robot.txt").string() + " --targets " +
+           (dir / "whole-targets.txt").string());
+  ASSERT_EQ(o.status, 0) << o.err;
+  const json targeted = json::parse(o.out);
+  EXPECT_EQ(targeted["model"], "point+rotation");
+  EXPECT_EQ(targeted["shots_with_normal"], 10);
+  const Eigen::Matrix4d off = MatrixOf(targeted["camera_matrix"]) - camera;
+  const Eigen::Matrix3d turnOff = off.topLeftCorner<3, 3>();
+  const Eigen::Vector3d shiftOff = off.topRightCorner<3, 1>();
+  EXPECT_LT(turnOff.cwiseAbs().maxCoeff(), 1e-4);
+  EXPECT_LT(shiftOff.norm(), 0.1);
   o = Tarn("calibrate --robot fanuc --robot-noise 0.03 --poses " + (dir / "robot.txt").string() + " --markers " +
            (dir / "normals.txt").string());
   EXPECT_EQ(o.status, 1);

@@ -9,7 +9,8 @@
 //
 // With the shots' normals (ReportOptions::shots, SolveModel::Auto) the poses the entry point used are solved
 // again, jointly for the camera, the marker and the board's normal, each shot's point and normal weighted by
-// their covariance and the robot's stated noise (model "point+normal"); the result then carries that solution,
+// their covariance and the robot's stated noise (model "point+normal"; with target poses, "point+rotation": the
+// target's whole rotation in place of the normal); the result then carries that solution,
 // and the uncertainty, covariance and leave-one-out figures are the joint solve's (its inverse normal matrix;
 // the leave-one-out solutions one Gauss-Newton step from it). The pose search, the convention, the set-up
 // check and the pose set are the point model's in both.
@@ -91,7 +92,8 @@ inline constexpr double kRadiusFloorMm = 0.005;
 /// The model a calibration is solved under.
 enum class SolveModel {
   /// The marker point and the board's normal, each weighted by its covariance, wherever at least
-  /// kLeastNormalShots of the poses used carry a normal (ReportOptions::shots); the point alone otherwise.
+  /// kLeastNormalShots of the poses used carry a normal (ReportOptions::shots), or the marker point and the
+  /// target's whole rotation where as many carry one; the point alone otherwise.
   Auto,
   Point,  ///< the marker point alone, as the entry point solves it
 };
@@ -110,6 +112,12 @@ struct ShotPlane {
   std::array<double, 4> normalCovariance{};
   /// The centre's covariance (x, y, z; the markers' unit², row by row); zero: not stated.
   std::array<double, 9> centreCovariance{};
+  /// A target's whole pose measured (a target file, a pattern's pose): its rotation camera_from_target (row by
+  /// row) and the covariance of its small turn in the target's frame (radians², row by row; zero: not stated).
+  /// Where any pose used carries one, the rotations are used in the solve instead of the normals.
+  bool hasRotation = false;
+  std::array<double, 9> rotation{};
+  std::array<double, 9> rotationCovariance{};
 };
 
 struct ReportOptions {
@@ -208,12 +216,13 @@ struct DroppedPose {
   std::string reasonZh;
 };
 
-/// The board's plane under the solve with normals.
+/// The board's plane under the solve with normals (with target rotations: the target's z axis, and its whole
+/// rotation's figures).
 struct BoardPlane {
   /// The board's unit normal in the marker's frame (the base eye-in-hand, the flange eye-to-hand).
   std::array<double, 3> normal{};
-  double normalSigmaDeg = 0.0;  ///< its 1σ (the root of the two small-angle variances)
-  double residualRmsDeg = 0.0;  ///< RMS angle between each shot's normal and the solution's
+  double normalSigmaDeg = 0.0;  ///< its 1σ (the root of the two small-angle variances; three with rotations)
+  double residualRmsDeg = 0.0;  ///< RMS angle between each shot's normal (or rotation) and the solution's
   /// How far the shots' stated noise under-stated what their residuals show (points, normals): the factor their
   /// covariances were scaled by (1: as stated; where not stated, the variance itself in (mm², deg²)).
   double pointNoiseFactor = 1.0;
@@ -224,12 +233,12 @@ struct BoardPlane {
 };
 
 struct CalibrationReport {
-  /// As the entry point gives it under the point model; under "point+normal" the same poses and mask with the
+  /// As the entry point gives it under the point model; under the others the same poses and mask with the
   /// camera transform, the marker and every residual of the solve with normals.
   FinalResult result;
-  std::string model = "point";  ///< the model solved under: "point" or "point+normal"
-  int shotsWithNormal = 0;      ///< poses used that carried a normal ("point+normal"; 0 otherwise)
-  BoardPlane board;             ///< "point+normal" only
+  std::string model = "point";  ///< the model solved under: "point", "point+normal" or "point+rotation"
+  int shotsWithNormal = 0;      ///< poses used that carried a normal (or a rotation); 0 under "point"
+  BoardPlane board;             ///< not under "point"
   std::string convention;
   std::string runnerUp;        ///< generic kinds: the next best convention; empty otherwise
   double runnerUpRmsMm = 0.0;  ///< its RMS (over the poses its own search kept)
