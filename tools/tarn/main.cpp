@@ -244,7 +244,7 @@ Command AddCalibrate(CLI::App& app) {
   AddShotOptions(*command, calibrate,
                  "File of marker positions: per line x y z (metres) [u v]; or tarn detect's output, table or JSON",
                  "File of target poses instead: per line a 4 x 4 matrix (16 or 12 values) or X Y Z and a quaternion; "
-                 "the translation is the marker point (metres)");
+                 "the translation is the marker point (metres), the rotation is used in the solve");
   command
       ->add_option("--poses", calibrate.poses,
                    "Robot data file: one pose per line, values separated by spaces, tabs, commas or semicolons "
