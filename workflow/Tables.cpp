@@ -241,6 +241,40 @@ bool ReadPoseMatrices(const std::string& path, bool meter, bool invert, TamoHand
   return true;
 }
 
+namespace {
+
+// A row's target rotation (a matrix's, or a quaternion's in the order the column names give) or board normal.
+bool RowPlane(const std::string& path, const TableRow& row, MarkerForm form, QuaternionOrder order,
+              TamoHandEye::ShotPlane& plane, DataFileError& error) {
+  const std::vector<double>& v = row.values;
+  const std::size_t n = v.size();
+  const bool matrix = form == MarkerForm::Targets && n != 7;
+  if (form == MarkerForm::Targets && (matrix || order != QuaternionOrder::Unknown)) {
+    Eigen::Matrix3d turn = Eigen::Matrix3d::Identity();
+    const Eigen::Quaterniond q = order == QuaternionOrder::ScalarFirst ? Eigen::Quaterniond(v[3], v[4], v[5], v[6])
+                                                                       : Eigen::Quaterniond(v[6], v[3], v[4], v[5]);
+    const bool read =
+        matrix ? NearestRotation(MatrixOf(v).topLeftCorner<3, 3>(), turn) : std::abs(q.norm() - 1.0) <= 1e-3;
+    if (!read) {
+      return Fail(error, Kind::NotNumber, row.line,
+                  At(path, row.line) + "the target's rotation is not one (a rotation matrix, or a unit quaternion)");
+    }
+    if (!matrix) turn = q.normalized().toRotationMatrix();
+    plane.hasRotation = true;
+    for (int k = 0; k < 9; ++k) plane.rotation[static_cast<std::size_t>(k)] = turn(k / 3, k % 3);
+  }
+  const std::size_t normalAt = n == 6 ? 3 : 5;
+  plane.hasNormal = form == MarkerForm::Points && (n == 6 || n == 8 || n == 10);
+  if (plane.hasNormal) plane.normal = {v[normalAt], v[normalAt + 1], v[normalAt + 2]};
+  if (!UnitNormal(plane)) {
+    return Fail(error, Kind::NotNumber, row.line,
+                At(path, row.line) + "nx ny nz is not a unit normal (its length is not 1)");
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
                  std::vector<TamoHandEye::MarkerBoardResult>& markers, DataFileError& error,
                  std::vector<TamoHandEye::ShotPlane>* planes) {
@@ -277,28 +311,7 @@ bool ReadMarkers(const std::string& path, MarkerForm form, double toMetre,
     markers.push_back({x * toMetre, y * toMetre, z * toMetre, pixel ? v[3] : 0.0, pixel ? v[4] : 0.0});
     if (planes == nullptr) continue;
     TamoHandEye::ShotPlane plane;
-    if (form == MarkerForm::Targets && (matrix || order != QuaternionOrder::Unknown)) {
-      // The target's rotation: the matrix's, or the quaternion's in the order its column names give.
-      Eigen::Matrix3d turn = Eigen::Matrix3d::Identity();
-      const Eigen::Quaterniond q = order == QuaternionOrder::ScalarFirst ? Eigen::Quaterniond(v[3], v[4], v[5], v[6])
-                                                                         : Eigen::Quaterniond(v[6], v[3], v[4], v[5]);
-      const bool read =
-          matrix ? NearestRotation(MatrixOf(v).topLeftCorner<3, 3>(), turn) : std::abs(q.norm() - 1.0) <= 1e-3;
-      if (!read) {
-        return Fail(error, Kind::NotNumber, row.line,
-                    At(path, row.line) + "the target's rotation is not one (a rotation matrix, or a unit quaternion)");
-      }
-      if (!matrix) turn = q.normalized().toRotationMatrix();
-      plane.hasRotation = true;
-      for (int k = 0; k < 9; ++k) plane.rotation[static_cast<std::size_t>(k)] = turn(k / 3, k % 3);
-    }
-    const std::size_t normalAt = n == 6 ? 3 : 5;
-    plane.hasNormal = form == MarkerForm::Points && (n == 6 || n == 8 || n == 10);
-    if (plane.hasNormal) plane.normal = {v[normalAt], v[normalAt + 1], v[normalAt + 2]};
-    if (!UnitNormal(plane)) {
-      return Fail(error, Kind::NotNumber, row.line,
-                  At(path, row.line) + "nx ny nz is not a unit normal (its length is not 1)");
-    }
+    if (!RowPlane(path, row, form, order, plane, error)) return false;
     planes->push_back(plane);
   }
   return true;

@@ -55,9 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     default: {
       std::vector<TamoHandEye::MarkerBoardResult> markers;
+      std::vector<TamoHandEye::ShotPlane> planes;  // the normals and target rotations too
       TarnWorkflow::ReadMarkers(path,
                                 reader == 5 ? TarnWorkflow::MarkerForm::Points : TarnWorkflow::MarkerForm::Targets, 1.0,
-                                markers, fault);
+                                markers, fault, &planes);
       break;
     }
   }
