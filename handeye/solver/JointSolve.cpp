@@ -377,7 +377,11 @@ bool StartOrientation(const JointProblem& problem, State& s, int& count) {
     const JointShot& shot = problem.shots[i];
     const Eigen::Matrix3d toFixed = RotationA(problem, i, nullptr).transpose() * s.rz;
     if (shot.hasRotation) rotations += toFixed * shot.rotation;
-    if (shot.hasNormal) sum += toFixed * shot.normal;
+    if (shot.hasNormal) {
+      // A normal's residual does not see its sign; the start must not let opposite ones cancel.
+      const Eigen::Vector3d n = toFixed * shot.normal;
+      sum += sum.dot(n) < 0.0 ? Eigen::Vector3d(-n) : n;
+    }
   }
   s.rotations = rotations.norm() > 0.0;
   for (std::size_t i = 0; i < problem.shots.size(); ++i) {
@@ -408,12 +412,23 @@ double OrientationRms(const JointProblem& problem, const State& s) {
       angle = Eigen::AngleAxisd(Eigen::Matrix3d(shot.rotation.transpose() * toCamera * s.rb)).angle();
     } else {
       const Eigen::Vector3d predicted = toCamera * s.n;
-      angle = std::atan2(predicted.cross(shot.normal).norm(), predicted.dot(shot.normal));
+      angle = std::atan2(predicted.cross(shot.normal).norm(), std::abs(predicted.dot(shot.normal)));
     }
     squares += angle * angle;
     ++count;
   }
   return count > 0 ? std::sqrt(squares / count) : 0.0;
+}
+
+// The normal's sign, which no residual sees: as most shots give it (towards the camera, as the detector does).
+void OrientNormal(const JointProblem& problem, State& s) {
+  if (s.rotations) return;
+  int agree = 0;
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    if (!problem.Used(i) || !problem.shots[i].hasNormal) continue;
+    agree += (s.rz.transpose() * RotationA(problem, i, nullptr) * s.n).dot(problem.shots[i].normal) < 0.0 ? -1 : 1;
+  }
+  if (agree < 0) s.n = -s.n;
 }
 
 }  // namespace
@@ -439,6 +454,7 @@ JointSolution SolveJoint(const JointProblem& problem, const Kel::SE3d& marker, c
   }
   const Round weights = Weights(problem, noise, s, scale);
   if (!Minimise(problem, noise, weights, s, out.iterations)) return out;
+  OrientNormal(problem, s);
   Normal normal;
   if (!Accumulate(problem, noise, weights, s, normal)) return out;
   const Eigen::LDLT<Matrix12d> ldlt(normal.h);
