@@ -18,6 +18,7 @@
 #include <tarn/FittedMarkerDetect.h>
 
 #include "HandEyeScene.h"
+#include "MarkerBatch.h"
 #include "MarkerRenderer.h"
 
 #include <fcntl.h>
@@ -101,13 +102,7 @@ Workflow Run(int poses, unsigned seed, unsigned noiseSeed, double depthMm, doubl
     if (SolveFittedMarkerPlane(rendered.image, rendered.cloud, plane, quality) != Success) continue;
     markers.push_back({plane.x, plane.y, plane.z, plane.u, plane.v});
     kept.push_back(rows[i]);
-    ShotPlane s;
-    s.hasNormal = true;
-    s.normal = {plane.nx, plane.ny, plane.nz};
-    std::copy(std::begin(plane.normalAxes), std::end(plane.normalAxes), s.normalAxes.begin());
-    std::copy(std::begin(plane.normalCovariance), std::end(plane.normalCovariance), s.normalCovariance.begin());
-    std::copy(std::begin(plane.centreCovariance), std::end(plane.centreCovariance), s.centreCovariance.begin());
-    options.shots.push_back(s);
+    options.shots.push_back(TarnWorkflow::PlaneOf(plane));
   }
   options.robotNoiseMm = robotMm;
   options.robotNoiseDeg = robotDeg;
