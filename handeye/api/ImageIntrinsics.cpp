@@ -16,6 +16,8 @@ namespace TamoHandEye {
 namespace {
 
 constexpr long long kMostIntrinsicsBytes = 1 << 20;
+// The largest image side a camera file may state (pixels).
+constexpr double kMostPixels = 100000.0;
 
 // A YAML file flattened: each value's key path (lower case, components joined by '.') and its values (a
 // scalar is one value, a sequence many). Only what camera files use is understood: mappings by
@@ -207,13 +209,18 @@ bool TakeMatrix(const Flat& flat, ImageIntrinsics& k, std::string& error) {
   k.fy = m[4] / m[8];
   k.cy = m[5] / m[8];
   std::vector<double> n;
-  if (const auto* w = Find(flat, {"imagewidth", "width"}); w && Numbers(*w, n) && n.size() == 1) {
-    k.width = static_cast<int>(n[0]);
-  }
-  if (const auto* h = Find(flat, {"imageheight", "height"}); h && Numbers(*h, n) && n.size() == 1) {
-    k.height = static_cast<int>(n[0]);
-  }
-  return true;
+  // A size is a whole number of pixels (0: not stated); anything else is not this camera's size.
+  const auto size = [&](std::initializer_list<const char*> keys, const char* what, int& out) {
+    const auto* value = Find(flat, keys);
+    if (!value || !Numbers(*value, n) || n.size() != 1) return true;
+    if (!(n[0] >= 0.0 && n[0] <= kMostPixels && n[0] == std::floor(n[0]))) {
+      error = std::string("the image ") + what + " is not a whole number of pixels";
+      return false;
+    }
+    out = static_cast<int>(n[0]);
+    return true;
+  };
+  return size({"imagewidth", "width"}, "width", k.width) && size({"imageheight", "height"}, "height", k.height);
 }
 
 bool TakeDistortion(const Flat& flat, ImageIntrinsics& k, std::string& error) {

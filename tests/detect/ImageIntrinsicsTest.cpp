@@ -216,6 +216,8 @@ TEST_F(CameraFile, WhatCannotBeUsedIsRefusedWithWhy) {
       {": [1, 2]\n\"\": x\n", "no camera matrix"},  // empty keys
       {"k: [0, 0, 500, 0, 1000, 400, 0, 0, 1]\n", "above 0"},
       {"k: [1000, 0, 500, 0, 1000, 400, 0, 0, 1]\nd: [0.1, 0.2]\n", "k1 k2 p1 p2"},
+      {"k: [1000, 0, 500, 0, 1000, 400, 0, 0, 1]\nd: [0, 0, 0, 0, 0]\nwidth: 6e71\n", "width is not a whole"},
+      {"k: [1000, 0, 500, 0, 1000, 400, 0, 0, 1]\nd: [0, 0, 0, 0, 0]\nheight: 767.5\n", "height is not a whole"},
   };
   int n = 0;
   for (const auto& [text, why] : cases) {
