@@ -470,7 +470,6 @@ JointSolution SolveJoint(const JointProblem& problem, const Kel::SE3d& marker, c
   out.rotations = s.rotations;
   out.boardRotation = s.rb;
   out.normal = s.rotations ? Eigen::Vector3d(s.rb.col(2)) : s.n;
-  out.normalAxes = Across(s.n);
   out.pointFactor = scale.point;
   out.sightVariance = scale.sight;
   out.normalFactor = scale.normal;

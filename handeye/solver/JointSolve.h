@@ -55,10 +55,9 @@ using Matrix12d = Eigen::Matrix<double, 12, 12>;
 
 struct JointSolution {
   bool solved = false;
-  Kel::SE3d marker;                                  ///< X (its translation is the marker point)
-  Kel::SE3d camera;                                  ///< Z
-  Eigen::Vector3d normal = Eigen::Vector3d::Zero();  ///< N, fixed frame
-  Eigen::Matrix<double, 3, 2> normalAxes = Eigen::Matrix<double, 3, 2>::Zero();  ///< the axes of 9–10
+  Kel::SE3d marker;                                             ///< X (its translation is the marker point)
+  Kel::SE3d camera;                                             ///< Z
+  Eigen::Vector3d normal = Eigen::Vector3d::Zero();             ///< N, fixed frame
   Matrix12d covariance = Matrix12d::Zero();                     ///< metres and radians; known only when `solved`
   double pointFactor = 1.0;                                     ///< f_p
   double sightVariance = 0.0;                                   ///< s² (m²)
