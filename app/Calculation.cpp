@@ -110,6 +110,7 @@ bool MainWindow::Calculate(int robotIndex, const std::vector<TamoHandEye::Marker
   TamoHandEye::SuggestOptions next;
   next.seed = report.seed;  // the same poses dropped as the calculation's
   next.camera = markerPinhole;
+  next.shots = report.shots;  // scored with the rows' normals, as the calculation solved
   if (TarnWorkflow::WarnsAboutPoseSet(lastReport) &&
       TamoHandEye::SuggestNextPoses(markers, robotRows, settings, type->kind, next, lastSuggestions) ==
           TamoHandEye::Success) {

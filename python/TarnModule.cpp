@@ -357,6 +357,17 @@ std::vector<ShotPlane> ShotPlanesOf(const std::vector<std::vector<double>>& plan
   return out;
 }
 
+SolveModel ModelOf(const std::string& model) {
+  if (model != "auto" && model != "point") throw py::value_error("model must be \"auto\" or \"point\", not " + model);
+  return model == "point" ? SolveModel::Point : SolveModel::Auto;
+}
+
+void CheckRobotNoise(double mm, double deg) {
+  if (!(std::isfinite(mm) && mm >= 0.0 && std::isfinite(deg) && deg >= 0.0)) {
+    throw py::value_error("robot_noise must be (mm, deg), two finite numbers not below 0");
+  }
+}
+
 py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                      const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                      const std::string& robotName, bool eyeToHand, bool meter, bool radian, const py::object& ransac,
@@ -401,11 +412,8 @@ py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::f
   options.outerRadiiMm = outerRadiiMm;
   options.outerRadiusSigmasMm = outerRadiusSigmasMm;
   options.shots = ShotPlanesOf(planes, rotations, markers.size());
-  if (model != "auto" && model != "point") throw py::value_error("model must be \"auto\" or \"point\", not " + model);
-  options.model = model == "point" ? SolveModel::Point : SolveModel::Auto;
-  if (!(std::isfinite(robotNoiseMm) && robotNoiseMm >= 0.0 && std::isfinite(robotNoiseDeg) && robotNoiseDeg >= 0.0)) {
-    throw py::value_error("robot_noise must be (mm, deg), two finite numbers not below 0");
-  }
+  options.model = ModelOf(model);
+  CheckRobotNoise(robotNoiseMm, robotNoiseDeg);
   options.robotNoiseMm = robotNoiseMm;
   options.robotNoiseDeg = robotNoiseDeg;
   const AlgoParam param = robot.Settings(eyeToHand, meter, radian, ransacMm ? *ransacMm / 1000.0 : -1.0);
@@ -532,7 +540,9 @@ py::object Suggest(const py::array_t<double, py::array::c_style | py::array::for
                    const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                    const std::string& robotName, bool eyeToHand, bool meter, bool radian, int count,
                    const std::optional<std::array<double, 4>>& intrinsics,
-                   const std::optional<std::array<int, 2>>& imageSize) {
+                   const std::optional<std::array<int, 2>>& imageSize, const std::vector<std::vector<double>>& planes,
+                   const std::string& model, double robotNoiseMm, double robotNoiseDeg,
+                   const std::vector<std::vector<double>>& rotations) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = UsableRows(robot, robotRows);
@@ -550,6 +560,11 @@ py::object Suggest(const py::array_t<double, py::array::c_style | py::array::for
       throw py::value_error("intrinsics need focal lengths above 0 and finite values; image_size above 0");
     }
   }
+  options.shots = ShotPlanesOf(planes, rotations, markers.size());
+  options.model = ModelOf(model);
+  CheckRobotNoise(robotNoiseMm, robotNoiseDeg);
+  options.robotNoiseMm = robotNoiseMm;
+  options.robotNoiseDeg = robotNoiseDeg;
   TamoHandEye::PoseSuggestions s;
   ErrorCode code = Success;
   {
@@ -733,7 +748,10 @@ PYBIND11_MODULE(_tarn, m) {
         py::arg("tolerance_deg") = TamoHandEye::CheckOptions{}.toleranceDeg);
   m.def("suggest", &Suggest, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
         py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false, py::arg("count") = 3,
-        py::arg("intrinsics") = py::none(), py::arg("image_size") = py::none());
+        py::arg("intrinsics") = py::none(), py::arg("image_size") = py::none(),
+        py::arg("planes") = std::vector<std::vector<double>>{}, py::arg("model") = "auto",
+        py::arg("robot_noise_mm") = 0.0, py::arg("robot_noise_deg") = 0.0,
+        py::arg("rotations") = std::vector<std::vector<double>>{});
   m.def("pinhole", &Pinhole, py::arg("cloud"), py::arg("image") = py::none());
   m.def("row_to_matrix", &RowToMatrix, py::arg("row"), py::arg("robot") = "fanuc", py::arg("convention") = "",
         py::arg("meter") = false, py::arg("radian") = false);

@@ -55,11 +55,16 @@ ShotPlane PlaneOf(const MarkerPlaneResult& plane) {
   return out;
 }
 
-void AddShotPlanes(const std::vector<ShotDetection>& detections, ReportOptions& options) {
-  options.shots.clear();
+std::vector<ShotPlane> ShotPlanesOf(const std::vector<ShotDetection>& detections) {
+  std::vector<ShotPlane> planes;
   const auto withNormal = [](const ShotDetection& d) { return d.hasNormal && d.code == Success; };
-  if (std::none_of(detections.begin(), detections.end(), withNormal)) return;
-  for (const ShotDetection& d : detections) options.shots.push_back(withNormal(d) ? PlaneOf(d.plane) : ShotPlane{});
+  if (std::none_of(detections.begin(), detections.end(), withNormal)) return planes;
+  for (const ShotDetection& d : detections) planes.push_back(withNormal(d) ? PlaneOf(d.plane) : ShotPlane{});
+  return planes;
+}
+
+void AddShotPlanes(const std::vector<ShotDetection>& detections, ReportOptions& options) {
+  options.shots = ShotPlanesOf(detections);
 }
 
 std::vector<ShotDetection> DetectShots(const std::vector<ShotPair>& pairs, const BatchOptions& options) {

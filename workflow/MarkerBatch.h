@@ -61,6 +61,8 @@ TamoHandEye::ShotPlane PlaneOf(const TamoHandEye::MarkerPlaneResult& plane);
 /// Every detection's plane into `options.shots` (none for a detection without a normal); empty when no
 /// detection has one.
 void AddShotPlanes(const std::vector<ShotDetection>& detections, TamoHandEye::ReportOptions& options);
+/// The same planes: one per detection, or none when no detection carries a normal.
+std::vector<TamoHandEye::ShotPlane> ShotPlanesOf(const std::vector<ShotDetection>& detections);
 /// Why a shot has no marker, naming the file at fault when one of its files could not be used.
 std::string FailureText(const ShotDetection& detection);
 

@@ -30,6 +30,7 @@ void WriteSuggestionText(std::ostream& out, const TamoHandEye::PoseSuggestions& 
                          const TamoHandEye::AlgoParam& param) {
   out << "Camera translation uncertainty now: +/- " << Fixed(s.sigmaMm, 3) << " mm (1 sigma)\n";
   if (!s.convention.empty()) out << "Robot rows read as: " << s.convention << "\n";
+  out << "Scored with the model: " << s.model << "\n";
   if (s.suggestions.empty()) {
     out << "No suggestion: " << s.failure << "\n";
     return;
@@ -66,6 +67,7 @@ nlohmann::json SuggestionJson(const TamoHandEye::PoseSuggestions& s, const Robot
   j["schema"] = kSchema;
   j["sigma_mm"] = s.sigmaMm;
   j["convention"] = s.convention;
+  j["model"] = s.model;
   j["columns"] = RowColumns(robot, param);
   j["suggestions"] = list;
   j["note"] = s.failure;

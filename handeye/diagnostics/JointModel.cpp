@@ -78,28 +78,36 @@ std::vector<JointShot> JointShots(const std::vector<ShotPlane>& planes, const st
   return shots;
 }
 
-bool ApplyJointModel(const ReportOptions& options, const EntryRun& run, const SolvedPoses& poses,
-                     CalibrationReport& report) {
-  if (options.model != SolveModel::Auto || options.shots.size() != poses.markerPoses.size()) return false;
-  const std::vector<JointShot> shots = JointShots(options.shots, poses.markerPoses);
+JointRun SolveJointModel(SolveModel model, const std::vector<ShotPlane>& planes, double robotNoiseMm,
+                         double robotNoiseDeg, const EntryRun& run, const SolvedPoses& poses) {
+  JointRun out;
+  if (model != SolveModel::Auto || planes.size() != poses.markerPoses.size()) return out;
+  out.shots = JointShots(planes, poses.markerPoses);
   int normals = 0, rotations = 0;
-  for (std::size_t i = 0; i < shots.size(); ++i) {
-    if (poses.Used(i) && shots[i].hasNormal) ++normals;
-    if (poses.Used(i) && shots[i].hasRotation) ++rotations;
+  for (std::size_t i = 0; i < out.shots.size(); ++i) {
+    if (poses.Used(i) && out.shots[i].hasNormal) ++normals;
+    if (poses.Used(i) && out.shots[i].hasRotation) ++rotations;
   }
-  if (std::max(normals, rotations) < kLeastNormalShots) return false;
-  JointOptions jointOptions;
-  const double shift = options.robotNoiseMm / 1000.0;
-  const double turn = options.robotNoiseDeg / kRadianToDegree;
-  jointOptions.robotNoiseM = std::isfinite(shift) && shift > 0.0 ? shift : 0.0;
-  jointOptions.robotNoiseRad = std::isfinite(turn) && turn > 0.0 ? turn : 0.0;
-  const JointProblem problem{poses.eyeToHand, poses.robotPoses, shots, poses.mask, jointOptions};
-  IHandEye& solver = *run.record.handEye;
+  if (std::max(normals, rotations) < kLeastNormalShots) return out;
+  const double shift = robotNoiseMm / 1000.0;
+  const double turn = robotNoiseDeg / kRadianToDegree;
+  out.options.robotNoiseM = std::isfinite(shift) && shift > 0.0 ? shift : 0.0;
+  out.options.robotNoiseRad = std::isfinite(turn) && turn > 0.0 ? turn : 0.0;
+  const IHandEye& solver = *run.record.handEye;
   const Kel::SE3d marker = poses.eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
   const Kel::SE3d camera = poses.eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
-  const JointSolution joint = SolveJoint(problem, marker, camera);
-  if (!joint.solved) return false;
+  out.solution = SolveJoint(out.Problem(poses), marker, camera);
+  return out;
+}
 
+bool ApplyJointModel(const ReportOptions& options, const EntryRun& run, const SolvedPoses& poses,
+                     CalibrationReport& report) {
+  const JointRun jointRun =
+      SolveJointModel(options.model, options.shots, options.robotNoiseMm, options.robotNoiseDeg, run, poses);
+  const JointSolution& joint = jointRun.solution;
+  if (!joint.solved) return false;
+  const JointProblem problem = jointRun.Problem(poses);
+  IHandEye& solver = *run.record.handEye;
   solver.SetSolution(joint.marker, joint.camera);
   IRobot& robot = *run.robot->robot;
   const std::vector<int> mask = report.result.mask;

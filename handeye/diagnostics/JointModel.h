@@ -19,6 +19,21 @@ namespace TamoHandEye {
 /// the normal's displacement along them.
 std::vector<JointShot> JointShots(const std::vector<ShotPlane>& planes, const std::vector<Kel::SE3d>& markerPoses);
 
+/// The joint solve of a run's poses: the shots as it takes them, the robot's noise and the solution. Not solved
+/// under SolveModel::Point, with fewer than kLeastNormalShots poses used carrying a normal (or a target rotation),
+/// with planes not one per pose, or when the solve fails.
+struct JointRun {
+  std::vector<JointShot> shots;
+  JointOptions options;
+  JointSolution solution;
+
+  JointProblem Problem(const SolvedPoses& poses) const {
+    return {poses.eyeToHand, poses.robotPoses, shots, poses.mask, options};
+  }
+};
+JointRun SolveJointModel(SolveModel model, const std::vector<ShotPlane>& planes, double robotNoiseMm,
+                         double robotNoiseDeg, const EntryRun& run, const SolvedPoses& poses);
+
 /// Under SolveModel::Auto with at least kLeastNormalShots poses used carrying a normal (or a target rotation): solves
 /// jointly from the run's point solution over the same poses, puts the solution into the run's solver and
 /// `report.result`, and fills the model, the board plane, the uncertainty, the covariance and (up to

@@ -1,5 +1,7 @@
 #include "diagnostics/Suggestions.h"
 
+#include "diagnostics/JointModel.h"
+
 #include <tarn/PoseSuggestion.h>
 #include <tarn/RowConversions.h>
 
@@ -68,9 +70,19 @@ ErrorCode SuggestFromTaken(const std::vector<MarkerBoardResult>& markers, const 
   const Kel::SE3d marker = eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
   const Kel::SE3d camera = eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
   out.convention = ConventionUsed(kind, *run.robot->robot);
-  const NextPoses next =
-      SuggestPoses(poses, marker, camera,
-                   {options.count, options.maxTurnDeg, options.viewConeDeg, options.camera, options.imageMargin});
+  const NextPoseOptions nextOptions{options.count, options.maxTurnDeg, options.viewConeDeg, options.camera,
+                                    options.imageMargin};
+  const JointRun joint =
+      SolveJointModel(options.model, options.shots, options.robotNoiseMm, options.robotNoiseDeg, run, poses);
+  NextPoses next;
+  if (joint.solution.solved) {
+    const JointProblem problem = joint.Problem(poses);
+    const JointPredictor predictor(problem, joint.solution);
+    next = SuggestPoses(poses, predictor, joint.solution, nextOptions);
+    out.model = joint.solution.rotations ? "point+rotation" : "point+normal";
+  } else {
+    next = SuggestPoses(poses, marker, camera, nextOptions);
+  }
   out.inImage = options.camera.width > 0;
   if (!std::isfinite(next.sigmaMm)) {
     out.failure = "the poses used leave the camera translation's uncertainty unknown (too few, or degenerate)";

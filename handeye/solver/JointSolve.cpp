@@ -516,3 +516,64 @@ std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const Jo
 }
 
 }  // namespace TamoHandEye
+
+namespace TamoHandEye {
+
+JointPredictor::JointPredictor(const JointProblem& problem, const JointSolution& solution)
+    : problem_(problem), solution_(solution) {
+  information_ = solution.covariance.inverse();
+  const Noise noise = StatedNoise(problem);
+  int used = 0;
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    if (!problem.Used(i)) continue;
+    const Eigen::Vector3d sight = problem.shots[i].point.normalized();
+    const double along = sight.dot(noise.point[i] * sight);
+    alongVariance_ += along;
+    acrossVariance_ += (noise.point[i].trace() - along) / 2.0;
+    normalVariance_ += noise.normal[i].trace() / 2.0;
+    rotationVariance_ += noise.rotation[i].trace() / 3.0;
+    ++used;
+  }
+  const double share = 1.0 / std::max(used, 1);
+  alongVariance_ *= share;
+  acrossVariance_ *= share;
+  normalVariance_ *= share;
+  rotationVariance_ *= share;
+}
+
+JointRows JointPredictor::Rows(const Kel::SE3d& flange) const {
+  const JointSolution& s = solution_;
+  State state;
+  state.rz = s.camera.Rotation().RotationMatrix();
+  state.tz = s.camera.Translation();
+  state.x = s.marker.Translation();
+  state.n = s.normal;
+  state.rotations = s.rotations;
+  state.rb = s.boardRotation;
+  const std::vector<Kel::SE3d> poses{flange};
+  const Kel::SE3d a = problem_.eyeToHand ? flange : flange.Inverse();
+  const Eigen::Matrix3d toCamera = state.rz.transpose() * a.Rotation().RotationMatrix();
+  JointShot shot;
+  shot.point = toCamera * state.x + state.rz.transpose() * (a.Translation() - state.tz);
+  shot.hasRotation = state.rotations;
+  shot.rotation = toCamera * state.rb;
+  shot.hasNormal = !state.rotations;
+  shot.normal = toCamera * state.n;
+  shot.normalAxes = Across(shot.normal);
+  const std::vector<JointShot> shots{shot};
+  const std::vector<int> all;
+  const JointProblem one{problem_.eyeToHand, poses, shots, all, problem_.options};
+  Noise noise;
+  const Eigen::Vector3d sight = shot.point.normalized();
+  noise.point.push_back(acrossVariance_ * Eigen::Matrix3d::Identity() +
+                        (alongVariance_ - acrossVariance_) * sight * sight.transpose());
+  noise.normal.push_back(normalVariance_ * Eigen::Matrix2d::Identity());
+  noise.rotation.push_back(rotationVariance_ * Eigen::Matrix3d::Identity());
+  const NoiseScale scale{s.pointFactor, s.sightVariance, s.normalFactor};
+  const ShotRows rows = BuildRows(one, noise, 0, state, Across(state.n), scale);
+  const Eigen::LLT<Square> llt(rows.c);
+  if (llt.info() != Eigen::Success) return JointRows(0, 12);
+  return llt.matrixL().solve(rows.j);
+}
+
+}  // namespace TamoHandEye

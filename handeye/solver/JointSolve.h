@@ -94,4 +94,30 @@ struct JointLeftOut {
 };
 std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const JointSolution& solution);
 
+/// Up to 6 rows over the 12 parameters: a shot's whitened derivative.
+using JointRows = Eigen::Matrix<double, Eigen::Dynamic, 12, 0, 6, 12>;
+
+/// What a shot not yet taken would add to a joint solution: the shot predicted where the solution puts it (its
+/// point, and its normal or target rotation), its noise that of the shots used (the mean of their stated noise,
+/// across and along the line of sight for the points) scaled as the solve scaled theirs, plus the robot's.
+class JointPredictor {
+ public:
+  /// `problem` and `solution` must outlive the predictor; `solution` solved.
+  JointPredictor(const JointProblem& problem, const JointSolution& solution);
+  /// The solution's information (the inverse of its covariance), metres and radians.
+  const Matrix12d& Information() const { return information_; }
+  /// The whitened rows of a shot at flange pose `flange` (base_from_flange, metres); none where its covariance is
+  /// not positive definite.
+  JointRows Rows(const Kel::SE3d& flange) const;
+
+ private:
+  const JointProblem& problem_;
+  const JointSolution& solution_;
+  Matrix12d information_ = Matrix12d::Zero();
+  double acrossVariance_ = 0.0;  ///< a point's stated variance across its line of sight (m²)
+  double alongVariance_ = 0.0;   ///< and along it
+  double normalVariance_ = 0.0;  ///< a normal's, per axis (rad²)
+  double rotationVariance_ = 0.0;
+};
+
 }  // namespace TamoHandEye

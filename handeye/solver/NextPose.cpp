@@ -157,8 +157,8 @@ class CandidateSet {
     meanSight.normalize();
   }
 
-  // Calls visit(key, pose, rows of the derivative) for every candidate kept, in a fixed order; `key`
-  // numbers the candidates.
+  // Calls visit(key, pose, flange, the marker in the camera frame) for every candidate kept, in a fixed
+  // order; `key` numbers the candidates.
   template <typename Visit>
   void ForEach(Visit&& visit) const {
     std::size_t key = 0;
@@ -182,7 +182,7 @@ class CandidateSet {
                                              camera.fy * direction.y() / direction.z() + camera.cy);
               }
               pose.distanceMm = 1000.0 * f.distance;
-              visit(key, pose, geometry.Jacobian(placed, inCamera));
+              visit(key, pose, placed, inCamera);
             }
             ++key;
           }
@@ -215,6 +215,16 @@ double TranslationTraceAfter(const Matrix9d& c, double traceNow, const Eigen::Ma
   return traceNow - (k.transpose() * s.inverse() * k).trace();
 }
 
+// The same for a shot's whitened rows under the joint model (C its covariance).
+double TranslationTraceAfter(const Matrix12d& c, double traceNow, const JointRows& j) {
+  if (j.rows() == 0) return traceNow;
+  const JointRows jc = j * c;
+  const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, 0, 6, 6> s =
+      Eigen::MatrixXd::Identity(j.rows(), j.rows()) + jc * j.transpose();
+  const Eigen::Matrix<double, Eigen::Dynamic, 3, 0, 6, 3> k = jc.middleCols<3>(6);
+  return traceNow - (k.transpose() * s.ldlt().solve(k)).trace();
+}
+
 // The camera's nearest distance to the marker over the poses used (mm).
 double NearestDistanceMm(const SolvedPoses& poses, const Geometry& g) {
   double nearest = std::numeric_limits<double>::infinity();
@@ -224,6 +234,46 @@ double NearestDistanceMm(const SolvedPoses& poses, const Geometry& g) {
     nearest = std::min(nearest, 1000.0 * (g.Camera(flange).inverse() * g.Marker(flange)).norm());
   }
   return nearest;
+}
+
+// The greedy choice: the candidate that lowers the camera translation's variance most, then the next with it
+// added, and so on. `information` over the parameters (x, δ, t_Z, …) at the residuals' variance `variance`;
+// `rowsOf(flange, inCamera)` the rows a candidate adds.
+template <typename Information, typename RowsOf>
+void PickBest(Information information, double variance, const CandidateSet& candidates, int count, RowsOf rowsOf,
+              NextPoses& out) {
+  std::vector<std::size_t> taken;
+  for (int k = 0; k < count; ++k) {
+    const Eigen::LDLT<Information> ldlt(information);
+    if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) break;
+    const Information c = ldlt.solve(Information::Identity());
+    const double traceNow = c.template block<3, 3>(6, 6).trace();
+    double best = std::numeric_limits<double>::infinity();
+    std::size_t bestKey = 0;
+    NextPose bestPose;
+    decltype(rowsOf(Eigen::Isometry3d::Identity(), Eigen::Vector3d::UnitZ())) bestRows;
+    candidates.ForEach(
+        [&](std::size_t key, const NextPose& pose, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
+          const auto j = rowsOf(flange, inCamera);
+          const double trace = TranslationTraceAfter(c, traceNow, j);
+          if (!(trace < best) || std::find(taken.begin(), taken.end(), key) != taken.end()) return;
+          best = trace;
+          bestKey = key;
+          bestPose = pose;
+          bestRows = j;
+        });
+    if (!std::isfinite(best) || !(best > 0.0)) break;
+    information.noalias() += bestRows.transpose() * bestRows;
+    taken.push_back(bestKey);
+    bestPose.sigmaMm = 1000.0 * std::sqrt(best * variance);
+    out.poses.push_back(bestPose);
+  }
+}
+
+// The margin that keeps the marker inside the cone or the image: three of the camera's direction error (its
+// rotation σ plus its translation σ over the nearest distance), at least 1°.
+double MarginDeg(const Uncertainty& u, double nearestMm) {
+  return std::max(1.0, 3.0 * (u.rotationDeg + u.translationNormMm / nearestMm / kDegree));
 }
 
 }  // namespace
@@ -239,37 +289,33 @@ NextPoses SuggestPoses(const SolvedPoses& poses, const Kel::SE3d& marker, const 
   if (!std::isfinite(now)) return out;
   out.sigmaMm = now;
   const Geometry g(poses, marker, camera);
-  // The camera's direction to the marker is known to its rotation's σ plus its translation's σ over the
-  // distance: the marker is kept three of those (at least 1°) inside the cone.
-  const Uncertainty u = UncertaintyOf(normal.normal, variance);
-  const double nearestMm = NearestDistanceMm(poses, g);
-  const double marginDeg = std::max(1.0, 3.0 * (u.rotationDeg + u.translationNormMm / nearestMm / kDegree));
+  const double marginDeg = MarginDeg(UncertaintyOf(normal.normal, variance), NearestDistanceMm(poses, g));
   const CandidateSet candidates(poses, g, options, marginDeg);
-  Matrix9d current = normal.normal;
-  std::vector<std::size_t> taken;
-  for (int k = 0; k < options.count; ++k) {
-    const Eigen::LDLT<Matrix9d> ldlt(current);
-    if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) break;
-    const Matrix9d c = ldlt.solve(Matrix9d::Identity());
-    const double traceNow = c.bottomRightCorner<3, 3>().trace();
-    double best = std::numeric_limits<double>::infinity();
-    std::size_t bestKey = 0;
-    NextPose bestPose;
-    Eigen::Matrix<double, 3, 9> bestRows = Eigen::Matrix<double, 3, 9>::Zero();
-    candidates.ForEach([&](std::size_t key, const NextPose& pose, const Eigen::Matrix<double, 3, 9>& j) {
-      const double trace = TranslationTraceAfter(c, traceNow, j);
-      if (!(trace < best) || std::find(taken.begin(), taken.end(), key) != taken.end()) return;
-      best = trace;
-      bestKey = key;
-      bestPose = pose;
-      bestRows = j;
-    });
-    if (!std::isfinite(best) || !(best > 0.0)) break;
-    current.noalias() += bestRows.transpose() * bestRows;
-    taken.push_back(bestKey);
-    bestPose.sigmaMm = 1000.0 * std::sqrt(best * variance);
-    out.poses.push_back(bestPose);
-  }
+  PickBest(
+      Matrix9d(normal.normal), variance, candidates, options.count,
+      [&g](const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) { return g.Jacobian(flange, inCamera); },
+      out);
+  return out;
+}
+
+NextPoses SuggestPoses(const SolvedPoses& poses, const JointPredictor& joint, const JointSolution& solution,
+                       const NextPoseOptions& options) {
+  NextPoses out;
+  out.sigmaMm = std::numeric_limits<double>::quiet_NaN();
+  const Matrix12d& covariance = solution.covariance;
+  const double trace = covariance.block<3, 3>(6, 6).trace();
+  if (poses.UsedCount() < 4 || !(trace > 0.0) || !std::isfinite(trace)) return out;
+  out.sigmaMm = 1000.0 * std::sqrt(trace);
+  const Geometry g(poses, solution.marker, solution.camera);
+  const Matrix9d marginal = covariance.topLeftCorner<9, 9>();
+  const double marginDeg = MarginDeg(UncertaintyOfCovariance(marginal), NearestDistanceMm(poses, g));
+  const CandidateSet candidates(poses, g, options, marginDeg);
+  PickBest(
+      joint.Information(), 1.0, candidates, options.count,
+      [&joint](const Eigen::Isometry3d& flange, const Eigen::Vector3d&) {
+        return joint.Rows(Kel::SE3d(flange.translation(), Kel::SO3d(Eigen::Quaterniond(flange.linear()))));
+      },
+      out);
   return out;
 }
 

@@ -3,6 +3,7 @@
 // The flange poses that would shrink a solved calibration's camera translation uncertainty most (the
 // candidates, the rules that keep the marker in view and the score are described in tarn/PoseSuggestion.h).
 
+#include "solver/JointSolve.h"
 #include "solver/SolutionDiagnostics.h"
 
 #include <tarn/PoseSuggestion.h>
@@ -38,6 +39,11 @@ struct NextPoses {
 
 /// `marker` and `camera` as the solver gives them (X and Z); at most `count` poses, best first.
 NextPoses SuggestPoses(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera,
+                       const NextPoseOptions& options);
+
+/// The same under the joint model: each candidate scored by the information its point and its normal (or target
+/// rotation) would add, predicted by `joint` from `solution`.
+NextPoses SuggestPoses(const SolvedPoses& poses, const JointPredictor& joint, const JointSolution& solution,
                        const NextPoseOptions& options);
 
 }  // namespace TamoHandEye

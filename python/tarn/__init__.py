@@ -175,6 +175,7 @@ class Suggestions:
     suggestions: List[Suggestion]
     note: str  #: why there is no suggestion, when there is none
     kept_in: str = "view cone"  #: "image" (the pinhole known: kept 10 % inside its border) or "view cone"
+    model: str = "point"  #: the model that scored: "point", "point+normal" or "point+rotation"
 
 
 @dataclass
@@ -367,7 +368,8 @@ def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: 
 
 def suggest(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,
             radian: bool = False, count: int = 3, intrinsics: Optional[Sequence[float]] = None,
-            image_size: Optional[Sequence[int]] = None) -> Suggestions:
+            image_size: Optional[Sequence[int]] = None, detections=None, normals=None, model: str = "auto",
+            robot_noise=None) -> Suggestions:
     """The next robot poses to take: those that shrink the camera translation's uncertainty most.
 
     ``points`` and ``robot_rows`` are the shots taken, as for :func:`calibrate` (not robot="matrix": a suggestion
@@ -375,16 +377,24 @@ def suggest(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False,
     ``intrinsics`` (fx, fy, cx, cy in pixels, as :func:`pinhole` estimates them from a shot's cloud) and
     ``image_size`` (width, height), the marker inside the image, 10 % from its border; without them within 25
     degrees of the optical axis. Its ``sigma_mm_after`` counts the suggestions before it. Take the first, add its
-    shot, and ask again. Raises :class:`TarnError` as :func:`calibrate` does (the poses taken must calibrate) and
-    ValueError for a count outside 1 to 50.
+    shot, and ask again. ``detections``, ``normals``, ``model`` and ``robot_noise`` as for :func:`calibrate`:
+    with the shots' board normals the calibration is solved with them and each pose is scored by what its point
+    and its normal would add (``model`` says which scored). Raises :class:`TarnError` as :func:`calibrate` does (the
+    poses taken must calibrate) and ValueError for a count outside 1 to 50.
     """
     if robot == "matrix":
         raise ValueError("robot='matrix' has no row convention to suggest poses in: give the robot's type")
     if not 1 <= count <= 50:
         raise ValueError("count must be 1 to 50")
-    s = _tarn.suggest(_marker_points(points), np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
+    targets = np.asarray(points, dtype=float)
+    rotations = [list(r.ravel()) for r in targets[:, :3, :3]] if targets.ndim == 3 and targets.shape[1:] == (4, 4) else []
+    points = _marker_points(points)
+    planes = _planes_of(detections, normals, len(points))
+    noise_mm, noise_deg = (0.0, 0.0) if robot_noise is None else (float(robot_noise[0]), float(robot_noise[1]))
+    s = _tarn.suggest(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
                       count, None if intrinsics is None else [float(v) for v in intrinsics],
-                      None if image_size is None else [int(v) for v in image_size])
+                      None if image_size is None else [int(v) for v in image_size], planes, model, noise_mm,
+                      noise_deg, rotations)
     s.pop("schema", None)
     arrays = ("row", "axis", "pixel")
     s["suggestions"] = [Suggestion(**{k: np.array(v, dtype=float) if k in arrays and v is not None else v

@@ -418,3 +418,12 @@ def test_the_image_intrinsics_are_read_used_and_agree_with_the_command_line(tmp_
     assert bare.model == "point+normal" and np.isclose(np.linalg.norm(bare.board["normal"]), 1.0)
     with pytest.raises(ValueError, match="model"):
         tarn.calibrate(points, rows, detections=detections, model="plane")
+    # The suggestions score with the same normals; the command line's from the same shots agree.
+    fx, fy, cx, cy, w, h = tarn.pinhole(folder / "clouds" / "shot_0.ply", str(folder / "images" / "shot_0.png"))
+    nxt = tarn.suggest(points, rows, count=2, detections=detections, intrinsics=(fx, fy, cx, cy), image_size=(w, h))
+    assert nxt.model == "point+normal" and len(nxt.suggestions) == 2
+    cli = run_cli("suggest", "--json", "--count", "2", "--robot", "fanuc", "--images", str(folder / "images"),
+                  "--clouds", str(folder / "clouds"), "--poses", str(folder / "robot.txt"))
+    assert cli.returncode == 0, cli.stderr
+    np.testing.assert_allclose(nxt.suggestions[0].row, json.loads(cli.stdout)["suggestions"][0]["row"], atol=1e-6)
+    assert tarn.suggest(points, rows, count=1, detections=detections, model="point").model == "point"

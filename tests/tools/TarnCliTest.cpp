@@ -549,6 +549,15 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
     EXPECT_LT((MatrixOf(result["camera_matrix"]) - expected).cwiseAbs().maxCoeff(), 0.05);
     EXPECT_NEAR(result["board"]["normal"][2].get<double>(), 1.0, 0.01);  // the board lies flat in the base
   }
+  // The suggestions scored with the file's normals, and by points alone when asked.
+  for (const std::string model : {"auto", "point"}) {
+    o = Tarn("suggest --json --count 2 --model " + model + " --robot-noise 0.01mm,0.002deg --robot fanuc --poses " +
+             (dir / "robot.txt").string() + " --markers " + (dir / "normals.txt").string());
+    ASSERT_EQ(o.status, 0) << o.err;
+    const json next = json::parse(o.out);
+    EXPECT_EQ(next["model"], model == "auto" ? "point+normal" : "point");
+    EXPECT_EQ(next["suggestions"].size(), 2u);
+  }
   // Whole target poses: their rotations are measured too.
   o = Tarn("calibrate --json --robot fanuc --poses " + (dir / "robot.txt").string() + " --targets " +
            (dir / "whole-targets.txt").string());

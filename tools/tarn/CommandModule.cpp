@@ -67,6 +67,15 @@ void SetTolerance(const std::string& text, CalibrateOptions& o) {
   if (comma != std::string::npos) o.toleranceDeg = std::stod(text.substr(comma + 1));
 }
 
+// --model and --robot-noise MM,DEG (with optional units), checked by the parser.
+void SetModel(const std::string& model, const std::string& robotNoise, CalibrateOptions& o) {
+  o.pointModel = model == "point";
+  if (robotNoise.empty()) return;
+  const std::size_t comma = robotNoise.find(',');
+  o.robotNoiseMm = std::stod(robotNoise.substr(0, comma));  // stod stops at the unit
+  o.robotNoiseDeg = std::stod(robotNoise.substr(comma + 1));
+}
+
 int Calibrate(CalibrateState& state) {
   CalibrateOptions& o = state.calibrate;
   SetShotInputs(o, state.robot);
@@ -75,12 +84,7 @@ int Calibrate(CalibrateState& state) {
     o.ransac = state.ransac.empty() || state.ransac == "auto" ? 0.0 : std::stod(state.ransac) / 1000.0;
   SetTolerance(state.tolerance, o);
   if (state.seed != "random") o.seed = static_cast<std::uint32_t>(std::stoull(state.seed));
-  o.pointModel = state.model == "point";
-  if (!state.robotNoise.empty()) {
-    const std::size_t comma = state.robotNoise.find(',');
-    o.robotNoiseMm = std::stod(state.robotNoise.substr(0, comma));  // stod stops at the unit
-    o.robotNoiseDeg = std::stod(state.robotNoise.substr(comma + 1));
-  }
+  SetModel(state.model, state.robotNoise, o);
   return RunCalibrate(o);
 }
 
@@ -92,6 +96,7 @@ int Verify(VerifyState& state) {
 
 int Suggest(SuggestState& state) {
   SetShotInputs(state.inputs, state.robot);
+  SetModel(state.model, state.robotNoise, state.inputs);
   if (state.inputs.matrixRows) {
     throw std::runtime_error("--robot matrix has no row convention to suggest poses in: give the robot's type");
   }

@@ -41,9 +41,11 @@ struct VerifyState {
 struct SuggestState {
   CalibrateOptions inputs;  ///< the poses taken as calibrate reads them (no pose search)
   std::string robot;
-  int count = 3;           ///< suggestions wanted
-  std::string intrinsics;  ///< fx,fy,cx,cy, checked by the parser; empty: estimated from the clouds
-  std::string imageSize;   ///< WxH, with intrinsics
+  int count = 3;               ///< suggestions wanted
+  std::string intrinsics;      ///< fx,fy,cx,cy, checked by the parser; empty: estimated from the clouds
+  std::string imageSize;       ///< WxH, with intrinsics
+  std::string model = "auto";  ///< as calibrate's
+  std::string robotNoise;
 };
 
 struct MarkerState {

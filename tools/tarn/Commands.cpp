@@ -349,6 +349,10 @@ int SuggestChecked(const CalibrateOptions& o, int count, const TamoHandEye::Came
   TamoHandEye::SuggestOptions options;
   options.count = count;
   options.camera = given.width > 0 ? given : TarnWorkflow::PinholeOfShots(shots.detections);
+  options.model = o.pointModel ? TamoHandEye::SolveModel::Point : TamoHandEye::SolveModel::Auto;
+  options.shots = shots.detections.empty() ? shots.planes : TarnWorkflow::ShotPlanesOf(shots.detections);
+  options.robotNoiseMm = o.robotNoiseMm;
+  options.robotNoiseDeg = o.robotNoiseDeg;
   const TarnWorkflow::PinholeSource source = given.width > 0            ? TarnWorkflow::PinholeSource::Given
                                              : options.camera.width > 0 ? TarnWorkflow::PinholeSource::Clouds
                                                                         : TarnWorkflow::PinholeSource::None;

@@ -217,6 +217,21 @@ std::string CheckSeed(std::string& text) {
   return {};
 }
 
+// --model and --robot-noise: how the shots are solved (and the suggestions scored).
+void AddModelOptions(CLI::App& command, std::string& model, std::string& robotNoise) {
+  command
+      .add_option("--model", model,
+                  "auto: solve with each shot's board normal too where the shots carry one (found in images and "
+                  "clouds, or in the markers file), weighted by its noise; point: the marker points alone")
+      ->check(CLI::IsMember({"auto", "point"}))
+      ->capture_default_str();
+  command
+      .add_option("--robot-noise", robotNoise,
+                  "The robot's pose noise, 1 sigma per axis of a shift (mm) and a turn (degrees), e.g. "
+                  "0.03mm,0.005deg: weighs each shot in the solve with normals")
+      ->check(CLI::Validator(CheckRobotNoise, "MM,DEG", "robot noise"));
+}
+
 // Where a command's shots come from: a markers or targets file, or images and clouds to detect in.
 void AddShotOptions(CLI::App& command, CalibrateOptions& o, const std::string& markersHelp,
                     const std::string& targetsHelp) {
@@ -285,17 +300,7 @@ Command AddCalibrate(CLI::App& app) {
                    "'uncertain' and --strict judge by)")
       ->check(CLI::Validator(CheckTolerance, "MM[,DEG]", "tolerance"))
       ->capture_default_str();
-  command
-      ->add_option("--model", state->model,
-                   "auto: solve with each shot's board normal too where the shots carry one (found in images and "
-                   "clouds, or in the markers file), weighted by its noise; point: the marker points alone")
-      ->check(CLI::IsMember({"auto", "point"}))
-      ->capture_default_str();
-  command
-      ->add_option("--robot-noise", state->robotNoise,
-                   "The robot's pose noise, 1 sigma per axis of a shift (mm) and a turn (degrees), e.g. "
-                   "0.03mm,0.005deg: weighs each shot in the solve with normals")
-      ->check(CLI::Validator(CheckRobotNoise, "MM,DEG", "robot noise"));
+  AddModelOptions(*command, state->model, state->robotNoise);
   AddCentreOption(*command, calibrate.centre);
   AddImageIntrinsicsOption(*command, calibrate.imageIntrinsics);
   return {command, [state, ransac] {
@@ -371,6 +376,7 @@ Command AddSuggest(CLI::App& app) {
   intrinsics->needs(imageSize);
   imageSize->needs(intrinsics);
   command->add_flag("--json", inputs.json, "Print JSON instead of text");
+  AddModelOptions(*command, state->model, state->robotNoise);
   AddCentreOption(*command, inputs.centre);
   AddImageIntrinsicsOption(*command, inputs.imageIntrinsics);
   return {command, [state] { return RunInModule("suggest", state.get()); }};

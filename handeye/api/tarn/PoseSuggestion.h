@@ -23,6 +23,11 @@
 // order, from the normal matrix of the calibration's translation residuals and their variance (as the
 // calibration report's uncertainty), the new pose's marker point being where the solution predicts it. The
 // best is taken, then the next best with it added, and so on: each suggestion's σ counts the ones before it.
+// When the shots carry the board's normal (SuggestOptions::shots, as ReportOptions::shots) and the model allows
+// it, the calibration is solved with the normals as the report solves it, and each candidate is scored by what
+// its point and its normal (or its target rotation) add to that solve's information, each with the noise the
+// shots taken showed, plus the robot's (SuggestOptions::robotNoiseMm, robotNoiseDeg): a pose that turns the
+// board's normal in the camera's view gains there. PoseSuggestions::model says which model scored.
 //
 // Codes: those of the robot kind's entry point for the same input (the calibration must succeed); 201 also
 // when the poses used leave the uncertainty unknown (a degenerate set). Success with no suggestion when no
@@ -75,6 +80,11 @@ struct SuggestOptions {
   /// The camera's pinhole: when known, the marker is kept inside the image (see above) instead of the cone.
   CameraPinhole camera;
   double imageMargin = 0.1;  ///< the share of the image's width and height kept clear on every side
+  /// As ReportOptions: the model, each pose's plane (input order; empty: points only) and the robot's noise.
+  SolveModel model = SolveModel::Auto;
+  std::vector<ShotPlane> shots;
+  double robotNoiseMm = 0.0;
+  double robotNoiseDeg = 0.0;
 };
 
 struct PoseSuggestion {
@@ -92,9 +102,10 @@ struct PoseSuggestion {
 };
 
 struct PoseSuggestions {
-  double sigmaMm = 0.0;    ///< camera translation 1σ (mm) of the poses taken
-  std::string convention;  ///< the rows' rotation convention
-  bool inImage = false;    ///< the marker was kept inside the image (the pinhole known); false: in the view cone
+  double sigmaMm = 0.0;         ///< camera translation 1σ (mm) of the poses taken
+  std::string convention;       ///< the rows' rotation convention
+  bool inImage = false;         ///< the marker was kept inside the image (the pinhole known); false: in the view cone
+  std::string model = "point";  ///< the model that scored: "point", "point+normal" or "point+rotation"
   std::vector<PoseSuggestion> suggestions;  ///< best first
   std::string failure;                      ///< on failure, or when nothing could be suggested: why
 };
