@@ -179,12 +179,30 @@ std::pair<std::string, std::string> ImplausibleText(const std::string& code) {
   return {"and as given the marker points lie within 10 mm of the camera.", "而按给定数值，标定板点距相机不到 10 mm。"};
 }
 
-void WarnAboutSetup(CalibrationReport& report, double fittedMm) {
+// How the board's normals agree under the reading given and under the first alternative named (degrees), when the
+// normals named it: the points alone did not.
+struct NormalsNamed {
+  bool named = false;
+  double givenDeg = 0.0;
+  double alternativeDeg = 0.0;
+};
+
+void WarnAboutSetup(CalibrationReport& report, double fittedMm, const NormalsNamed& byNormals = {}) {
   if (report.alternatives.empty()) return;
   const SetupAlternative& a = report.alternatives.front();
   const auto [fix, fixZh] = AlternativeFix(a);
   const double ratio = fittedMm / std::max(a.rmsMm, 1e-9);
-  if (fittedMm > 0.0 && std::isfinite(fittedMm) && ratio >= 1.5) {
+  if (byNormals.named) {
+    const double agree = byNormals.givenDeg / std::max(byNormals.alternativeDeg, 1e-12);
+    Warn(report, "likely-setup",
+         "The board's normals agree " + Format("%.*f times better if ", agree < 10.0 ? 1 : 0, agree) + a.text +
+             Format(" (to %.3f deg instead of %.3f deg; RMS %.3f mm instead of %.2f mm).", byNormals.alternativeDeg,
+                    byNormals.givenDeg, a.rmsMm, fittedMm),
+         "若" + a.textZh +
+             Format("，各图像的标定板法向一致性好 %.*f 倍（%.3f° 而非 %.3f°；均方根误差 %.3f mm，而非 %.2f mm）。",
+                    agree < 10.0 ? 1 : 0, agree, byNormals.alternativeDeg, byNormals.givenDeg, a.rmsMm, fittedMm),
+         fix, fixZh);
+  } else if (fittedMm > 0.0 && std::isfinite(fittedMm) && ratio >= 1.5) {
     Warn(report, "likely-setup",
          "The data fit " + Format("%.*f times better if ", ratio < 10.0 ? 1 : 0, ratio) + a.text +
              Format(" (RMS %.3f mm instead of %.2f mm).", a.rmsMm, fittedMm),
@@ -230,18 +248,59 @@ void RunnerUp(const SolveRecord& record, CalibrationReport& report) {
 // The alternatives worth naming against the reading given, solved the same way (`givenMm`, its RMS over
 // all `poses`): ten times better, significantly better, or — a scale that is not physical as given — as
 // good.
-std::vector<SetupAlternative> NamedAlternatives(std::vector<SetupAlternative> all, double givenMm, std::size_t poses) {
+// With the board's normals (the model in use), their agreement tests each reading a second time, over 2m − 2
+// freedoms (m shots with a normal; the mean normal takes 2): an alternative the points name whose normals agree
+// significantly worse is not named, and one whose normals agree significantly better while its points fit no
+// significantly worse is. Readings that only rescale agree alike.
+std::vector<SetupAlternative> NamedAlternatives(std::vector<SetupAlternative> all, double givenMm, std::size_t poses,
+                                                const SetupNormals& normals, NormalsNamed& byNormals) {
   const double freedom = 3.0 * static_cast<double>(poses) - 9.0;
   const double f = freedom >= 1.0 ? FisherQuantile(kSignificantlyBetter, freedom, freedom) : 1e300;
+  const double normalFreedom =
+      2.0 * static_cast<double>(std::count_if(normals.normals.begin(), normals.normals.end(),
+                                              [](const Eigen::Vector3d& n) { return n.squaredNorm() > 0.0; })) -
+      2.0;
+  const double fn = normalFreedom >= 1.0 ? FisherQuantile(kSignificantlyBetter, normalFreedom, normalFreedom) : 1e300;
+  const double givenDeg = normals.givenRmsDeg;
   std::vector<SetupAlternative> named;
-  for (SetupAlternative& a : all) {
+  byNormals = NormalsNamed{};
+  for (std::size_t k = 0; k < all.size(); ++k) {
+    SetupAlternative& a = all[k];
     const double given2 = givenMm * givenMm;
     const double alt2 = a.rmsMm * a.rmsMm;
-    const bool better = kBetterFactor * a.rmsMm <= givenMm || given2 > f * alt2;
+    bool better = kBetterFactor * a.rmsMm <= givenMm || given2 > f * alt2;
     const bool asGood = UndoesImplausibleScale(a) && alt2 <= f * given2;
-    if (better || asGood) named.push_back(std::move(a));
+    const double altDeg =
+        k < normals.alternativeRmsDeg.size() ? normals.alternativeRmsDeg[k] : std::numeric_limits<double>::quiet_NaN();
+    bool namedByNormals = false;
+    if (std::isfinite(givenDeg) && std::isfinite(altDeg)) {
+      if (better && altDeg * altDeg > fn * givenDeg * givenDeg) better = false;
+      if (!better && !asGood && givenDeg * givenDeg > fn * altDeg * altDeg && alt2 <= f * given2) {
+        better = namedByNormals = true;
+      }
+    }
+    if (!(better || asGood)) continue;
+    if (named.empty() && namedByNormals) byNormals = {true, givenDeg, altDeg};
+    named.push_back(std::move(a));
   }
   return named;
+}
+
+// Each shot's board normal for the set-up check (camera frame; zero where none): the normal, or a target
+// rotation's third axis.
+SetupNormals SetupNormalsOf(const ReportOptions& options) {
+  SetupNormals out;
+  for (const ShotPlane& p : options.shots) {
+    Eigen::Vector3d n = Eigen::Vector3d::Zero();
+    if (p.hasNormal) {
+      n = Eigen::Vector3d(p.normal[0], p.normal[1], p.normal[2]);
+    } else if (p.hasRotation) {
+      n = Eigen::Vector3d(p.rotation[2], p.rotation[5], p.rotation[8]);
+    }
+    out.normals.push_back(n.allFinite() && std::abs(n.norm() - 1.0) < 1e-3 ? Eigen::Vector3d(n.normalized())
+                                                                           : Eigen::Vector3d::Zero());
+  }
+  return out;
 }
 
 // The per-axis σ of the residuals of the poses used (mm): their sum of squares over 3m − 9.
@@ -359,17 +418,20 @@ void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, cons
   const bool halfDropped = 2 * poses.UsedCount() < r.residuals.size();
   const bool poorFit = r.rmsError > kPoorFitMm || halfDropped;
   double givenMm = RmsOverAll(r);
+  NormalsNamed byNormals;
   if (options.setupCheck) {
     report.setupChecked = true;
+    // Under the model with normals, the normals test each reading too.
+    SetupNormals normals = report.model != "point" ? SetupNormalsOf(options) : SetupNormals{};
     const std::vector<SetupAlternative> all =
-        FindSetupAlternatives(kind, markers, rows, param, std::numeric_limits<double>::infinity(), &givenMm);
+        FindSetupAlternatives(kind, markers, rows, param, std::numeric_limits<double>::infinity(), &givenMm, &normals);
     if (!std::isfinite(givenMm)) givenMm = RmsOverAll(r);
-    report.alternatives = NamedAlternatives(all, givenMm, r.residuals.size());
+    report.alternatives = NamedAlternatives(all, givenMm, r.residuals.size(), normals, byNormals);
   }
   WarnAboutPoseSet(report);
   WarnAboutFit(report, poorFit);
   ExplainDropped(poses, report);
-  WarnAboutSetup(report, givenMm);
+  WarnAboutSetup(report, givenMm, byNormals);
   WarnAboutRegistration(options, poses, report);
 }
 

@@ -42,11 +42,36 @@ struct Fit {
   /// How far the transform riding on the flange (the camera for eye-in-hand, the marker for eye-to-hand)
   /// sits from the flange, metres.
   double flangeOffset = 0.0;
+  double normalRmsDeg = std::numeric_limits<double>::quiet_NaN();
 };
+
+// The RMS angle (degrees) of the shots' normals, brought into the fixed frame under the camera rotation `rz`,
+// from their mean; the sign of a normal is not seen. NaN with fewer than 3.
+double NormalRmsDeg(const std::vector<Kel::SE3d>& poses, const Eigen::Matrix3d& rz, bool eyeToHand,
+                    const std::vector<Eigen::Vector3d>& normals) {
+  std::vector<Eigen::Vector3d> fixed;
+  Eigen::Vector3d sum = Eigen::Vector3d::Zero();
+  for (std::size_t i = 0; i < normals.size() && i < poses.size(); ++i) {
+    if (!(normals[i].squaredNorm() > 0.0)) continue;
+    const Eigen::Matrix3d rp = poses[i].Rotation().RotationMatrix();
+    const Eigen::Vector3d n = (eyeToHand ? Eigen::Matrix3d(rp.transpose()) : rp) * rz * normals[i];
+    sum += sum.dot(n) < 0.0 ? Eigen::Vector3d(-n) : n;
+    fixed.push_back(n);
+  }
+  if (fixed.size() < 3 || !(sum.norm() > 0.0)) return std::numeric_limits<double>::quiet_NaN();
+  const Eigen::Vector3d mean = sum.normalized();
+  double squares = 0.0;
+  for (const Eigen::Vector3d& n : fixed) {
+    const double angle = std::atan2(n.cross(mean).norm(), std::abs(n.dot(mean)));
+    squares += angle * angle;
+  }
+  return std::sqrt(squares / static_cast<double>(fixed.size())) * kRadianToDegree;
+}
 
 // The best fit over the kind's conventions of the reading solved over all poses; an infinite RMS when no
 // convention solves or the poses are degenerate under the best one.
-Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& markers) {
+Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& markers,
+               const std::vector<Eigen::Vector3d>& normals) {
   std::vector<Kel::SE3d> markerPoses;
   for (const MarkerBoardResult& m : markers) {
     markerPoses.emplace_back(Eigen::Vector3d(m.x, m.y, m.z) * reading.markerScale, Kel::SO3d());
@@ -76,6 +101,11 @@ Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& mar
     best.convention = key;
     const Kel::SE3d riding = eyeToHand ? solver.GetMarkerToFlange() : solver.GetCameraToFlange();
     best.flangeOffset = riding.Translation().norm();
+    if (!normals.empty()) {
+      const Kel::SE3d camera = eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
+      // Each normal stays with its shot, as the marker points do (the poses may be reversed).
+      best.normalRmsDeg = NormalRmsDeg(poses, camera.Rotation().RotationMatrix(), eyeToHand, normals);
+    }
   }
   return best;
 }
@@ -223,20 +253,25 @@ bool UndoesImplausibleScale(const SetupAlternative& alternative) {
 
 std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::vector<MarkerBoardResult>& markers,
                                                     const RobotRows& rows, const AlgoParam& param, double limitMm,
-                                                    double* givenRmsMm) {
+                                                    double* givenRmsMm, SetupNormals* normals) {
+  const std::vector<Eigen::Vector3d> shotNormals =
+      normals != nullptr ? normals->normals : std::vector<Eigen::Vector3d>{};
   if (givenRmsMm != nullptr) {
     try {
-      *givenRmsMm = FitReading(Reading{"", kind, param, rows}, markers).rmsMm;
+      const Fit given = FitReading(Reading{"", kind, param, rows}, markers, shotNormals);
+      *givenRmsMm = given.rmsMm;
+      if (normals != nullptr) normals->givenRmsDeg = given.normalRmsDeg;
     } catch (const std::exception&) {
       *givenRmsMm = std::numeric_limits<double>::infinity();
     }
   }
   std::vector<SetupAlternative> found;
   std::vector<double> offsets;
+  std::vector<double> normalRms;
   for (const Reading& reading : Readings(kind, markers, rows, param)) {
     Fit fit;
     try {
-      fit = FitReading(reading, markers);
+      fit = FitReading(reading, markers, shotNormals);
     } catch (const std::exception&) {
       continue;  // a reading that cannot be solved is no alternative
     }
@@ -250,6 +285,7 @@ std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::v
     Describe(a, KindInfo(kind).offersMeter, KindInfo(kind).offersRadian);
     found.push_back(a);
     offsets.push_back(fit.flangeOffset);
+    normalRms.push_back(fit.normalRmsDeg);
   }
   // Best fit first. Some readings are the same equations (eye-to-hand, and eye-in-hand over inverted rows):
   // between fits within 1 % of each other, the one whose flange-borne part (camera or marker) sits nearer
@@ -263,7 +299,11 @@ std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::v
     return ra < rb;
   });
   std::vector<SetupAlternative> sorted;
-  for (const std::size_t i : order) sorted.push_back(found[i]);
+  if (normals != nullptr) normals->alternativeRmsDeg.clear();
+  for (const std::size_t i : order) {
+    sorted.push_back(found[i]);
+    if (normals != nullptr) normals->alternativeRmsDeg.push_back(normalRms[i]);
+  }
   return sorted;
 }
 

@@ -4,6 +4,9 @@
 
 #include <tarn/CalibrationReport.h>
 
+#include <Eigen/Core>
+
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -16,9 +19,18 @@ namespace TamoHandEye {
 /// best first.
 /// `givenRmsMm`, when not null, receives the RMS of the reading given solved the same way (infinite when
 /// it does not solve or its poses are degenerate).
+/// The board's normal of each shot (camera frame; zero where a shot has none) and how well each reading's
+/// normals agree: brought into the reading's fixed frame (the base eye-in-hand, the flange eye-to-hand) under
+/// its solution, the RMS angle (degrees) of each from their mean. NaN with fewer than 3 normals.
+struct SetupNormals {
+  std::vector<Eigen::Vector3d> normals;
+  double givenRmsDeg = std::numeric_limits<double>::quiet_NaN();  ///< out: the reading given
+  std::vector<double> alternativeRmsDeg;                          ///< out: one per alternative returned
+};
+
 std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::vector<MarkerBoardResult>& markers,
                                                     const RobotRows& rows, const AlgoParam& param, double limitMm,
-                                                    double* givenRmsMm = nullptr);
+                                                    double* givenRmsMm = nullptr, SetupNormals* normals = nullptr);
 
 /// The alternative undoes a scale that is not physical as given (a flange within 1 cm of its base or 10 m
 /// from it, marker points as near to or as far from the camera): such readings are only ever tried then.
