@@ -4,9 +4,11 @@
 //
 // "PointSolve/n" is the point model's linear estimate and refinement; "JointSolve/n" the joint solve from its
 // result (point noise 0.05 mm across and 0.3 mm along the line of sight, normal 0.01°, robot 0.03 mm / 0.005°
-// stated). "Report/n/0" the report without the set-up check under the point model, "Report/n/1" with normals.
+// stated). "Report/n/0" the report without the set-up check under the point model, "Report/n/1" with normals;
+// "Suggest/n/0" three suggestions scored by the points, "Suggest/n/1" by what the normals add too.
 
 #include <tarn/CalibrationReport.h>
+#include <tarn/PoseSuggestion.h>
 
 #include "solver/HandEyeKel.h"
 #include "solver/JointSolve.h"
@@ -112,9 +114,24 @@ void Report(benchmark::State& state) {
   }
 }
 
+void Suggest(benchmark::State& state) {
+  const Data d = MakeData(static_cast<int>(state.range(0)));
+  const auto rows = TarnSim::RobotRows(d.scene, TarnSim::RowFormat::Fanuc);
+  SuggestOptions options;
+  options.robotNoiseMm = 0.03;
+  options.robotNoiseDeg = 0.005;
+  if (state.range(1) != 0) options.shots = d.planes;
+  for (auto _ : state) {
+    PoseSuggestions next;
+    SuggestNextPoses(d.scene.Markers(), rows, AlgoParam{}, RobotKind::Fanuc, options, next);
+    benchmark::DoNotOptimize(next.sigmaMm);
+  }
+}
+
 BENCHMARK(PointSolve)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Unit(benchmark::kMicrosecond);
 BENCHMARK(JointSolve)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Report)->Args({20, 0})->Args({20, 1})->Args({160, 0})->Args({160, 1})->Unit(benchmark::kMicrosecond);
+BENCHMARK(Suggest)->Args({20, 0})->Args({20, 1})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -127,24 +127,29 @@ struct ShotRows {
   Square c;
 };
 
-ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t i, const State& s,
-                   const Eigen::Matrix<double, 3, 2>& tangent, const NoiseScale& scale) {
-  const JointShot& shot = problem.shots[i];
+// A shot's stated noise: its point's, its normal's and its rotation's covariance.
+struct ShotNoise {
+  const Eigen::Matrix3d& point;
+  const Eigen::Matrix2d& normal;
+  const Eigen::Matrix3d& rotation;
+};
+
+ShotRows BuildShotRows(bool eyeToHand, const Eigen::Matrix3d& ra, const Eigen::Vector3d& ta, const JointShot& shot,
+                       const ShotNoise& noise, const JointOptions& options, const State& s,
+                       const Eigen::Matrix<double, 3, 2>& tangent, const NoiseScale& scale) {
   const int m = 3 + (s.rotations ? (shot.hasRotation ? 3 : 0) : (shot.hasNormal ? 2 : 0));
   ShotRows rows{Column(m), Rows::Zero(m, 12), Square::Zero(m, m)};
-  Eigen::Vector3d ta;
-  const Eigen::Matrix3d ra = RotationA(problem, i, &ta);
   const Eigen::Vector3d q = ra * s.x + ta;
   rows.r.head<3>() = q - s.rz * shot.point - s.tz;
   rows.j.block<3, 3>(0, 0) = ra;
   rows.j.block<3, 3>(0, 3) = s.rz * SO3Tangentd::Hat(shot.point);
   rows.j.block<3, 3>(0, 6) = -Eigen::Matrix3d::Identity();
   const Eigen::Vector3d sight = shot.point.normalized();
-  const Eigen::Matrix3d inCamera = scale.point * noise.point[i] + scale.sight * sight * sight.transpose();
+  const Eigen::Matrix3d inCamera = scale.point * noise.point + scale.sight * sight * sight.transpose();
   rows.c.topLeftCorner<3, 3>() = s.rz * inCamera * s.rz.transpose();
   // The robot's noise as a turn ω and shift v of the flange in its own frame: F·exp(v, ω).
   Eigen::Matrix<double, 6, 6> g = Eigen::Matrix<double, 6, 6>::Zero();
-  if (problem.eyeToHand) {
+  if (eyeToHand) {
     g.block<3, 3>(0, 0) = ra;
     g.block<3, 3>(0, 3) = -ra * SO3Tangentd::Hat(s.x);
   } else {
@@ -158,24 +163,24 @@ ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t 
     rows.r.tail<3>() = turn.axis() * turn.angle();
     rows.j.block<3, 3>(3, 3) = -shot.rotation.transpose();
     rows.j.block<3, 3>(3, 9) = Eigen::Matrix3d::Identity();
-    rows.c.bottomRightCorner<3, 3>() = scale.normal * noise.rotation[i];
-    g.block<3, 3>(3, 3) = problem.eyeToHand ? Eigen::Matrix3d(s.rb.transpose())
-                                            : Eigen::Matrix3d(-shot.rotation.transpose() * s.rz.transpose());
+    rows.c.bottomRightCorner<3, 3>() = scale.normal * noise.rotation;
+    g.block<3, 3>(3, 3) =
+        eyeToHand ? Eigen::Matrix3d(s.rb.transpose()) : Eigen::Matrix3d(-shot.rotation.transpose() * s.rz.transpose());
   } else if (m == 5) {
     const Eigen::Matrix<double, 3, 2> u = shot.normalAxes;
     const Eigen::Vector3d m3 = s.rz.transpose() * ra * s.n;
     rows.r.tail<2>() = u.transpose() * m3;
     rows.j.block<2, 3>(3, 3) = u.transpose() * SO3Tangentd::Hat(m3);
     rows.j.block<2, 2>(3, 9) = u.transpose() * s.rz.transpose() * ra * tangent;
-    rows.c.bottomRightCorner<2, 2>() = scale.normal * noise.normal[i];
-    if (problem.eyeToHand) {
+    rows.c.bottomRightCorner<2, 2>() = scale.normal * noise.normal;
+    if (eyeToHand) {
       g.block<2, 3>(3, 3) = -u.transpose() * s.rz.transpose() * ra * SO3Tangentd::Hat(s.n);
     } else {
       g.block<2, 3>(3, 3) = u.transpose() * s.rz.transpose() * SO3Tangentd::Hat(ra * s.n);
     }
   }
-  const double sv = problem.options.robotNoiseM * problem.options.robotNoiseM;
-  const double sw = problem.options.robotNoiseRad * problem.options.robotNoiseRad;
+  const double sv = options.robotNoiseM * options.robotNoiseM;
+  const double sw = options.robotNoiseRad * options.robotNoiseRad;
   if (sv > 0.0 || sw > 0.0) {
     Eigen::Matrix<double, 6, 1> spread;
     spread << sv, sv, sv, sw, sw, sw;
@@ -183,6 +188,14 @@ ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t 
     rows.c += robot.topLeftCorner(m, m);
   }
   return rows;
+}
+
+ShotRows BuildRows(const JointProblem& problem, const Noise& noise, std::size_t i, const State& s,
+                   const Eigen::Matrix<double, 3, 2>& tangent, const NoiseScale& scale) {
+  Eigen::Vector3d ta;
+  const Eigen::Matrix3d ra = RotationA(problem, i, &ta);
+  return BuildShotRows(problem.eyeToHand, ra, ta, problem.shots[i],
+                       {noise.point[i], noise.normal[i], noise.rotation[i]}, problem.options, s, tangent, scale);
 }
 
 // The weights of one round: every used shot's covariance, frozen over the round's iterations.
@@ -550,9 +563,9 @@ JointRows JointPredictor::Rows(const Kel::SE3d& flange) const {
   state.n = s.normal;
   state.rotations = s.rotations;
   state.rb = s.boardRotation;
-  const std::vector<Kel::SE3d> poses{flange};
   const Kel::SE3d a = problem_.eyeToHand ? flange : flange.Inverse();
-  const Eigen::Matrix3d toCamera = state.rz.transpose() * a.Rotation().RotationMatrix();
+  const Eigen::Matrix3d ra = a.Rotation().RotationMatrix();
+  const Eigen::Matrix3d toCamera = state.rz.transpose() * ra;
   JointShot shot;
   shot.point = toCamera * state.x + state.rz.transpose() * (a.Translation() - state.tz);
   shot.hasRotation = state.rotations;
@@ -560,17 +573,14 @@ JointRows JointPredictor::Rows(const Kel::SE3d& flange) const {
   shot.hasNormal = !state.rotations;
   shot.normal = toCamera * state.n;
   shot.normalAxes = Across(shot.normal);
-  const std::vector<JointShot> shots{shot};
-  const std::vector<int> all;
-  const JointProblem one{problem_.eyeToHand, poses, shots, all, problem_.options};
-  Noise noise;
   const Eigen::Vector3d sight = shot.point.normalized();
-  noise.point.push_back(acrossVariance_ * Eigen::Matrix3d::Identity() +
-                        (alongVariance_ - acrossVariance_) * sight * sight.transpose());
-  noise.normal.push_back(normalVariance_ * Eigen::Matrix2d::Identity());
-  noise.rotation.push_back(rotationVariance_ * Eigen::Matrix3d::Identity());
+  const Eigen::Matrix3d point =
+      acrossVariance_ * Eigen::Matrix3d::Identity() + (alongVariance_ - acrossVariance_) * sight * sight.transpose();
+  const Eigen::Matrix2d normal = normalVariance_ * Eigen::Matrix2d::Identity();
+  const Eigen::Matrix3d rotation = rotationVariance_ * Eigen::Matrix3d::Identity();
   const NoiseScale scale{s.pointFactor, s.sightVariance, s.normalFactor};
-  const ShotRows rows = BuildRows(one, noise, 0, state, Across(state.n), scale);
+  const ShotRows rows = BuildShotRows(problem_.eyeToHand, ra, a.Translation(), shot, {point, normal, rotation},
+                                      problem_.options, state, Across(state.n), scale);
   const Eigen::LLT<Square> llt(rows.c);
   if (llt.info() != Eigen::Success) return JointRows(0, 12);
   return llt.matrixL().solve(rows.j);
