@@ -581,9 +581,12 @@ JointRows JointPredictor::Rows(const Kel::SE3d& flange) const {
   const NoiseScale scale{s.pointFactor, s.sightVariance, s.normalFactor};
   const ShotRows rows = BuildShotRows(problem_.eyeToHand, ra, a.Translation(), shot, {point, normal, rotation},
                                       problem_.options, state, Across(state.n), scale);
-  const Eigen::LLT<Square> llt(rows.c);
-  if (llt.info() != Eigen::Success) return JointRows(0, 12);
-  return llt.matrixL().solve(rows.j);
+  // Padded to 6 rows so that the products stay of fixed size.
+  const Eigen::Index m = rows.j.rows();
+  JointRows out;
+  out.c.topLeftCorner(m, m) = rows.c;
+  out.j.topRows(m) = rows.j;
+  return out;
 }
 
 }  // namespace TamoHandEye

@@ -94,8 +94,12 @@ struct JointLeftOut {
 };
 std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const JointSolution& solution);
 
-/// Up to 6 rows over the 12 parameters: a shot's whitened derivative.
-using JointRows = Eigen::Matrix<double, Eigen::Dynamic, 12, 0, 6, 12>;
+/// A shot's derivative over the 12 parameters and its residuals' covariance: 6 rows, zero where the shot has fewer
+/// (with unit variance there).
+struct JointRows {
+  Eigen::Matrix<double, 6, 12> j = Eigen::Matrix<double, 6, 12>::Zero();
+  Eigen::Matrix<double, 6, 6> c = Eigen::Matrix<double, 6, 6>::Identity();
+};
 
 /// What a shot not yet taken would add to a joint solution: the shot predicted where the solution puts it (its
 /// point, and its normal or target rotation), its noise that of the shots used (the mean of their stated noise,
@@ -106,8 +110,7 @@ class JointPredictor {
   JointPredictor(const JointProblem& problem, const JointSolution& solution);
   /// The solution's information (the inverse of its covariance), metres and radians.
   const Matrix12d& Information() const { return information_; }
-  /// The whitened rows of a shot at flange pose `flange` (base_from_flange, metres); none where its covariance is
-  /// not positive definite.
+  /// The rows of a shot at flange pose `flange` (base_from_flange, metres).
   JointRows Rows(const Kel::SE3d& flange) const;
 
  private:

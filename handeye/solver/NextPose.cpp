@@ -215,14 +215,25 @@ double TranslationTraceAfter(const Matrix9d& c, double traceNow, const Eigen::Ma
   return traceNow - (k.transpose() * s.inverse() * k).trace();
 }
 
-// The same for a shot's whitened rows under the joint model (C its covariance).
-double TranslationTraceAfter(const Matrix12d& c, double traceNow, const JointRows& j) {
-  if (j.rows() == 0) return traceNow;
-  const JointRows jc = j * c;
-  const Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, 0, 6, 6> s =
-      Eigen::MatrixXd::Identity(j.rows(), j.rows()) + jc * j.transpose();
-  const Eigen::Matrix<double, Eigen::Dynamic, 3, 0, 6, 3> k = jc.middleCols<3>(6);
-  return traceNow - (k.transpose() * s.ldlt().solve(k)).trace();
+// The same for a shot's rows under the joint model, Σ their covariance: (N + JᵀΣ⁻¹J)⁻¹ = C − C·Jᵀ·(Σ + J·C·Jᵀ)⁻¹·J·C.
+double TranslationTraceAfter(const Matrix12d& c, double traceNow, const JointRows& rows) {
+  const Eigen::Matrix<double, 6, 12> jc = rows.j.lazyProduct(c);
+  const Eigen::Matrix<double, 6, 6> s = rows.c + jc.lazyProduct(rows.j.transpose());
+  const Eigen::Matrix<double, 6, 3> k = jc.middleCols<3>(6);
+  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> llt(s);
+  if (llt.info() != Eigen::Success) return std::numeric_limits<double>::infinity();
+  const Eigen::Matrix<double, 6, 3> w = llt.matrixL().solve(k);
+  return traceNow - w.squaredNorm();
+}
+
+// What a pose's rows add to the information.
+void AddInformation(Matrix9d& information, const Eigen::Matrix<double, 3, 9>& j) {
+  information.noalias() += j.transpose() * j;
+}
+void AddInformation(Matrix12d& information, const JointRows& rows) {
+  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> llt(rows.c);
+  const Eigen::Matrix<double, 6, 12> whitened = llt.matrixL().solve(rows.j);
+  information.noalias() += whitened.transpose() * whitened;
 }
 
 // The camera's nearest distance to the marker over the poses used (mm).
@@ -263,7 +274,7 @@ void PickBest(Information information, double variance, const CandidateSet& cand
           bestRows = j;
         });
     if (!std::isfinite(best) || !(best > 0.0)) break;
-    information.noalias() += bestRows.transpose() * bestRows;
+    AddInformation(information, bestRows);
     taken.push_back(bestKey);
     bestPose.sigmaMm = 1000.0 * std::sqrt(best * variance);
     out.poses.push_back(bestPose);
