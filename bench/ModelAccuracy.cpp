@@ -71,6 +71,22 @@ Errors ErrorsOf(const CalibrationReport& report, const Eigen::Isometry3d& truth)
   return e;
 }
 
+// A shot rendered at 1024 x 768 (focal 900 px) of the board lying flat at the marker, 2 m wide.
+TarnSim::ShotOptions RenderedShot(const Eigen::Isometry3d& cameraFromBoard, double depthMm, unsigned seed) {
+  TarnSim::ShotOptions shot;
+  shot.cameraFromBoard = cameraFromBoard;
+  shot.width = 1024;
+  shot.height = 768;
+  shot.focal = 900.0;
+  shot.supersample = 2;
+  shot.blurSigma = 0.8;
+  shot.greyNoise = 2.0;
+  shot.depthNoise = depthMm / 1000.0;
+  shot.boardHalfWidth = shot.boardHalfHeight = 1.0;
+  shot.seed = seed;
+  return shot;
+}
+
 // One rendered workflow: `seed` draws the poses, `noiseSeed` every noise.
 Workflow Run(int poses, unsigned seed, unsigned noiseSeed, double depthMm, double robotMm, double robotDeg,
              double scaleSigma = 0.0) {
@@ -91,17 +107,8 @@ Workflow Run(int poses, unsigned seed, unsigned noiseSeed, double depthMm, doubl
   options.seed = 1;
   options.setupCheck = false;
   for (std::size_t i = 0; i < truth.flange.size(); ++i) {
-    TarnSim::ShotOptions shot;
-    shot.cameraFromBoard = (truth.flange[i] * truth.camera).inverse() * board;
-    shot.width = 1024;
-    shot.height = 768;
-    shot.focal = 900.0;
-    shot.supersample = 2;
-    shot.blurSigma = 0.8;
-    shot.greyNoise = 2.0;
-    shot.depthNoise = depthMm / 1000.0;
-    shot.boardHalfWidth = shot.boardHalfHeight = 1.0;
-    shot.seed = noiseSeed * 100 + static_cast<unsigned>(i);
+    const TarnSim::ShotOptions shot = RenderedShot((truth.flange[i] * truth.camera).inverse() * board, depthMm,
+                                                   noiseSeed * 100 + static_cast<unsigned>(i));
     TarnSim::Shot rendered = TarnSim::RenderShot(shot);
     if (scaleSigma > 0.0) {
       std::mt19937 rng(shot.seed);
@@ -331,22 +338,12 @@ struct Taker {
     planes.push_back(plane);
     return true;
   }
-  // The shot rendered as Run renders it (the board lying flat at the marker) and fitted.
+  // The shot rendered as Run renders it and fitted.
   bool Render(const Eigen::Isometry3d& toCamera, std::vector<MarkerBoardResult>& markers,
               std::vector<ShotPlane>& planes) {
     Eigen::Isometry3d board = Eigen::Isometry3d::Identity();
     board.translation() = truth.marker;
-    TarnSim::ShotOptions shot;
-    shot.cameraFromBoard = toCamera * board;
-    shot.width = 1024;
-    shot.height = 768;
-    shot.focal = 900.0;
-    shot.supersample = 2;
-    shot.blurSigma = 0.8;
-    shot.greyNoise = 2.0;
-    shot.depthNoise = depthMm / 1000.0;
-    shot.boardHalfWidth = shot.boardHalfHeight = 1.0;
-    shot.seed = static_cast<unsigned>(rng()) + ++shots;
+    const TarnSim::ShotOptions shot = RenderedShot(toCamera * board, depthMm, static_cast<unsigned>(rng()) + ++shots);
     const TarnSim::Shot rendered = TarnSim::RenderShot(shot);
     MarkerPlaneResult plane;
     MarkerFitQuality quality;
@@ -407,9 +404,10 @@ void GuidedWorkflows(bool quick) {
   std::fprintf(stderr,
                "\n## Guided by the suggestions: 6 poses taken, 9 suggested one by one (the robot 0.03 mm / 0.005 "
                "deg)\n\n");
-  std::fprintf(stderr,
-               "| set-up, shots | draws | point mm | normals mm | ratio | point deg | normals deg | ratio | normals worse "
-               "by more than their sigma |\n");
+  std::fprintf(
+      stderr,
+      "| set-up, shots | draws | point mm | normals mm | ratio | point deg | normals deg | ratio | normals worse "
+      "by more than their sigma |\n");
   std::fprintf(stderr, "|---|---:|---:|---:|---:|---:|---:|---:|---:|\n");
   struct Case {
     bool eyeToHand;

@@ -490,9 +490,9 @@ JointSolution SolveJoint(const JointProblem& problem, const Kel::SE3d& marker, c
   return out;
 }
 
-std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const JointSolution& solution) {
-  std::vector<JointLeftOut> out(problem.shots.size());
-  if (!solution.solved) return out;
+namespace {
+
+State StateOf(const JointSolution& solution) {
   State s;
   s.rz = solution.camera.Rotation().RotationMatrix();
   s.tz = solution.camera.Translation();
@@ -500,6 +500,15 @@ std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const Jo
   s.n = solution.normal;
   s.rotations = solution.rotations;
   s.rb = solution.boardRotation;
+  return s;
+}
+
+}  // namespace
+
+std::vector<JointLeftOut> JointLeaveOneOut(const JointProblem& problem, const JointSolution& solution) {
+  std::vector<JointLeftOut> out(problem.shots.size());
+  if (!solution.solved) return out;
+  const State s = StateOf(solution);
   const Noise noise = StatedNoise(problem);
   const NoiseScale scale{solution.pointFactor, solution.sightVariance, solution.normalFactor};
   const Round weights = Weights(problem, noise, s, scale);
@@ -556,13 +565,7 @@ JointPredictor::JointPredictor(const JointProblem& problem, const JointSolution&
 
 JointRows JointPredictor::Rows(const Kel::SE3d& flange) const {
   const JointSolution& s = solution_;
-  State state;
-  state.rz = s.camera.Rotation().RotationMatrix();
-  state.tz = s.camera.Translation();
-  state.x = s.marker.Translation();
-  state.n = s.normal;
-  state.rotations = s.rotations;
-  state.rb = s.boardRotation;
+  const State state = StateOf(s);
   const Kel::SE3d a = problem_.eyeToHand ? flange : flange.Inverse();
   const Eigen::Matrix3d ra = a.Rotation().RotationMatrix();
   const Eigen::Matrix3d toCamera = state.rz.transpose() * ra;
