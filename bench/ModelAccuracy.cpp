@@ -313,8 +313,8 @@ struct Taker {
   double pointM, normalRad, robotM, robotRad;
   std::mt19937 rng;
   double depthMm = 0.0;
-  double sightM = 0.0;           // more point noise along the line of sight
-  double statedPointM = -1.0;    // what the shots state, when at least 0 (else their true noise)
+  double sightM = 0.0;         // more point noise along the line of sight
+  double statedPointM = -1.0;  // what the shots state, when at least 0 (else their true noise)
   double statedNormalRad = -1.0;
   bool robotStated = true;  // the robot's noise told to the solve and the suggestions
   std::normal_distribution<double> unit{0.0, 1.0};
