@@ -112,10 +112,10 @@ class MainWindow : public QMainWindow {
   /// Ends by sending the results.
   void ComputeMarkers(const QStringList& images, const QStringList& clouds);
 
-  /// Writes the window's settings and `tables` to `path`; with a result's `covariance` and RMS residual,
-  /// when known, their settings entries too (what a later 验证 of the file needs).
+  /// Writes the window's settings and `tables` to `path`; with a result's `report` (its covariance and board
+  /// plane) and RMS residual, when known, their settings entries too (what a later 验证 of the file needs).
   bool WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables,
-                 const TamoHandEye::CalibrationCovariance* covariance = nullptr,
+                 const TamoHandEye::CalibrationReport* report = nullptr,
                  std::optional<double> rmsErrorMm = std::nullopt) const;
   enum class ReadOutcome { Read, Failed, NotParameterFile, Refused };
   /// Applies a parameter file's settings to the window and replaces the parameter table by its rows. A

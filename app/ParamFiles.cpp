@@ -58,10 +58,12 @@ std::optional<QString> RowsProblem(const std::vector<std::string>& rows, int col
 }  // namespace
 
 bool MainWindow::WriteFile(const QString& path, const std::vector<const QTableWidget*>& tables,
-                           const TamoHandEye::CalibrationCovariance* covariance,
-                           std::optional<double> rmsErrorMm) const {
+                           const TamoHandEye::CalibrationReport* report, std::optional<double> rmsErrorMm) const {
   TarnWorkflow::FileSettings settings;
-  if (covariance != nullptr && covariance->known) settings.covariance = *covariance;
+  if (report != nullptr && report->covariance.known) settings.covariance = report->covariance;
+  if (report != nullptr && report->model != "point" && report->board.normalFreedom > 0) {
+    settings.board = std::pair{report->model, report->board};
+  }
   if (rmsErrorMm) settings.rmsErrorMm = *rmsErrorMm;
   settings.handEyeType = ui->AlgoType0->isChecked() ? 0 : 1;
   settings.robotType = ui->RobotSelect->currentText().toStdString();
@@ -155,10 +157,9 @@ void MainWindow::slotInputBtn() {
 void MainWindow::slotSaveResultBtn() {
   const QString path = dialogs->SaveFile(this, "选择保存路径", "Robot Data Files (*.csv)");
   if (path.isEmpty()) return;
-  // The report's covariance, when it belongs to the result shown: what a later 验证 needs.
+  // The report's covariance and board plane, when it belongs to the result shown: what a later 验证 needs.
   const bool reported = ResultIsReported();
-  if (WriteFile(path, {ui->TableWidgetZV, ui->TableWidgetZ, ui->TableWidgetX},
-                reported ? &lastReport.covariance : nullptr,
+  if (WriteFile(path, {ui->TableWidgetZV, ui->TableWidgetZ, ui->TableWidgetX}, reported ? &lastReport : nullptr,
                 lastResult.cameraMatrix.empty() ? std::nullopt : std::optional<double>(lastResult.rmsError))) {
     dialogs->Information(this, "提示", "数据导出成功.", Dialogs::Button::Ok);
   } else {

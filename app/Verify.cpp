@@ -34,6 +34,11 @@ QString CheckText(const TamoHandEye::CalibrationCheck& check) {
                  .arg(Fixed(check.rmsMm, 3), Fixed(check.maxMm, 3), Fixed(check.limitMm, 3),
                       check.limitFromCalibration ? "(由标定结果的残差和不确定度得出)" : "(默认)");
   }
+  if (check.shotsWithNormal > 0) {
+    lines << QString("其中 %1 组带标定板法向, 与标定结果的法向相差 %2° (RMS), 已一并判断")
+                 .arg(check.shotsWithNormal)
+                 .arg(Fixed(check.normalRmsDeg, 4));
+  }
   if (check.displacementKnown) {
     lines << QString("相机位移: %1 mm, 转动 %2°")
                  .arg(Fixed(check.displacementNormMm, 2), Fixed(check.displacementRotationDeg, 3));
@@ -91,6 +96,8 @@ bool MainWindow::CalibrationToVerify(const TarnWorkflow::RobotType& type, const 
       c.leaveOneOutMm = lastReport.leaveOneOutMm;
       c.uncertainty = lastReport.uncertainty;
       c.covariance = lastReport.covariance;
+      c.model = lastReport.model;
+      c.board = lastReport.board;
     }
     saved.meter = lastSettings.IsMeter;
   } else {
@@ -133,8 +140,8 @@ void MainWindow::Verify() {
   TamoHandEye::CheckOptions options;
   options.toleranceMm = ui->DSpinBoxToleranceMm->value();
   options.toleranceDeg = ui->DSpinBoxToleranceDeg->value();
-  const TamoHandEye::ErrorCode code =
-      TamoHandEye::CheckCalibration(markers, robotRows, settings, type->kind, saved.calibration, options, check);
+  const TamoHandEye::ErrorCode code = TamoHandEye::CheckCalibration(
+      markers, RowPlanes({}, markers.size()), robotRows, settings, type->kind, saved.calibration, options, check);
   QApplication::restoreOverrideCursor();
   if (code != TamoHandEye::Success) {
     QString text = QString("验证出错, 错误信息:%1").arg(QString::fromUtf8(TamoHandEye::parseCode(code)));

@@ -467,6 +467,14 @@ TarnWorkflow::SavedResult SavedOf(const py::object& saved) {
     }
     c.covariance.known = true;
   }
+  if (d.contains("model") && d.contains("board") && !d["board"].is_none()) {
+    py::dict plane;
+    plane["model"] = d["model"];
+    plane["board"] = d["board"];
+    const py::object builtins = py::module_::import("builtins");
+    const auto text = py::module_::import("json").attr("dumps")(plane, py::arg("default") = builtins.attr("list"));
+    TarnWorkflow::ReadBoardRecord(nlohmann::json::parse(text.cast<std::string>()), c);
+  }
   c.convention = d["convention"].cast<std::string>();
   out.robot = d["robot"].cast<std::string>();
   out.eyeToHand = d["eye_to_hand"].cast<bool>();
@@ -478,7 +486,8 @@ py::object Verify(const py::array_t<double, py::array::c_style | py::array::forc
                   const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                   const py::object& savedCalibration, const std::optional<std::string>& robotName,
                   std::optional<bool> eyeToHand, bool meter, bool radian, std::optional<double> limitMm,
-                  double toleranceMm, double toleranceDeg) {
+                  double toleranceMm, double toleranceDeg, const std::vector<std::vector<double>>& planes,
+                  const std::vector<std::vector<double>>& rotations) {
   TarnWorkflow::SavedResult saved = SavedOf(savedCalibration);
   if (saved.robot == "matrix") {
     // A calibration of 4 x 4 flange poses: the module hands such rows over as ABB quaternion rows.
@@ -507,11 +516,12 @@ py::object Verify(const py::array_t<double, py::array::c_style | py::array::forc
   options.limitMm = limitMm.value_or(0.0);
   options.toleranceMm = toleranceMm;
   options.toleranceDeg = toleranceDeg;
+  const std::vector<ShotPlane> shots = ShotPlanesOf(planes, rotations, markers.size());
   TamoHandEye::CalibrationCheck check;
   ErrorCode code = Success;
   {
     py::gil_scoped_release release;
-    code = TamoHandEye::CheckCalibration(markers, rows, param, robot.kind, saved.calibration, options, check);
+    code = TamoHandEye::CheckCalibration(markers, shots, rows, param, robot.kind, saved.calibration, options, check);
   }
   if (code != Success) throw Failure(code, check.failure);
   return FromJson(TarnWorkflow::CheckJson(check, limitMm.has_value()));
@@ -745,7 +755,9 @@ PYBIND11_MODULE(_tarn, m) {
   m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
         py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
         py::arg("limit_mm") = py::none(), py::arg("tolerance_mm") = TamoHandEye::CheckOptions{}.toleranceMm,
-        py::arg("tolerance_deg") = TamoHandEye::CheckOptions{}.toleranceDeg);
+        py::arg("tolerance_deg") = TamoHandEye::CheckOptions{}.toleranceDeg,
+        py::arg("planes") = std::vector<std::vector<double>>{},
+        py::arg("rotations") = std::vector<std::vector<double>>{});
   m.def("suggest", &Suggest, py::arg("points"), py::arg("robot_rows"), py::arg("robot") = "fanuc",
         py::arg("eye_to_hand") = false, py::arg("meter") = false, py::arg("radian") = false, py::arg("count") = 3,
         py::arg("intrinsics") = py::none(), py::arg("image_size") = py::none(),

@@ -352,6 +352,14 @@ json Uncertain(const std::array<double, 3>& axes, double norm) {
   return {{"x", axes[0]}, {"y", axes[1]}, {"z", axes[2]}, {"norm", norm}};
 }
 
+// `rows` x `columns` values, row by row, as an array of rows.
+json Rows(const double* values, std::size_t rows, std::size_t columns) {
+  json out = json::array();
+  for (std::size_t r = 0; r < rows; ++r)
+    out.push_back(std::vector<double>(values + r * columns, values + (r + 1) * columns));
+  return out;
+}
+
 json CovarianceJson(const CalibrationCovariance& c) {
   if (!c.known) return nullptr;
   json matrix = json::array();
@@ -379,7 +387,11 @@ void AddReportJson(json& j, const CalibrationReport& report) {
                   {"normal_rms_deg", b.residualRmsDeg},
                   {"point_noise_factor", b.pointNoiseFactor},
                   {"normal_noise_factor", b.normalNoiseFactor},
-                  {"sight_noise_mm", b.sightNoiseMm}};
+                  {"sight_noise_mm", b.sightNoiseMm},
+                  {"normal_covariance", Rows(b.normalCovariance.data(), 3, 3)},
+                  {"normal_cross_covariance", Rows(b.normalCrossCovariance.data(), 3, 9)},
+                  {"shot_normal_sigma_deg", b.shotNormalSigmaDeg},
+                  {"normal_freedom", b.normalFreedom}};
   }
   j["convention"] = report.convention;
   j["runner_up"] = report.runnerUp.empty() ? json(nullptr) : json(report.runnerUp);

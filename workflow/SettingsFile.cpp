@@ -66,6 +66,38 @@ bool ParseCovarianceEntry(const std::string& text, TamoHandEye::CalibrationCovar
   return true;
 }
 
+std::string BoardEntry(const std::string& model, const TamoHandEye::BoardPlane& b) {
+  std::ostringstream out;
+  out.imbue(std::locale::classic());
+  out.precision(17);
+  out << model;
+  for (const double v : b.normal) out << " " << v;
+  for (const double v : b.normalCovariance) out << " " << v;
+  for (const double v : b.normalCrossCovariance) out << " " << v;
+  out << " " << b.shotNormalSigmaDeg << " " << b.normalFreedom;
+  return out.str();
+}
+
+bool ParseBoardEntry(const std::string& text, std::string& model, TamoHandEye::BoardPlane& board) {
+  std::istringstream in(text);
+  in.imbue(std::locale::classic());
+  TamoHandEye::BoardPlane read;
+  std::string name;
+  in >> name;
+  for (double& v : read.normal) in >> v;
+  for (double& v : read.normalCovariance) in >> v;
+  for (double& v : read.normalCrossCovariance) in >> v;
+  in >> read.shotNormalSigmaDeg >> read.normalFreedom;
+  std::string rest;
+  if (in.fail() || (in >> rest) || (name != "point+normal" && name != "point+rotation") ||
+      !std::isfinite(read.shotNormalSigmaDeg) || read.shotNormalSigmaDeg <= 0.0 || read.normalFreedom < 1) {
+    return false;
+  }
+  model = name;
+  board = read;
+  return true;
+}
+
 const std::string& CentroidMarkerText() {
   static const std::string text = "同心圆";
   return text;
@@ -86,6 +118,7 @@ std::string SettingsFileText(const FileSettings& s, const std::vector<FileTable>
       << "RansacDist:" << FormatNumber(s.ransacDist) << "\n";
   if (s.markerType) out << "MarkerType:" << *s.markerType << "\n";
   if (s.covariance && s.covariance->known) out << "Covariance:" << CovarianceEntry(*s.covariance) << "\n";
+  if (s.board) out << "Board:" << BoardEntry(s.board->first, s.board->second) << "\n";
   if (s.rmsErrorMm && std::isfinite(*s.rmsErrorMm)) out << "RmsError:" << FormatNumber(*s.rmsErrorMm) << "\n";
   out << "END:\n";
   for (const FileTable& table : tables) {

@@ -32,11 +32,18 @@ struct FileSettings {
   /// a later check sets its limit when there is no covariance, and refuses a result that did not fit; no
   /// entry when not known.
   std::optional<double> rmsErrorMm;
+  /// A result solved with the board's normals: an entry "Board:" of its model ("point+normal" or "point+rotation"),
+  /// the board normal (3), its covariance (9), its covariance with the covariance's parameters (27), one shot's
+  /// normal σ (deg) and its degrees of freedom, separated by spaces; a later check judges new shots' normals by it.
+  std::optional<std::pair<std::string, TamoHandEye::BoardPlane>> board;
 };
 
 /// The covariance entry's value, and back (false when it is not one).
 std::string CovarianceEntry(const TamoHandEye::CalibrationCovariance& covariance);
 bool ParseCovarianceEntry(const std::string& text, TamoHandEye::CalibrationCovariance& covariance);
+/// The board entry's value, and back (false when it is not one).
+std::string BoardEntry(const std::string& model, const TamoHandEye::BoardPlane& board);
+bool ParseBoardEntry(const std::string& text, std::string& model, TamoHandEye::BoardPlane& board);
 
 /// A table as the file holds it: texts, UTF-8.
 struct FileTable {

@@ -53,6 +53,50 @@ void ReadCovariance(const json& j, TamoHandEye::CalibrationCovariance& out) {
   out = c;
 }
 
+// `count` numbers from a JSON array of rows (or a flat array); false unless every one is there.
+bool ReadNumbers(const json& j, double* out, std::size_t count) {
+  if (!j.is_array()) return false;
+  std::size_t at = 0;
+  for (const json& row : j) {
+    for (const json& v : row.is_array() ? row : json::array({row})) {
+      if (!v.is_number() || at >= count) return false;
+      out[at++] = v.get<double>();
+    }
+  }
+  return at == count;
+}
+
+// A calibration's "model" and "board" as the report writes them; the board is kept only when whole (then new shots'
+// normals are judged by it), the model "point" otherwise.
+}  // namespace
+
+void ReadBoardRecord(const json& j, TamoHandEye::SavedCalibration& c) {
+  const auto model = j.find("model");
+  const auto board = j.find("board");
+  if (model == j.end() || !model->is_string() || *model == "point" || board == j.end() || !board->is_object()) return;
+  TamoHandEye::BoardPlane b;
+  const auto find = [&](const char* key) { return board->contains(key) ? &(*board)[key] : nullptr; };
+  const json* normal = find("normal");
+  const json* covariance = find("normal_covariance");
+  const json* cross = find("normal_cross_covariance");
+  const std::optional<double> sigma = Number(*board, "shot_normal_sigma_deg");
+  const std::optional<double> freedom = Number(*board, "normal_freedom");
+  if (normal == nullptr || covariance == nullptr || cross == nullptr || !sigma || !freedom ||
+      !ReadNumbers(*normal, b.normal.data(), 3) || !ReadNumbers(*covariance, b.normalCovariance.data(), 9) ||
+      !ReadNumbers(*cross, b.normalCrossCovariance.data(), 27) || !(*sigma > 0.0) || !(*freedom >= 1.0) ||
+      !(*freedom < 1e6)) {
+    return;
+  }
+  b.shotNormalSigmaDeg = *sigma;
+  b.normalFreedom = static_cast<int>(*freedom);
+  b.normalSigmaDeg = Number(*board, "normal_sigma_deg").value_or(0.0);
+  b.residualRmsDeg = Number(*board, "normal_rms_deg").value_or(0.0);
+  c.model = model->get<std::string>();
+  c.board = b;
+}
+
+namespace {
+
 // The member of `j` under the current key or, in a file written before the keys were snake_case, the
 // earlier one.
 json::const_iterator Member(const json& j, const char* key, const char* earlierKey) {
@@ -100,6 +144,7 @@ bool ReadResultRecord(const json& j, SavedResult& out, std::string& error) {
     }
   }
   if (const auto cov = j.find("covariance"); cov != j.end() && cov->is_object()) ReadCovariance(*cov, c.covariance);
+  ReadBoardRecord(j, c);
   if (const auto v = j.find("convention"); v != j.end() && v->is_string()) c.convention = v->get<std::string>();
   if (const auto v = j.find("robot"); v != j.end() && v->is_string()) out.robot = v->get<std::string>();
   if (const auto v = Member(j, "hand_eye", "handEye"); v != j.end() && v->is_string()) {
@@ -157,6 +202,7 @@ bool ReadDesktopResult(const std::string& path, SavedResult& out, std::string& e
   if (const auto type = content.Find("HandEyeType")) out.eyeToHand = *type != "0";
   if (const auto meter = content.Find("IsMeter")) out.meter = *meter != "0";
   if (const auto covariance = content.Find("Covariance")) ParseCovarianceEntry(*covariance, out.calibration.covariance);
+  if (const auto board = content.Find("Board")) ParseBoardEntry(*board, out.calibration.model, out.calibration.board);
   double rms = 0.0;
   if (const auto entry = content.Find("RmsError");
       entry && ParseDecimal(*entry, rms) && std::isfinite(rms) && rms > 0.0) {
@@ -264,6 +310,14 @@ void WriteCheckText(std::ostream& out, const CalibrationCheck& check, bool limit
                                        : "")
         << "\n";
   }
+  if (check.normalRmsDeg > 0.0 || check.shotsWithNormal > 0) {
+    int normals = 0;
+    for (const TamoHandEye::ShotCheck& s : check.shots) normals += std::isfinite(s.normalResidualDeg) ? 1 : 0;
+    out << "Board normals: " << normals << " of " << check.shots.size() << " shots, RMS "
+        << Fixed(check.normalRmsDeg, 4) << " deg from the saved board plane"
+        << (check.shotsWithNormal > 0 ? "; judged with the points" : "; not judged (no covariance to judge them by)")
+        << "\n";
+  }
   if (!check.convention.empty()) out << "Robot rows read as: " << check.convention << "\n";
   if (check.displacementKnown) {
     out << "Camera displacement that best explains the shots: " << Fixed(check.displacementNormMm, 2) << " mm ("
@@ -297,7 +351,10 @@ void WriteCheckText(std::ostream& out, const CalibrationCheck& check, bool limit
 json CheckJson(const CalibrationCheck& check, bool limitGiven) {
   json shots = json::array();
   for (const TamoHandEye::ShotCheck& s : check.shots) {
-    shots.push_back({{"predicted_mm", s.predictedMm}, {"measured_mm", s.measuredMm}, {"residual_mm", s.residualMm}});
+    shots.push_back({{"predicted_mm", s.predictedMm},
+                     {"measured_mm", s.measuredMm},
+                     {"residual_mm", s.residualMm},
+                     {"normal_residual_deg", std::isfinite(s.normalResidualDeg) ? json(s.normalResidualDeg) : json()}});
   }
   json j;
   j["schema"] = kSchema;
@@ -308,6 +365,8 @@ json CheckJson(const CalibrationCheck& check, bool limitGiven) {
   j["limit_from"] = LimitSource(check, limitGiven);
   j["verdict"] = VerdictText(check);
   j["judged_by"] = check.powerKnown ? "covariance" : "limit";
+  j["shots_with_normal"] = check.shotsWithNormal;
+  j["normal_rms_deg"] = check.normalRmsDeg;
   if (check.powerKnown) {
     j["power"] = {{"detectable_shift_mm", check.detectableShiftMm},
                   {"detectable_turn_deg", check.detectableTurnDeg},

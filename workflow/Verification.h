@@ -25,6 +25,10 @@ struct SavedResult {
 /// the file is neither or lacks the camera matrix or the marker position.
 bool ReadSavedResult(const std::string& path, SavedResult& result, std::string& error);
 
+/// The board plane of a calibration record (its "model" and "board", as the report writes them) into `saved`:
+/// kept only when whole, so that new shots' normals are judged by it; otherwise `saved` is left as it was.
+void ReadBoardRecord(const nlohmann::json& record, TamoHandEye::SavedCalibration& saved);
+
 /// The saved translations and marker position in the unit of rows in metres (`meter`) or millimetres, when
 /// the file says which unit it was saved in. A robot type whose rows are always millimetres
 /// (`typeHasUnitChoice` false) gives its results in millimetres whatever a desktop file's "IsMeter" says.
@@ -41,7 +45,8 @@ const char* LimitSource(const TamoHandEye::CalibrationCheck& check, bool limitGi
 /// The check for a reader: per shot the predicted and measured marker and their distance, RMS and
 /// maximum against the limit and how it was set, the verdict, and the camera displacement when known.
 void WriteCheckText(std::ostream& out, const TamoHandEye::CalibrationCheck& check, bool limitGiven = false);
-/// The same as JSON: "shots" [{"predicted_mm", "measured_mm", "residual_mm"}], "rms_mm", "max_mm",
+/// The same as JSON: "shots" [{"predicted_mm", "measured_mm", "residual_mm", "normal_residual_deg" (null without a
+/// normal)}], "shots_with_normal" (judged by their normal too), "normal_rms_deg", "rms_mm", "max_mm",
 /// "limit_mm", "limit_from" ("calibration", "default" or "option"), "verdict" ("ok", "drift" or
 /// "inconclusive"), "judged_by" ("covariance" or "limit"), "power" {"detectable_shift_mm",
 /// "detectable_turn_deg", "more_shots", "tolerance_mm", "tolerance_deg", "p_value", "text"} or null,

@@ -124,6 +124,16 @@ bool ApplyJointModel(const ReportOptions& options, const EntryRun& run, const So
   board.pointNoiseFactor = joint.pointFactor;
   board.normalNoiseFactor = joint.normalFactor;
   board.sightNoiseMm = std::sqrt(joint.sightVariance) * 1000.0;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j)
+      board.normalCovariance[static_cast<std::size_t>(3 * i + j)] = joint.normalCovariance(i, j);
+    for (int j = 0; j < 9; ++j) {
+      const double unit = j < 3 || j >= 6 ? 1000.0 : 1.0;  // the marker's and camera's translations in mm
+      board.normalCrossCovariance[static_cast<std::size_t>(9 * i + j)] = joint.normalCross(i, j) * unit;
+    }
+  }
+  board.shotNormalSigmaDeg = std::sqrt(joint.shotNormalVariance) * kRadianToDegree;
+  board.normalFreedom = joint.normalFreedom;
 
   const Matrix9d covariance = joint.covariance.topLeftCorner<9, 9>();
   report.uncertainty = UncertaintyOfCovariance(covariance);

@@ -155,41 +155,54 @@ constexpr double kDriftAlpha = 0.01;  // the three tests together
 constexpr double kDetectPower = 0.9;
 constexpr int kMostShots = 100000;
 
-// The shots' residuals e = q − p (camera frame, metres) under the saved calibration, and their covariance
-// diag(Sᵢ) + E Σθ Eᵀ: Sᵢ shot i's noise (the saved σ along its line of sight and across it; σ on every axis
-// without them), E the residuals' derivative over the saved parameters. Everything is kept whitened (each
-// shot's rows times Sᵢ^−½), so that the covariance is I + E N⁻¹ Eᵀ with N = Σθ⁻¹; products with its inverse by the
-// Woodbury identity, a few 9 x 9 matrices standing for the 3m x 3m one. The shots may be repeated `copies` times (what
-// more shots like these would give).
+// The shots' residuals e (camera frame, metres) under the saved calibration: first each point's q − p (3 rows a
+// shot), then, where the saved calibration has its board plane, each normal's displacement across the measured one
+// (2 rows a shot that carries a normal). Their covariance is diag(Sᵢ) + E Σθ Eᵀ: Sᵢ a shot's noise (for a point the
+// saved σ along its line of sight and across it, σ on every axis without them; for a normal the saved shot normal σ),
+// E the residuals' derivative over the saved parameters (9, and the normal's 2 across it). Everything is kept
+// whitened (each shot's rows times Sᵢ^−½), so that the covariance is I + E N⁻¹ Eᵀ with N = Σθ⁻¹; products with its
+// inverse by the Woodbury identity, a few 9 x 9 (11 x 11) matrices standing for the large one. The shots may be
+// repeated `copies` times (what more shots like these would give).
 struct ShotModel {
   Eigen::VectorXd e;                    // whitened
-  Eigen::MatrixXd E;                    // 3m x 9, whitened
-  Matrix9d N;                           // Σθ⁻¹
-  std::vector<Eigen::Matrix3d> whiten;  // per shot: its noise covariance to the power −½
+  Eigen::MatrixXd E;                    // rows x parameters, whitened
+  Eigen::MatrixXd N;                    // Σθ⁻¹
+  std::vector<Eigen::Matrix3d> whiten;  // per shot: its point's noise covariance to the power −½
+  double normalWhiten = 0.0;            // a normal's: 1 / σ
   double freedom = 0.0;
   Eigen::Matrix3Xd q;  // the predicted points, camera frame
+  // The normal rows: where they start, and per shot carrying one the predicted normal (camera frame) and the two
+  // axes across the measured one.
+  struct NormalRows {
+    Eigen::Vector3d predicted;
+    Eigen::Matrix<double, 2, 3> across;
+  };
+  std::vector<NormalRows> normals;
 
+  Eigen::Index PointRows() const { return 3 * q.cols(); }
   Eigen::MatrixXd Whitened(const Eigen::MatrixXd& k) const {
     Eigen::MatrixXd out(k.rows(), k.cols());
-    for (Eigen::Index i = 0; i + 3 <= k.rows(); i += 3) {
+    for (Eigen::Index i = 0; i + 3 <= PointRows(); i += 3) {
       out.middleRows<3>(i) = whiten[static_cast<std::size_t>(i / 3)] * k.middleRows<3>(i);
     }
+    const Eigen::Index rest = k.rows() - PointRows();
+    if (rest > 0) out.bottomRows(rest) = normalWhiten * k.bottomRows(rest);
     return out;
   }
   // KᵀV⁻¹K for `copies` copies of the shots, and KᵀV⁻¹e for the shots themselves.
   Eigen::MatrixXd Information(const Eigen::MatrixXd& columns, double copies = 1.0) const {
     const Eigen::MatrixXd K = Whitened(columns);
     const Eigen::MatrixXd ke = K.transpose() * E;
-    const Matrix9d inner = N + copies * (E.transpose() * E);
+    const Eigen::MatrixXd inner = N + copies * (E.transpose() * E);
     return copies * (K.transpose() * K) - copies * copies * ke * inner.ldlt().solve(ke.transpose());
   }
   Eigen::VectorXd Score(const Eigen::MatrixXd& columns) const {
-    const Matrix9d inner = N + E.transpose() * E;
+    const Eigen::MatrixXd inner = N + E.transpose() * E;
     const Eigen::VectorXd ve = e - E * inner.ldlt().solve(E.transpose() * e);
     return Whitened(columns).transpose() * ve;
   }
   double Total() const {
-    const Matrix9d inner = N + E.transpose() * E;
+    const Eigen::MatrixXd inner = N + E.transpose() * E;
     return e.dot(e - E * inner.ldlt().solve(E.transpose() * e));
   }
 };
@@ -203,7 +216,8 @@ Eigen::MatrixXd PseudoInverse(const Eigen::MatrixXd& m) {
   return eigen.eigenvectors() * inverse.asDiagonal() * eigen.eigenvectors().transpose();
 }
 
-// The columns of a displacement: a shift (e = d), a turn about the camera's centre (e = ω × q).
+// The columns of a displacement: a shift (e = d; no normal moves), a turn about the camera's centre (e = ω × q, and
+// ω × n for a normal n).
 Eigen::MatrixXd ShiftColumns(const ShotModel& s) {
   Eigen::MatrixXd k = Eigen::MatrixXd::Zero(s.e.size(), 3);
   for (Eigen::Index i = 0; i < s.q.cols(); ++i) k.block<3, 3>(3 * i, 0).setIdentity();
@@ -212,6 +226,10 @@ Eigen::MatrixXd ShiftColumns(const ShotModel& s) {
 Eigen::MatrixXd TurnColumns(const ShotModel& s) {
   Eigen::MatrixXd k = Eigen::MatrixXd::Zero(s.e.size(), 3);
   for (Eigen::Index i = 0; i < s.q.cols(); ++i) k.block<3, 3>(3 * i, 0) = -Kel::SO3Tangentd::Hat(s.q.col(i));
+  for (std::size_t i = 0; i < s.normals.size(); ++i) {
+    const auto row = s.PointRows() + 2 * static_cast<Eigen::Index>(i);
+    k.block<2, 3>(row, 0) = -s.normals[i].across * Kel::SO3Tangentd::Hat(s.normals[i].predicted);
+  }
   return k;
 }
 // Two axes across the mean line of sight.
@@ -275,6 +293,75 @@ bool SavedInformation(const CalibrationCovariance& c, Matrix9d& n, double& sigma
   if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || !(ldlt.vectorD().minCoeff() > 0.0)) return false;
   n = ldlt.solve(Matrix9d::Identity());
   return n.allFinite();
+}
+
+// Two unit axes across `n` (any, as long as they are used alike throughout).
+Eigen::Matrix<double, 3, 2> AxesAcross(const Eigen::Vector3d& n) {
+  Eigen::Vector3d a1 = n.cross(Eigen::Vector3d::UnitX());
+  if (a1.norm() < 0.1) a1 = n.cross(Eigen::Vector3d::UnitY());
+  a1.normalize();
+  Eigen::Matrix<double, 3, 2> axes;
+  axes << a1, n.cross(a1);
+  return axes;
+}
+
+// The saved board plane in metres and radians, when it is usable for judging normals: the normal N (fixed frame),
+// the axes B across it along which its error ν is counted, the covariance of (θ, ν) over the 11 parameters, one
+// shot's normal σ (radians) and the normals' freedoms.
+struct SavedBoard {
+  Eigen::Vector3d normal = Eigen::Vector3d::Zero();
+  Eigen::Matrix<double, 3, 2> axes = Eigen::Matrix<double, 3, 2>::Zero();
+  Eigen::Matrix<double, 11, 11> covariance = Eigen::Matrix<double, 11, 11>::Zero();
+  double sigma = 0.0;
+  int freedom = 0;
+};
+
+bool ReadBoard(const SavedCalibration& saved, SavedBoard& out) {
+  if (saved.model == "point" || saved.model.empty()) return false;
+  const BoardPlane& b = saved.board;
+  const Eigen::Vector3d n(b.normal[0], b.normal[1], b.normal[2]);
+  out.sigma = b.shotNormalSigmaDeg * kPi / 180.0;
+  out.freedom = b.normalFreedom;
+  if (!n.allFinite() || std::abs(n.norm() - 1.0) > 1e-3 || !(out.sigma > 0.0) || !std::isfinite(out.sigma) ||
+      out.freedom < 1) {
+    return false;
+  }
+  out.normal = n.normalized();
+  out.axes = AxesAcross(out.normal);
+  const Eigen::Map<const Eigen::Matrix<double, 3, 3, Eigen::RowMajor>> cov(b.normalCovariance.data());
+  Eigen::Matrix<double, 3, 9> cross =
+      Eigen::Map<const Eigen::Matrix<double, 3, 9, Eigen::RowMajor>>(b.normalCrossCovariance.data());
+  for (int j = 0; j < 9; ++j) {
+    if (j < 3 || j >= 6) cross.col(j) /= 1000.0;
+  }
+  out.covariance.block<2, 2>(9, 9) = out.axes.transpose() * cov * out.axes;
+  out.covariance.block<2, 9>(9, 0) = out.axes.transpose() * cross;
+  out.covariance.block<9, 2>(0, 9) = out.covariance.block<2, 9>(9, 0).transpose();
+  return out.covariance.allFinite();
+}
+
+// The shot's board normal (camera frame, unit), if it carries one: its normal, or its target rotation's third axis.
+bool ShotNormal(const std::vector<ShotPlane>& planes, std::size_t i, Eigen::Vector3d& n) {
+  if (i >= planes.size()) return false;
+  const ShotPlane& p = planes[i];
+  if (p.hasRotation) {
+    n = Eigen::Vector3d(p.rotation[2], p.rotation[5], p.rotation[8]);
+  } else if (p.hasNormal) {
+    n = Eigen::Vector3d(p.normal[0], p.normal[1], p.normal[2]);
+  } else {
+    return false;
+  }
+  if (!n.allFinite() || !(n.norm() > 0.5)) return false;
+  n.normalize();
+  return true;
+}
+
+// The predicted normal in the camera frame: R_Zᵀ·R_A·N.
+Eigen::Vector3d PredictedNormal(const Saved& transform, bool eyeToHand, const Kel::SE3d& flange,
+                                const Eigen::Vector3d& normal) {
+  const Eigen::Matrix3d f = flange.Rotation().RotationMatrix();
+  const Eigen::Matrix3d ra = eyeToHand ? f : Eigen::Matrix3d(f.transpose());
+  return transform.camera.linear().transpose() * ra * normal;
 }
 
 // The displacement by generalised least squares: the simpler of a shift and a turn unless the full motion
@@ -342,19 +429,88 @@ void EstimateDisplacementWithCovariance(const ShotModel& s, CalibrationCheck& ch
   check.displacementRotationSigmaDeg = std::sqrt(std::max(0.0, wCov.trace())) * 180.0 / kPi;
 }
 
+// The shots whose normals are judged: those that carry one, when the saved calibration has its board plane and the
+// covariance with it is one; then `s` takes the 11 parameters' information, the normals' noise and freedoms.
+std::vector<std::size_t> UsableNormals(const SavedCalibration& saved, const Matrix9d& information,
+                                       const std::vector<ShotPlane>& planes, std::size_t count, SavedBoard& board,
+                                       ShotModel& s) {
+  std::vector<std::size_t> withNormal;
+  if (!ReadBoard(saved, board)) return withNormal;
+  board.covariance.topLeftCorner<9, 9>() = information.ldlt().solve(Matrix9d::Identity());
+  const Eigen::LDLT<Eigen::Matrix<double, 11, 11>> ldlt(board.covariance);
+  if (ldlt.info() != Eigen::Success || !ldlt.isPositive() || !(ldlt.vectorD().minCoeff() > 0.0)) return withNormal;
+  Eigen::Vector3d n;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (ShotNormal(planes, i, n)) withNormal.push_back(i);
+  }
+  if (withNormal.empty()) return withNormal;
+  s.N = ldlt.solve(Eigen::Matrix<double, 11, 11>::Identity());
+  s.normalWhiten = 1.0 / board.sigma;
+  s.freedom = std::min(s.freedom, static_cast<double>(board.freedom));
+  return withNormal;
+}
+
+// A normal's residual: the predicted normal's displacement across the measured one, U·n̂; it moves by U·[n̂]ₓ·δ with
+// the camera's turn δ and by U·R_Zᵀ·R_A·B·ν with the saved normal's error ν. Rows after the points'.
+void AddNormalRows(const Saved& transform, bool eyeToHand, const std::vector<Kel::SE3d>& flanges,
+                   const std::vector<ShotPlane>& planes, const SavedBoard& board,
+                   const std::vector<std::size_t>& withNormal, ShotModel& s) {
+  const Eigen::Matrix3d rz = transform.camera.linear();
+  for (std::size_t k = 0; k < withNormal.size(); ++k) {
+    const std::size_t i = withNormal[k];
+    Eigen::Vector3d n;
+    ShotNormal(planes, i, n);
+    const Eigen::Vector3d normal = PredictedNormal(transform, eyeToHand, flanges[i], board.normal);
+    if (normal.dot(n) < 0.0) n = -n;
+    const ShotModel::NormalRows rows{normal, AxesAcross(n).transpose()};
+    const Eigen::Index row = s.PointRows() + 2 * static_cast<Eigen::Index>(k);
+    s.e.segment<2>(row) = rows.across * normal;
+    s.E.block<2, 3>(row, 3) = rows.across * Kel::SO3Tangentd::Hat(normal);
+    const Eigen::Matrix3d f = flanges[i].Rotation().RotationMatrix();
+    const Eigen::Matrix3d ra = eyeToHand ? f : Eigen::Matrix3d(f.transpose());
+    s.E.block<2, 2>(row, 9) = rows.across * rz.transpose() * ra * board.axes;
+    s.normals.push_back(rows);
+  }
+}
+
+// Each normal's angle from the one the saved board plane predicts, and their RMS (whatever judges them).
+void NormalResiduals(const SavedCalibration& saved, const Saved& transform, bool eyeToHand,
+                     const std::vector<Kel::SE3d>& flanges, const std::vector<ShotPlane>& planes,
+                     CalibrationCheck& check) {
+  SavedBoard board;
+  if (!ReadBoard(saved, board)) return;
+  double squares = 0.0;
+  int count = 0;
+  Eigen::Vector3d n;
+  for (std::size_t i = 0; i < check.shots.size(); ++i) {
+    if (!ShotNormal(planes, i, n)) continue;
+    const Eigen::Vector3d p = PredictedNormal(transform, eyeToHand, flanges[i], board.normal);
+    const double angle = std::atan2(p.cross(n).norm(), std::abs(p.dot(n)));
+    check.shots[i].normalResidualDeg = angle * 180.0 / kPi;
+    squares += angle * angle;
+    ++count;
+  }
+  if (count > 0) check.normalRmsDeg = std::sqrt(squares / count) * 180.0 / kPi;
+}
+
 // The verdict with the saved covariance; false when the covariance is not usable.
 bool JudgeWithCovariance(const SavedCalibration& saved, const Saved& transform, bool eyeToHand,
                          const std::vector<Kel::SE3d>& flanges, const std::vector<Eigen::Vector3d>& predicted,
-                         const std::vector<Eigen::Vector3d>& measured, const CheckOptions& options,
-                         CalibrationCheck& check) {
+                         const std::vector<Eigen::Vector3d>& measured, const std::vector<ShotPlane>& planes,
+                         const CheckOptions& options, CalibrationCheck& check) {
   ShotModel s;
   double sigma2 = 0.0;
-  if (!saved.covariance.known || !SavedInformation(saved.covariance, s.N, sigma2)) return false;
+  Matrix9d information;
+  if (!saved.covariance.known || !SavedInformation(saved.covariance, information, sigma2)) return false;
+  s.N = information;
   s.freedom = saved.covariance.freedom;
   const auto [along, across] = ShotNoise(saved.covariance, sigma2);
   const auto m = static_cast<Eigen::Index>(predicted.size());
-  s.e.resize(3 * m);
-  s.E.resize(3 * m, 9);
+  SavedBoard board;
+  const std::vector<std::size_t> withNormal = UsableNormals(saved, information, planes, predicted.size(), board, s);
+  const auto normalRows = 2 * static_cast<Eigen::Index>(withNormal.size());
+  s.e.resize(3 * m + normalRows);
+  s.E = Eigen::MatrixXd::Zero(3 * m + normalRows, s.N.rows());
   s.q.resize(3, m);
   const Eigen::Matrix3d rz = transform.camera.linear();
   for (Eigen::Index i = 0; i < m; ++i) {
@@ -370,6 +526,8 @@ bool JudgeWithCovariance(const SavedCalibration& saved, const Saved& transform, 
     const Eigen::Matrix3d onSight = sight * sight.transpose();
     s.whiten.push_back(onSight / along + (Eigen::Matrix3d::Identity() - onSight) / across);
   }
+  AddNormalRows(transform, eyeToHand, flanges, planes, board, withNormal, s);
+  check.shotsWithNormal = static_cast<int>(withNormal.size());
   s.e = s.Whitened(s.e);
   s.E = s.Whitened(s.E);
   const Eigen::MatrixXd shift = ShiftColumns(s);
@@ -382,7 +540,7 @@ bool JudgeWithCovariance(const SavedCalibration& saved, const Saved& transform, 
   };
   const double pShift = PValue(statistic(shift, shiftInfo), 3.0, s.freedom);
   const double pTurn = PValue(statistic(turn, turnInfo), 2.0, s.freedom);
-  const double pAll = PValue(s.Total(), 3.0 * static_cast<double>(m), s.freedom);
+  const double pAll = PValue(s.Total(), static_cast<double>(s.e.size()), s.freedom);
   check.pValue = std::min(1.0, 3.0 * std::min({pShift, pTurn, pAll}));
   check.powerKnown = true;
   check.toleranceMm = options.toleranceMm;
@@ -436,9 +594,9 @@ void SetLimit(const SavedCalibration& saved, const CheckOptions& options, double
 
 }  // namespace
 
-ErrorCode CheckAgainstSaved(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
-                            const AlgoParam& param, RobotKind kind, const SavedCalibration& saved,
-                            const CheckOptions& options, CalibrationCheck& check) {
+ErrorCode CheckAgainstSaved(const std::vector<MarkerBoardResult>& markers, const std::vector<ShotPlane>& planes,
+                            const RobotRows& rows, const AlgoParam& param, RobotKind kind,
+                            const SavedCalibration& saved, const CheckOptions& options, CalibrationCheck& check) {
   Saved transform;
   check.failure = ReadSaved(saved, param.IsMeter, transform);
   if (!check.failure.empty()) return Err_Solve_Fail;
@@ -494,11 +652,12 @@ ErrorCode CheckAgainstSaved(const std::vector<MarkerBoardResult>& markers, const
     check.shots.push_back(shot);
   }
   check.rmsMm = bestRms;
+  NormalResiduals(saved, transform, eyeToHand, bestFlanges, planes, check);
   double distance = 0.0;
   for (const Eigen::Vector3d& p : measured) distance += 1000.0 * p.norm() / static_cast<double>(measured.size());
   SetLimit(saved, options, distance, check);
   if (options.limitMm > 0.0 ||
-      !JudgeWithCovariance(saved, transform, eyeToHand, bestFlanges, best, measured, options, check)) {
+      !JudgeWithCovariance(saved, transform, eyeToHand, bestFlanges, best, measured, planes, options, check)) {
     check.drift = check.rmsMm > check.limitMm;
     check.verdict = check.drift ? CheckVerdict::Drift : CheckVerdict::Ok;
     EstimateDisplacement(best, measured, check);

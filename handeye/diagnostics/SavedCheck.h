@@ -12,8 +12,8 @@
 namespace TamoHandEye {
 
 /// The check of input the entry point has already accepted; may throw (the entry point catches).
-ErrorCode CheckAgainstSaved(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
-                            const AlgoParam& param, RobotKind kind, const SavedCalibration& saved,
-                            const CheckOptions& options, CalibrationCheck& check);
+ErrorCode CheckAgainstSaved(const std::vector<MarkerBoardResult>& markers, const std::vector<ShotPlane>& planes,
+                            const RobotRows& rows, const AlgoParam& param, RobotKind kind,
+                            const SavedCalibration& saved, const CheckOptions& options, CalibrationCheck& check);
 
 }  // namespace TamoHandEye

@@ -433,6 +433,30 @@ double OrientationRms(const JointProblem& problem, const State& s) {
   return count > 0 ? std::sqrt(squares / count) : 0.0;
 }
 
+// One shot's normal noise per axis across it (rad²) from the normals' residuals (a rotation's third axis standing for
+// the normal), over 2m − 5 freedoms: the normal's 2 parameters and the camera's turn, which the normals share with
+// the points, fitted to them. Zero with fewer than 3 normals.
+double ShotNormalVariance(const JointProblem& problem, const State& s, int& freedom) {
+  double squares = 0.0;
+  int count = 0;
+  const Eigen::Vector3d n = s.rotations ? Eigen::Vector3d(s.rb.col(2)) : s.n;
+  for (std::size_t i = 0; i < problem.shots.size(); ++i) {
+    const JointShot& shot = problem.shots[i];
+    if (!problem.Used(i) || !(s.rotations ? shot.hasRotation : shot.hasNormal)) continue;
+    const Eigen::Vector3d measured = s.rotations ? Eigen::Vector3d(shot.rotation.col(2)) : shot.normal;
+    const Eigen::Vector3d predicted = s.rz.transpose() * RotationA(problem, i, nullptr) * n;
+    const double angle = std::atan2(predicted.cross(measured).norm(), std::abs(predicted.dot(measured)));
+    squares += angle * angle;
+    ++count;
+  }
+  freedom = 2 * count - 5;
+  if (freedom < 1) {
+    freedom = 0;
+    return 0.0;
+  }
+  return squares / freedom;
+}
+
 // The normal's sign, which no residual sees: as most shots give it (towards the camera, as the detector does).
 void OrientNormal(const JointProblem& problem, State& s) {
   if (s.rotations) return;
@@ -483,6 +507,19 @@ JointSolution SolveJoint(const JointProblem& problem, const Kel::SE3d& marker, c
   out.rotations = s.rotations;
   out.boardRotation = s.rb;
   out.normal = s.rotations ? Eigen::Vector3d(s.rb.col(2)) : s.n;
+  // How N moves with its parameters: along the two axes across it, or with the target's turn φ in its own frame
+  // (R_B·exp(φ)·ẑ = N + R_B·(φ × ẑ)).
+  const int turns = s.rotations ? 3 : 2;
+  Eigen::Matrix3d moves = Eigen::Matrix3d::Zero();
+  if (s.rotations) {
+    moves = -s.rb * Kel::SO3Tangentd::Hat(Eigen::Vector3d::UnitZ());
+  } else {
+    moves.leftCols<2>() = Across(s.n);
+  }
+  const Eigen::MatrixXd m = moves.leftCols(turns);
+  out.normalCovariance = m * out.covariance.block(9, 9, turns, turns) * m.transpose();
+  out.normalCross = m * out.covariance.block(9, 0, turns, 9);
+  out.shotNormalVariance = ShotNormalVariance(problem, s, out.normalFreedom);
   out.pointFactor = scale.point;
   out.sightVariance = scale.sight;
   out.normalFactor = scale.normal;

@@ -66,6 +66,13 @@ struct JointSolution {
   Eigen::Matrix3d boardRotation = Eigen::Matrix3d::Identity();  ///< R_B: the target in the fixed frame
   int normals = 0;                                              ///< shots used that carried a normal (or a rotation)
   double normalRmsRad = 0.0;                                    ///< RMS angle between measured and predicted normals
+  /// The covariance of N's three components and of N with the first nine parameters (radians, metres), and one
+  /// shot's normal noise per axis across it (rad²): the normals' (a rotation's third axis') squared residuals over
+  /// 2m − 5 (`normalFreedom`), m the shots used that carried one. What a later check of new shots' normals needs.
+  Eigen::Matrix3d normalCovariance = Eigen::Matrix3d::Zero();
+  Eigen::Matrix<double, 3, 9> normalCross = Eigen::Matrix<double, 3, 9>::Zero();
+  double shotNormalVariance = 0.0;
+  int normalFreedom = 0;
   int iterations = 0;
 };
 

@@ -149,6 +149,10 @@ class Verification:
     judged_by: str = "limit"  #: "covariance" (knows what the shots can see) or "limit" (the RMS limit)
     #: detectable_shift_mm, detectable_turn_deg, more_shots, tolerance_mm, tolerance_deg, p_value, text
     power: Optional[dict] = None
+    shots_with_normal: int = 0  #: shots judged by their board normal too (a calibration solved with normals)
+    normal_rms_deg: float = 0.0  #: RMS angle of their normals from the saved board plane's
+    #: n: each shot's normal from the saved board plane's (degrees; NaN without a normal)
+    normal_residual_deg: Optional[np.ndarray] = None
 
 
 @dataclass
@@ -330,7 +334,8 @@ def _calibration_of(record: dict) -> Calibration:
 
 def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: Optional[bool] = None,
            meter: bool = False, radian: bool = False, limit_mm: Optional[float] = None,
-           invert: bool = False, tolerance_mm: float = 1.0, tolerance_deg: float = 0.1) -> Verification:
+           invert: bool = False, tolerance_mm: float = 1.0, tolerance_deg: float = 0.1, detections=None,
+           normals=None) -> Verification:
     """Checks new shots against a saved calibration, without calibrating again.
 
     ``saved`` is a :class:`Calibration`, or the path of what ``tarn calibrate --json`` printed or of a result
@@ -344,21 +349,30 @@ def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: 
     ``limit_mm``, the verdict is "drift" when the RMS residual exceeds the limit: 2.5 times the saved
     calibration's leave-one-out RMS (at least 0.1 mm), 1 mm for a file without it, or ``limit_mm``. Raises :class:`TarnError` (201 a saved matrix that is not a rigid
     transform, 202, 203, 204 as for calibrate) and ValueError for a file that is not a saved result.
+    ``detections`` or ``normals`` (as for :func:`calibrate`; or 4 x 4 target poses as ``points``): the new shots'
+    board normals. A calibration solved with the normals (``model`` "point+normal" or "point+rotation") judges
+    them beside the points, and sees a turn of the camera far sooner (``shots_with_normal``, ``normal_rms_deg``,
+    ``normal_residual_deg`` per shot, NaN without a normal).
     """
     if isinstance(saved, Calibration):
         saved = {"camera": saved.camera, "marker": saved.marker, "rms_mm": saved.rms_mm,
                  "leave_one_out_mm": saved.leave_one_out_mm, "uncertainty": saved.uncertainty,
                  "convention": saved.convention, "robot": saved.robot, "eye_to_hand": saved.eye_to_hand,
-                 "unit": saved.unit, "covariance": saved.covariance}
+                 "unit": saved.unit, "covariance": saved.covariance, "model": saved.model, "board": saved.board}
     elif isinstance(saved, os.PathLike):
         saved = os.fspath(saved)
     elif not isinstance(saved, str):
         raise ValueError("saved must be a Calibration or the path of a saved calibration, not " + repr(saved))
+    targets = np.asarray(points, dtype=float)
+    rotations = [list(r.ravel()) for r in targets[:, :3, :3]] if targets.ndim == 3 and targets.shape[1:] == (4, 4) else []
+    points = _marker_points(points)
+    planes = _planes_of(detections, normals, len(points))
     robot_rows, robot, meter = _rows_of(robot_rows, robot, meter, invert)
-    v = _tarn.verify(_marker_points(points), np.asarray(robot_rows, dtype=float), saved, robot, eye_to_hand, meter,
-                     radian, limit_mm, tolerance_mm, tolerance_deg)
+    v = _tarn.verify(points, np.asarray(robot_rows, dtype=float), saved, robot, eye_to_hand, meter,
+                     radian, limit_mm, tolerance_mm, tolerance_deg, planes, rotations)
     shots = v.pop("shots")
     v.pop("schema", None)
+    v["normal_residual_deg"] = _floats([s["normal_residual_deg"] for s in shots])
     for key in ("predicted_mm", "measured_mm", "residual_mm"):
         v[key] = np.array([s[key] for s in shots], dtype=float).reshape((len(shots), 3) if key != "residual_mm" else -1)
     if v["drift"]:

@@ -418,6 +418,14 @@ def test_the_image_intrinsics_are_read_used_and_agree_with_the_command_line(tmp_
     assert bare.model == "point+normal" and np.isclose(np.linalg.norm(bare.board["normal"]), 1.0)
     with pytest.raises(ValueError, match="model"):
         tarn.calibrate(points, rows, detections=detections, model="plane")
+    # The saved board plane judges the shots' normals, from the calibration and from its saved file alike.
+    check = tarn.verify(points, rows, bare, normals=[d.normal for d in detections])
+    assert check.shots_with_normal == len(points) and check.verdict != "drift"
+    assert np.all(np.isfinite(check.normal_residual_deg)) and check.normal_rms_deg < 0.5
+    bare.save(tmp_path / "joint.yaml")
+    again = tarn.verify(points, rows, str(tmp_path / "joint.yaml"), detections=detections)
+    assert again.shots_with_normal == len(points)
+    assert tarn.verify(points, rows, bare).shots_with_normal == 0
     # The suggestions score with the same normals; the command line's from the same shots agree.
     fx, fy, cx, cy, w, h = tarn.pinhole(folder / "clouds" / "shot_0.ply", str(folder / "images" / "shot_0.png"))
     nxt = tarn.suggest(points, rows, count=2, detections=detections, intrinsics=(fx, fy, cx, cy), image_size=(w, h))

@@ -548,6 +548,15 @@ TEST(TarnCli, MatricesTargetsAndDetectOutputGiveTheSameCalibration) {
     EXPECT_EQ(result["shots_with_normal"], 10);
     EXPECT_LT((MatrixOf(result["camera_matrix"]) - expected).cwiseAbs().maxCoeff(), 0.05);
     EXPECT_NEAR(result["board"]["normal"][2].get<double>(), 1.0, 0.01);  // the board lies flat in the base
+    // The saved board plane judges the shots' normals too: its own shots agree with it.
+    std::ofstream(dir / "joint.json") << o.out;
+    o = Tarn("verify --json --result " + (dir / "joint.json").string() + " --poses " + (dir / "robot.txt").string() +
+             " --markers " + (dir / file).string());
+    ASSERT_EQ(o.status, 0) << o.err;
+    const json check = json::parse(o.out);
+    EXPECT_EQ(check["shots_with_normal"], 10);
+    EXPECT_LT(check["normal_rms_deg"].get<double>(), 0.5);
+    EXPECT_NE(check["verdict"], "drift");
   }
   // The suggestions scored with the file's normals, and by points alone when asked.
   for (const std::string model : {"auto", "point"}) {

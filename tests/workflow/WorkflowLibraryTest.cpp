@@ -176,8 +176,8 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   for (std::size_t i = 0; i < 81; ++i) covariance.matrix[i] = (i % 10 == 0 ? 2.0 : 1e-7) / 7.0;
   covariance.alongSightSigmaMm = 1.0 / 3.0;
   covariance.acrossSightSigmaMm = 0.1;
-  const FileSettings settings{
-      1, "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText(), covariance, 0.75};
+  FileSettings settings{
+      1, "ABB [X,Y,Z]mm|[Q1 Q2 Q3 Q4]deg", true, false, true, 0.0015, FittedMarkerText(), covariance, 0.75, {}};
   ASSERT_TRUE(WriteSettingsFile(path, settings, ResultTables(result)));
 
   std::ifstream in(path, std::ios::binary);
@@ -213,6 +213,25 @@ TEST(SettingsFile, WrittenInGbkAndReadBackAsWritten) {
   EXPECT_EQ(saved.calibration.rmsErrorMm, 0.75);
   EXPECT_TRUE(saved.calibration.covariance.known);
   EXPECT_FALSE(ParseCovarianceEntry(CovarianceEntry(covariance) + " 5", back));
+  // A board plane likewise, read back into the saved calibration; a damaged one leaves the model a point's.
+  TamoHandEye::BoardPlane board;
+  board.normal = {0.0, 0.6, 0.8};
+  for (std::size_t k = 0; k < board.normalCrossCovariance.size(); ++k)
+    board.normalCrossCovariance[k] = 1e-7 * static_cast<double>(k);
+  board.normalCovariance[4] = 3e-9;
+  board.shotNormalSigmaDeg = 0.031;
+  board.normalFreedom = 25;
+  settings.board = std::pair{std::string("point+normal"), board};
+  ASSERT_TRUE(WriteSettingsFile(path, settings, ResultTables(result)));
+  ASSERT_TRUE(ReadSavedResult(path, saved, why)) << why;
+  EXPECT_EQ(saved.calibration.model, "point+normal");
+  EXPECT_EQ(saved.calibration.board.normalCrossCovariance, board.normalCrossCovariance);
+  EXPECT_EQ(saved.calibration.board.normal, board.normal);
+  EXPECT_EQ(saved.calibration.board.normalFreedom, 25);
+  std::string model = "point";
+  EXPECT_FALSE(ParseBoardEntry(BoardEntry("point+normal", board) + " 1", model, board));
+  EXPECT_FALSE(ParseBoardEntry("point 0 0 1", model, board));
+  EXPECT_EQ(model, "point");
 }
 
 std::string Contents(const fs::path& path) {

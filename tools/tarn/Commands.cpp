@@ -213,6 +213,34 @@ void WriteOutput(const std::string& path, const json& result) {
   std::cerr << "wrote " << path << "\n";
 }
 
+// The result as the desktop program's "保存" writes it (--save), with what a later check needs.
+void SaveResultFile(const CalibrateOptions& o, const Calibration& c) {
+  // How the markers of a markers file were found is not known.
+  TarnWorkflow::FileSettings settings{c.param.HandEyeType != 0 ? 1 : 0,
+                                      o.robot->text,
+                                      c.param.IsMeter,
+                                      c.param.IsRadian,
+                                      c.param.Exhaust,
+                                      c.param.RansacDist,
+                                      std::nullopt,
+                                      std::nullopt,
+                                      c.result.rmsError,
+                                      std::nullopt};
+  if (c.report.covariance.known) settings.covariance = c.report.covariance;
+  if (c.report.model != "point" && c.report.board.normalFreedom > 0) {
+    settings.board = std::pair{c.report.model, c.report.board};
+  }
+  if (o.markers.empty()) {
+    settings.markerType =
+        o.centre == Centre::Fit ? TarnWorkflow::FittedMarkerText() : TarnWorkflow::CentroidMarkerText();
+  }
+  std::string why;
+  if (!TarnWorkflow::WriteSettingsFile(o.save, settings, TarnWorkflow::ResultTables(c.result), &why)) {
+    throw std::runtime_error("--save: " + why);
+  }
+  std::cerr << "saved " << o.save << "\n";
+}
+
 int CalibrateChecked(const CalibrateOptions& o) {
   if (o.robot == nullptr) throw std::runtime_error("unknown robot type; use one of " + TarnWorkflow::RobotTypeNames());
   if (o.meter && !o.robot->meterChoice && !o.matrixRows)
@@ -244,28 +272,7 @@ int CalibrateChecked(const CalibrateOptions& o) {
     if (centroids) std::cout << "Note: " << TarnWorkflow::CentroidBiasNote() << "\n";
   }
   if (!o.output.empty()) WriteOutput(o.output, result);
-  if (!o.save.empty()) {
-    // How the markers of a markers file were found is not known.
-    TarnWorkflow::FileSettings settings{c.param.HandEyeType != 0 ? 1 : 0,
-                                        o.robot->text,
-                                        c.param.IsMeter,
-                                        c.param.IsRadian,
-                                        c.param.Exhaust,
-                                        c.param.RansacDist,
-                                        std::nullopt,
-                                        std::nullopt,
-                                        c.result.rmsError};
-    if (c.report.covariance.known) settings.covariance = c.report.covariance;
-    if (o.markers.empty()) {
-      settings.markerType =
-          o.centre == Centre::Fit ? TarnWorkflow::FittedMarkerText() : TarnWorkflow::CentroidMarkerText();
-    }
-    std::string why;
-    if (!TarnWorkflow::WriteSettingsFile(o.save, settings, TarnWorkflow::ResultTables(c.result), &why)) {
-      throw std::runtime_error("--save: " + why);
-    }
-    std::cerr << "saved " << o.save << "\n";
-  }
+  if (!o.save.empty()) SaveResultFile(o, c);
   if (o.strict && !c.report.warnings.empty()) {
     std::cerr << c.report.warnings.size() << " warning(s) under --strict\n";
     return 3;
@@ -314,7 +321,9 @@ int VerifyChecked(const CalibrateOptions& given, const std::string& resultFile, 
   options.toleranceDeg = o.toleranceDeg;
   TamoHandEye::CalibrationCheck check;
   ErrorCode code = Success;
-  { code = TamoHandEye::CheckCalibration(markers, rows, param, o.robot->kind, saved.calibration, options, check); }
+  const std::vector<TamoHandEye::ShotPlane> planes =
+      shots.detections.empty() ? shots.planes : TarnWorkflow::ShotPlanesOf(shots.detections);
+  code = TamoHandEye::CheckCalibration(markers, planes, rows, param, o.robot->kind, saved.calibration, options, check);
   if (code != Success) {
     if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(code), check.failure).dump(2) << "\n";
     std::cerr << "the check failed (code " << static_cast<int>(code) << "): " << check.failure << "\n";

@@ -36,6 +36,14 @@
 // the transforms) the limit is CheckOptions::defaultLimitMm; CheckOptions::limitMm, when above 0,
 // replaces either.
 //
+// A saved calibration solved with the board's normals (SavedCalibration::model and board) also judges the normals
+// of new shots that carry one: each shot's normal residual (the predicted normal's displacement across the measured
+// one, 2 values) joins its point's, with one shot's normal noise as the calibration's normals showed it and the
+// saved normal's error (with its covariance with the other parameters) common to all shots. The turn test and the
+// test of all residuals then weigh the normals too; as a normal moves with any turn across it, a turn of the camera
+// is seen far sooner than from the points alone. The tests' degrees of freedom are then the smaller of the points'
+// and the normals'.
+//
 // With three or more shots, the camera displacement that best explains them is estimated: a motion of the
 // camera (in its own frame at the saved pose) that brings the measured points onto the predicted ones by
 // least squares (generalised, under the covariance above, when it is known). Over a few shots near the camera's axis a
@@ -51,6 +59,7 @@
 #include <tarn/TarnExport.h>
 
 #include <array>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -75,6 +84,10 @@ struct SavedCalibration {
   Uncertainty uncertainty;
   /// Its covariance, when known: then the verdict knows what the shots can see (see above).
   CalibrationCovariance covariance;
+  /// The model it was solved under ("point", "point+normal", "point+rotation") and, under the others, the
+  /// board's plane: then new shots that carry the board's normal are judged by it too (see above).
+  std::string model = "point";
+  BoardPlane board;
 };
 
 struct CheckOptions {
@@ -93,6 +106,9 @@ struct ShotCheck {
   std::array<double, 3> predictedMm{};  ///< where the saved calibration puts the marker, camera frame
   std::array<double, 3> measuredMm{};   ///< where it was measured
   double residualMm = 0.0;              ///< their distance
+  /// The angle between the board's normal the saved calibration predicts and the one measured (degrees);
+  /// NaN where the shot carries no normal or the saved calibration no board plane.
+  double normalResidualDeg = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct CalibrationCheck {
@@ -112,6 +128,9 @@ struct CalibrationCheck {
   double toleranceDeg = 0.0;
   double pValue = 1.0;     ///< the smallest of the three tests' p-values (times 3): below 0.01 is drift
   std::string convention;  ///< the rows' rotation convention used
+  /// Shots judged by their normal as well (see above), and the RMS of their normal residuals (degrees).
+  int shotsWithNormal = 0;
+  double normalRmsDeg = 0.0;
   /// The camera displacement that best explains the shots (see above): known with three or more shots.
   bool displacementKnown = false;
   std::array<double, 3> displacementMm{};  ///< the camera's move, in its own axes at the saved pose
@@ -131,6 +150,15 @@ struct CalibrationCheck {
 /// have), or, when no limit is given, one that did not fit its own poses (RMS residual above kPoorFitMm:
 /// a limit derived from it would pass anything). On failure `check` holds only `failure`. Never throws.
 TARN_EXPORT ErrorCode CheckCalibration(const std::vector<MarkerBoardResult>& markers, const RobotRows& robotRows,
+                                       const AlgoParam& param, RobotKind robot, const SavedCalibration& saved,
+                                       const CheckOptions& options, CalibrationCheck& check);
+
+/// The same, with the board's plane of each shot (one entry per marker, or none): where the saved calibration
+/// carries its board plane (SavedCalibration::model not "point", its covariance known), each shot's normal is
+/// judged beside its point (see above). Shots without a normal count as points only; without any, the result is
+/// the one above. Codes as above, and 203 when `shots` is neither empty nor one per marker.
+TARN_EXPORT ErrorCode CheckCalibration(const std::vector<MarkerBoardResult>& markers,
+                                       const std::vector<ShotPlane>& shots, const RobotRows& robotRows,
                                        const AlgoParam& param, RobotKind robot, const SavedCalibration& saved,
                                        const CheckOptions& options, CalibrationCheck& check);
 

@@ -230,6 +230,14 @@ struct BoardPlane {
   /// The points' extra noise along each line of sight that the residuals show beyond the stated (1σ, mm): a
   /// real camera's depth errors (dark or shiny surfaces, a depth scale or offset) that no single shot shows.
   double sightNoiseMm = 0.0;
+  /// What a later check of new shots' normals needs (CheckCalibration): the covariance of the normal's three
+  /// components (3 x 3, row by row; rank 2, nothing along the normal), its covariance with CalibrationCovariance's
+  /// nine parameters (3 x 9, row by row, in their units), and one shot's normal noise per axis across it (1σ,
+  /// degrees: the normals' residuals over their share of the redundancy, 2m − 5 for m shots, `normalFreedom`).
+  std::array<double, 9> normalCovariance{};
+  std::array<double, 27> normalCrossCovariance{};
+  double shotNormalSigmaDeg = 0.0;
+  int normalFreedom = 0;
 };
 
 struct CalibrationReport {
