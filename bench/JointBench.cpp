@@ -5,8 +5,10 @@
 // "PointSolve/n" is the point model's linear estimate and refinement; "JointSolve/n" the joint solve from its
 // result (point noise 0.05 mm across and 0.3 mm along the line of sight, normal 0.01°, robot 0.03 mm / 0.005°
 // stated). "Report/n/0" the report without the set-up check under the point model, "Report/n/1" with normals;
-// "Suggest/n/0" three suggestions scored by the points, "Suggest/n/1" by what the normals add too.
+// "Suggest/n/0" three suggestions scored by the points, "Suggest/n/1" by what the normals add too; "Check/0" five new
+// shots checked against a saved calibration by their points, "Check/1" by their normals too.
 
+#include <tarn/CalibrationCheck.h>
 #include <tarn/CalibrationReport.h>
 #include <tarn/PoseSuggestion.h>
 
@@ -128,10 +130,44 @@ void Suggest(benchmark::State& state) {
   }
 }
 
+// Five new shots (the scene's last) checked against the calibration of the others, saved with its covariance and,
+// for /1, its board plane, the shots' normals judged too.
+void Check(benchmark::State& state) {
+  const Data d = MakeData(25);
+  const auto rows = TarnSim::RobotRows(d.scene, TarnSim::RowFormat::Fanuc);
+  const auto markers = d.scene.Markers();
+  const std::vector<MarkerBoardResult> first(markers.begin(), markers.begin() + 20);
+  ReportOptions options;
+  options.setupCheck = false;
+  options.shots.assign(d.planes.begin(), d.planes.begin() + 20);
+  CalibrationReport report;
+  SolveCalibrationReport(first, RobotRows(rows.begin(), rows.begin() + 20), AlgoParam{}, RobotKind::Fanuc, options,
+                         report);
+  SavedCalibration saved;
+  saved.cameraMatrix = report.result.cameraMatrix;
+  saved.markerPosition = report.result.markerPosition;
+  saved.rmsErrorMm = report.result.rmsError;
+  saved.covariance = report.covariance;
+  if (state.range(0) != 0) {
+    saved.model = report.model;
+    saved.board = report.board;
+  }
+  const std::vector<MarkerBoardResult> shots(markers.begin() + 20, markers.end());
+  const std::vector<ShotPlane> planes(d.planes.begin() + 20, d.planes.end());
+  const RobotRows shotRows(rows.begin() + 20, rows.end());
+  for (auto _ : state) {
+    CalibrationCheck check;
+    CheckCalibration(shots, planes, shotRows, AlgoParam{}, RobotKind::Fanuc, saved, {}, check);
+    if (check.shotsWithNormal != (state.range(0) != 0 ? 5 : 0)) state.SkipWithError("normals not judged as asked");
+    benchmark::DoNotOptimize(check.pValue);
+  }
+}
+
 BENCHMARK(PointSolve)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Unit(benchmark::kMicrosecond);
 BENCHMARK(JointSolve)->Arg(10)->Arg(20)->Arg(40)->Arg(80)->Arg(160)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Report)->Args({20, 0})->Args({20, 1})->Args({160, 0})->Args({160, 1})->Unit(benchmark::kMicrosecond);
 BENCHMARK(Suggest)->Args({20, 0})->Args({20, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(Check)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
