@@ -284,6 +284,11 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     ui->CalculateBtn->click();
     QVERIFY2(ui->TextDiagnosis->toPlainText().contains("（11/12 个位姿含法向"),
              qUtf8Printable(ui->TextDiagnosis->toPlainText()));
+    // "验证" of the same rows judges their normals by the calculation's board plane too.
+    dialogs->shown.clear();
+    ui->VerifyBtn->click();
+    const QString shown = dialogs->shown.join("\n");
+    QVERIFY2(shown.contains("其中 11 组带标定板法向") && !shown.contains("漂移"), qUtf8Printable(shown));
 
     QTemporaryDir out;
     dialogs->path = out.filePath("fitted.csv");
