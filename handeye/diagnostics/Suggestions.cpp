@@ -30,9 +30,10 @@ std::string CheckOptions(const SuggestOptions& o) {
   return {};
 }
 
-// The flange pose (metres) as a row of the kind, in the units of `param`.
-ErrorCode ToRow(RobotKind kind, const std::string& convention, const AlgoParam& param, const Eigen::Matrix4d& flange,
-                std::vector<double>& row) {
+}  // namespace
+
+ErrorCode RowOfFlange(RobotKind kind, const std::string& convention, const AlgoParam& param,
+                      const Eigen::Matrix4d& flange, std::vector<double>& row) {
   const bool rowsInMetres = RowsInMetres(kind, param);
   std::vector<std::vector<double>> matrix(4, std::vector<double>(4));
   for (int r = 0; r < 4; ++r) {
@@ -43,8 +44,6 @@ ErrorCode ToRow(RobotKind kind, const std::string& convention, const AlgoParam& 
   }
   return MatrixToRobotRow(kind, convention, param, matrix, row);
 }
-
-}  // namespace
 
 ErrorCode SuggestFromTaken(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, const AlgoParam& param,
                            RobotKind kind, const SuggestOptions& options, PoseSuggestions& out) {
@@ -91,7 +90,7 @@ ErrorCode SuggestFromTaken(const std::vector<MarkerBoardResult>& markers, const 
   out.sigmaMm = next.sigmaMm;
   for (const NextPose& p : next.poses) {
     PoseSuggestion s;
-    if (ToRow(kind, out.convention, param, p.flange, s.row) != Success) continue;
+    if (RowOfFlange(kind, out.convention, param, p.flange, s.row) != Success) continue;
     s.sigmaMmAfter = p.sigmaMm;
     s.fromPose = p.from;
     for (int k = 0; k < 3; ++k) s.axis[static_cast<std::size_t>(k)] = p.axis(k);

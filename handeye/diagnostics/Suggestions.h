@@ -6,6 +6,9 @@
 
 #include <tarn/PoseSuggestion.h>
 
+#include <Eigen/Core>
+
+#include <string>
 #include <vector>
 
 namespace TamoHandEye {
@@ -13,5 +16,9 @@ namespace TamoHandEye {
 /// The suggestions for input the entry point has not yet checked; may throw (the entry point catches).
 ErrorCode SuggestFromTaken(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, const AlgoParam& param,
                            RobotKind kind, const SuggestOptions& options, PoseSuggestions& out);
+
+/// The flange pose (base_from_flange, metres) as a row of the kind in `convention` and the units of `param`.
+ErrorCode RowOfFlange(RobotKind kind, const std::string& convention, const AlgoParam& param,
+                      const Eigen::Matrix4d& flange, std::vector<double>& row);
 
 }  // namespace TamoHandEye

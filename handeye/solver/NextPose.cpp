@@ -88,7 +88,9 @@ double TranslationSigmaMm(const Matrix9d& normal, double variance) {
 class Geometry {
  public:
   Geometry(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera)
-      : eyeToHand(poses.eyeToHand), markerPoint(marker.Translation()) {
+      : Geometry(poses.eyeToHand, marker, camera) {}
+  Geometry(bool fixedCamera, const Kel::SE3d& marker, const Kel::SE3d& camera)
+      : eyeToHand(fixedCamera), markerPoint(marker.Translation()) {
     z.matrix() = camera.Matrix();
   }
 
@@ -206,6 +208,70 @@ class CandidateSet {
   Eigen::Vector3d meanSight = Eigen::Vector3d::Zero();
 };
 
+// The candidates of a plan: the taught pose turned by up to the largest turn about 26 axes (a third, two thirds and
+// all of it), the marker placed where the image (or cone) allows at the taught distance and 15 % nearer and
+// farther, kept when the camera sees the marker's face as the taught pose does (its line of sight within the
+// largest turn of the taught one).
+class PlanCandidates {
+ public:
+  PlanCandidates(const Geometry& g, const Eigen::Isometry3d& taughtPose, const PlanSettings& settings)
+      : geometry(g),
+        taught(taughtPose),
+        axes(SpreadAxes(kAxes)),
+        directions(settings.camera.width > 0
+                       ? ImageDirections(settings.camera, settings.imageMargin, settings.marginDeg)
+                       : ViewDirections(std::max(0.0, settings.viewConeDeg - settings.marginDeg))),
+        camera(settings.camera),
+        maxTurnDeg(settings.maxTurnDeg),
+        tolerance(settings.distanceTolerance),
+        distance((g.Camera(taughtPose).inverse() * g.Marker(taughtPose)).norm()),
+        sight(g.LineOfSight(taughtPose)) {}
+
+  template <typename Visit>
+  void ForEach(Visit&& visit) const {
+    if (!(distance > 0.0)) return;
+    std::size_t key = 0;
+    for (const double scale : {1.0, 1.0 - tolerance, 1.0 + tolerance}) {
+      for (const Eigen::Vector3d& direction : directions) {
+        const Eigen::Vector3d inCamera = scale * distance * direction;
+        for (const Eigen::Vector3d& axis : axes) {
+          for (const double part : {1.0 / 3.0, 2.0 / 3.0, 1.0}) {
+            const double turn = part * maxTurnDeg;
+            const Eigen::Matrix3d rotation = Eigen::AngleAxisd(turn * kDegree, axis) * taught.linear();
+            const Eigen::Isometry3d placed = geometry.Place(rotation, inCamera);
+            if (AngleDeg(geometry.LineOfSight(placed), sight) <= maxTurnDeg) {
+              NextPose pose;
+              pose.flange = placed.matrix();
+              pose.from = 0;
+              pose.axis = axis;
+              pose.turnDeg = turn;
+              pose.viewDeg = AngleDeg(direction, Eigen::Vector3d::UnitZ());
+              if (camera.width > 0) {
+                pose.pixel = Eigen::Vector2d(camera.fx * direction.x() / direction.z() + camera.cx,
+                                             camera.fy * direction.y() / direction.z() + camera.cy);
+              }
+              pose.distanceMm = 1000.0 * inCamera.norm();
+              visit(key, pose, placed, inCamera);
+            }
+            ++key;
+          }
+        }
+      }
+    }
+  }
+
+ private:
+  const Geometry& geometry;
+  Eigen::Isometry3d taught;
+  std::vector<Eigen::Vector3d> axes;
+  std::vector<Eigen::Vector3d> directions;
+  CameraPinhole camera;
+  double maxTurnDeg;
+  double tolerance;
+  double distance;
+  Eigen::Vector3d sight;
+};
+
 // The trace of the camera translation's block of (N + JᵀJ)⁻¹, from C = N⁻¹ and that block's trace now, by
 // the rank-3 update: (N + JᵀJ)⁻¹ = C − C·Jᵀ·(I + J·C·Jᵀ)⁻¹·J·C.
 double TranslationTraceAfter(const Matrix9d& c, double traceNow, const Eigen::Matrix<double, 3, 9>& j) {
@@ -250,8 +316,8 @@ double NearestDistanceMm(const SolvedPoses& poses, const Geometry& g) {
 // The greedy choice: the candidate that lowers the camera translation's variance most, then the next with it
 // added, and so on. `information` over the parameters (x, δ, t_Z, …) at the residuals' variance `variance`;
 // `rowsOf(flange, inCamera)` the rows a candidate adds.
-template <typename Information, typename RowsOf>
-void PickBest(Information information, double variance, const CandidateSet& candidates, int count, RowsOf rowsOf,
+template <typename Information, typename Candidates, typename RowsOf>
+void PickBest(Information information, double variance, const Candidates& candidates, int count, RowsOf rowsOf,
               NextPoses& out) {
   std::vector<std::size_t> taken;
   for (int k = 0; k < count; ++k) {
@@ -326,6 +392,27 @@ NextPoses SuggestPoses(const SolvedPoses& poses, const JointPredictor& joint, co
       [&joint](const Eigen::Isometry3d& flange, const Eigen::Vector3d&) {
         return joint.Rows(Kel::SE3d(flange.translation(), Kel::SO3d(Eigen::Quaterniond(flange.linear()))));
       },
+      out);
+  return out;
+}
+
+Eigen::Matrix<double, 3, 9> PoseJacobian(bool eyeToHand, const Kel::SE3d& camera, const Eigen::Isometry3d& flange,
+                                         const Eigen::Vector3d& inCamera) {
+  return Geometry(eyeToHand, Kel::SE3d(), camera).Jacobian(flange, inCamera);
+}
+
+NextPoses PlanPoses(bool eyeToHand, const Kel::SE3d& marker, const Kel::SE3d& camera, const Eigen::Isometry3d& taught,
+                    const Matrix9d& information, double variance, const PlanSettings& settings) {
+  NextPoses out;
+  // A weak prior (a thousand times the shot noise, in metres and radians per metre of lever) so that the first
+  // poses are scored before the shots fix every parameter.
+  const Matrix9d prior = 1e-6 * Matrix9d::Identity();
+  out.sigmaMm = TranslationSigmaMm(information + prior, variance);
+  const Geometry g(eyeToHand, marker, camera);
+  const PlanCandidates candidates(g, taught, settings);
+  PickBest(
+      Matrix9d(information + prior), variance, candidates, settings.count,
+      [&g](const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) { return g.Jacobian(flange, inCamera); },
       out);
   return out;
 }

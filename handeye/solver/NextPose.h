@@ -46,4 +46,26 @@ NextPoses SuggestPoses(const SolvedPoses& poses, const Kel::SE3d& marker, const 
 NextPoses SuggestPoses(const SolvedPoses& poses, const JointPredictor& joint, const JointSolution& solution,
                        const NextPoseOptions& options);
 
+/// A plan of poses around one taught pose (see tarn/PosePlan.h).
+struct PlanSettings {
+  int count = 14;                   ///< poses to add beside the taught one
+  double maxTurnDeg = 30.0;         ///< the largest turn from the taught orientation
+  double distanceTolerance = 0.15;  ///< the camera's distance kept within this share of the taught one
+  double viewConeDeg = 25.0;
+  CameraPinhole camera;  ///< when known (width above 0): the marker kept inside the image instead of the cone
+  double imageMargin = 0.1;
+  double marginDeg = 1.0;  ///< how far inside the cone or image, for the camera's own direction error
+};
+
+/// From the taught flange pose (base_from_flange, metres) with the marker and camera as the solver gives them (X
+/// and Z, solved or guessed): the poses that lower the camera translation's σ most, best first, scored from
+/// `information` (ΣJᵀJ of the shots taken, the taught one among them) at the residuals' variance `variance`.
+NextPoses PlanPoses(bool eyeToHand, const Kel::SE3d& marker, const Kel::SE3d& camera, const Eigen::Isometry3d& taught,
+                    const Matrix9d& information, double variance, const PlanSettings& settings);
+
+/// A pose's rows of the translation residuals' derivative (see TranslationJacobian) for a flange pose and the
+/// marker point it sees.
+Eigen::Matrix<double, 3, 9> PoseJacobian(bool eyeToHand, const Kel::SE3d& camera, const Eigen::Isometry3d& flange,
+                                         const Eigen::Vector3d& inCamera);
+
 }  // namespace TamoHandEye

@@ -11,6 +11,7 @@
 #include <tarn/MarkerBoardResult.h>
 #include <tarn/MarkerDetect.h>
 #include <tarn/Output.h>
+#include <tarn/PosePlan.h>
 #include <tarn/PoseSuggestion.h>
 #include <tarn/RobotTypes.h>
 #include <tarn/RowConversions.h>

@@ -1,0 +1,205 @@
+// Pose plans from one taught pose, checked on synthetic cells with a known camera and marker: every planned pose
+// keeps the marker inside the image at the taught distance within the turn allowed, calibrating from the plan
+// beats as many poses drawn at random inside the same limits, and the route without a camera guess (a first
+// stage, then the plan from its shots) gets as far.
+
+#include <tarn/CalibrationReport.h>
+#include <tarn/PosePlan.h>
+
+#include "HandEyeScene.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace {
+
+using namespace TamoHandEye;
+using Eigen::Isometry3d;
+using Eigen::Vector3d;
+using TarnSim::RowFormat;
+
+constexpr double kDegree = 3.14159265358979323846 / 180.0;
+
+struct Cell {
+  TarnSim::Scene truth;  // the camera and marker; flange[0] is the taught pose
+  CameraPinhole pinhole;
+};
+
+Cell MakeCell(bool eyeToHand, double fx, unsigned seed) {
+  TarnSim::SceneOptions o;
+  o.poses = 1;
+  o.eyeToHand = eyeToHand;
+  o.seed = seed;
+  Cell c{TarnSim::MakeScene(o), {fx, fx, 960.0, 600.0, 1920, 1200}};
+  return c;
+}
+
+// Where the truth puts the marker in the camera frame for a flange pose.
+Vector3d Seen(const TarnSim::Scene& truth, const Isometry3d& flange) {
+  return truth.eyeToHand ? Vector3d(truth.camera.inverse() * (flange * truth.marker))
+                         : Vector3d((flange * truth.camera).inverse() * truth.marker);
+}
+
+std::vector<double> FanucRow(const Isometry3d& pose) {
+  TarnSim::Scene one;
+  one.flange = {pose};
+  return TarnSim::RobotRows(one, RowFormat::Fanuc)[0];
+}
+
+Isometry3d PoseOf(const PlannedPose& p) {
+  Isometry3d pose = Isometry3d::Identity();
+  for (int k = 0; k < 12; ++k) pose.matrix()(k / 4, k % 4) = p.matrix[static_cast<std::size_t>(k)];
+  pose.translation() /= 1000.0;
+  return pose;
+}
+
+// The calibration's translation σ (mm) from shots at these flange poses with 0.5 mm of noise per axis.
+double CalibratedSigma(const TarnSim::Scene& truth, const std::vector<Isometry3d>& flanges, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::normal_distribution<double> noise(0.0, 0.0005);
+  TarnSim::Scene shots = truth;
+  shots.flange = flanges;
+  shots.points.clear();
+  for (const Isometry3d& f : flanges)
+    shots.points.push_back(Seen(truth, f) + Vector3d(noise(rng), noise(rng), noise(rng)));
+  AlgoParam param;
+  param.HandEyeType = truth.eyeToHand ? 1 : 0;
+  ReportOptions options;
+  options.setupCheck = false;
+  CalibrationReport report;
+  EXPECT_EQ(SolveCalibrationReport(shots.Markers(), TarnSim::RobotRows(shots, RowFormat::Fanuc), param,
+                                   RobotKind::Fanuc, options, report),
+            Success)
+      << report.failure;
+  // At exactly that noise: the reported σ over the residuals' σ the report estimated, so that draws do not decide.
+  return report.uncertainty.translationNormMm * 0.5 / report.covariance.residualSigmaMm;
+}
+
+// Poses drawn at random inside the plan's limits: the taught orientation turned by up to 30° about a random axis,
+// the marker anywhere inside the image's inner 80 %, the camera at the taught distance ±15 %.
+std::vector<Isometry3d> RandomPoses(const Cell& c, int count, std::mt19937& rng) {
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  const Isometry3d taught = c.truth.flange[0];
+  const double distance = Seen(c.truth, taught).norm();
+  std::vector<Isometry3d> out{taught};
+  while (static_cast<int>(out.size()) < count) {
+    const Vector3d axis = Vector3d(unit(rng), unit(rng), unit(rng)).normalized();
+    Isometry3d f = Isometry3d::Identity();
+    f.linear() = Eigen::AngleAxisd(15.0 * (1.0 + unit(rng)) * kDegree, axis) * taught.linear();
+    const double u = 960.0 + 0.8 * 960.0 * unit(rng), v = 600.0 + 0.8 * 600.0 * unit(rng);
+    const Vector3d ray =
+        Vector3d((u - c.pinhole.cx) / c.pinhole.fx, (v - c.pinhole.cy) / c.pinhole.fy, 1.0).normalized();
+    const Vector3d inCamera = distance * (1.0 + 0.15 * unit(rng)) * ray;
+    if (c.truth.eyeToHand) {
+      f.translation() = c.truth.camera * inCamera - f.linear() * c.truth.marker;
+    } else {
+      const Isometry3d camera(f.linear() * c.truth.camera.linear());
+      f.translation() = c.truth.marker - camera.linear() * inCamera - f.linear() * c.truth.camera.translation();
+    }
+    out.push_back(f);
+  }
+  return out;
+}
+
+PosePlan Plan(const Cell& c, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, bool guess) {
+  PlanOptions options;
+  options.camera = c.pinhole;
+  if (guess) options.cameraGuess = FanucRow(c.truth.camera);
+  AlgoParam param;
+  param.HandEyeType = c.truth.eyeToHand ? 1 : 0;
+  PosePlan plan;
+  EXPECT_EQ(PlanCalibrationPoses(markers, rows, param, RobotKind::Fanuc, options, plan), Success) << plan.failure;
+  return plan;
+}
+
+TEST(PosePlan, FromAGuessKeepsTheMarkerInTheImageAndBeatsRandomPoses) {
+  double planSigma = 0.0, randomSigma = 0.0;
+  int cells = 0;
+  for (const bool eyeToHand : {false, true}) {
+    for (const double fx : {600.0, 1500.0, 2500.0}) {
+      for (unsigned seed = 1; seed <= 3; ++seed) {
+        const Cell c = MakeCell(eyeToHand, fx, seed);
+        const Isometry3d taught = c.truth.flange[0];
+        const Vector3d seen = Seen(c.truth, taught);
+        TarnSim::Scene shot = c.truth;
+        shot.points = {seen};
+        const PosePlan plan = Plan(c, shot.Markers(), {FanucRow(taught)}, true);
+        ASSERT_EQ(plan.poses.size(), 15u) << plan.failure;
+        EXPECT_FALSE(plan.firstStage);
+        EXPECT_GT(plan.sigmaMm, 0.0);
+        std::vector<Isometry3d> flanges;
+        for (const PlannedPose& p : plan.poses) {
+          const Isometry3d f = PoseOf(p);
+          flanges.push_back(f);
+          const Vector3d q = Seen(c.truth, f);
+          const double u = fx * q.x() / q.z() + 960.0, v = fx * q.y() / q.z() + 600.0;
+          if (flanges.size() > 1) {  // the taught pose is where it was taught
+            EXPECT_TRUE(u >= 192.0 - 1e-6 && u <= 1728.0 + 1e-6 && v >= 120.0 - 1e-6 && v <= 1080.0 + 1e-6)
+                << u << " " << v << " fx " << fx;
+          }
+          EXPECT_NEAR(q.norm() / seen.norm(), 1.0, 0.15 + 1e-9);
+          EXPECT_LE(Eigen::AngleAxisd(f.linear() * taught.linear().transpose()).angle(), 30.0 * kDegree + 1e-9);
+          EXPECT_NEAR(u, p.u, 1e-3);
+        }
+        EXPECT_LT((flanges[0].matrix() - taught.matrix()).cwiseAbs().maxCoeff(), 1e-9);
+        std::mt19937 rng(seed);
+        planSigma += CalibratedSigma(c.truth, flanges, seed);
+        randomSigma += CalibratedSigma(c.truth, RandomPoses(c, 15, rng), seed);
+        ++cells;
+      }
+    }
+  }
+  std::printf("15 poses over %d cells: planned sigma %.3f mm, random %.3f mm (%.2fx)\n", cells, planSigma / cells,
+              randomSigma / cells, randomSigma / planSigma);
+  EXPECT_GT(randomSigma, 1.5 * planSigma);
+}
+
+// Without a guess: the first stage (the taught pose, three 30 mm shifts along the flange's axes, two small turns),
+// its shots, then the plan from them; calibrated from all of it, as good as the plan from the true camera.
+TEST(PosePlan, WithoutAGuessTwoStagesGetAsFar) {
+  double twoStage = 0.0, guessed = 0.0;
+  for (const bool eyeToHand : {false, true}) {
+    for (unsigned seed = 1; seed <= 3; ++seed) {
+      const Cell c = MakeCell(eyeToHand, 1200.0, seed);
+      const Isometry3d taught = c.truth.flange[0];
+      TarnSim::Scene shot = c.truth;
+      shot.points = {Seen(c.truth, taught)};
+      const PosePlan first = Plan(c, shot.Markers(), {FanucRow(taught)}, false);
+      ASSERT_TRUE(first.firstStage);
+      ASSERT_EQ(first.poses.size(), 6u);
+      std::vector<Isometry3d> flanges;
+      for (const PlannedPose& p : first.poses) flanges.push_back(PoseOf(p));
+      for (int axis = 0; axis < 3; ++axis) {
+        const Vector3d shift = taught.inverse() * flanges[static_cast<std::size_t>(axis + 1)].translation();
+        EXPECT_LT((shift - 0.03 * Vector3d::Unit(axis)).norm(), 1e-6);
+      }
+      EXPECT_NEAR(first.poses[4].turnDeg, 5.0, 1e-6);
+      // The first stage's shots, with 0.5 mm of noise, then the plan from them.
+      std::mt19937 rng(seed);
+      std::normal_distribution<double> noise(0.0, 0.0005);
+      TarnSim::Scene shots = c.truth;
+      shots.flange = flanges;
+      shots.points.clear();
+      for (const Isometry3d& f : flanges) {
+        shots.points.push_back(Seen(c.truth, f) + Vector3d(noise(rng), noise(rng), noise(rng)));
+      }
+      const PosePlan plan = Plan(c, shots.Markers(), TarnSim::RobotRows(shots, RowFormat::Fanuc), false);
+      ASSERT_EQ(plan.poses.size(), 15u) << plan.failure;
+      EXPECT_LT((PoseOf(plan.poses[0]).matrix() - taught.matrix()).cwiseAbs().maxCoeff(), 1e-6);
+      for (std::size_t i = 1; i < plan.poses.size(); ++i) flanges.push_back(PoseOf(plan.poses[i]));
+      twoStage += CalibratedSigma(c.truth, flanges, seed + 10);
+      std::vector<Isometry3d> fromGuess;
+      for (const PlannedPose& p : Plan(c, shot.Markers(), {FanucRow(taught)}, true).poses) {
+        fromGuess.push_back(PoseOf(p));
+      }
+      guessed += CalibratedSigma(c.truth, fromGuess, seed + 10);
+    }
+  }
+  std::printf("two stages (6 + 14 shots): sigma %.3f mm; from the true camera (15 shots): %.3f mm\n", twoStage / 6,
+              guessed / 6);
+  EXPECT_LT(twoStage, 1.1 * guessed);
+}
+
+}  // namespace
