@@ -7,6 +7,7 @@
 #include "solver/EntryPath.h"
 #include "solver/NextPose.h"
 
+#include <Eigen/Eigenvalues>
 #include <Eigen/Geometry>
 
 #include <algorithm>
@@ -104,6 +105,12 @@ ErrorCode FirstStage(RobotKind kind, const AlgoParam& param, const Eigen::Isomet
   return Success;
 }
 
+// The shots of this information fix every parameter (not only the weak prior the plan's scores start from).
+bool Determined(const Matrix9d& information) {
+  const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(information, Eigen::EigenvaluesOnly);
+  return eigen.eigenvalues()(0) > 1e-9 * std::max(1.0, eigen.eigenvalues()(8));
+}
+
 // Where the solution (or guess) predicts the marker in the camera frame for a flange pose.
 Eigen::Vector3d InCamera(bool eyeToHand, const Eigen::Isometry3d& marker, const Eigen::Isometry3d& camera,
                          const Eigen::Isometry3d& flange) {
@@ -135,7 +142,7 @@ ErrorCode FullPlan(RobotKind kind, const AlgoParam& param, const Eigen::Isometry
     first.u = o.camera.fx * seen.x() / seen.z() + o.camera.cx;
     first.v = o.camera.fy * seen.y() / seen.z() + o.camera.cy;
   }
-  first.sigmaMmAfter = std::isfinite(next.sigmaMm) && next.sigmaMm < 1e5 ? next.sigmaMm : 0.0;
+  first.sigmaMmAfter = Determined(information) ? next.sigmaMm : 0.0;
   if (!AddPose(kind, param, taught, plan, first)) {
     plan.failure = "the taught pose cannot be written back as a row of this robot type";
     return Err_Solve_Fail;
@@ -154,6 +161,7 @@ ErrorCode FullPlan(RobotKind kind, const AlgoParam& param, const Eigen::Isometry
     if (!AddPose(kind, param, flange, plan, pose)) continue;
     const Eigen::Matrix<double, 3, 9> j = PoseJacobian(eyeToHand, camera, flange, InCamera(eyeToHand, x, z, flange));
     total.noalias() += j.transpose() * j;
+    if (!Determined(total)) plan.poses.back().sigmaMmAfter = 0.0;  // the poses so far do not fix the camera yet
   }
   const Uncertainty u = UncertaintyOf(total, variance);
   plan.sigmaMm = u.known ? u.translationNormMm : 0.0;

@@ -715,4 +715,69 @@ TEST(TarnCli, SuggestTheNextPosesAsRowsToTypeIn) {
   EXPECT_THAT(matrix.err, HasSubstr("no row convention"));
 }
 
+// A plan from the taught pose and its shot with a camera guess, as a CSV that calibrate reads back: shots at its
+// rows (marker points from the truth) calibrate to the truth; without a guess, the first stage.
+TEST(TarnCli, PlanAroundATaughtPoseAndCalibrateFromIt) {
+  const json truth = Synthesise("plan", "--robot fanuc --seed 7");
+  const fs::path set = DataSet("plan");
+  const fs::path one = DataSet("plan-one");
+  fs::remove_all(one);
+  fs::create_directories(one / "images");
+  fs::create_directories(one / "clouds");
+  fs::copy(set / "images" / "shot_0.png", one / "images" / "shot_0.png");
+  fs::copy(set / "clouds" / "shot_0.ply", one / "clouds" / "shot_0.ply");
+  std::ifstream rows(set / "robot.txt");
+  std::string taught;
+  std::getline(rows, taught);
+  const Eigen::Matrix4d camera = MatrixOf(truth["camera"]["matrixMm"]);
+  const Eigen::Matrix3d r = camera.topLeftCorner<3, 3>();
+  const double deg = 180.0 / 3.14159265358979323846;
+  std::ostringstream guess;
+  guess << "\"" << camera(0, 3) << "," << camera(1, 3) << "," << camera(2, 3) << ","
+        << std::atan2(r(2, 1), r(2, 2)) * deg << "," << std::asin(-r(2, 0)) * deg << ","
+        << std::atan2(r(1, 0), r(0, 0)) * deg << "\"";
+  const fs::path csv = one / "plan.csv";
+  const std::string shot = " --images " + (one / "images").string() + " --clouds " + (one / "clouds").string();
+  Outcome o = Tarn("plan --json --robot fanuc --count 12 --taught \"" + taught + "\"" + shot + " --camera-guess " +
+                   guess.str() + " --out " + csv.string());
+  ASSERT_EQ(o.status, 0) << o.err << o.out;
+  const json plan = json::parse(o.out);
+  EXPECT_FALSE(plan["first_stage"].get<bool>());
+  ASSERT_EQ(plan["poses"].size(), 12u);
+  EXPECT_TRUE(plan["in_image"].get<bool>());
+  EXPECT_GT(plan["sigma_mm"].get<double>(), 0.0);
+  // Shots at the CSV's rows, as tarn calibrate --poses reads them.
+  const Eigen::Vector3d marker(truth["markerMm"][0], truth["markerMm"][1], truth["markerMm"][2]);
+  std::ofstream markers(one / "markers.txt");
+  for (const json& pose : plan["poses"]) {
+    const std::vector<double> row = pose["row"];
+    Eigen::Matrix4d flange = Eigen::Matrix4d::Identity();
+    flange.topLeftCorner<3, 3>() = (Eigen::AngleAxisd(row[5] / deg, Eigen::Vector3d::UnitZ()) *
+                                    Eigen::AngleAxisd(row[4] / deg, Eigen::Vector3d::UnitY()) *
+                                    Eigen::AngleAxisd(row[3] / deg, Eigen::Vector3d::UnitX()))
+                                       .toRotationMatrix();
+    flange.topRightCorner<3, 1>() = Eigen::Vector3d(row[0], row[1], row[2]);
+    const Eigen::Vector4d seen = (flange * camera).inverse() * marker.homogeneous();
+    markers << seen.x() / 1000.0 << " " << seen.y() / 1000.0 << " " << seen.z() / 1000.0 << "\n";
+  }
+  markers.close();
+  o = Tarn("calibrate --json --robot fanuc --poses " + csv.string() + " --markers " + (one / "markers.txt").string());
+  ASSERT_EQ(o.status, 0) << o.err << Slurp(csv);
+  const auto [translation, rotation] = Errors(json::parse(o.out), truth);
+  EXPECT_LT(translation, 0.01);
+  EXPECT_LT(rotation, 0.001);
+  EXPECT_THAT(Slurp(csv), HasSubstr("# Check reach and collisions before running\nX,Y,Z,W,P,R\n"));
+  // Without a guess: the short first stage, here from the marker typed in.
+  o = Tarn("plan --json --robot fanuc --taught \"" + taught + "\" --marker 0.01,0.02,0.5");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(json::parse(o.out)["first_stage"].get<bool>());
+  EXPECT_EQ(json::parse(o.out)["poses"].size(), 6u);
+  o = Tarn("plan --robot fanuc --taught \"" + taught + "\"");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("--marker X,Y,Z"));
+  o = Tarn("plan --robot fanuc --marker 0,0,0.5 --taught \"" + taught + "\" --out " + (one / "plan.txt").string());
+  EXPECT_EQ(o.status, 1);
+  EXPECT_THAT(o.err, HasSubstr("ls (FANUC)"));
+}
+
 }  // namespace

@@ -94,27 +94,38 @@ int Verify(VerifyState& state) {
   return RunVerify(state.inputs, state.result, state.limitMm);
 }
 
+// --intrinsics fx,fy,cx,cy with --image-size WxH, checked by the parser; unknown when not given.
+TamoHandEye::CameraPinhole PinholeOf(const std::string& intrinsics, const std::string& imageSize) {
+  TamoHandEye::CameraPinhole pinhole;
+  if (intrinsics.empty()) return pinhole;
+  std::stringstream fields(intrinsics);
+  std::string field;
+  std::vector<double> v;
+  while (std::getline(fields, field, ',')) v.push_back(std::stod(field));
+  const std::size_t x = imageSize.find('x');
+  return {v.at(0), v.at(1), v.at(2), v.at(3), std::stoi(imageSize.substr(0, x)), std::stoi(imageSize.substr(x + 1))};
+}
+
 int Suggest(SuggestState& state) {
   SetShotInputs(state.inputs, state.robot);
   SetModel(state.model, state.robotNoise, state.inputs);
   if (state.inputs.matrixRows) {
     throw std::runtime_error("--robot matrix has no row convention to suggest poses in: give the robot's type");
   }
-  TamoHandEye::CameraPinhole pinhole;
-  if (!state.intrinsics.empty()) {
-    std::stringstream fields(state.intrinsics);
-    std::string field;
-    std::vector<double> v;
-    while (std::getline(fields, field, ',')) v.push_back(std::stod(field));
-    const std::size_t x = state.imageSize.find('x');
-    pinhole = {v.at(0),
-               v.at(1),
-               v.at(2),
-               v.at(3),
-               std::stoi(state.imageSize.substr(0, x)),
-               std::stoi(state.imageSize.substr(x + 1))};
+  return RunSuggest(state.inputs, state.count, PinholeOf(state.intrinsics, state.imageSize));
+}
+
+int Plan(PlanState& state) {
+  CalibrateOptions& o = state.inputs;
+  o.matrixRows = false;
+  o.robot = &RobotOrThrow(state.robot);
+  if (state.plan.taught.empty() == o.poses.empty()) {
+    throw std::runtime_error("give --taught ROW (with its shot), or --poses FILE with a first stage's shots");
   }
-  return RunSuggest(state.inputs, state.count, pinhole);
+  if (!o.poses.empty() && o.markers.empty() && o.targets.empty() && o.images.empty()) {
+    throw std::runtime_error("with --poses give the first stage's shots: --images DIR --clouds DIR, or --markers FILE");
+  }
+  return RunPlan(o, state.plan, PinholeOf(state.intrinsics, state.imageSize));
 }
 
 int Marker(const MarkerState& state) {
@@ -132,6 +143,7 @@ int Run(const std::string& name, void* state) {
   if (name == "calibrate") return Calibrate(*static_cast<CalibrateState*>(state));
   if (name == "verify") return Verify(*static_cast<VerifyState*>(state));
   if (name == "suggest") return Suggest(*static_cast<SuggestState*>(state));
+  if (name == "plan") return Plan(*static_cast<PlanState*>(state));
   if (name == "marker") return Marker(*static_cast<const MarkerState*>(state));
   if (name == "demo") {
     const auto& demo = *static_cast<const DemoState*>(state);

@@ -48,6 +48,14 @@ struct SuggestState {
   std::string robotNoise;
 };
 
+struct PlanState {
+  CalibrateOptions inputs;  ///< the taught shot (or a first stage's shots) as calibrate reads them
+  PlanCommandOptions plan;
+  std::string robot;
+  std::string intrinsics;  ///< fx,fy,cx,cy, checked by the parser; empty: estimated from the clouds
+  std::string imageSize;   ///< WxH, with intrinsics
+};
+
 struct MarkerState {
   TarnWorkflow::MarkerSheet sheet;
   std::string out;
@@ -60,8 +68,8 @@ struct DemoState {
 
 }  // namespace TarnCli
 
-/// The command module's entry: runs command `name` ("synth", "detect", "calibrate", "verify", "suggest",
-/// "marker", "demo") on its state (SynthState, DetectOptions, CalibrateState, VerifyState, SuggestState,
+/// The command module's entry: runs command `name` ("synth", "detect", "calibrate", "verify", "suggest", "plan",
+/// "marker", "demo") on its state (SynthState, DetectOptions, CalibrateState, VerifyState, SuggestState, PlanState,
 /// MarkerState, DemoState) and returns
 /// the exit status; a failure prints "tarn: " and its message and gives 1.
 extern "C" int TarnRunCommand(const char* name, void* state);

@@ -3,12 +3,14 @@
 #include "DataFiles.h"
 #include "DataSet.h"
 #include "Report.h"
+#include "RobotPrograms.h"
 #include "SettingsFile.h"
 #include "Suggestion.h"
 #include "Tables.h"
 #include "Text.h"
 #include "Verification.h"
 
+#include <tarn/PosePlan.h>
 #include <tarn/SolveFinalResult.h>
 
 #include <unistd.h>
@@ -390,6 +392,192 @@ int RunSuggest(const CalibrateOptions& inputs, int count, const TamoHandEye::Cam
   if (!inputs.json) return SuggestChecked(inputs, count, pinhole);
   try {
     return SuggestChecked(inputs, count, pinhole);
+  } catch (const std::exception& e) {
+    std::cout << TarnWorkflow::ErrorJson(1, e.what()).dump(2) << "\n";
+    throw;
+  }
+}
+
+namespace {
+
+// Numbers separated by commas, spaces, tabs or semicolons.
+std::vector<double> Values(const std::string& text, const std::string& what) {
+  std::vector<double> values;
+  std::string field;
+  const auto flush = [&] {
+    if (field.empty()) return;
+    double v = 0.0;
+    if (!TarnWorkflow::ParseDecimal(field, v)) throw std::runtime_error(what + ": \"" + field + "\" is not a number");
+    values.push_back(v);
+    field.clear();
+  };
+  for (const char c : text) {
+    if (c == ',' || c == ' ' || c == '\t' || c == ';') {
+      flush();
+    } else {
+      field += c;
+    }
+  }
+  flush();
+  return values;
+}
+
+// The plan's header lines, for a program's comments and the CSV.
+std::vector<std::string> PlanComments(const TamoHandEye::PosePlan& plan, const RobotType& robot) {
+  std::vector<std::string> lines{plan.firstStage ? "Calibration poses, first stage (tarn plan)"
+                                                 : "Calibration poses (tarn plan)"};
+  std::string taught = "Taught pose " + robot.name + ":";
+  for (const double v : plan.poses.front().row) taught += " " + Fixed(v, 3);
+  lines.push_back(taught);
+  if (plan.firstStage) {
+    lines.push_back("Take a shot at each pose, then plan again with them (tarn plan --poses)");
+  } else {
+    lines.push_back("Expected camera sigma after all: " + Fixed(plan.sigmaMm, 3) + " mm, " + Fixed(plan.sigmaDeg, 4) +
+                    " deg (at " + Fixed(plan.noiseMm, 2) + " mm shot noise)");
+  }
+  lines.push_back("Check reach and collisions before running");
+  return lines;
+}
+
+json PlanJson(const TamoHandEye::PosePlan& plan) {
+  json poses = json::array();
+  for (const TamoHandEye::PlannedPose& p : plan.poses) {
+    json pose = {{"row", p.row}, {"turn_deg", p.turnDeg}, {"axis", p.axis}};
+    if (!plan.firstStage) {
+      pose["sigma_mm_after"] = p.sigmaMmAfter > 0.0 ? json(p.sigmaMmAfter) : json(nullptr);
+      pose["distance_mm"] = p.distanceMm;
+      if (plan.inImage) pose["pixel"] = {p.u, p.v};
+    }
+    poses.push_back(pose);
+  }
+  return {{"schema", TarnWorkflow::kSchema},
+          {"first_stage", plan.firstStage},
+          {"convention", plan.convention},
+          {"sigma_mm", plan.firstStage ? json(nullptr) : json(plan.sigmaMm)},
+          {"sigma_deg", plan.firstStage ? json(nullptr) : json(plan.sigmaDeg)},
+          {"noise_mm", plan.noiseMm},
+          {"in_image", plan.inImage},
+          {"poses", poses},
+          {"note", plan.failure}};
+}
+
+void WritePlanText(std::ostream& out, const TamoHandEye::PosePlan& plan, const RobotType& robot) {
+  if (plan.firstStage) {
+    out << "First stage (no camera guess): " << plan.poses.size()
+        << " poses: the taught one, shifts along the flange's x, y and z, turns about its x and y.\n"
+        << "Take a shot at each, then plan again: tarn plan --robot " << robot.name
+        << " --poses ROWS --images DIR --clouds DIR (the taught pose first)\n";
+  } else {
+    out << "Pose plan: " << plan.poses.size() << " poses, the taught one first; expected camera sigma after all "
+        << Fixed(plan.sigmaMm, 3) << " mm, " << Fixed(plan.sigmaDeg, 4) << " deg (at " << Fixed(plan.noiseMm, 2)
+        << " mm shot noise per axis; the marker kept " << (plan.inImage ? "inside the image" : "in the view cone")
+        << ")\n";
+  }
+  out << "#";
+  for (const std::string& name : robot.ColumnNames()) out << std::setw(12) << name;
+  out << (plan.firstStage ? "    turn (deg)\n" : "    turn (deg)  sigma after (mm)\n");
+  for (std::size_t i = 0; i < plan.poses.size(); ++i) {
+    const TamoHandEye::PlannedPose& p = plan.poses[i];
+    out << std::setw(3) << i + 1;
+    for (const double v : p.row) out << std::setw(12) << Fixed(v, 3);
+    out << std::setw(12) << Fixed(p.turnDeg, 1);
+    if (!plan.firstStage) {
+      out << std::setw(16) << (p.sigmaMmAfter > 0.0 ? Fixed(p.sigmaMmAfter, 3) : std::string("-"));
+    }
+    out << "\n";
+  }
+  if (!plan.failure.empty()) out << "Note: " << plan.failure << "\n";
+  out << "Check reach and collisions before running.\n";
+}
+
+// The taught shot: the taught row with --marker, or with the one shot of the images and clouds.
+Shots TaughtShot(const CalibrateOptions& o, const PlanCommandOptions& p) {
+  Shots shots;
+  shots.rows = {Values(p.taught, "--taught")};
+  if (const auto unusable = TarnWorkflow::FindUnusableRow(*o.robot, shots.rows)) {
+    throw std::runtime_error("--taught: " + unusable->Message());
+  }
+  if (!p.marker.empty()) {
+    const std::vector<double> xyz = Values(p.marker, "--marker");
+    if (xyz.size() != 3) throw std::runtime_error("--marker takes X,Y,Z: three numbers");
+    const double unit = o.markerUnit == "mm" ? 0.001 : 1.0;
+    shots.markers = {MarkerBoardResult{xyz[0] * unit, xyz[1] * unit, xyz[2] * unit, 0.0, 0.0}};
+    return shots;
+  }
+  if (o.images.empty()) throw std::runtime_error("give the taught shot: --marker X,Y,Z, or --images DIR --clouds DIR");
+  shots.detections = DetectAll(o.images, o.clouds, o.format, o.centre, o.imageIntrinsics);
+  if (shots.detections.size() != 1) {
+    throw std::runtime_error("--images and --clouds hold " + std::to_string(shots.detections.size()) +
+                             " shots: with --taught give the taught pose's shot alone (or a first stage's shots "
+                             "with --poses)");
+  }
+  shots.markers = MarkersFrom(shots.detections);
+  return shots;
+}
+
+int PlanChecked(const CalibrateOptions& o, const PlanCommandOptions& p, const TamoHandEye::CameraPinhole& given) {
+  std::optional<TarnWorkflow::ProgramFormat> format;
+  if (!p.out.empty() || !p.format.empty()) {
+    format = TarnWorkflow::ProgramFormatOf(!p.format.empty() ? p.format : fs::path(p.out).extension().string());
+    if (!format) {
+      throw std::runtime_error("the program format follows --out's extension or --format: one of " +
+                               TarnWorkflow::ProgramFormatNames());
+    }
+    if (p.out.empty()) throw std::runtime_error("--format needs --out FILE");
+  }
+  const Shots shots = p.taught.empty() ? ReadShots(o) : TaughtShot(o, p);
+  const AlgoParam param = o.robot->Settings(o.eyeToHand, o.meter, o.radian, -1.0);
+  TamoHandEye::PlanOptions options;
+  options.count = p.count;
+  options.maxTurnDeg = p.maxTurnDeg;
+  options.pointNoiseMm = p.noiseMm;
+  options.convention = p.convention;
+  options.camera = given.width > 0 ? given : TarnWorkflow::PinholeOfShots(shots.detections);
+  if (!p.cameraGuess.empty()) options.cameraGuess = Values(p.cameraGuess, "--camera-guess");
+  TamoHandEye::PosePlan plan;
+  const ErrorCode code =
+      TamoHandEye::PlanCalibrationPoses(shots.markers, shots.rows, param, o.robot->kind, options, plan);
+  if (code != Success) {
+    if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(code), plan.failure).dump(2) << "\n";
+    std::cerr << "the plan failed (code " << static_cast<int>(code) << "): " << plan.failure << "\n";
+    return 2;
+  }
+  if (o.json) {
+    std::cout << PlanJson(plan).dump(2) << "\n";
+  } else {
+    WritePlanText(std::cout, plan, *o.robot);
+  }
+  if (format) {
+    std::vector<std::array<double, 16>> flanges;
+    std::vector<std::vector<double>> rows;
+    for (const TamoHandEye::PlannedPose& pose : plan.poses) {
+      std::array<double, 16> flange = pose.matrix;
+      const double toMm = TamoHandEye::RowsInMetres(o.robot->kind, param.IsMeter) ? 1000.0 : 1.0;
+      for (const int k : {3, 7, 11}) flange[static_cast<std::size_t>(k)] *= toMm;
+      flanges.push_back(flange);
+      rows.push_back(pose.row);
+    }
+    TarnWorkflow::ProgramOptions program;
+    program.name = p.name;
+    program.speedPercent = p.speedPercent;
+    program.configuration = p.configuration;
+    program.comments = PlanComments(plan, *o.robot);
+    std::string error;
+    if (!TarnWorkflow::ReplaceFile(p.out, TarnWorkflow::WriteProgram(*format, flanges, *o.robot, rows, program),
+                                   &error)) {
+      throw std::runtime_error("--out: " + error);
+    }
+    std::cerr << "wrote " << p.out << "\n";
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunPlan(const CalibrateOptions& inputs, const PlanCommandOptions& plan, const TamoHandEye::CameraPinhole& pinhole) {
+  if (!inputs.json) return PlanChecked(inputs, plan, pinhole);
+  try {
+    return PlanChecked(inputs, plan, pinhole);
   } catch (const std::exception& e) {
     std::cout << TarnWorkflow::ErrorJson(1, e.what()).dump(2) << "\n";
     throw;

@@ -56,6 +56,22 @@ struct CalibrateOptions {
   double robotNoiseDeg = 0.0;         ///< and turn, degrees
 };
 
+/// What `tarn plan` takes beyond the shots.
+struct PlanCommandOptions {
+  std::string taught;       ///< the taught row's values; empty: the first row of the poses file (a first stage's)
+  std::string marker;       ///< X,Y,Z of the marker in the taught shot (the markers' unit); empty: from the shots
+  std::string cameraGuess;  ///< the camera transform as a row of the type; empty: none
+  int count = 15;
+  double maxTurnDeg = 30.0;
+  double noiseMm = 0.5;    ///< a shot's noise per axis the predicted σ assumes
+  std::string convention;  ///< the generic types: the rows' rotation convention
+  std::string out;         ///< the program file; its extension names the format unless `format` does
+  std::string format;
+  double speedPercent = 10.0;
+  std::string configuration;  ///< the taught arm configuration in the controller's form
+  std::string name = "TARN_CALIB";
+};
+
 int RunDetect(const DetectOptions& options);
 /// Exit status 0 calibrated, 1 bad input, 2 the calibration failed, 3 warnings under `strict`; with `json`
 /// every failure is also one JSON object {"error": {"code", "message"}} on standard output.
@@ -71,6 +87,11 @@ int RunVerify(const CalibrateOptions& inputs, const std::string& resultFile, dou
 /// which). Exit status 0 (also when nothing can be suggested: said why), 1 bad input, 2 the poses taken
 /// could not be calibrated; with `inputs.json` the suggestions (or {"error": …}) as JSON.
 int RunSuggest(const CalibrateOptions& inputs, int count, const TamoHandEye::CameraPinhole& pinhole);
+/// Plans the poses of a calibration around one taught pose (PlanCalibrationPoses): the taught row with the marker
+/// of its shot (`plan.marker`, or the one shot of the images and clouds), or a first stage's shots with their rows.
+/// Prints the plan (text or, with `inputs.json`, JSON) and writes it as a robot program to `plan.out`. Exit status
+/// 0, 1 bad input, 2 the plan failed.
+int RunPlan(const CalibrateOptions& inputs, const PlanCommandOptions& plan, const TamoHandEye::CameraPinhole& pinhole);
 /// Synthesises the sample set into `folder` (a temporary folder when empty), detects and calibrates with
 /// both centre methods, and compares each with the ground truth; `centre` is the one printed in full and
 /// held to the bound (0.05 mm and 0.02° for Fit, 2 mm and 0.2° for Centroid).

@@ -5,6 +5,7 @@
 //   tarn calibrate …           solve the camera transform and the marker position
 //   tarn verify …              check a saved calibration against new shots
 //   tarn suggest …             the next poses to take
+//   tarn plan …                the poses of a calibration around one taught pose, as a robot program
 //   tarn demo [DIR]            all of the above on the built-in sample set
 
 #include "CommandStates.h"
@@ -382,6 +383,85 @@ Command AddSuggest(CLI::App& app) {
   return {command, [state] { return RunInModule("suggest", state.get()); }};
 }
 
+Command AddPlan(CLI::App& app) {
+  const auto state = std::make_shared<PlanState>();
+  CalibrateOptions& inputs = state->inputs;
+  PlanCommandOptions& plan = state->plan;
+  auto* command = app.add_subcommand(
+      "plan", "Plan the calibration's poses around one taught pose, as a program for the robot's controller");
+  command->add_option("--robot", state->robot, RobotHelp())->required();
+  auto* taught = command->add_option(
+      "--taught", plan.taught, "The taught pose as a robot row of the type (values separated by commas or spaces)");
+  command->add_option("--marker", plan.marker,
+                      "X,Y,Z of the marker in the taught shot, camera frame (in --marker-unit), instead of its images "
+                      "and clouds");
+  // The shots as calibrate takes them, but --format names the program's format here.
+  auto* markersOpt = command->add_option("--markers", inputs.markers,
+                                         "With --poses: the first stage's marker positions (as for calibrate)");
+  auto* imagesOpt = command->add_option("--images", inputs.images, "Folder of 2D images to detect in");
+  auto* cloudsOpt = command->add_option("--clouds", inputs.clouds, "Folder of PLY point clouds");
+  for (CLI::Option* option : {markersOpt, imagesOpt, cloudsOpt}) option->check(kFileName);
+  markersOpt->excludes(imagesOpt)->excludes(cloudsOpt);
+  imagesOpt->needs(cloudsOpt);
+  cloudsOpt->needs(imagesOpt);
+  command->add_option("--marker-unit", inputs.markerUnit, "Unit of --marker and --markers")
+      ->check(CLI::IsMember({"m", "mm"}))
+      ->capture_default_str();
+  command->add_option("--image-format", inputs.format, "Image format")
+      ->check(CLI::IsMember({"png", "jpg", "bmp"}))
+      ->capture_default_str();
+  auto* poses = command
+                    ->add_option("--poses", inputs.poses,
+                                 "Instead of --taught: the first stage's robot rows, the taught pose first, with their "
+                                 "shots (--images and --clouds, or --markers)")
+                    ->check(kFileName);
+  taught->excludes(poses);
+  command->add_option("--camera-guess", plan.cameraGuess,
+                      "The camera transform as a row of the type (camera in flange eye-in-hand, in base eye-to-hand): "
+                      "the whole plan at once; without it a short first stage");
+  command->add_flag("--eye-to-hand", inputs.eyeToHand, "Camera fixed, marker on the flange");
+  command->add_flag("--meter", inputs.meter, "Robot translations in metres (generic types); also the planned rows");
+  command->add_flag("--radian", inputs.radian, "Robot angles in radians (generic3); also the planned rows");
+  command->add_option("--convention", plan.convention, "The generic types: the rows' rotation convention (e.g. sxyz)");
+  command->add_option("--count", plan.count, "Poses in the plan, the taught one first")
+      ->check(CLI::Range(2, 50))
+      ->capture_default_str();
+  command->add_option("--max-turn", plan.maxTurnDeg, "The largest turn from the taught orientation, degrees")
+      ->check(CLI::Range(1.0, 90.0))
+      ->capture_default_str();
+  command->add_option("--noise", plan.noiseMm, "A shot's noise per axis (mm) the predicted sigma assumes")
+      ->check(CLI::Range(0.001, 100.0))
+      ->capture_default_str();
+  auto* intrinsics =
+      command
+          ->add_option("--intrinsics", state->intrinsics,
+                       "The camera's pinhole fx,fy,cx,cy (pixels): keeps the marker inside the image (default: "
+                       "estimated from the taught shot's cloud)")
+          ->check(CLI::Validator(CheckIntrinsics, "FX,FY,CX,CY", "pinhole"));
+  auto* imageSize = command->add_option("--image-size", state->imageSize, "The image's size WxH, with --intrinsics")
+                        ->check(CLI::Validator(CheckImageSize, "WxH", "image size"));
+  intrinsics->needs(imageSize);
+  imageSize->needs(intrinsics);
+  command
+      ->add_option("--out", plan.out,
+                   "Write the plan as a robot program: .ls (FANUC), .src (KUKA), .mod (ABB), .script (UR), "
+                   ".JBI (YASKAWA) or .csv (rows of the type, as --poses reads them)")
+      ->check(kFileName);
+  command->add_option("--format", plan.format, "The program's format when --out's extension does not say it")
+      ->check(CLI::IsMember({"ls", "src", "mod", "script", "jbi", "JBI", "csv"}));
+  command->add_option("--speed", plan.speedPercent, "Linear speed of the moves, % of 1000 mm/s")
+      ->check(CLI::Range(1.0, 100.0))
+      ->capture_default_str();
+  command->add_option("--config", plan.configuration,
+                      "The taught arm configuration in the controller's form (FANUC 'N U T, 0, 0, 0', ABB 0,0,0,0, "
+                      "YASKAWA RCONF 0,0,0,0,0,0,0,0)");
+  command->add_option("--name", plan.name, "The program's name")->capture_default_str();
+  command->add_flag("--json", inputs.json, "Print JSON instead of text");
+  AddCentreOption(*command, inputs.centre);
+  AddImageIntrinsicsOption(*command, inputs.imageIntrinsics);
+  return {command, [state] { return RunInModule("plan", state.get()); }};
+}
+
 // --radius: a length with its unit (40mm, 4cm, 0.04m) or a bare number of millimetres; 5 to 500 mm.
 std::string CheckRadius(std::string& text) {
   double value = 0.0;
@@ -432,7 +512,7 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", std::string(TARN_VERSION_TEXT));
   app.require_subcommand(1);
   const Command commands[] = {AddSynth(app),   AddDetect(app), AddCalibrate(app), AddVerify(app),
-                              AddSuggest(app), AddMarker(app), AddDemo(app)};
+                              AddSuggest(app), AddPlan(app),   AddMarker(app),    AddDemo(app)};
 
   // A first word that names no command ("tarn frob") would otherwise be told only that one is required.
   std::string names;

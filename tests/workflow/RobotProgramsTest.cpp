@@ -1,0 +1,172 @@
+// Robot programs read back by readers written here, each from the controller's own description of its format (not
+// from the writer): every pose comes back within 0.01 mm and 0.001°.
+
+#include "RobotPrograms.h"
+
+#include <gtest/gtest.h>
+
+#include <Eigen/Geometry>
+
+#include <cmath>
+#include <random>
+#include <regex>
+#include <sstream>
+
+namespace {
+
+using namespace TarnWorkflow;
+using Eigen::AngleAxisd;
+using Eigen::Matrix3d;
+using Eigen::Matrix4d;
+using Eigen::Vector3d;
+
+constexpr double kDegree = 3.14159265358979323846 / 180.0;
+
+Matrix3d Rx(double deg) { return AngleAxisd(deg * kDegree, Vector3d::UnitX()).toRotationMatrix(); }
+Matrix3d Ry(double deg) { return AngleAxisd(deg * kDegree, Vector3d::UnitY()).toRotationMatrix(); }
+Matrix3d Rz(double deg) { return AngleAxisd(deg * kDegree, Vector3d::UnitZ()).toRotationMatrix(); }
+
+Matrix4d Pose(const Vector3d& t, const Matrix3d& r) {
+  Matrix4d m = Matrix4d::Identity();
+  m.topLeftCorner<3, 3>() = r;
+  m.topRightCorner<3, 1>() = t;
+  return m;
+}
+
+// Every number of a text, in order.
+std::vector<double> NumbersIn(const std::string& text) {
+  static const std::regex number(R"([-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?)");
+  std::vector<double> out;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), number); it != std::sregex_iterator(); ++it) {
+    out.push_back(std::stod(it->str()));
+  }
+  return out;
+}
+
+// The lines of `text` that match `pattern`, with their captures' numbers.
+std::vector<std::vector<double>> Matches(const std::string& text, const std::string& pattern) {
+  const std::regex re(pattern);
+  std::vector<std::vector<double>> out;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it) {
+    out.push_back(NumbersIn((*it)[1].str()));
+  }
+  return out;
+}
+
+// FANUC and YASKAWA: W P R (Rx Ry Rz) about fixed axes, R = Rz·Ry·Rx.
+Matrix4d FixedXyz(const std::vector<double>& v) { return Pose({v[0], v[1], v[2]}, Rz(v[5]) * Ry(v[4]) * Rx(v[3])); }
+// KUKA: A B C about moving axes z, y', x''.
+Matrix4d Abc(const std::vector<double>& v) { return Pose({v[0], v[1], v[2]}, Rz(v[3]) * Ry(v[4]) * Rx(v[5])); }
+
+std::vector<Matrix4d> ReadFanuc(const std::string& text) {
+  std::vector<Matrix4d> out;
+  // P[n]{ GP1: … X = … mm, Y = … mm, Z = … mm, W = … deg, P = … deg, R = … deg };
+  const std::regex pos(R"(P\[\d+\]\{[^}]*?X\s*=\s*([-\d.]+)\s*mm,\s*Y\s*=\s*([-\d.]+)\s*mm,\s*Z\s*=\s*([-\d.]+)\s*mm,)"
+                       R"(\s*W\s*=\s*([-\d.]+)\s*deg,\s*P\s*=\s*([-\d.]+)\s*deg,\s*R\s*=\s*([-\d.]+)\s*deg)");
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), pos); it != std::sregex_iterator(); ++it) {
+    std::vector<double> v;
+    for (std::size_t k = 1; k <= 6; ++k) v.push_back(std::stod((*it)[k].str()));
+    out.push_back(FixedXyz(v));
+  }
+  return out;
+}
+
+std::vector<Matrix4d> ReadKuka(const std::string& text) {
+  std::vector<Matrix4d> out;
+  for (const auto& v : Matches(text, R"(LIN \{FRAME:([^}]*)\})")) out.push_back(Abc(v));
+  return out;
+}
+
+std::vector<Matrix4d> ReadAbb(const std::string& text) {
+  std::vector<Matrix4d> out;
+  for (const auto& v : Matches(text, R"(robtarget \w+ := (\[\[[^\]]*\],\[[^\]]*\]))")) {
+    const Eigen::Quaterniond q(v[3], v[4], v[5], v[6]);  // q1 is the scalar part
+    out.push_back(Pose({v[0], v[1], v[2]}, q.normalized().toRotationMatrix()));
+  }
+  return out;
+}
+
+std::vector<Matrix4d> ReadUr(const std::string& text) {
+  std::vector<Matrix4d> out;
+  for (const auto& v : Matches(text, R"(movel\(p\[([^\]]*)\])")) {
+    const Vector3d r(v[3], v[4], v[5]);  // rotation vector, radians; position in metres
+    const Matrix3d rotation =
+        r.norm() > 0.0 ? AngleAxisd(r.norm(), r.normalized()).toRotationMatrix() : Matrix3d::Identity();
+    out.push_back(Pose(1000.0 * Vector3d(v[0], v[1], v[2]), rotation));
+  }
+  return out;
+}
+
+std::vector<Matrix4d> ReadYaskawa(const std::string& text) {
+  std::vector<Matrix4d> out;
+  const auto positions = Matches(text, R"(\nC\d{5}=([^\n]*))");
+  // Each MOVL names one of them.
+  for (const auto& index : Matches(text, R"(MOVL C(\d{5}) )")) {
+    out.push_back(FixedXyz(positions.at(static_cast<std::size_t>(index.at(0)))));
+  }
+  return out;
+}
+
+// The CSV: a header of names, then the type's rows (here FANUC's).
+std::vector<Matrix4d> ReadCsv(const std::string& text) {
+  std::vector<Matrix4d> out;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line[0] == '#' || line[0] == 'X') continue;
+    out.push_back(FixedXyz(NumbersIn(line)));
+  }
+  return out;
+}
+
+TEST(RobotPrograms, EveryFormatReadsBackAsThePoses) {
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  std::vector<std::array<double, 16>> flanges;
+  std::vector<Matrix4d> poses;
+  std::vector<std::vector<double>> rows;
+  for (int i = 0; i < 12; ++i) {
+    const Vector3d t(800.0 + 400.0 * unit(rng), 300.0 * unit(rng), 500.0 + 200.0 * unit(rng));
+    const Vector3d axis = Vector3d(unit(rng), unit(rng), unit(rng)).normalized();
+    // Near gimbal lock once (P = 90°), and turns of up to 180° otherwise.
+    const Matrix3d r = i == 5 ? Matrix3d(Ry(90.0) * Rx(20.0)) : AngleAxisd(3.1 * unit(rng), axis).toRotationMatrix();
+    poses.push_back(Pose(t, r));
+    std::array<double, 16> f{};
+    for (int k = 0; k < 16; ++k) f[static_cast<std::size_t>(k)] = poses.back()(k / 4, k % 4);
+    flanges.push_back(f);
+    // The type's row, W P R from the matrix (as a controller would show it).
+    const double p = std::asin(-r(2, 0)) / kDegree;
+    const double w = std::atan2(r(2, 1), r(2, 2)) / kDegree;
+    const double rr = std::atan2(r(1, 0), r(0, 0)) / kDegree;
+    rows.push_back(std::abs(r(2, 0)) > 1.0 - 1e-12 ? std::vector<double>{t.x(), t.y(), t.z(), 20.0, 90.0, 0.0}
+                                                   : std::vector<double>{t.x(), t.y(), t.z(), w, p, rr});
+  }
+  ProgramOptions options;
+  options.comments = {"Calibration poses", "Taught pose fanuc: 1 2 3 4 5 6",
+                      "Check reach and collisions before running"};
+  const RobotType& fanuc = *FindRobotType("fanuc");
+  const std::vector<std::pair<std::string, std::vector<Matrix4d> (*)(const std::string&)>> formats = {
+      {"x.ls", ReadFanuc},  {"x.src", ReadKuka},    {"x.mod", ReadAbb},
+      {"x.script", ReadUr}, {"X.JBI", ReadYaskawa}, {"x.csv", ReadCsv}};
+  for (const auto& [file, read] : formats) {
+    SCOPED_TRACE(file);
+    const auto format = ProgramFormatOf(file.substr(file.find('.')));
+    ASSERT_TRUE(format.has_value());
+    const std::string text = WriteProgram(*format, flanges, fanuc, rows, options);
+    EXPECT_NE(text.find("Check reach and collisions"), std::string::npos);
+    const std::vector<Matrix4d> back = read(text);
+    ASSERT_EQ(back.size(), poses.size()) << text;
+    for (std::size_t i = 0; i < poses.size(); ++i) {
+      const double shiftMm = (back[i].topRightCorner<3, 1>() - poses[i].topRightCorner<3, 1>()).norm();
+      const double turnDeg =
+          AngleAxisd(Matrix3d(back[i].topLeftCorner<3, 3>() * poses[i].topLeftCorner<3, 3>().transpose())).angle() /
+          kDegree;
+      EXPECT_LT(shiftMm, 0.01) << i;
+      EXPECT_LT(turnDeg, 0.001) << i;
+    }
+  }
+  EXPECT_FALSE(ProgramFormatOf(".txt").has_value());
+  EXPECT_EQ(ProgramFormatOf("JBI"), ProgramFormat::YaskawaJbi);
+}
+
+}  // namespace
