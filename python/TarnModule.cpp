@@ -8,6 +8,7 @@
 #include <tarn/RowConversions.h>
 #include <tarn/Version.h>
 
+#include "CellExport.h"
 #include "DataFiles.h"
 #include "DataSet.h"
 #include "HandEyeScene.h"
@@ -64,6 +65,31 @@ void SaveRecord(const py::object& record, const std::string& path) {
   const auto j = nlohmann::json::parse(py::module_::import("json").attr("dumps")(record).cast<std::string>());
   std::string error;
   if (!TarnWorkflow::WriteRecordFile(path, j, error)) throw py::value_error(error);
+}
+
+// The camera transform (4 x 4, millimetres) written for the cell (ExportTransform).
+void ExportTransformFile(const py::array_t<double, py::array::c_style | py::array::forcecast>& camera, bool eyeToHand,
+                         const std::string& to, const std::string& path, const std::string& parent,
+                         const std::string& child, int number, const std::vector<std::string>& comments) {
+  const auto target = TarnWorkflow::ExportTargetOf(to);
+  if (!target) throw py::value_error("to must be one of " + TarnWorkflow::ExportTargetNames() + ", not " + to);
+  if (camera.ndim() != 2 || camera.shape(0) != 4 || camera.shape(1) != 4) throw py::value_error("camera must be 4 x 4");
+  if (number < 1 || number > 99) throw py::value_error("number must be 1 to 99");
+  std::array<double, 16> m{};
+  std::copy(camera.data(), camera.data() + 16, m.begin());
+  TarnWorkflow::ExportOptions options;
+  options.parent = parent;
+  options.child = child;
+  options.number = number;
+  options.comments = comments;
+  std::string text;
+  try {
+    text = TarnWorkflow::ExportTransform(*target, m, eyeToHand, options);
+  } catch (const std::invalid_argument& e) {
+    throw py::value_error(e.what());
+  }
+  std::string error;
+  if (!TarnWorkflow::ReplaceFile(path, text, &error)) throw py::value_error(error);
 }
 
 // The record of a calibration saved as JSON or YAML.
@@ -776,6 +802,8 @@ PYBIND11_MODULE(_tarn, m) {
   m.def("robot_types", &RobotTypeList);
   m.def("save_record", &SaveRecord, py::arg("record"), py::arg("path"));
   m.def("load_record", &LoadRecord, py::arg("path"));
+  m.def("export_transform", &ExportTransformFile, py::arg("camera"), py::arg("eye_to_hand"), py::arg("to"),
+        py::arg("path"), py::arg("parent"), py::arg("child"), py::arg("number"), py::arg("comments"));
   m.def("synthetic_scene", &Scene, py::arg("poses") = 12, py::arg("eye_to_hand") = false, py::arg("robot") = "fanuc",
         py::arg("noise_mm") = 0.0, py::arg("seed") = 1u, py::arg("meter") = false, py::arg("radian") = false,
         py::arg("outliers") = std::vector<int>{}, py::arg("outlier_mm") = 50.0);

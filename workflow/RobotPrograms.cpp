@@ -1,5 +1,7 @@
 #include "RobotPrograms.h"
 
+#include "Text.h"
+
 #include <tarn/RowConversions.h>
 
 #include <algorithm>
@@ -45,22 +47,6 @@ std::vector<double> RowOf(RobotKind kind, const std::array<double, 16>& flange) 
   return row;
 }
 
-// Comment lines, each cut to `width` characters (the controllers' comments are short) and prefixed.
-std::vector<std::string> Wrapped(const std::vector<std::string>& lines, std::size_t width) {
-  std::vector<std::string> out;
-  for (const std::string& line : lines) {
-    std::string rest = line;
-    while (rest.size() > width) {
-      const std::size_t space = rest.rfind(' ', width);
-      const bool atSpace = space != std::string::npos && space > 0;
-      out.push_back(rest.substr(0, atSpace ? space : width));
-      rest = rest.substr(atSpace ? space + 1 : width);
-    }
-    out.push_back(rest);
-  }
-  return out;
-}
-
 std::string Speed(const ProgramOptions& o) { return Number(o.speedPercent / 100.0 * kFullSpeedMmPerS, 1); }
 
 std::string Fanuc(const std::vector<std::array<double, 16>>& flanges, const ProgramOptions& o) {
@@ -71,7 +57,7 @@ std::string Fanuc(const std::vector<std::array<double, 16>>& flanges, const Prog
       << "      BUSY_LAMP_OFF\t= 0,\n      ABORT_REQUEST\t= 0,\n      PAUSE_REQUEST\t= 0;\n"
       << "DEFAULT_GROUP\t= 1,*,*,*,*;\nCONTROL_CODE\t= 00000000 00000000;\n/MN\n";
   int line = 0;
-  for (const std::string& c : Wrapped(o.comments, 28)) out << "  " << ++line << ":  ! " << c << " ;\n";
+  for (const std::string& c : WrapLines(o.comments, 28)) out << "  " << ++line << ":  ! " << c << " ;\n";
   for (std::size_t i = 0; i < flanges.size(); ++i) {
     out << "  " << ++line << ":L P[" << i + 1 << "] " << Speed(o) << "mm/sec FINE    ;\n";
     out << "  " << ++line << ":  ! Shot " << i + 1 << ": take it, then resume ;\n";
@@ -156,7 +142,7 @@ std::string Yaskawa(const std::vector<std::array<double, 16>>& flanges, const Pr
   char date[32] = "2000/01/01 00:00";
   if (const std::tm* local = std::localtime(&now)) std::strftime(date, sizeof date, "%Y/%m/%d %H:%M", local);
   out << "//INST\n///DATE " << date << "\n///COMM TARN CALIBRATION\n///ATTR SC,RW\n///GROUP1 RB1\nNOP\n";
-  for (const std::string& c : Wrapped(o.comments, 30)) out << "'" << c << "\n";
+  for (const std::string& c : WrapLines(o.comments, 30)) out << "'" << c << "\n";
   for (std::size_t i = 0; i < flanges.size(); ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "C%05d", static_cast<int>(i % 100000));

@@ -124,4 +124,19 @@ std::string Utf8ToGbk(const std::string& utf8) { return Convert(RepairedUtf8(utf
 
 std::string GbkToUtf8(const std::string& gbk) { return Convert(gbk, "UTF-8", "GBK", "\xEF\xBF\xBD"); }
 
+std::vector<std::string> WrapLines(const std::vector<std::string>& lines, std::size_t width) {
+  std::vector<std::string> out;
+  for (const std::string& line : lines) {
+    std::string rest = line;
+    while (rest.size() > width) {
+      const std::size_t space = rest.rfind(' ', width);
+      const bool atSpace = space != std::string::npos && space > 0;
+      out.push_back(rest.substr(0, atSpace ? space : width));
+      rest = rest.substr(atSpace ? space + 1 : width);
+    }
+    out.push_back(rest);
+  }
+  return out;
+}
+
 }  // namespace TarnWorkflow

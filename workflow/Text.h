@@ -3,6 +3,7 @@
 // Numbers and texts as the data files and reports write them.
 
 #include <string>
+#include <vector>
 
 namespace TarnWorkflow {
 
@@ -13,6 +14,8 @@ bool ParseDecimal(const std::string& text, double& value);
 std::string FormatNumber(double value);
 /// Fixed-point with `digits` decimals.
 std::string Fixed(double value, int digits = 4);
+/// Lines cut at spaces to at most `width` characters each (a word longer than that is cut where it must be).
+std::vector<std::string> WrapLines(const std::vector<std::string>& lines, std::size_t width);
 /// A file name as JSON needs it: UTF-8. Names in the locale's own encoding are converted; bytes that are not
 /// text in any known encoding (say GBK names on a UTF-8 system) are replaced by U+FFFD.
 std::string Utf8Name(const std::string& bytes);

@@ -129,6 +129,22 @@ class Calibration:
             raise ValueError("this calibration has no record to save (it was not made by calibrate)")
         _tarn.save_record(self.record, str(path))
 
+    def export(self, to: str, path: str, parent: Optional[str] = None, child: Optional[str] = None,
+               number: int = 1) -> None:
+        """Writes the camera transform for the cell, as ``tarn export`` does: ``to`` "ros2" (a static transform
+        launch file), "urdf" (a fixed joint), "yaml", or the controller's tool frame (eye-in-hand) or user frame
+        (eye-to-hand) in its own syntax and units: "fanuc" (a TP program setting UTOOL/UFRAME ``number``), "kuka"
+        (TOOL_DATA/BASE_DATA), "abb" (tooldata/wobjdata), "ur" (set_tcp / a pose). ``parent`` and ``child`` name
+        the frames (default tool0 or base_link, and camera_optical_frame)."""
+        camera = np.asarray(self.camera, dtype=float).copy()
+        if self.unit == "m":
+            camera[:3, 3] *= 1000.0
+        comments = ["Camera transform (tarn, Python)",
+                    "Eye-to-hand: the camera in the robot base" if self.eye_to_hand
+                    else "Eye-in-hand: the camera in the flange"]
+        _tarn.export_transform(camera, bool(self.eye_to_hand), to, str(path), parent or "", child or "", int(number),
+                               comments)
+
 
 @dataclass
 class Verification:

@@ -1,6 +1,7 @@
 """The Python module against truths it does not compute itself: the command line's output for the same
 data, a synthetic scene's known transform, rotations built with numpy, and a rendered data set."""
 import json
+import re
 import os
 import subprocess
 import sys
@@ -435,3 +436,25 @@ def test_the_image_intrinsics_are_read_used_and_agree_with_the_command_line(tmp_
     assert cli.returncode == 0, cli.stderr
     np.testing.assert_allclose(nxt.suggestions[0].row, json.loads(cli.stdout)["suggestions"][0]["row"], atol=1e-6)
     assert tarn.suggest(points, rows, count=1, detections=detections, model="point").model == "point"
+
+
+def test_export_hands_the_transform_to_the_cell(tmp_path):
+    result = tarn.calibrate(*_scene_arrays(tarn.synthetic_scene(poses=10, robot="fanuc", seed=4)), robot="fanuc")
+    result.export("urdf", tmp_path / "camera.urdf", parent="flange")
+    text = (tmp_path / "camera.urdf").read_text()
+    xyz = [float(v) for v in re.search(r'xyz="([^"]*)"', text).group(1).split()]
+    roll, pitch, yaw = [float(v) for v in re.search(r'rpy="([^"]*)"', text).group(1).split()]
+    np.testing.assert_allclose(np.array(xyz) * 1000.0, result.camera[:3, 3], atol=1e-3)
+    cz, sz, cy, sy, cx, sx = np.cos(yaw), np.sin(yaw), np.cos(pitch), np.sin(pitch), np.cos(roll), np.sin(roll)
+    rotation = (np.array([[cz, -sz, 0], [sz, cz, 0], [0, 0, 1]]) @ np.array([[cy, 0, sy], [0, 1, 0], [-sy, 0, cy]])
+                @ np.array([[1, 0, 0], [0, cx, -sx], [0, sx, cx]]))
+    np.testing.assert_allclose(rotation, result.camera[:3, :3], atol=1e-7)
+    assert '<parent link="flange"/>' in text
+    # The command line writes the same from the saved calibration.
+    result.save(tmp_path / "result.json")
+    cli = run_cli("export", "--result", str(tmp_path / "result.json"), "--to", "ur", "--out", str(tmp_path / "c.script"))
+    assert cli.returncode == 0, cli.stderr
+    result.export("ur", tmp_path / "p.script")
+    assert (tmp_path / "c.script").read_text().splitlines()[-1] == (tmp_path / "p.script").read_text().splitlines()[-1]
+    with pytest.raises(ValueError, match="to must be one of"):
+        result.export("sdf", tmp_path / "x")

@@ -144,6 +144,7 @@ int Run(const std::string& name, void* state) {
   if (name == "verify") return Verify(*static_cast<VerifyState*>(state));
   if (name == "suggest") return Suggest(*static_cast<SuggestState*>(state));
   if (name == "plan") return Plan(*static_cast<PlanState*>(state));
+  if (name == "export") return RunExport(static_cast<ExportState*>(state)->options);
   if (name == "marker") return Marker(*static_cast<const MarkerState*>(state));
   if (name == "demo") {
     const auto& demo = *static_cast<const DemoState*>(state);

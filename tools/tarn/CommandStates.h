@@ -56,6 +56,10 @@ struct PlanState {
   std::string imageSize;   ///< WxH, with intrinsics
 };
 
+struct ExportState {
+  ExportCommandOptions options;
+};
+
 struct MarkerState {
   TarnWorkflow::MarkerSheet sheet;
   std::string out;
@@ -69,7 +73,7 @@ struct DemoState {
 }  // namespace TarnCli
 
 /// The command module's entry: runs command `name` ("synth", "detect", "calibrate", "verify", "suggest", "plan",
-/// "marker", "demo") on its state (SynthState, DetectOptions, CalibrateState, VerifyState, SuggestState, PlanState,
-/// MarkerState, DemoState) and returns
+/// "export", "marker", "demo") on its state (SynthState, DetectOptions, CalibrateState, VerifyState, SuggestState,
+/// PlanState, ExportState, MarkerState, DemoState) and returns
 /// the exit status; a failure prints "tarn: " and its message and gives 1.
 extern "C" int TarnRunCommand(const char* name, void* state);

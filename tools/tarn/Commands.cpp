@@ -1,5 +1,6 @@
 #include "Commands.h"
 
+#include "CellExport.h"
 #include "DataFiles.h"
 #include "DataSet.h"
 #include "Report.h"
@@ -582,6 +583,46 @@ int RunPlan(const CalibrateOptions& inputs, const PlanCommandOptions& plan, cons
     std::cout << TarnWorkflow::ErrorJson(1, e.what()).dump(2) << "\n";
     throw;
   }
+}
+
+int RunExport(const ExportCommandOptions& o) {
+  const std::optional<TarnWorkflow::ExportTarget> target = TarnWorkflow::ExportTargetOf(o.to);
+  if (!target) throw std::runtime_error("--to takes one of " + TarnWorkflow::ExportTargetNames());
+  TarnWorkflow::SavedResult saved;
+  std::string error;
+  if (!TarnWorkflow::ReadSavedResult(o.result, saved, error)) throw std::runtime_error(o.result + ": " + error);
+  const auto& rows = saved.calibration.cameraMatrix;
+  if (rows.size() != 4 || std::any_of(rows.begin(), rows.end(), [](const auto& r) { return r.size() != 4; })) {
+    throw std::runtime_error(o.result + ": the camera matrix is not 4 x 4");
+  }
+  const bool eyeToHand = saved.eyeToHand.value_or(o.eyeToHand);
+  if (saved.eyeToHand && o.eyeToHand && !*saved.eyeToHand) {
+    throw std::runtime_error("the calibration was saved for eye-in-hand, but --eye-to-hand was given");
+  }
+  const double toMm = saved.meter.value_or(false) ? 1000.0 : 1.0;
+  std::array<double, 16> camera{};
+  for (std::size_t k = 0; k < 16; ++k) camera[k] = rows[k / 4][k % 4] * (k % 4 == 3 && k < 12 ? toMm : 1.0);
+  TarnWorkflow::ExportOptions options;
+  options.parent = o.parent;
+  options.child = o.child;
+  options.number = o.number;
+  options.comments = {
+      "Camera transform from " + fs::path(o.result).filename().string() + " (tarn export)",
+      eyeToHand ? "Eye-to-hand: the camera in the robot base" : "Eye-in-hand: the camera in the flange"};
+  const TamoHandEye::Uncertainty& u = saved.calibration.uncertainty;
+  if (u.known) {
+    options.comments.push_back("1 sigma: " + Fixed(u.translationNormMm, 3) + " mm, " + Fixed(u.rotationDeg, 4) +
+                               " deg");
+  }
+  std::string text;
+  try {
+    text = TarnWorkflow::ExportTransform(*target, camera, eyeToHand, options);
+  } catch (const std::invalid_argument& e) {
+    throw std::runtime_error(o.result + ": " + e.what());
+  }
+  if (!TarnWorkflow::ReplaceFile(o.out, text, &error)) throw std::runtime_error("--out: " + error);
+  std::cerr << "wrote " << o.out << "\n";
+  return 0;
 }
 
 int RunCalibrate(const CalibrateOptions& o) {

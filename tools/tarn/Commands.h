@@ -92,6 +92,18 @@ int RunSuggest(const CalibrateOptions& inputs, int count, const TamoHandEye::Cam
 /// Prints the plan (text or, with `inputs.json`, JSON) and writes it as a robot program to `plan.out`. Exit status
 /// 0, 1 bad input, 2 the plan failed.
 int RunPlan(const CalibrateOptions& inputs, const PlanCommandOptions& plan, const TamoHandEye::CameraPinhole& pinhole);
+/// What `tarn export` takes.
+struct ExportCommandOptions {
+  std::string result;  ///< the saved calibration
+  std::string to;      ///< ros2, urdf, yaml, fanuc, kuka, abb or ur
+  std::string out;
+  std::string parent;
+  std::string child;
+  int number = 1;
+  bool eyeToHand = false;  ///< for a result file that does not say
+};
+/// Writes the saved calibration's camera transform for the cell (ExportTransform). Exit status 0, 1 bad input.
+int RunExport(const ExportCommandOptions& options);
 /// Synthesises the sample set into `folder` (a temporary folder when empty), detects and calibrates with
 /// both centre methods, and compares each with the ground truth; `centre` is the one printed in full and
 /// held to the bound (0.05 mm and 0.02° for Fit, 2 mm and 0.2° for Centroid).

@@ -6,6 +6,7 @@
 //   tarn verify …              check a saved calibration against new shots
 //   tarn suggest …             the next poses to take
 //   tarn plan …                the poses of a calibration around one taught pose, as a robot program
+//   tarn export …              a saved calibration for ROS 2, URDF, YAML or a controller's frame
 //   tarn demo [DIR]            all of the above on the built-in sample set
 
 #include "CommandStates.h"
@@ -462,6 +463,30 @@ Command AddPlan(CLI::App& app) {
   return {command, [state] { return RunInModule("plan", state.get()); }};
 }
 
+Command AddExport(CLI::App& app) {
+  const auto state = std::make_shared<ExportState>();
+  ExportCommandOptions& o = state->options;
+  auto* command = app.add_subcommand(
+      "export",
+      "Hand a saved calibration to the cell: a ROS 2 launch file, a URDF joint, YAML, or a controller's frame");
+  command->add_option("--result", o.result, "The saved calibration (as verify takes it)")->required()->check(kFileName);
+  command
+      ->add_option("--to", o.to,
+                   "ros2 (static transform launch file), urdf (fixed joint), yaml, or the controller's tool frame "
+                   "(eye-in-hand) or user frame (eye-to-hand): fanuc (TP program), kuka (KRL), abb (RAPID module), ur "
+                   "(URScript)")
+      ->required()
+      ->check(CLI::IsMember({"ros2", "urdf", "yaml", "fanuc", "kuka", "abb", "ur"}));
+  command->add_option("--out", o.out, "The file to write")->required()->check(kFileName);
+  command->add_option("--parent", o.parent, "The parent frame's name (default tool0, eye-to-hand base_link)");
+  command->add_option("--child", o.child, "The camera frame's name (default camera_optical_frame)");
+  command->add_option("--number", o.number, "The controller's tool or user frame number")
+      ->check(CLI::Range(1, 99))
+      ->capture_default_str();
+  command->add_flag("--eye-to-hand", o.eyeToHand, "For a result file that does not say: the camera is fixed");
+  return {command, [state] { return RunInModule("export", state.get()); }};
+}
+
 // --radius: a length with its unit (40mm, 4cm, 0.04m) or a bare number of millimetres; 5 to 500 mm.
 std::string CheckRadius(std::string& text) {
   double value = 0.0;
@@ -511,8 +536,8 @@ int main(int argc, char** argv) {
   CLI::App app{"Tarn: hand-eye calibration of a 3D camera on an industrial robot"};
   app.set_version_flag("--version", std::string(TARN_VERSION_TEXT));
   app.require_subcommand(1);
-  const Command commands[] = {AddSynth(app),   AddDetect(app), AddCalibrate(app), AddVerify(app),
-                              AddSuggest(app), AddPlan(app),   AddMarker(app),    AddDemo(app)};
+  const Command commands[] = {AddSynth(app), AddDetect(app), AddCalibrate(app), AddVerify(app), AddSuggest(app),
+                              AddPlan(app),  AddExport(app), AddMarker(app),    AddDemo(app)};
 
   // A first word that names no command ("tarn frob") would otherwise be told only that one is required.
   std::string names;
