@@ -29,6 +29,7 @@ std::string CheckOptions(const PlanOptions& o) {
   if (!(o.imageMargin >= 0.0 && o.imageMargin < 0.5)) return "the image margin must be 0 or more and below 0.5";
   if (!(o.guessErrorDeg >= 0.0 && o.guessErrorDeg < 30.0)) return "the guess's direction error must be 0 to 30 degrees";
   if (!(o.pointNoiseMm > 0.0 && std::isfinite(o.pointNoiseMm))) return "the shot noise must be above 0 mm";
+  if (!(o.maxTiltDeg > 0.0 && o.maxTiltDeg <= 90.0)) return "the board's largest tilt must be above 0 and at most 90°";
   if (!(o.probeShiftMm > 0.0 && o.probeShiftMm <= 200.0))
     return "the first stage's shift must be above 0 and at most 200 mm";
   if (!(o.probeTurnDeg > 0.0 && o.probeTurnDeg <= 30.0))
@@ -105,6 +106,21 @@ ErrorCode FirstStage(RobotKind kind, const AlgoParam& param, const Eigen::Isomet
   return Success;
 }
 
+// The board's normal in the marker's frame: the taught shot's, or (not given) facing the taught camera.
+Eigen::Vector3d BoardNormal(bool eyeToHand, const Eigen::Isometry3d& taught, const Kel::SE3d& camera,
+                            const Kel::SE3d& marker, const PlanOptions& o) {
+  const Eigen::Isometry3d z = IsometryOf(camera);
+  const Eigen::Isometry3d cameraPose = eyeToHand ? z : taught * z;  // in the base
+  Eigen::Vector3d n(o.boardNormal[0], o.boardNormal[1], o.boardNormal[2]);
+  if (!(n.allFinite() && n.norm() > 0.5)) {
+    const Eigen::Vector3d markerInBase =
+        eyeToHand ? Eigen::Vector3d(taught * marker.Translation()) : Eigen::Vector3d(marker.Translation());
+    n = cameraPose.linear().transpose() * (cameraPose.translation() - markerInBase);
+  }
+  const Eigen::Vector3d inBase = cameraPose.linear() * n.normalized();
+  return eyeToHand ? Eigen::Vector3d(taught.linear().transpose() * inBase) : inBase;
+}
+
 // The shots of this information fix every parameter (not only the weak prior the plan's scores start from).
 bool Determined(const Matrix9d& information) {
   const Eigen::SelfAdjointEigenSolver<Matrix9d> eigen(information, Eigen::EigenvaluesOnly);
@@ -131,6 +147,8 @@ ErrorCode FullPlan(RobotKind kind, const AlgoParam& param, const Eigen::Isometry
   settings.camera = o.camera;
   settings.imageMargin = o.imageMargin;
   settings.marginDeg = marginDeg;
+  settings.maxTiltDeg = o.maxTiltDeg;
+  settings.boardNormal = BoardNormal(eyeToHand, taught, camera, marker, o);
   const NextPoses next = PlanPoses(eyeToHand, marker, camera, taught, information, variance, settings);
   const Eigen::Isometry3d x = IsometryOf(marker), z = IsometryOf(camera);
   plan.inImage = o.camera.width > 0;

@@ -2,6 +2,7 @@
 
 #include <Eigen/Cholesky>
 #include <Eigen/Geometry>
+#include <Eigen/SVD>
 
 #include <algorithm>
 #include <cmath>
@@ -101,6 +102,11 @@ class Geometry {
   }
   // The camera in the base for a flange pose.
   Eigen::Isometry3d Camera(const Eigen::Isometry3d& flange) const { return eyeToHand ? z : flange * z; }
+  // A direction of the marker's own frame in the camera frame, for a flange pose.
+  Eigen::Vector3d InCamera(const Eigen::Isometry3d& flange, const Eigen::Vector3d& direction) const {
+    const Eigen::Vector3d inBase = eyeToHand ? Eigen::Vector3d(flange.linear() * direction) : direction;
+    return Camera(flange).linear().transpose() * inBase;
+  }
   // The marker in the base for a flange pose.
   Eigen::Vector3d Marker(const Eigen::Isometry3d& flange) const {
     return eyeToHand ? Eigen::Vector3d(flange * markerPoint) : markerPoint;
@@ -208,6 +214,26 @@ class CandidateSet {
   Eigen::Vector3d meanSight = Eigen::Vector3d::Zero();
 };
 
+// How flat a small circle on the board looks in the image: the smallest over the largest axis of its image ellipse
+// (first order), the board's tilt from the line of sight and the pinhole's stretch off its axis both counted. The
+// circle at `inCamera` on the plane of normal `normal` (camera frame); the pinhole's focal lengths when known.
+double RingFlatness(const Eigen::Vector3d& inCamera, const Eigen::Vector3d& normal, const CameraPinhole& camera) {
+  const double z = inCamera.z();
+  if (!(z > 0.0)) return 0.0;
+  Eigen::Matrix<double, 2, 3> projection;
+  projection << 1.0 / z, 0.0, -inCamera.x() / (z * z), 0.0, 1.0 / z, -inCamera.y() / (z * z);
+  if (camera.width > 0) {
+    projection.row(0) *= camera.fx;
+    projection.row(1) *= camera.fy;
+  }
+  const Eigen::Vector3d a = normal.unitOrthogonal();
+  Eigen::Matrix<double, 3, 2> plane;
+  plane << a, normal.normalized().cross(a);
+  const Eigen::JacobiSVD<Eigen::Matrix2d> svd(Eigen::Matrix2d(projection * plane));
+  const Eigen::Vector2d s = svd.singularValues();
+  return s(0) > 0.0 ? s(1) / s(0) : 0.0;
+}
+
 // The candidates of a plan: the taught pose turned by up to the largest turn about 26 axes (a third, two thirds and
 // all of it), the marker placed where the image (or cone) allows at the taught distance and 15 % nearer and
 // farther, kept when the camera sees the marker's face as the taught pose does (its line of sight within the
@@ -224,6 +250,8 @@ class PlanCandidates {
         camera(settings.camera),
         maxTurnDeg(settings.maxTurnDeg),
         tolerance(settings.distanceTolerance),
+        boardNormal(settings.boardNormal),
+        leastFlatness(std::cos(settings.maxTiltDeg * kDegree)),
         distance((g.Camera(taughtPose).inverse() * g.Marker(taughtPose)).norm()),
         sight(g.LineOfSight(taughtPose)) {}
 
@@ -239,7 +267,8 @@ class PlanCandidates {
             const double turn = part * maxTurnDeg;
             const Eigen::Matrix3d rotation = Eigen::AngleAxisd(turn * kDegree, axis) * taught.linear();
             const Eigen::Isometry3d placed = geometry.Place(rotation, inCamera);
-            if (AngleDeg(geometry.LineOfSight(placed), sight) <= maxTurnDeg) {
+            const double flatness = RingFlatness(inCamera, geometry.InCamera(placed, boardNormal), camera);
+            if (AngleDeg(geometry.LineOfSight(placed), sight) <= maxTurnDeg && flatness >= leastFlatness) {
               NextPose pose;
               pose.flange = placed.matrix();
               pose.from = 0;
@@ -268,6 +297,8 @@ class PlanCandidates {
   CameraPinhole camera;
   double maxTurnDeg;
   double tolerance;
+  Eigen::Vector3d boardNormal;
+  double leastFlatness;
   double distance;
   Eigen::Vector3d sight;
 };

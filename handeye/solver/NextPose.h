@@ -55,6 +55,10 @@ struct PlanSettings {
   CameraPinhole camera;  ///< when known (width above 0): the marker kept inside the image instead of the cone
   double imageMargin = 0.1;
   double marginDeg = 1.0;  ///< how far inside the cone or image, for the camera's own direction error
+  /// The board's unit normal in the marker's frame (the base eye-in-hand, the flange eye-to-hand), and how
+  /// obliquely a ring may be seen: its image ellipse no flatter than cos(maxTiltDeg) (see tarn/PosePlan.h).
+  Eigen::Vector3d boardNormal = Eigen::Vector3d::UnitZ();
+  double maxTiltDeg = 48.0;
 };
 
 /// From the taught flange pose (base_from_flange, metres) with the marker and camera as the solver gives them (X

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <Eigen/SVD>
+
 #include <cmath>
 #include <random>
 
@@ -103,9 +105,37 @@ std::vector<Isometry3d> RandomPoses(const Cell& c, int count, std::mt19937& rng)
   return out;
 }
 
+// The board's normal as the taught shot sees it (camera frame).
+Vector3d TaughtNormal(const TarnSim::Scene& truth) {
+  const Isometry3d taught = truth.flange[0];
+  const Eigen::Matrix3d toCamera = truth.eyeToHand
+                                       ? Eigen::Matrix3d(truth.camera.linear().transpose() * taught.linear())
+                                       : Eigen::Matrix3d((taught * truth.camera).linear().transpose());
+  return toCamera * truth.boardNormal;
+}
+
+// How flat a small ring at the marker looks in the image: the axis ratio of its image ellipse, from the projection's
+// derivative along the board (by differences).
+double Flatness(const TarnSim::Scene& truth, const Isometry3d& flange, const CameraPinhole& p) {
+  const Isometry3d toCamera = truth.eyeToHand ? truth.camera.inverse() * flange : (flange * truth.camera).inverse();
+  const Vector3d a = truth.boardNormal.unitOrthogonal(), b = truth.boardNormal.cross(a);
+  const auto pixel = [&](const Vector3d& x) {
+    const Vector3d q = toCamera * x;
+    return Eigen::Vector2d(p.fx * q.x() / q.z(), p.fy * q.y() / q.z());
+  };
+  constexpr double h = 1e-5;
+  Eigen::Matrix2d j;
+  j << pixel(truth.marker + h * a) - pixel(truth.marker - h * a),
+      pixel(truth.marker + h * b) - pixel(truth.marker - h * b);
+  const Eigen::Vector2d s = Eigen::JacobiSVD<Eigen::Matrix2d>(j).singularValues();
+  return s(1) / s(0);
+}
+
 PosePlan Plan(const Cell& c, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, bool guess) {
   PlanOptions options;
   options.camera = c.pinhole;
+  const Vector3d n = TaughtNormal(c.truth);
+  options.boardNormal = {n.x(), n.y(), n.z()};
   if (guess) options.cameraGuess = FanucRow(c.truth.camera);
   AlgoParam param;
   param.HandEyeType = c.truth.eyeToHand ? 1 : 0;
@@ -142,6 +172,9 @@ TEST(PosePlan, FromAGuessKeepsTheMarkerInTheImageAndBeatsRandomPoses) {
           EXPECT_NEAR(q.norm() / seen.norm(), 1.0, 0.15 + 1e-9);
           EXPECT_LE(Eigen::AngleAxisd(f.linear() * taught.linear().transpose()).angle(), 30.0 * kDegree + 1e-9);
           EXPECT_NEAR(u, p.u, 1e-3);
+          if (flanges.size() > 1) {
+            EXPECT_GT(Flatness(c.truth, f, c.pinhole), std::cos(48.0 * kDegree) - 1e-6);
+          }
         }
         EXPECT_LT((flanges[0].matrix() - taught.matrix()).cwiseAbs().maxCoeff(), 1e-9);
         std::mt19937 rng(seed);

@@ -535,6 +535,10 @@ int PlanChecked(const CalibrateOptions& o, const PlanCommandOptions& p, const Ta
   options.convention = p.convention;
   options.camera = given.width > 0 ? given : TarnWorkflow::PinholeOfShots(shots.detections);
   if (!p.cameraGuess.empty()) options.cameraGuess = Values(p.cameraGuess, "--camera-guess");
+  if (!shots.detections.empty() && shots.detections.front().hasNormal) {
+    const TamoHandEye::MarkerPlaneResult& taughtPlane = shots.detections.front().plane;
+    options.boardNormal = {taughtPlane.nx, taughtPlane.ny, taughtPlane.nz};
+  }
   TamoHandEye::PosePlan plan;
   const ErrorCode code =
       TamoHandEye::PlanCalibrationPoses(shots.markers, shots.rows, param, o.robot->kind, options, plan);

@@ -9,8 +9,9 @@
 // over the sphere) so that the controller keeps the taught arm configuration, placed so the camera sees the marker
 // at the taught distance or PlanOptions::distanceTolerance nearer or farther, the marker inside the image shrunk by
 // PlanOptions::imageMargin on every side and by the guess's direction error (PlanOptions::guessErrorDeg) further
-// (the camera's pinhole known) or within PlanOptions::viewConeDeg of the optical axis, and its face seen as from the
-// taught pose (the line of sight within the largest turn of the taught one). Greedy on the translation's σ, the
+// (the camera's pinhole known) or within PlanOptions::viewConeDeg of the optical axis, its face seen as from the
+// taught pose (the line of sight within the largest turn of the taught one) and its rings seen no flatter than
+// PlanOptions::maxTiltDeg allows. Greedy on the translation's σ, the
 // turns spread over well-separated axes by themselves. The predicted σ assumes PlanOptions::pointNoiseMm per axis
 // on every shot.
 //
@@ -47,6 +48,12 @@ struct PlanOptions {
   CameraPinhole camera;             ///< when known: the marker kept inside the image (see above)
   double imageMargin = 0.1;         ///< the share of the image's width and height kept clear on every side
   double viewConeDeg = 25.0;        ///< without the pinhole: the marker's largest angle from the optical axis
+  /// The board's unit normal in the taught shot (camera frame, as the fitted centre gives it); zero: taken to face
+  /// the taught camera. No planned pose sees the rings flatter than a circle tilted by `maxTiltDeg`: their image
+  /// ellipse's smallest axis at least cos(maxTiltDeg) of its largest, the pinhole's stretch off its axis counted
+  /// (rings flatter than about 0.6 are not found; a wide lens stretches them most at the image's corners).
+  std::array<double, 3> boardNormal{};
+  double maxTiltDeg = 48.0;
   /// The camera transform as FinalResult::cameraPose gives it (camera-in-flange eye-in-hand, camera-in-base
   /// eye-to-hand; a row of the kind in AlgoParam's units); empty: none (a first stage, or solved from its shots).
   std::vector<double> cameraGuess;
