@@ -231,9 +231,7 @@ ErrorCode PlanFromShots(const std::vector<MarkerBoardResult>& markers, const Rob
   }
   const bool eyeToHand = param.HandEyeType != 0;
   const SolvedPoses poses{run.record.robotPoses, run.record.markerPoses, result.mask, eyeToHand};
-  const IHandEye& solver = *run.record.handEye;
-  const Kel::SE3d marker = eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
-  const Kel::SE3d camera = eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
+  const auto [marker, camera] = SolutionOf(run, eyeToHand);
   plan.convention = ConventionUsed(kind, *run.robot->robot);
   const NormalMatrix normal = TranslationNormal(poses, marker, camera);
   const double fitted = normal.poses > 3 ? normal.squares / static_cast<double>(3 * normal.poses - 9) : 0.0;

@@ -32,6 +32,12 @@ std::string CheckOptions(const SuggestOptions& o) {
 
 }  // namespace
 
+RunSolution SolutionOf(const EntryRun& run, bool eyeToHand) {
+  const IHandEye& solver = *run.record.handEye;
+  return {eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase(),
+          eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange()};
+}
+
 ErrorCode RowOfFlange(RobotKind kind, const std::string& convention, const AlgoParam& param,
                       const Eigen::Matrix4d& flange, std::vector<double>& row) {
   const bool rowsInMetres = RowsInMetres(kind, param);
@@ -65,9 +71,7 @@ ErrorCode SuggestFromTaken(const std::vector<MarkerBoardResult>& markers, const 
   }
   const bool eyeToHand = param.HandEyeType != 0;
   const SolvedPoses poses{run.record.robotPoses, run.record.markerPoses, result.mask, eyeToHand};
-  const IHandEye& solver = *run.record.handEye;
-  const Kel::SE3d marker = eyeToHand ? solver.GetMarkerToFlange() : solver.GetMarkerToBase();
-  const Kel::SE3d camera = eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
+  const auto [marker, camera] = SolutionOf(run, eyeToHand);
   out.convention = ConventionUsed(kind, *run.robot->robot);
   const NextPoseOptions nextOptions{options.count, options.maxTurnDeg, options.viewConeDeg, options.camera,
                                     options.imageMargin};

@@ -83,6 +83,24 @@ double TranslationSigmaMm(const Matrix9d& normal, double variance) {
   return trace > 0.0 && std::isfinite(trace) ? 1000.0 * std::sqrt(trace) : std::numeric_limits<double>::infinity();
 }
 
+// A candidate as the suggestions and plans report it: from pose `from`, turned by `turnDeg` about `axis`, the marker
+// seen along `direction` at `distance` metres.
+NextPose Candidate(const Eigen::Isometry3d& placed, int from, const Eigen::Vector3d& axis, double turnDeg,
+                   const Eigen::Vector3d& direction, const CameraPinhole& camera, double distance) {
+  NextPose pose;
+  pose.flange = placed.matrix();
+  pose.from = from;
+  pose.axis = axis;
+  pose.turnDeg = turnDeg;
+  pose.viewDeg = AngleDeg(direction, Eigen::Vector3d::UnitZ());
+  if (camera.width > 0) {
+    pose.pixel = Eigen::Vector2d(camera.fx * direction.x() / direction.z() + camera.cx,
+                                 camera.fy * direction.y() / direction.z() + camera.cy);
+  }
+  pose.distanceMm = 1000.0 * distance;
+  return pose;
+}
+
 // One set-up's geometry, in metres. Eye-in-hand: the marker fixed in the base, the camera on the flange
 // (Z = flange_from_camera). Eye-to-hand: the camera fixed in the base (Z = base_from_camera), the marker
 // on the flange. The marker's own frame is the base (eye-in-hand) or the flange (eye-to-hand).
@@ -179,18 +197,8 @@ class CandidateSet {
             const Eigen::Matrix3d rotation = Eigen::AngleAxisd(turn * kDegree, axis) * f.flange.linear();
             const Eigen::Isometry3d placed = geometry.Place(rotation, inCamera);
             if (AngleDeg(geometry.LineOfSight(placed), meanSight) <= maxTurnDeg) {
-              NextPose pose;
-              pose.flange = placed.matrix();
-              pose.from = static_cast<int>(f.index);
-              pose.axis = axis;
-              pose.turnDeg = turn;
-              pose.viewDeg = AngleDeg(direction, Eigen::Vector3d::UnitZ());
-              if (camera.width > 0) {
-                pose.pixel = Eigen::Vector2d(camera.fx * direction.x() / direction.z() + camera.cx,
-                                             camera.fy * direction.y() / direction.z() + camera.cy);
-              }
-              pose.distanceMm = 1000.0 * f.distance;
-              visit(key, pose, placed, inCamera);
+              visit(key, Candidate(placed, static_cast<int>(f.index), axis, turn, direction, camera, f.distance),
+                    placed, inCamera);
             }
             ++key;
           }
@@ -269,18 +277,7 @@ class PlanCandidates {
             const Eigen::Isometry3d placed = geometry.Place(rotation, inCamera);
             const double flatness = RingFlatness(inCamera, geometry.InCamera(placed, boardNormal), camera);
             if (AngleDeg(geometry.LineOfSight(placed), sight) <= maxTurnDeg && flatness >= leastFlatness) {
-              NextPose pose;
-              pose.flange = placed.matrix();
-              pose.from = 0;
-              pose.axis = axis;
-              pose.turnDeg = turn;
-              pose.viewDeg = AngleDeg(direction, Eigen::Vector3d::UnitZ());
-              if (camera.width > 0) {
-                pose.pixel = Eigen::Vector2d(camera.fx * direction.x() / direction.z() + camera.cx,
-                                             camera.fy * direction.y() / direction.z() + camera.cy);
-              }
-              pose.distanceMm = 1000.0 * inCamera.norm();
-              visit(key, pose, placed, inCamera);
+              visit(key, Candidate(placed, 0, axis, turn, direction, camera, inCamera.norm()), placed, inCamera);
             }
             ++key;
           }
