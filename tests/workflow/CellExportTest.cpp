@@ -7,9 +7,10 @@
 
 #include <Eigen/Geometry>
 
+#include <cctype>
+#include <cstdlib>
 #include <map>
 #include <random>
-#include <regex>
 
 namespace {
 
@@ -21,15 +22,24 @@ using Eigen::Vector3d;
 
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 
-// The numbers of the first match's first capture.
-std::vector<double> Captured(const std::string& text, const std::string& pattern) {
-  std::smatch m;
-  if (!std::regex_search(text, m, std::regex(pattern))) return {};
-  static const std::regex number(R"([-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?)");
-  const std::string inside = m[1].str();
+// The numbers between the first `open` and the next `close` after it.
+std::vector<double> Captured(const std::string& text, const std::string& open, const std::string& close) {
+  const std::size_t at = text.find(open);
+  if (at == std::string::npos) return {};
+  const std::size_t from = at + open.size();
+  const std::string inside = text.substr(from, text.find(close, from) - from);
   std::vector<double> out;
-  for (auto it = std::sregex_iterator(inside.begin(), inside.end(), number); it != std::sregex_iterator(); ++it) {
-    out.push_back(std::stod(it->str()));
+  const char* p = inside.c_str();
+  while (*p != '\0') {
+    const bool starts = std::isdigit(static_cast<unsigned char>(*p)) != 0 ||
+                        ((*p == '-' || *p == '.') && std::isdigit(static_cast<unsigned char>(p[1])) != 0);
+    if (!starts) {
+      ++p;
+      continue;
+    }
+    char* end = nullptr;
+    out.push_back(std::strtod(p, &end));
+    p = end;
   }
   return out;
 }
@@ -48,35 +58,35 @@ Matrix3d X(double rad) { return AngleAxisd(rad, Vector3d::UnitX()).toRotationMat
 Matrix4d ReadRos2(const std::string& t) {
   std::vector<double> v;
   for (const char* key : {"x", "y", "z", "qx", "qy", "qz", "qw"}) {
-    v.push_back(Captured(t, std::string("'--") + key + "', '([^']*)'").at(0));
+    v.push_back(Captured(t, std::string("'--") + key + "', '", "'").at(0));
   }
   return Pose(1000.0 * Vector3d(v[0], v[1], v[2]), Eigen::Quaterniond(v[6], v[3], v[4], v[5]).toRotationMatrix());
 }
 Matrix4d ReadUrdf(const std::string& t) {
-  const auto xyz = Captured(t, R"re(xyz="([^"]*)")re");
-  const auto rpy = Captured(t, R"re(rpy="([^"]*)")re");
+  const auto xyz = Captured(t, "xyz=\"", "\"");
+  const auto rpy = Captured(t, "rpy=\"", "\"");
   return Pose(1000.0 * Vector3d(xyz[0], xyz[1], xyz[2]), Z(rpy[2]) * Y(rpy[1]) * X(rpy[0]));
 }
 Matrix4d ReadYaml(const std::string& t) {
-  const auto p = Captured(t, R"(translation_m: \{([^}]*)\})");
-  const auto q = Captured(t, R"(rotation_xyzw: \{([^}]*)\})");
+  const auto p = Captured(t, "translation_m: {", "}");
+  const auto q = Captured(t, "rotation_xyzw: {", "}");
   return Pose(1000.0 * Vector3d(p[0], p[1], p[2]), Eigen::Quaterniond(q[3], q[0], q[1], q[2]).toRotationMatrix());
 }
 Matrix4d ReadFanuc(const std::string& t) {
   std::vector<double> v;
-  for (int k = 1; k <= 6; ++k) v.push_back(Captured(t, "PR\\[50," + std::to_string(k) + "\\]=([^ ;]*)").at(0));
+  for (int k = 1; k <= 6; ++k) v.push_back(Captured(t, "PR[50," + std::to_string(k) + "]=", " ;").at(0));
   return Pose({v[0], v[1], v[2]}, Z(v[5] * kDegree) * Y(v[4] * kDegree) * X(v[3] * kDegree));
 }
 Matrix4d ReadKuka(const std::string& t) {
-  const auto v = Captured(t, R"(_DATA\[\d+\]=\{([^}]*)\})");
+  const auto v = Captured(t, "_DATA[1]={", "}");
   return Pose({v[0], v[1], v[2]}, Z(v[3] * kDegree) * Y(v[4] * kDegree) * X(v[5] * kDegree));
 }
 Matrix4d ReadAbb(const std::string& t) {
-  const auto v = Captured(t, R"(\[\[(-?[\d.]+,-?[\d.]+,-?[\d.]+\],\[[^\]]*)\]\])");
+  const auto v = Captured(t, ",[[", "]]");  // [[x,y,z],[q1,q2,q3,q4]]
   return Pose({v[0], v[1], v[2]}, Eigen::Quaterniond(v[3], v[4], v[5], v[6]).toRotationMatrix());
 }
 Matrix4d ReadUr(const std::string& t) {
-  const auto v = Captured(t, R"(p\[([^\]]*)\])");
+  const auto v = Captured(t, "p[", "]");
   const Vector3d r(v[3], v[4], v[5]);
   return Pose(1000.0 * Vector3d(v[0], v[1], v[2]), AngleAxisd(r.norm(), r.normalized()).toRotationMatrix());
 }

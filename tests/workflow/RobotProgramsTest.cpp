@@ -7,9 +7,10 @@
 
 #include <Eigen/Geometry>
 
+#include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <random>
-#include <regex>
 #include <sstream>
 
 namespace {
@@ -35,21 +36,38 @@ Matrix4d Pose(const Vector3d& t, const Matrix3d& r) {
 
 // Every number of a text, in order.
 std::vector<double> NumbersIn(const std::string& text) {
-  static const std::regex number(R"([-+]?(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?)");
   std::vector<double> out;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), number); it != std::sregex_iterator(); ++it) {
-    out.push_back(std::stod(it->str()));
+  const char* p = text.c_str();
+  while (*p != '\0') {
+    const bool starts = std::isdigit(static_cast<unsigned char>(*p)) != 0 ||
+                        ((*p == '-' || *p == '+' || *p == '.') && std::isdigit(static_cast<unsigned char>(p[1])) != 0);
+    if (!starts || (p > text.c_str() && std::isalpha(static_cast<unsigned char>(p[-1])) != 0)) {
+      ++p;
+      continue;
+    }
+    char* end = nullptr;
+    out.push_back(std::strtod(p, &end));
+    p = end;
   }
   return out;
 }
 
-// The lines of `text` that match `pattern`, with their captures' numbers.
-std::vector<std::vector<double>> Matches(const std::string& text, const std::string& pattern) {
-  const std::regex re(pattern);
-  std::vector<std::vector<double>> out;
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), re); it != std::sregex_iterator(); ++it) {
-    out.push_back(NumbersIn((*it)[1].str()));
+// The text between each `open` and the next `close` after it.
+std::vector<std::string> Between(const std::string& text, const std::string& open, const std::string& close) {
+  std::vector<std::string> out;
+  for (std::size_t at = text.find(open); at != std::string::npos; at = text.find(open, at + 1)) {
+    const std::size_t from = at + open.size();
+    const std::size_t to = text.find(close, from);
+    if (to == std::string::npos) break;
+    out.push_back(text.substr(from, to - from));
   }
+  return out;
+}
+
+// The numbers of each part of `text` between `open` and `close`.
+std::vector<std::vector<double>> Matches(const std::string& text, const std::string& open, const std::string& close) {
+  std::vector<std::vector<double>> out;
+  for (const std::string& part : Between(text, open, close)) out.push_back(NumbersIn(part));
   return out;
 }
 
@@ -60,12 +78,12 @@ Matrix4d Abc(const std::vector<double>& v) { return Pose({v[0], v[1], v[2]}, Rz(
 
 std::vector<Matrix4d> ReadFanuc(const std::string& text) {
   std::vector<Matrix4d> out;
-  // P[n]{ GP1: … X = … mm, Y = … mm, Z = … mm, W = … deg, P = … deg, R = … deg };
-  const std::regex pos(R"(P\[\d+\]\{[^}]*?X\s*=\s*([-\d.]+)\s*mm,\s*Y\s*=\s*([-\d.]+)\s*mm,\s*Z\s*=\s*([-\d.]+)\s*mm,)"
-                       R"(\s*W\s*=\s*([-\d.]+)\s*deg,\s*P\s*=\s*([-\d.]+)\s*deg,\s*R\s*=\s*([-\d.]+)\s*deg)");
-  for (auto it = std::sregex_iterator(text.begin(), text.end(), pos); it != std::sregex_iterator(); ++it) {
+  // P[n]{ GP1: UF : 0, UT : 0, CONFIG : '…', X = … mm, Y = … mm, Z = … mm, W = … deg, P = … deg, R = … deg };
+  for (const std::string& block : Between(text.substr(text.find("/POS")), "GP1:", "};")) {
     std::vector<double> v;
-    for (std::size_t k = 1; k <= 6; ++k) v.push_back(std::stod((*it)[k].str()));
+    for (const char* label : {"X =", "Y =", "Z =", "W =", "P =", "R ="}) {
+      v.push_back(std::strtod(block.c_str() + block.find(label) + 3, nullptr));
+    }
     out.push_back(FixedXyz(v));
   }
   return out;
@@ -73,14 +91,14 @@ std::vector<Matrix4d> ReadFanuc(const std::string& text) {
 
 std::vector<Matrix4d> ReadKuka(const std::string& text) {
   std::vector<Matrix4d> out;
-  for (const auto& v : Matches(text, R"(LIN \{FRAME:([^}]*)\})")) out.push_back(Abc(v));
+  for (const auto& v : Matches(text, "LIN {FRAME:", "}")) out.push_back(Abc(v));
   return out;
 }
 
 std::vector<Matrix4d> ReadAbb(const std::string& text) {
   std::vector<Matrix4d> out;
-  for (const auto& v : Matches(text, R"(robtarget \w+ := (\[\[[^\]]*\],\[[^\]]*\]))")) {
-    const Eigen::Quaterniond q(v[3], v[4], v[5], v[6]);  // q1 is the scalar part
+  for (const auto& v : Matches(text, ":= [[", "],[9E")) {  // [[x,y,z],[q1,q2,q3,q4],[conf],[external axes]]
+    const Eigen::Quaterniond q(v[3], v[4], v[5], v[6]);    // q1 is the scalar part
     out.push_back(Pose({v[0], v[1], v[2]}, q.normalized().toRotationMatrix()));
   }
   return out;
@@ -88,7 +106,7 @@ std::vector<Matrix4d> ReadAbb(const std::string& text) {
 
 std::vector<Matrix4d> ReadUr(const std::string& text) {
   std::vector<Matrix4d> out;
-  for (const auto& v : Matches(text, R"(movel\(p\[([^\]]*)\])")) {
+  for (const auto& v : Matches(text, "movel(p[", "]")) {
     const Vector3d r(v[3], v[4], v[5]);  // rotation vector, radians; position in metres
     const Matrix3d rotation =
         r.norm() > 0.0 ? AngleAxisd(r.norm(), r.normalized()).toRotationMatrix() : Matrix3d::Identity();
@@ -99,10 +117,12 @@ std::vector<Matrix4d> ReadUr(const std::string& text) {
 
 std::vector<Matrix4d> ReadYaskawa(const std::string& text) {
   std::vector<Matrix4d> out;
-  const auto positions = Matches(text, R"(\nC\d{5}=([^\n]*))");
+  const auto positions = Matches(text, "\nC", "\n");  // C00003=x,y,z,rx,ry,rz: the index, then the pose
   // Each MOVL names one of them.
-  for (const auto& index : Matches(text, R"(MOVL C(\d{5}) )")) {
-    out.push_back(FixedXyz(positions.at(static_cast<std::size_t>(index.at(0)))));
+  for (const auto& index : Matches(text, "MOVL C", " ")) {
+    for (const auto& p : positions) {
+      if (p.size() == 7 && p[0] == index.at(0)) out.push_back(FixedXyz({p[1], p[2], p[3], p[4], p[5], p[6]}));
+    }
   }
   return out;
 }
