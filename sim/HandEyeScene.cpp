@@ -69,7 +69,7 @@ Isometry3d EyeInHandFlange(PoseDraws& d, const Scene& scene) {
   const Vector3d aim = scene.marker + Vector3d(0.12 * unit(rng), 0.12 * unit(rng), 0.0);
   Matrix3d cameraRotation = LookAlong(aim - cameraPosition, spread * unit(rng));
   if (d.o.motion == Motion::TranslationOnly) cameraRotation = d.fixedFlange * scene.camera.linear();
-  if (d.o.motion == Motion::SingleAxis) {
+  if (d.o.motion == Motion::SingleAxis || d.o.motion == Motion::FourAxis) {
     cameraRotation = AngleAxisd(2.0 * spread * unit(rng), d.singleAxis) * d.fixedFlange * scene.camera.linear();
   }
   return MakeIsometry(cameraRotation, cameraPosition) * scene.camera.inverse();
@@ -84,7 +84,9 @@ Isometry3d EyeToHandFlange(PoseDraws& d, const Scene& scene) {
   Matrix3d r = AngleAxisd(spread * unit(rng), Vector3d::UnitX()) * AngleAxisd(spread * unit(rng), Vector3d::UnitY()) *
                AngleAxisd(spread * unit(rng), Vector3d::UnitZ()) * d.fixedFlange;
   if (d.o.motion == Motion::TranslationOnly) r = d.fixedFlange;
-  if (d.o.motion == Motion::SingleAxis) r = AngleAxisd(2.0 * spread * unit(rng), d.singleAxis) * d.fixedFlange;
+  if (d.o.motion == Motion::SingleAxis || d.o.motion == Motion::FourAxis) {
+    r = AngleAxisd(2.0 * spread * unit(rng), d.singleAxis) * d.fixedFlange;
+  }
   return MakeIsometry(r, markerInBase - r * scene.marker);
 }
 
@@ -134,6 +136,10 @@ Scene MakeScene(const SceneOptions& o) {
   std::normal_distribution<double> normal(0.0, 1.0);
   PoseDraws draws{o, rng};
   draws.spread = o.rotationSpreadDeg * kPi / 180.0;
+  if (o.motion == Motion::FourAxis) {
+    draws.singleAxis = Vector3d::UnitZ();
+    draws.fixedFlange = AngleAxisd(o.fourAxisTiltDeg * kPi / 180.0, Vector3d::UnitX()).toRotationMatrix();
+  }
 
   Scene scene;
   scene.eyeToHand = o.eyeToHand;

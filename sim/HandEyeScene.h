@@ -17,13 +17,17 @@ enum class Motion {
   General,          ///< rotations about varied axes
   TranslationOnly,  ///< every flange pose has the same orientation (degenerate)
   SingleAxis,       ///< every rotation is about one axis (degenerate)
+  FourAxis,         ///< every flange turns about the base's vertical z axis only, as a 4-axis robot's
 };
 
 struct SceneOptions {
   int poses = 12;
   bool eyeToHand = false;
   Motion motion = Motion::General;
-  double rotationSpreadDeg = 30.0;     ///< spread of the viewing directions and rolls, degrees
+  double rotationSpreadDeg = 30.0;  ///< spread of the viewing directions and rolls, degrees
+  /// Motion::FourAxis: the flange's constant tilt about x (0: its axes those of the base turned about z; 180: its
+  /// z axis pointing down, as many controllers report a 4-axis robot).
+  double fourAxisTiltDeg = 0.0;
   double pointNoise = 0.0;             ///< σ of each measured point coordinate, metres
   double depthNoise = 0.0;             ///< σ added along the camera's line of sight, metres (a depth camera's)
   double robotTranslationNoise = 0.0;  ///< σ of each reported flange translation coordinate, metres

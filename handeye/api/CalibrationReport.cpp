@@ -1,10 +1,12 @@
 #include <tarn/CalibrationReport.h>
 
+#include "diagnostics/FourAxisReport.h"
 #include "diagnostics/ReportAnalysis.h"
 #include "solver/EntryPath.h"
 
 #include <exception>
 #include <string>
+#include <tuple>
 
 namespace TamoHandEye {
 
@@ -25,6 +27,18 @@ ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, 
     EntryRun run;
     run.everyConvention = true;  // the runner-up is read from every candidate's fit
     const ErrorCode code = RunEntryPoint(robot, markers, robotRows, settings, options.seed, report.result, &run);
+    // Turns about one axis leave one quantity unseen: solved with it given, refused without (a solve that
+    // succeeded on such a set took that quantity from the noise).
+    const bool eyeToHand = settings.HandEyeType != 0;
+    if (!FourAxisFailure(run.record.robotPoses, eyeToHand).first.empty()) {
+      if (FourAxisQuantityGiven(options))
+        return SolveFourAxisReport(robot, markers, robotRows, settings, options, report);
+      if (code == Success) {
+        report.result = FinalResult{};
+        std::tie(report.failure, report.failureZh) = FourAxisFailure(run.record.robotPoses, eyeToHand);
+        return Err_Solve_Fail;
+      }
+    }
     if (code != Success) {
       ExplainFailure(run, markers, settings, report);
       // A failed solve may still be a set-up mistake: name a reading under which the poses fit.

@@ -1,5 +1,6 @@
 #include "diagnostics/ReportAnalysis.h"
 
+#include "diagnostics/FourAxisReport.h"
 #include "diagnostics/JointModel.h"
 
 #include "diagnostics/SetupCheck.h"
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <exception>
 #include <limits>
+#include <tuple>
 
 namespace TamoHandEye {
 namespace {
@@ -20,9 +22,7 @@ namespace {
 // The limits of the warnings.
 constexpr int kFewPoses = 8;
 constexpr double kNarrowRotationDeg = 15.0;
-constexpr double kSingleAxisSpread = 0.01;  // the middle eigenvalue of the normalised axis scatter
-// The share of good calibrations that may raise "suspect-pose" (family-wise, over the poses).
-constexpr double kSuspectAlpha = 0.01;
+constexpr double kSingleAxisSpread = 0.01;      // the middle eigenvalue of the normalised axis scatter
 constexpr double kBetterFactor = 10.0;          // an alternative fitting this many times better is named
 constexpr double kSignificantlyBetter = 0.999;  // or one better by Fisher's F at this level
 // The pose search's distance from the data: this many per-axis σ (a 3-axis Gaussian's distance exceeds
@@ -99,6 +99,8 @@ std::pair<std::string, std::string> AlternativeFix(const SetupAlternative& a) {
   return {"Put the robot rows in the order of the shots.", "请按图像顺序排列机器人数据。"};
 }
 
+}  // namespace
+
 void WarnAboutPoseSet(CalibrationReport& report) {
   const PoseSetCheck& set = report.poseSet;
   if (set.poses < kFewPoses) {
@@ -116,7 +118,8 @@ void WarnAboutPoseSet(CalibrationReport& report) {
          Format("位姿之间的最大相对旋转仅 %.1f°，小于 15° 时相机位置无法准确确定。", set.largestRotationDeg),
          "Add poses tilted by 30 degrees or more about different axes.", "请增加绕不同轴倾斜 30° 以上的位姿。");
   }
-  if (set.poses >= 2 && set.secondAxisSpread < kSingleAxisSpread) {
+  // A 4-axis set solved with a quantity held has that quantity given.
+  if (set.poses >= 2 && set.secondAxisSpread < kSingleAxisSpread && report.fixedQuantity.empty()) {
     Warn(report, "single-axis", "The poses rotate about one axis only; the camera position along it is not fixed.",
          "位姿几乎只绕一个轴旋转，相机沿该轴的位置无法确定。", "Add poses rotated about two other axes.",
          "请增加绕另外两个轴旋转的位姿。");
@@ -162,6 +165,8 @@ void WarnAboutFit(CalibrationReport& report, bool poorFit) {
          "请检查或重新采集第 " + std::to_string(pose + 1) + " 个位姿，或将其剔除。", pose);
   }
 }
+
+namespace {
 
 // Why the scale as given is not physical, for an alternative that undoes it.
 std::pair<std::string, std::string> ImplausibleText(const std::string& code) {
@@ -446,6 +451,9 @@ void ExplainFailure(const EntryRun& run, const std::vector<MarkerBoardResult>& m
   if (n < kMinimumPoses) {
     report.failure = "needs at least " + std::to_string(kMinimumPoses) + " poses, got " + std::to_string(n);
     report.failureZh = "至少需要 " + std::to_string(kMinimumPoses) + " 个位姿，当前只有 " + std::to_string(n) + " 个";
+  } else if (run.status == kDegeneratePoses &&
+             !FourAxisFailure(run.record.robotPoses, param.HandEyeType != 0).first.empty()) {
+    std::tie(report.failure, report.failureZh) = FourAxisFailure(run.record.robotPoses, param.HandEyeType != 0);
   } else if (run.status == kDegeneratePoses) {
     report.failure =
         "the poses rotate about one axis only (or not at all): tilt the flange about at least two different axes";

@@ -13,6 +13,14 @@
 
 namespace TamoHandEye {
 
+/// The share of good calibrations that may raise "suspect-pose" (family-wise, over the poses).
+constexpr double kSuspectAlpha = 0.01;
+
+/// The warnings about the pose set (few poses, narrow or single-axis turns) and about the fit (uncertain, poor,
+/// suspect poses) of a report whose figures are filled.
+void WarnAboutPoseSet(CalibrationReport& report);
+void WarnAboutFit(CalibrationReport& report, bool poorFit);
+
 /// Fills the report of a successful run: the convention and its runner-up, what the search did, the
 /// uncertainty and covariance, leave-one-out residuals, the pose set, the set-up check (when the options
 /// ask) and the warnings.

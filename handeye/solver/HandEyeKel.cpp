@@ -58,6 +58,15 @@ int HandEyeKel::Solve(const std::vector<Kel::SE3d>& robotPoses, const std::vecto
   return 0;
 }
 
+void HandEyeKel::Adopt(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>& markerPoses,
+                       const std::vector<int>& poseMask, const Kel::SE3d& marker, const Kel::SE3d& camera) {
+  A.assign(robotPoses.size(), Kel::SE3d());
+  for (std::size_t i = 0; i < robotPoses.size(); ++i) A[i] = type == 1 ? robotPoses[i] : robotPoses[i].Inverse();
+  B = markerPoses;
+  mask = poseMask;
+  SetSolution(marker, camera);
+}
+
 bool HandEyeKel::IsDegenerate(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>& markerPoses,
                               double* linearRms) const {
   constexpr std::size_t kMinPoses = 5;

@@ -29,6 +29,10 @@ class HandEyeKel : public IHandEye {
     Z = camera;
     ComputeResiduals();
   }
+  /// Takes the poses as Solve would and the solution X = `marker`, Z = `camera` found another way (a solve
+  /// with a quantity held), without solving; the residuals and errors follow.
+  void Adopt(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>& markerPoses,
+             const std::vector<int>& poseMask, const Kel::SE3d& marker, const Kel::SE3d& camera);
   std::vector<Eigen::Vector3d> GetResiduals() const override { return residuals; }
   /// True when the poses cannot fix a solution whatever the noise: the refinement's normal equations at
   /// the linear estimate are singular (smallest eigenvalue below 1e-10 of the largest), as with rotations

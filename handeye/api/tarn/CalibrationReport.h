@@ -71,6 +71,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -144,6 +145,15 @@ struct ReportOptions {
   /// into the weights of the solve with normals; 0: the shots' own noise only.
   double robotNoiseMm = 0.0;
   double robotNoiseDeg = 0.0;
+  /// Robots that turn about one axis only (4-axis arms: palletisers, SCARA) leave one quantity that no shot can
+  /// see: the marker and the camera's offset along that axis move together. Such a set fails unless one of
+  /// these is given (mm; NaN: not given), then it is solved with that figure held: `fixedHeightMm` the marker's
+  /// height in the base frame (eye-in-hand) or its offset along the flange's z axis (eye-to-hand);
+  /// `cameraOffsetZMm` the camera's offset along the flange's z axis (eye-in-hand) or its height in the base
+  /// frame (eye-to-hand). With both, the height is held. Poses that turn about several axes are solved as
+  /// always, the figures unused.
+  double fixedHeightMm = std::numeric_limits<double>::quiet_NaN();
+  double cameraOffsetZMm = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct Uncertainty {
@@ -275,7 +285,11 @@ struct CalibrationReport {
   double radiusSpreadLimitMm = 0.0;
   std::vector<ReportWarning> warnings;
   std::uint32_t seed = 0;  ///< the pose search's seed used
-  std::string failure;     ///< on failure: what went wrong and what to do
+  /// A 4-axis set solved with a quantity held (ReportOptions::fixedHeightMm, cameraOffsetZMm): "marker-height" or
+  /// "camera-offset-z", and the figure held (mm); empty otherwise. Its σ is 0 in the uncertainty and covariance.
+  std::string fixedQuantity;
+  double fixedValueMm = 0.0;
+  std::string failure;  ///< on failure: what went wrong and what to do
   std::string failureZh;
 };
 
