@@ -292,7 +292,17 @@ void WriteResiduals(std::ostream& out, const Calibration& c) {
   for (const DroppedPose& d : c.report.dropped) out << "  pose " << d.pose + 1 << ": " << d.reason << "\n";
 }
 
-void WriteCameraUncertainty(std::ostream& out, const CalibrationReport& report) {
+// What a 4-axis calibration held, in a line.
+std::string FixedQuantityText(const CalibrationReport& report, bool eyeToHand) {
+  const bool height = report.fixedQuantity == "marker-height";
+  const std::string what =
+      height ? (eyeToHand ? "the marker's offset along the flange's z axis" : "the marker's height in the base frame")
+             : (eyeToHand ? "the camera's height in the base frame" : "the camera's offset along the flange's z axis");
+  return "Held (4-axis robot: no shot sees it): " + what + " = " + Fixed(report.fixedValueMm, 3) +
+         " mm, as given; its sigma is not part of the uncertainty";
+}
+
+void WriteCameraUncertainty(std::ostream& out, const CalibrationReport& report, bool eyeToHand) {
   const Uncertainty& u = report.uncertainty;
   if (!u.known) {
     out << "Uncertainty: not known (too few poses)\n";
@@ -301,6 +311,7 @@ void WriteCameraUncertainty(std::ostream& out, const CalibrationReport& report) 
   out << "Uncertainty (1 sigma): camera translation +/- " << Fixed(u.translationNormMm, 3) << " mm (x "
       << Fixed(u.translationMm[0], 3) << ", y " << Fixed(u.translationMm[1], 3) << ", z "
       << Fixed(u.translationMm[2], 3) << "), rotation +/- " << Fixed(u.rotationDeg, 4) << " deg\n";
+  if (!report.fixedQuantity.empty()) out << FixedQuantityText(report, eyeToHand) << "\n";
 }
 
 void WriteTolerance(std::ostream& out, const CalibrationReport& report) {
@@ -394,6 +405,8 @@ void AddReportJson(json& j, const CalibrationReport& report) {
                   {"normal_freedom", b.normalFreedom}};
   }
   j["convention"] = report.convention;
+  j["fixed_quantity"] = report.fixedQuantity.empty() ? json(nullptr) : json(report.fixedQuantity);
+  j["fixed_value_mm"] = report.fixedQuantity.empty() ? json(nullptr) : json(report.fixedValueMm);
   j["runner_up"] = report.runnerUp.empty() ? json(nullptr) : json(report.runnerUp);
   j["runner_up_rms_mm"] = report.runnerUp.empty() ? json(nullptr) : json(report.runnerUpRmsMm);
   const Uncertainty& u = report.uncertainty;
@@ -475,7 +488,7 @@ void WriteCalibrationText(std::ostream& out, const Calibration& c, const RobotTy
     for (const double v : row) out << std::setw(14) << Fixed(v, 6);
     out << "\n";
   }
-  if (c.reported) WriteCameraUncertainty(out, c.report);
+  if (c.reported) WriteCameraUncertainty(out, c.report, eyeToHand);
   out << (eyeToHand ? "Marker in the flange frame" : "Marker in the base frame") << " (" << unit
       << "): " << Fixed(r.markerPosition[0]) << " " << Fixed(r.markerPosition[1]) << " " << Fixed(r.markerPosition[2]);
   if (c.reported && c.report.uncertainty.known) out << "  +/- " << Fixed(c.report.uncertainty.markerNormMm, 3) << " mm";

@@ -781,3 +781,61 @@ TEST(TarnCli, PlanAroundATaughtPoseAndCalibrateFromIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A SCARA with the camera on its flange (the flange's axes those of the base turned by A about z), looking down at
+// a marker 20 mm above the base's plane: rows X Y Z A and the marker points it measured (metres).
+Eigen::Isometry3d WriteScaraSet(const fs::path& dir) {
+  fs::create_directories(dir);
+  Eigen::Isometry3d camera = Eigen::Isometry3d::Identity();  // flange_from_camera, mm
+  camera.translate(Eigen::Vector3d(30.0, -20.0, -80.0));
+  camera.rotate(Eigen::AngleAxisd(3.2, Eigen::Vector3d::UnitX()) * Eigen::AngleAxisd(0.2, Eigen::Vector3d::UnitZ()));
+  const Eigen::Vector3d marker(600.0, 50.0, 20.0);
+  std::ofstream rows(dir / "scara.txt");
+  std::ofstream points(dir / "points.txt");
+  for (int i = 0; i < 12; ++i) {
+    const double a = -60.0 + 11.0 * i;
+    const Eigen::Vector3d at =
+        marker + Eigen::Vector3d(40.0 * std::sin(1.7 * i), 40.0 * std::cos(2.3 * i), 450.0 + 25.0 * (i % 4));
+    const Eigen::Isometry3d flange =
+        Eigen::Translation3d(at) * Eigen::AngleAxisd(a * 3.14159265358979323846 / 180.0, Eigen::Vector3d::UnitZ());
+    const Eigen::Vector3d noise(0.3 * std::sin(5.1 * i), 0.3 * std::cos(3.7 * i), 0.6 * std::sin(2.9 * i));
+    const Eigen::Vector3d p = ((flange * camera).inverse() * marker + noise) / 1000.0;
+    rows << at.x() << " " << at.y() << " " << at.z() << " " << a << "\n";
+    points << p.x() << " " << p.y() << " " << p.z() << "\n";
+  }
+  return camera;
+}
+
+}  // namespace
+
+TEST(TarnCli, AScaraCalibratesWithTheQuantityItCannotSeeGiven) {
+  const fs::path dir = DataSet("scara");
+  const Eigen::Isometry3d truth = WriteScaraSet(dir);
+  const std::string base =
+      "calibrate --robot scara --markers " + (dir / "points.txt").string() + " --poses " + (dir / "scara.txt").string();
+  Outcome o = Tarn(base);
+  EXPECT_NE(o.status, 0);
+  EXPECT_THAT(o.err, HasSubstr("one axis only"));
+  EXPECT_THAT(o.err, HasSubstr("--fixed-height MM or --camera-offset-z MM"));
+
+  for (const std::string given : {"--fixed-height 20", "--camera-offset-z -80"}) {
+    o = Tarn(base + " --json " + given);
+    ASSERT_EQ(o.status, 0) << o.err;
+    const json j = json::parse(o.out);
+    EXPECT_EQ(j["fixed_quantity"], given[2] == 'f' ? "marker-height" : "camera-offset-z");
+    const Eigen::Matrix4d solved = MatrixOf(j["camera_matrix"]);
+    // Within 3σ of the report's own uncertainty (the noise's pattern is fixed: this set's figures).
+    const json& u = j["uncertainty"];
+    EXPECT_LT((solved.topRightCorner<3, 1>() - truth.translation()).norm(),
+              3.0 * u["translation_mm"]["norm"].get<double>())
+        << given;
+    EXPECT_LT(Eigen::AngleAxisd(Eigen::Matrix3d(solved.topLeftCorner<3, 3>() * truth.linear().transpose())).angle() *
+                  180.0 / 3.14159265358979323846,
+              3.0 * u["rotation_deg"].get<double>())
+        << given << " " << u;
+  }
+  o = Tarn(base + " --fixed-height 20");
+  EXPECT_THAT(o.out, HasSubstr("Held (4-axis robot: no shot sees it): the marker's height in the base frame = 20.000"));
+}

@@ -57,7 +57,8 @@ void SetShotInputs(CalibrateOptions& o, const std::string& robot) {
   }
   o.matrixRows = robot == "matrix";
   if (o.invert && !o.matrixRows) throw std::runtime_error("--invert applies to --robot matrix only");
-  if (!robot.empty()) o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : robot);
+  o.fourValueRows = robot == "scara";
+  if (!robot.empty()) o.robot = &RobotOrThrow(o.matrixRows ? "abb-quat" : o.fourValueRows ? "fanuc" : robot);
 }
 
 // --tolerance MM[,DEG], checked by the parser.

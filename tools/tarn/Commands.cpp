@@ -84,6 +84,13 @@ RobotRows ReadRobotFile(const std::string& path, const RobotType& robot) {
 }
 
 RobotRows ReadPoses(const CalibrateOptions& o) {
+  if (o.fourValueRows) {
+    RobotRows rows;
+    TarnWorkflow::DataFileError error;
+    if (!TarnWorkflow::ReadRobotTable(o.poses, 4, "scara", rows, error)) throw std::runtime_error(error.message);
+    for (std::vector<double>& row : rows) row = {row[0], row[1], row[2], 0.0, 0.0, row[3]};  // Rz(A)
+    return rows;
+  }
   if (!o.matrixRows) return ReadRobotFile(o.poses, *o.robot);
   RobotRows rows;
   TarnWorkflow::DataFileError error;
@@ -123,6 +130,8 @@ Calibration Solve(const std::vector<MarkerBoardResult>& markers, const RobotRows
   report.model = o.pointModel ? TamoHandEye::SolveModel::Point : TamoHandEye::SolveModel::Auto;
   report.robotNoiseMm = o.robotNoiseMm;
   report.robotNoiseDeg = o.robotNoiseDeg;
+  report.fixedHeightMm = o.fixedHeightMm;
+  report.cameraOffsetZMm = o.cameraOffsetZMm;
   report.seed = o.seed ? *o.seed : std::random_device{}();
   report.toleranceMm = o.toleranceMm;
   report.toleranceDeg = o.toleranceDeg;
@@ -255,7 +264,10 @@ int CalibrateChecked(const CalibrateOptions& o) {
   const std::vector<ShotDetection>& detections = shots.detections;
   const Calibration c = Solve(shots.markers, shots.rows, o, shots.detections, shots.planes);
   if (c.code != Success) {
-    const std::string message = TarnWorkflow::FailureMessage(c);
+    std::string message = TarnWorkflow::FailureMessage(c);
+    if (c.report.failure.find("(fixed height)") != std::string::npos) {
+      message += "\nGive it with --fixed-height MM or --camera-offset-z MM.";
+    }
     if (o.json) std::cout << TarnWorkflow::ErrorJson(static_cast<int>(c.code), message).dump(2) << "\n";
     std::cerr << message << "\n";
     return 2;

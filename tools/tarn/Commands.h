@@ -9,6 +9,7 @@
 #include <tarn/PoseSuggestion.h>
 
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
@@ -54,6 +55,12 @@ struct CalibrateOptions {
   bool pointModel = false;            ///< solve with the marker points alone, whatever normals the shots carry
   double robotNoiseMm = 0.0;          ///< the robot's pose noise (1 sigma per axis): shift, mm
   double robotNoiseDeg = 0.0;         ///< and turn, degrees
+  /// --robot scara: the poses file's rows are X Y Z (mm) and A (degrees) about the base's vertical axis, read as
+  /// FANUC rows (`robot`) with W = P = 0: the flange's axes those of the base turned by A.
+  bool fourValueRows = false;
+  /// A 4-axis robot's quantity no shot sees (mm; NaN: not given), as ReportOptions takes them.
+  double fixedHeightMm = std::numeric_limits<double>::quiet_NaN();
+  double cameraOffsetZMm = std::numeric_limits<double>::quiet_NaN();
 };
 
 /// What `tarn plan` takes beyond the shots.

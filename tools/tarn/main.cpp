@@ -234,6 +234,21 @@ void AddModelOptions(CLI::App& command, std::string& model, std::string& robotNo
       ->check(CLI::Validator(CheckRobotNoise, "MM,DEG", "robot noise"));
 }
 
+// A 4-axis robot's quantity that no shot sees.
+void AddFourAxisOptions(CLI::App& command, CalibrateOptions& o) {
+  auto* height = command
+                     .add_option("--fixed-height", o.fixedHeightMm,
+                                 "4-axis robots (turns about the vertical axis only): the marker's height in the base "
+                                 "frame, mm (eye-to-hand: its offset along the flange's z axis)")
+                     ->check(CLI::Range(-1e6, 1e6));
+  command
+      .add_option("--camera-offset-z", o.cameraOffsetZMm,
+                  "4-axis robots: instead, the camera's offset along the flange's z axis, mm (eye-to-hand: its "
+                  "height in the base frame)")
+      ->check(CLI::Range(-1e6, 1e6))
+      ->excludes(height);
+}
+
 // Where a command's shots come from: a markers or targets file, or images and clouds to detect in.
 void AddShotOptions(CLI::App& command, CalibrateOptions& o, const std::string& markersHelp,
                     const std::string& targetsHelp) {
@@ -268,7 +283,11 @@ Command AddCalibrate(CLI::App& app) {
                    "('#' comments and a first line of names skipped)")
       ->required()
       ->check(kFileName);
-  command->add_option("--robot", state->robot, RobotHelp() + "; or matrix: 4 x 4 flange poses (16 or 12 values, mm)")
+  command
+      ->add_option("--robot", state->robot,
+                   RobotHelp() +
+                       "; or matrix: 4 x 4 flange poses (16 or 12 values, mm); or scara: X Y Z (mm) and A (deg) "
+                       "about the base's vertical axis (a 4-axis robot; the camera comes as a FANUC row)")
       ->required();
   command->add_flag("--invert", calibrate.invert, "With --robot matrix: the matrices are the base in the flange frame");
   command->add_flag("--eye-to-hand", calibrate.eyeToHand, "Camera fixed, marker on the flange");
@@ -295,6 +314,7 @@ Command AddCalibrate(CLI::App& app) {
                    "or random")
       ->check(CLI::Validator(CheckSeed, "N|random", "seed"))
       ->capture_default_str();
+  AddFourAxisOptions(*command, calibrate);
   command->add_flag("--strict", calibrate.strict, "Exit with status 3 when the report raises any warning");
   command
       ->add_option("--tolerance", state->tolerance,
