@@ -17,16 +17,6 @@ namespace {
 
 constexpr double kMillimetre = 0.001;
 
-// One candidate convention's 4-axis solve.
-struct Candidate {
-  std::unique_ptr<Robot> robot;
-  std::vector<Kel::SE3d> robotPoses;
-  std::vector<Kel::SE3d> markerPoses;
-  std::vector<Eigen::Vector3d> points;
-  FourAxisSolution solution;
-  std::string convention;
-};
-
 std::pair<FixedQuantity, double> Given(const ReportOptions& options) {
   if (std::isfinite(options.fixedHeightMm)) return {FixedQuantity::MarkerHeight, options.fixedHeightMm * kMillimetre};
   if (std::isfinite(options.cameraOffsetZMm)) {
@@ -35,9 +25,10 @@ std::pair<FixedQuantity, double> Given(const ReportOptions& options) {
   return {FixedQuantity::None, 0.0};
 }
 
-Candidate SolveConvention(RobotKind kind, const std::string& convention, const std::vector<MarkerBoardResult>& markers,
-                          const RobotRows& rows, const AlgoParam& param, const ReportOptions& options) {
-  Candidate c;
+FourAxisFit SolveConvention(RobotKind kind, const std::string& convention,
+                            const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
+                            const AlgoParam& param, FixedQuantity quantity, double value) {
+  FourAxisFit c;
   c.convention = convention;
   c.robot = MakeRobot(kind, markers);
   SetConvention(*c.robot->robot, convention);
@@ -49,7 +40,6 @@ Candidate SolveConvention(RobotKind kind, const std::string& convention, const s
     c.solution.failure = "the poses do not turn about one axis";
     return c;
   }
-  const auto [quantity, value] = Given(options);
   c.solution = SolveFourAxis(param.HandEyeType != 0, c.robotPoses, c.points, {}, quantity, value);
   return c;
 }
@@ -70,7 +60,8 @@ double Studentise(const Eigen::Vector3d& e, const Eigen::Matrix<double, 3, 9>& j
   return t2 >= 0.0 ? std::sqrt(t2) : std::numeric_limits<double>::quiet_NaN();
 }
 
-void LeaveOneOut(const Candidate& c, bool eyeToHand, FixedQuantity quantity, double value, CalibrationReport& report) {
+void LeaveOneOut(const FourAxisFit& c, bool eyeToHand, FixedQuantity quantity, double value,
+                 CalibrationReport& report) {
   const std::size_t n = c.robotPoses.size();
   if (n > kMostLeaveOneOutPoses) return;
   const SolvedPoses poses{c.robotPoses, c.markerPoses, {}, eyeToHand};
@@ -95,7 +86,7 @@ void LeaveOneOut(const Candidate& c, bool eyeToHand, FixedQuantity quantity, dou
   }
 }
 
-void FillCovariance(const Candidate& c, bool eyeToHand, CalibrationReport& report) {
+void FillCovariance(const FourAxisFit& c, bool eyeToHand, CalibrationReport& report) {
   const FourAxisSolution& s = c.solution;
   report.uncertainty = UncertaintyOfCovariance(s.covariance);
   CalibrationCovariance& cov = report.covariance;
@@ -127,16 +118,12 @@ void FillCovariance(const Candidate& c, bool eyeToHand, CalibrationReport& repor
 
 }  // namespace
 
-bool FourAxisQuantityGiven(const ReportOptions& options) { return Given(options).first != FixedQuantity::None; }
-
-ErrorCode SolveFourAxisReport(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
-                              const AlgoParam& param, const ReportOptions& options, CalibrationReport& report) {
-  const auto [quantity, value] = Given(options);
-  const bool eyeToHand = param.HandEyeType != 0;
-  Candidate best;
+FourAxisFit FitFourAxis(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
+                        const AlgoParam& param, FixedQuantity quantity, double value) {
+  FourAxisFit best;
   double bestSquares = std::numeric_limits<double>::infinity();
   for (const std::string& convention : ConventionsOf(kind)) {
-    Candidate c = SolveConvention(kind, convention, markers, rows, param, options);
+    FourAxisFit c = SolveConvention(kind, convention, markers, rows, param, quantity, value);
     if (c.solution.solved && c.solution.squares < bestSquares) {
       bestSquares = c.solution.squares;
       best = std::move(c);
@@ -144,6 +131,16 @@ ErrorCode SolveFourAxisReport(RobotKind kind, const std::vector<MarkerBoardResul
       best = std::move(c);
     }
   }
+  return best;
+}
+
+bool FourAxisQuantityGiven(const ReportOptions& options) { return Given(options).first != FixedQuantity::None; }
+
+ErrorCode SolveFourAxisReport(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
+                              const AlgoParam& param, const ReportOptions& options, CalibrationReport& report) {
+  const auto [quantity, value] = Given(options);
+  const bool eyeToHand = param.HandEyeType != 0;
+  const FourAxisFit best = FitFourAxis(kind, markers, rows, param, quantity, value);
   if (!best.solution.solved) {
     report.failure = best.solution.failure;
     report.failureZh = "四轴标定失败：给定的量无法确定相机位姿，请换用另一个量，或以不同角度旋转法兰并改变其高度";

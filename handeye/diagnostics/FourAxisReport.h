@@ -6,10 +6,28 @@
 #include <tarn/CalibrationReport.h>
 
 #include "solver/EntryPath.h"
+#include "solver/FourAxisSolve.h"
 
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace TamoHandEye {
+
+/// A 4-axis solve of robot rows: the convention object that read them, the poses and the solution.
+struct FourAxisFit {
+  std::unique_ptr<Robot> robot;
+  std::vector<Kel::SE3d> robotPoses;   ///< base_from_flange, metres
+  std::vector<Kel::SE3d> markerPoses;  ///< the marker points as poses
+  std::vector<Eigen::Vector3d> points;
+  FourAxisSolution solution;
+  std::string convention;
+};
+
+/// The rows solved with `quantity` held at `value` (metres), every candidate convention of a generic kind tried
+/// and the best fit kept; not solved (the solution's failure says why) when the poses do not turn about one axis.
+FourAxisFit FitFourAxis(RobotKind kind, const std::vector<MarkerBoardResult>& markers, const RobotRows& rows,
+                        const AlgoParam& param, FixedQuantity quantity, double value);
 
 /// The options give a quantity to hold.
 bool FourAxisQuantityGiven(const ReportOptions& options);

@@ -1,5 +1,6 @@
 #include "diagnostics/Plan.h"
 
+#include "diagnostics/FourAxisReport.h"
 #include "diagnostics/Suggestions.h"
 
 #include <tarn/RowConversions.h>
@@ -20,6 +21,8 @@ namespace {
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 constexpr int kMostPoses = 50;
 constexpr int kFirstStagePoses = 6;
+// The information (1/m²) that holds a 4-axis robot's marker height in the scores: a micrometre at 1 mm of noise.
+constexpr double kHeld = 1e6;
 
 std::string CheckOptions(const PlanOptions& o) {
   if (o.count < 2 || o.count > kMostPoses) return "the plan's pose count must be 2 to 50";
@@ -85,12 +88,24 @@ ErrorCode FirstStage(RobotKind kind, const AlgoParam& param, const Eigen::Isomet
   std::vector<Eigen::Isometry3d> flanges{taught};
   for (int axis = 0; axis < 3; ++axis) {
     Eigen::Isometry3d shifted = taught;
-    shifted.translate(Eigen::Vector3d::Unit(axis) * o.probeShiftMm / 1000.0);
+    // A 4-axis robot moves along the base's axes; the others along the flange's.
+    if (o.fourAxis) {
+      shifted.pretranslate(Eigen::Vector3d::Unit(axis) * o.probeShiftMm / 1000.0);
+    } else {
+      shifted.translate(Eigen::Vector3d::Unit(axis) * o.probeShiftMm / 1000.0);
+    }
     flanges.push_back(shifted);
   }
   for (int axis = 0; axis < 2; ++axis) {
     Eigen::Isometry3d turned = taught;
-    turned.rotate(Eigen::AngleAxisd(o.probeTurnDeg * kDegree, Eigen::Vector3d::Unit(axis)));
+    if (o.fourAxis) {
+      // About the base's z axis through the flange, both ways.
+      turned.linear() =
+          Eigen::AngleAxisd((axis == 0 ? 1.0 : -1.0) * o.probeTurnDeg * kDegree, Eigen::Vector3d::UnitZ()) *
+          taught.linear();
+    } else {
+      turned.rotate(Eigen::AngleAxisd(o.probeTurnDeg * kDegree, Eigen::Vector3d::Unit(axis)));
+    }
     flanges.push_back(turned);
   }
   for (std::size_t i = 0; i < flanges.size(); ++i) {
@@ -136,9 +151,12 @@ Eigen::Vector3d InCamera(bool eyeToHand, const Eigen::Isometry3d& marker, const 
 
 // The full plan from the taught pose: `information` (ΣJᵀJ) of the shots taken, the taught one among them.
 ErrorCode FullPlan(RobotKind kind, const AlgoParam& param, const Eigen::Isometry3d& taught, const Kel::SE3d& marker,
-                   const Kel::SE3d& camera, const Matrix9d& information, double variance, double marginDeg,
+                   const Kel::SE3d& camera, const Matrix9d& shotsInformation, double variance, double marginDeg,
                    const PlanOptions& o, PosePlan& plan) {
   const bool eyeToHand = param.HandEyeType != 0;
+  // A 4-axis robot's shots never see the marker's height: scored as held.
+  Matrix9d information = shotsInformation;
+  if (o.fourAxis) information(2, 2) += kHeld;
   PlanSettings settings;
   settings.count = o.count - 1;
   settings.maxTurnDeg = o.maxTurnDeg;
@@ -149,6 +167,7 @@ ErrorCode FullPlan(RobotKind kind, const AlgoParam& param, const Eigen::Isometry
   settings.marginDeg = marginDeg;
   settings.maxTiltDeg = o.maxTiltDeg;
   settings.boardNormal = BoardNormal(eyeToHand, taught, camera, marker, o);
+  settings.fourAxis = o.fourAxis;
   const NextPoses next = PlanPoses(eyeToHand, marker, camera, taught, information, variance, settings);
   const Eigen::Isometry3d x = IsometryOf(marker), z = IsometryOf(camera);
   plan.inImage = o.camera.width > 0;
@@ -216,6 +235,45 @@ ErrorCode PlanFromGuess(const MarkerBoardResult& shot, const Eigen::Isometry3d& 
   return FullPlan(kind, param, taught, marker, camera, information, variance, o.guessErrorDeg, o, plan);
 }
 
+// The full plan's margin for the first stage's own error (degrees): three of its direction error, at least 1° and
+// at most 10°.
+double MarginDeg(const Uncertainty& u, const Eigen::Vector3d& firstPoint, double guessErrorDeg) {
+  const double distanceMm = 1000.0 * firstPoint.norm();
+  const double margin =
+      u.known ? std::max(1.0, 3.0 * (u.rotationDeg + u.translationNormMm / distanceMm / kDegree)) : guessErrorDeg;
+  return std::min(margin, 10.0);
+}
+
+// A 4-axis robot's first stage: the camera solved with the quantity given held.
+ErrorCode PlanFromFourAxisShots(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, RobotKind kind,
+                                const AlgoParam& param, const PlanOptions& o, PosePlan& plan) {
+  const bool height = std::isfinite(o.fixedHeightMm);
+  if (!height && !std::isfinite(o.cameraOffsetZMm)) {
+    plan.failure =
+        "a 4-axis robot's first stage is solved with the marker's height (fixed height) or the camera's offset "
+        "along z (camera offset z) given: no shot sees it";
+    return Err_Solve_Fail;
+  }
+  const FourAxisFit fit =
+      FitFourAxis(kind, markers, rows, param, height ? FixedQuantity::MarkerHeight : FixedQuantity::CameraOffsetZ,
+                  (height ? o.fixedHeightMm : o.cameraOffsetZMm) / 1000.0);
+  if (!fit.solution.solved) {
+    plan.failure = "the first stage's shots could not be calibrated: " + fit.solution.failure;
+    return Err_Solve_Fail;
+  }
+  const bool eyeToHand = param.HandEyeType != 0;
+  plan.convention = fit.convention;
+  const SolvedPoses poses{fit.robotPoses, fit.markerPoses, {}, eyeToHand};
+  const NormalMatrix normal = TranslationNormal(poses, fit.solution.marker, fit.solution.camera);
+  const double fitted = fit.solution.freedom > 0 ? fit.solution.squares / fit.solution.freedom : 0.0;
+  const double variance = std::max(fitted, std::pow(o.pointNoiseMm / 4000.0, 2));
+  const double marginDeg =
+      MarginDeg(UncertaintyOfCovariance(fit.solution.covariance * (variance / std::max(fitted, 1e-300))), fit.points[0],
+                o.guessErrorDeg);
+  return FullPlan(kind, param, IsometryOf(fit.robotPoses[0]), fit.solution.marker, fit.solution.camera, normal.normal,
+                  variance, marginDeg, o, plan);
+}
+
 // The plan from a first stage's shots (the taught one first): the camera solved from them.
 ErrorCode PlanFromShots(const std::vector<MarkerBoardResult>& markers, const RobotRows& rows, RobotKind kind,
                         const AlgoParam& param, const PlanOptions& o, PosePlan& plan) {
@@ -237,12 +295,10 @@ ErrorCode PlanFromShots(const std::vector<MarkerBoardResult>& markers, const Rob
   const double fitted = normal.poses > 3 ? normal.squares / static_cast<double>(3 * normal.poses - 9) : 0.0;
   const double variance = std::max(fitted, std::pow(o.pointNoiseMm / 4000.0, 2));
   // Keep the marker in view despite the first stage's own error: three of its direction error, at least 1°.
-  const Uncertainty u = UncertaintyOf(normal.normal, variance);
-  const double distanceMm = 1000.0 * Eigen::Vector3d(run.record.markerPoses[0].Translation()).norm();
   const double marginDeg =
-      u.known ? std::max(1.0, 3.0 * (u.rotationDeg + u.translationNormMm / distanceMm / kDegree)) : o.guessErrorDeg;
-  return FullPlan(kind, param, IsometryOf(run.record.robotPoses[0]), marker, camera, normal.normal, variance,
-                  std::min(marginDeg, 10.0), o, plan);
+      MarginDeg(UncertaintyOf(normal.normal, variance), run.record.markerPoses[0].Translation(), o.guessErrorDeg);
+  return FullPlan(kind, param, IsometryOf(run.record.robotPoses[0]), marker, camera, normal.normal, variance, marginDeg,
+                  o, plan);
 }
 
 }  // namespace
@@ -259,6 +315,9 @@ ErrorCode PlanFromTaught(const std::vector<MarkerBoardResult>& markers, const Ro
       std::find(conventions.begin(), conventions.end(), options.convention) == conventions.end()) {
     plan.failure = "\"" + options.convention + "\" is not a rotation convention of this robot type";
     return Err_Solve_Fail;
+  }
+  if (markers.size() >= kMinimumPoses && options.cameraGuess.empty() && options.fourAxis) {
+    return PlanFromFourAxisShots(markers, rows, kind, param, options, plan);
   }
   if (markers.size() >= kMinimumPoses && options.cameraGuess.empty()) {
     return PlanFromShots(markers, rows, kind, param, options, plan);

@@ -34,7 +34,7 @@ int FixedParameter(FixedQuantity quantity);
 /// axis within `toleranceDeg` and the largest turn exceeds `leastTurnDeg`; nothing otherwise (turns about
 /// several axes, or none to speak of).
 std::optional<Eigen::Vector3d> CommonTurnAxis(const std::vector<Kel::SE3d>& robotPoses, const std::vector<int>& mask,
-                                              double toleranceDeg = 0.05, double leastTurnDeg = 5.0);
+                                              double toleranceDeg = 0.05, double leastTurnDeg = 2.0);
 
 struct FourAxisSolution {
   bool solved = false;

@@ -166,7 +166,8 @@ class CandidateSet {
   // `marginDeg`: how far inside the view cone the marker is kept, for the calibration's own error.
   CandidateSet(const SolvedPoses& poses, const Geometry& g, const NextPoseOptions& options, double marginDeg)
       : geometry(g),
-        axes(SpreadAxes(kAxes)),
+        axes(options.fourAxis ? std::vector<Eigen::Vector3d>{Eigen::Vector3d::UnitZ(), -Eigen::Vector3d::UnitZ()}
+                              : SpreadAxes(kAxes)),
         directions(options.camera.width > 0 ? ImageDirections(options.camera, options.imageMargin, marginDeg)
                                             : ViewDirections(std::max(0.0, options.viewConeDeg - marginDeg))),
         camera(options.camera),
@@ -251,7 +252,8 @@ class PlanCandidates {
   PlanCandidates(const Geometry& g, const Eigen::Isometry3d& taughtPose, const PlanSettings& settings)
       : geometry(g),
         taught(taughtPose),
-        axes(SpreadAxes(kAxes)),
+        axes(settings.fourAxis ? std::vector<Eigen::Vector3d>{Eigen::Vector3d::UnitZ(), -Eigen::Vector3d::UnitZ()}
+                               : SpreadAxes(kAxes)),
         directions(settings.camera.width > 0
                        ? ImageDirections(settings.camera, settings.imageMargin, settings.marginDeg)
                        : ViewDirections(std::max(0.0, settings.viewConeDeg - settings.marginDeg))),

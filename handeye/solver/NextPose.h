@@ -19,6 +19,7 @@ struct NextPoseOptions {
   double viewConeDeg = 25.0;
   CameraPinhole camera;  ///< when known (width above 0): the marker kept inside the image instead of the cone
   double imageMargin = 0.1;
+  bool fourAxis = false;  ///< turns about the base's z axis only (both ways)
 };
 
 struct NextPose {
@@ -59,6 +60,7 @@ struct PlanSettings {
   /// obliquely a ring may be seen: its image ellipse no flatter than cos(maxTiltDeg) (see tarn/PosePlan.h).
   Eigen::Vector3d boardNormal = Eigen::Vector3d::UnitZ();
   double maxTiltDeg = 48.0;
+  bool fourAxis = false;  ///< turns about the base's z axis only (both ways), the taught orientation kept otherwise
 };
 
 /// From the taught flange pose (base_from_flange, metres) with the marker and camera as the solver gives them (X

@@ -838,4 +838,20 @@ TEST(TarnCli, AScaraCalibratesWithTheQuantityItCannotSeeGiven) {
   }
   o = Tarn(base + " --fixed-height 20");
   EXPECT_THAT(o.out, HasSubstr("Held (4-axis robot: no shot sees it): the marker's height in the base frame = 20.000"));
+
+  // A plan for it: rows of X Y Z A, turned about the vertical only, that calibrate reads back.
+  const fs::path csv = dir / "plan.csv";
+  o = Tarn(
+      "plan --robot scara --json --taught 600,50,500,0 --marker 0.01,0,0.48 --camera-guess 30,-20,-80,183,0,-11 "
+      "--count 8 --out " +
+      csv.string());
+  ASSERT_EQ(o.status, 0) << o.err;
+  const json plan = json::parse(o.out);
+  ASSERT_EQ(plan["poses"].size(), 8u);
+  for (const json& pose : plan["poses"]) {
+    EXPECT_EQ(pose["row"].size(), 4u);
+    EXPECT_LE(std::abs(pose["row"][3].get<double>()), 30.0 + 1e-9);
+    EXPECT_NEAR(std::abs(pose["axis"][2].get<double>()), pose["turn_deg"].get<double>() > 0.0 ? 1.0 : 0.0, 1e-9);
+  }
+  EXPECT_THAT(Slurp(csv), HasSubstr("\nX,Y,Z,A\n600.000000,50.000000,500.000000,0.000000\n"));
 }

@@ -119,7 +119,8 @@ int Suggest(SuggestState& state) {
 int Plan(PlanState& state) {
   CalibrateOptions& o = state.inputs;
   o.matrixRows = false;
-  o.robot = &RobotOrThrow(state.robot);
+  o.fourValueRows = state.robot == "scara";
+  o.robot = &RobotOrThrow(o.fourValueRows ? "fanuc" : state.robot);
   if (state.plan.taught.empty() == o.poses.empty()) {
     throw std::runtime_error("give --taught ROW (with its shot), or --poses FILE with a first stage's shots");
   }

@@ -74,6 +74,26 @@ std::vector<ShotDetection> DetectAll(const std::string& images, const std::strin
   return TarnWorkflow::DetectShots(pairing.pairs, batch);
 }
 
+// The rows of a SCARA (X Y Z A) as the FANUC rows they are read as (W = P = 0: turned by A about z), and back.
+std::vector<double> FromScaraRow(const std::vector<double>& row) {
+  if (row.size() != 4) throw std::runtime_error("a scara row has 4 values: X Y Z A");
+  return {row[0], row[1], row[2], 0.0, 0.0, row[3]};
+}
+std::vector<double> ToScaraRow(const std::vector<double>& row) { return {row[0], row[1], row[2], row[5]}; }
+
+// The robot list's type for printing a SCARA's rows.
+const RobotType& ScaraType() {
+  static const RobotType scara = [] {
+    RobotType t = *TarnWorkflow::FindRobotType("fanuc");
+    t.name = "scara";
+    t.text = "SCARA [X,Y,Z]mm|[A]deg";
+    t.rowLength = 4;
+    t.rotationNames = {"A"};
+    return t;
+  }();
+  return scara;
+}
+
 RobotRows ReadRobotFile(const std::string& path, const RobotType& robot) {
   RobotRows rows;
   TarnWorkflow::DataFileError error;
@@ -88,7 +108,7 @@ RobotRows ReadPoses(const CalibrateOptions& o) {
     RobotRows rows;
     TarnWorkflow::DataFileError error;
     if (!TarnWorkflow::ReadRobotTable(o.poses, 4, "scara", rows, error)) throw std::runtime_error(error.message);
-    for (std::vector<double>& row : rows) row = {row[0], row[1], row[2], 0.0, 0.0, row[3]};  // Rz(A)
+    for (std::vector<double>& row : rows) row = FromScaraRow(row);
     return rows;
   }
   if (!o.matrixRows) return ReadRobotFile(o.poses, *o.robot);
@@ -474,12 +494,14 @@ json PlanJson(const TamoHandEye::PosePlan& plan) {
           {"note", plan.failure}};
 }
 
-void WritePlanText(std::ostream& out, const TamoHandEye::PosePlan& plan, const RobotType& robot) {
+void WritePlanText(std::ostream& out, const TamoHandEye::PosePlan& plan, const RobotType& robot, bool fourAxis) {
   if (plan.firstStage) {
     out << "First stage (no camera guess): " << plan.poses.size()
-        << " poses: the taught one, shifts along the flange's x, y and z, turns about its x and y.\n"
+        << (fourAxis ? " poses: the taught one, shifts along the base's x, y and z, turns both ways about its z.\n"
+                     : " poses: the taught one, shifts along the flange's x, y and z, turns about its x and y.\n")
         << "Take a shot at each, then plan again: tarn plan --robot " << robot.name
-        << " --poses ROWS --images DIR --clouds DIR (the taught pose first)\n";
+        << " --poses ROWS --images DIR --clouds DIR (the taught pose first)"
+        << (fourAxis ? " --fixed-height MM (or --camera-offset-z MM)\n" : "\n");
   } else {
     out << "Pose plan: " << plan.poses.size() << " poses, the taught one first; expected camera sigma after all "
         << Fixed(plan.sigmaMm, 3) << " mm, " << Fixed(plan.sigmaDeg, 4) << " deg (at " << Fixed(plan.noiseMm, 2)
@@ -507,6 +529,7 @@ void WritePlanText(std::ostream& out, const TamoHandEye::PosePlan& plan, const R
 Shots TaughtShot(const CalibrateOptions& o, const PlanCommandOptions& p) {
   Shots shots;
   shots.rows = {Values(p.taught, "--taught")};
+  if (o.fourValueRows) shots.rows[0] = FromScaraRow(shots.rows[0]);
   if (const auto unusable = TarnWorkflow::FindUnusableRow(*o.robot, shots.rows)) {
     throw std::runtime_error("--taught: " + unusable->Message());
   }
@@ -547,6 +570,9 @@ int PlanChecked(const CalibrateOptions& o, const PlanCommandOptions& p, const Ta
   options.convention = p.convention;
   options.camera = given.width > 0 ? given : TarnWorkflow::PinholeOfShots(shots.detections);
   if (!p.cameraGuess.empty()) options.cameraGuess = Values(p.cameraGuess, "--camera-guess");
+  options.fourAxis = p.fourAxis || o.fourValueRows;
+  options.fixedHeightMm = o.fixedHeightMm;
+  options.cameraOffsetZMm = o.cameraOffsetZMm;
   if (!shots.detections.empty() && shots.detections.front().hasNormal) {
     const TamoHandEye::MarkerPlaneResult& taughtPlane = shots.detections.front().plane;
     options.boardNormal = {taughtPlane.nx, taughtPlane.ny, taughtPlane.nz};
@@ -559,10 +585,14 @@ int PlanChecked(const CalibrateOptions& o, const PlanCommandOptions& p, const Ta
     std::cerr << "the plan failed (code " << static_cast<int>(code) << "): " << plan.failure << "\n";
     return 2;
   }
+  const RobotType& type = o.fourValueRows ? ScaraType() : *o.robot;
+  if (o.fourValueRows) {
+    for (TamoHandEye::PlannedPose& pose : plan.poses) pose.row = ToScaraRow(pose.row);
+  }
   if (o.json) {
     std::cout << PlanJson(plan).dump(2) << "\n";
   } else {
-    WritePlanText(std::cout, plan, *o.robot);
+    WritePlanText(std::cout, plan, type, options.fourAxis);
   }
   if (format) {
     std::vector<std::array<double, 16>> flanges;
@@ -578,10 +608,9 @@ int PlanChecked(const CalibrateOptions& o, const PlanCommandOptions& p, const Ta
     program.name = p.name;
     program.speedPercent = p.speedPercent;
     program.configuration = p.configuration;
-    program.comments = PlanComments(plan, *o.robot);
+    program.comments = PlanComments(plan, type);
     std::string error;
-    if (!TarnWorkflow::ReplaceFile(p.out, TarnWorkflow::WriteProgram(*format, flanges, *o.robot, rows, program),
-                                   &error)) {
+    if (!TarnWorkflow::ReplaceFile(p.out, TarnWorkflow::WriteProgram(*format, flanges, type, rows, program), &error)) {
       throw std::runtime_error("--out: " + error);
     }
     std::cerr << "wrote " << p.out << "\n";

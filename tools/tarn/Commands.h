@@ -77,6 +77,7 @@ struct PlanCommandOptions {
   double speedPercent = 10.0;
   std::string configuration;  ///< the taught arm configuration in the controller's form
   std::string name = "TARN_CALIB";
+  bool fourAxis = false;  ///< a 4-axis robot (implied by --robot scara): turns about the base's z axis only
 };
 
 int RunDetect(const DetectOptions& options);

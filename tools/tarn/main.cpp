@@ -410,7 +410,13 @@ Command AddPlan(CLI::App& app) {
   PlanCommandOptions& plan = state->plan;
   auto* command = app.add_subcommand(
       "plan", "Plan the calibration's poses around one taught pose, as a program for the robot's controller");
-  command->add_option("--robot", state->robot, RobotHelp())->required();
+  command
+      ->add_option("--robot", state->robot,
+                   RobotHelp() + "; or scara: X Y Z (mm) and A (deg) about the base's vertical axis (a 4-axis robot)")
+      ->required();
+  command->add_flag("--four-axis", plan.fourAxis,
+                    "A 4-axis robot (palletiser): plan turns about the base's vertical axis only (implied by scara)");
+  AddFourAxisOptions(*command, inputs);
   auto* taught = command->add_option(
       "--taught", plan.taught, "The taught pose as a robot row of the type (values separated by commas or spaces)");
   command->add_option("--marker", plan.marker,

@@ -36,6 +36,7 @@
 #include <tarn/TarnExport.h>
 
 #include <array>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,14 @@ struct PlanOptions {
   std::string convention;
   double probeShiftMm = 30.0;  ///< the first stage's shifts
   double probeTurnDeg = 5.0;   ///< and turns
+  /// A 4-axis robot (palletiser, SCARA: turns about the base's vertical z axis only). Every pose is the taught one
+  /// turned about that axis and moved (the first stage: shifts along the base's x, y and z, turns of ±probeTurnDeg
+  /// about z), and the σ are predicted with the marker's height held, the quantity no shot sees (ReportOptions::
+  /// fixedHeightMm). With a first stage's shots the camera is solved with `fixedHeightMm` or `cameraOffsetZMm`
+  /// held (as ReportOptions takes them; one is needed then).
+  bool fourAxis = false;
+  double fixedHeightMm = std::numeric_limits<double>::quiet_NaN();
+  double cameraOffsetZMm = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct PlannedPose {
