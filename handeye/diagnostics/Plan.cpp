@@ -21,8 +21,6 @@ namespace {
 constexpr double kDegree = 3.14159265358979323846 / 180.0;
 constexpr int kMostPoses = 50;
 constexpr int kFirstStagePoses = 6;
-// The information (1/m²) that holds a 4-axis robot's marker height in the scores: a micrometre at 1 mm of noise.
-constexpr double kHeld = 1e6;
 
 std::string CheckOptions(const PlanOptions& o) {
   if (o.count < 2 || o.count > kMostPoses) return "the plan's pose count must be 2 to 50";
@@ -156,7 +154,7 @@ ErrorCode FullPlan(RobotKind kind, const AlgoParam& param, const Eigen::Isometry
   const bool eyeToHand = param.HandEyeType != 0;
   // A 4-axis robot's shots never see the marker's height: scored as held.
   Matrix9d information = shotsInformation;
-  if (o.fourAxis) information(2, 2) += kHeld;
+  if (o.fourAxis) information(2, 2) += kHeldInformation;
   PlanSettings settings;
   settings.count = o.count - 1;
   settings.maxTurnDeg = o.maxTurnDeg;

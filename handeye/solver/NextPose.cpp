@@ -390,8 +390,10 @@ NextPoses SuggestPoses(const SolvedPoses& poses, const Kel::SE3d& marker, const 
   NextPoses out;
   out.sigmaMm = std::numeric_limits<double>::quiet_NaN();
   if (poses.UsedCount() < 4) return out;
-  const NormalMatrix normal = TranslationNormal(poses, marker, camera);
-  const double variance = normal.squares / static_cast<double>(3 * normal.poses - 9);
+  NormalMatrix normal = TranslationNormal(poses, marker, camera);
+  const double parameters = options.held >= 0 ? 8.0 : 9.0;
+  const double variance = normal.squares / (3.0 * static_cast<double>(normal.poses) - parameters);
+  if (options.held >= 0) normal.normal(options.held, options.held) += kHeldInformation;
   const double now = TranslationSigmaMm(normal.normal, variance);
   if (!std::isfinite(now)) return out;
   out.sigmaMm = now;

@@ -20,6 +20,8 @@ struct NextPoseOptions {
   CameraPinhole camera;  ///< when known (width above 0): the marker kept inside the image instead of the cone
   double imageMargin = 0.1;
   bool fourAxis = false;  ///< turns about the base's z axis only (both ways)
+  /// A parameter (over x, δ, t_Z) held by the calibration (a 4-axis robot's): scored as known; -1 none.
+  int held = -1;
 };
 
 struct NextPose {
@@ -46,6 +48,9 @@ NextPoses SuggestPoses(const SolvedPoses& poses, const Kel::SE3d& marker, const 
 /// rotation) would add, predicted by `joint` from `solution`.
 NextPoses SuggestPoses(const SolvedPoses& poses, const JointPredictor& joint, const JointSolution& solution,
                        const NextPoseOptions& options);
+
+/// The information (1/m²) that holds a parameter in the scores: a micrometre at 1 mm of noise.
+constexpr double kHeldInformation = 1e6;
 
 /// A plan of poses around one taught pose (see tarn/PosePlan.h).
 struct PlanSettings {

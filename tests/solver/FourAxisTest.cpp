@@ -2,6 +2,7 @@
 // one quantity no shot can see is given from the truth, and without it the failure names that quantity.
 
 #include <tarn/CalibrationReport.h>
+#include <tarn/PoseSuggestion.h>
 
 #include "HandEyeScene.h"
 
@@ -113,6 +114,30 @@ TEST(FourAxis, WithoutTheQuantityTheFailureNamesIt) {
     EXPECT_NE(r.failure.find(eyeToHand ? "camera's height in the base" : "marker's height in the base"),
               std::string::npos)
         << r.failure;
+  }
+}
+
+TEST(FourAxis, SuggestionsTurnAboutTheVerticalOnlyAndNeedTheQuantity) {
+  const Scene scene = Palletiser(false, 5);
+  const RobotRows rows = TarnSim::RobotRows(scene, RowFormat::Fanuc);
+  SuggestOptions options;
+  options.count = 4;
+  PoseSuggestions out;
+  EXPECT_EQ(SuggestNextPoses(scene.Markers(), rows, AlgoParam{}, RobotKind::Fanuc, options, out), Err_Solve_Fail);
+  EXPECT_NE(out.failure.find("(fixed height)"), std::string::npos) << out.failure;
+
+  options.fixedHeightMm = scene.marker.z() * 1000.0;
+  out = PoseSuggestions{};
+  ASSERT_EQ(SuggestNextPoses(scene.Markers(), rows, AlgoParam{}, RobotKind::Fanuc, options, out), Success)
+      << out.failure;
+  ASSERT_EQ(out.suggestions.size(), 4u);
+  double before = out.sigmaMm;
+  for (const PoseSuggestion& s : out.suggestions) {
+    EXPECT_NEAR(std::abs(s.axis[2]), 1.0, 1e-9);
+    EXPECT_NEAR(std::abs(s.row[3]), 180.0, 0.05);  // W and P as taken (up to the robot noise): still pointing down
+    EXPECT_NEAR(s.row[4], 0.0, 0.05);
+    EXPECT_LT(s.sigmaMmAfter, before);
+    before = s.sigmaMmAfter;
   }
 }
 

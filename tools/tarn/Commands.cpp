@@ -397,6 +397,8 @@ int SuggestChecked(const CalibrateOptions& o, int count, const TamoHandEye::Came
   options.shots = shots.detections.empty() ? shots.planes : TarnWorkflow::ShotPlanesOf(shots.detections);
   options.robotNoiseMm = o.robotNoiseMm;
   options.robotNoiseDeg = o.robotNoiseDeg;
+  options.fixedHeightMm = o.fixedHeightMm;
+  options.cameraOffsetZMm = o.cameraOffsetZMm;
   const TarnWorkflow::PinholeSource source = given.width > 0            ? TarnWorkflow::PinholeSource::Given
                                              : options.camera.width > 0 ? TarnWorkflow::PinholeSource::Clouds
                                                                         : TarnWorkflow::PinholeSource::None;
@@ -408,12 +410,16 @@ int SuggestChecked(const CalibrateOptions& o, int count, const TamoHandEye::Came
     std::cerr << "no suggestion (code " << static_cast<int>(code) << "): " << suggestions.failure << "\n";
     return 2;
   }
+  const RobotType& type = o.fourValueRows ? ScaraType() : *o.robot;
+  if (o.fourValueRows) {
+    for (TamoHandEye::PoseSuggestion& s : suggestions.suggestions) s.row = ToScaraRow(s.row);
+  }
   if (o.json) {
-    nlohmann::json j = TarnWorkflow::SuggestionJson(suggestions, *o.robot, param);
+    nlohmann::json j = TarnWorkflow::SuggestionJson(suggestions, type, param);
     TarnWorkflow::AddPinholeJson(j, options, source);
     std::cout << j.dump(2) << "\n";
   } else {
-    TarnWorkflow::WriteSuggestionText(std::cout, suggestions, *o.robot, param);
+    TarnWorkflow::WriteSuggestionText(std::cout, suggestions, type, param);
     std::cout << TarnWorkflow::PinholeText(options, source) << "\n";
   }
   return 0;

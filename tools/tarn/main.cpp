@@ -380,7 +380,8 @@ Command AddSuggest(CLI::App& app) {
   command->add_option("--poses", inputs.poses, "Robot data file of the shots taken (as for calibrate)")
       ->required()
       ->check(kFileName);
-  command->add_option("--robot", state->robot, RobotHelp())->required();
+  command->add_option("--robot", state->robot, RobotHelp() + "; or scara (X Y Z A, a 4-axis robot)")->required();
+  AddFourAxisOptions(*command, inputs);
   command->add_flag("--eye-to-hand", inputs.eyeToHand, "Camera fixed, marker on the flange");
   command->add_flag("--meter", inputs.meter, "Robot translations in metres (generic types); also the suggested rows");
   command->add_flag("--radian", inputs.radian, "Robot angles in radians (generic3); also the suggested rows");

@@ -44,6 +44,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,11 @@ struct SuggestOptions {
   std::vector<ShotPlane> shots;
   double robotNoiseMm = 0.0;
   double robotNoiseDeg = 0.0;
+  /// A 4-axis robot's poses (turns about the base's vertical axis only) are calibrated with the quantity no shot
+  /// sees held, as ReportOptions::fixedHeightMm and cameraOffsetZMm (one is needed then), and each suggestion only
+  /// turns about that axis (under the point model).
+  double fixedHeightMm = std::numeric_limits<double>::quiet_NaN();
+  double cameraOffsetZMm = std::numeric_limits<double>::quiet_NaN();
 };
 
 struct PoseSuggestion {
