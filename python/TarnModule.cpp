@@ -400,8 +400,13 @@ py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::f
                      const py::object& seed, bool setupCheck, double toleranceMm, double toleranceDeg,
                      const std::vector<double>& outerRadiiMm, const std::vector<double>& outerRadiusSigmasMm,
                      const std::vector<std::vector<double>>& planes, const std::string& model, double robotNoiseMm,
-                     double robotNoiseDeg, const std::vector<std::vector<double>>& rotations) {
+                     double robotNoiseDeg, const std::vector<std::vector<double>>& rotations,
+                     const std::optional<double>& fixedHeightMm, const std::optional<double>& cameraOffsetZMm) {
   const RobotType& robot = Robot(robotName);
+  for (const std::optional<double>& given : {fixedHeightMm, cameraOffsetZMm}) {
+    if (given && !std::isfinite(*given)) throw py::value_error("fixed_height_mm and camera_offset_z_mm must be finite");
+  }
+  if (fixedHeightMm && cameraOffsetZMm) throw py::value_error("give fixed_height_mm or camera_offset_z_mm, not both");
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
   // None: no search; "auto" (or 0): a search whose distance follows the data's noise; else millimetres.
@@ -442,6 +447,8 @@ py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::f
   CheckRobotNoise(robotNoiseMm, robotNoiseDeg);
   options.robotNoiseMm = robotNoiseMm;
   options.robotNoiseDeg = robotNoiseDeg;
+  if (fixedHeightMm) options.fixedHeightMm = *fixedHeightMm;
+  if (cameraOffsetZMm) options.cameraOffsetZMm = *cameraOffsetZMm;
   const AlgoParam param = robot.Settings(eyeToHand, meter, radian, ransacMm ? *ransacMm / 1000.0 : -1.0);
   TarnWorkflow::Calibration c;
   {
@@ -777,7 +784,8 @@ PYBIND11_MODULE(_tarn, m) {
         py::arg("outer_radii_mm") = std::vector<double>{}, py::arg("outer_radius_sigmas_mm") = std::vector<double>{},
         py::arg("planes") = std::vector<std::vector<double>>{}, py::arg("model") = "auto",
         py::arg("robot_noise_mm") = 0.0, py::arg("robot_noise_deg") = 0.0,
-        py::arg("rotations") = std::vector<std::vector<double>>{});
+        py::arg("rotations") = std::vector<std::vector<double>>{}, py::arg("fixed_height_mm") = py::none(),
+        py::arg("camera_offset_z_mm") = py::none());
   m.def("verify", &Verify, py::arg("points"), py::arg("robot_rows"), py::arg("saved"), py::arg("robot") = py::none(),
         py::arg("eye_to_hand") = py::none(), py::arg("meter") = false, py::arg("radian") = false,
         py::arg("limit_mm") = py::none(), py::arg("tolerance_mm") = TamoHandEye::CheckOptions{}.toleranceMm,

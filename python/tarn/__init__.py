@@ -113,6 +113,9 @@ class Calibration:
     #: along_sight_sigma_mm, across_sight_sigma_mm (a shot's noise): what :func:`verify` needs to know what new shots can see; None
     #: when not known
     covariance: Optional[dict] = None
+    #: a 4-axis set solved with a quantity held: "marker-height" or "camera-offset-z" (fixed_value_mm); else None
+    fixed_quantity: Optional[str] = None
+    fixed_value_mm: Optional[float] = None
     #: the calibration as every program writes it (snake_case keys, "schema": 1): what :meth:`save` writes
     record: Optional[dict] = field(default=None, repr=False)
 
@@ -244,7 +247,8 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
               radian: bool = False, ransac_mm: Union[float, str, None] = None, seed: Optional[int] = 20261208,
               setup_check: bool = True, invert: bool = False, tolerance_mm: float = 1.0,
               tolerance_deg: float = 0.1, detections=None, normals=None, model: str = "auto",
-              robot_noise=None) -> Calibration:
+              robot_noise=None, fixed_height_mm: Optional[float] = None,
+              camera_offset_z_mm: Optional[float] = None) -> Calibration:
     """Solves the camera transform and the marker position, and reports on the result.
 
     ``points``: n x 3 marker points (metres, camera frame), or n x 4 x 4 target poses whose translations are
@@ -261,7 +265,10 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     camera; a row of NaN for a shot without one) when the points came without detections. With normals (from
     either) the camera, the marker and the board are solved jointly, each shot weighted by its noise (``model``
     "point+normal"); ``model="point"`` solves with the points alone. ``robot_noise``: (mm, deg), the robot's
-    pose noise (1σ per axis of a shift and a turn), weighs the shots in that solve.
+    pose noise (1σ per axis of a shift and a turn), weighs the shots in that solve. A 4-axis robot (turns about
+    the vertical axis only) needs the one quantity no shot sees: ``fixed_height_mm``, the marker's height in the
+    base (eye-to-hand: its offset along the flange's z axis), or ``camera_offset_z_mm``, the camera's offset along
+    the flange's z axis (eye-to-hand: its height in the base); ``fixed_quantity`` then says which was held.
     Raises :class:`TarnError` (code 201 and what to do, 202 empty, 203 counts differ, 204 a row's length).
     """
     targets = np.asarray(points, dtype=float)
@@ -278,7 +285,7 @@ def calibrate(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = Fals
     noise_mm, noise_deg = (0.0, 0.0) if robot_noise is None else (float(robot_noise[0]), float(robot_noise[1]))
     record = _tarn.calibrate(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
                              ransac_mm, seed, setup_check, tolerance_mm, tolerance_deg, radii, sigmas, planes, model,
-                             noise_mm, noise_deg, rotations)
+                             noise_mm, noise_deg, rotations, fixed_height_mm, camera_offset_z_mm)
     return _calibration_of(record)
 
 
@@ -345,7 +352,8 @@ def _calibration_of(record: dict) -> Calibration:
         seed=record.get("seed", 0), leave_one_out_studentised=_floats(record.get("leave_one_out_studentised", [])),
         suspect_limit=np.nan if limit is None else limit, tolerance=record.get("tolerance", {}),
         search=record.get("search", {}), covariance=covariance or None, model=record.get("model", "point"),
-        shots_with_normal=record.get("shots_with_normal", 0), board=record.get("board"), record=record)
+        shots_with_normal=record.get("shots_with_normal", 0), board=record.get("board"),
+        fixed_quantity=record.get("fixed_quantity"), fixed_value_mm=record.get("fixed_value_mm"), record=record)
 
 
 def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: Optional[bool] = None,

@@ -458,3 +458,28 @@ def test_export_hands_the_transform_to_the_cell(tmp_path):
     assert (tmp_path / "c.script").read_text().splitlines()[-1] == (tmp_path / "p.script").read_text().splitlines()[-1]
     with pytest.raises(ValueError, match="to must be one of"):
         result.export("sdf", tmp_path / "x")
+
+
+def test_a_four_axis_robot_needs_the_height_and_then_calibrates():
+    # A SCARA-like set as FANUC rows (W = P = 0): the camera on the flange looking down at a marker 20 mm up.
+    def rz(a):
+        c, s = np.cos(a), np.sin(a)
+        return np.array([[c, -s, 0], [s, c, 0], [0, 0, 1.0]])
+    camera = np.eye(4)
+    camera[:3, :3] = np.array([[1, 0, 0], [0, -1, 0], [0, 0, -1.0]]) @ rz(0.2)
+    camera[:3, 3] = [30, -20, -80]
+    marker = np.array([600, 50, 20.0])
+    rows, points = [], []
+    for i in range(12):
+        a = np.radians(-60 + 11 * i)
+        flange = np.eye(4)
+        flange[:3, :3] = rz(a)
+        flange[:3, 3] = marker + [40 * np.sin(1.7 * i), 40 * np.cos(2.3 * i), 450 + 25 * (i % 4)]
+        seen = np.linalg.inv(flange @ camera) @ np.append(marker, 1.0)
+        points.append(seen[:3] / 1000 + 0.0003 * np.array([np.sin(5.1 * i), np.cos(3.7 * i), np.sin(2.9 * i)]))
+        rows.append([*flange[:3, 3], 0, 0, np.degrees(a)])
+    with pytest.raises(tarn.TarnError, match="fixed height"):
+        tarn.calibrate(points, rows, "fanuc")
+    c = tarn.calibrate(points, rows, "fanuc", fixed_height_mm=20.0)
+    assert c.fixed_quantity == "marker-height" and c.fixed_value_mm == 20.0
+    assert np.linalg.norm(c.camera[:3, 3] - camera[:3, 3]) < 3 * c.uncertainty["translation_norm_mm"]
