@@ -87,6 +87,7 @@ void MainWindow::ConnectActions() {
   connect(ui->InputBtn, &QPushButton::clicked, this, &MainWindow::slotInputBtn);
   connect(ui->CalculateBtn, &QPushButton::clicked, this, &MainWindow::slotCalculateBtn);
   connect(ui->VerifyBtn, &QPushButton::clicked, this, [this] { Verify(); });
+  connect(ui->PlanBtn, &QPushButton::clicked, this, [this] { OpenPlanDialog(); });
   connect(ui->clear, &QPushButton::clicked, this, [this] { ClearParamList(); });
   connect(ui->ParamList, &QTableWidget::itemChanged, this, [](QTableWidgetItem* item) {
     const QString trimmed = item->text().trimmed();

@@ -4,6 +4,7 @@
 #include <tarn/CalibrationReport.h>
 #include <tarn/FinalResult.h>
 #include <tarn/MarkerBoardResult.h>
+#include <tarn/PosePlan.h>
 #include <tarn/PoseSuggestion.h>
 
 #include <QColor>
@@ -25,6 +26,7 @@ struct SavedResult;
 }  // namespace TarnWorkflow
 
 class Dialogs;
+class QDialog;
 class QListWidgetItem;
 class QTableWidget;
 class QTableWidgetItem;
@@ -177,6 +179,17 @@ class MainWindow : public QMainWindow {
   std::vector<TamoHandEye::ShotPlane> RowPlanes(const std::vector<int>& tableRows, std::size_t count) const;
   /// The result shown is the one the last report was made with (not one sent from elsewhere).
   bool ResultIsReported() const;
+  /// "生成标定位姿": opens the plan window, its taught pose and marker from the table's first row.
+  void OpenPlanDialog();
+  /// Its "生成": the plan from a camera guess, the taught shot alone (a first stage), or, without a guess, from five
+  /// or more complete table rows (a first stage's shots, the taught one first).
+  void PlanPoses();
+  /// Shows the last plan's rows and σ; `shots` the first stage's shots it came from (0: none).
+  void ShowPlan(const TarnWorkflow::RobotType& type, int shots);
+  /// "保存程序": the last plan as a program for the controller, the format from the file's extension.
+  void SavePlan();
+  /// "填入参数表": the last plan's rows into the table's robot columns (rows added as needed).
+  void FillPlan();
 
   QString folder2D;
   QString folder3D;
@@ -203,6 +216,9 @@ class MainWindow : public QMainWindow {
   ResidualPlot* xyPlot = nullptr;
   ResidualPlot* xzPlot = nullptr;
   ResidualPlot* yzPlot = nullptr;
+  QDialog* planDialog = nullptr;   ///< the plan window, made on first use
+  TamoHandEye::PosePlan lastPlan;  ///< its last plan
+  int lastPlanRobotIndex = -1;     ///< and the robot type it was made for
   std::unique_ptr<Ui::MainWindow> ui;
   int previousRobotIndex = 0;
   std::shared_ptr<Dialogs> dialogs;

@@ -195,4 +195,22 @@ std::string WriteProgram(ProgramFormat format, const std::vector<std::array<doub
   return {};
 }
 
+std::vector<std::string> PlanComments(const TamoHandEye::PosePlan& plan, const RobotType& type) {
+  std::vector<std::string> lines{plan.firstStage ? "Calibration poses, first stage (tarn plan)"
+                                                 : "Calibration poses (tarn plan)"};
+  std::string taught = "Taught pose " + type.name + ":";
+  if (!plan.poses.empty()) {
+    for (const double v : plan.poses.front().row) taught += " " + Fixed(v, 3);
+  }
+  lines.push_back(taught);
+  if (plan.firstStage) {
+    lines.push_back("Take a shot at each pose, then plan again with them");
+  } else {
+    lines.push_back("Expected camera sigma after all: " + Fixed(plan.sigmaMm, 3) + " mm, " + Fixed(plan.sigmaDeg, 4) +
+                    " deg (at " + Fixed(plan.noiseMm, 2) + " mm shot noise)");
+  }
+  lines.push_back("Check reach and collisions before running");
+  return lines;
+}
+
 }  // namespace TarnWorkflow

@@ -7,6 +7,8 @@
 
 #include "RobotTypes.h"
 
+#include <tarn/PosePlan.h>
+
 #include <array>
 #include <optional>
 #include <string>
@@ -39,5 +41,9 @@ struct ProgramOptions {
 std::string WriteProgram(ProgramFormat format, const std::vector<std::array<double, 16>>& flanges,
                          const RobotType& type, const std::vector<std::vector<double>>& rows,
                          const ProgramOptions& options);
+
+/// A pose plan's header lines for its program (ASCII): what it is, the taught pose as a row of `type`, what to do
+/// after a first stage or the σ expected after all of it, and "check reach and collisions before running".
+std::vector<std::string> PlanComments(const TamoHandEye::PosePlan& plan, const RobotType& type);
 
 }  // namespace TarnWorkflow

@@ -15,6 +15,7 @@ class MainWindowTester {
   static ResidualPlot* Plot(MainWindow& window, int which) {
     return which == 0 ? window.xyPlot : which == 1 ? window.xzPlot : window.yzPlot;
   }
+  static const TamoHandEye::PosePlan& Plan(const MainWindow& window) { return window.lastPlan; }
   static bool Calculate(MainWindow& window, int robotIndex) {
     return window.Calculate(robotIndex, {}, {}, window.Settings(false));
   }

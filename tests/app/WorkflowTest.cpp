@@ -8,10 +8,14 @@
 #include "WindowUnderTest.h"
 
 #include <tarn/ErrorCode.h>
+#include <tarn/RowConversions.h>
 
 #include <nlohmann/json.hpp>
 
 #include <QtTest>
+#include <QtWidgets>
+
+#include <Eigen/Dense>
 
 #include <sys/resource.h>
 
@@ -303,6 +307,75 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     QVERIFY(WriteText(dialogs->path, older));
     QMetaObject::invokeMethod(&other, "slotInputBtn");
     QCOMPARE(MainWindowTester::Form(other).MakerSelect->currentIndex(), 0);
+  }
+
+  // "生成标定位姿" from the table's first row: a first stage, its shots (seen where the rendered truth puts the
+  // marker) back in the table, then the full plan from them, saved as a FANUC program and put into the table.
+  void planFromTheTaughtRowThenFromTheFirstStage() {
+    ui->RobotSelect->setCurrentIndex(2);  // FANUC
+    std::ifstream robotFile(data.filePath("robot.txt").toStdString());
+    std::string line;
+    std::getline(robotFile, line);
+    const auto& m = truth["camera"]["matrixMm"];
+    Eigen::Matrix4d camera;
+    for (int r = 0; r < 4; ++r) {
+      for (int c = 0; c < 4; ++c) camera(r, c) = m[size_t(r)][size_t(c)];
+    }
+    const Eigen::Vector4d marker(truth["markerMm"][0], truth["markerMm"][1], truth["markerMm"][2], 1.0);
+    const auto seen = [&](const std::array<double, 16>& flange) {  // the marker in the camera, metres
+      const Eigen::Matrix4d f = Eigen::Map<const Eigen::Matrix<double, 4, 4, Eigen::RowMajor>>(flange.data());
+      return Eigen::Vector3d(((f * camera).inverse() * marker).head<3>() / 1000.0);
+    };
+    // The taught row: the first pose, its marker where the camera sees it.
+    ui->AddBtn->click();
+    QTableWidget* table = ui->ParamList;
+    const std::vector<double> taught = MainWindow::NumbersIn(QString::fromStdString(line));
+    for (int c = 0; c < 6; ++c)
+      table->setItem(0, 4 + c, new QTableWidgetItem(QString::number(taught[size_t(c)], 'g', 10)));
+    ui->PlanBtn->click();
+    auto* dialog = window->findChild<QDialog*>("PlanDialog");
+    QVERIFY(dialog != nullptr);
+    QCOMPARE(dialog->findChild<QLineEdit*>("PlanTaught")->text().split(' ').size(), 6);
+    dialog->findChild<QPushButton*>("PlanRun")->click();
+    QCOMPARE(dialogs->shown, QStringList({"生成失败|请填写示教位姿拍到的标记位置 X Y Z (米)!|OK"}));
+    dialogs->shown.clear();
+    std::vector<std::vector<double>> matrix;
+    QCOMPARE(TamoHandEye::RobotRowToMatrix(TamoHandEye::RobotKind::Fanuc, "", TamoHandEye::AlgoParam{}, taught, matrix),
+             TamoHandEye::Success);
+    std::array<double, 16> first{};
+    for (std::size_t k = 0; k < 16; ++k) first[k] = matrix[k / 4][k % 4];
+    const Eigen::Vector3d p = seen(first);
+    dialog->findChild<QLineEdit*>("PlanMarker")
+        ->setText(QString("%1 %2 %3").arg(p.x(), 0, 'g', 12).arg(p.y(), 0, 'g', 12).arg(p.z(), 0, 'g', 12));
+    dialog->findChild<QPushButton*>("PlanRun")->click();
+    QVERIFY_NO_BOX(dialogs);
+    const TamoHandEye::PosePlan& stage = MainWindowTester::Plan(*window);
+    QVERIFY(stage.firstStage);
+    QCOMPARE(dialog->findChild<QTableWidget*>("PlanTable")->rowCount(), 6);
+    // Its rows into the table, the markers the shots would see beside them.
+    dialog->findChild<QPushButton*>("PlanFill")->click();
+    QCOMPARE(table->rowCount(), 6);
+    for (int r = 0; r < 6; ++r) {
+      const Eigen::Vector3d q = seen(stage.poses[size_t(r)].matrix);
+      for (int c = 0; c < 3; ++c) table->setItem(r, c, new QTableWidgetItem(QString::number(q(c), 'g', 12)));
+    }
+    dialogs->shown.clear();
+    dialog->findChild<QPushButton*>("PlanRun")->click();
+    QVERIFY_NO_BOX(dialogs);
+    const QString summary = dialog->findChild<QLabel*>("PlanSummary")->text();
+    QVERIFY2(summary.contains("由参数表中的 6 组第一阶段数据求得相机后生成: 15 个位姿") &&
+                 summary.contains("运行前请检查可达性和碰撞"),
+             qUtf8Printable(summary));
+    QCOMPARE(dialog->findChild<QTableWidget*>("PlanTable")->rowCount(), 15);
+    QTemporaryDir out;
+    dialogs->path = out.filePath("calib.ls");
+    dialog->findChild<QPushButton*>("PlanSave")->click();
+    QCOMPARE(dialogs->shown.last(), QString("提示|程序已保存, 运行前请检查可达性和碰撞.|OK"));
+    const QByteArray program = ReadText(dialogs->path);
+    QVERIFY(program.contains("P[15]{") && program.contains("collisions"));
+    dialog->findChild<QPushButton*>("PlanFill")->click();  // asks before replacing the robot columns
+    QCOMPARE(table->rowCount(), 15);
+    QVERIFY(std::abs(table->item(14, 4)->text().toDouble() - MainWindowTester::Plan(*window).poses[14].row[0]) < 1e-6);
   }
 
   void failingPairsAreListedAndTheOthersFilled() {

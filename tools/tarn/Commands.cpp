@@ -461,23 +461,6 @@ std::vector<double> Values(const std::string& text, const std::string& what) {
   return values;
 }
 
-// The plan's header lines, for a program's comments and the CSV.
-std::vector<std::string> PlanComments(const TamoHandEye::PosePlan& plan, const RobotType& robot) {
-  std::vector<std::string> lines{plan.firstStage ? "Calibration poses, first stage (tarn plan)"
-                                                 : "Calibration poses (tarn plan)"};
-  std::string taught = "Taught pose " + robot.name + ":";
-  for (const double v : plan.poses.front().row) taught += " " + Fixed(v, 3);
-  lines.push_back(taught);
-  if (plan.firstStage) {
-    lines.push_back("Take a shot at each pose, then plan again with them (tarn plan --poses)");
-  } else {
-    lines.push_back("Expected camera sigma after all: " + Fixed(plan.sigmaMm, 3) + " mm, " + Fixed(plan.sigmaDeg, 4) +
-                    " deg (at " + Fixed(plan.noiseMm, 2) + " mm shot noise)");
-  }
-  lines.push_back("Check reach and collisions before running");
-  return lines;
-}
-
 json PlanJson(const TamoHandEye::PosePlan& plan) {
   json poses = json::array();
   for (const TamoHandEye::PlannedPose& p : plan.poses) {
@@ -614,7 +597,7 @@ int PlanChecked(const CalibrateOptions& o, const PlanCommandOptions& p, const Ta
     program.name = p.name;
     program.speedPercent = p.speedPercent;
     program.configuration = p.configuration;
-    program.comments = PlanComments(plan, type);
+    program.comments = TarnWorkflow::PlanComments(plan, type);
     std::string error;
     if (!TarnWorkflow::ReplaceFile(p.out, TarnWorkflow::WriteProgram(*format, flanges, type, rows, program), &error)) {
       throw std::runtime_error("--out: " + error);
