@@ -405,6 +405,24 @@ Command AddSuggest(CLI::App& app) {
   return {command, [state] { return RunInModule("suggest", state.get()); }};
 }
 
+// A plan's program: its file, format, speed, arm configuration and name.
+void AddProgramOptions(CLI::App& command, PlanCommandOptions& plan) {
+  command
+      .add_option("--out", plan.out,
+                  "Write the plan as a robot program: .ls (FANUC), .src (KUKA), .mod (ABB), .script (UR), "
+                  ".JBI (YASKAWA) or .csv (rows of the type, as --poses reads them)")
+      ->check(kFileName);
+  command.add_option("--format", plan.format, "The program's format when --out's extension does not say it")
+      ->check(CLI::IsMember({"ls", "src", "mod", "script", "jbi", "JBI", "csv"}));
+  command.add_option("--speed", plan.speedPercent, "Linear speed of the moves, % of 1000 mm/s")
+      ->check(CLI::Range(1.0, 100.0))
+      ->capture_default_str();
+  command.add_option("--config", plan.configuration,
+                     "The taught arm configuration in the controller's form (FANUC 'N U T, 0, 0, 0', ABB 0,0,0,0, "
+                     "YASKAWA RCONF 0,0,0,0,0,0,0,0)");
+  command.add_option("--name", plan.name, "The program's name")->capture_default_str();
+}
+
 Command AddPlan(CLI::App& app) {
   const auto state = std::make_shared<PlanState>();
   CalibrateOptions& inputs = state->inputs;
@@ -470,20 +488,7 @@ Command AddPlan(CLI::App& app) {
                         ->check(CLI::Validator(CheckImageSize, "WxH", "image size"));
   intrinsics->needs(imageSize);
   imageSize->needs(intrinsics);
-  command
-      ->add_option("--out", plan.out,
-                   "Write the plan as a robot program: .ls (FANUC), .src (KUKA), .mod (ABB), .script (UR), "
-                   ".JBI (YASKAWA) or .csv (rows of the type, as --poses reads them)")
-      ->check(kFileName);
-  command->add_option("--format", plan.format, "The program's format when --out's extension does not say it")
-      ->check(CLI::IsMember({"ls", "src", "mod", "script", "jbi", "JBI", "csv"}));
-  command->add_option("--speed", plan.speedPercent, "Linear speed of the moves, % of 1000 mm/s")
-      ->check(CLI::Range(1.0, 100.0))
-      ->capture_default_str();
-  command->add_option("--config", plan.configuration,
-                      "The taught arm configuration in the controller's form (FANUC 'N U T, 0, 0, 0', ABB 0,0,0,0, "
-                      "YASKAWA RCONF 0,0,0,0,0,0,0,0)");
-  command->add_option("--name", plan.name, "The program's name")->capture_default_str();
+  AddProgramOptions(*command, plan);
   command->add_flag("--json", inputs.json, "Print JSON instead of text");
   AddCentreOption(*command, inputs.centre);
   AddImageIntrinsicsOption(*command, inputs.imageIntrinsics);
