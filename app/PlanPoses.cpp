@@ -191,7 +191,7 @@ void MainWindow::ShowPlan(const TarnWorkflow::RobotType& type, int shots) {
                   .arg(plan.poses.size());
   } else {
     summary = QString("%1%2 个位姿, 全部完成后预计相机平移 σ %3 mm, 旋转 σ %4° (单次测量噪声 %5 mm); 标记保持在%6内。")
-                  .arg(shots > 0 ? QString("由参数表中的 %1 组第一阶段数据求得相机后生成: ").arg(shots) : QString())
+                  .arg(shots > 0 ? QString("由参数表中已有的 %1 组数据求得相机后生成: ").arg(shots) : QString())
                   .arg(plan.poses.size())
                   .arg(Fixed(plan.sigmaMm, 3), Fixed(plan.sigmaDeg, 4), Fixed(plan.noiseMm, 2),
                        plan.inImage ? "图像" : "视野锥");

@@ -363,7 +363,7 @@ class WorkflowTest : public QObject, private WindowUnderTest {
     dialog->findChild<QPushButton*>("PlanRun")->click();
     QVERIFY_NO_BOX(dialogs);
     const QString summary = dialog->findChild<QLabel*>("PlanSummary")->text();
-    QVERIFY2(summary.contains("由参数表中的 6 组第一阶段数据求得相机后生成: 15 个位姿") &&
+    QVERIFY2(summary.contains("由参数表中已有的 6 组数据求得相机后生成: 15 个位姿") &&
                  summary.contains("运行前请检查可达性和碰撞"),
              qUtf8Printable(summary));
     QCOMPARE(dialog->findChild<QTableWidget*>("PlanTable")->rowCount(), 15);

@@ -1,5 +1,6 @@
 // tarn_studio_shots: runs the desktop program's workflow on a data set written by `tarn synth` — folders,
-// marker batch, robot data file, calculation — and saves a picture of each tab. Used by
+// marker batch, robot data file, the pose plan window, calculation — and saves a picture of each tab and of that
+// window. Used by
 // scripts/screenshots.sh (under a virtual X server).
 //
 //   tarn_studio_shots DATASET OUTDIR
@@ -9,6 +10,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
 #include <QDir>
 #include <QEventLoop>
 #include <QListWidget>
@@ -91,6 +93,12 @@ int main(int argc, char* argv[]) {
   images->setCurrentRow(std::min(4, images->count() - 1));
 
   bool ok = Save(window, out.filePath("tab0-collection.png"));
+  // "生成标定位姿" with the table's shots: the camera solved from them, the plan around the first row's pose.
+  window.findChild<QPushButton*>("PlanBtn")->click();
+  auto* plan = window.findChild<QDialog*>("PlanDialog");
+  plan->findChild<QPushButton*>("PlanRun")->click();
+  ok = Save(*plan, out.filePath("plan-window.png")) && ok;
+  plan->hide();
   window.findChild<QPushButton*>("CalculateBtn")->click();
   ok = Save(window, out.filePath("tab1-residuals.png")) && ok;
   window.findChild<QTabWidget*>("tabWidget")->setCurrentIndex(2);
