@@ -280,6 +280,9 @@ std::pair<double, double> ShotNoise(const CalibrationCovariance& c, double sigma
   return usable ? std::pair{along, across} : std::pair{std::sqrt(sigma2), std::sqrt(sigma2)};
 }
 
+// The variance given a parameter the saved calibration held (m² or rad²).
+constexpr double kHeldVariance = 1e-14;
+
 // The saved covariance in metres, as N = Σθ⁻¹, with σ²; false when it is not a covariance.
 bool SavedInformation(const CalibrationCovariance& c, Matrix9d& n, double& sigma2) {
   Matrix9d sigma;
@@ -287,6 +290,10 @@ bool SavedInformation(const CalibrationCovariance& c, Matrix9d& n, double& sigma
     for (int j = 0; j < 9; ++j) sigma(i, j) = c.matrix[static_cast<std::size_t>(9 * i + j)];
   }
   sigma = sigma.cwiseQuotient(MillimetreScale());
+  // A parameter the calibration held (a 4-axis robot's unseen height: a zero row) is known: 0.1 µm (or µrad).
+  for (int i = 0; i < 9; ++i) {
+    if (sigma.row(i).isZero(0.0)) sigma(i, i) = kHeldVariance;
+  }
   sigma2 = std::pow(c.residualSigmaMm / 1000.0, 2);
   if (!sigma.allFinite() || !(sigma2 > 0.0) || !std::isfinite(sigma2) || c.freedom < 1) return false;
   const Eigen::LDLT<Matrix9d> ldlt(0.5 * (sigma + sigma.transpose()));

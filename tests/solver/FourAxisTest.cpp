@@ -1,6 +1,7 @@
 // Robots that turn about the vertical axis only: a rendered palletiser set calibrates to its known camera once the
 // one quantity no shot can see is given from the truth, and without it the failure names that quantity.
 
+#include <tarn/CalibrationCheck.h>
 #include <tarn/CalibrationReport.h>
 #include <tarn/PoseSuggestion.h>
 
@@ -138,6 +139,42 @@ TEST(FourAxis, SuggestionsTurnAboutTheVerticalOnlyAndNeedTheQuantity) {
     EXPECT_NEAR(s.row[4], 0.0, 0.05);
     EXPECT_LT(s.sigmaMmAfter, before);
     before = s.sigmaMmAfter;
+  }
+}
+
+// Verify judges new 4-axis shots with the saved covariance (the held height known), and sees a camera moved by 3 mm.
+TEST(FourAxis, VerifyUsesTheCovarianceWithTheHeldQuantityKnown) {
+  const Scene scene = Palletiser(false, 6);
+  ReportOptions options;
+  options.fixedHeightMm = scene.marker.z() * 1000.0;
+  CalibrationReport r;
+  ASSERT_EQ(SolveCalibrationReport(scene.Markers(), TarnSim::RobotRows(scene, RowFormat::Fanuc), AlgoParam{},
+                                   RobotKind::Fanuc, options, r),
+            Success);
+  SavedCalibration saved;
+  saved.cameraMatrix = r.result.cameraMatrix;
+  saved.markerPosition = r.result.markerPosition;
+  saved.rmsErrorMm = r.result.rmsError;
+  saved.uncertainty = r.uncertainty;
+  saved.covariance = r.covariance;
+  for (const double shiftMm : {0.0, 3.0}) {
+    Scene moved = Palletiser(false, 7);  // new shots of the same cell, other poses
+    moved.camera = scene.camera;
+    moved.marker = scene.marker;
+    moved.camera.translation().x() += shiftMm / 1000.0;
+    moved.points.clear();
+    for (const Eigen::Isometry3d& f : moved.flange) moved.points.push_back((f * moved.camera).inverse() * moved.marker);
+    CalibrationCheck check;
+    CheckOptions held;
+    held.toleranceMm = 2.0;  // what 15 shots at real-camera noise can see
+    held.toleranceDeg = 0.5;
+    ASSERT_EQ(CheckCalibration(moved.Markers(), TarnSim::RobotRows(moved, RowFormat::Fanuc), AlgoParam{},
+                               RobotKind::Fanuc, saved, held, check),
+              Success)
+        << check.failure;
+    EXPECT_TRUE(check.powerKnown);
+    EXPECT_EQ(check.verdict, shiftMm > 0.0 ? CheckVerdict::Drift : CheckVerdict::Ok)
+        << shiftMm << " sees " << check.detectableShiftMm << " mm, " << check.detectableTurnDeg << " deg";
   }
 }
 
