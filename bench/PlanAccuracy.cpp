@@ -152,7 +152,10 @@ std::vector<double> Guess(const Cell& c) {
   return TarnSim::RobotRows(one, c.format, false, c.radian)[0];
 }
 
-std::vector<Eigen::Isometry3d> RandomPoses(const Cell& c, const CameraPinhole& p, std::mt19937& rng) {
+// 15 poses drawn inside the plan's limits: the taught orientation turned by up to 30° (about a random axis, or
+// about the vertical for a 4-axis robot), the marker anywhere in the image's inner 80 %, the distance ±15 %.
+std::vector<Eigen::Isometry3d> RandomPoses(const Cell& c, const CameraPinhole& p, std::mt19937& rng,
+                                           bool fourAxis = false) {
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
   const Eigen::Isometry3d taught = c.truth.flange[0];
   const Eigen::Vector3d seen = c.truth.eyeToHand
@@ -160,9 +163,13 @@ std::vector<Eigen::Isometry3d> RandomPoses(const Cell& c, const CameraPinhole& p
                                    : Eigen::Vector3d((taught * c.truth.camera).inverse() * c.truth.marker);
   std::vector<Eigen::Isometry3d> out{taught};
   while (out.size() < 15) {
-    const Eigen::Vector3d axis = Eigen::Vector3d(unit(rng), unit(rng), unit(rng)).normalized();
     Eigen::Isometry3d f = Eigen::Isometry3d::Identity();
-    f.linear() = Eigen::AngleAxisd(15.0 * (1.0 + unit(rng)) * kDegree, axis) * taught.linear();
+    if (fourAxis) {
+      f.linear() = Eigen::AngleAxisd(30.0 * unit(rng) * kDegree, Eigen::Vector3d::UnitZ()) * taught.linear();
+    } else {
+      const Eigen::Vector3d axis = Eigen::Vector3d(unit(rng), unit(rng), unit(rng)).normalized();
+      f.linear() = Eigen::AngleAxisd(15.0 * (1.0 + unit(rng)) * kDegree, axis) * taught.linear();
+    }
     const double u = p.cx + 0.8 * 0.5 * kWidth * unit(rng), v = p.cy + 0.8 * 0.5 * kHeight * unit(rng);
     const Eigen::Vector3d ray = Eigen::Vector3d((u - p.cx) / p.fx, (v - p.cy) / p.fy, 1.0).normalized();
     const Eigen::Vector3d inCamera = seen.norm() * (1.0 + 0.15 * unit(rng)) * ray;
@@ -258,31 +265,6 @@ Cell PalletiserCell(bool eyeToHand, double fx, unsigned seed) {
   return c;
 }
 
-std::vector<Eigen::Isometry3d> RandomFourAxisPoses(const Cell& c, const CameraPinhole& p, std::mt19937& rng) {
-  std::uniform_real_distribution<double> unit(-1.0, 1.0);
-  const Eigen::Isometry3d taught = c.truth.flange[0];
-  const Eigen::Vector3d seen = c.truth.eyeToHand
-                                   ? Eigen::Vector3d(c.truth.camera.inverse() * (taught * c.truth.marker))
-                                   : Eigen::Vector3d((taught * c.truth.camera).inverse() * c.truth.marker);
-  std::vector<Eigen::Isometry3d> out{taught};
-  while (out.size() < 15) {
-    Eigen::Isometry3d f = Eigen::Isometry3d::Identity();
-    f.linear() = Eigen::AngleAxisd(30.0 * unit(rng) * kDegree, Eigen::Vector3d::UnitZ()) * taught.linear();
-    const double u = p.cx + 0.8 * 0.5 * kWidth * unit(rng), v = p.cy + 0.8 * 0.5 * kHeight * unit(rng);
-    const Eigen::Vector3d ray = Eigen::Vector3d((u - p.cx) / p.fx, (v - p.cy) / p.fy, 1.0).normalized();
-    const Eigen::Vector3d inCamera = seen.norm() * (1.0 + 0.15 * unit(rng)) * ray;
-    if (c.truth.eyeToHand) {
-      // The marker may only be placed where a turn about the vertical and a shift put it: the camera sees it there.
-      f.translation() = c.truth.camera * inCamera - f.linear() * c.truth.marker;
-    } else {
-      f.translation() =
-          c.truth.marker - f.linear() * c.truth.camera.linear() * inCamera - f.linear() * c.truth.camera.translation();
-    }
-    out.push_back(f);
-  }
-  return out;
-}
-
 // The calibration with the marker's height given: its σ, and the camera's largest error over its σ per axis.
 std::pair<double, double> HeldCalibration(const Cell& c, const Shots& s) {
   ReportOptions options;
@@ -327,7 +309,7 @@ void FourAxisCells() {
         plan.Add({planSigma, planSigma}, shots);
         if (std::isfinite(planError)) planWorst = std::max(planWorst, planError);
         std::mt19937 rng(seed);
-        const Shots drawn = Take(c, RandomFourAxisPoses(c, taught.pinhole, rng), seed + 20);
+        const Shots drawn = Take(c, RandomPoses(c, taught.pinhole, rng, true), seed + 20);
         const auto [randomSigma, randomError] = HeldCalibration(c, drawn);
         random.Add({randomSigma, randomSigma}, drawn);
         if (std::isfinite(randomError)) randomWorst = std::max(randomWorst, randomError);
