@@ -60,6 +60,12 @@
 //
 // On failure the code is that of the entry point, the report's FinalResult stays empty and `failure`
 // says in English (and `failureZh` in Chinese) what went wrong and what to do. No function throws.
+//
+// Poses that turn about one axis only (every turn between them within 0.05° of one axis, the largest above 2°: a
+// 4-axis robot) leave one quantity that no shot sees (ReportOptions::fixedHeightMm). With it given, the set is
+// solved with it held (no pose search, no set-up check; `fixedQuantity` says which, its σ 0, the freedoms 3n − 8)
+// and the code is 0 even where the entry point fails; without it the code is 201 with `failure` naming both
+// quantities, even where the entry point's solve succeeded (it took the unseen quantity from the noise).
 
 #include <tarn/AlgoParam.h>
 #include <tarn/ErrorCode.h>
@@ -294,7 +300,7 @@ struct CalibrationReport {
 };
 
 /// Calibrates with the entry point of `robot` and reports on the result (see above). Returns the entry
-/// point's code for the same input.
+/// point's code for the same input (a 4-axis set aside, see above).
 TARN_EXPORT ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, const RobotRows& robotRows,
                                              const AlgoParam& param, RobotKind robot, const ReportOptions& options,
                                              CalibrationReport& report);
