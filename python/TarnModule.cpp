@@ -394,6 +394,14 @@ void CheckRobotNoise(double mm, double deg) {
   }
 }
 
+// A 4-axis robot's unseen quantity, one of the two, finite.
+void CheckFourAxis(const std::optional<double>& fixedHeightMm, const std::optional<double>& cameraOffsetZMm) {
+  for (const std::optional<double>& given : {fixedHeightMm, cameraOffsetZMm}) {
+    if (given && !std::isfinite(*given)) throw py::value_error("fixed_height_mm and camera_offset_z_mm must be finite");
+  }
+  if (fixedHeightMm && cameraOffsetZMm) throw py::value_error("give fixed_height_mm or camera_offset_z_mm, not both");
+}
+
 py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::forcecast>& points,
                      const py::array_t<double, py::array::c_style | py::array::forcecast>& robotRows,
                      const std::string& robotName, bool eyeToHand, bool meter, bool radian, const py::object& ransac,
@@ -403,10 +411,7 @@ py::object Calibrate(const py::array_t<double, py::array::c_style | py::array::f
                      double robotNoiseDeg, const std::vector<std::vector<double>>& rotations,
                      const std::optional<double>& fixedHeightMm, const std::optional<double>& cameraOffsetZMm) {
   const RobotType& robot = Robot(robotName);
-  for (const std::optional<double>& given : {fixedHeightMm, cameraOffsetZMm}) {
-    if (given && !std::isfinite(*given)) throw py::value_error("fixed_height_mm and camera_offset_z_mm must be finite");
-  }
-  if (fixedHeightMm && cameraOffsetZMm) throw py::value_error("give fixed_height_mm or camera_offset_z_mm, not both");
+  CheckFourAxis(fixedHeightMm, cameraOffsetZMm);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = Rows(robotRows, "robot_rows");
   // None: no search; "auto" (or 0): a search whose distance follows the data's noise; else millimetres.
@@ -585,10 +590,12 @@ py::object Suggest(const py::array_t<double, py::array::c_style | py::array::for
                    const std::optional<std::array<double, 4>>& intrinsics,
                    const std::optional<std::array<int, 2>>& imageSize, const std::vector<std::vector<double>>& planes,
                    const std::string& model, double robotNoiseMm, double robotNoiseDeg,
-                   const std::vector<std::vector<double>>& rotations) {
+                   const std::vector<std::vector<double>>& rotations, const std::optional<double>& fixedHeightMm,
+                   const std::optional<double>& cameraOffsetZMm) {
   const RobotType& robot = Robot(robotName);
   const std::vector<MarkerBoardResult> markers = MarkersOf(points);
   const RobotRows rows = UsableRows(robot, robotRows);
+  CheckFourAxis(fixedHeightMm, cameraOffsetZMm);
   const AlgoParam param = robot.Settings(eyeToHand, meter, radian, -1.0);
   TamoHandEye::SuggestOptions options;
   options.count = count;
@@ -608,6 +615,8 @@ py::object Suggest(const py::array_t<double, py::array::c_style | py::array::for
   CheckRobotNoise(robotNoiseMm, robotNoiseDeg);
   options.robotNoiseMm = robotNoiseMm;
   options.robotNoiseDeg = robotNoiseDeg;
+  if (fixedHeightMm) options.fixedHeightMm = *fixedHeightMm;
+  if (cameraOffsetZMm) options.cameraOffsetZMm = *cameraOffsetZMm;
   TamoHandEye::PoseSuggestions s;
   ErrorCode code = Success;
   {
@@ -797,7 +806,8 @@ PYBIND11_MODULE(_tarn, m) {
         py::arg("intrinsics") = py::none(), py::arg("image_size") = py::none(),
         py::arg("planes") = std::vector<std::vector<double>>{}, py::arg("model") = "auto",
         py::arg("robot_noise_mm") = 0.0, py::arg("robot_noise_deg") = 0.0,
-        py::arg("rotations") = std::vector<std::vector<double>>{});
+        py::arg("rotations") = std::vector<std::vector<double>>{}, py::arg("fixed_height_mm") = py::none(),
+        py::arg("camera_offset_z_mm") = py::none());
   m.def("pinhole", &Pinhole, py::arg("cloud"), py::arg("image") = py::none());
   m.def("row_to_matrix", &RowToMatrix, py::arg("row"), py::arg("robot") = "fanuc", py::arg("convention") = "",
         py::arg("meter") = false, py::arg("radian") = false);

@@ -407,7 +407,8 @@ def verify(points, robot_rows, saved, robot: Optional[str] = None, eye_to_hand: 
 def suggest(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False, meter: bool = False,
             radian: bool = False, count: int = 3, intrinsics: Optional[Sequence[float]] = None,
             image_size: Optional[Sequence[int]] = None, detections=None, normals=None, model: str = "auto",
-            robot_noise=None) -> Suggestions:
+            robot_noise=None, fixed_height_mm: Optional[float] = None,
+            camera_offset_z_mm: Optional[float] = None) -> Suggestions:
     """The next robot poses to take: those that shrink the camera translation's uncertainty most.
 
     ``points`` and ``robot_rows`` are the shots taken, as for :func:`calibrate` (not robot="matrix": a suggestion
@@ -417,7 +418,8 @@ def suggest(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False,
     degrees of the optical axis. Its ``sigma_mm_after`` counts the suggestions before it. Take the first, add its
     shot, and ask again. ``detections``, ``normals``, ``model`` and ``robot_noise`` as for :func:`calibrate`:
     with the shots' board normals the calibration is solved with them and each pose is scored by what its point
-    and its normal would add (``model`` says which scored). Raises :class:`TarnError` as :func:`calibrate` does (the
+    and its normal would add (``model`` says which scored). A 4-axis robot's shots need ``fixed_height_mm`` or
+    ``camera_offset_z_mm`` as for :func:`calibrate`; its suggestions then turn about the vertical only. Raises :class:`TarnError` as :func:`calibrate` does (the
     poses taken must calibrate) and ValueError for a count outside 1 to 50.
     """
     if robot == "matrix":
@@ -432,7 +434,7 @@ def suggest(points, robot_rows, robot: str = "fanuc", eye_to_hand: bool = False,
     s = _tarn.suggest(points, np.asarray(robot_rows, dtype=float), robot, eye_to_hand, meter, radian,
                       count, None if intrinsics is None else [float(v) for v in intrinsics],
                       None if image_size is None else [int(v) for v in image_size], planes, model, noise_mm,
-                      noise_deg, rotations)
+                      noise_deg, rotations, fixed_height_mm, camera_offset_z_mm)
     s.pop("schema", None)
     arrays = ("row", "axis", "pixel")
     s["suggestions"] = [Suggestion(**{k: np.array(v, dtype=float) if k in arrays and v is not None else v

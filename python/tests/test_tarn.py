@@ -483,3 +483,5 @@ def test_a_four_axis_robot_needs_the_height_and_then_calibrates():
     c = tarn.calibrate(points, rows, "fanuc", fixed_height_mm=20.0)
     assert c.fixed_quantity == "marker-height" and c.fixed_value_mm == 20.0
     assert np.linalg.norm(c.camera[:3, 3] - camera[:3, 3]) < 3 * c.uncertainty["translation_norm_mm"]
+    s = tarn.suggest(points, rows, "fanuc", count=2, fixed_height_mm=20.0)
+    assert len(s.suggestions) == 2 and all(abs(abs(x.axis[2]) - 1) < 1e-9 for x in s.suggestions)
