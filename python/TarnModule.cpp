@@ -12,6 +12,7 @@
 #include "DataFiles.h"
 #include "DataSet.h"
 #include "HandEyeScene.h"
+#include "ImageCodecs.h"
 #include "LibraryOutput.h"
 #include "Report.h"
 #include "RobotTypes.h"
@@ -22,6 +23,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+
 #include <opencv2/imgcodecs.hpp>
 
 #include <array>
@@ -165,7 +167,7 @@ RobotRows UsableRows(const RobotType& robot,
 cv::Mat ImageOf(const py::handle& image) {
   if (py::isinstance<py::str>(image)) {
     const std::string path = image.cast<std::string>();
-    cv::Mat read = cv::imread(path, cv::IMREAD_UNCHANGED);
+    cv::Mat read = TarnCodecs::Read(path, cv::IMREAD_UNCHANGED);
     if (read.empty()) throw Failure(Err_Data_Invalid_Image, "the image " + path + " cannot be read");
     return read;
   }

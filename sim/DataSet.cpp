@@ -1,11 +1,9 @@
 #include "DataSet.h"
 
-#include "MarkerRenderer.h"
-
+#include "ImageCodecs.h"
 #include "MarkerRenderer.h"
 
 #include <nlohmann/json.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include <filesystem>
 #include <fstream>
@@ -99,7 +97,7 @@ nlohmann::json WriteShot(const SynthOptions& o, const Scene& scene, const Eigen:
 
   const std::string name = "shot_" + std::to_string(i);
   const fs::path image = root / "images" / (name + "." + o.imageFormat);
-  if (!cv::imwrite(image.string(), shot.image)) throw std::runtime_error("cannot write " + image.string());
+  if (!TarnCodecs::Write(image.string(), shot.image)) throw std::runtime_error("cannot write " + image.string());
   WritePly((root / "clouds" / (name + ".ply")).string(), shot.cloud);
   return {shot.centres[0].x(), shot.centres[0].y()};
 }

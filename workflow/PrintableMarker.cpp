@@ -1,8 +1,8 @@
 #include "PrintableMarker.h"
 
 #include "DataFiles.h"
+#include "ImageCodecs.h"
 
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <array>
@@ -196,7 +196,7 @@ cv::Mat MarkerImage(const MarkerSheet& sheet) {
 
 std::string MarkerPng(const MarkerSheet& sheet) {
   std::vector<unsigned char> encoded;
-  if (!cv::imencode(".png", MarkerImage(sheet), encoded) || encoded.size() < 33) return {};
+  if (!TarnCodecs::Encode(".png", MarkerImage(sheet), encoded) || encoded.size() < 33) return {};
   std::string png(encoded.begin(), encoded.end());
   // pHYs after IHDR (8-byte signature + 25-byte IHDR chunk): pixels per metre on both axes.
   const auto perMetre = static_cast<std::uint32_t>(std::lround(sheet.dpi / 0.0254));

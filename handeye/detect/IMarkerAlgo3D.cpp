@@ -4,6 +4,8 @@
 #include "detect/PlyReader.h"
 #include "detect/ShotFiles.h"
 
+#include "ImageCodecs.h"
+
 #include <opencv2/imgcodecs.hpp>
 
 #include <iostream>
@@ -13,7 +15,11 @@
 namespace TamoHandEye {
 namespace Detect {
 namespace {
-constexpr const char* kUndecodable = "not an image file that can be decoded";
+// Why an image did not decode: the bytes, or the codecs themselves missing from this machine.
+std::string Undecodable() {
+  const std::string problem = TarnCodecs::LoadProblem();
+  return problem.empty() ? "not an image file that can be decoded" : problem;
+}
 
 bool Usable(const cv::Mat& image) { return image.type() == CV_8UC1 || image.type() == CV_8UC3; }
 
@@ -22,7 +28,7 @@ bool Usable(const cv::Mat& image) { return image.type() == CV_8UC1 || image.type
 cv::Mat Decode(std::vector<unsigned char>& bytes) {
   cv::Mat image;
   try {
-    image = cv::imdecode(bytes, cv::IMREAD_UNCHANGED);
+    image = TarnCodecs::Decode(bytes, cv::IMREAD_UNCHANGED);
   } catch (const cv::Exception&) {
     image.release();
   }
@@ -62,14 +68,14 @@ int IMarkerAlgo3D::Load(const std::string& imageFile, const std::string& cloudFi
     cloud = readCloud(stated->height, stated->width, &why);
     if (cloud.empty()) return refuse(ShotFileProblem::PointCloud, why, Err_Data_Invalid_PointCloud);
     image = Decode(bytes);
-    if (image.empty()) return refuse(ShotFileProblem::Image, kUndecodable, Err_Data_Invalid_PointCloud);
+    if (image.empty()) return refuse(ShotFileProblem::Image, Undecodable(), Err_Data_Invalid_PointCloud);
     if (image.size() != *stated) {
       return refuse(ShotFileProblem::Image, "its header states another size than its pixels have",
                     Err_Data_Invalid_PointCloud);
     }
   } else {
     image = Decode(bytes);
-    if (image.empty()) return refuse(ShotFileProblem::Image, kUndecodable, Err_Data_Invalid_PointCloud);
+    if (image.empty()) return refuse(ShotFileProblem::Image, Undecodable(), Err_Data_Invalid_PointCloud);
     cloud = readCloud(image.rows, image.cols, &why);
     if (cloud.empty()) return refuse(ShotFileProblem::PointCloud, why, Err_Data_Invalid_PointCloud);
   }
