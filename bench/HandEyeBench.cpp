@@ -13,6 +13,7 @@
 // good generic set (25 conventions per reading). "ReportFanucSearchFromData" searches without a distance.
 // "Check*" checks five new shots against a saved calibration, with and without its covariance.
 //
+// "ReportPoses" is the report at 20, 200 and 2,000 poses (and the fitted growth).
 // "Suggest" proposes three next poses (a calibration, then every candidate scored for each of the three)
 // for 6, 20 and 200 poses taken; beside "FanucNoSearchPoses" the candidates' own cost shows.
 
@@ -170,6 +171,18 @@ void FanucNoSearchPoses(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 
+// The whole report (default options) as the pose count grows: it should grow as the count does.
+void ReportPoses(benchmark::State& state) {
+  const auto [markers, rows] = ScenePoses(state);
+  Report(state, RobotKind::Fanuc, rows, true, markers);
+  state.SetComplexityN(state.range(0));
+}
+void ReportPosesNoSetupCheck(benchmark::State& state) {
+  const auto [markers, rows] = ScenePoses(state);
+  Report(state, RobotKind::Fanuc, rows, false, markers);
+  state.SetComplexityN(state.range(0));
+}
+
 void Suggest(benchmark::State& state) {
   const auto [markers, rows] = ScenePoses(state);
   for (auto _ : state) {
@@ -183,6 +196,13 @@ BENCHMARK(FanucNoSearch)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Suggest)->Arg(6)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond);
 BENCHMARK(FanucNoSearchPoses)->Arg(20)->Arg(200)->Arg(2000)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportFanuc)->Unit(benchmark::kMicrosecond);
+BENCHMARK(ReportPoses)->Arg(20)->Arg(200)->Arg(2000)->Unit(benchmark::kMillisecond)->Complexity(benchmark::oN);
+BENCHMARK(ReportPosesNoSetupCheck)
+    ->Arg(20)
+    ->Arg(200)
+    ->Arg(2000)
+    ->Unit(benchmark::kMillisecond)
+    ->Complexity(benchmark::oN);
 BENCHMARK(ReportFanucNoSetupCheck)->Unit(benchmark::kMicrosecond);
 BENCHMARK(ReportCommon3Clean)->Unit(benchmark::kMillisecond);
 BENCHMARK(ReportFanucSearchFromData)->Unit(benchmark::kMillisecond);

@@ -257,10 +257,22 @@ void RunnerUp(const SolveRecord& record, CalibrationReport& report) {
 // freedoms (m shots with a normal; the mean normal takes 2): an alternative the points name whose normals agree
 // significantly worse is not named, and one whose normals agree significantly better while its points fit no
 // significantly worse is. Readings that only rescale agree alike.
+// Fisher's F that makes one fit significantly better than another over `poses` poses.
+double SignificantRatio(std::size_t poses) {
+  const double freedom = 3.0 * static_cast<double>(poses) - 9.0;
+  return freedom >= 1.0 ? FisherQuantile(kSignificantlyBetter, freedom, freedom) : 1e300;
+}
+
+// How many times the given reading's RMS an alternative's may be and still be named (below): readings
+// beyond it need not be solved.
+double MostNamedRatio(std::size_t poses) {
+  const double f = SignificantRatio(poses);
+  return std::max({std::sqrt(f), 1.0 / std::sqrt(f), 1.0 / kBetterFactor});
+}
+
 std::vector<SetupAlternative> NamedAlternatives(std::vector<SetupAlternative> all, double givenMm, std::size_t poses,
                                                 const SetupNormals& normals, NormalsNamed& byNormals) {
-  const double freedom = 3.0 * static_cast<double>(poses) - 9.0;
-  const double f = freedom >= 1.0 ? FisherQuantile(kSignificantlyBetter, freedom, freedom) : 1e300;
+  const double f = SignificantRatio(poses);
   const double normalFreedom =
       2.0 * static_cast<double>(std::count_if(normals.normals.begin(), normals.normals.end(),
                                               [](const Eigen::Vector3d& n) { return n.squaredNorm() > 0.0; })) -
@@ -429,7 +441,8 @@ void Analyse(RobotKind kind, const std::vector<MarkerBoardResult>& markers, cons
     // Under the model with normals, the normals test each reading too.
     SetupNormals normals = report.model != "point" ? SetupNormalsOf(options) : SetupNormals{};
     const std::vector<SetupAlternative> all =
-        FindSetupAlternatives(kind, markers, rows, param, std::numeric_limits<double>::infinity(), &givenMm, &normals);
+        FindSetupAlternatives(kind, markers, rows, param, std::numeric_limits<double>::infinity(), &givenMm, &normals,
+                              MostNamedRatio(r.residuals.size()));
     if (!std::isfinite(givenMm)) givenMm = RmsOverAll(r);
     report.alternatives = NamedAlternatives(all, givenMm, r.residuals.size(), normals, byNormals);
   }

@@ -4,6 +4,7 @@
 #include "solver/HandEyeKel.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -68,10 +69,64 @@ double NormalRmsDeg(const std::vector<Kel::SE3d>& poses, const Eigen::Matrix3d& 
   return std::sqrt(squares / static_cast<double>(fixed.size())) * kRadianToDegree;
 }
 
+// A lower bound of the RMS residual (mm) any solution over these poses reaches: the least-squares fit of
+// r_i = R_Ai·x + t_Ai − M·p_i − t_Z with M any 3 × 3 matrix (every rotation is one). Its normal equations
+// over (vec M, x, t_Z) are built from sums over the poses (a few dozen products each); 0 when they are
+// singular (no bound).
+double RelaxedRmsMm(const std::vector<Kel::SE3d>& poses, const std::vector<Kel::SE3d>& markerPoses, bool eyeToHand) {
+  using Matrix15d = Eigen::Matrix<double, 15, 15>;
+  using Vector15d = Eigen::Matrix<double, 15, 1>;
+  const std::size_t n = std::min(poses.size(), markerPoses.size());
+  Eigen::Matrix3d spp = Eigen::Matrix3d::Zero();  // Σ p pᵀ
+  Eigen::Vector3d sp = Eigen::Vector3d::Zero();   // Σ p
+  std::array<Eigen::Matrix3d, 3> pr{Eigen::Matrix3d::Zero(), Eigen::Matrix3d::Zero(), Eigen::Matrix3d::Zero()};
+  Eigen::Matrix3d sr = Eigen::Matrix3d::Zero();   // Σ R_A
+  Eigen::Matrix3d stp = Eigen::Matrix3d::Zero();  // Σ t pᵀ
+  Eigen::Vector3d srt = Eigen::Vector3d::Zero();  // Σ R_Aᵀ t
+  Eigen::Vector3d st = Eigen::Vector3d::Zero();   // Σ t
+  double tt = 0.0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Kel::SE3d a = eyeToHand ? poses[i] : poses[i].Inverse();
+    const Eigen::Matrix3d r = a.Rotation().RotationMatrix();
+    const Eigen::Vector3d t = a.Translation();
+    const Eigen::Vector3d p = markerPoses[i].Translation();
+    spp.noalias() += p * p.transpose();
+    sp += p;
+    for (int k = 0; k < 3; ++k) pr[static_cast<std::size_t>(k)] += p(k) * r;
+    sr += r;
+    stp.noalias() += t * p.transpose();
+    srt.noalias() += r.transpose() * t;
+    st += t;
+    tt += t.squaredNorm();
+  }
+  // Row block i of the system is [−(p_iᵀ ⊗ I₃), R_Ai, −I₃], its right-hand side −t_Ai.
+  const double count = static_cast<double>(n);
+  Matrix15d h = Matrix15d::Zero();
+  Vector15d g = Vector15d::Zero();
+  for (int k = 0; k < 3; ++k) {
+    for (int l = 0; l < 3; ++l) h.block<3, 3>(3 * k, 3 * l) = spp(k, l) * Eigen::Matrix3d::Identity();
+    h.block<3, 3>(3 * k, 9) = -pr[static_cast<std::size_t>(k)];
+    h.block<3, 3>(3 * k, 12) = sp(k) * Eigen::Matrix3d::Identity();
+    g.segment<3>(3 * k) = stp.col(k);
+  }
+  h.block<3, 3>(9, 9) = count * Eigen::Matrix3d::Identity();
+  h.block<3, 3>(9, 12) = -sr.transpose();
+  h.block<3, 3>(12, 12) = count * Eigen::Matrix3d::Identity();
+  h.triangularView<Eigen::StrictlyLower>() = h.transpose();
+  g.segment<3>(9) = -srt;
+  g.segment<3>(12) = st;
+  const Eigen::LDLT<Matrix15d> solve(h);
+  if (n == 0 || solve.info() != Eigen::Success || !solve.isPositive()) return 0.0;
+  const double squares = tt - g.dot(solve.solve(g));
+  return squares > 0.0 && std::isfinite(squares) ? std::sqrt(squares / count) * 1000.0 : 0.0;
+}
+
 // The best fit over the kind's conventions of the reading solved over all poses; an infinite RMS when no
-// convention solves or the poses are degenerate under the best one.
+// convention solves or the poses are degenerate under the best one. A convention whose bound (above) is
+// beyond `pruneAboveMm` is not solved (a margin of 10 % and 1 µm against rounding).
 Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& markers,
-               const std::vector<Eigen::Vector3d>& normals) {
+               const std::vector<Eigen::Vector3d>& normals,
+               double pruneAboveMm = std::numeric_limits<double>::infinity()) {
   std::vector<Kel::SE3d> markerPoses;
   for (const MarkerBoardResult& m : markers) {
     markerPoses.emplace_back(Eigen::Vector3d(m.x, m.y, m.z) * reading.markerScale, Kel::SO3d());
@@ -91,6 +146,9 @@ Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& mar
       for (Kel::SE3d& pose : poses) pose = pose.Inverse();
     }
     if (reading.reverse) std::reverse(poses.begin(), poses.end());
+    if (std::isfinite(pruneAboveMm) && RelaxedRmsMm(poses, markerPoses, eyeToHand) > 1.1 * pruneAboveMm + 1e-3) {
+      continue;
+    }
     if (solver.Solve(poses, markerPoses, {}) != 0) continue;
     double maxError = 0.0;
     double rms = 0.0;
@@ -253,17 +311,20 @@ bool UndoesImplausibleScale(const SetupAlternative& alternative) {
 
 std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::vector<MarkerBoardResult>& markers,
                                                     const RobotRows& rows, const AlgoParam& param, double limitMm,
-                                                    double* givenRmsMm, SetupNormals* normals) {
+                                                    double* givenRmsMm, SetupNormals* normals, double limitOverGiven) {
   const std::vector<Eigen::Vector3d> shotNormals =
       normals != nullptr ? normals->normals : std::vector<Eigen::Vector3d>{};
-  if (givenRmsMm != nullptr) {
+  double limit = limitMm;
+  if (givenRmsMm != nullptr || std::isfinite(limitOverGiven)) {
+    double givenMm = std::numeric_limits<double>::infinity();
     try {
       const Fit given = FitReading(Reading{"", kind, param, rows}, markers, shotNormals);
-      *givenRmsMm = given.rmsMm;
+      givenMm = given.rmsMm;
       if (normals != nullptr) normals->givenRmsDeg = given.normalRmsDeg;
     } catch (const std::exception&) {
-      *givenRmsMm = std::numeric_limits<double>::infinity();
     }
+    if (givenRmsMm != nullptr) *givenRmsMm = givenMm;
+    if (std::isfinite(givenMm)) limit = std::min(limit, limitOverGiven * givenMm);
   }
   std::vector<SetupAlternative> found;
   std::vector<double> offsets;
@@ -271,11 +332,11 @@ std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::v
   for (const Reading& reading : Readings(kind, markers, rows, param)) {
     Fit fit;
     try {
-      fit = FitReading(reading, markers, shotNormals);
+      fit = FitReading(reading, markers, shotNormals, limit);
     } catch (const std::exception&) {
       continue;  // a reading that cannot be solved is no alternative
     }
-    if (!(fit.rmsMm <= limitMm)) continue;
+    if (!(fit.rmsMm <= limit)) continue;
     SetupAlternative a;
     a.code = reading.code;
     a.robot = reading.kind;

@@ -22,6 +22,9 @@ namespace TamoHandEye {
 /// The board's normal of each shot (camera frame; zero where a shot has none) and how well each reading's
 /// normals agree: brought into the reading's fixed frame (the base eye-in-hand, the flange eye-to-hand) under
 /// its solution, the RMS angle (degrees) of each from their mean. NaN with fewer than 3 normals.
+/// `limitOverGiven`: a reading is returned only when its RMS is within that many times the given reading's
+/// too; a reading that cannot come within the limits (its lower bound, the linear fit with the camera's
+/// rotation any 3 × 3 matrix, is above them) is not solved at all.
 struct SetupNormals {
   std::vector<Eigen::Vector3d> normals;
   double givenRmsDeg = std::numeric_limits<double>::quiet_NaN();  ///< out: the reading given
@@ -30,7 +33,8 @@ struct SetupNormals {
 
 std::vector<SetupAlternative> FindSetupAlternatives(RobotKind kind, const std::vector<MarkerBoardResult>& markers,
                                                     const RobotRows& rows, const AlgoParam& param, double limitMm,
-                                                    double* givenRmsMm = nullptr, SetupNormals* normals = nullptr);
+                                                    double* givenRmsMm = nullptr, SetupNormals* normals = nullptr,
+                                                    double limitOverGiven = std::numeric_limits<double>::infinity());
 
 /// The alternative undoes a scale that is not physical as given (a flange within 1 cm of its base or 10 m
 /// from it, marker points as near to or as far from the camera): such readings are only ever tried then.

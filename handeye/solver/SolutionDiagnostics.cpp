@@ -17,8 +17,6 @@ namespace TamoHandEye {
 namespace {
 
 constexpr double kRadianToDegree = 57.29577951308232;
-// Convergence threshold of the leave-one-out refinements, as the calibration's own: metres and radians.
-constexpr double kTolerance = 1e-4;
 
 // A_i as the solver reads it: flange_from_base for eye-in-hand, base_from_flange for eye-to-hand.
 Kel::SE3d PoseA(const SolvedPoses& poses, std::size_t i) {
@@ -154,6 +152,11 @@ CalibrationCovariance SolutionCovariance(const SolvedPoses& poses, const Kel::SE
 }
 
 std::vector<LeftOut> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
+  // One Gauss-Newton step from the solution with pose i's term taken out of the normal equations: the
+  // others' normal matrix N − JᵢᵀJᵢ and gradient g − Jᵢᵀrᵢ give the step to their own solution (linear in
+  // the pose count, where solving again without each pose grows with its square). The step starts where
+  // the solution is closest to the others' (the full set's gradient g is taken into account, as the solve
+  // stops short of it); pose i's residual is then evaluated at the stepped solution itself.
   const std::size_t n = poses.robotPoses.size();
   std::vector<LeftOut> out(n);
   std::vector<Kel::SE3d> a(n);
@@ -161,35 +164,44 @@ std::vector<LeftOut> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::S
   const auto residual = [&](std::size_t i, const Kel::SE3d& x, const Kel::SE3d& z) -> Eigen::Vector3d {
     return (a[i] * x).Translation() - (z * poses.markerPoses[i]).Translation();
   };
-  const Matrix9d normal = TranslationNormal(poses, marker, camera).normal;
   const Eigen::Matrix3d rz = camera.Rotation().RotationMatrix();
-  std::vector<Kel::SE3d> otherA;
-  std::vector<Kel::SE3d> otherB;
+  const auto jacobian = [&](std::size_t i) {
+    return TranslationJacobian(a[i].Rotation().RotationMatrix(), poses.markerPoses[i].Translation(), rz);
+  };
+  Matrix9d normal = Matrix9d::Zero();
+  Eigen::Matrix<double, 9, 1> gradient = Eigen::Matrix<double, 9, 1>::Zero();
+  double squares = 0.0;
+  std::size_t used = 0;
   for (std::size_t i = 0; i < n; ++i) {
+    if (!poses.Used(i)) continue;
+    const Eigen::Matrix<double, 3, 9> j = jacobian(i);
+    const Eigen::Vector3d r = residual(i, marker, camera);
+    normal.noalias() += j.transpose() * j;
+    gradient.noalias() += j.transpose() * r;
+    squares += r.squaredNorm();
+    ++used;
+  }
+  for (std::size_t i = 0; i < n; ++i) {
+    const Eigen::Vector3d r = residual(i, marker, camera);
     if (!poses.Used(i)) {
-      out[i].distance = residual(i, marker, camera).norm();
+      out[i].distance = r.norm();
       continue;
     }
-    otherA.clear();
-    otherB.clear();
-    for (std::size_t j = 0; j < n; ++j) {
-      if (j == i || !poses.Used(j)) continue;
-      otherA.push_back(a[j]);
-      otherB.push_back(poses.markerPoses[j]);
-    }
-    // The solution without pose i lies near the solution with it: refine from there.
-    Kel::SE3d x = marker;
-    Kel::SE3d z = camera;
-    if (!Kel::SolveAXpZBpinNumerical(otherA, otherB, marker, camera, x, z, kTolerance)) continue;
+    const Eigen::Matrix<double, 3, 9> j = jacobian(i);
+    const Eigen::LDLT<Matrix9d> others(normal - j.transpose() * j);
+    if (others.info() != Eigen::Success || !others.isPositive()) continue;
+    // The others' step δ solves (N − JᵢᵀJᵢ) δ = −(g − Jᵢᵀrᵢ); their sum of squares falls by −δᵀ(g − Jᵢᵀrᵢ)
+    // to first order.
+    const Eigen::Matrix<double, 9, 1> b = j.transpose() * r - gradient;
+    const Eigen::Matrix<double, 9, 1> step = others.solve(b);
+    if (!step.allFinite()) continue;
+    const Kel::SE3d x(marker.Translation() + step.segment<3>(0), marker.Rotation());
+    const Kel::SE3d z(camera.Translation() + step.segment<3>(6),
+                      camera.Rotation() * Kel::SO3Tangentd(Eigen::Vector3d(step.segment<3>(3))).Exp());
     const Eigen::Vector3d e = residual(i, x, z);
     out[i].distance = e.norm();
-    double squares = 0.0;
-    for (std::size_t k = 0; k < otherA.size(); ++k) {
-      squares += ((otherA[k] * x).Translation() - (z * otherB[k]).Translation()).squaredNorm();
-    }
-    const Eigen::Matrix<double, 3, 9> j =
-        TranslationJacobian(a[i].Rotation().RotationMatrix(), poses.markerPoses[i].Translation(), rz);
-    out[i].studentised = Studentise(e, j, normal, squares, otherA.size());
+    const double othersSquares = squares - r.squaredNorm() - step.dot(b);
+    out[i].studentised = Studentise(e, j, normal, othersSquares, used - 1);
   }
   return out;
 }
@@ -208,11 +220,11 @@ PoseSetCheck PoseSpread(const SolvedPoses& poses) {
   }
   check.poses = static_cast<int>(used.size());
   if (used.empty()) return check;
-  // Every pair among at most kMostLeaveOneOutPoses of them, spread evenly (the pairs grow with the square).
+  // Every pair among at most kMostPairedPoses of them, spread evenly (the pairs grow with the square).
   std::vector<std::size_t> paired = used;
-  if (paired.size() > kMostLeaveOneOutPoses) {
-    paired.resize(kMostLeaveOneOutPoses);
-    for (std::size_t k = 0; k < paired.size(); ++k) paired[k] = used[k * used.size() / kMostLeaveOneOutPoses];
+  if (paired.size() > kMostPairedPoses) {
+    paired.resize(kMostPairedPoses);
+    for (std::size_t k = 0; k < paired.size(); ++k) paired[k] = used[k * used.size() / kMostPairedPoses];
   }
 
   // Every pair's relative rotation vector; their scatter, normalised, says how the axes spread (a vector and

@@ -67,15 +67,17 @@ struct LeftOut {
 };
 
 /// Per pose, its residual under the solution over the poses used without it, and that residual studentised
-/// (above); a pose not used gets its residual under `marker` and `camera`; NaN where the solve failed.
+/// (above); a pose not used gets its residual under `marker` and `camera`; NaN where the others alone are
+/// degenerate. The solution without a pose is one Gauss-Newton step from `marker` and `camera` on the
+/// others' normal equations (the full ones less the pose's term): linear in the pose count.
 std::vector<LeftOut> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera);
 
 /// The studentised leave-one-out residual above which a pose of `used` is an outlier at family-wise
 /// significance `alpha` (Bonferroni over the poses); infinite with fewer than 5 poses used.
 double StudentisedLimit(std::size_t used, double alpha);
 
-/// The spread of the poses used (their pairs: among kMostLeaveOneOutPoses of them, spread evenly, when
-/// there are more).
+/// The spread of the poses used (their pairs: among kMostPairedPoses of them, spread evenly, when there are
+/// more).
 PoseSetCheck PoseSpread(const SolvedPoses& poses);
 
 }  // namespace TamoHandEye

@@ -26,13 +26,13 @@
 //                 moved camera from the calibration's own uncertainty (save it with the result);
 //   leaveOneOut   per pose, its residual distance (mm) under the solution computed without it: what a
 //                 new shot would see. A pose the search dropped gets its residual under the solution.
-//                 Above kMostLeaveOneOutPoses poses used, not computed (its cost grows with the square of
-//                 the count): empty, and so are the studentised residuals;
+//                 Above kMostLeaveOneOutPoses poses used, not computed: empty, and so are the studentised
+//                 residuals;
 //   studentised   per pose used, that residual over its own predicted spread: the new-shot noise (the
 //                 others' residual σ) plus the uncertainty of the solution without it at that pose (its
 //                 leverage), as √(eᵀC⁻¹e / 3) / σ; about 1 for an ordinary pose;
 //   poseSet       the spread of the poses used: how many, the largest rotation between two of them (above
-//                 kMostLeaveOneOutPoses poses, between two of that many spread evenly over them), how
+//                 kMostPairedPoses poses, between two of that many spread evenly over them), how
 //                 the relative rotation axes are spread, how far the flange moved;
 //   alternatives  the obvious set-up mistakes undone one at a time (other hand-eye type, marker points
 //                 scaled by 0.001 or 1000, the other unit of the rows' translations or angles, the other
@@ -85,9 +85,10 @@ namespace TamoHandEye {
 
 /// The fewest poses a calibration solves from.
 inline constexpr std::size_t kMinimumPoses = 5;
-/// The most poses used for which the report computes leave-one-out residuals and compares every pair of
-/// poses (see above).
+/// The most poses used for which the report computes leave-one-out residuals (see above).
 inline constexpr std::size_t kMostLeaveOneOutPoses = 2000;
+/// The most poses the pose set's check compares pair by pair; above, as many spread evenly over them.
+inline constexpr std::size_t kMostPairedPoses = 200;
 /// The RMS residual (mm) above which the poses do not fit one calibration ("poor-fit").
 inline constexpr double kPoorFitMm = 3.0;
 /// "registration": the outer radii's variance is tested against χ² with n − 1 degrees of freedom at this
