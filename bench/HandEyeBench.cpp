@@ -13,6 +13,7 @@
 // good generic set (25 conventions per reading). "ReportFanucSearchFromData" searches without a distance.
 // "Check*" checks five new shots against a saved calibration, with and without its covariance.
 //
+// "ReportCommon3Search…" is the generic three-angle report with the pose search, one or two 50 mm outliers.
 // "ReportPoses" is the report at 20, 200 and 2,000 poses (and the fitted growth).
 // "Suggest" proposes three next poses (a calibration, then every candidate scored for each of the three)
 // for 6, 20 and 200 poses taken; beside "FanucNoSearchPoses" the candidates' own cost shows.
@@ -183,6 +184,22 @@ void ReportPosesNoSetupCheck(benchmark::State& state) {
   state.SetComplexityN(state.range(0));
 }
 
+// The generic three-angle report with the pose search from the data's noise, as `tarn calibrate --robot
+// generic3 --ransac` runs it: the argument's poses, 0.3 mm noise and 50 mm outliers, two at 20 poses
+// ("…Two") or one.
+void ReportCommon3Search(benchmark::State& state, std::vector<int> outliers) {
+  TarnSim::SceneOptions options;
+  options.poses = static_cast<int>(state.range(0));
+  options.pointNoise = 0.0003;
+  options.outliers = std::move(outliers);
+  const TarnSim::Scene scene = TarnSim::MakeScene(options);
+  AlgoParam param;
+  param.Exhaust = true;
+  Report(state, RobotKind::Common3, TarnSim::RobotRows(scene, TarnSim::RowFormat::Kuka), true, scene.Markers(), param);
+}
+void ReportCommon3SearchTwo(benchmark::State& state) { ReportCommon3Search(state, {4, 11}); }
+void ReportCommon3SearchOne(benchmark::State& state) { ReportCommon3Search(state, {4}); }
+
 void Suggest(benchmark::State& state) {
   const auto [markers, rows] = ScenePoses(state);
   for (auto _ : state) {
@@ -216,6 +233,8 @@ BENCHMARK(ReportCommon3SetupCheck)->Unit(benchmark::kMillisecond);
 BENCHMARK(FanucSearch)->Unit(benchmark::kMicrosecond);
 BENCHMARK(FanucSearchNoConsensus)->Unit(benchmark::kMicrosecond);
 BENCHMARK(Common3Search)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReportCommon3SearchTwo)->Arg(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(ReportCommon3SearchOne)->Arg(20)->Arg(32)->Arg(48)->Arg(64)->Arg(80)->Arg(100)->Unit(benchmark::kMillisecond);
 BENCHMARK(Common3SearchNoConsensus)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -250,13 +250,6 @@ void RunnerUp(const SolveRecord& record, CalibrationReport& report) {
   }
 }
 
-// The alternatives worth naming against the reading given, solved the same way (`givenMm`, its RMS over
-// all `poses`): ten times better, significantly better, or — a scale that is not physical as given — as
-// good.
-// With the board's normals (the model in use), their agreement tests each reading a second time, over 2m − 2
-// freedoms (m shots with a normal; the mean normal takes 2): an alternative the points name whose normals agree
-// significantly worse is not named, and one whose normals agree significantly better while its points fit no
-// significantly worse is. Readings that only rescale agree alike.
 // Fisher's F that makes one fit significantly better than another over `poses` poses.
 double SignificantRatio(std::size_t poses) {
   const double freedom = 3.0 * static_cast<double>(poses) - 9.0;
@@ -270,6 +263,13 @@ double MostNamedRatio(std::size_t poses) {
   return std::max({std::sqrt(f), 1.0 / std::sqrt(f), 1.0 / kBetterFactor});
 }
 
+// The alternatives worth naming against the reading given, solved the same way (`givenMm`, its RMS over
+// all `poses`): ten times better, significantly better, or — a scale that is not physical as given — as
+// good.
+// With the board's normals (the model in use), their agreement tests each reading a second time, over 2m − 2
+// freedoms (m shots with a normal; the mean normal takes 2): an alternative the points name whose normals agree
+// significantly worse is not named, and one whose normals agree significantly better while its points fit no
+// significantly worse is. Readings that only rescale agree alike.
 std::vector<SetupAlternative> NamedAlternatives(std::vector<SetupAlternative> all, double givenMm, std::size_t poses,
                                                 const SetupNormals& normals, NormalsNamed& byNormals) {
   const double f = SignificantRatio(poses);
