@@ -25,7 +25,7 @@ ErrorCode SolveCalibrationReport(const std::vector<MarkerBoardResult>& markers, 
       if (!DistanceFromData(markers, robotRows, robot, options.seed, settings, report)) settings.Exhaust = false;
     }
     EntryRun run;
-    run.everyConvention = true;  // the runner-up is read from every candidate's fit
+    run.everyConvention = !settings.Exhaust;
     const ErrorCode code = RunEntryPoint(robot, markers, robotRows, settings, options.seed, report.result, &run);
     // Turns about one axis leave one quantity unseen: solved with it given, refused without (a solve that
     // succeeded on such a set took that quantity from the noise).

@@ -123,7 +123,7 @@ double RelaxedRmsMm(const std::vector<Kel::SE3d>& poses, const std::vector<Kel::
 
 // The best fit over the kind's conventions of the reading solved over all poses; an infinite RMS when no
 // convention solves or the poses are degenerate under the best one. A convention whose bound (above) is
-// beyond `pruneAboveMm` is not solved (a margin of 10 % and 1 µm against rounding).
+// beyond `pruneAboveMm` or the best fit found is not solved (a margin of 10 % and 1 µm against rounding).
 Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& markers,
                const std::vector<Eigen::Vector3d>& normals,
                double pruneAboveMm = std::numeric_limits<double>::infinity()) {
@@ -137,28 +137,44 @@ Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& mar
   conventionObject.param = ToSolverParam(reading.param);
   const bool eyeToHand = reading.param.HandEyeType != 0;
   HandEyeKel solver(eyeToHand ? 1 : 0);
-  Fit best;
-  for (const std::string& key : ConventionsOf(reading.kind)) {
-    SetConvention(conventionObject, key);
-    std::vector<Kel::SE3d> poses;
+  // Every convention's poses and bound first; solved in the order of their bounds, a convention whose bound
+  // is beyond the best fit so far (or the limit) cannot be the best and is not solved.
+  const std::vector<std::string> keys = ConventionsOf(reading.kind);
+  std::vector<std::vector<Kel::SE3d>> posesOf(keys.size());
+  std::vector<double> bounds(keys.size(), 0.0);
+  std::vector<std::size_t> order(keys.size());
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    SetConvention(conventionObject, keys[k]);
+    std::vector<Kel::SE3d>& poses = posesOf[k];
     for (std::size_t i = 0; i < reading.rows.size(); ++i) conventionObject.AddRobotPose(static_cast<int>(i), poses);
     if (reading.invert) {
       for (Kel::SE3d& pose : poses) pose = pose.Inverse();
     }
     if (reading.reverse) std::reverse(poses.begin(), poses.end());
-    if (std::isfinite(pruneAboveMm) && RelaxedRmsMm(poses, markerPoses, eyeToHand) > 1.1 * pruneAboveMm + 1e-3) {
-      continue;
-    }
+    bounds[k] = RelaxedRmsMm(poses, markerPoses, eyeToHand);
+    order[k] = k;
+  }
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return bounds[a] < bounds[b]; });
+  Fit best;
+  std::size_t bestIndex = keys.size();
+  for (const std::size_t k : order) {
+    const double limit = std::min(pruneAboveMm, best.rmsMm);
+    if (std::isfinite(limit) && bounds[k] > 1.1 * limit + 1e-3) continue;
+    const std::vector<Kel::SE3d>& poses = posesOf[k];
     if (solver.Solve(poses, markerPoses, {}) != 0) continue;
     double maxError = 0.0;
     double rms = 0.0;
     solver.GetErrors(maxError, rms);
     const double rmsMm = rms * 1000.0;
-    if (!(rmsMm < best.rmsMm) || solver.IsDegenerate(poses, markerPoses)) continue;
+    // The least RMS, the first convention among equals.
+    const bool better = rmsMm < best.rmsMm || (rmsMm == best.rmsMm && k < bestIndex);
+    if (!better || solver.IsDegenerate(poses, markerPoses)) continue;
     best.rmsMm = rmsMm;
-    best.convention = key;
+    best.convention = keys[k];
+    bestIndex = k;
     const Kel::SE3d riding = eyeToHand ? solver.GetMarkerToFlange() : solver.GetCameraToFlange();
     best.flangeOffset = riding.Translation().norm();
+    best.normalRmsDeg = std::numeric_limits<double>::quiet_NaN();
     if (!normals.empty()) {
       const Kel::SE3d camera = eyeToHand ? solver.GetCameraToBase() : solver.GetCameraToFlange();
       // Each normal stays with its shot, as the marker points do (the poses may be reversed).

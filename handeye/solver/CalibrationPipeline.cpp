@@ -115,17 +115,32 @@ void IRobot::BuildTransforms(std::vector<Kel::SE3d>& robotTransforms, std::vecto
 
 namespace {
 
-// Bounds of one candidate convention's fit, from HandEyeKel::RelaxedCosts (m²; NaN bounds nothing).
+// Leaving two poses out is bounded pair by pair: up to this many poses.
+constexpr std::size_t kMaxLeaveTwoOut = 40;
+
+// Bounds of one candidate convention's fit, from its relaxed linear fit (HandEyeKel::FitRelaxed; m²; NaN
+// bounds nothing).
 struct FitBounds {
+  HandEyeKel::RelaxedFit fit;
   double all = std::numeric_limits<double>::quiet_NaN();  ///< over every pose
   std::vector<double> leavingOut;                         ///< over all but pose j
+  /// The least over all but two poses, made when first asked (NaN: not made, or bounds nothing).
+  double LeavingTwoOut() {
+    if (!twoMade) {
+      twoMade = true;
+      if (leavingOut.size() <= kMaxLeaveTwoOut) leavingTwo = fit.LeastLeavingTwoOut();
+    }
+    return leavingTwo;
+  }
+
+ private:
+  bool twoMade = false;
+  double leavingTwo = std::numeric_limits<double>::quiet_NaN();
 };
 
 // Safety margins of the bounds against rounding: a factor on the squared figures, and per pose (0.02 mm)².
 constexpr double kBoundFactor = 2.0;
 constexpr double kBoundFloor = 4e-10;
-// Leaving each pose out costs a solve per pose: bounds for it are made up to this many poses.
-constexpr std::size_t kMaxLeaveOneOut = 64;
 
 // Whether a candidate with these bounds surely fits worse than twice `rms` (metres) over all poses, so
 // that a degenerate reading of it could not fail the search against a best of that RMS.
@@ -137,19 +152,28 @@ bool SurelyNotDegenerate(const FitBounds& b, std::size_t n, double rms) {
 // Whether a candidate with these bounds can be neither chosen over a best that selected `selected` of
 // `n` poses with `rms` (metres) nor said degenerate against it. Its selected poses all agreed (residual
 // below `distance`) with a solution once, and its RMS is that of a solution over them; a solution over
-// a set of poses fits them no better than the set's bound.
-bool CannotWin(const FitBounds& b, std::size_t n, std::size_t selected, double rms, double distance,
-               std::size_t sampleSize) {
+// a set of poses fits them no better than the set's bound. Decided for a best that keeps every pose, or
+// all but one or two (beyond, the candidate is solved).
+bool CannotWin(FitBounds& b, std::size_t n, std::size_t selected, double rms, double distance, std::size_t sampleSize) {
   const double count = static_cast<double>(n);
+  // Whether a bound over m poses (m² summed) exceeds what m poses within `per` of a solution would sum to.
+  const auto above = [](double bound, double m, double per) {
+    return bound > kBoundFactor * m * per * per + kBoundFloor * m;
+  };
+  const auto allAbove = [&](const std::vector<double>& bounds, double m, double per) {
+    return std::all_of(bounds.begin(), bounds.end(), [&](double cost) { return above(cost, m, per); });
+  };
   if (!SurelyNotDegenerate(b, n, rms)) return false;
-  if (selected == n) return b.all > kBoundFactor * count * rms * rms + kBoundFloor * count;
-  if (selected + 1 != n || selected <= sampleSize || b.leavingOut.size() != n) return false;
+  if (selected == n) return above(b.all, count, rms);
+  if (selected + 2 < n || selected <= sampleSize || b.leavingOut.size() != n) return false;
   // No solution has every pose agreeing: none can select all n.
-  if (!(b.all > kBoundFactor * count * distance * distance + kBoundFloor * count)) return false;
-  // No set of n − 1 poses is fitted better than the best.
-  const double fewer = count - 1.0;
-  return std::all_of(b.leavingOut.begin(), b.leavingOut.end(),
-                     [&](double cost) { return cost > kBoundFactor * fewer * rms * rms + kBoundFloor * fewer; });
+  if (!above(b.all, count, distance)) return false;
+  if (selected + 1 == n) {
+    // No set of n − 1 poses is fitted better than the best.
+    return allAbove(b.leavingOut, count - 1.0, rms);
+  }
+  // The best left two out: no set of n − 1 poses agrees, and no set of n − 2 is fitted better.
+  return allAbove(b.leavingOut, count - 1.0, distance) && above(b.LeavingTwoOut(), count - 2.0, rms);
 }
 
 // The best candidate reading so far.
@@ -175,9 +199,10 @@ void BoundAndOrder(std::size_t n, int type,
   std::vector<Kel::SE3d> robot, marker;
   for (std::size_t c = 0; c < bounds.size(); ++c) {
     transforms(c, robot, marker);
-    const std::vector<double> costs = HandEyeKel::RelaxedCosts(type, robot, marker, n <= kMaxLeaveOneOut);
-    bounds[c].all = costs.front();
-    bounds[c].leavingOut.assign(costs.begin() + 1, costs.end());
+    bounds[c].fit = HandEyeKel::FitRelaxed(type, robot, marker);
+    bounds[c].all = bounds[c].fit.cost;
+    bounds[c].leavingOut = bounds[c].fit.LeavingOut();
+    if (bounds[c].leavingOut.size() != n) bounds[c].leavingOut.clear();
   }
   const auto key = [&](std::size_t c) {
     return std::isnan(bounds[c].all) ? std::numeric_limits<double>::infinity() : bounds[c].all;
@@ -214,12 +239,12 @@ int IRobot::SolveOverConventions(const std::vector<std::string>& candidates, std
     }
   };
 
-  // With the pose search, every candidate costs up to a hundred solves. Solved in the order of their bound
-  // over all poses, the right reading usually comes first, and the readings that the bounds prove cannot
-  // beat it are left out.
+  // With the pose search, every candidate costs up to a hundred solves (without it, one over every pose).
+  // Solved in the order of their bound over all poses, the right reading usually comes first, and the
+  // readings that the bounds prove cannot beat it are left out.
   const std::size_t n = robotData.size();
   const PoseSearchOptions search;
-  const bool screen = screenConventions && solverParam.Exhaust && n > search.sampleSize && candidates.size() > 1;
+  const bool screen = screenConventions && (!solverParam.Exhaust || n > search.sampleSize) && candidates.size() > 1;
   std::vector<FitBounds> bounds(candidates.size());
   std::vector<std::size_t> order(candidates.size());
   std::iota(order.begin(), order.end(), std::size_t{0});

@@ -5,6 +5,7 @@
 #include <Kel/PointPoseSolver.h>
 #include <LieGroup/SO3Tangent.h>
 
+#include <Eigen/Cholesky>
 #include <Eigen/Eigenvalues>
 #include <Eigen/QR>
 
@@ -92,8 +93,8 @@ bool HandEyeKel::IsDegenerate(const std::vector<Kel::SE3d>& robotPoses, const st
   return !(eigen.eigenvalues()(0) > kConditionLimit * eigen.eigenvalues()(8));
 }
 
-std::vector<double> HandEyeKel::RelaxedCosts(int handEyeType, const std::vector<Kel::SE3d>& robotPoses,
-                                             const std::vector<Kel::SE3d>& markerPoses, bool leaveOneOut) {
+HandEyeKel::RelaxedFit HandEyeKel::FitRelaxed(int handEyeType, const std::vector<Kel::SE3d>& robotPoses,
+                                              const std::vector<Kel::SE3d>& markerPoses) {
   using System = Eigen::Matrix<double, Eigen::Dynamic, 15>;
   const std::size_t n = std::min(robotPoses.size(), markerPoses.size());
   // r_i = R_Ai·x + t_Ai − R_Z·p_i − t_Z over (vec R_Z, x, t_Z): [−(p_iᵀ ⊗ I₃), R_Ai, −I₃]·u − (−t_Ai).
@@ -108,25 +109,76 @@ std::vector<double> HandEyeKel::RelaxedCosts(int handEyeType, const std::vector<
     m.block<3, 3>(row, 12) = -Eigen::Matrix3d::Identity();
     rhs.segment<3>(row) = -a.Translation();
   }
-  const auto leastSquares = [](const System& system, const Eigen::VectorXd& b) {
-    if (!system.allFinite() || !b.allFinite()) return std::numeric_limits<double>::quiet_NaN();
-    const Eigen::ColPivHouseholderQR<System> qr(system);
-    if (qr.rank() < 15) return std::numeric_limits<double>::quiet_NaN();
-    return (system * qr.solve(b) - b).squaredNorm();
-  };
-  std::vector<double> costs{leastSquares(m, rhs)};
-  if (!leaveOneOut || n < 2) return costs;
-  System without(3 * static_cast<Eigen::Index>(n - 1), 15);
-  Eigen::VectorXd rhsWithout(3 * static_cast<Eigen::Index>(n - 1));
-  for (std::size_t j = 0; j < n; ++j) {
-    const auto before = 3 * static_cast<Eigen::Index>(j);
-    const auto after = 3 * static_cast<Eigen::Index>(n - 1 - j);
-    without.topRows(before) = m.topRows(before);
-    without.bottomRows(after) = m.bottomRows(after);
-    rhsWithout.head(before) = rhs.head(before);
-    rhsWithout.tail(after) = rhs.tail(after);
-    costs.push_back(leastSquares(without, rhsWithout));
+  RelaxedFit fit;
+  if (!m.allFinite() || !rhs.allFinite()) return fit;
+  const Eigen::ColPivHouseholderQR<System> qr(m);
+  if (qr.rank() < 15) return fit;
+  fit.residual = m * qr.solve(rhs) - rhs;
+  fit.cost = fit.residual.squaredNorm();
+  fit.basis = qr.householderQ() * Eigen::MatrixXd::Identity(m.rows(), 15);
+  return fit;
+}
+
+namespace {
+
+// The cost of a least-squares fit less rows K: S − r_Kᵀ(I − Q_K Q_Kᵀ)⁻¹r_K; NaN when I − Q_K Q_Kᵀ is
+// singular (the rows left fix no solution). Never below 0 (rounding).
+template <int Rows>
+double CostWithout(double cost, const Eigen::Matrix<double, Rows, 15>& q, const Eigen::Matrix<double, Rows, 1>& r) {
+  using Square = Eigen::Matrix<double, Rows, Rows>;
+  const Square rest = Square::Identity() - q * q.transpose();
+  const Eigen::LLT<Square> llt(rest);
+  if (llt.info() != Eigen::Success || !(llt.matrixLLT().diagonal().minCoeff() > 1e-6)) {
+    return std::numeric_limits<double>::quiet_NaN();
   }
+  return std::max(0.0, cost - r.dot(llt.solve(r)));
+}
+
+}  // namespace
+
+std::vector<double> HandEyeKel::RelaxedFit::LeavingOut() const {
+  const auto n = static_cast<std::size_t>(residual.size() / 3);
+  std::vector<double> costs(n, std::numeric_limits<double>::quiet_NaN());
+  if (!std::isfinite(cost)) return costs;
+  for (std::size_t j = 0; j < n; ++j) {
+    const Eigen::Index row = 3 * static_cast<Eigen::Index>(j);
+    costs[j] = CostWithout<3>(cost, basis.block<3, 15>(row, 0), residual.segment<3>(row));
+  }
+  return costs;
+}
+
+double HandEyeKel::RelaxedFit::LeastLeavingTwoOut() const {
+  const auto n = static_cast<Eigen::Index>(residual.size() / 3);
+  if (!std::isfinite(cost) || n < 2) return std::numeric_limits<double>::quiet_NaN();
+  double least = std::numeric_limits<double>::infinity();
+  Eigen::Matrix<double, 6, 15> q;
+  Eigen::Matrix<double, 6, 1> r;
+  for (Eigen::Index i = 0; i < n; ++i) {
+    q.topRows<3>() = basis.block<3, 15>(3 * i, 0);
+    r.head<3>() = residual.segment<3>(3 * i);
+    for (Eigen::Index j = i + 1; j < n; ++j) {
+      q.bottomRows<3>() = basis.block<3, 15>(3 * j, 0);
+      r.tail<3>() = residual.segment<3>(3 * j);
+      const double without = CostWithout<6>(cost, q, r);
+      if (std::isnan(without)) return without;
+      least = std::min(least, without);
+    }
+  }
+  return least;
+}
+
+std::vector<double> HandEyeKel::RelaxedCosts(int handEyeType, const std::vector<Kel::SE3d>& robotPoses,
+                                             const std::vector<Kel::SE3d>& markerPoses, bool leaveOneOut) {
+  const RelaxedFit fit = FitRelaxed(handEyeType, robotPoses, markerPoses);
+  std::vector<double> costs{fit.cost};
+  if (!leaveOneOut || robotPoses.size() < 2 || markerPoses.size() < 2) return costs;
+  const std::size_t n = std::min(robotPoses.size(), markerPoses.size());
+  if (!std::isfinite(fit.cost)) {
+    costs.resize(n + 1, std::numeric_limits<double>::quiet_NaN());
+    return costs;
+  }
+  const std::vector<double> leaving = fit.LeavingOut();
+  costs.insert(costs.end(), leaving.begin(), leaving.end());
   return costs;
 }
 

@@ -6,6 +6,7 @@
 
 #include <Eigen/Core>
 
+#include <limits>
 #include <vector>
 
 namespace TamoHandEye {
@@ -48,6 +49,22 @@ class HandEyeKel : public IHandEye {
   /// unknowns (it then bounds nothing).
   static std::vector<double> RelaxedCosts(int handEyeType, const std::vector<Kel::SE3d>& robotPoses,
                                           const std::vector<Kel::SE3d>& markerPoses, bool leaveOneOut);
+
+  /// That linear fit over all poses, kept so that the bounds over all but one or two poses follow from it:
+  /// leaving rows out of a least-squares fit lowers its cost by r_Kᵀ(I − Q_K Q_Kᵀ)⁻¹r_K (r_K the fit's
+  /// residuals of the rows left out, Q_K their rows of an orthonormal basis of the system's columns), so
+  /// each costs a 3 × 3 or 6 × 6 solve instead of a fit of its own.
+  struct RelaxedFit {
+    double cost = std::numeric_limits<double>::quiet_NaN();  ///< over all poses (m²); NaN: bounds nothing
+    Eigen::MatrixXd basis;                                   ///< 3n × 15, orthonormal columns
+    Eigen::VectorXd residual;                                ///< 3n
+    /// [j]: over all but pose j (NaN where those poses do not fix the unknowns).
+    std::vector<double> LeavingOut() const;
+    /// The least over all but any two poses (NaN when some pair's removal leaves the unknowns unfixed).
+    double LeastLeavingTwoOut() const;
+  };
+  static RelaxedFit FitRelaxed(int handEyeType, const std::vector<Kel::SE3d>& robotPoses,
+                               const std::vector<Kel::SE3d>& markerPoses);
   void GetErrors(double& maxErr, double& rmsErr) const override {
     maxErr = maxError;
     rmsErr = rmsError;

@@ -512,7 +512,7 @@ TEST(ConventionSearch, LeavingOutReadingsThatCannotWinChangesNothing) {
   SceneOptions clean;  // noise-free: readings that coincide tie exactly
   clean.rotationSpreadDeg = 2.0;
   cases.push_back({RobotKind::Common3, RowFormat::Kuka, clean, 0.003, false});
-  SceneOptions many;  // beyond the poses for which leaving each out is bounded
+  SceneOptions many;  // beyond the poses for which leaving two out is bounded
   many.poses = 70;
   many.pointNoise = 0.0003;
   many.outliers = {5};
@@ -534,7 +534,7 @@ TEST(ConventionSearch, LeavingOutReadingsThatCannotWinChangesNothing) {
     }
     AlgoParam param;
     param.HandEyeType = c.scene.eyeToHand ? 1 : 0;
-    param.Exhaust = true;
+    param.Exhaust = k % 4 != 3;  // and every fourth without the pose search
     param.RansacDist = c.distance;
     FinalResult screened, every;
     EntryRun screenedRun, everyRun;
@@ -559,8 +559,9 @@ TEST(ConventionSearch, LeavingOutReadingsThatCannotWinChangesNothing) {
       EXPECT_EQ(screened.residuals[i].distance, every.residuals[i].distance) << "case " << k << " pose " << i;
     }
   }
-  // Every reading but one, wherever the best keeps all poses or all but one (seven of the Common3 scenes).
-  EXPECT_GE(leftOut, 7u * 24u);
+  // Every reading but one, wherever the best keeps all poses or all but one or two (fifteen of the scenes,
+  // the 70 poses' among them).
+  EXPECT_GE(leftOut, 15u * 24u);
 }
 
 TEST(SolveFinalResult, SolvingSwitchesTheLibraryLoggerOff) {

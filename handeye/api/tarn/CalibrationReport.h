@@ -265,7 +265,9 @@ struct CalibrationReport {
   int shotsWithNormal = 0;      ///< poses used that carried a normal (or a rotation); 0 under "point"
   BoardPlane board;             ///< not under "point"
   std::string convention;
-  std::string runnerUp;        ///< generic kinds: the next best convention; empty otherwise
+  /// Generic kinds: the next best convention; empty otherwise. With the pose search, among the conventions
+  /// that bounds could not prove unable to be chosen (the others are not solved).
+  std::string runnerUp;
   double runnerUpRmsMm = 0.0;  ///< its RMS (over the poses its own search kept)
   Uncertainty uncertainty;
   CalibrationCovariance covariance;  ///< what a later check against new shots needs (CheckCalibration)
