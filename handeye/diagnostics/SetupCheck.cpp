@@ -69,11 +69,11 @@ double NormalRmsDeg(const std::vector<Kel::SE3d>& poses, const Eigen::Matrix3d& 
   return std::sqrt(squares / static_cast<double>(fixed.size())) * kRadianToDegree;
 }
 
-// A lower bound of the RMS residual (mm) any solution over these poses reaches: the least-squares fit of
-// r_i = R_Ai·x + t_Ai − M·p_i − t_Z with M any 3 × 3 matrix (every rotation is one). Its normal equations
-// over (vec M, x, t_Z) are built from sums over the poses (a few dozen products each); 0 when they are
-// singular (no bound).
-double RelaxedRmsMm(const std::vector<Kel::SE3d>& poses, const std::vector<Kel::SE3d>& markerPoses, bool eyeToHand) {
+// A lower bound of the sum of squared residuals (m²) any solution over these poses reaches: the least-squares
+// fit of r_i = R_Ai·x + t_Ai − M·p_i − t_Z with M any 3 × 3 matrix (every rotation is one). Its normal
+// equations over (vec M, x, t_Z) are built from sums over the poses (a few dozen products each); 0 when they
+// are singular (no bound). Over some of the poses, it bounds the sum over all of them too.
+double RelaxedSquares(const std::vector<Kel::SE3d>& poses, const std::vector<Kel::SE3d>& markerPoses, bool eyeToHand) {
   using Matrix15d = Eigen::Matrix<double, 15, 15>;
   using Vector15d = Eigen::Matrix<double, 15, 1>;
   const std::size_t n = std::min(poses.size(), markerPoses.size());
@@ -118,8 +118,11 @@ double RelaxedRmsMm(const std::vector<Kel::SE3d>& poses, const std::vector<Kel::
   const Eigen::LDLT<Matrix15d> solve(h);
   if (n == 0 || solve.info() != Eigen::Success || !solve.isPositive()) return 0.0;
   const double squares = tt - g.dot(solve.solve(g));
-  return squares > 0.0 && std::isfinite(squares) ? std::sqrt(squares / count) * 1000.0 : 0.0;
+  return squares > 0.0 && std::isfinite(squares) ? squares : 0.0;
 }
+
+// The poses bounded for each convention before any is solved: at most this many, spread evenly.
+constexpr std::size_t kBoundSample = 200;
 
 // The best fit over the kind's conventions of the reading solved over all poses; an infinite RMS when no
 // convention solves or the poses are degenerate under the best one. A convention whose bound (above) is
@@ -137,21 +140,38 @@ Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& mar
   conventionObject.param = ToSolverParam(reading.param);
   const bool eyeToHand = reading.param.HandEyeType != 0;
   HandEyeKel solver(eyeToHand ? 1 : 0);
-  // Every convention's poses and bound first; solved in the order of their bounds, a convention whose bound
-  // is beyond the best fit so far (or the limit) cannot be the best and is not solved.
+  // Every convention's bound first, over an even sample of the poses (a sum over some poses bounds the sum
+  // over all); solved in the order of their bounds, a convention whose bound is beyond the best fit so far
+  // (or the limit) cannot be the best and is not solved.
   const std::vector<std::string> keys = ConventionsOf(reading.kind);
-  std::vector<std::vector<Kel::SE3d>> posesOf(keys.size());
-  std::vector<double> bounds(keys.size(), 0.0);
-  std::vector<std::size_t> order(keys.size());
-  for (std::size_t k = 0; k < keys.size(); ++k) {
-    SetConvention(conventionObject, keys[k]);
-    std::vector<Kel::SE3d>& poses = posesOf[k];
-    for (std::size_t i = 0; i < reading.rows.size(); ++i) conventionObject.AddRobotPose(static_cast<int>(i), poses);
+  const std::size_t n = std::min(reading.rows.size(), markerPoses.size());
+  const std::size_t m = std::min(n, kBoundSample);
+  std::vector<std::size_t> sample(m);
+  std::vector<Kel::SE3d> sampleMarkers(m);
+  for (std::size_t k = 0; k < m; ++k) {
+    sample[k] = k * n / m;
+    sampleMarkers[k] = markerPoses[sample[k]];
+  }
+  // The poses in the order solved: pose i from row i, or from row n − 1 − i when the rows are reversed.
+  const auto posesOf = [&](const std::string& key, const std::vector<std::size_t>& indices) {
+    SetConvention(conventionObject, key);
+    std::vector<Kel::SE3d> poses;
+    poses.reserve(indices.size());
+    for (const std::size_t i : indices) {
+      conventionObject.AddRobotPose(static_cast<int>(reading.reverse ? n - 1 - i : i), poses);
+    }
     if (reading.invert) {
       for (Kel::SE3d& pose : poses) pose = pose.Inverse();
     }
-    if (reading.reverse) std::reverse(poses.begin(), poses.end());
-    bounds[k] = RelaxedRmsMm(poses, markerPoses, eyeToHand);
+    return poses;
+  };
+  std::vector<std::size_t> every(n);
+  for (std::size_t i = 0; i < n; ++i) every[i] = i;
+  std::vector<double> bounds(keys.size(), 0.0);
+  std::vector<std::size_t> order(keys.size());
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    const double squares = RelaxedSquares(posesOf(keys[k], sample), sampleMarkers, eyeToHand);
+    bounds[k] = n > 0 ? std::sqrt(squares / static_cast<double>(n)) * 1000.0 : 0.0;
     order[k] = k;
   }
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return bounds[a] < bounds[b]; });
@@ -160,7 +180,7 @@ Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& mar
   for (const std::size_t k : order) {
     const double limit = std::min(pruneAboveMm, best.rmsMm);
     if (std::isfinite(limit) && bounds[k] > 1.1 * limit + 1e-3) continue;
-    const std::vector<Kel::SE3d>& poses = posesOf[k];
+    const std::vector<Kel::SE3d> poses = posesOf(keys[k], every);
     if (solver.Solve(poses, markerPoses, {}) != 0) continue;
     double maxError = 0.0;
     double rms = 0.0;

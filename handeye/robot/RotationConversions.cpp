@@ -33,7 +33,11 @@ const std::unordered_map<std::string, AxesTuple> AxesTable = {
     {"ryxz", {2, 0, 0, 1}}, {"rzxz", {2, 0, 1, 1}}, {"rxyz", {2, 1, 0, 1}}, {"rzyz", {2, 1, 1, 1}}};
 
 // The row of a key given in any case; reports an unknown key (as the caller spelled it) on standard output.
+// The last key found is kept by each thread: a set of rows is converted under one key.
 const AxesTuple* LookUp(const std::string& axes) {
+  thread_local std::string lastKey;
+  thread_local const AxesTuple* lastRow = nullptr;
+  if (lastRow != nullptr && axes == lastKey) return lastRow;
   std::string lower = axes;
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -41,6 +45,10 @@ const AxesTuple* LookUp(const std::string& axes) {
   if (row == nullptr && StandardOutputTexts()) {
     std::printf("Unknown axes type: %s", axes.c_str());
     std::fflush(stdout);
+  }
+  if (row != nullptr) {
+    lastKey = axes;
+    lastRow = row;
   }
   return row;
 }

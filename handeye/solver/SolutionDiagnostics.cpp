@@ -151,12 +151,49 @@ CalibrationCovariance SolutionCovariance(const SolvedPoses& poses, const Kel::SE
   return c;
 }
 
+namespace {
+
+// The turn of the camera (radians) up to which one linear step finds the solution without a pose: its
+// error grows with the square of the turn (about 2 µm at 2 mrad on a lever of half a metre).
+constexpr double kLinearTurn = 2e-3;
+// Convergence threshold of a refinement without a pose, as the calibration's own: metres and radians.
+constexpr double kTolerance = 1e-4;
+
+// Pose i left out by refining the solution over the other poses used (`a`: the poses as the solver reads
+// them; `normal` the full normal matrix, `j` pose i's Jacobian).
+LeftOut ResolvedWithout(const SolvedPoses& poses, const std::vector<Kel::SE3d>& a, std::size_t i,
+                        const Kel::SE3d& marker, const Kel::SE3d& camera, const Matrix9d& normal,
+                        const Eigen::Matrix<double, 3, 9>& j) {
+  std::vector<Kel::SE3d> otherA;
+  std::vector<Kel::SE3d> otherB;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    if (k == i || !poses.Used(k)) continue;
+    otherA.push_back(a[k]);
+    otherB.push_back(poses.markerPoses[k]);
+  }
+  LeftOut out;
+  Kel::SE3d x = marker;
+  Kel::SE3d z = camera;
+  if (!Kel::SolveAXpZBpinNumerical(otherA, otherB, marker, camera, x, z, kTolerance)) return out;
+  const Eigen::Vector3d e = (a[i] * x).Translation() - (z * poses.markerPoses[i]).Translation();
+  out.distance = e.norm();
+  double squares = 0.0;
+  for (std::size_t k = 0; k < otherA.size(); ++k) {
+    squares += ((otherA[k] * x).Translation() - (z * otherB[k]).Translation()).squaredNorm();
+  }
+  out.studentised = Studentise(e, j, normal, squares, otherA.size());
+  return out;
+}
+
+}  // namespace
+
 std::vector<LeftOut> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::SE3d& marker, const Kel::SE3d& camera) {
   // One Gauss-Newton step from the solution with pose i's term taken out of the normal equations: the
   // others' normal matrix N − JᵢᵀJᵢ and gradient g − Jᵢᵀrᵢ give the step to their own solution (linear in
   // the pose count, where solving again without each pose grows with its square). The step starts where
   // the solution is closest to the others' (the full set's gradient g is taken into account, as the solve
-  // stops short of it); pose i's residual is then evaluated at the stepped solution itself.
+  // stops short of it); pose i's residual is then evaluated at the stepped solution itself. A step that
+  // turns the camera by more than kLinearTurn is not trusted: that pose is solved again without it.
   const std::size_t n = poses.robotPoses.size();
   std::vector<LeftOut> out(n);
   std::vector<Kel::SE3d> a(n);
@@ -195,6 +232,11 @@ std::vector<LeftOut> LeaveOneOutResiduals(const SolvedPoses& poses, const Kel::S
     const Eigen::Matrix<double, 9, 1> b = j.transpose() * r - gradient;
     const Eigen::Matrix<double, 9, 1> step = others.solve(b);
     if (!step.allFinite()) continue;
+    if (step.segment<3>(3).norm() > kLinearTurn) {
+      // Far from the solution (a poor fit, a pose that pulls it hard): solved again without the pose.
+      out[i] = ResolvedWithout(poses, a, i, marker, camera, normal, j);
+      continue;
+    }
     const Kel::SE3d x(marker.Translation() + step.segment<3>(0), marker.Rotation());
     const Kel::SE3d z(camera.Translation() + step.segment<3>(6),
                       camera.Rotation() * Kel::SO3Tangentd(Eigen::Vector3d(step.segment<3>(3))).Exp());
