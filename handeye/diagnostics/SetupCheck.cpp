@@ -144,7 +144,8 @@ Fit FitReading(const Reading& reading, const std::vector<MarkerBoardResult>& mar
   // over all); solved in the order of their bounds, a convention whose bound is beyond the best fit so far
   // (or the limit) cannot be the best and is not solved.
   const std::vector<std::string> keys = ConventionsOf(reading.kind);
-  const std::size_t n = std::min(reading.rows.size(), markerPoses.size());
+  if (reading.rows.size() != markerPoses.size()) return Fit{};  // no solve pairs them
+  const std::size_t n = reading.rows.size();
   const std::size_t m = std::min(n, kBoundSample);
   std::vector<std::size_t> sample(m);
   std::vector<Kel::SE3d> sampleMarkers(m);
