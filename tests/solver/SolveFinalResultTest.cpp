@@ -15,6 +15,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -484,6 +485,44 @@ TEST(ConventionSearch, RelaxedCostsBoundEverySolve) {
 // The generic kinds may leave out readings that cannot be chosen: over scenes that make the readings
 // compete (near-identical conventions at small rotations, outliers, noise, wrong rows, degenerate
 // motion), the outcome is the one of solving every reading, bit for bit, and readings were left out.
+// The bounds over all but one or two poses, downdated from the fit over all of them, are the fits made
+// afresh over those poses (a 5 mm outlier and real-camera noise among them).
+TEST(ConventionSearch, DowndatedRelaxedFitsAreTheFitsWithoutThePoses) {
+  SceneOptions options;
+  options.poses = 10;
+  options.pointNoise = 0.0005;
+  options.depthNoise = 0.0015;
+  options.outliers = {6};
+  options.outlierOffset = 0.005;
+  const Scene scene = TarnSim::MakeScene(options);
+  std::vector<Kel::SE3d> robot, markers;
+  for (std::size_t i = 0; i < scene.flange.size(); ++i) {
+    robot.emplace_back(scene.flange[i].translation(), Kel::SO3d(Eigen::Quaterniond(scene.flange[i].linear())));
+    markers.emplace_back(scene.points[i], Kel::SO3d(Eigen::Quaterniond::Identity()));
+  }
+  const auto without = [&](std::vector<std::size_t> left) {
+    std::vector<Kel::SE3d> r, m;
+    for (std::size_t i = 0; i < robot.size(); ++i) {
+      if (std::find(left.begin(), left.end(), i) != left.end()) continue;
+      r.push_back(robot[i]);
+      m.push_back(markers[i]);
+    }
+    return HandEyeKel::RelaxedCosts(0, r, m, false).front();
+  };
+  const HandEyeKel::RelaxedFit fit = HandEyeKel::FitRelaxed(0, robot, markers);
+  const std::vector<double> leaving = fit.LeavingOut();
+  ASSERT_EQ(leaving.size(), robot.size());
+  double least = std::numeric_limits<double>::infinity();
+  for (std::size_t i = 0; i < robot.size(); ++i) {
+    EXPECT_NEAR(leaving[i], without({i}), 1e-9 * fit.cost) << i;
+    for (std::size_t j = i + 1; j < robot.size(); ++j) least = std::min(least, without({i, j}));
+  }
+  EXPECT_NEAR(fit.LeastLeavingTwoOut(), least, 1e-9 * fit.cost);
+  // Leaving the outlier out lowers the bound most.
+  EXPECT_EQ(std::min_element(leaving.begin(), leaving.end()) - leaving.begin(), 6);
+  EXPECT_LT(leaving[6], 0.5 * fit.cost);
+}
+
 TEST(ConventionSearch, LeavingOutReadingsThatCannotWinChangesNothing) {
   struct Case {
     RobotKind kind;
