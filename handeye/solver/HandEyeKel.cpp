@@ -167,21 +167,6 @@ double HandEyeKel::RelaxedFit::LeastLeavingTwoOut() const {
   return least;
 }
 
-std::vector<double> HandEyeKel::RelaxedCosts(int handEyeType, const std::vector<Kel::SE3d>& robotPoses,
-                                             const std::vector<Kel::SE3d>& markerPoses, bool leaveOneOut) {
-  const RelaxedFit fit = FitRelaxed(handEyeType, robotPoses, markerPoses);
-  std::vector<double> costs{fit.cost};
-  if (!leaveOneOut || robotPoses.size() < 2 || markerPoses.size() < 2) return costs;
-  const std::size_t n = std::min(robotPoses.size(), markerPoses.size());
-  if (!std::isfinite(fit.cost)) {
-    costs.resize(n + 1, std::numeric_limits<double>::quiet_NaN());
-    return costs;
-  }
-  const std::vector<double> leaving = fit.LeavingOut();
-  costs.insert(costs.end(), leaving.begin(), leaving.end());
-  return costs;
-}
-
 void HandEyeKel::ComputeResiduals() {
   residuals.clear();
   residuals.reserve(A.size());

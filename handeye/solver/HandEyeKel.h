@@ -42,18 +42,12 @@ class HandEyeKel : public IHandEye {
   /// read this way, can be fitted at all.
   bool IsDegenerate(const std::vector<Kel::SE3d>& robotPoses, const std::vector<Kel::SE3d>& markerPoses,
                     double* linearRms = nullptr) const;
-  /// Lower bounds of the sum of squared residual lengths (m²) that any solution can reach over the poses:
-  /// `[0]` over all of them and, with `leaveOneOut`, `[1 + j]` over all but pose j. Each is the least
-  /// squares of the linear system in which Z's rotation may be any 3×3 matrix: every solution is a point
-  /// of that system with the same residuals, so none fits better. NaN where that system does not fix its
-  /// unknowns (it then bounds nothing).
-  static std::vector<double> RelaxedCosts(int handEyeType, const std::vector<Kel::SE3d>& robotPoses,
-                                          const std::vector<Kel::SE3d>& markerPoses, bool leaveOneOut);
-
-  /// That linear fit over all poses, kept so that the bounds over all but one or two poses follow from it:
-  /// leaving rows out of a least-squares fit lowers its cost by r_Kᵀ(I − Q_K Q_Kᵀ)⁻¹r_K (r_K the fit's
-  /// residuals of the rows left out, Q_K their rows of an orthonormal basis of the system's columns), so
-  /// each costs a 3 × 3 or 6 × 6 solve instead of a fit of its own.
+  /// The least squares over all poses of the linear system in which Z's rotation may be any 3×3 matrix:
+  /// every solution is a point of that system with the same residuals, so its cost (m²) bounds from below
+  /// the sum of squared residual lengths any solution reaches. It is kept so that the bounds over all but
+  /// one or two poses follow from it: leaving rows out of a least-squares fit lowers its cost by
+  /// r_Kᵀ(I − Q_K Q_Kᵀ)⁻¹r_K (r_K the fit's residuals of the rows left out, Q_K their rows of an orthonormal
+  /// basis of the system's columns), so each costs a 3 × 3 or 6 × 6 solve instead of a fit of its own.
   struct RelaxedFit {
     double cost = std::numeric_limits<double>::quiet_NaN();  ///< over all poses (m²); NaN: bounds nothing
     Eigen::MatrixXd basis;                                   ///< 3n × 15, orthonormal columns

@@ -458,7 +458,10 @@ TEST(ConventionSearch, RelaxedCostsBoundEverySolve) {
         markers.emplace_back(scene.points[i], Kel::SO3d(Eigen::Quaterniond::Identity()));
       }
       const int type = eyeToHand ? 1 : 0;
-      const std::vector<double> costs = HandEyeKel::RelaxedCosts(type, robot, markers, true);
+      const HandEyeKel::RelaxedFit fit = HandEyeKel::FitRelaxed(type, robot, markers);
+      std::vector<double> costs{fit.cost};  // [0] over all poses, [1 + j] over all but pose j
+      const std::vector<double> leaving = fit.LeavingOut();
+      costs.insert(costs.end(), leaving.begin(), leaving.end());
       ASSERT_EQ(costs.size(), robot.size() + 1);
       for (std::size_t left = 0; left <= robot.size(); ++left) {
         std::vector<int> mask(robot.size(), 255);
@@ -507,7 +510,7 @@ TEST(ConventionSearch, DowndatedRelaxedFitsAreTheFitsWithoutThePoses) {
       r.push_back(robot[i]);
       m.push_back(markers[i]);
     }
-    return HandEyeKel::RelaxedCosts(0, r, m, false).front();
+    return HandEyeKel::FitRelaxed(0, r, m).cost;
   };
   const HandEyeKel::RelaxedFit fit = HandEyeKel::FitRelaxed(0, robot, markers);
   const std::vector<double> leaving = fit.LeavingOut();
