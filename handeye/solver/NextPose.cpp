@@ -6,7 +6,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <thread>
+#include <type_traits>
+#include <vector>
 
 namespace TamoHandEye {
 namespace {
@@ -72,6 +76,30 @@ double AngleDeg(const Eigen::Vector3d& a, const Eigen::Vector3d& b) {
   return std::atan2(a.cross(b).norm(), a.dot(b)) / kDegree;
 }
 
+// Whether AngleDeg(a, b) <= limitDeg for unit vectors a and b, `cosLimit` the limit's cosine: told by the cosine
+// (a·b) where it is more than rounding's reach from the limit, by the angle itself near it.
+bool WithinDeg(const Eigen::Vector3d& a, const Eigen::Vector3d& b, double limitDeg, double cosLimit) {
+  constexpr double kReach = 1e-9;
+  const double c = a.dot(b);
+  if (c > cosLimit + kReach) return true;
+  if (c < cosLimit - kReach) return false;
+  return AngleDeg(a, b) <= limitDeg;
+}
+
+// The share of the largest turn of each candidate turn: a third, two thirds and all of it.
+double TurnPart(std::size_t part) { return part == 0 ? 1.0 / 3.0 : (part == 1 ? 2.0 / 3.0 : 1.0); }
+
+// The turns of the candidates, by axis then part: `maxTurnDeg` × TurnPart(part) about each axis.
+std::vector<Eigen::Matrix3d> Turns(const std::vector<Eigen::Vector3d>& axes, double maxTurnDeg) {
+  std::vector<Eigen::Matrix3d> turns;
+  for (const Eigen::Vector3d& axis : axes) {
+    for (std::size_t part = 0; part < 3; ++part) {
+      turns.push_back(Eigen::AngleAxisd(TurnPart(part) * maxTurnDeg * kDegree, axis).toRotationMatrix());
+    }
+  }
+  return turns;
+}
+
 // The camera translation's 1σ (mm) of the normal matrix, at the variance `variance`; +inf when singular.
 double TranslationSigmaMm(const Matrix9d& normal, double variance) {
   const Eigen::LDLT<Matrix9d> ldlt(normal);
@@ -131,7 +159,8 @@ class Geometry {
   }
   // The camera's line of sight to the marker (from the marker), in the marker's own frame.
   Eigen::Vector3d LineOfSight(const Eigen::Isometry3d& flange) const {
-    const Eigen::Vector3d fromMarker = Camera(flange).translation() - Marker(flange);
+    const Eigen::Vector3d centre = eyeToHand ? z.translation() : Eigen::Vector3d(flange * z.translation());
+    const Eigen::Vector3d fromMarker = centre - Marker(flange);
     return (eyeToHand ? Eigen::Vector3d(flange.linear().transpose() * fromMarker) : fromMarker).normalized();
   }
   // The flange whose orientation is `rotation` and which puts the marker at `inCamera` in the camera frame.
@@ -170,8 +199,10 @@ class CandidateSet {
                               : SpreadAxes(kAxes)),
         directions(options.camera.width > 0 ? ImageDirections(options.camera, options.imageMargin, marginDeg)
                                             : ViewDirections(std::max(0.0, options.viewConeDeg - marginDeg))),
+        turns(Turns(axes, options.maxTurnDeg)),
         camera(options.camera),
-        maxTurnDeg(options.maxTurnDeg) {
+        maxTurnDeg(options.maxTurnDeg),
+        cosTurn(std::cos(maxTurnDeg * kDegree)) {
     for (std::size_t i = 0; i < poses.robotPoses.size(); ++i) {
       if (!poses.Used(i)) continue;
       const Eigen::Isometry3d flange = g.Flange(poses.robotPoses[i]);
@@ -184,27 +215,27 @@ class CandidateSet {
     meanSight.normalize();
   }
 
-  // Calls visit(key, pose, flange, the marker in the camera frame) for every candidate kept, in a fixed
-  // order; `key` numbers the candidates.
-  template <typename Visit>
-  void ForEach(Visit&& visit) const {
-    std::size_t key = 0;
-    for (const From& f : from) {
-      for (const Eigen::Vector3d& direction : directions) {
-        const Eigen::Vector3d inCamera = f.distance * direction;
-        for (const Eigen::Vector3d& axis : axes) {
-          for (const double part : {1.0 / 3.0, 2.0 / 3.0, 1.0}) {
-            const double turn = part * maxTurnDeg;
-            const Eigen::Matrix3d rotation = Eigen::AngleAxisd(turn * kDegree, axis) * f.flange.linear();
-            const Eigen::Isometry3d placed = geometry.Place(rotation, inCamera);
-            if (AngleDeg(geometry.LineOfSight(placed), meanSight) <= maxTurnDeg) {
-              visit(key, Candidate(placed, static_cast<int>(f.index), axis, turn, direction, camera, f.distance),
-                    placed, inCamera);
-            }
-            ++key;
-          }
-        }
-      }
+  // How many candidates are tried, kept or not; their keys run from 0 to this.
+  std::size_t Size() const { return from.size() * directions.size() * axes.size() * 3; }
+
+  // Calls visit(pose, flange, the marker in the camera frame) for the candidate `key` when it is kept; pose() makes
+  // the candidate as reported.
+  template <typename Visitor>
+  void Visit(std::size_t key, Visitor&& visit) const {
+    const std::size_t part = key % 3, axis = key / 3 % axes.size(),
+                      direction = key / 3 / axes.size() % directions.size();
+    const From& f = from[key / 3 / axes.size() / directions.size()];
+    const Eigen::Vector3d inCamera = f.distance * directions[direction];
+    const double turn = TurnPart(part) * maxTurnDeg;
+    const Eigen::Matrix3d rotation = turns[key % (3 * axes.size())] * f.flange.linear();
+    const Eigen::Isometry3d placed = geometry.Place(rotation, inCamera);
+    if (WithinDeg(geometry.LineOfSight(placed), meanSight, maxTurnDeg, cosTurn)) {
+      visit(
+          [&] {
+            return Candidate(placed, static_cast<int>(f.index), axes[axis], turn, directions[direction], camera,
+                             f.distance);
+          },
+          placed, inCamera);
     }
   }
 
@@ -217,8 +248,10 @@ class CandidateSet {
   const Geometry& geometry;
   std::vector<Eigen::Vector3d> axes;
   std::vector<Eigen::Vector3d> directions;
+  std::vector<Eigen::Matrix3d> turns;
   CameraPinhole camera;
   double maxTurnDeg;
+  double cosTurn;
   std::vector<From> from;
   Eigen::Vector3d meanSight = Eigen::Vector3d::Zero();
 };
@@ -257,34 +290,32 @@ class PlanCandidates {
         directions(settings.camera.width > 0
                        ? ImageDirections(settings.camera, settings.imageMargin, settings.marginDeg)
                        : ViewDirections(std::max(0.0, settings.viewConeDeg - settings.marginDeg))),
+        turns(Turns(axes, settings.maxTurnDeg)),
         camera(settings.camera),
         maxTurnDeg(settings.maxTurnDeg),
+        cosTurn(std::cos(maxTurnDeg * kDegree)),
         tolerance(settings.distanceTolerance),
         boardNormal(settings.boardNormal),
         leastFlatness(std::cos(settings.maxTiltDeg * kDegree)),
         distance((g.Camera(taughtPose).inverse() * g.Marker(taughtPose)).norm()),
         sight(g.LineOfSight(taughtPose)) {}
 
-  template <typename Visit>
-  void ForEach(Visit&& visit) const {
-    if (!(distance > 0.0)) return;
-    std::size_t key = 0;
-    for (const double scale : {1.0, 1.0 - tolerance, 1.0 + tolerance}) {
-      for (const Eigen::Vector3d& direction : directions) {
-        const Eigen::Vector3d inCamera = scale * distance * direction;
-        for (const Eigen::Vector3d& axis : axes) {
-          for (const double part : {1.0 / 3.0, 2.0 / 3.0, 1.0}) {
-            const double turn = part * maxTurnDeg;
-            const Eigen::Matrix3d rotation = Eigen::AngleAxisd(turn * kDegree, axis) * taught.linear();
-            const Eigen::Isometry3d placed = geometry.Place(rotation, inCamera);
-            const double flatness = RingFlatness(inCamera, geometry.InCamera(placed, boardNormal), camera);
-            if (AngleDeg(geometry.LineOfSight(placed), sight) <= maxTurnDeg && flatness >= leastFlatness) {
-              visit(key, Candidate(placed, 0, axis, turn, direction, camera, inCamera.norm()), placed, inCamera);
-            }
-            ++key;
-          }
-        }
-      }
+  std::size_t Size() const { return distance > 0.0 ? 3 * directions.size() * axes.size() * 3 : 0; }
+
+  template <typename Visitor>
+  void Visit(std::size_t key, Visitor&& visit) const {
+    const std::size_t part = key % 3, axis = key / 3 % axes.size(),
+                      direction = key / 3 / axes.size() % directions.size();
+    const std::size_t step = key / 3 / axes.size() / directions.size();
+    const double scale = step == 0 ? 1.0 : (step == 1 ? 1.0 - tolerance : 1.0 + tolerance);
+    const Eigen::Vector3d inCamera = scale * distance * directions[direction];
+    const double turn = TurnPart(part) * maxTurnDeg;
+    const Eigen::Matrix3d rotation = turns[key % (3 * axes.size())] * taught.linear();
+    const Eigen::Isometry3d placed = geometry.Place(rotation, inCamera);
+    if (!WithinDeg(geometry.LineOfSight(placed), sight, maxTurnDeg, cosTurn)) return;
+    if (RingFlatness(inCamera, geometry.InCamera(placed, boardNormal), camera) >= leastFlatness) {
+      visit([&] { return Candidate(placed, 0, axes[axis], turn, directions[direction], camera, inCamera.norm()); },
+            placed, inCamera);
     }
   }
 
@@ -293,8 +324,10 @@ class PlanCandidates {
   Eigen::Isometry3d taught;
   std::vector<Eigen::Vector3d> axes;
   std::vector<Eigen::Vector3d> directions;
+  std::vector<Eigen::Matrix3d> turns;
   CameraPinhole camera;
   double maxTurnDeg;
+  double cosTurn;
   double tolerance;
   Eigen::Vector3d boardNormal;
   double leastFlatness;
@@ -343,37 +376,205 @@ double NearestDistanceMm(const SolvedPoses& poses, const Geometry& g) {
   return nearest;
 }
 
+// A candidate's rows whitened by their covariance, L⁻¹J with LLᵀ = Σ. The reduction of the translation's trace a
+// shot brings, tr(KᵀS⁻¹K) with K = J·C_t and S = Σ + J·C·Jᵀ ≥ Σ, is at most ‖L⁻¹K‖² = ‖L⁻¹J·C_t‖², C_t the
+// translation's columns of C = N⁻¹. NaN (no bound) when Σ is not positive definite.
+const Eigen::Matrix<double, 3, 9>& Whitened(const Eigen::Matrix<double, 3, 9>& j) { return j; }
+Eigen::Matrix<double, 6, 12> Whitened(const JointRows& rows) {
+  Eigen::Matrix<double, 6, 12> out;
+  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> llt(rows.c);
+  if (llt.info() != Eigen::Success) {
+    out.setConstant(std::numeric_limits<double>::quiet_NaN());
+    return out;
+  }
+  // Forward substitution row by row (small enough that a general triangular solve costs more than it does).
+  const Eigen::Matrix<double, 6, 6>& l = llt.matrixLLT();
+  for (int i = 0; i < 6; ++i) {
+    Eigen::Matrix<double, 1, 12> row = rows.j.row(i);
+    for (int k = 0; k < i; ++k) row -= l(i, k) * out.row(k);
+    out.row(i) = row / l(i, i);
+  }
+  return out;
+}
+
+// A candidate's whitened rows as kept between picks: in single precision, and how far that may be from them, a
+// bound `slack` on ‖W − W_kept‖ (relative rounding of every entry, and the absolute error of those below single
+// precision's normal range).
+template <int Rows, int Cols>
+struct KeptRows {
+  explicit KeptRows(const Eigen::Matrix<double, Rows, Cols>& w)
+      : rows(w.template cast<float>()),
+        slack(static_cast<double>(std::numeric_limits<float>::epsilon()) * w.norm() +
+              Rows * Cols * static_cast<double>(std::numeric_limits<float>::min())) {}
+  Eigen::Matrix<float, Rows, Cols> rows;
+  double slack;
+};
+
+// The bound itself. As C ≥ C_t·C_tt⁻¹·C_tᵀ (C_tt the translation's block of C), S is at least
+// Σ + J·C_t·C_tt⁻¹·C_tᵀ·Jᵀ, and with K = W·C_t, G = KᵀK the reduction is at most
+// tr(Kᵀ(I + K·C_tt⁻¹·Kᵀ)⁻¹K) = tr(G·(C_tt + G)⁻¹·C_tt): what the shot would bring were the translation alone
+// unknown, no more than ‖K‖². That grows with G, so the kept rows serve with G taken at least as large as the
+// exact rows' one: for K' of the kept rows, G ≤ (1 + a)·K'ᵀK' + (1 + 1/a)·(slack·‖C_t‖)²·I for any a > 0.
+template <int Rows, int Cols>
+double ReductionBound(const KeptRows<Rows, Cols>& w, const Eigen::Matrix<double, Cols, 3>& translation,
+                      double translationNorm, const Eigen::Matrix3d& covariance) {
+  constexpr double kShare = 1e-6;  // a
+  const Eigen::Matrix<double, Rows, 3> k = w.rows.template cast<double>().lazyProduct(translation);
+  const double spread = w.slack * translationNorm;
+  const Eigen::Matrix3d g = (1.0 + kShare) * k.transpose().lazyProduct(k) +
+                            (1.0 + 1.0 / kShare) * spread * spread * Eigen::Matrix3d::Identity();
+  // (C_tt + G)⁻¹ as its adjugate over its determinant (symmetric, positive definite).
+  const Eigen::Matrix3d m = covariance + g;
+  Eigen::Matrix3d adjugate;
+  adjugate(0, 0) = m(1, 1) * m(2, 2) - m(1, 2) * m(1, 2);
+  adjugate(0, 1) = m(0, 2) * m(1, 2) - m(0, 1) * m(2, 2);
+  adjugate(0, 2) = m(0, 1) * m(1, 2) - m(0, 2) * m(1, 1);
+  adjugate(1, 1) = m(0, 0) * m(2, 2) - m(0, 2) * m(0, 2);
+  adjugate(1, 2) = m(0, 1) * m(0, 2) - m(0, 0) * m(1, 2);
+  adjugate(2, 2) = m(0, 0) * m(1, 1) - m(0, 1) * m(0, 1);
+  adjugate(1, 0) = adjugate(0, 1);
+  adjugate(2, 0) = adjugate(0, 2);
+  adjugate(2, 1) = adjugate(1, 2);
+  const double determinant = m(0, 0) * adjugate(0, 0) + m(0, 1) * adjugate(0, 1) + m(0, 2) * adjugate(0, 2);
+  return g.cwiseProduct(adjugate.lazyProduct(covariance).transpose()).sum() / determinant;
+}
+
+// Runs work(part) for parts 0 … parts − 1, part 0 on the calling thread and each other on a thread of its own;
+// an exception of any part is thrown here once all are done.
+template <typename Work>
+void InParallel(std::size_t parts, const Work& work) {
+  std::vector<std::exception_ptr> failures(parts);
+  const auto run = [&](std::size_t part) {
+    try {
+      work(part);
+    } catch (...) {
+      failures[part] = std::current_exception();
+    }
+  };
+  std::vector<std::thread> threads;
+  for (std::size_t part = 1; part < parts; ++part) threads.emplace_back(run, part);
+  run(0);
+  for (std::thread& t : threads) t.join();
+  for (const std::exception_ptr& failure : failures) {
+    if (failure) std::rethrow_exception(failure);
+  }
+}
+
+// Candidates are made and bounded on up to this many threads; fewer below `kCandidatesPerThread` each.
+constexpr std::size_t kMostThreads = 4;
+constexpr std::size_t kCandidatesPerThread = 2000;
+
 // The greedy choice: the candidate that lowers the camera translation's variance most, then the next with it
-// added, and so on. `information` over the parameters (x, δ, t_Z, …) at the residuals' variance `variance`;
-// `rowsOf(flange, inCamera)` the rows a candidate adds.
+// added, and so on; of equal scores the first candidate. `information` over the parameters (x, δ, t_Z, …) at the
+// residuals' variance `variance`; `rowsOf(flange, inCamera)` the rows a candidate adds. The candidates' whitened
+// rows are made once, in parts on several threads. Each pick scores in full the candidate of the largest bound
+// (above), then only those whose bound lets them beat the best so far: the picks are those of scoring every
+// candidate in turn.
 template <typename Information, typename Candidates, typename RowsOf>
 void PickBest(Information information, double variance, const Candidates& candidates, int count, RowsOf rowsOf,
               NextPoses& out) {
-  std::vector<std::size_t> taken;
+  using Whitening = std::decay_t<decltype(Whitened(rowsOf(Eigen::Isometry3d::Identity(), Eigen::Vector3d::UnitZ())))>;
+  constexpr int kParameters = Information::RowsAtCompileTime;
+  struct Kept {
+    std::size_t key;
+    KeptRows<Whitening::RowsAtCompileTime, kParameters> whitened;
+    double bound;
+    bool taken;
+  };
+  // What a pick scores against: C = N⁻¹, its translation's trace, columns and block.
+  struct Now {
+    Information c;
+    double trace = 0.0;
+    Eigen::Matrix<double, kParameters, 3> translation;
+    double translationNorm = 0.0;
+    Eigen::Matrix3d covariance;
+    bool Bound(Kept& candidate) const {
+      const double bound = ReductionBound(candidate.whitened, translation, translationNorm, covariance);
+      candidate.bound = std::isnan(bound) ? std::numeric_limits<double>::infinity() : bound;
+      return true;
+    }
+  };
+  const auto nowOf = [](const Information& n, Now& now) {
+    const Eigen::LDLT<Information> ldlt(n);
+    if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) return false;
+    now.c = ldlt.solve(Information::Identity());
+    now.trace = now.c.template block<3, 3>(6, 6).trace();
+    now.translation = now.c.template middleCols<3>(6);
+    now.translationNorm = now.translation.norm();
+    now.covariance = now.c.template block<3, 3>(6, 6);
+    return true;
+  };
+  Now now;
+  if (count < 1 || !nowOf(information, now)) return;
+  // The candidates, made and bounded for the first pick in parts; each part's largest bound.
+  const std::size_t size = candidates.Size();
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t parts = std::clamp<std::size_t>(size / kCandidatesPerThread, 1, std::min(cores, kMostThreads));
+  std::vector<std::vector<Kept>> kept(parts);
+  std::vector<std::size_t> largest(parts);
+  const auto keepLargest = [&](std::size_t part, std::size_t index) {
+    if (index == 0 || kept[part][index].bound > kept[part][largest[part]].bound) largest[part] = index;
+  };
+  InParallel(parts, [&](std::size_t part) {
+    const std::size_t begin = size * part / parts, end = size * (part + 1) / parts;
+    kept[part].reserve(end - begin);
+    for (std::size_t key = begin; key < end; ++key) {
+      candidates.Visit(key, [&](const auto&, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
+        kept[part].push_back({key, KeptRows(Whitened(rowsOf(flange, inCamera))), 0.0, false});
+        now.Bound(kept[part].back());
+        keepLargest(part, kept[part].size() - 1);
+      });
+    }
+  });
   for (int k = 0; k < count; ++k) {
-    const Eigen::LDLT<Information> ldlt(information);
-    if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) break;
-    const Information c = ldlt.solve(Information::Identity());
-    const double traceNow = c.template block<3, 3>(6, 6).trace();
+    if (k > 0) {
+      if (!nowOf(information, now)) break;
+      InParallel(parts, [&](std::size_t part) {
+        largest[part] = kept[part].size();
+        for (std::size_t i = 0; i < kept[part].size(); ++i) {
+          if (kept[part][i].taken) continue;
+          now.Bound(kept[part][i]);
+          if (largest[part] == kept[part].size() || kept[part][i].bound > kept[part][largest[part]].bound) {
+            largest[part] = i;
+          }
+        }
+      });
+    }
     double best = std::numeric_limits<double>::infinity();
-    std::size_t bestKey = 0;
-    NextPose bestPose;
-    decltype(rowsOf(Eigen::Isometry3d::Identity(), Eigen::Vector3d::UnitZ())) bestRows;
-    candidates.ForEach(
-        [&](std::size_t key, const NextPose& pose, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
-          const auto j = rowsOf(flange, inCamera);
-          const double trace = TranslationTraceAfter(c, traceNow, j);
-          if (!(trace < best) || std::find(taken.begin(), taken.end(), key) != taken.end()) return;
-          best = trace;
-          bestKey = key;
-          bestPose = pose;
-          bestRows = j;
-        });
-    if (!std::isfinite(best) || !(best > 0.0)) break;
-    AddInformation(information, bestRows);
-    taken.push_back(bestKey);
-    bestPose.sigmaMm = 1000.0 * std::sqrt(best * variance);
-    out.poses.push_back(bestPose);
+    Kept* chosen = nullptr;
+    const auto score = [&](Kept& candidate) {
+      double trace = std::numeric_limits<double>::quiet_NaN();
+      candidates.Visit(candidate.key,
+                       [&](const auto&, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
+                         trace = TranslationTraceAfter(now.c, now.trace, rowsOf(flange, inCamera));
+                       });
+      if (trace < best || (std::isfinite(trace) && trace == best && candidate.key < chosen->key)) {
+        best = trace;
+        chosen = &candidate;
+      }
+    };
+    for (std::size_t part = 0; part < parts; ++part) {
+      if (largest[part] < kept[part].size()) score(kept[part][largest[part]]);
+    }
+    // Rounding's allowance on the bound: a candidate within it of the best is scored in full.
+    const double allowance = 1e-6 * std::abs(now.trace);
+    for (std::size_t part = 0; part < parts; ++part) {
+      for (std::size_t i = 0; i < kept[part].size(); ++i) {
+        Kept& candidate = kept[part][i];
+        if (candidate.taken || i == largest[part]) continue;
+        if (std::isfinite(best) && now.trace - candidate.bound > best + allowance) continue;
+        score(candidate);
+      }
+    }
+    if (chosen == nullptr || !std::isfinite(best) || !(best > 0.0)) break;
+    candidates.Visit(chosen->key,
+                     [&](const auto& pose, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
+                       AddInformation(information, rowsOf(flange, inCamera));
+                       NextPose picked = pose();
+                       picked.sigmaMm = 1000.0 * std::sqrt(best * variance);
+                       out.poses.push_back(picked);
+                     });
+    chosen->taken = true;
   }
 }
 
