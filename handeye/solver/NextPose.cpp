@@ -1,5 +1,7 @@
 #include "solver/NextPose.h"
 
+#include "solver/ReductionBound.h"
+
 #include <Eigen/Cholesky>
 #include <Eigen/Geometry>
 #include <Eigen/SVD>
@@ -10,6 +12,7 @@
 #include <limits>
 #include <thread>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace TamoHandEye {
@@ -376,69 +379,6 @@ double NearestDistanceMm(const SolvedPoses& poses, const Geometry& g) {
   return nearest;
 }
 
-// A candidate's rows whitened by their covariance, L⁻¹J with LLᵀ = Σ. The reduction of the translation's trace a
-// shot brings, tr(KᵀS⁻¹K) with K = J·C_t and S = Σ + J·C·Jᵀ ≥ Σ, is at most ‖L⁻¹K‖² = ‖L⁻¹J·C_t‖², C_t the
-// translation's columns of C = N⁻¹. NaN (no bound) when Σ is not positive definite.
-const Eigen::Matrix<double, 3, 9>& Whitened(const Eigen::Matrix<double, 3, 9>& j) { return j; }
-Eigen::Matrix<double, 6, 12> Whitened(const JointRows& rows) {
-  Eigen::Matrix<double, 6, 12> out;
-  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> llt(rows.c);
-  if (llt.info() != Eigen::Success) {
-    out.setConstant(std::numeric_limits<double>::quiet_NaN());
-    return out;
-  }
-  // Forward substitution row by row (small enough that a general triangular solve costs more than it does).
-  const Eigen::Matrix<double, 6, 6>& l = llt.matrixLLT();
-  for (int i = 0; i < 6; ++i) {
-    Eigen::Matrix<double, 1, 12> row = rows.j.row(i);
-    for (int k = 0; k < i; ++k) row -= l(i, k) * out.row(k);
-    out.row(i) = row / l(i, i);
-  }
-  return out;
-}
-
-// A candidate's whitened rows as kept between picks: in single precision, and how far that may be from them, a
-// bound `slack` on ‖W − W_kept‖ (relative rounding of every entry, and the absolute error of those below single
-// precision's normal range).
-template <int Rows, int Cols>
-struct KeptRows {
-  explicit KeptRows(const Eigen::Matrix<double, Rows, Cols>& w)
-      : rows(w.template cast<float>()),
-        slack(static_cast<double>(std::numeric_limits<float>::epsilon()) * w.norm() +
-              Rows * Cols * static_cast<double>(std::numeric_limits<float>::min())) {}
-  Eigen::Matrix<float, Rows, Cols> rows;
-  double slack;
-};
-
-// The bound itself. As C ≥ C_t·C_tt⁻¹·C_tᵀ (C_tt the translation's block of C), S is at least
-// Σ + J·C_t·C_tt⁻¹·C_tᵀ·Jᵀ, and with K = W·C_t, G = KᵀK the reduction is at most
-// tr(Kᵀ(I + K·C_tt⁻¹·Kᵀ)⁻¹K) = tr(G·(C_tt + G)⁻¹·C_tt): what the shot would bring were the translation alone
-// unknown, no more than ‖K‖². That grows with G, so the kept rows serve with G taken at least as large as the
-// exact rows' one: for K' of the kept rows, G ≤ (1 + a)·K'ᵀK' + (1 + 1/a)·(slack·‖C_t‖)²·I for any a > 0.
-template <int Rows, int Cols>
-double ReductionBound(const KeptRows<Rows, Cols>& w, const Eigen::Matrix<double, Cols, 3>& translation,
-                      double translationNorm, const Eigen::Matrix3d& covariance) {
-  constexpr double kShare = 1e-6;  // a
-  const Eigen::Matrix<double, Rows, 3> k = w.rows.template cast<double>().lazyProduct(translation);
-  const double spread = w.slack * translationNorm;
-  const Eigen::Matrix3d g = (1.0 + kShare) * k.transpose().lazyProduct(k) +
-                            (1.0 + 1.0 / kShare) * spread * spread * Eigen::Matrix3d::Identity();
-  // (C_tt + G)⁻¹ as its adjugate over its determinant (symmetric, positive definite).
-  const Eigen::Matrix3d m = covariance + g;
-  Eigen::Matrix3d adjugate;
-  adjugate(0, 0) = m(1, 1) * m(2, 2) - m(1, 2) * m(1, 2);
-  adjugate(0, 1) = m(0, 2) * m(1, 2) - m(0, 1) * m(2, 2);
-  adjugate(0, 2) = m(0, 1) * m(1, 2) - m(0, 2) * m(1, 1);
-  adjugate(1, 1) = m(0, 0) * m(2, 2) - m(0, 2) * m(0, 2);
-  adjugate(1, 2) = m(0, 1) * m(0, 2) - m(0, 0) * m(1, 2);
-  adjugate(2, 2) = m(0, 0) * m(1, 1) - m(0, 1) * m(0, 1);
-  adjugate(1, 0) = adjugate(0, 1);
-  adjugate(2, 0) = adjugate(0, 2);
-  adjugate(2, 1) = adjugate(1, 2);
-  const double determinant = m(0, 0) * adjugate(0, 0) + m(0, 1) * adjugate(0, 1) + m(0, 2) * adjugate(0, 2);
-  return g.cwiseProduct(adjugate.lazyProduct(covariance).transpose()).sum() / determinant;
-}
-
 // Runs work(part) for parts 0 … parts − 1, part 0 on the calling thread and each other on a thread of its own;
 // an exception of any part is thrown here once all are done.
 template <typename Work>
@@ -464,117 +404,163 @@ void InParallel(std::size_t parts, const Work& work) {
 constexpr std::size_t kMostThreads = 4;
 constexpr std::size_t kCandidatesPerThread = 2000;
 
-// The greedy choice: the candidate that lowers the camera translation's variance most, then the next with it
-// added, and so on; of equal scores the first candidate. `information` over the parameters (x, δ, t_Z, …) at the
-// residuals' variance `variance`; `rowsOf(flange, inCamera)` the rows a candidate adds. The candidates' whitened
-// rows are made once, in parts on several threads. Each pick scores in full the candidate of the largest bound
-// (above), then only those whose bound lets them beat the best so far: the picks are those of scoring every
-// candidate in turn.
+// What a pick scores against: C = N⁻¹, its translation's trace, columns and block.
+template <typename Information>
+struct Now {
+  static constexpr int kParameters = Information::RowsAtCompileTime;
+  Information c;
+  double trace = 0.0;
+  Eigen::Matrix<double, kParameters, 3> translation;
+  double translationNorm = 0.0;
+  Eigen::Matrix3d covariance;
+
+  // False when N is not positive definite.
+  bool Of(const Information& n) {
+    const Eigen::LDLT<Information> ldlt(n);
+    if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) return false;
+    c = ldlt.solve(Information::Identity());
+    trace = c.template block<3, 3>(6, 6).trace();
+    translation = c.template middleCols<3>(6);
+    translationNorm = translation.norm();
+    covariance = c.template block<3, 3>(6, 6);
+    return true;
+  }
+  // A candidate's bound against it; +inf when there is none.
+  template <typename Rows>
+  double Bound(const Rows& kept) const {
+    const double bound = ReductionBound(kept, translation, translationNorm, covariance);
+    return std::isnan(bound) ? std::numeric_limits<double>::infinity() : bound;
+  }
+};
+
+// The candidates of a greedy choice with their kept rows, made in parts on several threads; `rowsOf(flange,
+// inCamera)` the rows a candidate adds.
 template <typename Information, typename Candidates, typename RowsOf>
-void PickBest(Information information, double variance, const Candidates& candidates, int count, RowsOf rowsOf,
-              NextPoses& out) {
-  using Whitening = std::decay_t<decltype(Whitened(rowsOf(Eigen::Isometry3d::Identity(), Eigen::Vector3d::UnitZ())))>;
-  constexpr int kParameters = Information::RowsAtCompileTime;
+class Picks {
+  using Whitening =
+      std::decay_t<decltype(Whitened(std::declval<RowsOf>()(Eigen::Isometry3d::Identity(), Eigen::Vector3d::UnitZ())))>;
   struct Kept {
     std::size_t key;
-    KeptRows<Whitening::RowsAtCompileTime, kParameters> whitened;
+    KeptRows<Whitening::RowsAtCompileTime, Information::RowsAtCompileTime> whitened;
     double bound;
     bool taken;
   };
-  // What a pick scores against: C = N⁻¹, its translation's trace, columns and block.
-  struct Now {
-    Information c;
-    double trace = 0.0;
-    Eigen::Matrix<double, kParameters, 3> translation;
-    double translationNorm = 0.0;
-    Eigen::Matrix3d covariance;
-    bool Bound(Kept& candidate) const {
-      const double bound = ReductionBound(candidate.whitened, translation, translationNorm, covariance);
-      candidate.bound = std::isnan(bound) ? std::numeric_limits<double>::infinity() : bound;
-      return true;
-    }
-  };
-  const auto nowOf = [](const Information& n, Now& now) {
-    const Eigen::LDLT<Information> ldlt(n);
-    if (ldlt.info() != Eigen::Success || !ldlt.isPositive()) return false;
-    now.c = ldlt.solve(Information::Identity());
-    now.trace = now.c.template block<3, 3>(6, 6).trace();
-    now.translation = now.c.template middleCols<3>(6);
-    now.translationNorm = now.translation.norm();
-    now.covariance = now.c.template block<3, 3>(6, 6);
-    return true;
-  };
-  Now now;
-  if (count < 1 || !nowOf(information, now)) return;
-  // The candidates, made and bounded for the first pick in parts; each part's largest bound.
-  const std::size_t size = candidates.Size();
-  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t parts = std::clamp<std::size_t>(size / kCandidatesPerThread, 1, std::min(cores, kMostThreads));
-  std::vector<std::vector<Kept>> kept(parts);
-  std::vector<std::size_t> largest(parts);
-  const auto keepLargest = [&](std::size_t part, std::size_t index) {
-    if (index == 0 || kept[part][index].bound > kept[part][largest[part]].bound) largest[part] = index;
-  };
-  InParallel(parts, [&](std::size_t part) {
-    const std::size_t begin = size * part / parts, end = size * (part + 1) / parts;
-    kept[part].reserve(end - begin);
-    for (std::size_t key = begin; key < end; ++key) {
-      candidates.Visit(key, [&](const auto&, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
-        kept[part].push_back({key, KeptRows(Whitened(rowsOf(flange, inCamera))), 0.0, false});
-        now.Bound(kept[part].back());
-        keepLargest(part, kept[part].size() - 1);
-      });
-    }
-  });
-  for (int k = 0; k < count; ++k) {
-    if (k > 0) {
-      if (!nowOf(information, now)) break;
-      InParallel(parts, [&](std::size_t part) {
-        largest[part] = kept[part].size();
-        for (std::size_t i = 0; i < kept[part].size(); ++i) {
-          if (kept[part][i].taken) continue;
-          now.Bound(kept[part][i]);
-          if (largest[part] == kept[part].size() || kept[part][i].bound > kept[part][largest[part]].bound) {
-            largest[part] = i;
-          }
-        }
-      });
-    }
+
+ public:
+  // Makes the candidates, each bounded against `now`.
+  Picks(const Candidates& candidates, const RowsOf& rowsOf, const Now<Information>& now)
+      : candidates_(candidates), rowsOf_(rowsOf) {
+    const std::size_t size = candidates.Size();
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t parts = std::clamp<std::size_t>(size / kCandidatesPerThread, 1, std::min(cores, kMostThreads));
+    kept_.resize(parts);
+    largest_.resize(parts);
+    InParallel(parts, [&](std::size_t part) {
+      std::vector<Kept>& kept = kept_[part];
+      const std::size_t begin = size * part / parts, end = size * (part + 1) / parts;
+      kept.reserve(end - begin);
+      for (std::size_t key = begin; key < end; ++key) {
+        candidates.Visit(key, [&](const auto&, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
+          kept.push_back({key, KeptRows(Whitened(rowsOf(flange, inCamera))), 0.0, false});
+          kept.back().bound = now.Bound(kept.back().whitened);
+        });
+      }
+      FindLargest(part);
+    });
+  }
+
+  // Bounds the candidates not taken against `now`.
+  void Bound(const Now<Information>& now) {
+    InParallel(kept_.size(), [&](std::size_t part) {
+      for (Kept& candidate : kept_[part]) {
+        if (!candidate.taken) candidate.bound = now.Bound(candidate.whitened);
+      }
+      FindLargest(part);
+    });
+  }
+
+  // The candidate that lowers the translation's trace most under `now` (of equal ones the first), taken, and what
+  // it leaves (+inf when none is left): the one of the largest bound in each part scored first, then only those
+  // whose bound can beat the best so far.
+  template <typename Chosen>
+  double Take(const Now<Information>& now, Chosen&& take) {
     double best = std::numeric_limits<double>::infinity();
     Kept* chosen = nullptr;
     const auto score = [&](Kept& candidate) {
       double trace = std::numeric_limits<double>::quiet_NaN();
-      candidates.Visit(candidate.key,
-                       [&](const auto&, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
-                         trace = TranslationTraceAfter(now.c, now.trace, rowsOf(flange, inCamera));
-                       });
+      candidates_.Visit(candidate.key,
+                        [&](const auto&, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
+                          trace = TranslationTraceAfter(now.c, now.trace, rowsOf_(flange, inCamera));
+                        });
       if (trace < best || (std::isfinite(trace) && trace == best && candidate.key < chosen->key)) {
         best = trace;
         chosen = &candidate;
       }
     };
-    for (std::size_t part = 0; part < parts; ++part) {
-      if (largest[part] < kept[part].size()) score(kept[part][largest[part]]);
+    for (std::size_t part = 0; part < kept_.size(); ++part) {
+      if (largest_[part] < kept_[part].size()) score(kept_[part][largest_[part]]);
     }
     // Rounding's allowance on the bound: a candidate within it of the best is scored in full.
     const double allowance = 1e-6 * std::abs(now.trace);
-    for (std::size_t part = 0; part < parts; ++part) {
-      for (std::size_t i = 0; i < kept[part].size(); ++i) {
-        Kept& candidate = kept[part][i];
-        if (candidate.taken || i == largest[part]) continue;
-        if (std::isfinite(best) && now.trace - candidate.bound > best + allowance) continue;
-        score(candidate);
+    for (std::size_t part = 0; part < kept_.size(); ++part) {
+      for (std::size_t i = 0; i < kept_[part].size(); ++i) {
+        Kept& candidate = kept_[part][i];
+        const bool ruledOut = std::isfinite(best) && now.trace - candidate.bound > best + allowance;
+        if (!candidate.taken && i != largest_[part] && !ruledOut) score(candidate);
       }
     }
-    if (chosen == nullptr || !std::isfinite(best) || !(best > 0.0)) break;
-    candidates.Visit(chosen->key,
-                     [&](const auto& pose, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
-                       AddInformation(information, rowsOf(flange, inCamera));
-                       NextPose picked = pose();
-                       picked.sigmaMm = 1000.0 * std::sqrt(best * variance);
-                       out.poses.push_back(picked);
-                     });
+    if (chosen == nullptr || !std::isfinite(best)) return std::numeric_limits<double>::infinity();
     chosen->taken = true;
+    candidates_.Visit(chosen->key, take);
+    return best;
+  }
+
+ private:
+  // The part's candidate not taken of the largest bound (the part's size when none).
+  void FindLargest(std::size_t part) {
+    const std::vector<Kept>& kept = kept_[part];
+    largest_[part] = kept.size();
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+      if (!kept[i].taken && (largest_[part] == kept.size() || kept[i].bound > kept[largest_[part]].bound)) {
+        largest_[part] = i;
+      }
+    }
+  }
+
+  const Candidates& candidates_;
+  const RowsOf& rowsOf_;
+  std::vector<std::vector<Kept>> kept_;
+  std::vector<std::size_t> largest_;
+};
+
+// The greedy choice: the candidate that lowers the camera translation's variance most, then the next with it
+// added, and so on; of equal scores the first candidate. `information` over the parameters (x, δ, t_Z, …) at the
+// residuals' variance `variance`; `rowsOf(flange, inCamera)` the rows a candidate adds. The candidates are made
+// once; each pick scores in full only those whose bound (above) can beat the best: the picks are those of
+// scoring every candidate in turn.
+template <typename Information, typename Candidates, typename RowsOf>
+void PickBest(Information information, double variance, const Candidates& candidates, int count, RowsOf rowsOf,
+              NextPoses& out) {
+  Now<Information> now;
+  if (count < 1 || !now.Of(information)) return;
+  Picks<Information, Candidates, RowsOf> picks(candidates, rowsOf, now);
+  for (int k = 0; k < count; ++k) {
+    if (k > 0) {
+      if (!now.Of(information)) break;
+      picks.Bound(now);
+    }
+    NextPose picked;
+    Eigen::Isometry3d flange;
+    Eigen::Vector3d inCamera;
+    const double best = picks.Take(now, [&](const auto& pose, const Eigen::Isometry3d& f, const Eigen::Vector3d& m) {
+      picked = pose();
+      flange = f;
+      inCamera = m;
+    });
+    if (!std::isfinite(best) || !(best > 0.0)) break;
+    AddInformation(information, rowsOf(flange, inCamera));
+    picked.sigmaMm = 1000.0 * std::sqrt(best * variance);
+    out.poses.push_back(picked);
   }
 }
 
