@@ -373,12 +373,20 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
   std::vector<PlaneSample> samples;
   if (!CollectPlaneSamples(cloud, region, scale, loadRows, samples)) return false;
   if (surface) {
-    std::vector<PlaneSample> on;
-    on.reserve(samples.size());
-    for (const PlaneSample& s : samples) {
-      if (surface(s.u, s.v)) on.push_back(s);
+    // Those on the surface kept alone, in order, when there are enough.
+    std::vector<char> onSurface(samples.size());
+    std::size_t on = 0;
+    for (std::size_t k = 0; k < samples.size(); ++k) {
+      onSurface[k] = surface(samples[k].u, samples[k].v) ? 1 : 0;
+      on += static_cast<std::size_t>(onSurface[k]);
     }
-    if (static_cast<int>(on.size()) >= minPoints) samples.swap(on);
+    if (static_cast<int>(on) >= minPoints) {
+      std::size_t kept = 0;
+      for (std::size_t k = 0; k < samples.size(); ++k) {
+        if (onSurface[k] != 0) samples[kept++] = samples[k];
+      }
+      samples.resize(kept);
+    }
   }
   if (static_cast<int>(samples.size()) < minPoints) return false;
   CentreSamples(samples, plane);
