@@ -413,20 +413,17 @@ bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int mi
     if (!SolvePlanePass(samples, kept, minPoints, plane)) return false;
   }
 
-  // The depth's RMS about the plane, over the points of the final fit.
+  // The depth's RMS about the plane, and the squares of 1/Z's residuals, over the points of the final fit.
   double depth = 0.0;
+  double squares = 0.0;
   for (const PlaneSample& s : samples) {
     if (!kept(s)) continue;
     const double error = 1.0 / s.w - 1.0 / (plane.cz(0) + plane.cz(1) * s.u + plane.cz(2) * s.v);
     depth += error * error;
-  }
-  plane.rms = std::sqrt(depth / plane.points);
-  double squares = 0.0;
-  for (const PlaneSample& s : samples) {
-    if (!kept(s)) continue;
     const double r = s.w - (plane.cz(0) + plane.cz(1) * s.u + plane.cz(2) * s.v);
     squares += r * r;
   }
+  plane.rms = std::sqrt(depth / plane.points);
   plane.czCovariance *= plane.points > 3 ? squares / (plane.points - 3) : 0.0;
   return std::isfinite(plane.rms);
 }
