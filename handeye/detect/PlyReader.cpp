@@ -98,10 +98,17 @@ bool ReadListVertices(const File& file, const PlyReader::Element& vertex, const 
   return true;
 }
 
+// The buffers a read of vertices passes the file's bytes through; kept by a reader that reads often.
+struct ReadBuffers {
+  std::vector<float> floats;
+  std::vector<unsigned char> bytes;
+};
+
 // Binary vertices of a fixed size, `stride` bytes each, the body starting at `offset`: `count` of them
 // from vertex `first` on, written to `out` (three doubles each).
 bool ReadFixedVertices(const File& file, const PlyReader::Element& vertex, const Coordinates& where, bool swap,
-                       std::size_t offset, std::size_t stride, std::size_t first, std::size_t count, double* out) {
+                       std::size_t offset, std::size_t stride, std::size_t first, std::size_t count, double* out,
+                       ReadBuffers& buffers) {
   const std::size_t scalar = PlyReader::SizeOf(where.type);
   std::size_t at[3];
   for (int c = 0; c < 3; ++c) {
@@ -116,7 +123,8 @@ bool ReadFixedVertices(const File& file, const PlyReader::Element& vertex, const
     // 32-bit floats are widened chunk by chunk through a buffer that stays in cache, so the cloud's
     // memory is written once and the file's bytes are not read back from main memory.
     const std::size_t perChunk = std::min(kChunkBytes / stride, count);
-    std::vector<float> chunk(3 * perChunk);
+    std::vector<float>& chunk = buffers.floats;
+    if (chunk.size() < 3 * perChunk) chunk.resize(3 * perChunk);
     for (std::size_t done = 0; done < count; done += perChunk) {
       const std::size_t n = std::min(perChunk, count - done);
       if (!file.ReadAt(offset + done * stride, chunk.data(), n * stride)) return false;
@@ -128,7 +136,8 @@ bool ReadFixedVertices(const File& file, const PlyReader::Element& vertex, const
 
   // Any other layout: chunks of whole vertices, each decoded at its properties' offsets.
   const std::size_t perChunk = std::min(std::max<std::size_t>(1, kChunkBytes / stride), count);
-  std::vector<unsigned char> chunk(perChunk * stride);
+  std::vector<unsigned char>& chunk = buffers.bytes;
+  if (chunk.size() < perChunk * stride) chunk.resize(perChunk * stride);
   for (std::size_t done = 0; done < count; done += perChunk) {
     const std::size_t n = std::min(perChunk, count - done);
     if (!file.ReadAt(offset + done * stride, chunk.data(), n * stride)) return false;
@@ -205,7 +214,7 @@ class FileRows final : public PendingCloudRows {
     const std::size_t firstVertex = static_cast<std::size_t>(row) * cols + static_cast<std::size_t>(col);
     const std::size_t vertices = static_cast<std::size_t>(rows - 1) * cols + static_cast<std::size_t>(count);
     return ReadFixedVertices(*file, vertex, where, body.swap, body.offset, body.stride, firstVertex, vertices,
-                             cloud.ptr<double>(row) + 3 * col);
+                             cloud.ptr<double>(row) + 3 * col, buffers);
   }
 
   bool Lost() const {
@@ -220,6 +229,7 @@ class FileRows final : public PendingCloudRows {
   FixedBody body;
   cv::Mat cloud;
   std::vector<Columns> held;
+  ReadBuffers buffers;
 };
 
 // The reader proper: on refusal returns an empty matrix, with the operator's reason in `why` and the
@@ -273,8 +283,9 @@ std::string ReadBinaryBody(const File& file, const PlyReader& header, const Coor
     *lazy = FixedBody{offset, stride, swap};
     return {};
   }
+  ReadBuffers buffers;
   return ReadFixedVertices(file, vertex, where, swap, offset, stride, 0, static_cast<std::size_t>(vertex.count),
-                           cloud.ptr<double>())
+                           cloud.ptr<double>(), buffers)
              ? std::string()
              : "truncated";
 }
