@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Short commands for the usual jobs. Every target installs missing Debian packages first.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The rigid-transform group SE(3): a translation and a unit-quaternion rotation.

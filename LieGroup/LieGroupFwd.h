@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Declarations shared by the group headers. Quaternions are always stored x, y, z, w.

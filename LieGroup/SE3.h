@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The owning rigid transform and its Eigen::Map views; the operations are in LieGroupBase.

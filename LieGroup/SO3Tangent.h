@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The tangent of SO(3): a rotation vector ω (3 scalars) whose length θ = |ω| is the angle in radians.

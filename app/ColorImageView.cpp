@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "ColorImageView.h"
 
 #include "ui_ColorImageView.h"

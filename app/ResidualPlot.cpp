@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "ResidualPlot.h"
 
 #include <qwt_plot_curve.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Small helpers shared by the main window's source files (collection, parameter table, calculation and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tarn_studio: the operator's desktop program for hand-eye calibration.
 #include "MainWindow.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The marker batch of two data sets (96 shots of 1024 x 768 and 24 of 1920 x 1200, files to marker
 // points) on one worker and on one per core, beside the floor (reading the same files and nothing
 // else), in one run: the desktop's "计算标记位置" and `tarn detect` both run the batch.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a shot of 1920 x 1200 (argument 0) or 2448 x 2048 (argument 1) and detecting its marker.
 //   make build && build/bench/detect_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //

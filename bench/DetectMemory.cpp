@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Peak memory of one detection through the path form, against the size of the shot's image and cloud.
 //   make build && build/bench/detect_memory
 //

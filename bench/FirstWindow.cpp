@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The desktop program's first window against a plain Qt window of the same size: each process starts,
 // shows its window, paints it once and ends; the wall time of the whole process is what an operator waits.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Accuracy table: camera translation error (mm) and rotation error (degrees), root mean square over 200
 // noisy scenes each, for 6/10/20/40 eye-in-hand poses and 0.1/0.3/1.0 mm point noise.
 //   make build && build/bench/handeye_accuracy

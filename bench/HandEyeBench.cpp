@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Time of one calibration through the entry points, 20 poses, on a synthetic scene with 0.3 mm point
 // noise.
 //   make build && build/bench/handeye_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true

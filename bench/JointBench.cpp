@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Time of the solve with the board's normals beside the point solve it starts from, over the pose count, and of
 // the whole report under each model.
 //   make build && build/bench/joint_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cost of the group operations the hand-eye solver runs thousands of times per calibration.
 //   make bench-build && build/bench/liegroup_bench
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Accuracy of the two ways of finding the marker's centre, against rendered truth.
 //   make build && build/bench/marker_accuracy [--quick | --effects]   (--effects: part 3 only)
 //

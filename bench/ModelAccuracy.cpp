@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The solve with the board's normal against the point model, on rendered workflows with a known camera and board.
 //   make build && build/bench/model_accuracy [--quick | --real | --analysis]   (--real: part 4 only; --analysis:
 //   part 5 only)

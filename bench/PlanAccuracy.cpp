@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pose plans on rendered cells: where the planned poses put the marker, and what calibrating from them gives.
 //   make build && build/bench/plan_accuracy [--quick | --four-axis]
 //

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: Apache-2.0
 # The desktop program's first window against a plain Qt window of the same size, in turn, RUNS times each
 # (default 20): the median wall time of each process, in milliseconds, and the ratio to the plain window.
 #   bench/first-window.sh [RUNS] [BUILD] [EARLIER_BUILD]

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Wall time of commands that read no image and of `import tarn` beside `import numpy`, for an earlier
 build and this one in turn; medians of RUNS runs.
 

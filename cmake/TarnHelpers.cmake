@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Small helpers shared by every module.
 
 # Warnings on, per target (not globally, so imported code is not affected).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The `tarn` Python module: detection, calibration with its report, the robot-row conversions and the
 // synthetic data generator, numpy in and numpy out. Every library failure raises tarn.TarnError carrying
 // the library's code and message.

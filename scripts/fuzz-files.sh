@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Fuzzes the readers of the files a user hands over (saved calibrations as JSON, YAML or the desktop
 # program's result file, parameter files, robot data files, markers and targets files) with libFuzzer,
 # seeded with one file of each kind.   scripts/fuzz-files.sh [SECONDS]     (default 180)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Fuzzes the PLY reader with libFuzzer (clang, AddressSanitizer, UndefinedBehaviorSanitizer).
 #   scripts/fuzz-ply.sh [SECONDS]     (default 180)
 # Not part of CI. A finding (crash, hang over 10 s, memory over 2 GB) stops the run and leaves its input

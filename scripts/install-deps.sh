@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs every Debian package Tarn needs to build, test, benchmark and run.
 # Idempotent: when everything is present it does nothing (and needs no root).
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Pictures of the desktop program's three tabs, filled with a synthetic data set, for the README.
 #   scripts/screenshots.sh [OUTDIR]     (default docs/screenshots; needs a configured build/ and xvfb-run)
 set -euo pipefail

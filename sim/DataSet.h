@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A synthetic data set as an operator would have it: one rendered image and point cloud per robot pose,

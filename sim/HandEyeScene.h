@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Synthetic hand-eye scenes with a known camera transform and marker point, built with Eigen alone (not

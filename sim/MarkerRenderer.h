@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Synthetic shots of the concentric-circle marker: a white board carrying the marker (black ring from R

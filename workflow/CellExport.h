@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A calibration's camera transform handed to the cell: a ROS 2 static transform launch file, the equivalent URDF

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What every data file reader shares: its errors, reading a text file line by line within bounds (a line

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // For a program that owns its standard output (the command line's reports, a script's prints, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Finds the marker in every shot of a data set, on all cores: each worker takes the next shot not yet

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The concentric-circle marker as a sheet to print: a black ring from R to 0.7R, a white ring to 0.45R, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "ProcessMemory.h"
 
 #include <cstdlib>  // defines __GLIBC__ with the GNU C library

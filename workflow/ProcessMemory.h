@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // For the programs (not the libraries): the allocator keeps memory the program frees instead of returning

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A calibration run through a robot type's entry point, and its report as text and as JSON.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A list of flange poses as a program for the robot's controller: slow linear moves, a pause at each pose for the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The robot types' short names for help texts and messages, read from the library's robot table (plain

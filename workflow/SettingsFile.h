@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The parameter and result file: a settings block ("Key:value" lines ending with "END:"), then tables,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Which files of a folder are shots, and their order. A shot's name ends in "_<number>.<extension>": the

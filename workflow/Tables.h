@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Pose and marker files in the forms integrators' tools write: values separated by commas, semicolons,

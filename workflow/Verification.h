@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A saved calibration read back for checking it against new shots, and the check as text and as JSON.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An integrator's program using the installed Tarn SDK: prints the library's version and the message of a
 // detection code, then calibrates a small generated eye-in-hand scene through the FANUC entry point and
 // checks the answer.

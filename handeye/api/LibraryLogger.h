@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Every source unit of the library includes this header and so takes, when the library is loaded, its

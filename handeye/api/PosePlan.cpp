@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <tarn/PosePlan.h>
 
 #include "diagnostics/Plan.h"

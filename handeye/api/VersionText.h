@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The library's version text, for GetVersion and for programs that print it without loading the library.

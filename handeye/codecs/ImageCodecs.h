@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 // OpenCV's image codecs, loaded the first time an image is decoded or encoded.
 //

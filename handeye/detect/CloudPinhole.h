@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The camera's pinhole from an organised cloud: each sampled point's image position is its pixel, so

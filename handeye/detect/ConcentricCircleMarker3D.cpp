@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "detect/ConcentricCircleMarker3D.h"
 #include <tarn/Output.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "detect/ContourSearch.h"
 
 #include <opencv2/core/core_c.h>

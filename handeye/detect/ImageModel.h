@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Between the 2D image's pixels and the cloud's grid when the image has its own lens model (see

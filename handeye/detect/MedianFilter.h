@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The 5 × 5 median filter of 8-bit grey images, pixel for pixel what cv::medianBlur(src, dst, 5) gives

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The scalar and SSE2 kernels of the 5 × 5 median.
 
 #include "detect/MedianKernels.h"

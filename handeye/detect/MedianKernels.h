@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The 5 × 5 median's row kernels for each instruction set (see MedianNetwork.h and MedianFilter.h).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The AVX2 kernel of the 5 × 5 median. This file alone is built for AVX2 (x86-64) and is called only
 // where the processor has it; it includes nothing whose inline functions other files share.
 

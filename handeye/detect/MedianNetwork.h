@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The 5 × 5 median of 8-bit pixels as a comparator network, for vector kernels: no OpenCV, no standard

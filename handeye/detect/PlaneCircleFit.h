@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The precise centre of a concentric-circle marker: its ring boundaries fitted as circles on the board

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The body of a PLY file, below its header: scalars in either byte order, a file read at explicit offsets

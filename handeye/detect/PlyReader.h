@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A focused reader for organised point clouds stored as PLY: the "x", "y", "z" properties of element

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "detect/ShotFiles.h"
 
 #include "api/LibraryLogger.h"

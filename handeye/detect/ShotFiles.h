@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Opening a shot's files safely, and an image's size read from its header before anything is decoded.

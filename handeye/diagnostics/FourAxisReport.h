@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The calibration report of a robot that turns about one axis only, solved with the quantity the shots cannot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The report under the model with the board's normal: the shots as the joint solve takes them, and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A pose plan around one taught pose: a short first stage without a camera guess, or the full plan from a guess

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What the calibration report says about a solve: the analysis of a successful one (uncertainty,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A saved calibration checked against new shots: each shot's marker predicted from the saved transforms

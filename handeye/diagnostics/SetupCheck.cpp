@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "diagnostics/SetupCheck.h"
 
 #include "solver/EntryPath.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The obvious set-up mistakes, undone one at a time and solved again.

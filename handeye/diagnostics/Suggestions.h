@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The next poses to take: the poses taken solved through the entry path, then candidates turned about a

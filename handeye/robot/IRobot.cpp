@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "robot/IRobot.h"
 
 #include "robot/RotationConversions.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "robot/R1R2R3R4.h"
 #include <tarn/Output.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Conversions between Euler angles (24 conventions), rotation matrices, rotation vectors and quaternions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The one path of every calibration entry point: checks the input as the entry points document, runs the

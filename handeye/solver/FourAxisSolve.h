@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Calibration of robots that turn about one axis only (palletisers, SCARA and other 4-axis arms).

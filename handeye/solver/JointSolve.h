@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The calibration from the whole of each shot: the marker point and the board's normal, each weighted by its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The flange poses that would shrink a solved calibration's camera translation uncertainty most (the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A bound on what a shot not yet taken can lower the camera translation's variance by, cheap enough to rule out

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // What a solved calibration says about itself: its uncertainty, each pose's leave-one-out residual and the

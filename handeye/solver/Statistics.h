@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The distributions the diagnostics test against: Fisher's F (and through it Student's t and χ²).

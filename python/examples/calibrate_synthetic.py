@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Calibrates a synthetic eye-in-hand set-up and compares the result with its truth.
 
     PYTHONPATH=build/python python3 python/examples/calibrate_synthetic.py

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """Tarn: hand-eye calibration of a 3D camera on an industrial robot.
 
 Find the concentric-circle marker in each shot (:func:`detect`), calibrate the camera against the robot's

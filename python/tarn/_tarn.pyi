@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Type stubs of the compiled part of the tarn package; the documented interface is tarn/__init__.py.
 from typing import Any, Dict, List, Optional, Sequence, Union
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 """The Python module against truths it does not compute itself: the command line's output for the same
 data, a synthetic scene's known transform, rotations built with numpy, and a rendered data set."""
 import json

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Robot rows to matrices and back through the exported conversions, against flange poses written as rows
 // independently of the library.
 

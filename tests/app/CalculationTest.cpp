@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "计算" and "再计算": the parameter table goes to the library, and the residual table, its colours, the
 // labels, the plots and the result tab show what came back.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The image viewer: fitting, zoom bounds and pan, checked on what the widget paints and on its state.
 
 #include "ColorImageView.h"

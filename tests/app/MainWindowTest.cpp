@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What an operator sees when the program starts, and what the robot type list does to the table.
 
 #include "MainWindowTester.h"

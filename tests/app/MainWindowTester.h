@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The widget tests' way into the window: its form, its stored results and its library call.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The parameter table: row buttons, pasting, deleting, clearing, trimming, and robot data files.
 
 #include "WindowUnderTest.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A stand-in for the window's dialogs: answers questions and file pickers from a script and records every

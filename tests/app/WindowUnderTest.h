@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A fresh, shown window per test case, with scripted dialogs. Test classes derive from it next to QObject

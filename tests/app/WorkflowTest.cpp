@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole workflow in the window: folders of shots, the marker batch, the robot data file, "计算", the
 // result tab, "保存", and the parameter file's "导出" / "导入".
 

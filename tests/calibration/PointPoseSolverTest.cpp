@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The point-pose equation solver on scenes with a known answer.
 
 #include <Kel/PointPoseSolver.h>

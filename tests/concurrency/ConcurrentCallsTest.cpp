@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Integrators run one calibration per camera in parallel: every exported function may be called from
 // several threads at once, each call independent of the others, with the result a single thread gets.
 // Built and run under ThreadSanitizer as well (make tsan-test).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The contour search in a kept frame against OpenCV's own cv::findContours on the same images.
 
 #include "detect/ContourSearch.h"

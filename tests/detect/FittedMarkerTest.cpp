@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The fitted marker centre against independent truths: rendered shots whose centre and plane are known,
 // and noise-free points on a known plane and known circles.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 2D camera's own lens model: shots rendered with a distortion and a registration of the renderer's own
 // (not the library's), and camera files as OpenCV writes them and as ROS keeps them.
 

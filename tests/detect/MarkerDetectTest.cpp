@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Marker detection on rendered shots with a known centre, and the input checks.
 
 #include <tarn/MarkerDetect.h>

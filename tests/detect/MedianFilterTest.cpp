@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 5 × 5 median: its comparator network proven on every input it can get, and each kernel equal to
 // OpenCV's filter pixel for pixel.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The PLY reader against clouds written by an independent writer, in every format and layout.
 
 #include "detect/PlyReader.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a shot's image file: its size from the header alone, agreeing with what OpenCV decodes, and the
 // shot refused before decoding when that size cannot match the cloud.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 cmake_minimum_required(VERSION 3.25)
 # Compares the dynamic symbols a shared library defines with a list of allowed patterns.
 #   cmake -DLIBRARY=libx.so -DALLOWED=list.txt -P CheckExports.cmake

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Fails when any of FILES (';'-separated) loads OpenCV's image codecs at start-up: they pull in some 140
 # shared objects and are loaded only when an image is first read or written.
 foreach(file IN LISTS FILES)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The readers of the files a user hands over: a saved calibration (JSON, YAML or the desktop program's
 // result file), the desktop program's parameter file, a robot data file, a markers or targets file and the
 // 2D camera's intrinsics (an OpenCV or ROS camera YAML).

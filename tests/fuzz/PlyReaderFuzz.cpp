@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for the PLY reader: the input is a whole file; its first two bytes choose the image
 // size the cloud must fill. Run through scripts/fuzz-ply.sh.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // libFuzzer target for the whole path form of marker detection: image file + PLY file -> code. The input
 // is both files: a 4-byte little-endian length, that many bytes of image file, then the PLY file. Run
 // through scripts/fuzz-shot.sh, which seeds it with rendered shots and times every case: a hang is a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writes the starting corpus of the shot fuzz target: small rendered shots of the marker (found by the
 // detector) in each image format and PLY layout, each as "length of the image file, image file, PLY".
 //   shot_seeds OUTDIR

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds one fuzz target into build-fuzz/ and runs it on its corpus for a given time; used by
 # scripts/fuzz-*.sh.   tests/fuzz/run.sh TARGET SECONDS MAX_LEN
 # Every case has 10 seconds: a hang is a finding, as a crash is. A finding stops the run and leaves a

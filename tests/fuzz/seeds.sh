@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Writes a small seed corpus of PLY files (each prefixed by the two size bytes the fuzz target reads).
 set -euo pipefail
 out=$1

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Views over existing memory behave exactly like owning values, and write through to that memory.
 
 #include <LieGroup/SE3.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Properties of SO3, SO3Tangent and SE3 over a curated set of elements (identity, tiny, random, near pi,
 // exactly pi), checked against constructions made independently with Eigen.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every controller convention: rows to poses checked against transforms built independently (elementary
 // rotations, Eigen quaternions and angle-axis), and poses back to rows.
 

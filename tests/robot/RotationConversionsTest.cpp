@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The 24 Euler conventions, rotation vectors and quaternions, checked against rotations built from
 // elementary angle-axis rotations.
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 cmake_minimum_required(VERSION 3.25)
 # Installs the build tree into a fresh prefix — or, with -DDEB=ON, builds the Debian package and unpacks it
 # into a fresh root — then configures, builds and runs the SDK consumer example against that prefix alone
@@ -32,9 +33,18 @@ if(DEB)
   run(${CMAKE_COMMAND} -E env PYTHONPATH=${prefix}/lib/python3/dist-packages ${PYTHON}
     ${prefix}/share/tarn/TarnSDK/examples/python/calibrate_synthetic.py)
   message("python: ${last_output}")
-  foreach(file share/doc/tarn/manual/zh/README.md share/doc/tarn/manual/en/README.md bin/tarn bin/tarn_studio)
+  foreach(file share/doc/tarn/manual/zh/README.md share/doc/tarn/manual/en/README.md bin/tarn bin/tarn_studio
+          share/doc/tarn/copyright)
     if(NOT EXISTS ${prefix}/${file})
       message(FATAL_ERROR "the package lacks ${file}")
+    endif()
+  endforeach()
+  # The copyright file states our licence and every third-party one the programs link or are compiled with.
+  file(READ ${prefix}/share/doc/tarn/copyright copyright)
+  foreach(licence "Apache-2.0" "LGPL-3" "LGPL-2.1+ with Qwt-1.0 exception" "MPL-2.0" "Expat" "BSD-3-Clause")
+    string(FIND "${copyright}" "\nLicense: ${licence}\n" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "the copyright file has no licence paragraph for ${licence}")
     endif()
   endforeach()
 endif()

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A saved calibration checked against new shots of synthetic scenes: the same set-up passes, a camera
 // moved by a known displacement is caught and its displacement recovered.
 

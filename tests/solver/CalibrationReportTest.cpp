@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The calibration report on synthetic scenes with a known camera transform: its uncertainty against the
 // spread of repeated noisy solves, the set-up mistakes it names, and its warnings.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Robots that turn about the vertical axis only: a rendered palletiser set calibrates to its known camera once the
 // one quantity no shot can see is given from the truth, and without it the failure names that quantity.
 

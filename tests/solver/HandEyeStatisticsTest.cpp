@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The solver reaches the accuracy the data allows: over many noise draws on the same poses, the spread of
 // the camera translation error matches the first-order prediction σ²·(JᵀJ)⁻¹ at the truth.
 

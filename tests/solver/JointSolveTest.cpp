@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The joint solve over the marker point and the board's normal, against synthetic scenes with a known camera,
 // marker and board: it recovers them exactly without noise, beats the point model by the margin the normal's
 // information allows, and its covariance is the size of its errors.

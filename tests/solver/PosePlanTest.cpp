@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pose plans from one taught pose, checked on synthetic cells with a known camera and marker: every planned pose
 // keeps the marker inside the image at the taught distance within the turn allowed, calibrating from the plan
 // beats as many poses drawn at random inside the same limits, and the route without a camera guess (a first

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The pose search against a scripted solver (which masks it is asked to solve, what it answers), and the
 // residuals' unit against the same noisy scene given in metres and in millimetres.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Suggested next poses on synthetic scenes: six suggested poses added one by one to six random ones leave
 // the camera translation's σ at most 0.7 × of what six more random ones leave (mean over ten scenes per
 // set-up), and every suggested row, read back through its convention independently of the library, keeps

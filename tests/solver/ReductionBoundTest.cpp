@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The bound that rules candidate shots out against the reduction of the camera translation's variance computed
 // from its definition, tr(C_tt) − tr((N + JᵀΣ⁻¹J)⁻¹_tt): never below it over random shots of both models (rows
 // in metres and radians, noise correlated as the robot's makes it), also from the single-precision rows kept

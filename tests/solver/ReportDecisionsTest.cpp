@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The report's decisions on data as noisy as real depth cameras give (1–2 mm per shot, more along the line
 // of sight, a robot accurate to a few tenths): how often a good set raises an alarm, and whether a planted
 // fault or a set-up mistake is still named.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The calibration entry points end to end, on synthetic scenes with a known camera transform and marker.
 
 #include <tarn/Output.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Running code that might hang or blow up without taking the test program down with it, and measuring

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A spdlog sink that keeps every message it receives, to be attached to a back-end logger in tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Rotations built independently of the library: products of Eigen angle-axis rotations about the

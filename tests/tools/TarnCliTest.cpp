@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command-line program end to end: synthetic data sets in, calibrations out, checked against the
 // data set's ground truth.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A camera transform handed to the cell, read back by readers written here from each format's own description:
 // the transform comes back within 0.01 mm and 0.001°, as a tool frame eye-in-hand and a user frame eye-to-hand.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The printable marker: its PNG, photographed (rendered as a texture on a tilted board in front of a pinhole
 // camera, with the board's point cloud), is found where the sheet puts it; the PDF is a well-formed file.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Robot programs read back by readers written here, each from the controller's own description of its format (not
 // from the writer): every pose comes back within 0.01 mm and 0.001°.
 

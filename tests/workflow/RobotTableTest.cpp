@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The robot table as every front end reads it: a type added by one row reaches the names, columns,
 // settings and solve; and every set-up fix the report gives names only controls the type has.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The workflow library's rules, checked against files made here: which files are shots and how they pair,
 // the marker batch on several workers against rendered shots, the robot data file's lines, and the
 // parameter and result file's round trip in GBK.

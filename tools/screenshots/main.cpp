@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tarn_studio_shots: runs the desktop program's workflow on a data set written by `tarn synth` — folders,
 // marker batch, robot data file, the pose plan window, calculation — and saves a picture of each tab and of that
 // window. Used by

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command module: the work behind each parsed command, loaded by the program only to run one.
 
 #include "CommandStates.h"

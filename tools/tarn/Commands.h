@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The work behind each command of the `tarn` program. Each returns the process exit status and writes

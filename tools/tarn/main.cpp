@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // tarn: hand-eye calibration from the command line.
 //
 //   tarn synth OUTDIR          render a synthetic data set with known answers

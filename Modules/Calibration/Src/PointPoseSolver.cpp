@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The point-pose equation R_Ai·x + t_Ai = R_Z·p_i + t_Z: a linear estimate, then a Levenberg-Marquardt
 // refinement on (x, R_Z, t_Z). Everything here works on fixed-size matrices; the refinement allocates
 // nothing while it iterates.

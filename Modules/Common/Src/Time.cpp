@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TimeStamp and TimeDuration: two 32-bit fields each, with every result checked against that range.
 
 #include <Kel/TimeDuration.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Is a saved calibration still good? New shots (marker points with their robot rows) checked against a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // A calibration with its report: how far to trust it, and what in the set-up is likely wrong.

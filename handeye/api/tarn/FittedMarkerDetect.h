@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The precise centre of the concentric-circle marker: its four ring boundaries fitted as concentric

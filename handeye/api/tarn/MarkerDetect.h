@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Marker detection: the centre of the concentric-circle marker in one shot of a 3D camera (a 2D image and

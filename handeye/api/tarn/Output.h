@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The library's own lines on standard output: the progress texts its entry points print ("type:0" at each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // From one taught pose to the poses of a calibration: where to drive the robot, before any calibration exists.

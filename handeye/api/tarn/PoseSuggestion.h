@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Which pose should be taken next? From the poses taken so far (marker points with their robot rows), the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The robot kinds the library solves and the robot types the programs list: the one place their facts are

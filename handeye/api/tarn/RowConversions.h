@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Robot rows to poses and back, in any robot kind's convention and units: what a script needs to turn a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Everything an SDK user needs: records, result codes with their messages, and the version.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Marks the exported interface of libtarn; everything else is hidden.

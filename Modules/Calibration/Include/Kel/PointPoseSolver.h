@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // The point-pose equation A_i·X·p = Z·B_i·p, solved for the two rigid transforms X and Z.

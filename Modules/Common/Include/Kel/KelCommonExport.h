@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Marks the exported interface of kel_common; everything else is hidden.
