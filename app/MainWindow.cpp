@@ -227,7 +227,11 @@ void MainWindow::OpenFolder(const QString& folder, bool sdk) {
                         QString(TARN_SOURCE_DIR "/docs/manual/zh/README.md")};
   for (const QString& candidate : candidates) {
     if (QFileInfo::exists(candidate)) {
-      QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(candidate).canonicalFilePath()));
+      const QString path = QFileInfo(candidate).canonicalFilePath();
+      // Without a program to open it (no desktop's file launcher), say where it is.
+      if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+        emit warn(QString("没有能打开它的程序，请手动打开: %1").arg(QDir::toNativeSeparators(path)));
+      }
       return;
     }
   }

@@ -5,6 +5,7 @@
 #include "ScriptedDialogs.h"
 
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
@@ -153,6 +154,24 @@ class MainWindowTest : public QObject {
     emit window.info("数据导出成功.");
     emit window.error("x");
     QCOMPARE(dialogs->shown, QStringList({"警告|文件打开失败！", "提示|数据导出成功.", "错误|x"}));
+  }
+
+  // Where nothing can open the manual or the SDK folder (no file launcher on the path), both buttons say
+  // where they are instead of doing nothing.
+  void manualAndSdkSayWhereTheyAreWhenNothingOpensThem() {
+    const QTemporaryDir empty;
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", empty.path().toLocal8Bit());
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    MainWindow window(nullptr, dialogs);
+    MainWindowTester::Form(window).user_manual->click();
+    MainWindowTester::Form(window).SDK_path->click();
+    qputenv("PATH", path);
+    QCOMPARE(dialogs->shown.size(), 2);
+    QVERIFY2(dialogs->shown[0].startsWith("警告|没有能打开它的程序") && dialogs->shown[0].endsWith("README.md"),
+             qPrintable(dialogs->shown[0]));
+    QVERIFY2(dialogs->shown[1].contains("/examples") || dialogs->shown[1].contains("TarnSDK"),
+             qPrintable(dialogs->shown[1]));
   }
 };
 

@@ -34,7 +34,8 @@ if(DEB)
     ${prefix}/share/tarn/TarnSDK/examples/python/calibrate_synthetic.py)
   message("python: ${last_output}")
   foreach(file share/doc/tarn/manual/zh/README.md share/doc/tarn/manual/en/README.md bin/tarn bin/tarn_studio
-          share/doc/tarn/copyright)
+          share/doc/tarn/copyright share/doc/tarn/manual/zh/index.html share/doc/tarn/manual/en/index.html
+          share/doc/tarn/screenshots/tab0-collection.png)
     if(NOT EXISTS ${prefix}/${file})
       message(FATAL_ERROR "the package lacks ${file}")
     endif()
