@@ -90,6 +90,15 @@ bool WithinDeg(const Eigen::Vector3d& a, const Eigen::Vector3d& b, double limitD
   return AngleDeg(a, b) <= limitDeg;
 }
 
+// A candidate's key split into its loops' indices, outermost first: key = ((outer · directions + direction) ·
+// axes + axis) · 3 + part.
+struct KeyParts {
+  std::size_t outer, direction, axis, part;
+};
+KeyParts SplitKey(std::size_t key, std::size_t directions, std::size_t axes) {
+  return {key / 3 / axes / directions, key / 3 / axes % directions, key / 3 % axes, key % 3};
+}
+
 // The share of the largest turn of each candidate turn: a third, two thirds and all of it.
 double TurnPart(std::size_t part) { return part == 0 ? 1.0 / 3.0 : (part == 1 ? 2.0 / 3.0 : 1.0); }
 
@@ -226,9 +235,9 @@ class CandidateSet {
   // the candidate as reported.
   template <typename Visitor>
   void Visit(std::size_t key, Visitor&& visit) const {
-    const std::size_t part = key % 3, axis = key / 3 % axes.size(),
-                      direction = key / 3 / axes.size() % directions.size();
-    const From& f = from[key / 3 / axes.size() / directions.size()];
+    const KeyParts k = SplitKey(key, directions.size(), axes.size());
+    const std::size_t direction = k.direction, axis = k.axis, part = k.part;
+    const From& f = from[k.outer];
     const Eigen::Vector3d inCamera = f.distance * directions[direction];
     const double turn = TurnPart(part) * maxTurnDeg;
     const Eigen::Matrix3d rotation = turns[key % (3 * axes.size())] * f.flange.linear();
@@ -308,9 +317,8 @@ class PlanCandidates {
 
   template <typename Visitor>
   void Visit(std::size_t key, Visitor&& visit) const {
-    const std::size_t part = key % 3, axis = key / 3 % axes.size(),
-                      direction = key / 3 / axes.size() % directions.size();
-    const std::size_t step = key / 3 / axes.size() / directions.size();
+    const KeyParts k = SplitKey(key, directions.size(), axes.size());
+    const std::size_t step = k.outer, direction = k.direction, axis = k.axis, part = k.part;
     const double scale = step == 0 ? 1.0 : (step == 1 ? 1.0 - tolerance : 1.0 + tolerance);
     const Eigen::Vector3d inCamera = scale * distance * directions[direction];
     const double turn = TurnPart(part) * maxTurnDeg;
