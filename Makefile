@@ -6,7 +6,7 @@ TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo package asan-test tsan-test tidy clean
+.PHONY: all deps configure build test demo package package-test asan-test tsan-test tidy clean
 
 all: build
 
@@ -28,9 +28,15 @@ test: build
 demo: build
 	$(BUILD)/tools/tarn/tarn demo
 
-# A Debian package of the programs, libraries, headers, CMake package, Python module and manual.
+# The Debian packages: tarn (programs), libtarn2 (libraries), libtarn-dev (headers, CMake package),
+# python3-tarn, tarn-doc (manual), each stripped with a -dbgsym package of its debug symbols.
 package: build
 	cd $(BUILD) && cpack -G DEB
+
+# The packages installed into a fresh Debian root made from the archive: the demo, the Python module and
+# the SDK example built with find_package(Tarn) from libtarn-dev alone.
+package-test: package
+	tests/packaging/fresh-root.sh $(BUILD)
 
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer, the desktop program's and the
 # Python module's among them.

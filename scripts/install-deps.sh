@@ -18,8 +18,10 @@ PACKAGES=(
   fonts-wqy-microhei qttranslations5-l10n xvfb xauth
   # the Python module and its tests
   pybind11-dev python3-dev python3-numpy python3-pytest
-  # the Debian package (make package): dependency lists from the binaries; the manual as HTML
-  dpkg-dev file cmark
+  # the Debian packages (make package): dependency lists from the binaries, the manual as HTML, their check
+  dpkg-dev file cmark lintian
+  # installing the packages into a fresh Debian root (make package-test)
+  mmdebstrap
 )
 
 missing=()

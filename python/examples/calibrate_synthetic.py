@@ -1,6 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
 """Calibrates a synthetic eye-in-hand set-up and compares the result with its truth.
 
+With the packages python3-tarn and tarn-doc installed:
+    python3 /usr/share/tarn/TarnSDK/examples/python/calibrate_synthetic.py
+From a build of the source tree, in its top folder:
     PYTHONPATH=build/python python3 python/examples/calibrate_synthetic.py
 """
 import numpy as np
