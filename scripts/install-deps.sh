@@ -16,6 +16,8 @@ PACKAGES=(
   clang libclang-rt-14-dev clang-format clang-tidy
   # desktop program: fonts for the Chinese UI, Qt's own dialogs in Chinese, virtual display for screenshots
   fonts-wqy-microhei qttranslations5-l10n xvfb xauth
+  # the manual opened from the desktop program under the virtual display: launcher, browser, window list
+  xdg-utils dillo x11-utils
   # the Python module and its tests
   pybind11-dev python3-dev python3-numpy python3-pytest
   # the Debian packages (make package): dependency lists from the binaries, the manual as HTML, their check
