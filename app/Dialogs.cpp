@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "Dialogs.h"
 
+#include <QComboBox>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFormLayout>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -77,6 +82,33 @@ std::unique_ptr<Dialogs::Progress> Dialogs::OpenProgress(QWidget* parent, const 
 
 QString Dialogs::OpenFile(QWidget* parent, const QString& title, const QString& filter) {
   return QFileDialog::getOpenFileName(parent, title, QString(), filter);
+}
+
+bool Dialogs::MarkerChoice(QWidget* parent, double& radiusMm, int& paper) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(QStringLiteral("生成标记"));
+  auto* radius = new QDoubleSpinBox(&dialog);
+  radius->setRange(5.0, 500.0);
+  radius->setDecimals(1);
+  radius->setSuffix(QStringLiteral(" mm"));
+  radius->setValue(radiusMm);
+  auto* papers = new QComboBox(&dialog);
+  papers->addItems(
+      {QStringLiteral("A4"), QStringLiteral("A3"), QStringLiteral("Letter"), QStringLiteral("按标记大小（单页）")});
+  papers->setCurrentIndex(paper);
+  auto* buttons = new QDialogButtonBox(&dialog);
+  buttons->addButton(QStringLiteral("确定"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(QStringLiteral("取消"), QDialogButtonBox::RejectRole);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  auto* form = new QFormLayout(&dialog);
+  form->addRow(QStringLiteral("标记外半径 R:"), radius);
+  form->addRow(QStringLiteral("纸张:"), papers);
+  form->addRow(buttons);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  radiusMm = radius->value();
+  paper = papers->currentIndex();
+  return true;
 }
 
 QString Dialogs::SaveFile(QWidget* parent, const QString& title, const QString& filter) {

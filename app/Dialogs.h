@@ -38,6 +38,10 @@ class Dialogs {
   };
   virtual std::unique_ptr<Progress> OpenProgress(QWidget* parent, const QString& label, const QString& cancelText);
 
+  /// "生成标记": asks for the marker's outer radius R (mm) and the paper (0 A4, 1 A3, 2 Letter, 3 one page of
+  /// the sheet's own size), starting from the values given; false when the operator cancels.
+  virtual bool MarkerChoice(QWidget* parent, double& radiusMm, int& paper);
+
   /// File pickers; an empty text when the operator cancels.
   virtual QString OpenFile(QWidget* parent, const QString& title, const QString& filter);
   virtual QString SaveFile(QWidget* parent, const QString& title, const QString& filter);

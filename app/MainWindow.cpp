@@ -6,6 +6,7 @@
 #include "WindowParts.h"
 #include "ui_MainWindow.h"
 
+#include "PrintableMarker.h"
 #include "RobotTypes.h"
 #include "SettingsFile.h"
 
@@ -20,6 +21,8 @@
 #include <QPushButton>
 #include <QTextCodec>
 #include <QUrl>
+
+#include <algorithm>
 
 using namespace WindowParts;
 
@@ -102,6 +105,32 @@ void MainWindow::ConnectActions() {
           [this] { OpenFolder(QCoreApplication::applicationDirPath(), true); });
   connect(ui->user_manual, &QPushButton::clicked, this,
           [this] { OpenFolder(QCoreApplication::applicationDirPath(), false); });
+  connect(ui->MakeMarkerBtn, &QPushButton::clicked, this, &MainWindow::MakeMarker);
+}
+
+void MainWindow::MakeMarker() {
+  // The last choice is offered again; the sheet's texts are Chinese, as `tarn marker` writes by default.
+  if (!dialogs->MarkerChoice(this, markerRadiusMm, markerPaper)) return;
+  QString path = dialogs->SaveFile(this, "保存标记", "PDF (*.pdf)");
+  if (path.isEmpty()) return;
+  if (!path.endsWith(".pdf", Qt::CaseInsensitive)) path += ".pdf";
+  TarnWorkflow::MarkerSheet sheet;
+  sheet.radiusMm = markerRadiusMm;
+  sheet.language = TarnWorkflow::SheetLanguage::Zh;
+  constexpr TarnWorkflow::Paper kPapers[] = {TarnWorkflow::Paper::A4, TarnWorkflow::Paper::A3,
+                                             TarnWorkflow::Paper::Letter, TarnWorkflow::Paper::Sheet};
+  sheet.paper = kPapers[std::clamp(markerPaper, 0, 3)];
+  std::string failure;
+  if (!TarnWorkflow::WriteMarkerSheet(path.toLocal8Bit().toStdString(), sheet, failure)) {
+    emit error(QString("无法写入标记: %1").arg(QString::fromStdString(failure)));
+    return;
+  }
+  const std::vector<TarnWorkflow::MarkerPage> pages = TarnWorkflow::PagesOf(sheet);
+  QString text = QString("已写入 %1 (%2 页)。请按 100% 打印，不要缩放到页面大小，打印后量一下比例尺。")
+                     .arg(QDir::toNativeSeparators(path))
+                     .arg(pages.size());
+  if (pages.size() > 1) text += "\n沿每页的裁切标记剪去左边和上边，把剪边对齐前一页的虚线后粘贴。";
+  emit info(text);
 }
 
 void MainWindow::SetUpCollection() {

@@ -96,6 +96,8 @@ class MainWindow : public QMainWindow {
   void ApplyUnitBoxes(int index);
   /// Opens `folder` in the desktop's file browser.
   void OpenFolder(const QString& folder, bool sdk);
+  /// "生成标记": asks for R and the paper, then where to write the PDF.
+  void MakeMarker();
   /// The constructor's steps: the signal connections, the collection tab's lists and table, the residual
   /// and result views.
   void ConnectActions();
@@ -222,5 +224,7 @@ class MainWindow : public QMainWindow {
   int lastPlanRobotIndex = -1;     ///< and the robot type it was made for
   std::unique_ptr<Ui::MainWindow> ui;
   int previousRobotIndex = 0;
+  double markerRadiusMm = 40.0;  ///< "生成标记": the last choice of R
+  int markerPaper = 0;           ///< and of the paper (0 A4, 1 A3, 2 Letter, 3 the sheet's own size)
   std::shared_ptr<Dialogs> dialogs;
 };

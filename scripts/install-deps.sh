@@ -12,6 +12,8 @@ PACKAGES=(
   qtbase5-dev libqwt-qt5-dev libcli11-dev nlohmann-json3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev
+  # the marker's PDF pages rendered by another program (and its Chinese texts' font tables)
+  poppler-utils poppler-data
   # fuzzing the file readers; layout and function-size checks
   clang libclang-rt-14-dev clang-format clang-tidy
   # desktop program: fonts for the Chinese UI, Qt's own dialogs in Chinese, virtual display for screenshots

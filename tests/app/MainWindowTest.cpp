@@ -2,6 +2,7 @@
 // What an operator sees when the program starts, and what the robot type list does to the table.
 
 #include "MainWindowTester.h"
+#include "PrintableMarker.h"
 #include "ScriptedDialogs.h"
 
 #include <QMessageBox>
@@ -158,6 +159,35 @@ class MainWindowTest : public QObject {
 
   // Where nothing can open the manual or the SDK folder (no file launcher on the path), both buttons say
   // where they are instead of doing nothing.
+  // "生成标记" writes what `tarn marker --paper A3` writes (the same library call, Chinese texts), to the path
+  // picked with ".pdf" added; cancelling the choice writes nothing.
+  void makeMarkerWritesThePaperPdf() {
+    const QTemporaryDir dir;
+    auto dialogs = std::make_shared<ScriptedDialogs>();
+    dialogs->markerRadiusMm = 120.0;
+    dialogs->markerPaper = 1;  // A3
+    dialogs->path = dir.filePath("标记");
+    MainWindow window(nullptr, dialogs);
+    MainWindowTester::Form(window).MakeMarkerBtn->click();
+    QFile written(dialogs->path + ".pdf");
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    TarnWorkflow::MarkerSheet sheet;
+    sheet.radiusMm = 120.0;
+    sheet.paper = TarnWorkflow::Paper::A3;
+    sheet.language = TarnWorkflow::SheetLanguage::Zh;
+    QCOMPARE(written.readAll().toStdString(), TarnWorkflow::MarkerPdf(sheet));
+    QCOMPARE(dialogs->shown.size(), 1);
+    QVERIFY2(dialogs->shown[0].startsWith("提示|已写入") && dialogs->shown[0].contains("(4 页)"),
+             qPrintable(dialogs->shown[0]));
+    // Offered again as last chosen; cancelled, nothing more is written or said.
+    dialogs->answer = false;
+    dialogs->path = dir.filePath("again.pdf");
+    MainWindowTester::Form(window).MakeMarkerBtn->click();
+    QCOMPARE(dialogs->questions.last(), QString("生成标记|120|1"));
+    QVERIFY(!QFile::exists(dialogs->path));
+    QCOMPARE(dialogs->shown.size(), 1);
+  }
+
   void manualAndSdkSayWhereTheyAreWhenNothingOpensThem() {
     const QTemporaryDir empty;
     const QByteArray path = qgetenv("PATH");

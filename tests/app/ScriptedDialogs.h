@@ -33,6 +33,12 @@ class ScriptedDialogs : public Dialogs {
     progressLabels << label + "|" + cancelText;
     return std::make_unique<ScriptedProgress>(*this);
   }
+  bool MarkerChoice(QWidget*, double& radiusMm, int& paper) override {
+    questions << QString("生成标记|%1|%2").arg(radiusMm).arg(paper);
+    radiusMm = markerRadiusMm;
+    paper = markerPaper;
+    return answer;
+  }
   QString OpenFile(QWidget*, const QString& title, const QString& filter) override {
     pickers << title + "|" + filter;
     return path;
@@ -53,6 +59,8 @@ class ScriptedDialogs : public Dialogs {
   bool answer = true;          ///< true: "确定"
   QString path;                ///< what every picker returns
   QStringList folders;         ///< answers of the folder picker, in turn (then `path`)
+  double markerRadiusMm = 40;  ///< "生成标记": the R and paper given
+  int markerPaper = 0;
   QStringList progressLabels;  ///< every label the progress dialog showed, the opening one with its cancel text
   QList<int> progressValues;
   int cancelAtValue = -1;  ///< the progress reports "取消" once it has shown this value

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The printable marker: its PNG, photographed (rendered as a texture on a tilted board in front of a pinhole
-// camera, with the board's point cloud), is found where the sheet puts it; the PDF is a well-formed file.
+// camera, with the board's point cloud), is found where the sheet puts it; the PDF is a well-formed file; a
+// large marker on A4 pages, rendered by another program, cut at its crop marks and joined at its dashed lines,
+// is round and true to size.
 
 #include "PrintableMarker.h"
 
@@ -12,6 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -116,6 +119,72 @@ TEST(PrintableMarker, PdfAndSvgAreWellFormedAndTrueToSize) {
   EXPECT_FALSE(WriteMarkerSheet(big, sheet, error));
   EXPECT_NE(error.find("write .pdf or .svg"), std::string::npos) << error;
   EXPECT_FALSE(std::filesystem::exists(big));
+}
+
+// Each page rendered at 200 dpi by poppler, then put together as a person would: a page's shown picture laid
+// on the pages before it with its cut edge (left, top) on their dashed join line. Nothing of the sheet's own
+// coordinates is used; the outer ring of the result must be a circle of 200 mm within 0.5 mm.
+TEST(PrintableMarker, A200MillimetreMarkerOnA4PagesJoinsTrueToSize) {
+  if (std::system("pdftoppm -v > /dev/null 2>&1") != 0) GTEST_SKIP() << "pdftoppm (poppler-utils) is not installed";
+  MarkerSheet sheet;
+  sheet.radiusMm = 100.0;
+  sheet.paper = Paper::A4;
+  sheet.language = SheetLanguage::Zh;
+  const std::string dir = ::testing::TempDir() + "paper-marker-" + std::to_string(::getpid()) + "/";
+  std::filesystem::create_directories(dir);
+  std::string error;
+  ASSERT_TRUE(WriteMarkerSheet(dir + "marker.pdf", sheet, error)) << error;
+  const std::vector<MarkerPage> pages = PagesOf(sheet);
+  ASSERT_GT(pages.size(), 4u);  // 620 x 443 mm of sheet on 210 x 297 mm paper
+
+  constexpr double kPxPerMm = 200.0 / 25.4;
+  const auto px = [](double mm) { return static_cast<int>(std::lround(mm * kPxPerMm)); };
+  // Where each page's top-left corner lies on the joined sheet, mm: the first page at 0; along a row, the
+  // next page's cut edge on this page's join line; down a column likewise.
+  std::vector<double> columnAt(1, 0.0);
+  std::vector<double> rowAt(1, 0.0);
+  for (const MarkerPage& p : pages) {
+    if (p.row == 0 && p.joinRight) columnAt.push_back(columnAt.back() + p.joinX - p.shownLeft);
+    if (p.column == 0 && p.joinBottom) rowAt.push_back(rowAt.back() + p.joinY - p.shownTop);
+  }
+  cv::Mat joined(px(rowAt.back() + pages.back().height), px(columnAt.back() + pages.back().width), CV_8UC1,
+                 cv::Scalar(255));
+  for (std::size_t i = 0; i < pages.size(); ++i) {
+    const MarkerPage& p = pages[i];
+    const std::string page = std::to_string(i + 1);
+    const std::string out = dir + "page" + page;
+    ASSERT_EQ(std::system(("pdftoppm -r 200 -gray -singlefile -f " + page + " -l " + page + " " + dir + "marker.pdf " +
+                           out + " 2> /dev/null")
+                              .c_str()),
+              0);
+    const cv::Mat image = cv::imread(out + ".pgm", cv::IMREAD_GRAYSCALE);
+    ASSERT_EQ(image.cols, px(p.width));
+    const cv::Rect shown(px(p.shownLeft), px(p.shownTop), px(p.shownWidth), px(p.shownHeight));
+    const double x = columnAt[static_cast<std::size_t>(p.column)] + p.shownLeft;
+    const double y = rowAt[static_cast<std::size_t>(p.row)] + p.shownTop;
+    image(shown).copyTo(joined(cv::Rect(px(x), px(y), shown.width, shown.height)));
+  }
+  std::filesystem::remove_all(dir);
+
+  // The outer ring's edge: the largest dark outline.
+  cv::Mat dark;
+  cv::threshold(joined, dark, 128, 255, cv::THRESH_BINARY_INV);
+  std::vector<std::vector<cv::Point>> contours;
+  cv::findContours(dark, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+  ASSERT_FALSE(contours.empty());
+  const auto outer = std::max_element(contours.begin(), contours.end(), [](const auto& a, const auto& b) {
+    return cv::contourArea(a) < cv::contourArea(b);
+  });
+  const cv::RotatedRect fit = cv::fitEllipse(*outer);
+  EXPECT_NEAR(static_cast<double>(fit.size.width) / kPxPerMm, 200.0, 0.5);
+  EXPECT_NEAR(static_cast<double>(fit.size.height) / kPxPerMm, 200.0, 0.5);
+  // No step where pages meet: every edge point within 0.5 mm of the circle.
+  double worst = 0.0;
+  for (const cv::Point& q : *outer) {
+    const double r = std::hypot(q.x - static_cast<double>(fit.center.x), q.y - static_cast<double>(fit.center.y));
+    worst = std::max(worst, std::abs(r / kPxPerMm - 100.0));
+  }
+  EXPECT_LT(worst, 0.5);
 }
 
 }  // namespace

@@ -134,9 +134,22 @@ int Plan(PlanState& state) {
 int Marker(const MarkerState& state) {
   std::string error;
   if (!TarnWorkflow::WriteMarkerSheet(state.out, state.sheet, error)) throw std::runtime_error(error);
-  const TarnWorkflow::MarkerLayout layout = TarnWorkflow::LayoutOf(state.sheet);
+  TarnWorkflow::MarkerSheet english = state.sheet;  // the terminal's report stays in English
+  english.language = TarnWorkflow::SheetLanguage::En;
+  const TarnWorkflow::MarkerLayout layout = TarnWorkflow::LayoutOf(english);
   std::cout << "wrote " << state.out << ": " << layout.caption << ", sheet " << layout.pageWidth << " x "
-            << layout.pageHeight << " mm; " << layout.check << "\n";
+            << layout.pageHeight << " mm";
+  if (state.sheet.paper != TarnWorkflow::Paper::Sheet) {
+    const std::vector<TarnWorkflow::MarkerPage> pages = TarnWorkflow::PagesOf(state.sheet);
+    const TarnWorkflow::MarkerPage& first = pages.front();
+    std::cout << ", on " << pages.size() << (pages.size() == 1 ? " page" : " pages") << " of " << first.width << " x "
+              << first.height << " mm";
+    if (pages.size() > 1) {
+      std::cout << " (" << first.rows << " rows of " << first.columns
+                << "): cut each page at its crop marks, lay the cut edge on the dashed line of the page before, glue";
+    }
+  }
+  std::cout << "; " << layout.check << "\n";
   return 0;
 }
 

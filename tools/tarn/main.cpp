@@ -550,6 +550,19 @@ Command AddMarker(CLI::App& app) {
   command->add_option("--dpi", state->sheet.dpi, "Resolution of a PNG")
       ->check(CLI::Range(72, 2400))
       ->capture_default_str();
+  const std::map<std::string, TarnWorkflow::Paper> papers = {
+      {"A4", TarnWorkflow::Paper::A4}, {"A3", TarnWorkflow::Paper::A3}, {"letter", TarnWorkflow::Paper::Letter}};
+  command
+      ->add_option("--paper", state->sheet.paper,
+                   "Lay the marker out on this paper (PDF): one page when it fits, else overlapping pages with crop "
+                   "marks to cut and join (default: one page of the sheet's own size)")
+      ->transform(CLI::CheckedTransformer(papers, CLI::ignore_case));
+  state->sheet.language = TarnWorkflow::SheetLanguage::Zh;
+  const std::map<std::string, TarnWorkflow::SheetLanguage> languages = {{"zh", TarnWorkflow::SheetLanguage::Zh},
+                                                                        {"en", TarnWorkflow::SheetLanguage::En}};
+  command->add_option("--lang", state->sheet.language, "Language of the sheet's texts (a PNG's are English)")
+      ->transform(CLI::CheckedTransformer(languages, CLI::ignore_case))
+      ->default_str("zh");
   return {command, [state] { return RunInModule("marker", state.get()); }};
 }
 
