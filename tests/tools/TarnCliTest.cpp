@@ -856,3 +856,28 @@ TEST(TarnCli, AScaraCalibratesWithTheQuantityItCannotSeeGiven) {
   }
   EXPECT_THAT(Slurp(csv), HasSubstr("\nX,Y,Z,A\n600.000000,50.000000,500.000000,0.000000\n"));
 }
+
+// The marker on paper: pages of the paper named in any case, Chinese texts unless --lang en; on paper only PDF.
+TEST(TarnCli, MarkerOnPaper) {
+  const fs::path dir = fs::path(::testing::TempDir()) / ("tarn-marker-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  Outcome o = Tarn("marker --radius 100mm --paper a4 --out " + (dir / "m.pdf").string());
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_THAT(o.out, HasSubstr("on 8 pages of 210 x 297 mm (2 rows of 4)"));
+  const std::string pdf = Slurp(dir / "m.pdf");
+  EXPECT_THAT(pdf, HasSubstr("/Count 8 >>"));
+  EXPECT_THAT(pdf, HasSubstr("/BaseFont /STSong-Light"));  // Chinese texts by default
+  o = Tarn("marker --radius 40mm --paper Letter --lang en --out " + (dir / "s.pdf").string());
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_THAT(o.out, HasSubstr("on 1 page of 279.4 x 215.9 mm"));
+  EXPECT_THAT(Slurp(dir / "s.pdf"),
+              HasSubstr("(Tarn concentric-circle marker: R = 40 mm \\(outer diameter 80 mm\\)) Tj"));
+  o = Tarn("marker --paper A4 --out " + (dir / "m.svg").string());
+  EXPECT_NE(o.status, 0);
+  EXPECT_THAT(o.err, HasSubstr("written as PDF"));
+  EXPECT_FALSE(fs::exists(dir / "m.svg"));
+  o = Tarn("marker --paper B5 --out " + (dir / "b.pdf").string());
+  EXPECT_NE(o.status, 0);
+  EXPECT_THAT(o.err, HasSubstr("B5 not in {A4,A3,letter}"));
+  fs::remove_all(dir);
+}

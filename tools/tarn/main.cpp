@@ -550,20 +550,26 @@ Command AddMarker(CLI::App& app) {
   command->add_option("--dpi", state->sheet.dpi, "Resolution of a PNG")
       ->check(CLI::Range(72, 2400))
       ->capture_default_str();
-  const std::map<std::string, TarnWorkflow::Paper> papers = {
-      {"A4", TarnWorkflow::Paper::A4}, {"A3", TarnWorkflow::Paper::A3}, {"letter", TarnWorkflow::Paper::Letter}};
+  // Names, checked here and turned into the sheet's settings when the command runs.
+  const auto names = std::make_shared<std::pair<std::string, std::string>>("", "zh");
   command
-      ->add_option("--paper", state->sheet.paper,
+      ->add_option("--paper", names->first,
                    "Lay the marker out on this paper (PDF): one page when it fits, else overlapping pages with crop "
                    "marks to cut and join (default: one page of the sheet's own size)")
-      ->transform(CLI::CheckedTransformer(papers, CLI::ignore_case));
-  state->sheet.language = TarnWorkflow::SheetLanguage::Zh;
-  const std::map<std::string, TarnWorkflow::SheetLanguage> languages = {{"zh", TarnWorkflow::SheetLanguage::Zh},
-                                                                        {"en", TarnWorkflow::SheetLanguage::En}};
-  command->add_option("--lang", state->sheet.language, "Language of the sheet's texts (a PNG's are English)")
-      ->transform(CLI::CheckedTransformer(languages, CLI::ignore_case))
-      ->default_str("zh");
-  return {command, [state] { return RunInModule("marker", state.get()); }};
+      ->check(CLI::IsMember({"A4", "A3", "letter"}, CLI::ignore_case));
+  command->add_option("--lang", names->second, "Language of the sheet's texts (a PNG's are English)")
+      ->check(CLI::IsMember({"zh", "en"}, CLI::ignore_case))
+      ->capture_default_str();
+  return {command, [state, names] {
+            const std::string paper = CLI::detail::to_lower(names->first);
+            state->sheet.paper = paper == "a4"       ? TarnWorkflow::Paper::A4
+                                 : paper == "a3"     ? TarnWorkflow::Paper::A3
+                                 : paper == "letter" ? TarnWorkflow::Paper::Letter
+                                                     : TarnWorkflow::Paper::Sheet;
+            state->sheet.language = CLI::detail::to_lower(names->second) == "en" ? TarnWorkflow::SheetLanguage::En
+                                                                                 : TarnWorkflow::SheetLanguage::Zh;
+            return RunInModule("marker", state.get());
+          }};
 }
 
 Command AddDemo(CLI::App& app) {
