@@ -45,3 +45,16 @@ function(tarn_install_library target)
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
 endfunction()
+
+# Installs docs/man/<page> (its version filled in), compressed as Debian keeps manual pages, with the programs.
+function(tarn_install_manual_page page)
+  set(source ${PROJECT_SOURCE_DIR}/docs/man/${page})
+  set(built ${PROJECT_BINARY_DIR}/man/${page})
+  configure_file(${source} ${built} @ONLY)
+  execute_process(COMMAND gzip -9nf ${built} RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "gzip could not compress ${page}")
+  endif()
+  string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section ${page})
+  install(FILES ${built}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT programs)
+endfunction()

@@ -33,6 +33,9 @@ apt_install() { apt-get install -y -q --no-install-recommends "$@" > /tmp/apt.lo
 cd /tmp/debs
 echo "fresh-root: installing tarn, libtarn2, python3-tarn, tarn-doc"
 apt_install ./tarn_*.deb ./libtarn2_*.deb ./python3-tarn_*.deb ./tarn-doc_*.deb
+size=$(dpkg-query -W -f='${Installed-Size}\n' tarn libtarn2 python3-tarn | awk '{ kb += $1 } END { print kb }')
+echo "fresh-root: tarn, libtarn2 and python3-tarn take ${size} KB installed"
+if [ "$size" -ge 61440 ]; then echo "fresh-root: the runtime packages take 60 MB or more" >&2; exit 1; fi
 for program in /usr/bin/tarn /usr/bin/tarn_studio /usr/lib/tarn/libtarn_commands.so; do
   if ldd "$program" | grep -q "not found"; then ldd "$program"; echo "fresh-root: $program lacks a library" >&2; exit 1; fi
 done
