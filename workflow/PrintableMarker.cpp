@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -201,21 +200,6 @@ std::string PageMarks(const MarkerPage& page, bool chinese, const std::string& f
 }
 
 }  // namespace
-
-bool PaperFromName(const std::string& name, Paper& paper) {
-  std::string lower;
-  for (const char c : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (lower == "a4") {
-    paper = Paper::A4;
-  } else if (lower == "a3") {
-    paper = Paper::A3;
-  } else if (lower == "letter") {
-    paper = Paper::Letter;
-  } else {
-    return false;
-  }
-  return true;
-}
 
 MarkerLayout LayoutOf(const MarkerSheet& sheet) {
   const double r = sheet.radiusMm;

@@ -29,9 +29,6 @@ struct MarkerSheet {
   SheetLanguage language = SheetLanguage::En;  ///< PDF and SVG
 };
 
-/// "A4", "A3", "letter" (any case) to the paper; false for anything else.
-bool PaperFromName(const std::string& name, Paper& paper);
-
 /// The sheet's layout, millimetres from its top-left corner.
 struct MarkerLayout {
   double pageWidth, pageHeight;
