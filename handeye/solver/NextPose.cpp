@@ -7,7 +7,11 @@
 #include <Eigen/Geometry>
 #include <Eigen/SVD>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <exception>
 #include <limits>
@@ -400,8 +404,20 @@ void InParallel(std::size_t parts, const Work& work) {
       failures[part] = std::current_exception();
     }
   };
+  // The threads are kept off the calling thread's core: a new thread is often queued behind the thread that
+  // made it, on its core, and moved to an idle one only at the next balancing, milliseconds later.
   std::vector<std::thread> threads;
-  for (std::size_t part = 1; part < parts; ++part) threads.emplace_back(run, part);
+  const int cpu = sched_getcpu();
+  const std::size_t home = cpu >= 0 ? static_cast<std::size_t>(cpu) : std::size_t{CPU_SETSIZE};
+  cpu_set_t others;
+  CPU_ZERO(&others);
+  const bool away = home < CPU_SETSIZE && sched_getaffinity(0, sizeof others, &others) == 0 &&
+                    CPU_ISSET(home, &others) && CPU_COUNT(&others) > 1;
+  if (away) CPU_CLR(home, &others);
+  for (std::size_t part = 1; part < parts; ++part) {
+    threads.emplace_back(run, part);
+    if (away) pthread_setaffinity_np(threads.back().native_handle(), sizeof others, &others);
+  }
   run(0);
   for (std::thread& t : threads) t.join();
   for (const std::exception_ptr& failure : failures) {
@@ -409,9 +425,21 @@ void InParallel(std::size_t parts, const Work& work) {
   }
 }
 
-// Candidates are made and bounded on up to this many threads; fewer below `kCandidatesPerThread` each.
+// Candidates are made and bounded in parts of about `kCandidatesPerPart`, taken in turn by up to `kMostThreads`
+// threads: a thread the system starts late, or on a core already busy, leaves its parts to the others.
 constexpr std::size_t kMostThreads = 4;
-constexpr std::size_t kCandidatesPerThread = 2000;
+constexpr std::size_t kCandidatesPerPart = 1000;
+
+// Runs work(part) for parts 0 … parts − 1 on up to `kMostThreads` threads (the calling one among them), each
+// taking the next part not yet taken.
+template <typename Work>
+void PartsInParallel(std::size_t parts, const Work& work) {
+  const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+  std::atomic<std::size_t> next{0};
+  InParallel(std::min({parts, cores, kMostThreads}), [&](std::size_t) {
+    for (std::size_t part = next++; part < parts; part = next++) work(part);
+  });
+}
 
 // What a pick scores against: C = N⁻¹, its translation's trace, columns and block.
 template <typename Information>
@@ -460,11 +488,10 @@ class Picks {
   Picks(const Candidates& candidates, const RowsOf& rowsOf, const Now<Information>& now)
       : candidates_(candidates), rowsOf_(rowsOf) {
     const std::size_t size = candidates.Size();
-    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t parts = std::clamp<std::size_t>(size / kCandidatesPerThread, 1, std::min(cores, kMostThreads));
+    const std::size_t parts = std::max<std::size_t>(1, (size + kCandidatesPerPart / 2) / kCandidatesPerPart);
     kept_.resize(parts);
     largest_.resize(parts);
-    InParallel(parts, [&](std::size_t part) {
+    PartsInParallel(parts, [&](std::size_t part) {
       std::vector<Kept>& kept = kept_[part];
       const std::size_t begin = size * part / parts, end = size * (part + 1) / parts;
       kept.reserve(end - begin);
@@ -480,7 +507,7 @@ class Picks {
 
   // Bounds the candidates not taken against `now`.
   void Bound(const Now<Information>& now) {
-    InParallel(kept_.size(), [&](std::size_t part) {
+    PartsInParallel(kept_.size(), [&](std::size_t part) {
       for (Kept& candidate : kept_[part]) {
         if (!candidate.taken) candidate.bound = now.Bound(candidate.whitened);
       }

@@ -9,6 +9,8 @@
 #include <Eigen/Cholesky>
 #include <Eigen/Core>
 
+#include <cmath>
+
 #include <limits>
 
 namespace TamoHandEye {
@@ -20,17 +22,27 @@ namespace TamoHandEye {
 inline const Eigen::Matrix<double, 3, 9>& Whitened(const Eigen::Matrix<double, 3, 9>& j) { return j; }
 inline Eigen::Matrix<double, 6, 12> Whitened(const JointRows& rows) {
   Eigen::Matrix<double, 6, 12> out;
-  const Eigen::LLT<Eigen::Matrix<double, 6, 6>> llt(rows.c);
-  if (llt.info() != Eigen::Success) {
-    out.setConstant(std::numeric_limits<double>::quiet_NaN());
-    return out;
+  // Cholesky factor and forward substitution by plain loops: at this size a general factorisation's blocks cost
+  // more than the arithmetic.
+  double l[6][6];
+  for (int j = 0; j < 6; ++j) {
+    double d = rows.c(j, j);
+    for (int k = 0; k < j; ++k) d -= l[j][k] * l[j][k];
+    if (!(d > 0.0)) {
+      out.setConstant(std::numeric_limits<double>::quiet_NaN());
+      return out;
+    }
+    l[j][j] = 1.0 / std::sqrt(d);  // the diagonal kept as its reciprocal
+    for (int i = j + 1; i < 6; ++i) {
+      double e = rows.c(i, j);
+      for (int k = 0; k < j; ++k) e -= l[i][k] * l[j][k];
+      l[i][j] = e * l[j][j];
+    }
   }
-  // Forward substitution row by row (small enough that a general triangular solve costs more than it does).
-  const Eigen::Matrix<double, 6, 6>& l = llt.matrixLLT();
   for (int i = 0; i < 6; ++i) {
     Eigen::Matrix<double, 1, 12> row = rows.j.row(i);
-    for (int k = 0; k < i; ++k) row -= l(i, k) * out.row(k);
-    out.row(i) = row / l(i, i);
+    for (int k = 0; k < i; ++k) row -= l[i][k] * out.row(k);
+    out.row(i) = row * l[i][i];
   }
   return out;
 }
@@ -57,7 +69,14 @@ template <int Rows, int Cols>
 double ReductionBound(const KeptRows<Rows, Cols>& w, const Eigen::Matrix<double, Cols, 3>& translation,
                       double translationNorm, const Eigen::Matrix3d& covariance) {
   constexpr double kShare = 1e-6;  // a
-  const Eigen::Matrix<double, Rows, 3> k = w.rows.template cast<double>().lazyProduct(translation);
+  // Column by column, each widened once: a product over the cast is evaluated coefficient by coefficient.
+  Eigen::Matrix<double, Rows, 3> k = Eigen::Matrix<double, Rows, 3>::Zero();
+  for (int c = 0; c < Cols; ++c) {
+    const Eigen::Matrix<double, Rows, 1> column = w.rows.col(c).template cast<double>();
+    k.col(0) += column * translation(c, 0);
+    k.col(1) += column * translation(c, 1);
+    k.col(2) += column * translation(c, 2);
+  }
   const double spread = w.slack * translationNorm;
   const Eigen::Matrix3d g = (1.0 + kShare) * k.transpose().lazyProduct(k) +
                             (1.0 + 1.0 / kShare) * spread * spread * Eigen::Matrix3d::Identity();

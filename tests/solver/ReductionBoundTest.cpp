@@ -79,6 +79,10 @@ TEST(ReductionBound, NeverBelowTheReductionOfEitherModel) {
   }
   // A bound that rules nothing out would be useless: most are within half of the reduction itself.
   EXPECT_GT(tight, 150);
+  // No bound where the rows' covariance is not positive definite.
+  JointRows singular;
+  singular.c(4, 4) = 0.0;
+  EXPECT_TRUE(Whitened(singular).hasNaN());
 }
 
 TEST(ReductionBound, ExactWhenOnlyTheTranslationIsInformed) {

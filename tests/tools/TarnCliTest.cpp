@@ -50,6 +50,9 @@ Outcome Tarn(const std::string& arguments) {
   o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   o.out = Slurp(out);
   o.err = Slurp(err);
+  std::error_code ignored;
+  fs::remove(out, ignored);
+  fs::remove(err, ignored);
   return o;
 }
 
