@@ -15,6 +15,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <thread>
 #include <type_traits>
 #include <utility>
@@ -489,16 +490,20 @@ class Picks {
       : candidates_(candidates), rowsOf_(rowsOf) {
     const std::size_t size = candidates.Size();
     const std::size_t parts = std::max<std::size_t>(1, (size + kCandidatesPerPart / 2) / kCandidatesPerPart);
+    // One block for every candidate, each part filling its own stretch: memory mapped once, not by each part
+    // (a thread's mapping stalls the other's page faults).
+    store_.reset(new Kept[size]);
     kept_.resize(parts);
     largest_.resize(parts);
     PartsInParallel(parts, [&](std::size_t part) {
-      std::vector<Kept>& kept = kept_[part];
       const std::size_t begin = size * part / parts, end = size * (part + 1) / parts;
-      kept.reserve(end - begin);
+      Part& kept = kept_[part];
+      kept.first = store_.get() + begin;
       for (std::size_t key = begin; key < end; ++key) {
         candidates.Visit(key, [&](const auto&, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
-          kept.push_back({key, KeptRows(Whitened(rowsOf(flange, inCamera))), 0.0, false});
-          kept.back().bound = now.Bound(kept.back().whitened);
+          Kept& k = kept.first[kept.count++];
+          k = {key, KeptRows(Whitened(rowsOf(flange, inCamera))), 0.0, false};
+          k.bound = now.Bound(k.whitened);
         });
       }
       FindLargest(part);
@@ -554,7 +559,7 @@ class Picks {
  private:
   // The part's candidate not taken of the largest bound (the part's size when none).
   void FindLargest(std::size_t part) {
-    const std::vector<Kept>& kept = kept_[part];
+    const Part& kept = kept_[part];
     largest_[part] = kept.size();
     for (std::size_t i = 0; i < kept.size(); ++i) {
       if (!kept[i].taken && (largest_[part] == kept.size() || kept[i].bound > kept[largest_[part]].bound)) {
@@ -565,7 +570,17 @@ class Picks {
 
   const Candidates& candidates_;
   const RowsOf& rowsOf_;
-  std::vector<std::vector<Kept>> kept_;
+  // A part's candidates kept, `count` of them from `first` on.
+  struct Part {
+    Kept* first = nullptr;
+    std::size_t count = 0;
+    std::size_t size() const { return count; }
+    Kept* begin() const { return first; }
+    Kept* end() const { return first + count; }
+    Kept& operator[](std::size_t i) const { return first[i]; }
+  };
+  std::unique_ptr<Kept[]> store_;
+  std::vector<Part> kept_;
   std::vector<std::size_t> largest_;
 };
 

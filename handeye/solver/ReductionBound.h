@@ -52,6 +52,7 @@ inline Eigen::Matrix<double, 6, 12> Whitened(const JointRows& rows) {
 // precision's normal range).
 template <int Rows, int Cols>
 struct KeptRows {
+  KeptRows() = default;  // left unset: a block of them is laid out before any is made
   explicit KeptRows(const Eigen::Matrix<double, Rows, Cols>& w)
       : rows(w.template cast<float>()),
         slack(static_cast<double>(std::numeric_limits<float>::epsilon()) * w.norm() +
