@@ -271,6 +271,7 @@ void MainWindow::ShowPlots(const std::vector<TamoHandEye::PoseResidual>& residua
     xz << QPointF(r.dx, r.dz);
     yz << QPointF(r.dy, r.dz);
   }
+  MakePlots();
   xyPlot->Show(xy);
   xzPlot->Show(xz);
   yzPlot->Show(yz);

@@ -163,16 +163,26 @@ void MainWindow::SetUpCollection() {
   ui->ParamList->setWordWrap(false);
 }
 
-void MainWindow::SetUpResultViews() {
-  QTableWidget* residuals = ui->TableWidgetResidual;
-  SetResultTable(residuals, {"序号", "误差(mm)", "X(mm)", "Y(mm)", "Z(mm)"}, 0);
-  residuals->verticalHeader()->setVisible(false);
+void MainWindow::MakePlots() {
+  if (xyPlot != nullptr) return;
   xyPlot = new ResidualPlot("xy(mm)", ui->widget_2);
   xzPlot = new ResidualPlot("xz(mm)", ui->widget_2);
   yzPlot = new ResidualPlot("yz(mm)", ui->widget_2);
   ui->plotGrid->addWidget(xyPlot, 0, 0);
   ui->plotGrid->addWidget(xzPlot, 0, 1);
   ui->plotGrid->addWidget(yzPlot, 0, 2);
+}
+
+void MainWindow::SetUpResultViews() {
+  QTableWidget* residuals = ui->TableWidgetResidual;
+  SetResultTable(residuals, {"序号", "误差(mm)", "X(mm)", "Y(mm)", "Z(mm)"}, 0);
+  residuals->verticalHeader()->setVisible(false);
+  // The residual plots are made when their tab is first shown or a result is drawn in them: measuring their
+  // scales' labels is a good part of what the first window costs.
+  connect(ui->tabWidget, &QTabWidget::currentChanged, this, [this](int index) {
+    const QWidget* tab = ui->tabWidget->widget(index);
+    if (tab != nullptr && tab->isAncestorOf(ui->widget_2)) MakePlots();
+  });
   connect(ui->PushButtonReCompute, &QPushButton::clicked, this, [this] { Recompute(); });
   SetResultTable(ui->TableWidgetZV, {"X", "Y", "Z", "R1", "R2", "R3"}, 1);
   SetResultTable(ui->TableWidgetZ, {"列1", "列2", "列3", "列4"}, 4);

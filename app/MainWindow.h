@@ -103,6 +103,7 @@ class MainWindow : public QMainWindow {
   void ConnectActions();
   void SetUpCollection();
   void SetUpResultViews();
+  void MakePlots();  ///< the three residual plots, once
 
   /// Asks the operator which of two files with the same key to keep.
   std::function<bool(const QString&, const QString&)> AskReplace();

@@ -50,6 +50,14 @@ class MainWindowTest : public QObject {
     QCOMPARE(ui.VersionLabel->text(), QString("Version:V2.1.1-733fd48"));
     QCOMPARE(ui.ImagePath3DEdit->placeholderText(), QString("命名规范:xxx_01.ply xxx_02.ply"));
     QCOMPARE(ui.LabelRMS->text(), QString("TextLabel"));
+    // The residual plots are there, empty, when their tab is shown.
+    for (int tab = 1; tab < 3; ++tab) {
+      ui.tabWidget->setTabEnabled(tab, true);
+      ui.tabWidget->setCurrentIndex(tab);
+    }
+    const QList<ResidualPlot*> plots = ui.widget_2->findChildren<ResidualPlot*>();
+    QCOMPARE(plots.size(), 3);
+    for (const ResidualPlot* plot : plots) QVERIFY(plot->Points().isEmpty());
   }
 
   void recordsTravelUnderTheirOwnNames() {
