@@ -490,15 +490,17 @@ class Picks {
       : candidates_(candidates), rowsOf_(rowsOf) {
     const std::size_t size = candidates.Size();
     const std::size_t parts = std::max<std::size_t>(1, (size + kCandidatesPerPart / 2) / kCandidatesPerPart);
-    // One block for every candidate, each part filling its own stretch: memory mapped once, not by each part
-    // (a thread's mapping stalls the other's page faults).
-    store_.reset(new Kept[size]);
+    // Each part's room laid out here, before the threads start: a mapping made by one thread stalls the other's
+    // page faults; parts of this size come from the heap, reused from one call to the next.
     kept_.resize(parts);
+    for (std::size_t part = 0; part < parts; ++part) {
+      kept_[part].room.reset(new Kept[size * (part + 1) / parts - size * part / parts]);
+    }
     largest_.resize(parts);
     PartsInParallel(parts, [&](std::size_t part) {
       const std::size_t begin = size * part / parts, end = size * (part + 1) / parts;
       Part& kept = kept_[part];
-      kept.first = store_.get() + begin;
+      kept.first = kept.room.get();
       for (std::size_t key = begin; key < end; ++key) {
         candidates.Visit(key, [&](const auto&, const Eigen::Isometry3d& flange, const Eigen::Vector3d& inCamera) {
           Kept& k = kept.first[kept.count++];
@@ -572,6 +574,7 @@ class Picks {
   const RowsOf& rowsOf_;
   // A part's candidates kept, `count` of them from `first` on.
   struct Part {
+    std::unique_ptr<Kept[]> room;
     Kept* first = nullptr;
     std::size_t count = 0;
     std::size_t size() const { return count; }
@@ -579,7 +582,6 @@ class Picks {
     Kept* end() const { return first + count; }
     Kept& operator[](std::size_t i) const { return first[i]; }
   };
-  std::unique_ptr<Kept[]> store_;
   std::vector<Part> kept_;
   std::vector<std::size_t> largest_;
 };
