@@ -270,9 +270,10 @@ struct PlaneSample {
 };
 
 // The finite cloud points (Z ≠ 0) inside the ellipse `region` scaled by `scale`, walking each row's
-// stretch inside it only.
+// stretch inside it only; with `surface` given, only those it accepts. `sum` receives the sum of their pixel
+// coordinates, taken in their order.
 bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale, const RowLoader& loadRows,
-                         std::vector<PlaneSample>& samples) {
+                         const SurfaceTest* surface, std::vector<PlaneSample>& samples, Eigen::Vector2d& sum) {
   Eigen::Vector2d centre;
   Eigen::Matrix2d shape;
   if (!EllipseShape(region, centre, shape)) return false;
@@ -300,15 +301,21 @@ bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale
     }
   }
   if (left <= right && loadRows && !loadRows(r0, r1, left, right)) return false;
+  samples.clear();
   samples.reserve(static_cast<std::size_t>(kPi * s2 / std::sqrt(shape.determinant())) + 16);
+  sum.setZero();
   for (int r = r0; r <= r1; ++r) {
     const auto [c0, c1] = stretch[static_cast<std::size_t>(r - r0)];
     const cv::Vec3d* row = cloud.ptr<cv::Vec3d>(r);
     for (int c = c0; c <= c1; ++c) {
       const cv::Vec3d& p = row[c];
       if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !(std::isfinite(p[2]) && p[2] != 0.0)) continue;
+      const auto u = static_cast<double>(c), v = static_cast<double>(r);
+      if (surface != nullptr && !(*surface)(u, v)) continue;
       const double w = 1.0 / p[2];
-      samples.push_back({static_cast<double>(c), static_cast<double>(r), p[0] * w, p[1] * w, w});
+      samples.push_back({u, v, p[0] * w, p[1] * w, w});
+      sum.x() += u;
+      sum.y() += v;
     }
   }
   return true;
@@ -352,15 +359,10 @@ bool SolvePlanePass(const std::vector<PlaneSample>& samples, const Use& use, int
   return true;
 }
 
-// Moves the samples' pixel coordinates to their mean, kept in the plane map.
-void CentreSamples(std::vector<PlaneSample>& samples, PlaneMap& plane) {
-  plane.u0 = plane.v0 = 0.0;
-  for (const PlaneSample& s : samples) {
-    plane.u0 += s.u;
-    plane.v0 += s.v;
-  }
-  plane.u0 /= static_cast<double>(samples.size());
-  plane.v0 /= static_cast<double>(samples.size());
+// Moves the samples' pixel coordinates to their mean (`sum` over their count), kept in the plane map.
+void CentreSamples(std::vector<PlaneSample>& samples, const Eigen::Vector2d& sum, PlaneMap& plane) {
+  plane.u0 = sum.x() / static_cast<double>(samples.size());
+  plane.v0 = sum.y() / static_cast<double>(samples.size());
   for (PlaneSample& s : samples) {
     s.u -= plane.u0;
     s.v -= plane.v0;
@@ -371,26 +373,16 @@ void CentreSamples(std::vector<PlaneSample>& samples, PlaneMap& plane) {
 
 bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane,
                  const RowLoader& loadRows, const SurfaceTest& surface) {
+  // Those on the surface alone when there are enough, else every one.
   std::vector<PlaneSample> samples;
-  if (!CollectPlaneSamples(cloud, region, scale, loadRows, samples)) return false;
-  if (surface) {
-    // Those on the surface kept alone, in order, when there are enough.
-    std::vector<char> onSurface(samples.size());
-    std::size_t on = 0;
-    for (std::size_t k = 0; k < samples.size(); ++k) {
-      onSurface[k] = surface(samples[k].u, samples[k].v) ? 1 : 0;
-      on += static_cast<std::size_t>(onSurface[k]);
-    }
-    if (static_cast<int>(on) >= minPoints) {
-      std::size_t kept = 0;
-      for (std::size_t k = 0; k < samples.size(); ++k) {
-        if (onSurface[k] != 0) samples[kept++] = samples[k];
-      }
-      samples.resize(kept);
-    }
+  Eigen::Vector2d sum;
+  if (!CollectPlaneSamples(cloud, region, scale, loadRows, surface ? &surface : nullptr, samples, sum)) return false;
+  if (surface && static_cast<int>(samples.size()) < minPoints &&
+      !CollectPlaneSamples(cloud, region, scale, loadRows, nullptr, samples, sum)) {
+    return false;
   }
   if (static_cast<int>(samples.size()) < minPoints) return false;
-  CentreSamples(samples, plane);
+  CentreSamples(samples, sum, plane);
 
   // A fit over all samples, then twice more without the points beyond 3 robust σ of the fit before.
   std::vector<char> used(samples.size(), 1);
