@@ -6,12 +6,15 @@
 // by side. CleanShot and NoMarker run the whole path form (image read, the cloud's rows it needs,
 // detection); compare them with the floor, ImageRead + PlainRead. With --keep-freed-memory the process
 // keeps freed memory as the programs do. FittedShot is CleanShot with the fitted centre
-// instead of the centroids'; FittedShotWithIntrinsics that with the 2D camera's intrinsics given.
+// instead of the centroids'; FittedShotWithIntrinsics that with the 2D camera's intrinsics given. FitOnly is
+// the fit alone (edges, plane, circles) on the shot's decoded image and whole cloud, its rings found once.
 
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
 
+#include "detect/ConcentricCircleMarker3D.h"
 #include "detect/MedianFilter.h"
+#include "detect/PlaneCircleFit.h"
 #include "detect/PlyReader.h"
 
 #include "MarkerRenderer.h"
@@ -163,6 +166,31 @@ void NoMarker(benchmark::State& state) {
   }
 }
 
+// The fitted centre's own work on one shot: sub-pixel edges, the board plane, the circles on it.
+void FitOnly(benchmark::State& state) {
+  const ShotSize& size = kSizes[state.range(0)];
+  const cv::Mat grey = cv::imread(Shots(state.range(0)).png, cv::IMREAD_GRAYSCALE);
+  const cv::Mat cloud = TamoHandEye::Detect::ReadOrganizedCloud(Shots(state.range(0)).ply, size.height, size.width);
+  cv::Mat filtered, binary;
+  cv::medianBlur(grey, filtered, 5);
+  cv::adaptiveThreshold(filtered, binary, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY, 101, 10);
+  std::vector<std::vector<cv::Point>> contours;
+  std::vector<cv::Vec4i> hierarchy;
+  cv::findContours(binary, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_NONE);
+  const auto chains = TamoHandEye::Detect::ConcentricCircleMarker3D::FindChains(contours, hierarchy, 0.8);
+  if (chains.size() != 1) {
+    state.SkipWithError("not one marker in the shot");
+    return;
+  }
+  std::array<std::vector<cv::Point>, 4> rings;
+  for (std::size_t k = 0; k < 4; ++k) rings[k] = contours[static_cast<std::size_t>(chains[0][k])];
+  for (auto _ : state) {
+    const TamoHandEye::Detect::MarkerFit fit = TamoHandEye::Detect::FitMarker(grey, cloud, rings, {});
+    if (!fit.refusal.empty()) state.SkipWithError(fit.refusal.c_str());
+    benchmark::DoNotOptimize(fit.centre);
+  }
+}
+
 // The marker search's 5 x 5 median on the shot's grey image: OpenCV's filter (Kernel 0) against the
 // library's (1, the widest kernel this processor has); the same pixels (tested).
 void Median(benchmark::State& state) {
@@ -184,6 +212,7 @@ BENCHMARK(ImageRead)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(CleanShot)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(FittedShot)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(FittedShotWithIntrinsics)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(FitOnly)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Median)->ArgNames({"size", "kernel"})->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(NoMarker)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(1);
 
