@@ -262,7 +262,11 @@ std::vector<std::array<int, 4>> ConcentricCircleMarker3D::FindChains(
         if (i == n) break;
       }
     }
-    if (circular(i)) {
+    // A contour without a child that is circular leaves no child to expect; one that is not keeps the
+    // expected one, which only a later contour can have while it lies beyond i + 1 (a first child comes
+    // after its parent). Otherwise both ways end the same, and the circularity is not measured.
+    const bool undecided = child(i) >= 0 || (expected != INT_MIN && expected > i + 1);
+    if (undecided && circular(i)) {
       expected = child(i) + 1;
       start = i;
     }

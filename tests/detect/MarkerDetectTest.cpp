@@ -14,6 +14,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include <unistd.h>
+#include <array>
+#include <climits>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -221,6 +223,61 @@ TEST(MarkerDetect, ChainsOfNestedCircles) {
   EXPECT_EQ(groups({{cv::Point(300, 200), {120, 100, 70, 45, 20}}}), 0u);
   EXPECT_EQ(groups({{cv::Point(150, 200), {90, 63, 40, 18}}, {cv::Point(450, 200), {90, 63, 40, 18}}}), 2u);
   EXPECT_EQ(groups({}), 0u);
+}
+
+// The chains found without measuring every contour are those found measuring each one, on random scenes of
+// nested discs, ellipses and specks (circular contours with and without children, broken chains).
+TEST(MarkerDetect, ChainsAsWhenEveryContourIsMeasured) {
+  const auto everyContour = [](const std::vector<std::vector<cv::Point>>& contours,
+                               const std::vector<cv::Vec4i>& hierarchy) {
+    std::vector<std::array<int, 4>> groups;
+    const int n = static_cast<int>(contours.size());
+    if (n == 0) return groups;
+    std::vector<char> circular(contours.size());
+    for (std::size_t k = 0; k < contours.size(); ++k) {
+      circular[k] = ConcentricCircleMarker3D::IsCircular(contours[k], 0.8, 1.0) ? 1 : 0;
+    }
+    const auto child = [&](int i) { return hierarchy[static_cast<std::size_t>(i)][2]; };
+    int expected = circular[0] ? child(0) + 1 : INT_MIN, start = 0, length = 1, i = 1;
+    while (i < n) {
+      if (child(i) == expected && circular[static_cast<std::size_t>(i)]) {
+        ++length, ++expected, ++i;
+        continue;
+      }
+      if (length == 3 && i - start == 3 && hierarchy[static_cast<std::size_t>(i)][3] == i - 1) {
+        groups.push_back({start, start + 1, start + 2, i});
+        if (++i == n) break;
+      }
+      if (circular[static_cast<std::size_t>(i)]) expected = child(i) + 1, start = i;
+      length = 1, ++i;
+    }
+    return groups;
+  };
+  cv::RNG rng(7);
+  std::size_t found = 0;
+  for (int scene = 0; scene < 300; ++scene) {
+    cv::Mat image(120, 160, CV_8UC1, cv::Scalar(rng.uniform(0, 2) * 255));
+    for (int shape = rng.uniform(1, 8); shape > 0; --shape) {
+      const cv::Point centre(rng.uniform(0, 160), rng.uniform(0, 120));
+      int colour = rng.uniform(0, 2) * 255;
+      for (int r = rng.uniform(4, 50); r > 1; r -= rng.uniform(3, 12)) {
+        const cv::Size axes(r, rng.uniform(0, 4) == 0 ? std::max(1, r / 2) : r);
+        cv::ellipse(image, centre, axes, 0.0, 0.0, 360.0, cv::Scalar(colour), cv::FILLED, cv::LINE_8);
+        colour = 255 - colour;
+      }
+    }
+    for (int speck = rng.uniform(0, 40); speck > 0; --speck) {
+      image.at<unsigned char>(rng.uniform(0, 120), rng.uniform(0, 160)) =
+          static_cast<unsigned char>(rng.uniform(0, 2) * 255);
+    }
+    std::vector<std::vector<cv::Point>> contours;
+    std::vector<cv::Vec4i> hierarchy;
+    cv::findContours(image, contours, hierarchy, cv::RETR_TREE, cv::CHAIN_APPROX_NONE);
+    const auto groups = ConcentricCircleMarker3D::FindChains(contours, hierarchy, 0.8);
+    EXPECT_EQ(groups, everyContour(contours, hierarchy)) << "scene " << scene;
+    found += groups.size();
+  }
+  EXPECT_GT(found, 10u);  // the scenes hold chains to find
 }
 
 TEST(MarkerDetect, SamplingInterpolatesAndStaysInsideTheCloud) {
