@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <iostream>
 #include <limits>
 
@@ -190,36 +191,102 @@ cv::Mat ConcentricCircleMarker3D::Binarise(int halfBlock, int offset) {
   // per block size: a pixel becomes 255 when pixel - mean > -ceil(C), with the mean rounded to 8 bits.
   const cv::Mat& grey = Filtered();
   cv::Mat& mean = blockMeans[halfBlock];
-  if (mean.empty()) {
+  cv::Mat& leasts = tileLeasts[halfBlock];
+  // The first threshold of a block size reads every pixel (a marker is mostly found at once); the tiles'
+  // least differences are made for the next ones.
+  const bool first = mean.empty();
+  if (first) {
     const int block = 2 * halfBlock + 1;
     cv::boxFilter(grey, mean, grey.type(), cv::Size(block, block), cv::Point(-1, -1), true,
                   cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
+  } else if (leasts.empty()) {
+    leasts = TileLeasts(grey, mean);
   }
   // pixel - mean lies in [-255, 255]: beyond that range the threshold passes every pixel or none, so it
   // is clamped there and fits 16 bits.
   const int delta = std::clamp(static_cast<int>(std::ceil(static_cast<double>(offset))), -256, 256);
   cv::Mat binary = contourSearch.Frame(grey.size());
+  if (first) {
+    for (int r = 0; r < grey.rows; ++r) {
+      ThresholdRow(grey.ptr<unsigned char>(r), mean.ptr<unsigned char>(r), delta, 0, grey.cols,
+                   binary.ptr<unsigned char>(r));
+    }
+    return binary;
+  }
+  // Each band of tile rows as runs of tiles white throughout (written as such, their pixels unread) between
+  // tiles to threshold pixel by pixel.
+  std::vector<std::pair<int, int>> whiteRuns;  // first tile, end tile
+  for (int band = 0; band < leasts.rows; ++band) {
+    const short* least = leasts.ptr<short>(band);
+    whiteRuns.clear();
+    for (int t = 0; t < leasts.cols; ++t) {
+      if (least[t] <= -delta) continue;
+      if (!whiteRuns.empty() && whiteRuns.back().second == t) {
+        ++whiteRuns.back().second;
+      } else {
+        whiteRuns.emplace_back(t, t + 1);
+      }
+    }
+    const int lastRow = std::min(grey.rows, (band + 1) * kTileRows);
+    for (int r = band * kTileRows; r < lastRow; ++r) {
+      unsigned char* d = binary.ptr<unsigned char>(r);
+      int from = 0;  // the first column not yet written
+      for (std::size_t k = 0; k <= whiteRuns.size(); ++k) {
+        const int to = k < whiteRuns.size() ? 16 * whiteRuns[k].first : grey.cols;
+        ThresholdRow(grey.ptr<unsigned char>(r), mean.ptr<unsigned char>(r), delta, from, to, d);
+        if (k == whiteRuns.size()) break;
+        from = std::min(16 * whiteRuns[k].second, grey.cols);
+        std::memset(d + 16 * whiteRuns[k].first, 255, static_cast<std::size_t>(from - 16 * whiteRuns[k].first));
+      }
+    }
+  }
+  return binary;
+}
+
+void ConcentricCircleMarker3D::ThresholdRow(const unsigned char* s, const unsigned char* m, int delta, int c, int end,
+                                            unsigned char* d) {
+#if defined(__SSE2__)
+  // Sixteen pixels at a time: widened to 16 bits, compared, narrowed back (all ones stays 0xFF).
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bound = _mm_set1_epi16(static_cast<short>(-delta));
+  for (; c + 16 <= end; c += 16) {
+    const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + c));
+    const __m128i mv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + c));
+    const __m128i low = _mm_sub_epi16(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(mv, zero));
+    const __m128i high = _mm_sub_epi16(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(mv, zero));
+    const __m128i out = _mm_packs_epi16(_mm_cmpgt_epi16(low, bound), _mm_cmpgt_epi16(high, bound));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + c), out);
+  }
+#endif
+  for (; c < end; ++c) d[c] = static_cast<int>(s[c]) - static_cast<int>(m[c]) > -delta ? 255 : 0;
+}
+
+cv::Mat ConcentricCircleMarker3D::TileLeasts(const cv::Mat& grey, const cv::Mat& mean) {
+  const int tiles = (grey.cols + 15) / 16;
+  cv::Mat leasts((grey.rows + kTileRows - 1) / kTileRows, tiles, CV_16SC1, cv::Scalar(SHRT_MAX));
   for (int r = 0; r < grey.rows; ++r) {
     const unsigned char* s = grey.ptr<unsigned char>(r);
     const unsigned char* m = mean.ptr<unsigned char>(r);
-    unsigned char* d = binary.ptr<unsigned char>(r);
+    short* least = leasts.ptr<short>(r / kTileRows);
     int c = 0;
 #if defined(__SSE2__)
-    // Sixteen pixels at a time: widened to 16 bits, compared, narrowed back (all ones stays 0xFF).
     const __m128i zero = _mm_setzero_si128();
-    const __m128i bound = _mm_set1_epi16(static_cast<short>(-delta));
     for (; c + 16 <= grey.cols; c += 16) {
       const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + c));
       const __m128i mv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + c));
-      const __m128i low = _mm_sub_epi16(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(mv, zero));
-      const __m128i high = _mm_sub_epi16(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(mv, zero));
-      const __m128i out = _mm_packs_epi16(_mm_cmpgt_epi16(low, bound), _mm_cmpgt_epi16(high, bound));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(d + c), out);
+      __m128i v = _mm_min_epi16(_mm_sub_epi16(_mm_unpacklo_epi8(sv, zero), _mm_unpacklo_epi8(mv, zero)),
+                                _mm_sub_epi16(_mm_unpackhi_epi8(sv, zero), _mm_unpackhi_epi8(mv, zero)));
+      v = _mm_min_epi16(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+      v = _mm_min_epi16(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+      v = _mm_min_epi16(v, _mm_shufflelo_epi16(v, _MM_SHUFFLE(2, 3, 0, 1)));
+      least[c / 16] = std::min(least[c / 16], static_cast<short>(_mm_cvtsi128_si32(v)));
     }
 #endif
-    for (; c < grey.cols; ++c) d[c] = static_cast<int>(s[c]) - static_cast<int>(m[c]) > -delta ? 255 : 0;
+    for (; c < grey.cols; ++c) {
+      least[c / 16] = std::min(least[c / 16], static_cast<short>(static_cast<int>(s[c]) - static_cast<int>(m[c])));
+    }
   }
-  return binary;
+  return leasts;
 }
 
 bool ConcentricCircleMarker3D::IsCircular(const std::vector<cv::Point>& contour, double minimum, double maximum) {

@@ -88,6 +88,11 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   bool FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found, std::vector<Rings>* boundaries);
   /// The median-filtered grey image, made once per detector.
   const cv::Mat& Filtered();
+  /// Pixels `c` to `end` (exclusive) of one row of the threshold: 255 where grey − mean > −delta, else 0.
+  static void ThresholdRow(const unsigned char* grey, const unsigned char* mean, int delta, int c, int end,
+                           unsigned char* binary);
+  /// The least grey − mean over each tile (see tileLeasts).
+  static cv::Mat TileLeasts(const cv::Mat& grey, const cv::Mat& mean);
 
   // An attempt's outcome depends only on its pair: each pair runs once per detector.
   struct Outcome {
@@ -100,6 +105,10 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   std::map<Pair, Outcome> outcomes;
   cv::Mat filtered;
   std::map<int, cv::Mat> blockMeans;
+  /// Per block size, the least pixel − mean over each tile of kTileRows × 16 pixels (CV_16SC1): a tile
+  /// whose least lies above a threshold's bound is white throughout under it.
+  std::map<int, cv::Mat> tileLeasts;
+  static constexpr int kTileRows = 8;
   ContourSearch contourSearch;  ///< holds the last threshold's pixels: one buffer for every attempt
 };
 
