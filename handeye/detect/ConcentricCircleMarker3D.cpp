@@ -343,8 +343,64 @@ std::vector<std::array<int, 4>> ConcentricCircleMarker3D::FindChains(
   return groups;
 }
 
+bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
+  // Not on a block size's first attempt: that one reads every pixel (a marker is mostly found at once).
+  const auto known = blockMeans.find(halfBlock);
+  if (!cutOutAttempts || known == blockMeans.end()) return false;
+  const cv::Mat& grey = filtered;
+  const cv::Mat& mean = known->second;
+  cv::Mat& leasts = tileLeasts[halfBlock];
+  if (leasts.empty()) leasts = TileLeasts(grey, mean);
+  const int delta = std::clamp(static_cast<int>(std::ceil(static_cast<double>(offset))), -256, 256);
+  int left = INT_MAX, right = -1, top = INT_MAX, bottom = -1;  // the tiles not white throughout
+  for (int band = 0; band < leasts.rows; ++band) {
+    const short* least = leasts.ptr<short>(band);
+    for (int t = 0; t < leasts.cols; ++t) {
+      if (least[t] > -delta) continue;
+      left = std::min(left, t);
+      right = std::max(right, t);
+      top = std::min(top, band);
+      bottom = std::max(bottom, band);
+    }
+  }
+  if (right < 0) return true;  // white throughout: one contour, the image's own border
+  // Their box with a white margin of one pixel inside the image. Every contour there is the whole image's,
+  // where it lies, but the outer border of the white around the box (its shape is cut), as long as that
+  // white stays in one piece: the box spans neither the image's width nor its height.
+  const int x0 = std::max(0, 16 * left - 1), x1 = std::min(grey.cols, 16 * (right + 1) + 1);
+  const int y0 = std::max(0, kTileRows * top - 1), y1 = std::min(grey.rows, kTileRows * (bottom + 1) + 1);
+  if ((x0 == 0 && x1 == grey.cols) || (y0 == 0 && y1 == grey.rows)) return false;
+  if (2 * static_cast<long>(x1 - x0) * (y1 - y0) > static_cast<long>(grey.cols) * grey.rows) return false;
+  cv::Mat cut = cutOutSearch.Frame(cv::Size(x1 - x0, y1 - y0));
+  for (int r = y0; r < y1; ++r) {
+    ThresholdRow(grey.ptr<unsigned char>(r) + x0, mean.ptr<unsigned char>(r) + x0, delta, 0, x1 - x0,
+                 cut.ptr<unsigned char>(r - y0));
+  }
+  std::vector<std::vector<cv::Point>> contours;
+  std::vector<cv::Vec4i> hierarchy;
+  cutOutSearch.Find(contours, hierarchy);
+  return !AnyChainShape(contours, hierarchy, minCircularity);
+}
+
+bool ConcentricCircleMarker3D::AnyChainShape(const std::vector<std::vector<cv::Point>>& contours,
+                                             const std::vector<cv::Vec4i>& hierarchy, double minCircularity) {
+  const auto child = [&](int i) { return hierarchy[static_cast<std::size_t>(i)][2]; };
+  const auto circular = [&](int i) { return IsCircular(contours[static_cast<std::size_t>(i)], minCircularity, 1.0); };
+  const int n = static_cast<int>(contours.size());
+  for (int s = 0; s + 3 < n; ++s) {
+    if (child(s) != s + 1 || child(s + 1) != s + 2 || child(s + 2) != s + 3) continue;
+    if (hierarchy[static_cast<std::size_t>(s) + 3][3] != s + 2) continue;
+    if (child(s + 3) == s + 4 && circular(s + 3)) continue;  // a fifth nested circle: no group
+    if ((hierarchy[static_cast<std::size_t>(s)][3] < 0 || circular(s)) && circular(s + 1) && circular(s + 2)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 bool ConcentricCircleMarker3D::FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found,
                                            std::vector<Rings>* boundaries) {
+  if (NoChainInCutOut(halfBlock, offset)) return false;
   Binarise(halfBlock, offset);
   std::vector<std::vector<cv::Point>> contours;
   std::vector<cv::Vec4i> hierarchy;

@@ -69,6 +69,11 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   std::vector<cv::Point2f> centers;
   std::vector<Rings> rings;  ///< per centre of the last attempt: the contours it was found from
 
+  /// Whether an attempt whose dark tiles all lie in a small part of the image first looks there for
+  /// anything a chain could be made of, and ends at once when there is nothing (the same outcome: off,
+  /// every attempt searches the whole image).
+  bool cutOutAttempts = true;
+
   const int medianHalfSize = 2;
   const double minCircularity = 0.8;
   const int blockHalfStart = 50;
@@ -88,6 +93,14 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   bool FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found, std::vector<Rings>* boundaries);
   /// The median-filtered grey image, made once per detector.
   const cv::Mat& Filtered();
+  /// True when the attempt (halfBlock, offset) is sure to find no chain: its dark tiles (see tileLeasts)
+  /// lie in a part of the image that, cut out with a white margin, holds nothing a chain could be made of.
+  bool NoChainInCutOut(int halfBlock, int offset);
+  /// Whether the contours hold four nested ones that a chain could be: the first three circular (or, for
+  /// the first, a border of the outermost white, whose shape a cut-out changes), each the parent of the
+  /// next, the fourth without a circular first child of its own.
+  static bool AnyChainShape(const std::vector<std::vector<cv::Point>>& contours,
+                            const std::vector<cv::Vec4i>& hierarchy, double minCircularity);
   /// Pixels `c` to `end` (exclusive) of one row of the threshold: 255 where grey − mean > −delta, else 0.
   static void ThresholdRow(const unsigned char* grey, const unsigned char* mean, int delta, int c, int end,
                            unsigned char* binary);
@@ -110,6 +123,7 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   std::map<int, cv::Mat> tileLeasts;
   static constexpr int kTileRows = 8;
   ContourSearch contourSearch;  ///< holds the last threshold's pixels: one buffer for every attempt
+  ContourSearch cutOutSearch;   ///< the same for the cut-outs of NoChainInCutOut
 };
 
 /// The row (or column) SampleCloud reads first for coordinate `v` in a cloud of `size` rows (columns); it

@@ -20,6 +20,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -281,6 +282,34 @@ TEST(MarkerDetect, ChainsAsWhenEveryContourIsMeasured) {
     found += groups.size();
   }
   EXPECT_GT(found, 10u);  // the scenes hold chains to find
+}
+
+// Attempts that first look in the cut-out around their dark tiles end as those searching the whole image:
+// the same code and centre on shots with the marker whole, cut by each edge of the image or out of view,
+// on a board smaller than the image or filling it, two markers, noise and uneven light.
+TEST(MarkerDetect, CutOutAttemptsEndAsWholeImageOnes) {
+  for (const double half : {0.12, 0.4}) {
+    for (const Eigen::Vector2d& at :
+         {Eigen::Vector2d(0.0, 0.0), Eigen::Vector2d(0.215, 0.0), Eigen::Vector2d(-0.22, 0.05),
+          Eigen::Vector2d(0.05, 0.165), Eigen::Vector2d(0.1, -0.17), Eigen::Vector2d(0.3, 0.3)}) {
+      for (const std::size_t count : {std::size_t{0}, std::size_t{1}, std::size_t{2}}) {
+        ShotOptions options;
+        options.boardHalfWidth = options.boardHalfHeight = half;
+        options.markers = {at, Eigen::Vector2d(-0.08, -0.06)};
+        options.markers.resize(count);
+        options.greyNoise = 3.0;
+        options.gradient = 0.2 * static_cast<double>(count);
+        options.supersample = 2;
+        const Shot shot = RenderShot(options);
+        Detect::MarkerBoardResult whole{}, cut{};
+        ConcentricCircleMarker3D wholeImage(shot.image, shot.cloud), cutOut(shot.image, shot.cloud);
+        wholeImage.cutOutAttempts = false;
+        const auto expected = wholeImage.Run(whole);
+        ASSERT_EQ(cutOut.Run(cut), expected) << half << " " << at.transpose() << " " << count;
+        EXPECT_EQ(std::tie(cut.u, cut.v, cut.z), std::tie(whole.u, whole.v, whole.z));
+      }
+    }
+  }
 }
 
 TEST(MarkerDetect, SamplingInterpolatesAndStaysInsideTheCloud) {
