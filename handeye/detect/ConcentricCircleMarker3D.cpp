@@ -186,12 +186,28 @@ const cv::Mat& ConcentricCircleMarker3D::Filtered() {
   return filtered;
 }
 
+namespace {
+
+// The threshold's bound on pixel − mean for offset C: a pixel is white when pixel − mean > −bound. The
+// difference lies in [−255, 255]: beyond that range the threshold passes every pixel or none, so the bound
+// is clamped there and fits 16 bits.
+int ThresholdBound(int offset) {
+  return std::clamp(static_cast<int>(std::ceil(static_cast<double>(offset))), -256, 256);
+}
+
+}  // namespace
+
+const cv::Mat& ConcentricCircleMarker3D::Leasts(int halfBlock) {
+  cv::Mat& leasts = tileLeasts[halfBlock];
+  if (leasts.empty()) leasts = TileLeasts(filtered, blockMeans.at(halfBlock));
+  return leasts;
+}
+
 cv::Mat ConcentricCircleMarker3D::Binarise(int halfBlock, int offset) {
   // cv::adaptiveThreshold(MEAN_C, THRESH_BINARY) split in two, so that the block mean is computed once
   // per block size: a pixel becomes 255 when pixel - mean > -ceil(C), with the mean rounded to 8 bits.
   const cv::Mat& grey = Filtered();
   cv::Mat& mean = blockMeans[halfBlock];
-  cv::Mat& leasts = tileLeasts[halfBlock];
   // The first threshold of a block size reads every pixel (a marker is mostly found at once); the tiles'
   // least differences are made for the next ones.
   const bool first = mean.empty();
@@ -199,12 +215,8 @@ cv::Mat ConcentricCircleMarker3D::Binarise(int halfBlock, int offset) {
     const int block = 2 * halfBlock + 1;
     cv::boxFilter(grey, mean, grey.type(), cv::Size(block, block), cv::Point(-1, -1), true,
                   cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
-  } else if (leasts.empty()) {
-    leasts = TileLeasts(grey, mean);
   }
-  // pixel - mean lies in [-255, 255]: beyond that range the threshold passes every pixel or none, so it
-  // is clamped there and fits 16 bits.
-  const int delta = std::clamp(static_cast<int>(std::ceil(static_cast<double>(offset))), -256, 256);
+  const int delta = ThresholdBound(offset);
   cv::Mat binary = contourSearch.Frame(grey.size());
   if (first) {
     for (int r = 0; r < grey.rows; ++r) {
@@ -215,6 +227,7 @@ cv::Mat ConcentricCircleMarker3D::Binarise(int halfBlock, int offset) {
   }
   // Each band of tile rows as runs of tiles white throughout (written as such, their pixels unread) between
   // tiles to threshold pixel by pixel.
+  const cv::Mat& leasts = Leasts(halfBlock);
   std::vector<std::pair<int, int>> whiteRuns;  // first tile, end tile
   for (int band = 0; band < leasts.rows; ++band) {
     const short* least = leasts.ptr<short>(band);
@@ -349,9 +362,8 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
   if (!cutOutAttempts || known == blockMeans.end()) return false;
   const cv::Mat& grey = filtered;
   const cv::Mat& mean = known->second;
-  cv::Mat& leasts = tileLeasts[halfBlock];
-  if (leasts.empty()) leasts = TileLeasts(grey, mean);
-  const int delta = std::clamp(static_cast<int>(std::ceil(static_cast<double>(offset))), -256, 256);
+  const cv::Mat& leasts = Leasts(halfBlock);
+  const int delta = ThresholdBound(offset);
   int left = INT_MAX, right = -1, top = INT_MAX, bottom = -1;  // the tiles not white throughout
   for (int band = 0; band < leasts.rows; ++band) {
     const short* least = leasts.ptr<short>(band);

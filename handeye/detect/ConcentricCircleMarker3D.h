@@ -104,6 +104,8 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   /// Pixels `c` to `end` (exclusive) of one row of the threshold: 255 where grey − mean > −delta, else 0.
   static void ThresholdRow(const unsigned char* grey, const unsigned char* mean, int delta, int c, int end,
                            unsigned char* binary);
+  /// The tiles' least differences for a block size whose mean is made, made on first use.
+  const cv::Mat& Leasts(int halfBlock);
   /// The least grey − mean over each tile (see tileLeasts).
   static cv::Mat TileLeasts(const cv::Mat& grey, const cv::Mat& mean);
 
