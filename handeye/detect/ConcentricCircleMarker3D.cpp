@@ -195,6 +195,13 @@ int ThresholdBound(int offset) {
   return std::clamp(static_cast<int>(std::ceil(static_cast<double>(offset))), -256, 256);
 }
 
+// The mean of each pixel's block of 2 × half + 1 pixels a side, rounded to 8 bits, borders replicated.
+void BlockMean(const cv::Mat& grey, int half, cv::Mat& mean) {
+  const int block = 2 * half + 1;
+  cv::boxFilter(grey, mean, grey.type(), cv::Size(block, block), cv::Point(-1, -1), true,
+                cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
+}
+
 }  // namespace
 
 const cv::Mat& ConcentricCircleMarker3D::Leasts(int halfBlock) {
@@ -211,11 +218,7 @@ cv::Mat ConcentricCircleMarker3D::Binarise(int halfBlock, int offset) {
   // The first threshold of a block size reads every pixel (a marker is mostly found at once); the tiles'
   // least differences are made for the next ones.
   const bool first = mean.empty();
-  if (first) {
-    const int block = 2 * halfBlock + 1;
-    cv::boxFilter(grey, mean, grey.type(), cv::Size(block, block), cv::Point(-1, -1), true,
-                  cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
-  }
+  if (first) BlockMean(grey, halfBlock, mean);
   const int delta = ThresholdBound(offset);
   cv::Mat binary = contourSearch.Frame(grey.size());
   if (first) {
@@ -357,11 +360,12 @@ std::vector<std::array<int, 4>> ConcentricCircleMarker3D::FindChains(
 }
 
 bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
-  // Not on a block size's first attempt: that one reads every pixel (a marker is mostly found at once).
-  const auto known = blockMeans.find(halfBlock);
-  if (!cutOutAttempts || known == blockMeans.end()) return false;
-  const cv::Mat& grey = filtered;
-  const cv::Mat& mean = known->second;
+  // Not on the first attempt: that one reads every pixel (a marker is mostly found at once). Once it has
+  // found nothing, a block size's mean is made for its first attempt here.
+  if (!cutOutAttempts || blockMeans.empty()) return false;
+  const cv::Mat& grey = Filtered();
+  cv::Mat& mean = blockMeans[halfBlock];
+  if (mean.empty()) BlockMean(grey, halfBlock, mean);
   const cv::Mat& leasts = Leasts(halfBlock);
   const int delta = ThresholdBound(offset);
   int left = INT_MAX, right = -1, top = INT_MAX, bottom = -1;  // the tiles not white throughout
@@ -382,7 +386,6 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
   const int x0 = std::max(0, 16 * left - 1), x1 = std::min(grey.cols, 16 * (right + 1) + 1);
   const int y0 = std::max(0, kTileRows * top - 1), y1 = std::min(grey.rows, kTileRows * (bottom + 1) + 1);
   if ((x0 == 0 && x1 == grey.cols) || (y0 == 0 && y1 == grey.rows)) return false;
-  if (2 * static_cast<long>(x1 - x0) * (y1 - y0) > static_cast<long>(grey.cols) * grey.rows) return false;
   cv::Mat cut = cutOutSearch.Frame(cv::Size(x1 - x0, y1 - y0));
   for (int r = y0; r < y1; ++r) {
     ThresholdRow(grey.ptr<unsigned char>(r) + x0, mean.ptr<unsigned char>(r) + x0, delta, 0, x1 - x0,

@@ -69,9 +69,9 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   std::vector<cv::Point2f> centers;
   std::vector<Rings> rings;  ///< per centre of the last attempt: the contours it was found from
 
-  /// Whether an attempt whose dark tiles all lie in a small part of the image first looks there for
-  /// anything a chain could be made of, and ends at once when there is nothing (the same outcome: off,
-  /// every attempt searches the whole image).
+  /// Whether an attempt after the first whose dark tiles lie in a part of the image spanning neither its
+  /// width nor its height first looks there for anything a chain could be made of, and ends at once when
+  /// there is nothing (the same outcome: off, every attempt searches the whole image).
   bool cutOutAttempts = true;
 
   const int medianHalfSize = 2;
