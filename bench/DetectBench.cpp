@@ -12,6 +12,7 @@
 #include <tarn/FittedMarkerDetect.h>
 #include <tarn/MarkerDetect.h>
 
+#include "detect/BoxMean.h"
 #include "detect/ConcentricCircleMarker3D.h"
 #include "detect/MedianFilter.h"
 #include "detect/PlaneCircleFit.h"
@@ -191,6 +192,23 @@ void FitOnly(benchmark::State& state) {
   }
 }
 
+// The marker search's block mean (block 201) on the shot's filtered grey image: OpenCV's box filter (way 0)
+// against the library's own sums (1); the same pixels (tested).
+void BlockMean(benchmark::State& state) {
+  cv::Mat grey = cv::imread(Shots(state.range(0)).png, cv::IMREAD_GRAYSCALE);
+  TamoHandEye::Detect::MedianBlur5(grey, grey);
+  cv::Mat mean;
+  for (auto _ : state) {
+    if (state.range(1) == 0) {
+      cv::boxFilter(grey, mean, CV_8U, cv::Size(201, 201), cv::Point(-1, -1), true,
+                    cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
+    } else {
+      TamoHandEye::Detect::BoxMean(grey, 100, mean);
+    }
+    benchmark::DoNotOptimize(mean.data);
+  }
+}
+
 // The marker search's 5 x 5 median on the shot's grey image: OpenCV's filter (Kernel 0) against the
 // library's (1, the widest kernel this processor has); the same pixels (tested).
 void Median(benchmark::State& state) {
@@ -213,6 +231,7 @@ BENCHMARK(CleanShot)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(FittedShot)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(FittedShotWithIntrinsics)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(FitOnly)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BlockMean)->ArgNames({"size", "way"})->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(Median)->ArgNames({"size", "kernel"})->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMillisecond);
 BENCHMARK(NoMarker)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->Iterations(1);
 

@@ -3,6 +3,7 @@
 #include <tarn/Output.h>
 
 #include "api/LibraryLogger.h"
+#include "detect/BoxMean.h"
 #include "detect/MedianFilter.h"
 
 #include <opencv2/imgproc.hpp>
@@ -195,13 +196,6 @@ int ThresholdBound(int offset) {
   return std::clamp(static_cast<int>(std::ceil(static_cast<double>(offset))), -256, 256);
 }
 
-// The mean of each pixel's block of 2 × half + 1 pixels a side, rounded to 8 bits, borders replicated.
-void BlockMean(const cv::Mat& grey, int half, cv::Mat& mean) {
-  const int block = 2 * half + 1;
-  cv::boxFilter(grey, mean, grey.type(), cv::Size(block, block), cv::Point(-1, -1), true,
-                cv::BORDER_REPLICATE | cv::BORDER_ISOLATED);
-}
-
 }  // namespace
 
 const cv::Mat& ConcentricCircleMarker3D::Leasts(int halfBlock) {
@@ -218,7 +212,7 @@ cv::Mat ConcentricCircleMarker3D::Binarise(int halfBlock, int offset) {
   // The first threshold of a block size reads every pixel (a marker is mostly found at once); the tiles'
   // least differences are made for the next ones.
   const bool first = mean.empty();
-  if (first) BlockMean(grey, halfBlock, mean);
+  if (first) BoxMean(grey, halfBlock, mean);
   const int delta = ThresholdBound(offset);
   cv::Mat binary = contourSearch.Frame(grey.size());
   if (first) {
@@ -228,35 +222,43 @@ cv::Mat ConcentricCircleMarker3D::Binarise(int halfBlock, int offset) {
     }
     return binary;
   }
+  ThresholdTiles(mean, Leasts(halfBlock), delta, cv::Rect(0, 0, grey.cols, grey.rows), binary);
+  return binary;
+}
+
+void ConcentricCircleMarker3D::ThresholdTiles(const cv::Mat& mean, const cv::Mat& leasts, int delta,
+                                              const cv::Rect& area, cv::Mat& binary) {
   // Each band of tile rows as runs of tiles white throughout (written as such, their pixels unread) between
-  // tiles to threshold pixel by pixel.
-  const cv::Mat& leasts = Leasts(halfBlock);
-  std::vector<std::pair<int, int>> whiteRuns;  // first tile, end tile
-  for (int band = 0; band < leasts.rows; ++band) {
+  // tiles to threshold pixel by pixel; columns counted from the area's left.
+  const cv::Mat& grey = filtered;
+  std::vector<std::pair<int, int>> whiteRuns;  // first column, end column
+  for (int band = area.y / kTileRows; band * kTileRows < area.y + area.height; ++band) {
     const short* least = leasts.ptr<short>(band);
     whiteRuns.clear();
-    for (int t = 0; t < leasts.cols; ++t) {
+    for (int t = area.x / 16; 16 * t < area.x + area.width; ++t) {
       if (least[t] <= -delta) continue;
-      if (!whiteRuns.empty() && whiteRuns.back().second == t) {
-        ++whiteRuns.back().second;
+      const int from = std::max(16 * t, area.x) - area.x;
+      const int to = std::min(16 * t + 16, area.x + area.width) - area.x;
+      if (!whiteRuns.empty() && whiteRuns.back().second == from) {
+        whiteRuns.back().second = to;
       } else {
-        whiteRuns.emplace_back(t, t + 1);
+        whiteRuns.emplace_back(from, to);
       }
     }
-    const int lastRow = std::min(grey.rows, (band + 1) * kTileRows);
-    for (int r = band * kTileRows; r < lastRow; ++r) {
-      unsigned char* d = binary.ptr<unsigned char>(r);
+    const int lastRow = std::min((band + 1) * kTileRows, area.y + area.height);
+    for (int r = std::max(band * kTileRows, area.y); r < lastRow; ++r) {
+      const unsigned char* s = grey.ptr<unsigned char>(r) + area.x;
+      const unsigned char* m = mean.ptr<unsigned char>(r) + area.x;
+      unsigned char* d = binary.ptr<unsigned char>(r - area.y);
       int from = 0;  // the first column not yet written
-      for (std::size_t k = 0; k <= whiteRuns.size(); ++k) {
-        const int to = k < whiteRuns.size() ? 16 * whiteRuns[k].first : grey.cols;
-        ThresholdRow(grey.ptr<unsigned char>(r), mean.ptr<unsigned char>(r), delta, from, to, d);
-        if (k == whiteRuns.size()) break;
-        from = std::min(16 * whiteRuns[k].second, grey.cols);
-        std::memset(d + 16 * whiteRuns[k].first, 255, static_cast<std::size_t>(from - 16 * whiteRuns[k].first));
+      for (const auto& [first, end] : whiteRuns) {
+        ThresholdRow(s, m, delta, from, first, d);
+        std::memset(d + first, 255, static_cast<std::size_t>(end - first));
+        from = end;
       }
+      ThresholdRow(s, m, delta, from, area.width, d);
     }
   }
-  return binary;
 }
 
 void ConcentricCircleMarker3D::ThresholdRow(const unsigned char* s, const unsigned char* m, int delta, int c, int end,
@@ -365,7 +367,7 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
   if (!cutOutAttempts || blockMeans.empty()) return false;
   const cv::Mat& grey = Filtered();
   cv::Mat& mean = blockMeans[halfBlock];
-  if (mean.empty()) BlockMean(grey, halfBlock, mean);
+  if (mean.empty()) BoxMean(grey, halfBlock, mean);
   const cv::Mat& leasts = Leasts(halfBlock);
   const int delta = ThresholdBound(offset);
   int left = INT_MAX, right = -1, top = INT_MAX, bottom = -1;  // the tiles not white throughout
@@ -387,10 +389,7 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
   const int y0 = std::max(0, kTileRows * top - 1), y1 = std::min(grey.rows, kTileRows * (bottom + 1) + 1);
   if ((x0 == 0 && x1 == grey.cols) || (y0 == 0 && y1 == grey.rows)) return false;
   cv::Mat cut = cutOutSearch.Frame(cv::Size(x1 - x0, y1 - y0));
-  for (int r = y0; r < y1; ++r) {
-    ThresholdRow(grey.ptr<unsigned char>(r) + x0, mean.ptr<unsigned char>(r) + x0, delta, 0, x1 - x0,
-                 cut.ptr<unsigned char>(r - y0));
-  }
+  ThresholdTiles(mean, leasts, delta, cv::Rect(x0, y0, x1 - x0, y1 - y0), cut);
   std::vector<std::vector<cv::Point>> contours;
   std::vector<cv::Vec4i> hierarchy;
   cutOutSearch.Find(contours, hierarchy);

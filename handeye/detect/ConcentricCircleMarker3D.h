@@ -104,6 +104,9 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   /// Pixels `c` to `end` (exclusive) of one row of the threshold: 255 where grey − mean > −delta, else 0.
   static void ThresholdRow(const unsigned char* grey, const unsigned char* mean, int delta, int c, int end,
                            unsigned char* binary);
+  /// The threshold of the image's `area` (grey − mean > −delta: 255, else 0) into `binary`, whose (0, 0)
+  /// is the area's top left; tiles white throughout by `leasts` are written without reading their pixels.
+  void ThresholdTiles(const cv::Mat& mean, const cv::Mat& leasts, int delta, const cv::Rect& area, cv::Mat& binary);
   /// The tiles' least differences for a block size whose mean is made, made on first use.
   const cv::Mat& Leasts(int halfBlock);
   /// The least grey − mean over each tile (see tileLeasts).

@@ -2,6 +2,7 @@
 #include "detect/MedianFilter.h"
 
 #include "detect/MedianKernels.h"
+#include "detect/ProcessorFeatures.h"
 
 #include <algorithm>
 #include <cstring>
@@ -16,15 +17,6 @@ struct Kernels {
   void (*medianRow)(const std::uint8_t* const[5], std::uint8_t*, std::size_t);
   std::size_t lanes;
 };
-
-bool ProcessorHasAvx2() {
-#if defined(__x86_64__) || defined(__i386__)
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-#else
-  return false;
-#endif
-}
 
 Kernels KernelsOf(MedianKernel kernel) {
   if (kernel == MedianKernel::Best) {
