@@ -60,9 +60,10 @@ void PrefixSums(const int* values, int count, int* prefix) {
     __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(values + j));
     v = _mm_add_epi32(v, _mm_slli_si128(v, 4));
     v = _mm_add_epi32(v, _mm_slli_si128(v, 8));
-    v = _mm_add_epi32(v, carry);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + j + 1), v);
-    carry = _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 3));
+    // The carry's chain is one addition a step: the block's own total is broadcast beside it.
+    const __m128i total = _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 3, 3, 3));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(prefix + j + 1), _mm_add_epi32(v, carry));
+    carry = _mm_add_epi32(carry, total);
   }
 #endif
   for (; j < count; ++j) prefix[j + 1] = prefix[j] + values[j];

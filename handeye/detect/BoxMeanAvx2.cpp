@@ -36,9 +36,10 @@ void Prefix(const int* values, int count, int* prefix) {
     v = _mm256_add_epi32(v, _mm256_slli_si256(v, 4));  // within each half
     v = _mm256_add_epi32(v, _mm256_slli_si256(v, 8));
     v = _mm256_add_epi32(v, _mm256_blend_epi32(_mm256_setzero_si256(), _mm256_permutevar8x32_epi32(v, third), 0xF0));
-    v = _mm256_add_epi32(v, carry);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(prefix + j + 1), v);
-    carry = _mm256_permutevar8x32_epi32(v, seventh);
+    // The carry's chain is one addition a step: the block's own total is broadcast beside it.
+    const __m256i total = _mm256_permutevar8x32_epi32(v, seventh);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(prefix + j + 1), _mm256_add_epi32(v, carry));
+    carry = _mm256_add_epi32(carry, total);
   }
   for (; j < count; ++j) prefix[j + 1] = prefix[j] + values[j];
 }
