@@ -382,6 +382,10 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
     }
   }
   if (right < 0) return true;  // white throughout: one contour, the image's own border
+  // The whole image's borders, its dark tiles and their neighbours read: without two circular ones
+  // nested inside a border and holding a third, no chain.
+  borderScan.Scan(grey, mean, leasts, kTileRows, delta);
+  if (!AnyNestedCircles(borderScan, minCircularity)) return true;
   // Their box with a white margin of one pixel inside the image. Every contour there is the whole image's,
   // where it lies, but the outer border of the white around the box (its shape is cut), as long as that
   // white stays in one piece: the box spans neither the image's width nor its height.
@@ -394,6 +398,25 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
   std::vector<cv::Vec4i> hierarchy;
   cutOutSearch.Find(contours, hierarchy);
   return !AnyChainShape(contours, hierarchy, minCircularity);
+}
+
+bool ConcentricCircleMarker3D::AnyNestedCircles(const BorderScan& scan, double minCircularity) {
+  // A chain's second and third contours (b, c): circular, b inside a border of its own, c holding one.
+  const std::vector<BorderScan::Border>& borders = scan.Borders();
+  std::vector<signed char> known(borders.size(), -1);  // each border walked at most once
+  const auto circular = [&](int i) {
+    signed char& circle = known[static_cast<std::size_t>(i)];
+    if (circle < 0) circle = BorderScan::Circular(scan.WalkOf(i), minCircularity, 1.0) ? 1 : 0;
+    return circle == 1;
+  };
+  const auto parent = [&](int i) { return borders[static_cast<std::size_t>(i)].parent; };
+  for (const BorderScan::Border& innermost : borders) {
+    const int c = innermost.parent;
+    if (c < 0) continue;
+    const int b = parent(c);
+    if (b >= 0 && parent(b) >= 0 && circular(c) && circular(b)) return true;
+  }
+  return false;
 }
 
 bool ConcentricCircleMarker3D::AnyChainShape(const std::vector<std::vector<cv::Point>>& contours,

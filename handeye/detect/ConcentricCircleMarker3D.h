@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include "detect/BorderScan.h"
 #include "detect/ContourSearch.h"
 #include "detect/IMarkerAlgo3D.h"
 
@@ -93,9 +94,13 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   bool FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found, std::vector<Rings>* boundaries);
   /// The median-filtered grey image, made once per detector.
   const cv::Mat& Filtered();
-  /// True when the attempt (halfBlock, offset) is sure to find no chain: its dark tiles (see tileLeasts)
-  /// lie in a part of the image that, cut out with a white margin, holds nothing a chain could be made of.
+  /// True when the attempt (halfBlock, offset) is sure to find no chain: the borders of its threshold,
+  /// scanned in its dark tiles (see tileLeasts), hold no circular pair a chain needs; or those tiles lie
+  /// in a part of the image that, cut out with a white margin, holds nothing a chain could be made of.
   bool NoChainInCutOut(int halfBlock, int offset);
+  /// Whether some border lies in a circular one that lies in a circular one inside another border: what
+  /// every chain has (its second and third contours), whatever the borders' order.
+  static bool AnyNestedCircles(const BorderScan& scan, double minCircularity);
   /// Whether the contours hold four nested ones that a chain could be: the first three circular (or, for
   /// the first, a border of the outermost white, whose shape a cut-out changes), each the parent of the
   /// next, the fourth without a circular first child of its own.
@@ -129,6 +134,7 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   static constexpr int kTileRows = 8;
   ContourSearch contourSearch;  ///< holds the last threshold's pixels: one buffer for every attempt
   ContourSearch cutOutSearch;   ///< the same for the cut-outs of NoChainInCutOut
+  BorderScan borderScan;        ///< the later attempts' borders, in their dark tiles
 };
 
 /// The row (or column) SampleCloud reads first for coordinate `v` in a cloud of `size` rows (columns); it
