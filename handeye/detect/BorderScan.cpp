@@ -46,6 +46,20 @@ unsigned Threshold16(const unsigned char* s, const unsigned char* m, int delta, 
 #endif
 }
 
+// The first tile from t on (up to n) whose least is at or below bound: one holding a black pixel.
+int NextDark(const short* least, int t, int n, int bound) {
+#if defined(__SSE2__)
+  const __m128i above = _mm_set1_epi16(static_cast<short>(bound + 1));
+  for (; t + 8 <= n; t += 8) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(least + t));
+    const auto dark = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi16(v, above)));
+    if (dark != 0) return t + (__builtin_ctz(dark) >> 1);
+  }
+#endif
+  while (t < n && least[t] > bound) ++t;
+  return t;
+}
+
 }  // namespace
 
 void BorderScan::Restore() {
@@ -81,8 +95,8 @@ void BorderScan::Unite(int a, int b) {
   }
 }
 
-void BorderScan::CutRow(int y, const cv::Mat& grey, const cv::Mat& mean, int delta,
-                        const std::vector<std::pair<int, int>>& dark) {
+void BorderScan::CutRow(int y, const cv::Mat& grey, const cv::Mat& mean, int delta, const std::pair<int, int>* dark,
+                        const std::pair<int, int>* darkEnd) {
   const int cols = grey.cols;
   const unsigned char* s = grey.ptr<unsigned char>(y);
   const unsigned char* m = mean.ptr<unsigned char>(y);
@@ -94,7 +108,8 @@ void BorderScan::CutRow(int y, const cv::Mat& grey, const cv::Mat& mean, int del
     start = x;
     white = !white;
   };
-  for (const auto& [c0, c1] : dark) {
+  for (; dark != darkEnd; ++dark) {
+    const auto [c0, c1] = *dark;
     // The run of dark tiles c0 to c1, sixteen pixels at a time (the last ones maybe fewer, the pixels beyond
     // the image's edge taken as the last one's colour); white before and after it.
     for (int c = c0; c < c1; c += 16) {
@@ -134,8 +149,12 @@ void BorderScan::JoinRows(std::size_t previous, std::size_t current, std::size_t
     for (std::size_t above = k; above < current && runs[above].start <= run.end; ++above) {
       const Run& other = runs[above];
       if (other.white != run.white) continue;
-      if (run.white || (other.start < run.end && run.start < other.end))
+      if (!run.white && (other.start >= run.end || run.start >= other.end)) continue;
+      if (up[j] == static_cast<int>(j)) {
+        up[j] = Find(static_cast<int>(above));  // its first meeting: it joins that region, whose root comes first
+      } else {
         Unite(static_cast<int>(above), static_cast<int>(j));
+      }
     }
   }
 }
@@ -155,33 +174,47 @@ void BorderScan::Scan(const cv::Mat& grey, const cv::Mat& mean, const cv::Mat& l
   up.assign(1, 0);
   borders.clear();
 
-  std::vector<std::pair<int, int>> dark;
-  std::size_t previous = 0;
+  // Each band's runs of tiles holding a black pixel: only they are read.
+  spans.clear();
+  spanStarts.assign(static_cast<std::size_t>(leasts.rows) + 1, 0);
+  int firstDark = leasts.rows;
+  int lastDark = -1;
   for (int b = 0; b < leasts.rows; ++b) {
-    // This band's runs of tiles holding a black pixel: only they are read.
-    dark.clear();
     const short* least = leasts.ptr<short>(b);
-    for (int t = 0; t < leasts.cols; ++t) {
-      if (least[t] > -delta) continue;
+    for (int t = NextDark(least, 0, leasts.cols, -delta); t < leasts.cols;
+         t = NextDark(least, t + 1, leasts.cols, -delta)) {
       int t1 = t + 1;
       while (t1 < leasts.cols && least[t1] <= -delta) ++t1;
-      dark.emplace_back(kTileColumns * t, std::min(cols, kTileColumns * t1));
-      thresholded.emplace_back(b, dark.back());
+      spans.emplace_back(kTileColumns * t, std::min(cols, kTileColumns * t1));
+      thresholded.emplace_back(b, spans.back());
       t = t1;
     }
-    for (int y = b * tileRows; y < std::min(rows, (b + 1) * tileRows); ++y) {
-      const std::size_t current = runs.size();
-      CutRow(y, grey, mean, delta, dark);
-      up.resize(runs.size());
-      for (std::size_t j = current; j < runs.size(); ++j) up[j] = static_cast<int>(j);
-      // Black touching the image's edge is one region with the black beyond it.
-      for (std::size_t j = current; j < runs.size(); ++j) {
-        const Run& run = runs[j];
-        if (!run.white && (y == 0 || y == rows - 1 || run.start == 0 || run.end == cols)) Unite(0, static_cast<int>(j));
-      }
-      if (y > 0) JoinRows(previous, current, runs.size());
-      previous = current;
+    spanStarts[static_cast<std::size_t>(b) + 1] = static_cast<int>(spans.size());
+    if (spans.size() > static_cast<std::size_t>(spanStarts[static_cast<std::size_t>(b)])) {
+      firstDark = std::min(firstDark, b);
+      lastDark = b;
     }
+  }
+  // Rows white throughout above the first dark band and below the last add no region and no border: the
+  // first row stands for those above (their region starts there), the row after the last dark band for
+  // those below.
+  const int skipFrom = 1;
+  const int skipTo = lastDark < 0 ? rows : std::max(1, firstDark * tileRows - 1);
+  const int endRow = lastDark < 0 ? std::min(rows, 1) : std::min(rows, (lastDark + 1) * tileRows + 1);
+  std::size_t previous = 0;
+  for (int y = 0; y < endRow; y = y + 1 == skipFrom ? std::max(skipFrom, skipTo) : y + 1) {
+    const auto band = static_cast<std::size_t>(y / tileRows);
+    const std::size_t current = runs.size();
+    CutRow(y, grey, mean, delta, spans.data() + spanStarts[band], spans.data() + spanStarts[band + 1]);
+    up.resize(runs.size());
+    for (std::size_t j = current; j < runs.size(); ++j) {
+      up[j] = static_cast<int>(j);
+      // Black touching the image's edge is one region with the black beyond it.
+      const Run& run = runs[j];
+      if (!run.white && (y == 0 || y == rows - 1 || run.start == 0 || run.end == cols)) Unite(0, static_cast<int>(j));
+    }
+    if (y > 0) JoinRows(previous, current, runs.size());
+    previous = current;
   }
 
   // Each region but the outer black has a border; the region holding it is the one left of its first

@@ -51,7 +51,8 @@ class BorderScan {
     int start, end, row;
     bool white;
   };
-  void CutRow(int y, const cv::Mat& grey, const cv::Mat& mean, int delta, const std::vector<std::pair<int, int>>& dark);
+  void CutRow(int y, const cv::Mat& grey, const cv::Mat& mean, int delta, const std::pair<int, int>* dark,
+              const std::pair<int, int>* darkEnd);
   void JoinRows(std::size_t previous, std::size_t current, std::size_t end);
   int Find(int run);
   void Unite(int a, int b);
@@ -61,6 +62,8 @@ class BorderScan {
   std::vector<Run> runs;  ///< in raster order; run 0 stands for the black beyond the image's edge
   std::vector<int> up;    ///< each run's link towards its region's first run
   std::vector<Border> borders;
+  std::vector<std::pair<int, int>> spans;  ///< per band, its runs of dark tiles (first, end column)
+  std::vector<int> spanStarts;             ///< each band's first span
   std::vector<std::pair<int, std::pair<int, int>>> thresholded;  ///< runs of dark tiles written (band, columns)
   int bandRows = 1;
 };

@@ -370,6 +370,10 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
   if (mean.empty()) BoxMean(grey, halfBlock, mean);
   const cv::Mat& leasts = Leasts(halfBlock);
   const int delta = ThresholdBound(offset);
+  // The whole image's borders, its dark tiles and their neighbours read: without three nested circles
+  // holding a fourth border, no chain.
+  borderScan.Scan(grey, mean, leasts, kTileRows, delta);
+  if (!AnyNestedCircles(borderScan, minCircularity)) return true;
   int left = INT_MAX, right = -1, top = INT_MAX, bottom = -1;  // the tiles not white throughout
   for (int band = 0; band < leasts.rows; ++band) {
     const short* least = leasts.ptr<short>(band);
@@ -381,11 +385,6 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
       bottom = std::max(bottom, band);
     }
   }
-  if (right < 0) return true;  // white throughout: one contour, the image's own border
-  // The whole image's borders, its dark tiles and their neighbours read: without two circular ones
-  // nested inside a border and holding a third, no chain.
-  borderScan.Scan(grey, mean, leasts, kTileRows, delta);
-  if (!AnyNestedCircles(borderScan, minCircularity)) return true;
   // Their box with a white margin of one pixel inside the image. Every contour there is the whole image's,
   // where it lies, but the outer border of the white around the box (its shape is cut), as long as that
   // white stays in one piece: the box spans neither the image's width nor its height.
@@ -401,7 +400,7 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
 }
 
 bool ConcentricCircleMarker3D::AnyNestedCircles(const BorderScan& scan, double minCircularity) {
-  // A chain's second and third contours (b, c): circular, b inside a border of its own, c holding one.
+  // A chain's first three contours (a, b, c): circular, each inside the one before, c holding a fourth.
   const std::vector<BorderScan::Border>& borders = scan.Borders();
   std::vector<signed char> known(borders.size(), -1);  // each border walked at most once
   const auto circular = [&](int i) {
@@ -414,7 +413,9 @@ bool ConcentricCircleMarker3D::AnyNestedCircles(const BorderScan& scan, double m
     const int c = innermost.parent;
     if (c < 0) continue;
     const int b = parent(c);
-    if (b >= 0 && parent(b) >= 0 && circular(c) && circular(b)) return true;
+    if (b < 0) continue;
+    const int a = parent(b);
+    if (a >= 0 && circular(c) && circular(b) && circular(a)) return true;
   }
   return false;
 }

@@ -95,11 +95,11 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   /// The median-filtered grey image, made once per detector.
   const cv::Mat& Filtered();
   /// True when the attempt (halfBlock, offset) is sure to find no chain: the borders of its threshold,
-  /// scanned in its dark tiles (see tileLeasts), hold no circular pair a chain needs; or those tiles lie
+  /// scanned in its dark tiles (see tileLeasts), hold no three nested circles a chain needs; or those tiles lie
   /// in a part of the image that, cut out with a white margin, holds nothing a chain could be made of.
   bool NoChainInCutOut(int halfBlock, int offset);
-  /// Whether some border lies in a circular one that lies in a circular one inside another border: what
-  /// every chain has (its second and third contours), whatever the borders' order.
+  /// Whether some border lies in a circular one, inside a circular one, inside a circular one: what every
+  /// chain has (its first three contours and the fourth), whatever the borders' order.
   static bool AnyNestedCircles(const BorderScan& scan, double minCircularity);
   /// Whether the contours hold four nested ones that a chain could be: the first three circular (or, for
   /// the first, a border of the outermost white, whose shape a cut-out changes), each the parent of the
