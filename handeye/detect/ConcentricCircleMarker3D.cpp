@@ -361,7 +361,7 @@ std::vector<std::array<int, 4>> ConcentricCircleMarker3D::FindChains(
   return groups;
 }
 
-bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
+bool ConcentricCircleMarker3D::SureOfNoChain(int halfBlock, int offset) {
   // Not on the first attempt: that one reads every pixel (a marker is mostly found at once). Once it has
   // found nothing, a block size's mean is made for its first attempt here.
   if (!cutOutAttempts || blockMeans.empty()) return false;
@@ -385,6 +385,7 @@ bool ConcentricCircleMarker3D::NoChainInCutOut(int halfBlock, int offset) {
       bottom = std::max(bottom, band);
     }
   }
+  if (right < 0) return true;  // white throughout (the scan has said so already)
   // Their box with a white margin of one pixel inside the image. Every contour there is the whole image's,
   // where it lies, but the outer border of the white around the box (its shape is cut), as long as that
   // white stays in one piece: the box spans neither the image's width nor its height.
@@ -438,7 +439,7 @@ bool ConcentricCircleMarker3D::AnyChainShape(const std::vector<std::vector<cv::P
 
 bool ConcentricCircleMarker3D::FindCenters(int halfBlock, int offset, std::vector<cv::Point2f>& found,
                                            std::vector<Rings>* boundaries) {
-  if (NoChainInCutOut(halfBlock, offset)) return false;
+  if (SureOfNoChain(halfBlock, offset)) return false;
   Binarise(halfBlock, offset);
   std::vector<std::vector<cv::Point>> contours;
   std::vector<cv::Vec4i> hierarchy;

@@ -97,7 +97,7 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   /// True when the attempt (halfBlock, offset) is sure to find no chain: the borders of its threshold,
   /// scanned in its dark tiles (see tileLeasts), hold no three nested circles a chain needs; or those tiles lie
   /// in a part of the image that, cut out with a white margin, holds nothing a chain could be made of.
-  bool NoChainInCutOut(int halfBlock, int offset);
+  bool SureOfNoChain(int halfBlock, int offset);
   /// Whether some border lies in a circular one, inside a circular one, inside a circular one: what every
   /// chain has (its first three contours and the fourth), whatever the borders' order.
   static bool AnyNestedCircles(const BorderScan& scan, double minCircularity);
@@ -133,7 +133,7 @@ class ConcentricCircleMarker3D : public IMarkerAlgo3D {
   std::map<int, cv::Mat> tileLeasts;
   static constexpr int kTileRows = 8;
   ContourSearch contourSearch;  ///< holds the last threshold's pixels: one buffer for every attempt
-  ContourSearch cutOutSearch;   ///< the same for the cut-outs of NoChainInCutOut
+  ContourSearch cutOutSearch;   ///< the same for the cut-outs of SureOfNoChain
   BorderScan borderScan;        ///< the later attempts' borders, in their dark tiles
 };
 
