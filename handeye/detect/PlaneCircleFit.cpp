@@ -243,7 +243,7 @@ std::vector<Eigen::Vector2d> SubPixelEdges(const cv::Mat& grey, const std::vecto
   Eigen::Vector2d centre;
   Eigen::Matrix2d shape;
   if (!edges.empty() && EllipseShape(conic, centre, shape)) {
-    const double sigma = Median(blurs);
+    const double sigma = Median(std::move(blurs));
     for (std::size_t k = 0; k < edges.size(); ++k) {
       const double shift = Curvature(conic, edges[k]) * sigma * sigma / 2.0;
       const double outward = (edges[k] - centre).dot(normals[k]) >= 0.0 ? 1.0 : -1.0;
@@ -312,7 +312,6 @@ bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale
   const int r1 = std::min(cloud.rows - 1, static_cast<int>(std::floor(centre.y() + rowReach)));
   // Each row's stretch inside: shape₀₀ dx² + 2 shape₀₁ dx dy + shape₁₁ dy² <= s² (empty when c0 > c1).
   std::vector<std::pair<int, int>> stretch;
-  int left = cloud.cols, right = -1;
   for (int r = r0; r <= r1; ++r) {
     const double dy = r - centre.y();
     const double disc = shape(0, 1) * shape(0, 1) * dy * dy - shape(0, 0) * (shape(1, 1) * dy * dy - s2);
@@ -324,12 +323,9 @@ bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale
     const int c0 = std::max(0, static_cast<int>(std::ceil(mid - half)));
     const int c1 = std::min(cloud.cols - 1, static_cast<int>(std::floor(mid + half)));
     stretch.emplace_back(c0, c1);
-    if (c0 <= c1) {
-      left = std::min(left, c0);
-      right = std::max(right, c1);
-    }
+    // Each row's own stretch is read: a quarter of the box round the ellipse lies outside it.
+    if (c0 <= c1 && loadRows && !loadRows(r, r, c0, c1)) return false;
   }
-  if (left <= right && loadRows && !loadRows(r0, r1, left, right)) return false;
   samples.clear();
   samples.reserve(static_cast<std::size_t>(kPi * s2 / std::sqrt(shape.determinant())) + 16);
   sum.setZero();
@@ -454,22 +450,32 @@ bool FitPlaneMapOn(const cv::Mat& cloud, const Conic& region, double scale, int 
   std::vector<char> used(samples.size(), 1);
   const auto kept = [&](const PlaneSample& s) { return used[static_cast<std::size_t>(&s - samples.data())] != 0; };
   if (!SolvePlanePass(samples, kept, minPoints, plane)) return false;
-  std::vector<double> residuals(samples.size());
   for (int pass = 0; pass < 2; ++pass) {
     const Eigen::Vector3d fitted = plane.cz;
+    const auto residual = [&fitted](const PlaneSample& s) {
+      return s.w - (fitted(0) + fitted(1) * s.u + fitted(2) * s.v);
+    };
     // The median over an even subsample of at most about 4,096 of the points in use.
     const std::size_t stride = 1 + static_cast<std::size_t>(plane.points) / 4096;
     std::vector<double> sizes;
     sizes.reserve(static_cast<std::size_t>(plane.points) / stride + 1);
-    for (std::size_t k = 0, counted = 0; k < samples.size(); ++k) {
-      const PlaneSample& s = samples[k];
-      residuals[k] = s.w - (fitted(0) + fitted(1) * s.u + fitted(2) * s.v);
-      if (used[k] != 0 && counted++ % stride == 0) sizes.push_back(std::abs(residuals[k]));
+    for (std::size_t k = 0, untilNext = 0; k < samples.size(); ++k) {  // every stride-th point in use
+      if (used[k] == 0) continue;
+      if (untilNext == 0) {
+        sizes.push_back(std::abs(residual(samples[k])));
+        untilNext = stride;
+      }
+      --untilNext;
     }
     // A floor far below any camera's noise keeps an exact plane's rounding from dropping points.
-    const double limit = std::max(3.0 * 1.4826 * Median(sizes), 1e-9 * std::abs(fitted(0)));
-    for (std::size_t k = 0; k < samples.size(); ++k) used[k] = std::abs(residuals[k]) <= limit ? 1 : 0;
-    if (!SolvePlanePass(samples, kept, minPoints, plane)) return false;
+    const double limit = std::max(3.0 * 1.4826 * Median(std::move(sizes)), 1e-9 * std::abs(fitted(0)));
+    // The points kept are marked on the way through the fit that uses them: one pass over the samples.
+    const auto within = [&](const PlaneSample& s) {
+      const bool in = std::abs(residual(s)) <= limit;
+      used[static_cast<std::size_t>(&s - samples.data())] = in ? 1 : 0;
+      return in;
+    };
+    if (!SolvePlanePass(samples, within, minPoints, plane)) return false;
   }
 
   // The depth's RMS about the plane, and the squares of 1/Z's residuals, over the points of the final fit.
