@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "detect/PlaneCircleFit.h"
 
+#include "detect/RowStretches.h"
+
 #include "api/LibraryLogger.h"
 
 #include <Eigen/Cholesky>
@@ -298,7 +300,8 @@ struct PlaneSample {
 static_assert(sizeof(PlaneSample) == 5 * sizeof(double), "u, v and x, y are read in pairs");
 
 // The finite cloud points (Z ≠ 0) inside the ellipse `region` scaled by `scale`, walking each row's
-// stretch inside it only; with `surface` given, only those it accepts. `sum` receives the sum of their pixel
+// stretch inside it only; with `surface` given, only those it accepts (asked a row at a time: its
+// Row(r, c0, c1, mask) sets mask[c − c0] for pixels c0 to c1 of row r). `sum` receives the sum of their pixel
 // coordinates, taken in their order.
 template <class Test>
 bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale, const RowLoader& loadRows,
@@ -310,39 +313,36 @@ bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale
   const double rowReach = scale * std::sqrt(shape.inverse()(1, 1));
   const int r0 = std::max(0, static_cast<int>(std::ceil(centre.y() - rowReach)));
   const int r1 = std::min(cloud.rows - 1, static_cast<int>(std::floor(centre.y() + rowReach)));
-  // Each row's stretch inside: shape₀₀ dx² + 2 shape₀₁ dx dy + shape₁₁ dy² <= s² (empty when c0 > c1).
-  std::vector<std::pair<int, int>> stretch;
+  samples.clear();
+  samples.reserve(static_cast<std::size_t>(kPi * s2 / std::sqrt(shape.determinant())) + 16);
+  double sumU = 0.0, sumV = 0.0;  // summed here, not through `sum`, which a sample's store could alias
+  std::vector<unsigned char> onSurface(surface != nullptr ? static_cast<std::size_t>(cloud.cols) : 0);
   for (int r = r0; r <= r1; ++r) {
+    // The row's stretch inside: shape₀₀ dx² + 2 shape₀₁ dx dy + shape₁₁ dy² <= s².
     const double dy = r - centre.y();
     const double disc = shape(0, 1) * shape(0, 1) * dy * dy - shape(0, 0) * (shape(1, 1) * dy * dy - s2);
-    if (disc < 0.0) {
-      stretch.emplace_back(0, -1);
-      continue;
-    }
+    if (disc < 0.0) continue;
     const double mid = centre.x() - shape(0, 1) * dy / shape(0, 0), half = std::sqrt(disc) / shape(0, 0);
     const int c0 = std::max(0, static_cast<int>(std::ceil(mid - half)));
     const int c1 = std::min(cloud.cols - 1, static_cast<int>(std::floor(mid + half)));
-    stretch.emplace_back(c0, c1);
-    // Each row's own stretch is read: a quarter of the box round the ellipse lies outside it.
-    if (c0 <= c1 && loadRows && !loadRows(r, r, c0, c1)) return false;
-  }
-  samples.clear();
-  samples.reserve(static_cast<std::size_t>(kPi * s2 / std::sqrt(shape.determinant())) + 16);
-  sum.setZero();
-  for (int r = r0; r <= r1; ++r) {
-    const auto [c0, c1] = stretch[static_cast<std::size_t>(r - r0)];
+    if (c0 > c1) continue;
+    // Only the stretch is read (a quarter of the box round the ellipse lies outside it), and its samples
+    // taken at once, while its points are still in the cache.
+    if (loadRows && !loadRows(r, r, c0, c1)) return false;
+    if (surface != nullptr) surface->Row(r, c0, c1, onSurface.data());
     const cv::Vec3d* row = cloud.ptr<cv::Vec3d>(r);
     for (int c = c0; c <= c1; ++c) {
       const cv::Vec3d& p = row[c];
       if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !(std::isfinite(p[2]) && p[2] != 0.0)) continue;
       const auto u = static_cast<double>(c), v = static_cast<double>(r);
-      if (surface != nullptr && !(*surface)(u, v)) continue;
+      if (surface != nullptr && onSurface[static_cast<std::size_t>(c - c0)] == 0) continue;
       const double w = 1.0 / p[2];
       samples.push_back({u, v, p[0] * w, p[1] * w, w});
-      sum.x() += u;
-      sum.y() += v;
+      sumU += u;
+      sumV += v;
     }
   }
+  sum = Eigen::Vector2d(sumU, sumV);
   return true;
 }
 
@@ -497,7 +497,15 @@ bool FitPlaneMapOn(const cv::Mat& cloud, const Conic& region, double scale, int 
 
 bool FitPlaneMap(const cv::Mat& cloud, const Conic& region, double scale, int minPoints, PlaneMap& plane,
                  const RowLoader& loadRows, const SurfaceTest& surface) {
-  return FitPlaneMapOn(cloud, region, scale, minPoints, plane, loadRows, surface ? &surface : nullptr);
+  // The caller's test is asked pixel by pixel.
+  struct PixelByPixel {
+    const SurfaceTest& test;
+    void Row(int r, int c0, int c1, unsigned char* mask) const {
+      for (int c = c0; c <= c1; ++c) mask[c - c0] = test(static_cast<double>(c), static_cast<double>(r)) ? 1 : 0;
+    }
+  };
+  const PixelByPixel pixels{surface};
+  return FitPlaneMapOn(cloud, region, scale, minPoints, plane, loadRows, surface ? &pixels : nullptr);
 }
 
 namespace {
@@ -658,6 +666,38 @@ bool OnWhite(const std::array<Boundary, 4>& b, const std::array<bool, 4>& used, 
   return used[3] && ring <= b[2].inner && b[3].Level(u, v) <= b[3].inner;
 }
 
+// OnWhite a row at a time: asked near the crossings of the levels it compares with, and once for each
+// stretch between them.
+class WhiteRows {
+ public:
+  WhiteRows(const std::array<Boundary, 4>& b, const std::array<bool, 4>& used) : boundaries(b), fitted(used) {
+    const auto add = [&](const Boundary& boundary, double level) {
+      levels[static_cast<std::size_t>(count++)] = EllipseLevel{boundary.centre, boundary.shape, level};
+    };
+    add(b[0], b[0].outer);
+    add(b[0], b[0].inner);
+    if (used[1] && used[2]) {
+      add(b[1], b[1].inner);
+      add(b[2], b[2].outer);
+      add(b[2], b[2].inner);
+      if (used[3]) add(b[3], b[3].inner);
+    }
+  }
+  void Row(int r, int c0, int c1, unsigned char* mask) const {
+    const auto white = [this](int u, int v) {
+      return OnWhite(boundaries, fitted, static_cast<double>(u), static_cast<double>(v));
+    };
+    ClassifyRow(r, c0, c1, levels.data(), count, white, mask, near);
+  }
+
+ private:
+  const std::array<Boundary, 4>& boundaries;
+  const std::array<bool, 4>& fitted;
+  std::array<EllipseLevel, 6> levels;
+  int count = 0;
+  mutable std::vector<unsigned char> near;
+};
+
 // The fewest boundaries a fit uses, the outer among them.
 constexpr int kMinBoundaries = 3;
 
@@ -739,7 +779,7 @@ MarkerFit FitMarker(const cv::Mat& grey, const cv::Mat& cloud, const std::array<
   }
   // 3: the board plane, from its white surfaces.
   PlaneMap plane;
-  const auto white = [&](double u, double v) { return OnWhite(boundaries, fit.used, u, v); };
+  const WhiteRows white(boundaries, fit.used);
   if (!FitPlaneMapOn(cloud, boundaries[0].conic, kRegionScale, kMinPlanePoints, plane, loadRows, &white)) {
     return refuse("too few cloud points on the board around the marker", true);
   }
