@@ -15,6 +15,8 @@
 #include "HandEyeScene.h"
 #include "MarkerRenderer.h"
 
+#include "ProcessTempFiles.h"
+
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
@@ -108,7 +110,7 @@ std::vector<Job> Jobs() {
   const TarnSim::Shot clean = TarnSim::RenderShot(shot);
   shot.markers = {Eigen::Vector2d(-0.06, 0.0), Eigen::Vector2d(0.07, 0.02)};
   const TarnSim::Shot two = TarnSim::RenderShot(shot);
-  const std::string stem = ::testing::TempDir() + "tarn-concurrent-" + std::to_string(::getpid());
+  const std::string stem = TarnTest::ProcessTempPath("concurrent");
   cv::imwrite(stem + ".png", clean.image);
   TarnSim::WritePly(stem + ".ply", clean.cloud);
   jobs.push_back([=] {
@@ -245,7 +247,7 @@ TEST(ConcurrentCalls, SolvesDetectionsAndLoggersFromEightThreads) {
   ASSERT_EQ(reference[12].code, ShotFileProblem::PointCloud);
   for (std::size_t k = 13; k < reference.size(); ++k) ASSERT_EQ(reference[k].code, Success) << k;
 
-  const std::string logFile = ::testing::TempDir() + "tarn-concurrent-" + std::to_string(::getpid()) + ".log";
+  const std::string logFile = TarnTest::ProcessTempPath("concurrent.log");
   std::atomic<int> mismatches{0};
   std::atomic<int> exceptions{0};
   std::vector<std::thread> threads;

@@ -10,6 +10,8 @@
 
 #include "MarkerRenderer.h"
 
+#include "ProcessTempFiles.h"
+
 #include <gtest/gtest.h>
 #include <Eigen/QR>
 #include <opencv2/imgcodecs.hpp>
@@ -339,7 +341,7 @@ TEST(FittedMarker, HolesAndGlareAreBorneAnotherMarkerIsRefused) {
       options.cameraFromBoard * Eigen::Vector3d(0.027 * std::cos(0.8), 0.027 * std::sin(0.8), 0);
   cv::circle(glare, cv::Point2d(600 * spot.x() / spot.z() + 319.5, 600 * spot.y() / spot.z() + 239.5), 6,
              cv::Scalar(255), cv::FILLED, cv::LINE_AA);
-  const std::string stem = ::testing::TempDir() + "tarn-" + std::to_string(::getpid()) + "-glare";
+  const std::string stem = TarnTest::ProcessTempPath("glare");
   ASSERT_TRUE(cv::imwrite(stem + ".png", glare));
   TarnSim::WritePly(stem + ".ply", plain.cloud);
   MarkerFitQuality quality;

@@ -9,6 +9,8 @@
 #include "MarkerRenderer.h"
 
 #include <gmock/gmock.h>
+#include "ProcessTempFiles.h"
+
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -32,9 +34,7 @@ using TarnSim::ShotOptions;
 using TarnSim::View;
 
 // Test cases run as parallel processes: each names its files after its process.
-std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "tarn-" + std::to_string(::getpid()) + "-" + name;
-}
+std::string TempPath(const std::string& name) { return TarnTest::ProcessTempPath(name); }
 
 // A frontal view centres the marker to within this (pixels): only the rendering's sampling is left.
 constexpr double kFrontalPixels = 0.2;

@@ -7,6 +7,8 @@
 #include "MarkerRenderer.h"
 
 #include <gmock/gmock.h>
+#include "ProcessTempFiles.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -26,9 +28,7 @@ using TarnSim::PlyFormat;
 using TarnSim::PlyOptions;
 
 // Test cases run as parallel processes: each names its files after its process.
-std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "tarn-" + std::to_string(::getpid()) + "-" + name;
-}
+std::string TempPath(const std::string& name) { return TarnTest::ProcessTempPath(name); }
 
 // A 4 x 6 cloud with distinct values, a NaN point and values a float cannot hold exactly.
 cv::Mat SmallCloud() {

@@ -9,6 +9,8 @@
 #include "Bounded.h"
 #include "MarkerRenderer.h"
 
+#include "ProcessTempFiles.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 #include <opencv2/imgcodecs.hpp>
@@ -27,9 +29,7 @@ namespace {
 using namespace TamoHandEye;
 using Detect::ImageHeaderSize;
 
-std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "tarn-" + std::to_string(::getpid()) + "-" + name;
-}
+std::string TempPath(const std::string& name) { return TarnTest::ProcessTempPath(name); }
 
 std::vector<unsigned char> Encode(const cv::Mat& image, const std::string& extension,
                                   const std::vector<int>& flags = {}) {
