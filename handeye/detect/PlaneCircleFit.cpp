@@ -15,6 +15,7 @@
 #endif
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -158,7 +159,14 @@ bool EdgeCrossing(const cv::Mat& grey, const Eigen::Vector2d& p, const Eigen::Ve
   double samples[kSamples];
   int k = 0;
 #if defined(__SSE2__)
-  // Two samples at a time, each by the same operations as Bilinear at first + (k·step)·n.
+  // Two samples at a time, each by the same operations as Bilinear at first + (k·step)·n; the grey
+  // levels are read as doubles from a table (the same values a conversion gives, without one a byte).
+  static const std::array<double, 256> kLevels = [] {
+    std::array<double, 256> levels{};
+    for (std::size_t i = 0; i < levels.size(); ++i) levels[i] = static_cast<double>(i);
+    return levels;
+  }();
+  const double* levels = kLevels.data();
   const __m128d fx = _mm_set1_pd(first.x()), fy = _mm_set1_pd(first.y());
   const __m128d nx = _mm_set1_pd(n.x()), ny = _mm_set1_pd(n.y()), one = _mm_set1_pd(1.0);
   const std::size_t below = grey.step[0];
@@ -171,9 +179,11 @@ bool EdgeCrossing(const cv::Mat& grey, const Eigen::Vector2d& p, const Eigen::Ve
     const unsigned char* b =
         grey.ptr<unsigned char>(_mm_cvtsi128_si32(_mm_srli_si128(r, 4))) + _mm_cvtsi128_si32(_mm_srli_si128(c, 4));
     const __m128d leftFu = _mm_sub_pd(one, fu);
-    const __m128d top = _mm_add_pd(_mm_mul_pd(leftFu, _mm_set_pd(b[0], a[0])), _mm_mul_pd(fu, _mm_set_pd(b[1], a[1])));
-    const __m128d bottom = _mm_add_pd(_mm_mul_pd(leftFu, _mm_set_pd(b[below], a[below])),
-                                      _mm_mul_pd(fu, _mm_set_pd(b[below + 1], a[below + 1])));
+    const auto pair = [levels](const unsigned char* low, const unsigned char* high, std::size_t at) {
+      return _mm_loadh_pd(_mm_load_sd(levels + low[at]), levels + high[at]);
+    };
+    const __m128d top = _mm_add_pd(_mm_mul_pd(leftFu, pair(a, b, 0)), _mm_mul_pd(fu, pair(a, b, 1)));
+    const __m128d bottom = _mm_add_pd(_mm_mul_pd(leftFu, pair(a, b, below)), _mm_mul_pd(fu, pair(a, b, below + 1)));
     _mm_storeu_pd(samples + k, _mm_add_pd(_mm_mul_pd(_mm_sub_pd(one, fv), top), _mm_mul_pd(fv, bottom)));
   }
 #endif
@@ -295,6 +305,8 @@ namespace {
 
 // A cloud point for the plane fit: its pixel and the three targets X/Z, Y/Z, 1/Z.
 struct PlaneSample {
+  PlaneSample() {}  // left unset: a row's room is made before its samples are written into it
+  PlaneSample(double u_, double v_, double x_, double y_, double w_) : u(u_), v(v_), x(x_), y(y_), w(w_) {}
   double u, v, x, y, w;
 };
 static_assert(sizeof(PlaneSample) == 5 * sizeof(double), "u, v and x, y are read in pairs");
@@ -331,16 +343,20 @@ bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale
     if (loadRows && !loadRows(r, r, c0, c1)) return false;
     if (surface != nullptr) surface->Row(r, c0, c1, onSurface.data());
     const cv::Vec3d* row = cloud.ptr<cv::Vec3d>(r);
+    const std::size_t before = samples.size();
+    samples.resize(before + static_cast<std::size_t>(c1 - c0 + 1));  // room for the whole stretch
+    PlaneSample* out = samples.data() + before;
     for (int c = c0; c <= c1; ++c) {
       const cv::Vec3d& p = row[c];
       if (!std::isfinite(p[0]) || !std::isfinite(p[1]) || !(std::isfinite(p[2]) && p[2] != 0.0)) continue;
       const auto u = static_cast<double>(c), v = static_cast<double>(r);
       if (surface != nullptr && onSurface[static_cast<std::size_t>(c - c0)] == 0) continue;
       const double w = 1.0 / p[2];
-      samples.push_back({u, v, p[0] * w, p[1] * w, w});
+      *out++ = PlaneSample(u, v, p[0] * w, p[1] * w, w);
       sumU += u;
       sumV += v;
     }
+    samples.resize(static_cast<std::size_t>(out - samples.data()));
   }
   sum = Eigen::Vector2d(sumU, sumV);
   return true;
@@ -351,9 +367,10 @@ bool CollectPlaneSamples(const cv::Mat& cloud, const Conic& region, double scale
 namespace {
 
 // One least-squares pass on the normal equations of a = (1, u − ū, v − v̄) over the samples `use` accepts:
-// the plane's three maps and its point count; false when fewer than `minPoints` or singular.
-template <class Use>
-bool SolvePlanePass(const std::vector<PlaneSample>& samples, const Use& use, int minPoints, PlaneMap& plane) {
+// the plane's three maps and its point count; false when fewer than `minPoints` or singular. With `kCentre`,
+// each sample's pixel coordinates are first moved to the origin (plane.u0, plane.v0), on the same pass.
+template <bool kCentre, class Use>
+bool SolvePlanePass(std::vector<PlaneSample>& samples, const Use& use, int minPoints, PlaneMap& plane) {
   double n = 0, su = 0, sv = 0, suu = 0, suv = 0, svv = 0;
   Eigen::Matrix3d rhs = Eigen::Matrix3d::Zero();  // one column per target: X/Z, Y/Z, 1/Z
 #if defined(__SSE2__)
@@ -362,7 +379,9 @@ bool SolvePlanePass(const std::vector<PlaneSample>& samples, const Use& use, int
   const __m128d one = _mm_set1_pd(1.0);
   __m128d nSu = _mm_setzero_pd(), svSuu = nSu, suvSvv = nSu, row0 = nSu, row1 = nSu, row2 = nSu, wColumn = nSu;
   double r22 = 0.0;
-  for (const PlaneSample& s : samples) {
+  const __m128d origin = _mm_set_pd(plane.v0, plane.u0);
+  for (PlaneSample& s : samples) {
+    if constexpr (kCentre) _mm_storeu_pd(&s.u, _mm_sub_pd(_mm_loadu_pd(&s.u), origin));
     if (!use(s)) continue;
     const __m128d uv = _mm_loadu_pd(&s.u);
     const __m128d xy = _mm_loadu_pd(&s.x);
@@ -374,7 +393,7 @@ bool SolvePlanePass(const std::vector<PlaneSample>& samples, const Use& use, int
     row1 = _mm_add_pd(row1, _mm_mul_pd(uu, xy));                             // Σu·X/Z, Σu·Y/Z
     row2 = _mm_add_pd(row2, _mm_mul_pd(vv, xy));                             // Σv·X/Z, Σv·Y/Z
     wColumn = _mm_add_pd(wColumn, _mm_mul_pd(_mm_set1_pd(s.w), oneU));       // Σ1/Z, Σu/Z
-    r22 += s.v * s.w;
+    r22 += _mm_cvtsd_f64(vv) * s.w;
   }
   double lanes[2];
   const auto unpack = [&lanes](__m128d pair, double& first, double& second) {
@@ -391,7 +410,11 @@ bool SolvePlanePass(const std::vector<PlaneSample>& samples, const Use& use, int
   unpack(wColumn, rhs(0, 2), rhs(1, 2));
   rhs(2, 2) = r22;
 #else
-  for (const PlaneSample& s : samples) {
+  for (PlaneSample& s : samples) {
+    if constexpr (kCentre) {
+      s.u -= plane.u0;
+      s.v -= plane.v0;
+    }
     if (!use(s)) continue;
     const Eigen::RowVector3d targets(s.x, s.y, s.w);
     n += 1;
@@ -420,14 +443,43 @@ bool SolvePlanePass(const std::vector<PlaneSample>& samples, const Use& use, int
   return true;
 }
 
-// Moves the samples' pixel coordinates to their mean (`sum` over their count), kept in the plane map.
-void CentreSamples(std::vector<PlaneSample>& samples, const Eigen::Vector2d& sum, PlaneMap& plane) {
-  plane.u0 = sum.x() / static_cast<double>(samples.size());
-  plane.v0 = sum.y() / static_cast<double>(samples.size());
-  for (PlaneSample& s : samples) {
-    s.u -= plane.u0;
-    s.v -= plane.v0;
+// The depth's RMS about the plane, and its solution's covariance scaled by the variance of 1/Z's residuals,
+// over the samples `used` marks; false when the RMS is not finite.
+bool PlaneSpread(const std::vector<PlaneSample>& samples, const std::vector<char>& used, PlaneMap& plane) {
+  double depth = 0.0;
+  double squares = 0.0;
+  std::size_t k = 0;
+#if defined(__SSE2__)
+  // Two samples at a time, by the same operations as one at a time (two divisions each), summed in order.
+  const __m128d one = _mm_set1_pd(1.0), c0 = _mm_set1_pd(plane.cz(0)), c1 = _mm_set1_pd(plane.cz(1)),
+                c2 = _mm_set1_pd(plane.cz(2));
+  for (; k + 2 <= samples.size(); k += 2) {
+    if (used[k] == 0 && used[k + 1] == 0) continue;
+    const PlaneSample &a = samples[k], &b = samples[k + 1];
+    const __m128d w = _mm_set_pd(b.w, a.w);
+    const __m128d fitted =
+        _mm_add_pd(_mm_add_pd(c0, _mm_mul_pd(c1, _mm_set_pd(b.u, a.u))), _mm_mul_pd(c2, _mm_set_pd(b.v, a.v)));
+    double errors[2], residuals[2];
+    _mm_storeu_pd(errors, _mm_sub_pd(_mm_div_pd(one, w), _mm_div_pd(one, fitted)));
+    _mm_storeu_pd(residuals, _mm_sub_pd(w, fitted));
+    for (std::size_t j = 0; j < 2; ++j) {
+      if (used[k + j] == 0) continue;
+      depth += errors[j] * errors[j];
+      squares += residuals[j] * residuals[j];
+    }
   }
+#endif
+  for (; k < samples.size(); ++k) {
+    const PlaneSample& s = samples[k];
+    if (used[k] == 0) continue;
+    const double error = 1.0 / s.w - 1.0 / (plane.cz(0) + plane.cz(1) * s.u + plane.cz(2) * s.v);
+    depth += error * error;
+    const double r = s.w - (plane.cz(0) + plane.cz(1) * s.u + plane.cz(2) * s.v);
+    squares += r * r;
+  }
+  plane.rms = std::sqrt(depth / plane.points);
+  plane.czCovariance *= plane.points > 3 ? squares / (plane.points - 3) : 0.0;
+  return std::isfinite(plane.rms);
 }
 
 // FitPlaneMap with the surface test (none when null) called directly, so that it can be inlined into the
@@ -444,12 +496,15 @@ bool FitPlaneMapOn(const cv::Mat& cloud, const Conic& region, double scale, int 
     return false;
   }
   if (static_cast<int>(samples.size()) < minPoints) return false;
-  CentreSamples(samples, sum, plane);
+  // The samples' pixel coordinates are taken about their mean.
+  plane.u0 = sum.x() / static_cast<double>(samples.size());
+  plane.v0 = sum.y() / static_cast<double>(samples.size());
 
-  // A fit over all samples, then twice more without the points beyond 3 robust σ of the fit before.
+  // A fit over all samples (moved to that origin on the way), then twice more without the points beyond
+  // 3 robust σ of the fit before.
   std::vector<char> used(samples.size(), 1);
-  const auto kept = [&](const PlaneSample& s) { return used[static_cast<std::size_t>(&s - samples.data())] != 0; };
-  if (!SolvePlanePass(samples, kept, minPoints, plane)) return false;
+  const auto all = [](const PlaneSample&) { return true; };
+  if (!SolvePlanePass<true>(samples, all, minPoints, plane)) return false;
   for (int pass = 0; pass < 2; ++pass) {
     const Eigen::Vector3d fitted = plane.cz;
     const auto residual = [&fitted](const PlaneSample& s) {
@@ -475,22 +530,10 @@ bool FitPlaneMapOn(const cv::Mat& cloud, const Conic& region, double scale, int 
       used[static_cast<std::size_t>(&s - samples.data())] = in ? 1 : 0;
       return in;
     };
-    if (!SolvePlanePass(samples, within, minPoints, plane)) return false;
+    if (!SolvePlanePass<false>(samples, within, minPoints, plane)) return false;
   }
 
-  // The depth's RMS about the plane, and the squares of 1/Z's residuals, over the points of the final fit.
-  double depth = 0.0;
-  double squares = 0.0;
-  for (const PlaneSample& s : samples) {
-    if (!kept(s)) continue;
-    const double error = 1.0 / s.w - 1.0 / (plane.cz(0) + plane.cz(1) * s.u + plane.cz(2) * s.v);
-    depth += error * error;
-    const double r = s.w - (plane.cz(0) + plane.cz(1) * s.u + plane.cz(2) * s.v);
-    squares += r * r;
-  }
-  plane.rms = std::sqrt(depth / plane.points);
-  plane.czCovariance *= plane.points > 3 ? squares / (plane.points - 3) : 0.0;
-  return std::isfinite(plane.rms);
+  return PlaneSpread(samples, used, plane);
 }
 
 }  // namespace

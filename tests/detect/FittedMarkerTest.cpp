@@ -276,6 +276,56 @@ TEST(PlaneCircleFit, ExactPlaneAndCirclesAreRecoveredExactly) {
   for (std::size_t i = 0; i < 4; ++i) EXPECT_NEAR(circles.radii[i], 0.03 * Detect::kRingRatios[i], 1e-12);
 }
 
+// The plane's spread from its definition: with every 97th point 5 % farther (dropped) and bounded noise
+// on the rest (all kept), the depth RMS and the covariance of 1/Z's map over the points kept, recomputed
+// here by a least-squares solve of their own.
+TEST(PlaneCircleFit, TheSpreadIsThatOfThePointsKept) {
+  const Eigen::Isometry3d board = View(0.7, 0.4, 0.2, 0.02, 0.01);
+  const Eigen::Vector3d normal = board.linear().col(2), origin = board.translation();
+  const double focal = 600.0, cx = 159.5, cy = 119.5;
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> noise(-2e-4, 2e-4);
+  cv::Mat cloud(240, 320, CV_64FC3);
+  for (int r = 0; r < cloud.rows; ++r) {
+    for (int c = 0; c < cloud.cols; ++c) {
+      const Eigen::Vector3d d((c - cx) / focal, (r - cy) / focal, 1.0);
+      const Eigen::Vector3d p = d * normal.dot(origin) / normal.dot(d);
+      const double z = (r * cloud.cols + c) % 97 == 0 ? p.z() * 1.05 : p.z() + noise(rng);
+      cloud.at<cv::Vec3d>(r, c) = cv::Vec3d(p.x() * z / p.z(), p.y() * z / p.z(), z);
+    }
+  }
+  Detect::Conic region = Detect::Conic::Zero();  // a circle of 61 px around (160, 120)
+  region << 1.0, 0.0, -160.0, 0.0, 1.0, -120.0, -160.0, -120.0, 160.0 * 160.0 + 120.0 * 120.0 - 61.0 * 61.0;
+  Detect::PlaneMap plane;
+  ASSERT_TRUE(Detect::FitPlaneMap(cloud, region, 1.0, 50, plane));
+
+  std::vector<Eigen::RowVector3d> rows;
+  std::vector<double> targets, depths;
+  for (int r = 0; r < cloud.rows; ++r) {
+    for (int c = 0; c < cloud.cols; ++c) {
+      if ((c - 160) * (c - 160) + (r - 120) * (r - 120) > 61 * 61 || (r * cloud.cols + c) % 97 == 0) continue;
+      rows.emplace_back(1.0, c - plane.u0, r - plane.v0);
+      targets.push_back(1.0 / cloud.at<cv::Vec3d>(r, c)[2]);
+      depths.push_back(cloud.at<cv::Vec3d>(r, c)[2] - plane.At(c, r).z());
+    }
+  }
+  ASSERT_EQ(plane.points, static_cast<int>(rows.size()));
+  Eigen::MatrixXd a(rows.size(), 3);
+  Eigen::VectorXd b(rows.size()), depth(rows.size());
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    a.row(static_cast<Eigen::Index>(k)) = rows[k];
+    b(static_cast<Eigen::Index>(k)) = targets[k];
+    depth(static_cast<Eigen::Index>(k)) = depths[k];
+  }
+  const Eigen::Vector3d cz = a.colPivHouseholderQr().solve(b);
+  EXPECT_LT((cz - plane.cz).norm(), 1e-9 * cz.norm());
+  const double variance = (b - a * cz).squaredNorm() / static_cast<double>(rows.size() - 3);
+  const Eigen::Matrix3d covariance = (a.transpose() * a).inverse() * variance;
+  EXPECT_LT((plane.czCovariance - covariance).norm(), 1e-6 * covariance.norm());
+  EXPECT_NEAR(plane.rms, std::sqrt(depth.squaredNorm() / static_cast<double>(rows.size())), 1e-6 * plane.rms);
+  EXPECT_NEAR(plane.rms, 2e-4 / std::sqrt(3.0), 2e-5);  // the noise's own RMS
+}
+
 // Sub-pixel edges of blurred disks, drawn by supersampling, for blur and radii like those of the marker's
 // inner dot: the 50 % level of a blurred curve lies inside it by κσ²/2 (half a pixel's tenth and more),
 // which the edge finder puts back; and a start 1.5 px off (a contour from a threshold off the midpoint)
