@@ -31,14 +31,36 @@ constexpr double kPi = 3.14159265358979323846;
 
 // Halir–Flusser on points already normalised; false when no ellipse fits.
 bool DirectEllipse(const std::vector<Eigen::Vector2d>& p, Eigen::Matrix<double, 6, 1>& a) {
-  Eigen::Matrix3d s1 = Eigen::Matrix3d::Zero(), s2 = Eigen::Matrix3d::Zero(), s3 = Eigen::Matrix3d::Zero();
+  // The scatter matrices S1 = Σ d1 d1ᵀ, S2 = Σ d1 d2ᵀ, S3 = Σ d2 d2ᵀ of d1 = (x², xy, y²), d2 = (x, y, 1),
+  // each distinct sum taken once: S1 and S3 are symmetric, S3's x², xy and y² are S2's last column.
+  double xxxx = 0, xxxy = 0, xxyy = 0, xyxy = 0, xyyy = 0, yyyy = 0;  // S1
+  double xxx = 0, xxy = 0, xyx = 0, xyy = 0, yyx = 0, yyy = 0;        // S2's first two columns
+  double xx = 0, xy = 0, yy = 0, sx = 0, sy = 0, n = 0;               // S2's last column; S3's last one
   for (const Eigen::Vector2d& q : p) {
-    const Eigen::Vector3d d1(q.x() * q.x(), q.x() * q.y(), q.y() * q.y());
-    const Eigen::Vector3d d2(q.x(), q.y(), 1.0);
-    s1 += d1 * d1.transpose();
-    s2 += d1 * d2.transpose();
-    s3 += d2 * d2.transpose();
+    const double x = q.x(), y = q.y(), dxx = x * x, dxy = x * y, dyy = y * y;
+    xxxx += dxx * dxx;
+    xxxy += dxx * dxy;
+    xxyy += dxx * dyy;
+    xyxy += dxy * dxy;
+    xyyy += dxy * dyy;
+    yyyy += dyy * dyy;
+    xxx += dxx * x;
+    xxy += dxx * y;
+    xyx += dxy * x;
+    xyy += dxy * y;
+    yyx += dyy * x;
+    yyy += dyy * y;
+    xx += dxx;
+    xy += dxy;
+    yy += dyy;
+    sx += x;
+    sy += y;
+    n += 1.0;
   }
+  Eigen::Matrix3d s1, s2, s3;
+  s1 << xxxx, xxxy, xxyy, xxxy, xyxy, xyyy, xxyy, xyyy, yyyy;
+  s2 << xxx, xxy, xx, xyx, xyy, xy, yyx, yyy, yy;
+  s3 << xx, xy, sx, xy, yy, sy, sx, sy, n;
   const Eigen::FullPivLU<Eigen::Matrix3d> lu(s3);
   if (!lu.isInvertible()) return false;
   const Eigen::Matrix3d t = -lu.inverse() * s2.transpose();
@@ -131,6 +153,7 @@ bool FitEllipseRobust(const std::vector<Eigen::Vector2d>& points, Conic& conic, 
     for (const Eigen::Vector2d& p : used) distances.push_back(Sampson(conic, p));
     const double limit = std::max(1.0, 4.0 * 1.4826 * Median(distances));
     std::vector<Eigen::Vector2d> inliers;
+    inliers.reserve(used.size());
     for (std::size_t k = 0; k < used.size(); ++k) {
       if (distances[k] < limit) inliers.push_back(used[k]);
     }

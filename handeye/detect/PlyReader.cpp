@@ -9,6 +9,10 @@
 
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#  include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -105,6 +109,19 @@ struct ReadBuffers {
   std::vector<unsigned char> bytes;
 };
 
+// `count` floats from `from` written to `to` as doubles (each exactly), two at a time where the processor can.
+void Widen(const float* from, std::size_t count, double* to) {
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 4 <= count; i += 4) {
+    const __m128 four = _mm_loadu_ps(from + i);
+    _mm_storeu_pd(to + i, _mm_cvtps_pd(four));
+    _mm_storeu_pd(to + i + 2, _mm_cvtps_pd(_mm_movehl_ps(four, four)));
+  }
+#endif
+  for (; i < count; ++i) to[i] = static_cast<double>(from[i]);
+}
+
 // Binary vertices of a fixed size, `stride` bytes each, the body starting at `offset`: `count` of them
 // from vertex `first` on, written to `out` (three doubles each).
 bool ReadFixedVertices(const File& file, const PlyReader::Element& vertex, const Coordinates& where, bool swap,
@@ -129,8 +146,7 @@ bool ReadFixedVertices(const File& file, const PlyReader::Element& vertex, const
     for (std::size_t done = 0; done < count; done += perChunk) {
       const std::size_t n = std::min(perChunk, count - done);
       if (!file.ReadAt(offset + done * stride, chunk.data(), n * stride)) return false;
-      double* to = out + 3 * done;
-      for (std::size_t i = 0; i < 3 * n; ++i) to[i] = static_cast<double>(chunk[i]);
+      Widen(chunk.data(), 3 * n, out + 3 * done);
     }
     return true;
   }
