@@ -69,6 +69,7 @@ TEST(PrintableMarker, ThePrintedPngIsFoundWhereTheSheetPutsIt) {
   std::string error;
   ASSERT_TRUE(WriteMarkerSheet(path, sheet, error)) << error;
   const cv::Mat printed = cv::imread(path, cv::IMREAD_GRAYSCALE);
+  std::filesystem::remove(path);  // read; nothing left in the temporary folder
   ASSERT_FALSE(printed.empty());
   const MarkerLayout layout = LayoutOf(sheet);
   EXPECT_NEAR(printed.cols, layout.pageWidth * 300 / 25.4, 1.0);  // true size at its resolution
