@@ -109,7 +109,7 @@ struct ReadBuffers {
   std::vector<unsigned char> bytes;
 };
 
-// `count` floats from `from` written to `to` as doubles (each exactly), two at a time where the processor can.
+// `count` floats from `from` written to `to` as doubles (each exactly), four at a time where the processor can.
 void Widen(const float* from, std::size_t count, double* to) {
   std::size_t i = 0;
 #if defined(__SSE2__)
