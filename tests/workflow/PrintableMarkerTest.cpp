@@ -6,6 +6,8 @@
 
 #include "PrintableMarker.h"
 
+#include "ProcessTempFiles.h"
+
 #include <tarn/FittedMarkerDetect.h>
 
 #include <gtest/gtest.h>
@@ -65,11 +67,10 @@ TEST(PrintableMarker, ThePrintedPngIsFoundWhereTheSheetPutsIt) {
   MarkerSheet sheet;
   sheet.radiusMm = 40.0;
   sheet.dpi = 300;
-  const std::string path = ::testing::TempDir() + "tarn-marker-" + std::to_string(::getpid()) + ".png";
+  const std::string path = TarnTest::ProcessTempPath("marker.png");
   std::string error;
   ASSERT_TRUE(WriteMarkerSheet(path, sheet, error)) << error;
   const cv::Mat printed = cv::imread(path, cv::IMREAD_GRAYSCALE);
-  std::filesystem::remove(path);  // read; nothing left in the temporary folder
   ASSERT_FALSE(printed.empty());
   const MarkerLayout layout = LayoutOf(sheet);
   EXPECT_NEAR(printed.cols, layout.pageWidth * 300 / 25.4, 1.0);  // true size at its resolution
